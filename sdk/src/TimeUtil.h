@@ -1,0 +1,11 @@
+// Small time helpers shared by the services and the sensor drivers.
+#pragma once
+
+#include <cstdint>
+
+// Sleeps the whole time even when signals interrupt it (the station library installs a
+// SIGALRM interval timer without SA_RESTART). 0 returns at once.
+void SleepMs(unsigned ms);
+
+// The steady clock in whole milliseconds since its epoch.
+uint64_t GetTickCountMs();
