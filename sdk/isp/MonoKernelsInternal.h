@@ -1,0 +1,82 @@
+// Helpers shared by the scalar and the vector mono kernels.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "IspRecords.h"
+
+namespace qv::isp::mono {
+
+struct FrameSetup {
+    int width = 0;
+    int height = 0;
+    int bytesPerPixel = 0;
+    int outputId = 0;
+    stImageInfo outInfo{};
+};
+
+// Checks the frame record before anything is written; see MonoKernels.h for the codes.
+int PrepareFrame(const IspFrame& frame, const MonoSettings& settings, const LutView& lut,
+                 uint32_t inputType, int sampleBytes, bool allowWideOutput, uint32_t lutSize,
+                 FrameSetup* setup);
+
+inline int GreenPivot(const IspFrameStatistics& stats) {
+    return (stats.green1Mean + stats.green2Mean) / 2;
+}
+
+// Contrast factor 2 x contrast / 100, in the precision of the arithmetic that uses it.
+inline double ContrastFactorDouble(int contrast) {
+    return contrast * 2.0 / 100.0;
+}
+inline float ContrastFactorFloat(int contrast) {
+    return static_cast<float>(static_cast<int64_t>(contrast) * 2) / 100.0f;
+}
+
+// k x (v - pivot) + pivot in double precision, truncated toward zero, clamped to 0..maxValue.
+inline int ContrastDouble(int v, double k, int pivot, int maxValue) {
+    const double y = k * (v - pivot) + pivot;
+    if (y >= maxValue) return maxValue;
+    if (y > 0.0) return static_cast<int>(y);
+    return 0;
+}
+
+// The sharpening strength 128 x sharpness / 25.
+inline int64_t SharpenStrength(int sharpness) {
+    return static_cast<int64_t>(sharpness) * 128 / 25;
+}
+
+inline int LoadSample(const uint8_t* row, int x, int sampleBytes) {
+    if (sampleBytes == 1) return row[x];
+    uint16_t v;
+    std::memcpy(&v, row + 2 * x, 2);
+    return v;
+}
+
+inline void StoreSample(uint8_t* row, int x, int sampleBytes, int value) {
+    if (sampleBytes == 1) {
+        row[x] = static_cast<uint8_t>(value);
+    } else {
+        const uint16_t v = static_cast<uint16_t>(value);
+        std::memcpy(row + 2 * x, &v, 2);
+    }
+}
+
+// Writes one grey value g of the given working depth in the output layout.
+inline void PackGrey(uint8_t* dst, int g, int depthBits, int bytesPerPixel, int outputId) {
+    if (bytesPerPixel == 2) {
+        if (outputId != 0) return;
+        const uint16_t v = static_cast<uint16_t>(g);
+        std::memcpy(dst, &v, 2);
+        return;
+    }
+    const uint8_t b = static_cast<uint8_t>(depthBits == 12 ? g >> 4 : g);
+    if (bytesPerPixel == 1) {
+        if (outputId == 0) dst[0] = b;
+    } else if (outputId == 20 || outputId == 21) {
+        dst[0] = dst[1] = dst[2] = b;
+        if (bytesPerPixel == 4) dst[3] = 255;
+    }
+}
+
+}  // namespace qv::isp::mono

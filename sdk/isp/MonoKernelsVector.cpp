@@ -1,0 +1,353 @@
+// The vector mono kernels: eight samples per register in 16-bit lanes.
+#include <algorithm>
+#include <cstring>
+
+#include "IspVectorConstants.h"
+#include "IspVectorOps.h"
+#include "MonoKernels.h"
+#include "MonoKernelsInternal.h"
+
+namespace qv::isp {
+
+using namespace mono;
+
+namespace {
+
+// A sample is dead when it and each of its four differences to the neighbours exceed 30.
+constexpr int kVectorDeadThreshold = 30;
+
+template <int kSampleBytes>
+inline __m128i LoadGroup(const uint8_t* row, int x) {
+    if constexpr (kSampleBytes == 1)
+        return _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + x)));
+    else
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * x));
+}
+
+template <int kSampleBytes>
+inline void StoreGroup(uint8_t* row, int x, __m128i v) {
+    if constexpr (kSampleBytes == 1)
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(row + x), _mm_packus_epi16(v, v));
+    else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * x), v);
+}
+
+// Dead-pixel correction of one raw row, in groups of eight from column 8 up to the last
+// complete group but one. The eight samples of a group are tested against the neighbours as
+// they were before any of them was replaced; a replacement is seen by the next group and by
+// later rows. Callers keep the row d rows away from the frame's top and bottom.
+template <int kSampleBytes>
+void CorrectRowVector(uint8_t* raw, size_t rowBytes, int width, int y, int d) {
+    uint8_t* up = raw + static_cast<size_t>(y - d) * rowBytes;
+    uint8_t* mid = raw + static_cast<size_t>(y) * rowBytes;
+    uint8_t* down = raw + static_cast<size_t>(y + d) * rowBytes;
+    const __m128i threshold = _mm_set1_epi16(kVectorDeadThreshold);
+    const __m128i threshold1 = _mm_set1_epi16(kVectorDeadThreshold + 1);
+    const __m128i zero = _mm_setzero_si128();
+    const int groups = width / 8;
+    for (int g = 1; g <= groups - 2; ++g) {
+        const int x = 8 * g;
+        const __m128i v = LoadGroup<kSampleBytes>(mid, x);
+        // Unsigned 16-bit tests: v > 30, and neighbour <= v - 31.
+        const __m128i bright = _mm_cmpeq_epi16(_mm_subs_epu16(v, threshold), zero);
+        if (_mm_movemask_epi8(bright) == 0xFFFF) continue;
+        const __m128i limit = _mm_subs_epu16(v, threshold1);
+        const __m128i u = LoadGroup<kSampleBytes>(up, x);
+        const __m128i dn = LoadGroup<kSampleBytes>(down, x);
+        const __m128i l = LoadGroup<kSampleBytes>(mid, x - d);
+        const __m128i r = LoadGroup<kSampleBytes>(mid, x + d);
+        auto below = [&](__m128i n) { return _mm_cmpeq_epi16(_mm_min_epu16(n, limit), n); };
+        __m128i dead = _mm_andnot_si128(bright, below(u));
+        dead = _mm_and_si128(dead, below(dn));
+        dead = _mm_and_si128(dead, below(l));
+        dead = _mm_and_si128(dead, below(r));
+        if (_mm_movemask_epi8(dead) == 0) continue;
+        const __m128i repl = _mm_min_epu16(_mm_max_epu16(u, dn), _mm_max_epu16(l, r));
+        StoreGroup<kSampleBytes>(mid, x, _mm_blendv_epi8(v, repl, dead));
+    }
+}
+
+// Raw row -> working values through the per-frame sample map (black offset, lookup table,
+// and for 12-bit input the shift to 8 bits). `identity` skips the map when it would only
+// widen (8-bit) or saturate and shift (12-bit).
+template <int kSampleBytes>
+void LoadRowVector(const uint8_t* src, uint16_t* dst, int width, const uint16_t* map,
+                   bool identity) {
+    int x = 0;
+    if (identity) {
+        const __m128i top = _mm_set1_epi16(4095);
+        for (; x + 8 <= width; x += 8) {
+            __m128i v = LoadGroup<kSampleBytes>(src, x);
+            if constexpr (kSampleBytes == 2) v = _mm_srli_epi16(_mm_min_epu16(v, top), 4);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), v);
+        }
+        for (; x < width; ++x) {
+            const int v = LoadSample(src, x, kSampleBytes);
+            dst[x] = static_cast<uint16_t>(kSampleBytes == 2 ? std::min(v, 4095) >> 4 : v);
+        }
+        return;
+    }
+    for (; x < width; ++x) {
+        const int v = LoadSample(src, x, kSampleBytes);
+        dst[x] = map[kSampleBytes == 2 ? std::min(v, 4095) : v];
+    }
+}
+
+// The sharpening of one value from its centre and the sum of its fifteen window samples.
+inline int SharpenOne(int v, int sum15, int strength) {
+    const int m = (v + sum15) >> 4;
+    const int diff = std::clamp(v - m, -255, 255);
+    return std::clamp(v + ((diff * strength) >> 7), 0, 255);
+}
+
+// Sharpens row b from rows a, b, c into dst: columns 2s up to the last complete group of
+// eight from there, and only while the window's last column x + 2s stays inside the row;
+// every other column is copied.
+void SharpenRowVector(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
+                      int width, int s, int strength) {
+    std::memcpy(dst, b, static_cast<size_t>(width) * sizeof(uint16_t));
+    const int start = 2 * s;
+    if (width < start) return;
+    const int groups = (width - start) / 8;
+    const int end = std::min(start + 8 * groups, width - 2 * s);
+    const int offsets[5] = {-2 * s, -s, 0, s, 2 * s};
+    const uint16_t* rows[3] = {a, b, c};
+    const __m128i t = _mm_set1_epi16(static_cast<int16_t>(strength));
+    const __m128i lowLimit = _mm_set1_epi16(-255);
+    const __m128i highLimit = _mm_set1_epi16(255);
+    const __m128i zero = _mm_setzero_si128();
+    int x = start;
+    for (; x + 8 <= end; x += 8) {
+        __m128i sum = _mm_setzero_si128();
+        for (const uint16_t* r : rows)
+            for (int o : offsets)
+                sum = _mm_add_epi16(sum,
+                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x + o)));
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+        const __m128i m = _mm_srli_epi16(_mm_add_epi16(v, sum), 4);
+        const __m128i diff = _mm_min_epi16(_mm_max_epi16(_mm_sub_epi16(v, m), lowLimit), highLimit);
+        const __m128i lo = _mm_mullo_epi16(diff, t);
+        const __m128i hi = _mm_mulhi_epi16(diff, t);
+        const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 7);
+        const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 7);
+        __m128i res = _mm_adds_epi16(v, _mm_packs_epi32(p0, p1));
+        res = _mm_min_epi16(_mm_max_epi16(res, zero), highLimit);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), res);
+    }
+    for (; x < end; ++x) {
+        int sum = 0;
+        for (const uint16_t* r : rows)
+            for (int o : offsets) sum += r[x + o];
+        dst[x] = static_cast<uint16_t>(SharpenOne(b[x], sum, strength));
+    }
+}
+
+// Packs eight grey values (0..255, in output order) as eight output pixels. A 3-byte store
+// carries four zero bytes past the eighth pixel; callers give it room for them.
+inline void PackGroup(uint8_t* dst, __m128i v, int bpp, const __m128i& mask3) {
+    const __m128i g8 = _mm_packus_epi16(v, v);
+    if (bpp == 1) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), g8);
+        return;
+    }
+    const __m128i gg = _mm_unpacklo_epi8(g8, g8);
+    const __m128i ga = _mm_unpacklo_epi8(g8, _mm_set1_epi8(static_cast<char>(0xFF)));
+    const __m128i p0 = _mm_unpacklo_epi16(gg, ga);  // g g g 255, four pixels
+    const __m128i p1 = _mm_unpackhi_epi16(gg, ga);
+    if (bpp == 4) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), p0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), p1);
+    } else {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(p0, mask3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 12), _mm_shuffle_epi8(p1, mask3));
+    }
+}
+
+struct EmitParams {
+    int width;
+    int bpp;
+    bool mirror;
+    bool contrast;
+    __m128 pivots;
+    __m128 factors;
+    __m128i mask3;
+    __m128i reverse;
+};
+
+// Contrast (single precision, every group including the last partial one), mirror and packing
+// of one inner row.
+void EmitRowVector(const uint16_t* src, uint8_t* dst, const EmitParams& p) {
+    const int W = p.width;
+    for (int j = 0; j < W; j += 8) {
+        const int n = std::min(8, W - j);
+        __m128i v;
+        if (n == 8) {
+            v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + (p.mirror ? W - j - 8 : j)));
+            if (p.mirror) v = _mm_shuffle_epi8(v, p.reverse);
+        } else {
+            alignas(16) uint16_t part[8] = {};
+            for (int i = 0; i < n; ++i) part[i] = src[p.mirror ? W - 1 - j - i : j + i];
+            v = _mm_load_si128(reinterpret_cast<const __m128i*>(part));
+        }
+        if (p.contrast) v = ApplyChannelContrast(v, p.pivots, p.factors);
+        uint8_t* out = dst + static_cast<size_t>(j) * p.bpp;
+        if (n == 8 && (p.bpp != 3 || j + 16 <= W)) {
+            PackGroup(out, v, p.bpp, p.mask3);
+        } else {
+            alignas(16) uint8_t packed[32];
+            PackGroup(packed, v, p.bpp, p.mask3);
+            std::memcpy(out, packed, static_cast<size_t>(n) * p.bpp);
+        }
+    }
+}
+
+// One-byte grey without sharpening or contrast: every row is the byte map applied to the raw
+// row, read backwards under the horizontal mirror.
+void MapRowBytes(const uint8_t* src, uint8_t* dst, int width, const uint8_t* map, bool mirror,
+                 bool identity, const __m128i& reverseBytes) {
+    int j = 0;
+    if (identity) {
+        if (!mirror) {
+            std::memcpy(dst, src, static_cast<size_t>(width));
+            return;
+        }
+        for (; j + 16 <= width; j += 16) {
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + width - j - 16));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j),
+                             _mm_shuffle_epi8(v, reverseBytes));
+        }
+        for (; j < width; ++j) dst[j] = src[width - 1 - j];
+        return;
+    }
+    for (; j + 8 <= width; j += 8) {
+        uint64_t in;
+        std::memcpy(&in, src + (mirror ? width - j - 8 : j), 8);
+        if (mirror) in = __builtin_bswap64(in);
+        uint64_t out = 0;
+        for (int i = 0; i < 8; ++i)
+            out |= static_cast<uint64_t>(map[(in >> (8 * i)) & 0xFF]) << (8 * i);
+        std::memcpy(dst + j, &out, 8);
+    }
+    for (; j < width; ++j) dst[j] = map[src[mirror ? width - 1 - j : j]];
+}
+
+template <int kSampleBytes>
+int ProcessMonoVector(IspFrame& frame, const MonoSettings& s, const LutView& lut,
+                      IspFrameStatistics& stats, IspWorkBuffers& work, uint32_t inputType) {
+    FrameSetup fs;
+    const int rc = PrepareFrame(frame, s, lut, inputType, kSampleBytes, false,
+                                kSampleBytes == 2 ? 4096 : 256, &fs);
+    if (rc != CAMERA_STATUS_SUCCESS) return rc;
+
+    const int W = fs.width;
+    const int H = fs.height;
+    const int bpp = fs.bytesPerPixel;
+    const size_t rowBytes = static_cast<size_t>(W) * kSampleBytes;
+    const size_t outRowBytes = static_cast<size_t>(W) * bpp;
+    const int d = s.monoCamera ? 1 : 2;
+    const int offset = std::max(0, s.blackOffset);
+    const bool sharpen = s.sharpness != 0;
+    // Products beyond 16 bits saturate every result to 0 or 255 alike, so the strength can be
+    // held in a 16-bit lane without changing any result.
+    const int strength =
+        static_cast<int>(std::clamp<int64_t>(SharpenStrength(s.sharpness), -32768, 32767));
+    const bool contrast = s.contrast != 50;
+
+    stats.greenPivot = GreenPivot(stats);
+    frame.demosaicKind = s.monoCamera ? 3 : 4;
+
+    // Per-frame sample map: 256 entries for 8-bit samples, 4096 for 12-bit ones (saturated).
+    const int mapSize = kSampleBytes == 2 ? 4096 : 256;
+    const bool identity = !lut.inEffect && offset == 0;
+    const int ringRows = sharpen ? 4 : 3;
+    work.Grow(static_cast<size_t>(ringRows) * W, 3 * static_cast<size_t>(W),
+              static_cast<size_t>(mapSize));
+    uint16_t* map = work.sampleMap.data();
+    if (!identity) {
+        for (int v = 0; v < mapSize; ++v) {
+            int u = std::max(0, v - offset);
+            if (lut.inEffect) u = std::min<int>(lut.table[u], mapSize - 1);
+            map[v] = static_cast<uint16_t>(kSampleBytes == 2 ? u >> 4 : u);
+        }
+    }
+
+    const IspVectorConstants& k = VectorConstants();
+    auto outRow = [&](int y) {
+        return frame.out + static_cast<size_t>(s.mirrorV ? H - 1 - y : y) * outRowBytes;
+    };
+    auto correctRows = [&](int y) {
+        // Row y and the row below, just before row y is read; the row below only where its
+        // neighbours d rows away still lie inside the frame.
+        if (!s.deadPixel || y < 2 || y > H - 3) return;
+        CorrectRowVector<kSampleBytes>(frame.raw, rowBytes, W, y, d);
+        if (y + 1 + d <= H - 1) CorrectRowVector<kSampleBytes>(frame.raw, rowBytes, W, y + 1, d);
+    };
+
+    if (kSampleBytes == 1 && !sharpen && !contrast && bpp == 1) {
+        uint8_t* byteMap = work.byteMap.data();
+        for (int v = 0; v < 256; ++v) byteMap[v] = static_cast<uint8_t>(identity ? v : map[v]);
+        __m128i reverseBytes = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        for (int y = 0; y < H; ++y) {
+            correctRows(y);
+            MapRowBytes(frame.raw + static_cast<size_t>(y) * rowBytes, outRow(y), W, byteMap,
+                        s.mirrorH, identity, reverseBytes);
+        }
+        *frame.outInfo = fs.outInfo;
+        return CAMERA_STATUS_SUCCESS;
+    }
+
+    uint16_t* ring = work.rowRing.data();
+    uint16_t* finished = work.finishedRows.data();
+    auto ringRow = [&](int y) { return ring + static_cast<size_t>(y % ringRows) * W; };
+
+    EmitParams ep;
+    ep.width = W;
+    ep.bpp = bpp;
+    ep.mirror = s.mirrorH;
+    ep.contrast = contrast;
+    ep.pivots = _mm_set1_ps(static_cast<float>(stats.redMean));
+    ep.factors = _mm_set1_ps(ContrastFactorFloat(s.contrast));
+    ep.mask3 = LoadConstant(fs.outputId == 20 ? GetPackMaskRgb8(false) : GetPackMaskBgr8(false));
+    ep.reverse = LoadConstant(k.reverseWords);
+
+    const MonoRowParams rowParams{s.contrast, stats.greenPivot, s.mirrorH, 8};
+    auto writeBorder = [&](int y) {
+        WriteMonoRow(ringRow(y), outRow(y), W, bpp, fs.outputId, rowParams);
+    };
+    auto emitInterior = [&](int c) {
+        const uint16_t* src = ringRow(c);
+        if (sharpen) {
+            SharpenRowVector(ringRow(c - 1), src, ringRow(c + 1), finished, W, d, strength);
+            src = finished;
+        }
+        EmitRowVector(src, outRow(c), ep);
+    };
+
+    for (int y = 0; y < H; ++y) {
+        correctRows(y);
+        LoadRowVector<kSampleBytes>(frame.raw + static_cast<size_t>(y) * rowBytes, ringRow(y), W,
+                                    map, identity);
+        if (y == (sharpen ? 2 : 1)) writeBorder(0);
+        if (y >= 2) emitInterior(y - 1);
+    }
+    if (H == 1 || (sharpen && H == 2)) writeBorder(0);
+    if (H >= 2) writeBorder(H - 1);
+
+    *frame.outInfo = fs.outInfo;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+int ProcessMono8(IspFrame& frame, const MonoSettings& settings, const LutView& lut,
+                 IspFrameStatistics& stats, IspWorkBuffers& work) {
+    return ProcessMonoVector<1>(frame, settings, lut, stats, work, CAMERA_MEDIA_TYPE_MONO8);
+}
+
+int ProcessMono12(IspFrame& frame, const MonoSettings& settings, const LutView& lut,
+                  IspFrameStatistics& stats, IspWorkBuffers& work) {
+    return ProcessMonoVector<2>(frame, settings, lut, stats, work, CAMERA_MEDIA_TYPE_MONO12_16);
+}
+
+}  // namespace qv::isp

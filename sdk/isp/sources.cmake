@@ -1,0 +1,14 @@
+# Image processing: lookup tables, kernels and the vector constants they share.
+set(qv_isp_sources
+  ${CMAKE_CURRENT_LIST_DIR}/IspVectorConstants.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LutTables.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MonoKernels.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MonoKernelsVector.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OutFormat.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RawResizer.cpp
+)
+target_sources(qvsdk_objects PRIVATE ${qv_isp_sources})
+target_include_directories(qvsdk_objects PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+# The pipeline's results are defined to the bit: SSE4.1 at most (no processor check is made
+# beyond it), and no fused multiply-add, which would round (v - p) x f + p only once.
+set_source_files_properties(${qv_isp_sources} PROPERTIES COMPILE_OPTIONS "-msse4.1;-ffp-contract=off")
