@@ -42,8 +42,9 @@ struct MonoSettings {
 };
 
 // One frame through a kernel. `raw` is written in place by dead-pixel correction. `out` must
-// hold iWidth x iHeight x (bytes per pixel of the output format) bytes. On success `*outInfo`
-// describes the output; on failure neither `*outInfo` nor `out` is touched.
+// hold iWidth x iHeight x (bytes per pixel of the output format) bytes and must not overlap
+// `raw`. On success `*outInfo` describes the output; on failure neither `*outInfo` nor `out`
+// is touched.
 struct IspFrame {
     const stImageInfo* inInfo = nullptr;
     uint8_t* raw = nullptr;

@@ -202,9 +202,12 @@ void EmitRowVector(const uint16_t* src, uint8_t* dst, const EmitParams& p) {
 }
 
 // One-byte grey without sharpening or contrast: every row is the byte map applied to the raw
-// row, read backwards under the horizontal mirror.
-void MapRowBytes(const uint8_t* src, uint8_t* dst, int width, const uint8_t* map, bool mirror,
-                 bool identity, const __m128i& reverseBytes) {
+// row, read backwards under the horizontal mirror. The map is applied byte by byte, sixteen
+// at a time: on the processors measured this beats assembling the bytes in registers.
+// The output row must not overlap the raw row.
+void MapRowBytes(const uint8_t* __restrict src, uint8_t* __restrict dst, int width,
+                 const uint8_t* __restrict map, bool mirror, bool identity,
+                 const __m128i& reverseBytes) {
     int j = 0;
     if (identity) {
         if (!mirror) {
@@ -220,16 +223,21 @@ void MapRowBytes(const uint8_t* src, uint8_t* dst, int width, const uint8_t* map
         for (; j < width; ++j) dst[j] = src[width - 1 - j];
         return;
     }
-    for (; j + 8 <= width; j += 8) {
-        uint64_t in;
-        std::memcpy(&in, src + (mirror ? width - j - 8 : j), 8);
-        if (mirror) in = __builtin_bswap64(in);
-        uint64_t out = 0;
-        for (int i = 0; i < 8; ++i)
-            out |= static_cast<uint64_t>(map[(in >> (8 * i)) & 0xFF]) << (8 * i);
-        std::memcpy(dst + j, &out, 8);
+    if (mirror) {
+        for (; j + 16 <= width; j += 16) {
+            const uint8_t* s = src + width - 16 - j;
+#pragma GCC unroll 16
+            for (int i = 0; i < 16; ++i) dst[j + i] = map[s[15 - i]];
+        }
+        for (; j < width; ++j) dst[j] = map[src[width - 1 - j]];
+    } else {
+        for (; j + 16 <= width; j += 16) {
+            const uint8_t* s = src + j;
+#pragma GCC unroll 16
+            for (int i = 0; i < 16; ++i) dst[j + i] = map[s[i]];
+        }
+        for (; j < width; ++j) dst[j] = map[src[j]];
     }
-    for (; j < width; ++j) dst[j] = map[src[mirror ? width - 1 - j : j]];
 }
 
 template <int kSampleBytes>
