@@ -71,8 +71,8 @@ void CorrectRowVector(uint8_t* raw, size_t rowBytes, int width, int y, int d) {
 // and for 12-bit input the shift to 8 bits). `identity` skips the map when it would only
 // widen (8-bit) or saturate and shift (12-bit).
 template <int kSampleBytes>
-void LoadRowVector(const uint8_t* src, uint16_t* dst, int width, const uint16_t* map,
-                   bool identity) {
+void LoadRowVector(const uint8_t* __restrict src, uint16_t* __restrict dst, int width,
+                   const uint16_t* __restrict map, bool identity) {
     int x = 0;
     if (identity) {
         const __m128i top = _mm_set1_epi16(4095);
@@ -86,6 +86,12 @@ void LoadRowVector(const uint8_t* src, uint16_t* dst, int width, const uint16_t*
             dst[x] = static_cast<uint16_t>(kSampleBytes == 2 ? std::min(v, 4095) >> 4 : v);
         }
         return;
+    }
+    if constexpr (kSampleBytes == 1) {
+        for (; x + 16 <= width; x += 16) {
+#pragma GCC unroll 16
+            for (int i = 0; i < 16; ++i) dst[x + i] = map[src[x + i]];
+        }
     }
     for (; x < width; ++x) {
         const int v = LoadSample(src, x, kSampleBytes);
@@ -104,25 +110,33 @@ inline int SharpenOne(int v, int sum15, int strength) {
 // eight from there, and only while the window's last column x + 2s stays inside the row;
 // every other column is copied.
 void SharpenRowVector(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
-                      int width, int s, int strength) {
+                      uint16_t* columnSums, int width, int s, int strength) {
     std::memcpy(dst, b, static_cast<size_t>(width) * sizeof(uint16_t));
     const int start = 2 * s;
     if (width < start) return;
     const int groups = (width - start) / 8;
     const int end = std::min(start + 8 * groups, width - 2 * s);
     const int offsets[5] = {-2 * s, -s, 0, s, 2 * s};
-    const uint16_t* rows[3] = {a, b, c};
+    // The window is three rows by five columns: sum the three rows once per column.
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m128i sum =
+            _mm_add_epi16(_mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x))),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + x)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(columnSums + x), sum);
+    }
+    for (; x < width; ++x) columnSums[x] = static_cast<uint16_t>(a[x] + b[x] + c[x]);
     const __m128i t = _mm_set1_epi16(static_cast<int16_t>(strength));
     const __m128i lowLimit = _mm_set1_epi16(-255);
     const __m128i highLimit = _mm_set1_epi16(255);
     const __m128i zero = _mm_setzero_si128();
-    int x = start;
+    x = start;
     for (; x + 8 <= end; x += 8) {
         __m128i sum = _mm_setzero_si128();
-        for (const uint16_t* r : rows)
-            for (int o : offsets)
-                sum = _mm_add_epi16(sum,
-                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x + o)));
+        for (int o : offsets)
+            sum = _mm_add_epi16(
+                sum, _mm_loadu_si128(reinterpret_cast<const __m128i*>(columnSums + x + o)));
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
         const __m128i m = _mm_srli_epi16(_mm_add_epi16(v, sum), 4);
         const __m128i diff = _mm_min_epi16(_mm_max_epi16(_mm_sub_epi16(v, m), lowLimit), highLimit);
@@ -136,8 +150,7 @@ void SharpenRowVector(const uint16_t* a, const uint16_t* b, const uint16_t* c, u
     }
     for (; x < end; ++x) {
         int sum = 0;
-        for (const uint16_t* r : rows)
-            for (int o : offsets) sum += r[x + o];
+        for (int o : offsets) sum += columnSums[x + o];
         dst[x] = static_cast<uint16_t>(SharpenOne(b[x], sum, strength));
     }
 }
@@ -176,7 +189,10 @@ struct EmitParams {
 
 // Contrast (single precision, every group including the last partial one), mirror and packing
 // of one inner row.
-void EmitRowVector(const uint16_t* src, uint8_t* dst, const EmitParams& p) {
+void EmitRowVector(const uint16_t* src, uint8_t* dst, const EmitParams& params) {
+    // A local copy: the byte stores below could otherwise alias the parameters and force the
+    // compiler to read them again for every group.
+    const EmitParams p = params;
     const int W = p.width;
     for (int j = 0; j < W; j += 8) {
         const int n = std::min(8, W - j);
@@ -326,7 +342,8 @@ int ProcessMonoVector(IspFrame& frame, const MonoSettings& s, const LutView& lut
     auto emitInterior = [&](int c) {
         const uint16_t* src = ringRow(c);
         if (sharpen) {
-            SharpenRowVector(ringRow(c - 1), src, ringRow(c + 1), finished, W, d, strength);
+            SharpenRowVector(ringRow(c - 1), src, ringRow(c + 1), finished, finished + W, W, d,
+                             strength);
             src = finished;
         }
         EmitRowVector(src, outRow(c), ep);
