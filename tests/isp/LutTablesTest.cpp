@@ -291,6 +291,14 @@ TEST(LutTables, LoadInPresetModeKeepsTheGammaCurveForALaterSwitch) {
     EXPECT_EQ(Table(lut, 0), GammaCurve(45, 100));
 }
 
+TEST(LutTables, ChangesBeforeTheFirstLoadBuildNothing) {
+    CLutTables lut;
+    ASSERT_EQ(lut.SetLutMode(1), 0);
+    lut.ApplyPending();
+    EXPECT_EQ(lut.ChannelTable(0).table, nullptr);
+    EXPECT_EQ(Current(lut), Identity());
+}
+
 TEST(LutTables, OutOfRangePresetIndexFromAFileSelectsPresetZero) {
     CLutTables lut;
     lut.Initialise(1, 100, 100, 9, kMono12);
