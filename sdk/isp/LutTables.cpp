@@ -89,7 +89,7 @@ void CLutTables::BuildCurve(uint16_t* curve, int x1, int x2, double p1, double p
 }
 
 void CLutTables::BuildChannelTable(const uint16_t* master, uint16_t* table, uint32_t size) {
-    if (size == 0) return;  // no tables before the first initialisation
+    if (size == 0) return;
     if (size <= static_cast<uint32_t>(kCurveLength)) {
         const uint32_t step = kCurveLength / size;
         for (uint32_t k = 0; k < size; ++k)
@@ -126,6 +126,7 @@ void CLutTables::BuildTablesFrom(const uint16_t* master) {
 }
 
 void CLutTables::BuildTablesFromActiveSource() {
+    if (m_tableSize == 0) return;  // no tables before the first initialisation
     switch (m_active.mode) {
         case kModeGenerated:
             BuildTablesFrom(m_generated.data());

@@ -297,6 +297,11 @@ TEST(LutTables, ChangesBeforeTheFirstLoadBuildNothing) {
     lut.ApplyPending();
     EXPECT_EQ(lut.ChannelTable(0).table, nullptr);
     EXPECT_EQ(Current(lut), Identity());
+    ASSERT_EQ(lut.SetLutMode(2), 0);
+    lut.ApplyPending();
+    const Curve t = Identity();
+    EXPECT_EQ(lut.SetCustomLut(1, t.data()), 0);
+    EXPECT_EQ(lut.ChannelTable(0).table, nullptr);
 }
 
 TEST(LutTables, OutOfRangePresetIndexFromAFileSelectsPresetZero) {
