@@ -1,0 +1,2 @@
+# Device base, attachment and the device test double.
+qv_add_test(fake_device_test SOURCES device/FakeDeviceTest.cpp LIBS qv_sim LABELS concurrency)

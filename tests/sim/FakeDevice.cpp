@@ -1,0 +1,929 @@
+#include "FakeDevice.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Log.h"
+#include "storage/StorageData.h"
+
+namespace qvsim {
+
+std::string FakeCall::ToString() const {
+    std::string text = name + "(";
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (i) text += ",";
+        text += std::to_string(args[i]);
+    }
+    if (value != 0) text += (args.empty() ? "" : ",") + std::to_string(value);
+    return text + ")";
+}
+
+namespace {
+void CopyField(char* dst, size_t room, const char* src) {
+    std::memset(dst, 0, room);
+    if (src != nullptr) std::memcpy(dst, src, strnlen(src, room - 1));
+}
+}  // namespace
+
+CFakeDevice::CFakeDevice(const char* serial, const char* friendlyName, const char* symbolicName)
+    : CJNDevice(symbolicName != nullptr ? symbolicName : serial, "fake camera", "V1.0"),
+      m_eeprom(kEepromSize, 0xFF) {
+    SetSerial(serial);
+    SetFriendlyName(friendlyName);
+    CopyField(m_devInfo.acProductName, sizeof m_devInfo.acProductName, "FAKE-CAM");
+    CopyField(m_devInfo.acDriverName, sizeof m_devInfo.acDriverName, m_driverName);
+    CopyField(m_devInfo.acSymbolicName, sizeof m_devInfo.acSymbolicName, m_symbolicName);
+}
+
+CFakeDevice::~CFakeDevice() {
+    delete m_pEEPromData;
+}
+
+// ---- Call log ------------------------------------------------------------------------------
+
+int CFakeDevice::ResultOf(const char* name) const {
+    auto it = m_results.find(name);
+    return it == m_results.end() ? 0 : it->second;
+}
+
+int CFakeDevice::RecList(const char* name, std::vector<int64_t> args) {
+    FakeCall call{name, std::move(args), 0};
+    std::function<void(const FakeCall&)> hook;
+    int result;
+    {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(call);
+        hook = m_callHook;
+        result = ResultOf(name);
+    }
+    if (hook) hook(call);
+    return result;
+}
+
+int CFakeDevice::Rec(const char* name, std::initializer_list<int64_t> args, double value) {
+    FakeCall call{name, std::vector<int64_t>(args), value};
+    std::function<void(const FakeCall&)> hook;
+    int result;
+    {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(call);
+        hook = m_callHook;
+        result = ResultOf(name);
+    }
+    if (hook) hook(call);
+    return result;
+}
+
+void CFakeDevice::Violation(const char* what) {
+    m_violations.fetch_add(1);
+    qv::Log("fake device %p: contract violation: %s\n", static_cast<void*>(this), what);
+}
+
+std::vector<FakeCall> CFakeDevice::Calls() const {
+    std::lock_guard lock(m_mutex);
+    return m_calls;
+}
+
+std::vector<FakeCall> CFakeDevice::CallsNamed(std::initializer_list<std::string> names) const {
+    std::lock_guard lock(m_mutex);
+    std::vector<FakeCall> out;
+    for (const auto& c : m_calls)
+        if (std::find(names.begin(), names.end(), c.name) != names.end()) out.push_back(c);
+    return out;
+}
+
+std::vector<std::string> CFakeDevice::CallNames() const {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> out;
+    for (const auto& c : m_calls) out.push_back(c.name);
+    return out;
+}
+
+size_t CFakeDevice::CallCount(const std::string& name) const {
+    std::lock_guard lock(m_mutex);
+    return static_cast<size_t>(std::count_if(m_calls.begin(), m_calls.end(),
+                                             [&](const FakeCall& c) { return c.name == name; }));
+}
+
+void CFakeDevice::ClearCalls() {
+    std::lock_guard lock(m_mutex);
+    m_calls.clear();
+}
+
+std::vector<RegWrite> CFakeDevice::SensorRegWrites() const {
+    std::vector<RegWrite> out;
+    for (const auto& c : CallsNamed({"WriteSensorReg", "WriteSensorRegs"}))
+        for (size_t i = 0; i + 1 < c.args.size(); i += 2)
+            out.push_back({static_cast<uint32_t>(c.args[i]), static_cast<uint32_t>(c.args[i + 1])});
+    return out;
+}
+
+std::vector<RegWrite> CFakeDevice::FpgaRegWrites() const {
+    std::vector<RegWrite> out;
+    for (const auto& c : CallsNamed({"WriteFpgaReg", "WriteFpgaRegs"}))
+        for (size_t i = 0; i + 1 < c.args.size(); i += 2)
+            out.push_back({static_cast<uint32_t>(c.args[i]), static_cast<uint32_t>(c.args[i + 1])});
+    return out;
+}
+
+void CFakeDevice::SetCallHook(std::function<void(const FakeCall&)> hook) {
+    std::lock_guard lock(m_mutex);
+    m_callHook = std::move(hook);
+}
+
+// ---- Scripting -----------------------------------------------------------------------------
+
+void CFakeDevice::SetResult(const std::string& op, int result) {
+    std::lock_guard lock(m_mutex);
+    m_results[op] = result;
+}
+
+void CFakeDevice::ClearResults() {
+    std::lock_guard lock(m_mutex);
+    m_results.clear();
+}
+
+void CFakeDevice::SetSerial(const char* sn) {
+    std::lock_guard lock(m_mutex);
+    std::memset(m_sn, 0, sizeof m_sn);
+    std::memcpy(m_sn, sn, strnlen(sn, 32));
+    std::memcpy(m_devInfo.acSn, m_sn, sizeof m_devInfo.acSn);
+}
+
+void CFakeDevice::SetFriendlyName(const char* name) {
+    std::lock_guard lock(m_mutex);
+    CopyField(m_devInfo.acFriendlyName, sizeof m_devInfo.acFriendlyName, name);
+}
+
+void CFakeDevice::SetProductName(const char* name) {
+    std::lock_guard lock(m_mutex);
+    CopyField(m_devInfo.acProductName, sizeof m_devInfo.acProductName, name);
+}
+
+void CFakeDevice::SetDeviceType(uint16_t type) {
+    std::lock_guard lock(m_mutex);
+    m_deviceType = type;
+    m_devInfo.uDeviceType = type;
+}
+
+void CFakeDevice::SetFirmwareVersion(uint16_t version) {
+    std::lock_guard lock(m_mutex);
+    m_firmwareVersion = version;
+    m_devInfo.uFirmwareVersion = version;
+}
+
+void CFakeDevice::SetDeviceInfo(const tDevInfo& info) {
+    std::lock_guard lock(m_mutex);
+    m_devInfo = info;
+}
+
+tDevInfo CFakeDevice::DeviceInfo() const {
+    std::lock_guard lock(m_mutex);
+    return m_devInfo;
+}
+
+void CFakeDevice::SetMiscInfo(const DeviceMiscInfo& misc) {
+    std::lock_guard lock(m_mutex);
+    m_miscInfo = misc;
+}
+
+void CFakeDevice::SetProperty(const CameraProperty& prop) {
+    std::lock_guard lock(m_mutex);
+    m_devProperty = prop;
+}
+
+void CFakeDevice::ScriptDevParam(int result, const tSdkCapability* cap, const CameraProperty* prop,
+                                 const DeviceMiscInfo* misc) {
+    std::lock_guard lock(m_mutex);
+    m_devParamScripted = true;
+    m_devParamResult = result;
+    m_scriptHasCap = cap != nullptr;
+    m_scriptHasProp = prop != nullptr;
+    m_scriptHasMisc = misc != nullptr;
+    if (cap) m_scriptCap = *cap;
+    if (prop) m_scriptProp = *prop;
+    if (misc) m_scriptMisc = *misc;
+}
+
+void CFakeDevice::AdoptSensor(SensorInf* sensor) {
+    delete m_pSensor;
+    m_pSensor = sensor;
+}
+
+void CFakeDevice::AdoptStorage(CStorageData* storage) {
+    delete m_pEEPromData;
+    m_pEEPromData = storage;
+}
+
+uint16_t CFakeDevice::SensorReg(uint16_t reg) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_sensorRegs.find(reg);
+    return it == m_sensorRegs.end() ? 0 : it->second;
+}
+
+uint32_t CFakeDevice::FpgaReg(uint16_t reg) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_fpgaRegs.find(reg);
+    return it == m_fpgaRegs.end() ? 0 : it->second;
+}
+
+void CFakeDevice::SetSensorReg(uint16_t reg, uint16_t value) {
+    std::lock_guard lock(m_mutex);
+    m_sensorRegs[reg] = value;
+}
+
+void CFakeDevice::SetFpgaReg(uint16_t reg, uint32_t value) {
+    std::lock_guard lock(m_mutex);
+    m_fpgaRegs[reg] = value;
+}
+
+// ---- Stream --------------------------------------------------------------------------------
+
+bool CFakeDevice::HasStream() const {
+    std::lock_guard lock(m_mutex);
+    return m_producer != nullptr;
+}
+
+CameraInitParam CFakeDevice::LastInitParam() const {
+    std::lock_guard lock(m_mutex);
+    return m_initParam;
+}
+
+int CFakeDevice::PushFrame(const void* data, uint32_t size, const stImageInfo& info,
+                           uint32_t frameNo, uint64_t timestamp) {
+    std::lock_guard stream(m_streamMutex);
+    CFrameBucketProducer* producer;
+    {
+        std::lock_guard lock(m_mutex);
+        producer = m_producer;
+    }
+    if (producer == nullptr) return CAMERA_STATUS_FAILED;
+    CFrameBufferShared frame = producer->GetEmptyFrame();
+    if (!frame) return CAMERA_STATUS_FAILED;
+    if (!frame->Reserve(static_cast<int>(size), size)) {
+        producer->PutEmptyFrame(frame);
+        producer->AddLostFrames(1);
+        return CAMERA_STATUS_FAILED;
+    }
+    if (size > 0) std::memcpy(frame->GetBuffer(), data, size);
+    frame->SetFilledSize(static_cast<int>(size));
+    frame->SetDataOffset(0);
+    frame->SetFrameNo(static_cast<int>(frameNo));
+    frame->SetImageInfo(info, timestamp);
+    producer->PutFullFrame(frame);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::PushBrokenFrame() {
+    std::lock_guard stream(m_streamMutex);
+    CFrameBucketProducer* producer;
+    {
+        std::lock_guard lock(m_mutex);
+        producer = m_producer;
+    }
+    if (producer == nullptr) return CAMERA_STATUS_FAILED;
+    CFrameBufferShared frame = producer->GetEmptyFrame();
+    if (frame) producer->PutEmptyFrame(frame);
+    producer->AddLostFrames(1);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::PostStatus(int status) {
+    std::lock_guard stream(m_streamMutex);
+    CFrameBucketProducer* producer;
+    {
+        std::lock_guard lock(m_mutex);
+        producer = m_producer;
+    }
+    if (producer == nullptr) return CAMERA_STATUS_FAILED;
+    producer->SetStatus(status);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+bool CFakeDevice::HasDisconnectCallback() {
+    std::lock_guard lock(m_devMutex);
+    return m_disconnectCallback != nullptr;
+}
+
+// ---- Life cycle ----------------------------------------------------------------------------
+
+int CFakeDevice::TransportOpen() {
+    m_pEEPromData = MakeEEPromInstance(nullptr);
+    if (m_pEEPromData == nullptr) {
+        qv::Log("Make EEPROM instance failed\n");
+        return CAMERA_STATUS_DEVICE_OPEN_FAILED;
+    }
+    uint8_t sn[32] = {};
+    int r = m_pEEPromData->ReadSN(sn, 0);
+    if (r != CAMERA_STATUS_SUCCESS) {
+        qv::Log("Get device SN failed\n");
+        return r;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        std::memcpy(m_sn, sn, sizeof sn);
+        m_sn[32] = 0;
+    }
+    r = LoadDeviceProperty(&m_devProperty);
+    if (r != CAMERA_STATUS_SUCCESS) {
+        qv::Log("Read device property configure failed\n");
+        return r;
+    }
+    m_devProperty.userDataSize = m_pEEPromData->GetUserDataSize();
+    tDevInfo info{};
+    r = FillDevInfo(&info);
+    if (r != CAMERA_STATUS_SUCCESS) {
+        qv::Log("Get stable param from file failed\n");
+        return r;
+    }
+    std::lock_guard lock(m_mutex);
+    m_devInfo = info;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::Open(void* opener) {
+    int r = Rec("Open", {P(opener)});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (m_openRef.fetch_add(1) > 0) return CAMERA_STATUS_SUCCESS;
+    if (m_transportOpen.load()) {
+        r = TransportOpen();
+        if (r != CAMERA_STATUS_SUCCESS) {
+            delete m_pEEPromData;
+            m_pEEPromData = nullptr;
+            m_openRef.store(0);
+            return r;
+        }
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::Close() {
+    const int r = Rec("Close");
+    int count = m_openRef.load();
+    while (count > 0 && !m_openRef.compare_exchange_weak(count, count - 1)) {
+    }
+    if (count <= 0) {
+        Violation("Close without Open");
+        return CAMERA_STATUS_FAILED;
+    }
+    if (count == 1) {
+        CloseStream();
+        if (m_transportOpen.load()) {
+            delete m_pEEPromData;
+            m_pEEPromData = nullptr;
+        }
+    }
+    return r;
+}
+
+int CFakeDevice::OpenStream(CFrameBucketProducer* producer, CameraInitParam* param) {
+    int r = Rec("OpenStream", {P(producer)});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (m_streamInitsSensor.load()) {
+        r = InitSensor(param);
+        if (r != CAMERA_STATUS_SUCCESS) return CAMERA_STATUS_STREAM_OPEN_FAILED;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_producer = producer;
+        if (param != nullptr) m_initParam = *param;
+    }
+    if (producer != nullptr) producer->SetStatus(CAMERA_STATUS_SUCCESS);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::CloseStream() {
+    const int r = Rec("CloseStream");
+    {
+        std::lock_guard stream(m_streamMutex);
+        std::lock_guard lock(m_mutex);
+        m_producer = nullptr;
+    }
+    if (m_streamInitsSensor.load() && m_pSensor != nullptr) UnInitSensor();
+    return r;
+}
+
+int CFakeDevice::SetDisconnectCallback(DisconnectCallback callback, void* context) {
+    Rec("SetDisconnectCallback", {P(reinterpret_cast<const void*>(callback)), P(context)});
+    return CJNDevice::SetDisconnectCallback(callback, context);
+}
+
+int CFakeDevice::GetAccessStatus(DevAccessStatus* status) {
+    const int r = Rec("GetAccessStatus", {P(status)});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (status == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    std::memset(status, 0, sizeof *status);
+    status->openCount = m_openRef.load();
+    status->inUse = m_inUse.load() ? 1 : 0;
+    CopyField(status->description, sizeof status->description, "fake camera");
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::Reboot() {
+    return Rec("Reboot");
+}
+
+bool CFakeDevice::IsInUse() {
+    Rec("IsInUse");
+    return m_inUse.load();
+}
+
+int CFakeDevice::GetCameraDevParam(tSdkCapability* cap, tDevInfo* info, CameraProperty* prop,
+                                   DeviceMiscInfo* misc) {
+    Rec("GetCameraDevParam", {P(cap), P(info), P(prop), P(misc)});
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_devParamScripted) {
+            if (info != nullptr) {
+                const UINT inUse = info->uInUse;
+                *info = m_devInfo;
+                info->uInUse = inUse;
+            }
+            if (cap != nullptr && m_scriptHasCap) *cap = m_scriptCap;
+            if (prop != nullptr && m_scriptHasProp) *prop = m_scriptProp;
+            if (misc != nullptr && m_scriptHasMisc) *misc = m_scriptMisc;
+            return m_devParamResult;
+        }
+    }
+    return CJNDevice::GetCameraDevParam(cap, info, prop, misc);
+}
+
+int CFakeDevice::GetDeviceInfo(tDevInfo* info, DeviceMiscInfo* misc) {
+    const int r = Rec("GetDeviceInfo", {P(info), P(misc)});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    QV_ASSERT(info != NULL);
+    std::lock_guard lock(m_mutex);
+    const UINT inUse = info->uInUse;
+    *info = m_devInfo;
+    info->uInUse = inUse;
+    if (misc != nullptr) *misc = m_miscInfo;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- Identity ------------------------------------------------------------------------------
+
+bool CFakeDevice::CheckAlive() {
+    Rec("CheckAlive");
+    return m_alive.load();
+}
+
+int CFakeDevice::GetDeviceType(uint16_t* type) {
+    const int r = Rec("GetDeviceType", {P(type)});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (type == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    std::lock_guard lock(m_mutex);
+    *type = m_deviceType;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::GetSN(char* sn) {
+    const int r = Rec("GetSN", {P(sn)});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    std::lock_guard lock(m_mutex);
+    return CJNDevice::GetSN(sn);
+}
+
+int CFakeDevice::GetFirmwareVersion(uint16_t* version) {
+    const int r = Rec("GetFirmwareVersion", {P(version)});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (version == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    std::lock_guard lock(m_mutex);
+    *version = m_firmwareVersion;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- Registers -----------------------------------------------------------------------------
+
+int CFakeDevice::SetSensorBus(uint8_t address, uint8_t widths) {
+    return Rec("SetSensorBus", {address, widths});
+}
+
+int CFakeDevice::WriteSensorReg(uint16_t reg, uint16_t value) {
+    const int r = Rec("WriteSensorReg", {reg, value});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (onWriteSensorReg) return onWriteSensorReg(reg, value);
+    std::lock_guard lock(m_mutex);
+    m_sensorRegs[reg] = value;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::WriteSensorRegs(std::span<const uint16_t> regAndVal) {
+    const int r = RecList("WriteSensorRegs", {regAndVal.begin(), regAndVal.end()});
+    if (regAndVal.empty() || regAndVal.size() % 2 != 0) {
+        Violation("WriteSensorRegs with an odd or empty list");
+        return CAMERA_STATUS_PARAMETER_INVALID;
+    }
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    for (size_t i = 0; i < regAndVal.size(); i += 2) {
+        const uint16_t reg = regAndVal[i], value = regAndVal[i + 1];
+        if (reg == 0xFFFF) continue;  // a pause: the fake does not wait
+        if (onWriteSensorReg) {
+            const int w = onWriteSensorReg(reg, value);
+            if (w != CAMERA_STATUS_SUCCESS) return w;
+        } else {
+            std::lock_guard lock(m_mutex);
+            m_sensorRegs[reg] = value;
+        }
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::ReadSensorReg(uint16_t reg, uint16_t* value) {
+    const int r = Rec("ReadSensorReg", {reg});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (value == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (onReadSensorReg) return onReadSensorReg(reg, value);
+    *value = SensorReg(reg);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::WriteFpgaReg(uint16_t reg, uint32_t value) {
+    const int r = Rec("WriteFpgaReg", {reg, value});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (onWriteFpgaReg) return onWriteFpgaReg(reg, value);
+    std::lock_guard lock(m_mutex);
+    m_fpgaRegs[reg] = value;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::WriteFpgaRegs(std::span<const uint32_t> regAndVal) {
+    const int r = RecList("WriteFpgaRegs", {regAndVal.begin(), regAndVal.end()});
+    if (regAndVal.empty() || regAndVal.size() % 2 != 0) {
+        Violation("WriteFpgaRegs with an odd or empty list");
+        return CAMERA_STATUS_PARAMETER_INVALID;
+    }
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    for (size_t i = 0; i < regAndVal.size(); i += 2) {
+        const uint16_t reg = static_cast<uint16_t>(regAndVal[i]);
+        if (onWriteFpgaReg) {
+            const int w = onWriteFpgaReg(reg, regAndVal[i + 1]);
+            if (w != CAMERA_STATUS_SUCCESS) return w;
+        } else {
+            std::lock_guard lock(m_mutex);
+            m_fpgaRegs[reg] = regAndVal[i + 1];
+        }
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::ReadFpgaReg(uint16_t reg, uint32_t* value) {
+    const int r = Rec("ReadFpgaReg", {reg});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (value == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (onReadFpgaReg) return onReadFpgaReg(reg, value);
+    *value = FpgaReg(reg);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::I2CWrite(uint8_t address, uint8_t* data, uint8_t len) {
+    std::vector<int64_t> args{address};
+    for (uint8_t i = 0; data != nullptr && i < len; ++i) args.push_back(data[i]);
+    return RecList("I2CWrite", std::move(args));
+}
+
+int CFakeDevice::I2CRead(uint8_t address, uint8_t* data, uint8_t len) {
+    const int r = Rec("I2CRead", {address, len});
+    if (r == CAMERA_STATUS_SUCCESS && data != nullptr) std::memset(data, 0, len);
+    return r;
+}
+
+int CFakeDevice::SetGpioMode(uint8_t pin, uint8_t mode) {
+    return Rec("SetGpioMode", {pin, mode});
+}
+
+int CFakeDevice::WriteGpio(uint8_t pin, uint8_t level) {
+    const int r = Rec("WriteGpio", {pin, level});
+    if (r == CAMERA_STATUS_SUCCESS) {
+        std::lock_guard lock(m_mutex);
+        m_gpio[pin] = level;
+    }
+    return r;
+}
+
+int CFakeDevice::ReadGpio(uint8_t pin, uint8_t* level) {
+    const int r = Rec("ReadGpio", {pin});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (level == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (onReadGpio) return onReadGpio(pin, level);
+    std::lock_guard lock(m_mutex);
+    auto it = m_gpio.find(pin);
+    *level = it == m_gpio.end() ? 0 : it->second;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::FpgaConfigBegin() {
+    return Rec("FpgaConfigBegin");
+}
+int CFakeDevice::FpgaConfigEnd() {
+    return Rec("FpgaConfigEnd");
+}
+int CFakeDevice::FpgaConfigWrite(uint8_t* data, uint32_t len) {
+    return Rec("FpgaConfigWrite", {P(data), len});
+}
+int CFakeDevice::LoadFpga(SensorTypeE type) {
+    return Rec("LoadFpga", {type});
+}
+int CFakeDevice::GetHardwareType() {
+    Rec("GetHardwareType");
+    return m_hardwareType;
+}
+int CFakeDevice::GetFpgaVersion(uint16_t* version) {
+    const int r = Rec("GetFpgaVersion", {P(version)});
+    if (r == CAMERA_STATUS_SUCCESS && version != nullptr) *version = 0;
+    return r;
+}
+int CFakeDevice::StartStream() {
+    return Rec("StartStream");
+}
+int CFakeDevice::StopStream() {
+    return Rec("StopStream");
+}
+int CFakeDevice::SetPll(uint8_t v1, uint8_t v2, uint8_t v3, uint8_t v4, uint8_t v5, uint8_t v6,
+                        uint8_t v7, uint8_t v8) {
+    return Rec("SetPll", {v1, v2, v3, v4, v5, v6, v7, v8});
+}
+int CFakeDevice::SetFpgaImageEnable(uint8_t flag, int value) {
+    return Rec("SetFpgaImageEnable", {flag, value});
+}
+int CFakeDevice::SetSensorInterface(uint16_t control) {
+    return Rec("SetSensorInterface", {control});
+}
+int CFakeDevice::SetImageWindow(uint16_t x, uint16_t y, uint16_t width, uint16_t height,
+                                uint16_t fovWidth, uint16_t fovHeight, uint8_t bits) {
+    return Rec("SetImageWindow", {x, y, width, height, fovWidth, fovHeight, bits});
+}
+int CFakeDevice::SetImageTiming(uint16_t a, uint16_t b, uint8_t c) {
+    return Rec("SetImageTiming", {a, b, c});
+}
+int CFakeDevice::SetFrameBuffer(uint32_t start, uint32_t end, uint32_t frameStep, uint8_t mode) {
+    return Rec("SetFrameBuffer", {start, end, frameStep, mode});
+}
+int CFakeDevice::SetFpgaPixelFormat(uint32_t mediaType) {
+    return Rec("SetFpgaPixelFormat", {mediaType});
+}
+int CFakeDevice::SetTriggerTiming(uint16_t a, uint16_t b) {
+    return Rec("SetTriggerTiming", {a, b});
+}
+int CFakeDevice::SetTriggerFrameCount(uint32_t count) {
+    return Rec("SetTriggerFrameCount", {count});
+}
+int CFakeDevice::SetTriggerJitterTime(int line, uint32_t time) {
+    return Rec("SetTriggerJitterTime", {line, time});
+}
+int CFakeDevice::SetTriggerDelayTime(uint32_t time) {
+    return Rec("SetTriggerDelayTime", {time});
+}
+
+// The trigger control word lives in the FPGA map under a register of its own, so a read-modify-
+// write sequence of a driver sees what it wrote.
+namespace {
+constexpr uint16_t kTriggerWordReg = 0xF000;
+}
+
+int CFakeDevice::SetTriggerControl(uint16_t mode, uint16_t source, uint16_t flag, uint16_t enable) {
+    const int r = Rec("SetTriggerControl", {mode, source, flag, enable});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    const uint32_t word = static_cast<uint32_t>(mode) << 6 | (flag != 0 ? 0x10u : 0u) |
+                          static_cast<uint32_t>(source) << 1 | (enable != 0 ? 1u : 0u);
+    std::lock_guard lock(m_mutex);
+    m_fpgaRegs[kTriggerWordReg] = word;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::GetTriggerControl(uint16_t* mode, uint16_t* source, uint16_t* flag,
+                                   uint16_t* enable) {
+    const int r = Rec("GetTriggerControl");
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    const uint32_t word = FpgaReg(kTriggerWordReg);
+    if (mode) *mode = static_cast<uint16_t>(word >> 6);
+    if (source) *source = static_cast<uint16_t>((word >> 1) & 7);
+    if (flag) *flag = static_cast<uint16_t>((word >> 4) & 1);
+    if (enable) *enable = static_cast<uint16_t>(word & 1);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::SetStrobeMode(int line, int mode) {
+    return Rec("SetStrobeMode", {line, mode});
+}
+int CFakeDevice::SetStrobeDelayTime(int line, uint32_t time) {
+    return Rec("SetStrobeDelayTime", {line, time});
+}
+int CFakeDevice::SetStrobePolarity(int line, int polarity) {
+    return Rec("SetStrobePolarity", {line, polarity});
+}
+int CFakeDevice::SetStrobePulseWidth(int line, uint32_t width) {
+    return Rec("SetStrobePulseWidth", {line, width});
+}
+int CFakeDevice::SendSoftTrigger() {
+    return Rec("SendSoftTrigger");
+}
+int CFakeDevice::ResetTimestamp() {
+    return Rec("ResetTimestamp");
+}
+
+// ---- Sensor-side values a controller test reads back -------------------------------------
+// Without an adopted driver these behave like a simple sensor that keeps what it was given;
+// with one, the base forwards to it.
+
+int CFakeDevice::SetExposureLines(uint32_t lines) {
+    const int r = Rec("SetExposureLines", {lines});
+    if (m_pSensor) return CJNDevice::SetExposureLines(lines);
+    return r;
+}
+int CFakeDevice::SetExposure(double us) {
+    const int r = Rec("SetExposure", {}, us);
+    if (m_pSensor) return CJNDevice::SetExposure(us);
+    if (r == CAMERA_STATUS_SUCCESS) {
+        std::lock_guard lock(m_mutex);
+        m_exposureUs = us;
+    }
+    return r;
+}
+int CFakeDevice::GetExposure(double* us) {
+    const int r = Rec("GetExposure");
+    if (m_pSensor) return CJNDevice::GetExposure(us);
+    if (r == CAMERA_STATUS_SUCCESS && us != nullptr) {
+        std::lock_guard lock(m_mutex);
+        *us = m_exposureUs;
+    }
+    return r;
+}
+int CFakeDevice::SetAnalogGain(uint32_t gain) {
+    const int r = Rec("SetAnalogGain", {gain});
+    if (m_pSensor) return CJNDevice::SetAnalogGain(gain);
+    if (r == CAMERA_STATUS_SUCCESS) {
+        std::lock_guard lock(m_mutex);
+        m_analogGain = static_cast<int>(gain);
+    }
+    return r;
+}
+int CFakeDevice::GetAnalogGain(int* gain) {
+    const int r = Rec("GetAnalogGain");
+    if (m_pSensor) return CJNDevice::GetAnalogGain(gain);
+    if (r == CAMERA_STATUS_SUCCESS && gain != nullptr) {
+        std::lock_guard lock(m_mutex);
+        *gain = m_analogGain;
+    }
+    return r;
+}
+int CFakeDevice::SetTriggerMode(int mode) {
+    const int r = Rec("SetTriggerMode", {mode});
+    return m_pSensor ? CJNDevice::SetTriggerMode(mode) : r;
+}
+int CFakeDevice::StreamOn() {
+    const int r = Rec("StreamOn");
+    return m_pSensor ? CJNDevice::StreamOn() : r;
+}
+int CFakeDevice::StreamOff() {
+    const int r = Rec("StreamOff");
+    return m_pSensor ? CJNDevice::StreamOff() : r;
+}
+
+// ---- EEPROM and flash --------------------------------------------------------------------
+
+int CFakeDevice::WriteEEProm(uint16_t address, uint8_t* data, uint16_t len) {
+    const int r = Rec("WriteEEProm", {address, len});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (data == nullptr || static_cast<size_t>(address) + len > kEepromSize)
+        return CAMERA_STATUS_IO_ERROR;
+    std::lock_guard lock(m_mutex);
+    std::memcpy(m_eeprom.data() + address, data, len);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::ReadEEProm(uint16_t address, uint8_t* data, uint16_t len) {
+    const int r = Rec("ReadEEProm", {address, len});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (data == nullptr || static_cast<size_t>(address) + len > kEepromSize)
+        return CAMERA_STATUS_IO_ERROR;
+    std::lock_guard lock(m_mutex);
+    std::memcpy(data, m_eeprom.data() + address, len);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::EraseFlashSector(uint32_t address, uint8_t option) {
+    const int r = Rec("EraseFlashSector", {address, option});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    const uint32_t start = address & ~(kFlashSectorSize - 1);
+    if (static_cast<size_t>(start) + kFlashSectorSize > kFlashSize) return CAMERA_STATUS_IO_ERROR;
+    std::lock_guard lock(m_mutex);
+    if (m_flash.empty()) m_flash.assign(kFlashSize, 0xFF);
+    std::fill_n(m_flash.begin() + start, kFlashSectorSize, uint8_t{0xFF});
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::ReadFlash(uint32_t address, uint16_t len, uint8_t* data) {
+    const int r = Rec("ReadFlash", {address, len});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (data == nullptr || static_cast<size_t>(address) + len > kFlashSize)
+        return CAMERA_STATUS_IO_ERROR;
+    std::lock_guard lock(m_mutex);
+    if (m_flash.empty()) m_flash.assign(kFlashSize, 0xFF);
+    std::memcpy(data, m_flash.data() + address, len);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFakeDevice::WriteFlash(uint32_t address, uint16_t len, uint8_t* data) {
+    const int r = Rec("WriteFlash", {address, len});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (data == nullptr || static_cast<size_t>(address) + len > kFlashSize)
+        return CAMERA_STATUS_IO_ERROR;
+    const bool overwrite = m_flashOverwrite.load();
+    std::lock_guard lock(m_mutex);
+    if (m_flash.empty()) m_flash.assign(kFlashSize, 0xFF);
+    for (uint16_t i = 0; i < len; ++i) {
+        uint8_t& cell = m_flash[address + i];
+        cell = overwrite ? data[i] : static_cast<uint8_t>(cell & data[i]);
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- Capture, I/O lines, network, integers -------------------------------------------------
+
+// Like the transports: -1 while no stream (frame receiver) exists.
+int CFakeDevice::StartCapture() {
+    const int r = Rec("StartCapture");
+    return HasStream() ? r : CAMERA_STATUS_FAILED;
+}
+int CFakeDevice::StopCapture() {
+    const int r = Rec("StopCapture");
+    return HasStream() ? r : CAMERA_STATUS_FAILED;
+}
+int CFakeDevice::SetStreamBufferCount(int count) {
+    return Rec("SetStreamBufferCount", {count});
+}
+int CFakeDevice::GetStreamBufferCount(int* count) {
+    const int r = Rec("GetStreamBufferCount");
+    if (r == CAMERA_STATUS_SUCCESS && count != nullptr) *count = 6;
+    return r;
+}
+int CFakeDevice::SetTriggerSignalType(int line, int type) {
+    return Rec("SetTriggerSignalType", {line, type});
+}
+int CFakeDevice::SetOutputIOMode(int line, int mode) {
+    return Rec("SetOutputIOMode", {line, mode});
+}
+int CFakeDevice::SetTriggerInhibit(int line, int inhibit) {
+    return Rec("SetTriggerInhibit", {line, inhibit});
+}
+int CFakeDevice::SetOutputIOState(int line, int state) {
+    return Rec("SetOutputIOState", {line, state});
+}
+int CFakeDevice::SetOutputIOPWM(int line, uint32_t period, uint32_t duty) {
+    return Rec("SetOutputIOPWM", {line, period, duty});
+}
+int CFakeDevice::GetInputIOState(int line, int* state) {
+    const int r = Rec("GetInputIOState", {line});
+    if (r == CAMERA_STATUS_SUCCESS && state != nullptr) *state = 0;
+    return r;
+}
+int CFakeDevice::RequestTransferImage() {
+    return Rec("RequestTransferImage");
+}
+int CFakeDevice::RequestTransferImageEx(int value) {
+    return Rec("RequestTransferImageEx", {value});
+}
+int CFakeDevice::GetIpConfig(tGigeIpConfig* config) {
+    return Rec("GetIpConfig", {P(config)});
+}
+int CFakeDevice::SetIpConfig(tGigeIpConfig* config) {
+    return Rec("SetIpConfig", {P(config)});
+}
+int CFakeDevice::SetPacketDelay(uint32_t delay) {
+    return Rec("SetPacketDelay", {delay});
+}
+int CFakeDevice::SetResend(uint8_t enable, int a, int b, int c) {
+    return Rec("SetResend", {enable, a, b, c});
+}
+int CFakeDevice::GetOptimalPacketSize(int* size) {
+    const int r = Rec("GetOptimalPacketSize");
+    if (r == CAMERA_STATUS_SUCCESS && size != nullptr) *size = 1500;
+    return r;
+}
+int CFakeDevice::Upgrade(const char* path, UpgradeProgress progress, void* context) {
+    const int r = Rec("Upgrade", {P(path), P(reinterpret_cast<const void*>(progress)), P(context)});
+    if (r == CAMERA_STATUS_SUCCESS && progress != nullptr) {
+        progress(0, context);
+        progress(100, context);
+    }
+    return r;
+}
+int CFakeDevice::SetIntValue(int id, int value) {
+    const int r = Rec("SetIntValue", {id, value});
+    if (r == CAMERA_STATUS_SUCCESS) {
+        std::lock_guard lock(m_mutex);
+        m_intValues[id] = value;
+    }
+    return r;
+}
+int CFakeDevice::GetIntValue(int id, int* value) {
+    const int r = Rec("GetIntValue", {id});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (value == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    std::lock_guard lock(m_mutex);
+    auto it = m_intValues.find(id);
+    *value = it == m_intValues.end() ? 0 : it->second;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+}  // namespace qvsim
