@@ -21,6 +21,28 @@
 extern "C" {
 #endif
 
+/* ---- Enumeration ----------------------------------------------------------------------- */
+
+/* Rescans the USB and GigE cameras and stores how many were found; the enumeration indices
+ * 0 .. count - 1 are valid until the next enumeration (from any thread). Sorted by friendly
+ * name, then serial number. CAMERA_STATUS_NO_DEVICE_FOUND with count 0 when there is none;
+ * CAMERA_STATUS_PARAMETER_INVALID for a null count. The first call may wait up to 1.5 s for the
+ * GigE discovery's first scan. */
+QVSDK_API int CameraEnumerateDevice(int* pCount);
+/* As CameraEnumerateDevice for the transports in flags: bit 1 USB, bit 0 GigE. */
+QVSDK_API int CameraEnumerateDeviceEx(int* pCount, int flags);
+/* Device information of an enumerated camera, with uInUse 1 while another host holds it.
+ * CAMERA_STATUS_PARAMETER_INVALID (record untouched) for a null record or a bad index. */
+QVSDK_API int CameraGetEnumIndexInfo(int index, tDevInfo* pInfo);
+
+/* ---- GigE IP settings ----------------------------------------------------------------- */
+
+/* IP configuration of the enumerated GigE camera with serial number sn; changing it is refused
+ * with CAMERA_STATUS_NOT_SUPPORTED by USB cameras. CAMERA_STATUS_PARAMETER_INVALID for a null
+ * sn or record, or when no enumerated camera has that serial number. */
+QVSDK_API int CameraGigeGetIp(const char* sn, tGigeIpConfig* pConfig);
+QVSDK_API int CameraGigeSetIp(const char* sn, tGigeIpConfig* pConfig);
+
 /* ---- Version strings ---------------------------------------------------------------------- */
 
 /* Writes "V1.32.0.0" followed by zero bytes, 31 bytes in all: the buffer must hold at least
