@@ -404,7 +404,9 @@ int CFakeDevice::CloseStream() {
 }
 
 int CFakeDevice::SetDisconnectCallback(DisconnectCallback callback, void* context) {
-    Rec("SetDisconnectCallback", {P(reinterpret_cast<const void*>(callback)), P(context)});
+    const int r =
+        Rec("SetDisconnectCallback", {P(reinterpret_cast<const void*>(callback)), P(context)});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
     return CJNDevice::SetDisconnectCallback(callback, context);
 }
 
@@ -430,7 +432,8 @@ bool CFakeDevice::IsInUse() {
 
 int CFakeDevice::GetCameraDevParam(tSdkCapability* cap, tDevInfo* info, CameraProperty* prop,
                                    DeviceMiscInfo* misc) {
-    Rec("GetCameraDevParam", {P(cap), P(info), P(prop), P(misc)});
+    const int r = Rec("GetCameraDevParam", {P(cap), P(info), P(prop), P(misc)});
+    if (r != CAMERA_STATUS_SUCCESS) return r;
     {
         std::lock_guard lock(m_mutex);
         if (m_devParamScripted) {
@@ -843,11 +846,13 @@ int CFakeDevice::WriteFlash(uint32_t address, uint16_t len, uint8_t* data) {
 // Like the transports: -1 while no stream (frame receiver) exists.
 int CFakeDevice::StartCapture() {
     const int r = Rec("StartCapture");
-    return HasStream() ? r : CAMERA_STATUS_FAILED;
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    return HasStream() ? CAMERA_STATUS_SUCCESS : CAMERA_STATUS_FAILED;
 }
 int CFakeDevice::StopCapture() {
     const int r = Rec("StopCapture");
-    return HasStream() ? r : CAMERA_STATUS_FAILED;
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    return HasStream() ? CAMERA_STATUS_SUCCESS : CAMERA_STATUS_FAILED;
 }
 int CFakeDevice::SetStreamBufferCount(int count) {
     return Rec("SetStreamBufferCount", {count});
