@@ -1,0 +1,72 @@
+// The enumeration exports on the process-wide manager, made with fake factories through the
+// internal seam.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "ApiInternal.h"
+#include "FakeCameraFactory.h"
+#include "FakeDevice.h"
+#include "JNCameraMgr.h"
+#include "QVCameraApi.h"
+
+namespace {
+
+using qvsim::CFakeCameraFactory;
+using qvsim::CFakeDevice;
+
+CFakeCameraFactory* g_usb = nullptr;
+CFakeCameraFactory* g_gige = nullptr;
+
+class ManagerApi : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (g_usb != nullptr) return;
+        auto usb = std::make_unique<CFakeCameraFactory>(CFakeCameraFactory::RefreshStyle::kUsb);
+        auto gige = std::make_unique<CFakeCameraFactory>();
+        g_usb = usb.get();
+        g_gige = gige.get();
+        ASSERT_TRUE(qv::internal::InstallManagerFactories(std::move(usb), std::move(gige)));
+    }
+    void SetUp() override {
+        g_usb->SetDevices({});
+        g_gige->SetDevices({});
+    }
+};
+
+TEST_F(ManagerApi, SingletonWithFixedProcessLevelAndClosedSeam) {
+    JNCameraMgr* mgr = JNCameraMgr::GetInstance();
+    EXPECT_EQ(mgr, JNCameraMgr::GetInstance());
+    EXPECT_EQ(mgr->GetProcessLevel(), 6);
+    EXPECT_FALSE(qv::internal::InstallManagerFactories(nullptr, nullptr));
+}
+
+TEST_F(ManagerApi, EnumerateAndQueryThroughTheExports) {
+    EXPECT_EQ(CameraEnumerateDevice(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraEnumerateDeviceEx(nullptr, 3), CAMERA_STATUS_PARAMETER_INVALID);
+    int count = -1;
+    EXPECT_EQ(CameraEnumerateDevice(&count), CAMERA_STATUS_NO_DEVICE_FOUND);
+    EXPECT_EQ(count, 0);
+
+    g_usb->AddDevice(std::make_shared<CFakeDevice>("U1", "Zulu"));
+    g_gige->AddDevice(std::make_shared<CFakeDevice>("G1", "Alpha"));
+    EXPECT_EQ(CameraEnumerateDevice(&count), 0);
+    EXPECT_EQ(count, 2);
+    tDevInfo info{};
+    EXPECT_EQ(CameraGetEnumIndexInfo(0, &info), 0);
+    EXPECT_STREQ(info.acFriendlyName, "Alpha");
+    EXPECT_EQ(CameraGetEnumIndexInfo(2, &info), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraGetEnumIndexInfo(0, nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraEnumerateDeviceEx(&count, 2), 0);
+    EXPECT_EQ(count, 1);
+}
+
+TEST_F(ManagerApi, GigeIpEntriesCheckTheSerialNumber) {
+    tGigeIpConfig config{};
+    EXPECT_EQ(CameraGigeGetIp(nullptr, &config), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraGigeSetIp(nullptr, &config), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraGigeGetIp("none", &config), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraGigeBroadcastSoftTrigger(nullptr, 1), CAMERA_STATUS_PARAMETER_INVALID);
+}
+
+}  // namespace
