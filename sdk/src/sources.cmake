@@ -2,6 +2,7 @@
 target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ApiEnumeration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ApiVersion.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CameraParameterBuilder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DevKeepAliveMgr.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeviceCapability.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FrameBucket.cpp
