@@ -89,10 +89,8 @@ static_assert(offsetof(CameraParameter, crossLines) == 420);
 static_assert(offsetof(CameraParameter, settings) == 568);
 static_assert(offsetof(CameraParameter, settings) + offsetof(CameraSettings, rgbGain) == 652);
 static_assert(offsetof(CameraParameter, settings) + offsetof(CameraSettings, lutMode) == 744);
-static_assert(offsetof(CameraParameter, settings) + offsetof(CameraSettings, parameterMode) ==
-              780);
-static_assert(offsetof(CameraParameter, settings) + offsetof(CameraSettings, intValueFlag) ==
-              805);
+static_assert(offsetof(CameraParameter, settings) + offsetof(CameraSettings, parameterMode) == 780);
+static_assert(offsetof(CameraParameter, settings) + offsetof(CameraSettings, intValueFlag) == 805);
 static_assert(offsetof(CameraParameter, triggerFrameCount) == 808);
 static_assert(offsetof(CameraParameter, triggerDelayTime) == 812);
 static_assert(offsetof(CameraParameter, inputLines) == 816);

@@ -246,8 +246,8 @@ int CameraParameterBuilder::MakeConfigFolder(std::string& out) {
     return CAMERA_STATUS_FAILED;
 }
 
-void CameraParameterBuilder::MakeCfgFilePath(std::string& out, const char* dir, int mode,
-                                             int group, const tDevInfo* devInfo) {
+void CameraParameterBuilder::MakeCfgFilePath(std::string& out, const char* dir, int mode, int group,
+                                             const tDevInfo* devInfo) {
     out = dir != nullptr ? dir : "";
     if (out.empty() || out.back() != '/') out += '/';
     if (devInfo != nullptr) {
@@ -316,8 +316,8 @@ int CameraParameterBuilder::SaveToFile(const char* path, CameraParameter* record
     return CreateCfgFile(path, record, table1, table2, table3);
 }
 
-int CameraParameterBuilder::SaveGroup(const char* dir, CameraParameter* record, int mode,
-                                      int group, const tDevInfo* devInfo, const uint16_t* table1,
+int CameraParameterBuilder::SaveGroup(const char* dir, CameraParameter* record, int mode, int group,
+                                      const tDevInfo* devInfo, const uint16_t* table1,
                                       const uint16_t* table2, const uint16_t* table3) {
     if (dir == nullptr || devInfo == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     std::string path;
@@ -325,8 +325,8 @@ int CameraParameterBuilder::SaveGroup(const char* dir, CameraParameter* record, 
     return CreateCfgFile(path.c_str(), record, table1, table2, table3);
 }
 
-int CameraParameterBuilder::GetCfgFile(const char* path, CameraParameter* record,
-                                       uint16_t* table1, uint16_t* table2, uint16_t* table3) {
+int CameraParameterBuilder::GetCfgFile(const char* path, CameraParameter* record, uint16_t* table1,
+                                       uint16_t* table2, uint16_t* table3) {
     if (record == nullptr) return CAMERA_STATUS_FAILED;
     if (path == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
 
@@ -366,9 +366,9 @@ int CameraParameterBuilder::LoadFromFile(const char* path, CameraParameter* reco
     return GetCfgFile(path, record, table1, table2, table3);
 }
 
-int CameraParameterBuilder::LoadGroup(const char* dir, int mode, int group,
-                                      const tDevInfo* devInfo, CameraParameter* record,
-                                      uint16_t* table1, uint16_t* table2, uint16_t* table3) {
+int CameraParameterBuilder::LoadGroup(const char* dir, int mode, int group, const tDevInfo* devInfo,
+                                      CameraParameter* record, uint16_t* table1, uint16_t* table2,
+                                      uint16_t* table3) {
     if (dir == nullptr || devInfo == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     std::string path;
     MakeCfgFilePath(path, dir, mode, group, devInfo);

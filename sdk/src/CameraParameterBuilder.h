@@ -65,8 +65,8 @@ class CameraParameterBuilder {
     int GetCfgFile(const char* path, CameraParameter* record, uint16_t* table1, uint16_t* table2,
                    uint16_t* table3);
     // GetCfgFile for a caller-named file; -6 for a null path or record.
-    int LoadFromFile(const char* path, CameraParameter* record, uint16_t* table1,
-                     uint16_t* table2, uint16_t* table3);
+    int LoadFromFile(const char* path, CameraParameter* record, uint16_t* table1, uint16_t* table2,
+                     uint16_t* table3);
     // GetCfgFile on the group file of (mode, group); -6 for a null dir or devInfo.
     int LoadGroup(const char* dir, int mode, int group, const tDevInfo* devInfo,
                   CameraParameter* record, uint16_t* table1, uint16_t* table2, uint16_t* table3);
