@@ -409,6 +409,10 @@ struct ClampCase {
     int64_t loaded;
 };
 
+void PrintTo(const ClampCase& c, std::ostream* os) {
+    *os << c.field << " " << c.stored;
+}
+
 class ParameterClamps : public ParameterFiles, public ::testing::WithParamInterface<ClampCase> {};
 
 TEST_P(ParameterClamps, LoadedValueIsBroughtIntoRange) {
