@@ -7,67 +7,29 @@
 
 #include <bit>
 #include <cstring>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "DeviceCapability.h"
 #include "FakeDevice.h"
+#include "FakeSensor.h"
 #include "sensors/SensorInf.h"
 
 namespace {
 
 using qvsim::CFakeDevice;
+using qvsim::CFakeSensor;
 
-// ---- A sensor made of the numbers a driver reports -------------------------------------------
+// ---- The numbers a sensor driver reports -----------------------------------------------------
+//
+// Each sheet holds what the driver of that chip reports for one board; a CFakeSensor reports
+// them in place of the real driver.
 
 struct SensorSheet {
     SensorTypeE type;
     SensorParam param;
     SensorCapability capability;
-};
-
-// Answers GetSensorParam and GetCapability from its sheet and does nothing else. Stands in for
-// the real drivers, which are built separately.
-class SheetSensor : public SensorInf {
-  public:
-    SheetSensor(const SensorSheet& sheet, imginf* inf)
-        : SensorInf(sheet.type, inf), m_sheet(sheet) {}
-    int GetSensorParam(SensorParam* param) override {
-        if (param == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-        *param = m_sheet.param;
-        return 0;
-    }
-    void GetCapability(SensorCapability& cap) override { cap = m_sheet.capability; }
-    int Reset() override { return 0; }
-    int Init(CameraInitParam*) override { return 0; }
-    int Uninit() override { return 0; }
-    int SetAuxValue(int) override { return 0; }
-    int GetLineTime(int*) override { return 0; }
-    int SetExposureLines(uint32_t) override { return 0; }
-    int SetExposure(double) override { return 0; }
-    int GetExposure(double*) override { return 0; }
-    int GetExposureLineTime(double*) override { return 0; }
-    int GetFrameTime(double*) override { return 0; }
-    int SetFrameSpeed(int) override { return 0; }
-    int GetFrameSpeed(int*) override { return 0; }
-    int GetAnalogGainRange(int*, int*) override { return 0; }
-    int SetAnalogGain(uint32_t) override { return 0; }
-    int GetAnalogGain(int*) override { return 0; }
-    int SetBlackLevel(uint32_t) override { return 0; }
-    int GetBlackLevel(int*) override { return 0; }
-    int StreamOn() override { return 0; }
-    int StreamOff() override { return 0; }
-    int SetTriggerMode(int) override { return 0; }
-    int SoftTrigger() override { return 0; }
-    int GetInfo(SensorInfo*) override { return 0; }
-    int GetImageInfo(stImageInfo*) override { return 0; }
-    int SetResolution(tSdkResolution*) override { return 0; }
-    int GetResolution(tSdkResolution*) override { return 0; }
-
-  private:
-    SensorSheet m_sheet;
 };
 
 SensorParam Param(uint32_t aeMin, uint32_t aeMax, uint32_t gainMin, uint32_t gainMax,
@@ -209,10 +171,13 @@ class Capability : public ::testing::Test {
   protected:
     void TearDown() override { ReleaseCapabilityLists(&m_cap); }
 
-    // The capability of a camera with this sensor and the stored property record.
+    // The capability of a camera with this sensor and the stored property record. The hardware
+    // type is the board the sheet was taken for (a real driver reads it).
     void Build(const SensorSheet& sheet, int hardwareType) {
         m_device.SetHardwareType(hardwareType);
-        SheetSensor sensor(sheet, &m_device);
+        CFakeSensor sensor(sheet.type, &m_device);
+        sensor.param = sheet.param;
+        sensor.capability = sheet.capability;
         m_prop = StoredProperty();
         SensorCapability sensorCap;
         RefreshFromSensor(sensor, m_prop, sensorCap);

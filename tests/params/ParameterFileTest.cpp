@@ -17,13 +17,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "Log.h"
+#include "LogCapture.h"
 
 namespace {
 
@@ -31,16 +30,6 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t kMagic = 0xAB673EF1;
 constexpr size_t kTableBytes = 4096 * 2;
-
-// ---- Log capture ---------------------------------------------------------------------------
-
-std::mutex g_logMutex;
-std::vector<std::string> g_log;
-
-void CaptureLog(const char* message) {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_log.emplace_back(message);
-}
 
 // ---- A file image built from offsets -------------------------------------------------------
 
@@ -141,12 +130,8 @@ class ParameterFiles : public ::testing::Test {
         ::setenv("HOME", m_root.c_str(), 1);
         m_dir = m_root + "/cfg";
         fs::create_directory(m_dir);
-        std::lock_guard<std::mutex> lock(g_logMutex);
-        g_log.clear();
-        qv::SetLogSink(CaptureLog);
     }
     void TearDown() override {
-        qv::SetLogSink(nullptr);
         if (m_savedHome)
             ::setenv("HOME", m_savedHome->c_str(), 1);
         else
@@ -155,11 +140,9 @@ class ParameterFiles : public ::testing::Test {
         fs::remove_all(m_root, ec);
     }
     std::string Path(const std::string& name) const { return m_dir + "/" + name; }
-    static std::vector<std::string> Log() {
-        std::lock_guard<std::mutex> lock(g_logMutex);
-        return g_log;
-    }
+    std::vector<std::string> Log() const { return m_log.Lines(); }
 
+    qvsim::LogCapture m_log;
     CameraParameterBuilder m_builder;
     std::string m_root;
     std::string m_dir;
