@@ -1,2 +1,10 @@
 # USB camera transport: vendor request wire format, frame header, simulated camera.
 qv_add_test(usb_wire_test SOURCES usb/UsbVendorRequestTest.cpp LIBS qvsdk_static)
+qv_add_test(usb_sim_test SOURCES usb/SimUsbCameraTest.cpp LIBS qv_sim_usb)
+
+# The simulated camera behind the real libusb; the executable re-executes itself under the
+# umockdev preload.
+if(TARGET qv_sim_usb_umockdev)
+  qv_add_test(usb_sim_libusb_test SOURCES usb/SimUsbLibusbTest.cpp $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_umockdev ${CMAKE_DL_LIBS} LABELS concurrency)
+endif()

@@ -1,0 +1,80 @@
+#include "SimFrameGenerator.h"
+
+#include <algorithm>
+#include <cstring>
+
+CSimFrameGenerator::CSimFrameGenerator(Clock::time_point epoch) : m_epoch(epoch), m_due(epoch) {}
+
+void CSimFrameGenerator::SetFormat(const SimFrameFormat& format) { m_format = format; }
+
+void CSimFrameGenerator::Start(Clock::time_point now) {
+    m_running = true;
+    m_inFrame = false;
+    m_due = now;
+}
+
+void CSimFrameGenerator::Stop() {
+    m_running = false;
+    m_inFrame = false;
+}
+
+void CSimFrameGenerator::BeginFrame(Clock::time_point now) {
+    m_current = m_format;
+    m_inFrame = true;
+    m_offset = 0;
+    Clock::time_point start = now;
+    if (m_current.fps > 0) {
+        const auto period = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(1.0 / m_current.fps));
+        // On time (or late by less than a period): the frame keeps its slot, so the rate does not
+        // drift with the host's reading latency. A host that fell further behind gets the next
+        // frame one period after this one, not a burst of the frames it missed.
+        if (now - m_due <= period) start = m_due;
+        m_due = start + period;
+    } else {
+        m_due = now;
+    }
+    const uint64_t stamp = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(start - m_epoch).count());
+    for (int i = 0; i < 8; ++i) {
+        m_header[i] = static_cast<uint8_t>(stamp >> (8 * i));
+        m_header[8 + i] = static_cast<uint8_t>(m_frameNumber >> (8 * i));
+    }
+}
+
+uint32_t CSimFrameGenerator::Produce(uint8_t* buf, uint32_t len, Clock::time_point now) {
+    if (!m_running || len == 0) return 0;
+    if (!m_inFrame) {
+        if (now < m_due) return 0;
+        BeginFrame(now);
+    }
+    const uint32_t total = m_current.imageBytes + (m_current.header ? 16u : 0u);
+    const uint32_t n = std::min(len, total - m_offset);
+    uint32_t done = 0;
+    const uint32_t headerBytes = m_current.header ? 16u : 0u;
+    if (m_offset < headerBytes) {
+        done = std::min(n, headerBytes - m_offset);
+        std::memcpy(buf, m_header + m_offset, done);
+    }
+    const uint32_t imageStart = m_offset + done - headerBytes;
+    if (m_current.pattern == SimFramePattern::kConstant) {
+        std::memset(buf + done, m_current.constant, n - done);
+    } else {
+        for (uint32_t i = done; i < n; ++i)
+            buf[i] = RampByte(m_frameNumber, imageStart + (i - done));
+    }
+    m_offset += n;
+    if (m_offset == total) {
+        m_inFrame = false;
+        ++m_frameNumber;
+        ++m_framesCompleted;
+    }
+    return n;
+}
+
+std::optional<CSimFrameGenerator::Clock::time_point> CSimFrameGenerator::NextData(
+    Clock::time_point now) const {
+    if (!m_running) return std::nullopt;
+    if (m_inFrame) return now;
+    return std::max(m_due, now);
+}

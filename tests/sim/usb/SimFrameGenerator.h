@@ -1,0 +1,73 @@
+// The bulk frame source of the simulated USB camera: frames of a configured size and pattern,
+// each behind a 16-byte header (timestamp in microseconds, frame number; little-endian), at a
+// configured frame rate or as fast as the host reads.
+//
+// The host reads with bulk transfers of any length; a read never spans two frames, so the last
+// read of a frame comes back short (a USB short packet), which is how a receiver finds the frame
+// boundary again after a lost chunk. Time is passed in, so tests can drive it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+enum class SimFramePattern : uint8_t {
+    kRamp,      // SimFrameGenerator::RampByte of frame number and image offset
+    kConstant,  // every image byte is SimFrameFormat::constant
+};
+
+struct SimFrameFormat {
+    uint32_t imageBytes = 64 * 1024;  // image data per frame, without the header
+    bool header = true;               // false for the boards that send no header
+    double fps = 0;                   // 0: a frame is ready whenever the previous one is read
+    SimFramePattern pattern = SimFramePattern::kRamp;
+    uint8_t constant = 0;
+};
+
+class CSimFrameGenerator {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit CSimFrameGenerator(Clock::time_point epoch);
+
+    void SetFormat(const SimFrameFormat& format);  // applies from the next frame
+    const SimFrameFormat& Format() const { return m_format; }
+
+    // Stream start: the first frame is due at once. Stop drops the frame in progress.
+    void Start(Clock::time_point now);
+    void Stop();
+    bool Running() const { return m_running; }
+
+    // Copies up to len bytes of the current frame into buf; 0 when no frame is due yet or the
+    // stream is stopped.
+    uint32_t Produce(uint8_t* buf, uint32_t len, Clock::time_point now);
+    // When Produce will next have data: now or later; nothing while stopped.
+    std::optional<Clock::time_point> NextData(Clock::time_point now) const;
+
+    // Header timestamps count microseconds from here.
+    void ResetTimestamp(Clock::time_point now) { m_epoch = now; }
+
+    uint64_t NextFrameNumber() const { return m_frameNumber; }
+    uint64_t FramesCompleted() const { return m_framesCompleted; }
+    uint32_t FrameBytes() const { return m_current.imageBytes + (m_current.header ? 16u : 0u); }
+
+    // The image byte at `offset` of frame `frameNumber` in the ramp pattern: changes with every
+    // byte and every frame, so a chunk at a wrong offset or of another frame shows.
+    static uint8_t RampByte(uint64_t frameNumber, uint32_t offset) {
+        return static_cast<uint8_t>(offset + (offset >> 8) + (offset >> 16) + frameNumber * 31);
+    }
+
+private:
+    void BeginFrame(Clock::time_point now);
+
+    SimFrameFormat m_format;   // as set
+    SimFrameFormat m_current;  // of the frame in progress
+    Clock::time_point m_epoch;
+    Clock::time_point m_due;   // when the next frame may begin
+    bool m_running = false;
+    bool m_inFrame = false;
+    uint32_t m_offset = 0;  // bytes of the frame in progress already read
+    uint8_t m_header[16] = {};
+    uint64_t m_frameNumber = 0;  // of the next frame to begin
+    uint64_t m_framesCompleted = 0;
+};

@@ -1,0 +1,25 @@
+#include "SimUsbTestbed.h"
+
+#include <algorithm>
+
+CSimUsbTestbed::CSimUsbTestbed() : m_testbed(umockdev_testbed_new()) {}
+
+CSimUsbTestbed::~CSimUsbTestbed() {
+    m_devices.clear();
+    g_object_unref(m_testbed);
+}
+
+bool CSimUsbTestbed::PreloadActive() { return umockdev_in_mock_environment(); }
+
+CSimUsbDevice& CSimUsbTestbed::AddCamera(CSimUsbCamera& model, const SimUsbDeviceOptions& options) {
+    m_devices.push_back(std::make_unique<CSimUsbDevice>(m_testbed, model, options));
+    return *m_devices.back();
+}
+
+void CSimUsbTestbed::RemoveDevice(CSimUsbDevice& device) {
+    auto it = std::find_if(m_devices.begin(), m_devices.end(),
+                           [&](const auto& d) { return d.get() == &device; });
+    if (it == m_devices.end()) return;
+    device.Unplug();
+    m_devices.erase(it);
+}

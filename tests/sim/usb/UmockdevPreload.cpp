@@ -1,0 +1,73 @@
+// Makes a test or benchmark executable run under the umockdev preload library, which emulates
+// sysfs, udev and the USB device nodes for the simulated cameras: started without it, the
+// process re-executes itself with it before main. So ctest, a developer's shell and a debugger
+// all run the executable the same way.
+//
+// Order with the network-namespace guard: that guard runs first (constructor priority 101) and
+// may re-execute the process inside a new namespace; this one (102) then adds the preload, and
+// the guard accepts the namespace it made on the second start too, from its environment.
+//
+// A sanitizer runtime has to stay first in LD_PRELOAD, so it is put in front of the preload.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+extern "C" void __sanitizer_print_stack_trace();
+#endif
+
+namespace {
+
+constexpr const char* kPreload = "libumockdev-preload.so.0";
+
+std::string SanitizerRuntime() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&__sanitizer_print_stack_trace), &info) &&
+        info.dli_fname != nullptr)
+        return info.dli_fname;
+#endif
+    return {};
+}
+
+__attribute__((constructor(102))) void EnterUmockdevPreload() {
+    const char* current = std::getenv("LD_PRELOAD");
+    if (current != nullptr && std::strstr(current, "libumockdev-preload") != nullptr) return;
+    if (std::getenv("QV_UMOCKDEV_REEXEC") != nullptr) {
+        std::fprintf(stderr, "the umockdev preload library did not load; is umockdev installed?\n");
+        std::_Exit(2);
+    }
+    std::string value = SanitizerRuntime();
+    if (!value.empty()) value += ":";
+    value += kPreload;
+    if (current != nullptr && *current != '\0') value += std::string(":") + current;
+    setenv("LD_PRELOAD", value.c_str(), 1);
+    setenv("QV_UMOCKDEV_REEXEC", "1", 1);
+
+    std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+    const std::string all((std::istreambuf_iterator<char>(cmdline)),
+                          std::istreambuf_iterator<char>());
+    std::vector<std::string> args;
+    for (size_t start = 0; start < all.size();) {
+        const size_t end = all.find('\0', start);
+        args.push_back(all.substr(start, end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv("/proc/self/exe", argv.data());
+    std::fprintf(stderr, "re-executing under the umockdev preload: %s\n", std::strerror(errno));
+    std::_Exit(2);
+}
+
+}  // namespace
