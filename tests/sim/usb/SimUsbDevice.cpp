@@ -94,17 +94,17 @@ void CSimUsbDevice::Core::UpdateFifo(Clock::time_point now) {
     }
 }
 
-CSimUsbDevice::CSimUsbDevice(UMockdevTestbed* testbed, CSimUsbCamera& model,
+CSimUsbDevice::CSimUsbDevice(UMockdevTestbed* testbed, std::shared_ptr<CSimUsbCamera> model,
                              const SimUsbDeviceOptions& options)
     : m_testbed(testbed),
-      m_model(model),
+      m_model(std::move(model)),
       m_options(options),
-      m_superSpeed(model.Generation() == SimUsbGeneration::kUsb3),
+      m_superSpeed(m_model->Generation() == SimUsbGeneration::kUsb3),
       m_core(std::make_shared<Core>()) {
     m_vendorId = options.vendorId.value_or(qv::usb::kCameraVendorId);
     m_productId = options.productId.value_or(m_superSpeed ? qv::usb::kCameraProductIdUsb3
                                                           : qv::usb::kCameraProductIdUsb2);
-    m_core->model = &m_model;
+    m_core->model = m_model.get();
     BuildDescriptors();
 
     GError* error = nullptr;
@@ -266,7 +266,7 @@ void CSimUsbDevice::Unplug() {
         std::lock_guard lock(m_core->mutex);
         if (m_core->unplugged) return;
         m_core->unplugged = true;
-        m_model.Unplug();
+        m_model->Unplug();
         // What the kernel does with the URBs of a vanished device.
         for (Client* c : m_core->clients) {
             for (auto* q : {&c->bulk, &c->pending}) {
@@ -386,7 +386,7 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
         return complete(0, 0);
     case USBDEVFS_RESET:
         ++core.stats.resets;
-        m_model.OnBusReset();
+        m_model->OnBusReset();
         return complete(0, 0);
     case USBDEVFS_SUBMITURB: {
         ++core.stats.submits;
@@ -448,7 +448,7 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
                     r = {SimControlOutcome::kOk, 2};
                 }
             } else {
-                r = m_model.HandleControl(setup, s + 8);
+                r = m_model->HandleControl(setup, s + 8);
             }
             switch (r.outcome) {
             case SimControlOutcome::kOk:
@@ -480,7 +480,7 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
         if (client->done.empty() && !client->bulk.empty() && !core.unplugged) {
             Urb& urb = client->bulk.front();
             const SimBulkResult r =
-                m_model.PullBulkIn(kBulkIn, static_cast<uint8_t*>(urb.u()->buffer),
+                m_model->PullBulkIn(kBulkIn, static_cast<uint8_t*>(urb.u()->buffer),
                                    static_cast<uint32_t>(urb.u()->buffer_length), Clock::now());
             if (r.outcome != SimBulkOutcome::kNotReady) {
                 if (r.outcome == SimBulkOutcome::kData) {

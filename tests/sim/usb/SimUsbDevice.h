@@ -56,7 +56,7 @@ public:
     };
 
     // Made by CSimUsbTestbed::AddCamera.
-    CSimUsbDevice(UMockdevTestbed* testbed, CSimUsbCamera& model,
+    CSimUsbDevice(UMockdevTestbed* testbed, std::shared_ptr<CSimUsbCamera> model,
                   const SimUsbDeviceOptions& options);
     ~CSimUsbDevice();
     CSimUsbDevice(const CSimUsbDevice&) = delete;
@@ -67,7 +67,7 @@ public:
     SimUsbPort Port() const { return m_options.port; }
     uint16_t VendorId() const { return m_vendorId; }
     uint16_t ProductId() const { return m_productId; }
-    CSimUsbCamera& Model() { return m_model; }
+    CSimUsbCamera& Model() { return *m_model; }
 
     // Pulls the cable: the model stops answering, URBs in flight complete as the kernel completes
     // them for a vanished device (libusb: LIBUSB_TRANSFER_NO_DEVICE), later ioctls fail with
@@ -91,7 +91,7 @@ private:
     void WakeLoop();
 
     UMockdevTestbed* m_testbed;
-    CSimUsbCamera& m_model;
+    std::shared_ptr<CSimUsbCamera> m_model;
     SimUsbDeviceOptions m_options;
     uint16_t m_vendorId;
     uint16_t m_productId;

@@ -11,8 +11,9 @@ CSimUsbTestbed::~CSimUsbTestbed() {
 
 bool CSimUsbTestbed::PreloadActive() { return umockdev_in_mock_environment(); }
 
-CSimUsbDevice& CSimUsbTestbed::AddCamera(CSimUsbCamera& model, const SimUsbDeviceOptions& options) {
-    m_devices.push_back(std::make_unique<CSimUsbDevice>(m_testbed, model, options));
+CSimUsbDevice& CSimUsbTestbed::AddCamera(std::shared_ptr<CSimUsbCamera> model,
+                                         const SimUsbDeviceOptions& options) {
+    m_devices.push_back(std::make_unique<CSimUsbDevice>(m_testbed, std::move(model), options));
     return *m_devices.back();
 }
 

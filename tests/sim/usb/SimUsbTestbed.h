@@ -27,9 +27,10 @@ public:
     // machine, and the tests must not run).
     static bool PreloadActive();
 
-    // Plugs a camera in at options.port; the model must outlive the device. Each device needs
-    // its own bus/address pair.
-    CSimUsbDevice& AddCamera(CSimUsbCamera& model, const SimUsbDeviceOptions& options = {});
+    // Plugs a camera in at options.port (each device needs its own bus/address pair). The device
+    // shares the model, so the test may keep using it after the device is gone.
+    CSimUsbDevice& AddCamera(std::shared_ptr<CSimUsbCamera> model,
+                             const SimUsbDeviceOptions& options = {});
     // Takes the device out of the testbed (unplugging it first if it is still attached). Close
     // libusb handles on it first.
     void RemoveDevice(CSimUsbDevice& device);
