@@ -170,7 +170,7 @@ TEST_F(SimUsbCameraTest, I2cCoolingConfigurationAndReboot) {
     EXPECT_EQ(in[1], 0x41);
     EXPECT_EQ(I2CRead(link, 0x0D, in, 2), -13);  // no acknowledge
 
-    uint8_t reply[3];
+    uint8_t reply[4];
     EXPECT_EQ(Execute(link, CoolerWrite(1, 0x6000), reply), 0);
     EXPECT_EQ(usb3.CoolerChannel(1), 0x6000);
     usb3.SetCoolerChannel(0, 0x1900);
