@@ -52,6 +52,7 @@ struct CSimUsbDevice::Core {
 
     // Makes the node report POLLOUT exactly while some URB can be reaped now.
     void UpdateFifo(Clock::time_point now);
+    bool BulkWaiting() const;
 };
 
 // usbfs keeps URBs per open file; umockdev has one client object per open().
@@ -70,6 +71,12 @@ struct CSimUsbDevice::Client {
         if (core->claimOwner == this) core->claimOwner = nullptr;
     }
 };
+
+bool CSimUsbDevice::Core::BulkWaiting() const {
+    for (const Client* c : clients)
+        if (!c->bulk.empty()) return true;
+    return false;
+}
 
 void CSimUsbDevice::Core::UpdateFifo(Clock::time_point now) {
     if (fifo < 0) return;
@@ -252,9 +259,7 @@ void CSimUsbDevice::WakeLoop() {
         // Sleep until a rate-limited frame is due, or 100 ms to notice changes made directly on
         // the model.
         auto until = now + std::chrono::milliseconds(100);
-        bool bulkWaiting = false;
-        for (Client* c : m_core->clients) bulkWaiting |= !c->bulk.empty();
-        if (bulkWaiting && !m_core->fifoDrained && m_core->model) {
+        if (m_core->BulkWaiting() && !m_core->fifoDrained && m_core->model) {
             if (const auto next = m_core->model->NextBulkEvent(now)) until = std::min(until, *next);
         }
         m_core->wake.wait_until(lock, until);
@@ -317,7 +322,8 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
 
     auto complete = [&](long result, int error) {
         core.UpdateFifo(Clock::now());
-        core.wake.notify_all();
+        // The wake thread only has to re-plan while a bulk read waits for a frame not yet due.
+        if (!core.fifoDrained && core.BulkWaiting()) core.wake.notify_all();
         umockdev_ioctl_client_complete(ioctlClient, result, error);
         return TRUE;
     };
