@@ -114,6 +114,26 @@ void BM_ControlIn_InProcess(benchmark::State& state) {
 }
 BENCHMARK(BM_ControlIn_InProcess)->Unit(benchmark::kMicrosecond);
 
+double CpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// An open handle with the event thread running and nothing in flight: with the FIFO node libusb's
+// poll() sleeps, so this should cost next to no CPU.
+void BM_IdleOpenHandle_Emulated(benchmark::State& state) {
+    Rig& rig = GetRig();
+    if (!rig.handle) return state.SkipWithError("no emulated camera");
+    const double cpu0 = CpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
+    for (auto _ : state) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    state.counters["cpu_per_s"] = (CpuSeconds() - cpu0) / wall;
+}
+
 struct Stream {
     std::mutex mutex;  // guards everything below
     std::condition_variable cv;
@@ -139,13 +159,6 @@ void LIBUSB_CALL OnFrame(libusb_transfer* t) {
     }
     --s->inFlight;
     s->cv.notify_all();
-}
-
-double CpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 void BM_BulkStream_Emulated(benchmark::State& state) {
@@ -206,6 +219,8 @@ void BM_BulkStream_Emulated(benchmark::State& state) {
     }
     for (auto* t : transfers) libusb_free_transfer(t);
 }
+BENCHMARK(BM_IdleOpenHandle_Emulated)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 BENCHMARK(BM_BulkStream_Emulated)
     ->Arg(64 * 1024)
     ->Arg(1024 * 1024)
