@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 class SimUsbCameraTest : public ::testing::Test {
-protected:
+  protected:
     CSimUsbCamera usb3{SimUsbCameraConfig{}};
     CSimUsbInProcess link{usb3};
 };
@@ -78,7 +78,7 @@ TEST_F(SimUsbCameraTest, SensorBusSelectsChipAndWidths) {
     EXPECT_EQ(WriteSensorReg(link, 0x0109, 0xBEEF), 0);  // 8-bit register: 0x09
     EXPECT_EQ(usb3.SensorReg(0xBA, 0x09), 0xBEEF);
 
-    EXPECT_EQ(WriteSensorReg8(link, 0x34, 0x12), 0);
+    EXPECT_EQ(SetSensorBus(link, 0x34, 0x12), 0);
     EXPECT_EQ(WriteSensorReg(link, 0x3001, 0x1234), 0);  // 8-bit data: 0x34
     EXPECT_EQ(ReadSensorReg(link, 0x3001, &v), 0);
     EXPECT_EQ(v, 0x34);
@@ -100,9 +100,8 @@ TEST_F(SimUsbCameraTest, SensorBusSelectsChipAndWidths) {
 
 TEST_F(SimUsbCameraTest, GpioModesLevelsAndObserver) {
     std::vector<std::tuple<int, int, int>> seen;
-    usb3.SetGpioObserver([&](uint8_t pin, uint8_t mode, uint8_t level) {
-        seen.emplace_back(pin, mode, level);
-    });
+    usb3.SetGpioObserver(
+        [&](uint8_t pin, uint8_t mode, uint8_t level) { seen.emplace_back(pin, mode, level); });
     uint8_t level = 9;
     EXPECT_EQ(ReadGpio(link, 27, &level), 0);  // an input nobody drives
     EXPECT_EQ(level, 0);
@@ -138,7 +137,7 @@ TEST_F(SimUsbCameraTest, FlashBehavesAsNorFlash) {
     EXPECT_EQ(usb3.FlashErases(), 1);
 
     EXPECT_EQ(ReadFlash(link, 0x1FFFFF, 2, got), -13);  // past the end
-    EXPECT_EQ(ReadEEProm(link, 0, got, 1), -13);       // no EEPROM on this generation
+    EXPECT_EQ(ReadEEProm(link, 0, got, 1), -13);        // no EEPROM on this generation
 }
 
 TEST(SimUsbCameraUsb2, EepromReadsAndWrites) {
@@ -216,13 +215,13 @@ TEST_F(SimUsbCameraTest, RequestLogShowsWhatTheDeviceSaw) {
 
 TEST_F(SimUsbCameraTest, RequestHandlerTakesOverACode) {
     int seen = 0;
-    usb3.SetRequestHandler(0xE3, [&](const SimControlSetup& s, uint8_t* data)
-                                     -> std::optional<SimControlResult> {
-        if (s.index != 160) return std::nullopt;  // the rest stays built in
-        ++seen;
-        data[0] = 3;
-        return SimControlResult{SimControlOutcome::kOk, 1};
-    });
+    usb3.SetRequestHandler(
+        0xE3, [&](const SimControlSetup& s, uint8_t* data) -> std::optional<SimControlResult> {
+            if (s.index != 160) return std::nullopt;  // the rest stays built in
+            ++seen;
+            data[0] = 3;
+            return SimControlResult{SimControlOutcome::kOk, 1};
+        });
     uint8_t status;
     EXPECT_EQ(Execute(link, ConfigBegin(), &status), -13);
     EXPECT_EQ(Execute(link, ConfigEnd(), &status), 0);
@@ -263,7 +262,7 @@ TEST_F(SimUsbCameraTest, ShortReplyNeverYieldsAValue) {
 
 TEST_F(SimUsbCameraTest, StallAndNoAnswerKeepTheRequestFromRunning) {
     usb3.InjectFault({.kind = SimFaultKind::kStall, .request = 0xD6, .skip = 1, .times = 2});
-    EXPECT_EQ(WriteFpgaReg(link, 1, 1), 0);   // skipped
+    EXPECT_EQ(WriteFpgaReg(link, 1, 1), 0);    // skipped
     EXPECT_EQ(WriteFpgaReg(link, 2, 2), -13);  // stalled
     uint8_t st;
     EXPECT_EQ(link.ControlTransfer(0xC0, 0xD6, 3, 3, &st, 1), CSimUsbInProcess::kErrorPipe);
@@ -355,7 +354,9 @@ TEST(SimFrameGenerator, HeaderPatternAndRate) {
     EXPECT_EQ(gen.Produce(frame, sizeof frame, t0 + 1050ms), 0u);
     EXPECT_EQ(gen.Produce(frame, sizeof frame, t0 + 1100ms), 316u);
 
-    gen.SetFormat({.imageBytes = 8, .header = false, .pattern = SimFramePattern::kConstant,
+    gen.SetFormat({.imageBytes = 8,
+                   .header = false,
+                   .pattern = SimFramePattern::kConstant,
                    .constant = 0x7E});
     ASSERT_EQ(gen.Produce(frame, sizeof frame, t0 + 2000ms), 8u);  // the format applies next frame
     EXPECT_EQ(frame[0], 0x7E);

@@ -33,11 +33,10 @@ struct LibusbLink {
 
     int operator()(uint8_t request, uint16_t value, uint16_t index, uint16_t inLen, uint8_t* inBuf,
                    uint16_t outLen, uint8_t* outBuf) const {
-        const int n =
-            inLen ? libusb_control_transfer(handle, usb::kRequestTypeIn, request, value, index,
-                                            inBuf, inLen, timeoutMs)
-                  : libusb_control_transfer(handle, usb::kRequestTypeOut, request, value, index,
-                                            outBuf, outLen, timeoutMs);
+        const int n = inLen ? libusb_control_transfer(handle, usb::kRequestTypeIn, request, value,
+                                                      index, inBuf, inLen, timeoutMs)
+                            : libusb_control_transfer(handle, usb::kRequestTypeOut, request, value,
+                                                      index, outBuf, outLen, timeoutMs);
         return usb::CheckTransferred(inLen ? inLen : outLen, n);
     }
 };
@@ -66,7 +65,7 @@ void LIBUSB_CALL OnBulk(libusb_transfer* t) {
 }
 
 class UsbEmulationTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         // The testbed must exist before libusb_init: libusb fixes its view of sysfs and udev then.
         s_testbed = new CSimUsbTestbed();
@@ -343,8 +342,8 @@ TEST_F(UsbEmulationTest, StreamsFramesWithTheirHeader) {
 }
 
 TEST_F(UsbEmulationTest, UnplugWhileStreamingEndsTransfersWithNoDevice) {
-    CSimUsbDevice& dev = Plug(std::make_shared<CSimUsbCamera>(SimUsbCameraConfig{
-                                  .frames = {.imageBytes = 4096, .fps = 100}}),
+    CSimUsbDevice& dev = Plug(std::make_shared<CSimUsbCamera>(
+                                  SimUsbCameraConfig{.frames = {.imageBytes = 4096, .fps = 100}}),
                               {.port = {1, 9}});
 
     std::atomic<int> left{0};
@@ -381,8 +380,7 @@ TEST_F(UsbEmulationTest, UnplugWhileStreamingEndsTransfersWithNoDevice) {
     EXPECT_EQ(left.load(), 1);
 
     uint8_t reply[2];
-    EXPECT_EQ(libusb_control_transfer(h, 0xC0, 0xB9, 0, 0, reply, 2, 2000),
-              LIBUSB_ERROR_NO_DEVICE);
+    EXPECT_EQ(libusb_control_transfer(h, 0xC0, 0xB9, 0, 0, reply, 2, 2000), LIBUSB_ERROR_NO_DEVICE);
     uint16_t type;
     EXPECT_EQ(usb::GetDeviceType(link, &type), -13);
     libusb_hotplug_deregister_callback(m_ctx, hotplug);
@@ -390,13 +388,17 @@ TEST_F(UsbEmulationTest, UnplugWhileStreamingEndsTransfersWithNoDevice) {
 }
 
 TEST_F(UsbEmulationTest, TwoCamerasAtOnce) {
-    auto usb3 = std::make_shared<CSimUsbCamera>(SimUsbCameraConfig{
-        .frames = {.imageBytes = 8192, .fps = 100, .pattern = SimFramePattern::kConstant,
-                   .constant = 0x33}});
-    auto usb2 = std::make_shared<CSimUsbCamera>(SimUsbCameraConfig{
-        .generation = SimUsbGeneration::kUsb2,
-        .frames = {.imageBytes = 4096, .fps = 100, .pattern = SimFramePattern::kConstant,
-                   .constant = 0x22}});
+    auto usb3 = std::make_shared<CSimUsbCamera>(
+        SimUsbCameraConfig{.frames = {.imageBytes = 8192,
+                                      .fps = 100,
+                                      .pattern = SimFramePattern::kConstant,
+                                      .constant = 0x33}});
+    auto usb2 = std::make_shared<CSimUsbCamera>(
+        SimUsbCameraConfig{.generation = SimUsbGeneration::kUsb2,
+                           .frames = {.imageBytes = 4096,
+                                      .fps = 100,
+                                      .pattern = SimFramePattern::kConstant,
+                                      .constant = 0x22}});
     Plug(usb3, {.port = {2, 5}});
     Plug(usb2, {.port = {3, 7}});
 

@@ -35,8 +35,12 @@ struct FakeWire {
 
     int operator()(uint8_t request, uint16_t value, uint16_t index, uint16_t inLen, uint8_t* inBuf,
                    uint16_t outLen, uint8_t* outBuf) {
-        Call c{static_cast<uint8_t>(inLen ? 0xC0 : 0x40), request, value, index,
-               inLen ? inLen : outLen, {}};
+        Call c{static_cast<uint8_t>(inLen ? 0xC0 : 0x40),
+               request,
+               value,
+               index,
+               inLen ? inLen : outLen,
+               {}};
         if (!inLen && outBuf) c.out.assign(outBuf, outBuf + outLen);
         calls.push_back(c);
         const size_t n = calls.size() - 1;
@@ -63,6 +67,8 @@ struct EncodingCase {
 
 uint8_t g_buf[1100];
 
+// One request per row, as in the request table it is written from.
+// clang-format off
 std::vector<EncodingCase> EncodingTable() {
     static const uint8_t three[] = {1, 2, 3};
     static const uint8_t clock[] = {200, 7};
@@ -144,6 +150,7 @@ std::vector<EncodingCase> EncodingTable() {
          0x40, 0xE4, 0x501, 0, 3, {1, 2, 3}},
     };
 }
+// clang-format on
 
 TEST(UsbVendorRequest, EveryRequestEncodesAsTheTableSays) {
     for (const EncodingCase& c : EncodingTable()) {
@@ -184,6 +191,7 @@ struct StatusCase {
 };
 
 TEST(UsbVendorRequest, StatusByteConventions) {
+    // clang-format off
     const std::vector<StatusCase> cases = {
         {"0xD0", [](FakeWire& w) { return WriteSensorReg(w, 1, 2); }, 1, 0, 8},
         {"0xD1", [](FakeWire& w) { uint16_t v; return ReadSensorReg(w, 1, &v); }, 3, 2, 8},
@@ -205,6 +213,7 @@ TEST(UsbVendorRequest, StatusByteConventions) {
         {"0xE3 instr",
          [](FakeWire& w) { return Execute(w, ConfigInstruction(1, 5), g_buf); }, 1, 0, 0},
     };
+    // clang-format on
     for (const StatusCase& c : cases) {
         SCOPED_TRACE(c.name);
         const uint8_t other = c.ok == 8 ? 0 : 8;  // the other convention's success value
@@ -289,7 +298,7 @@ TEST(UsbVendorRequest, CheckTransferredTable) {
         int transferred;
         int expected;
     };
-    const Row rows[] = {{3, 3, 0},     {3, 2, -13},  {3, 0, -13},  {0, 0, 0},
+    const Row rows[] = {{3, 3, 0},       {3, 2, -13},  {3, 0, -13},  {0, 0, 0},
                         {1024, 1024, 0}, {1, -9, -13}, {0, -4, -13}, {2, 5, 0}};
     for (const Row& r : rows)
         EXPECT_EQ(CheckTransferred(r.requested, r.transferred), r.expected)
@@ -334,7 +343,9 @@ TEST(UsbVendorRequest, ArgumentChecks) {
 }
 
 std::vector<unsigned> g_pauses;
-void RecordPause(unsigned ms) { g_pauses.push_back(ms); }
+void RecordPause(unsigned ms) {
+    g_pauses.push_back(ms);
+}
 
 TEST(UsbVendorRequest, SensorRegisterListsPauseAndStopAtFirstFailure) {
     g_pauses.clear();
@@ -458,9 +469,9 @@ TEST(UsbFrameHeader, HeaderSizeByHardwareType) {
         int type;
         uint32_t size;
     };
-    const Row rows[] = {{0, 0},    {1, 16},   {5, 16},   {9, 16},   {100, 16}, {108, 16},
-                        {109, 0},  {110, 16}, {111, 16}, {300, 16}, {303, 16}, {306, 16},
-                        {10, 0},   {99, 0},   {112, 0},  {200, 0},  {307, 0},  {-1, 0}};
+    const Row rows[] = {{0, 0},   {1, 16},   {5, 16},   {9, 16},   {100, 16}, {108, 16},
+                        {109, 0}, {110, 16}, {111, 16}, {300, 16}, {303, 16}, {306, 16},
+                        {10, 0},  {99, 0},   {112, 0},  {200, 0},  {307, 0},  {-1, 0}};
     for (const Row& r : rows)
         EXPECT_EQ(FrameHeaderSizeForHardwareType(r.type), r.size) << "type " << r.type;
 }

@@ -69,12 +69,24 @@ VendorRequest EepromRead(uint16_t address, uint16_t length) {
     return In(kReqEeprom, address, 0, length);
 }
 
-VendorRequest RequestB0() { return Status(kReqB0, 0, 0, kStatusOk0); }
-VendorRequest FirmwareVersion() { return In(kReqFirmwareVersion, 0, 0, 2); }
-VendorRequest StreamStart() { return Status(kReqStreamStart, 0, 0, kStatusOk0); }
-VendorRequest StreamStop() { return Status(kReqStreamStop, 0, 0, kStatusOk0); }
-VendorRequest DeviceType() { return In(kReqDeviceType, 0, 0, 2); }
-VendorRequest ResetFifo() { return Status(kReqResetFifo, 0, 0, kStatusOk0); }
+VendorRequest RequestB0() {
+    return Status(kReqB0, 0, 0, kStatusOk0);
+}
+VendorRequest FirmwareVersion() {
+    return In(kReqFirmwareVersion, 0, 0, 2);
+}
+VendorRequest StreamStart() {
+    return Status(kReqStreamStart, 0, 0, kStatusOk0);
+}
+VendorRequest StreamStop() {
+    return Status(kReqStreamStop, 0, 0, kStatusOk0);
+}
+VendorRequest DeviceType() {
+    return In(kReqDeviceType, 0, 0, 2);
+}
+VendorRequest ResetFifo() {
+    return Status(kReqResetFifo, 0, 0, kStatusOk0);
+}
 
 VendorRequest FlashErase(uint32_t sectorAddress) {
     VendorRequest rq = Out(kReqFlashCommand, 0, kFlashCmdErase, 4);
@@ -83,7 +95,9 @@ VendorRequest FlashErase(uint32_t sectorAddress) {
     return rq;
 }
 
-VendorRequest FlashCommand(uint16_t command) { return Out(kReqFlashCommand, 0, command, 0); }
+VendorRequest FlashCommand(uint16_t command) {
+    return Out(kReqFlashCommand, 0, command, 0);
+}
 
 VendorRequest FlashRead(uint32_t address, uint16_t length) {
     return In(kReqFlashRead, static_cast<uint16_t>(address >> 16),
@@ -99,7 +113,9 @@ VendorRequest SensorWrite(uint16_t reg, uint16_t value) {
     return Status(kReqSensorWrite, value, reg, kStatusOk8);
 }
 
-VendorRequest SensorRead(uint16_t reg) { return ValueAndStatus(kReqSensorRead, 0, reg, kStatusOk8); }
+VendorRequest SensorRead(uint16_t reg) {
+    return ValueAndStatus(kReqSensorRead, 0, reg, kStatusOk8);
+}
 
 VendorRequest SensorWrite8(uint8_t reg, uint8_t value) {
     return Status(kReqSensorWrite8, Pack(value, reg), 0, kStatusOk0);
@@ -125,9 +141,13 @@ VendorRequest FpgaWrite(uint16_t reg, uint32_t value) {
     return Status(kReqFpgaWrite, static_cast<uint16_t>(value & 0xFFFF), reg, kStatusOk8);
 }
 
-VendorRequest FpgaRead(uint16_t reg) { return ValueAndStatus(kReqFpgaRead, 0, reg, kStatusOk8); }
+VendorRequest FpgaRead(uint16_t reg) {
+    return ValueAndStatus(kReqFpgaRead, 0, reg, kStatusOk8);
+}
 
-VendorRequest RequestD8(uint8_t a, uint8_t b) { return Status(kReqD8, Pack(b, a), 0, kStatusOk0); }
+VendorRequest RequestD8(uint8_t a, uint8_t b) {
+    return Status(kReqD8, Pack(b, a), 0, kStatusOk0);
+}
 
 VendorRequest CoolerWrite(uint16_t channel, uint16_t value) {
     return Status(kReqCoolerWrite, value, channel, kStatusOk8);
@@ -145,14 +165,20 @@ VendorRequest GpioWrite(uint8_t pin, uint8_t level) {
     return Status(kReqGpioWrite, Pack(level, pin), 0, kStatusOk0);
 }
 
-VendorRequest GpioRead(uint8_t pin) { return In(kReqGpioRead, pin, 0, 1); }
+VendorRequest GpioRead(uint8_t pin) {
+    return In(kReqGpioRead, pin, 0, 1);
+}
 
 VendorRequest GpioMode(uint8_t pin, uint8_t mode) {
     return Status(kReqGpioMode, Pack(mode, pin), 0, kStatusOk0);
 }
 
-VendorRequest ConfigBegin() { return Status(kReqConfigPort, 0, kCfgBegin, kStatusOk0); }
-VendorRequest ConfigEnd() { return Status(kReqConfigPort, 0, kCfgEnd, kStatusOk0); }
+VendorRequest ConfigBegin() {
+    return Status(kReqConfigPort, 0, kCfgBegin, kStatusOk0);
+}
+VendorRequest ConfigEnd() {
+    return Status(kReqConfigPort, 0, kCfgEnd, kStatusOk0);
+}
 
 VendorRequest ConfigInstruction(uint8_t instruction, uint8_t parameter) {
     return Status(kReqConfigPort, Pack(parameter, instruction), kCfgInstruction, kStatusOk0);
@@ -168,7 +194,9 @@ VendorRequest ConfigWriteData(uint8_t code, uint16_t length) {
     return Out(kReqConfigPort, Pack(code, 0), kCfgData, length);
 }
 
-VendorRequest ConfigCheck() { return Status(kReqConfigPort, 0, kCfgCheck, kStatusOk0); }
+VendorRequest ConfigCheck() {
+    return Status(kReqConfigPort, 0, kCfgCheck, kStatusOk0);
+}
 
 VendorRequest ConfigData(uint16_t flags, size_t length) {
     VendorRequest rq = Out(kReqConfigData, flags, 0, static_cast<uint16_t>(length));
@@ -327,8 +355,7 @@ int WriteSensorRegs(VendorTransfer transfer, std::span<const uint16_t> regAndVal
 int WriteFpgaRegs(VendorTransfer transfer, std::span<const uint32_t> regAndVal) {
     QV_ASSERT(regAndVal.size() > 0 && (regAndVal.size() % 2) == 0);
     for (size_t i = 0; i < regAndVal.size(); i += 2) {
-        const int r =
-            WriteFpgaReg(transfer, static_cast<uint16_t>(regAndVal[i]), regAndVal[i + 1]);
+        const int r = WriteFpgaReg(transfer, static_cast<uint16_t>(regAndVal[i]), regAndVal[i + 1]);
         if (r != CAMERA_STATUS_SUCCESS) return r;
     }
     return CAMERA_STATUS_SUCCESS;
@@ -347,7 +374,8 @@ int FpgaConfigWrite(VendorTransfer transfer, const uint8_t* data, size_t length)
     if (data == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     for (size_t offset = 0; offset < length; offset += kConfigPieceMax) {
         const size_t piece = std::min(kConfigPieceMax, length - offset);
-        if (Execute(transfer, ConfigData(0, piece), nullptr, data + offset) != CAMERA_STATUS_SUCCESS)
+        if (Execute(transfer, ConfigData(0, piece), nullptr, data + offset) !=
+            CAMERA_STATUS_SUCCESS)
             return CAMERA_STATUS_IO_ERROR;
     }
     return CAMERA_STATUS_SUCCESS;

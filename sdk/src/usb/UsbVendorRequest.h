@@ -80,12 +80,12 @@ struct VendorRequest {
     uint16_t value = 0;
     uint16_t index = 0;
     Direction direction = Direction::kIn;
-    uint16_t length = 0;        // wLength: the reply length (IN) or the data length (OUT)
-    int statusOffset = -1;      // position of the status byte in the reply; -1: none
-    uint8_t statusOk = 0;       // the status value that means success
-    uint8_t inlineData[4] = {}; // OUT data the encoder builds itself (reset byte, sector address)
+    uint16_t length = 0;         // wLength: the reply length (IN) or the data length (OUT)
+    int statusOffset = -1;       // position of the status byte in the reply; -1: none
+    uint8_t statusOk = 0;        // the status value that means success
+    uint8_t inlineData[4] = {};  // OUT data the encoder builds itself (reset byte, sector address)
     bool hasInlineData = false;
-    bool valid = true;          // false: the arguments cannot be carried on the wire
+    bool valid = true;  // false: the arguments cannot be carried on the wire
 
     uint8_t RequestType() const {
         return direction == Direction::kIn ? kRequestTypeIn : kRequestTypeOut;
@@ -97,12 +97,12 @@ struct VendorRequest {
 // moved; -13 for a failed or short transfer; -56 when the device is not open.
 // A non-owning reference to any callable of that shape.
 class VendorTransfer {
-public:
+  public:
     template <class F>
     VendorTransfer(F& f)  // NOLINT: implicit by design, like a function reference
-        : m_target(&f), m_call([](void* t, uint8_t request, uint16_t value, uint16_t index,
-                                  uint16_t inLen, uint8_t* inBuf, uint16_t outLen,
-                                  uint8_t* outBuf) {
+        : m_target(&f),
+          m_call([](void* t, uint8_t request, uint16_t value, uint16_t index, uint16_t inLen,
+                    uint8_t* inBuf, uint16_t outLen, uint8_t* outBuf) {
               return (*static_cast<F*>(t))(request, value, index, inLen, inBuf, outLen, outBuf);
           }) {}
 
@@ -111,7 +111,7 @@ public:
         return m_call(m_target, request, value, index, inLen, inBuf, outLen, outBuf);
     }
 
-private:
+  private:
     void* m_target;
     int (*m_call)(void*, uint8_t, uint16_t, uint16_t, uint16_t, uint8_t*, uint16_t, uint8_t*);
 };
@@ -178,6 +178,11 @@ int Execute(VendorTransfer transfer, const VendorRequest& rq, uint8_t* reply,
 int GetDeviceType(VendorTransfer transfer, uint16_t* type);
 int GetFirmwareVersion(VendorTransfer transfer, uint16_t* version);
 int WriteSensorReg8(VendorTransfer transfer, uint8_t reg, uint8_t value);
+// The same request as the sensor drivers see it: it selects the sensor bus address and the
+// access widths (high nibble data bytes, low nibble register bytes) of the accesses that follow.
+inline int SetSensorBus(VendorTransfer transfer, uint8_t address, uint8_t widths) {
+    return WriteSensorReg8(transfer, address, widths);
+}
 int WriteSensorReg(VendorTransfer transfer, uint16_t reg, uint16_t value);
 int ReadSensorReg(VendorTransfer transfer, uint16_t reg, uint16_t* value);
 int WriteFpgaReg(VendorTransfer transfer, uint16_t reg, uint32_t value);

@@ -5,7 +5,9 @@
 
 CSimFrameGenerator::CSimFrameGenerator(Clock::time_point epoch) : m_epoch(epoch), m_due(epoch) {}
 
-void CSimFrameGenerator::SetFormat(const SimFrameFormat& format) { m_format = format; }
+void CSimFrameGenerator::SetFormat(const SimFrameFormat& format) {
+    m_format = format;
+}
 
 void CSimFrameGenerator::Start(Clock::time_point now) {
     m_running = true;

@@ -25,7 +25,7 @@ struct SimFrameFormat {
 };
 
 class CSimFrameGenerator {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     explicit CSimFrameGenerator(Clock::time_point epoch);
@@ -57,13 +57,13 @@ public:
         return static_cast<uint8_t>(offset + (offset >> 8) + (offset >> 16) + frameNumber * 31);
     }
 
-private:
+  private:
     void BeginFrame(Clock::time_point now);
 
     SimFrameFormat m_format;   // as set
     SimFrameFormat m_current;  // of the frame in progress
     Clock::time_point m_epoch;
-    Clock::time_point m_due;   // when the next frame may begin
+    Clock::time_point m_due;  // when the next frame may begin
     bool m_running = false;
     bool m_inFrame = false;
     uint32_t m_offset = 0;  // bytes of the frame in progress already read

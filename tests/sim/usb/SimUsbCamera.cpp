@@ -138,102 +138,102 @@ CSimUsbCamera::Reply CSimUsbCamera::Firmware(const SimControlSetup& s, uint8_t* 
     // firmware refuses a request it cannot answer.
     auto needIn = [&](uint16_t n) { return in && s.length >= n; };
     switch (s.request) {
-    case kCpuReset:
-        if (in || s.value != 0xE600 || s.length < 1) return Stall();
-        if (data[0] == 1) {
-            m_cpuHeld = true;
-        } else if (data[0] == 0 && m_cpuHeld) {
-            m_cpuHeld = false;
-            ++m_cpuResets;
-            m_frames.Stop();
+        case kCpuReset:
+            if (in || s.value != 0xE600 || s.length < 1) return Stall();
+            if (data[0] == 1) {
+                m_cpuHeld = true;
+            } else if (data[0] == 0 && m_cpuHeld) {
+                m_cpuHeld = false;
+                ++m_cpuResets;
+                m_frames.Stop();
+            }
+            return {SimControlOutcome::kOk, s.length, -1};
+        case kEeprom:
+            if (m_config.generation != SimUsbGeneration::kUsb2) return Stall();
+            return Storage(s, data);
+        case kB0:
+        case kResetFifo:
+        case kD8:
+        case kCoolerSetup:
+            if (!needIn(1)) return Stall();
+            return StatusReply(data, kOk0);
+        case kFirmwareVersion:
+        case kDeviceType: {
+            if (!needIn(2)) return Stall();
+            const uint16_t v =
+                s.request == kDeviceType ? DeviceTypeCode() : m_config.firmwareVersion;
+            data[0] = static_cast<uint8_t>(v);
+            data[1] = static_cast<uint8_t>(v >> 8);
+            return {SimControlOutcome::kOk, 2, -1};
         }
-        return {SimControlOutcome::kOk, s.length, -1};
-    case kEeprom:
-        if (m_config.generation != SimUsbGeneration::kUsb2) return Stall();
-        return Storage(s, data);
-    case kB0:
-    case kResetFifo:
-    case kD8:
-    case kCoolerSetup:
-        if (!needIn(1)) return Stall();
-        return StatusReply(data, kOk0);
-    case kFirmwareVersion:
-    case kDeviceType: {
-        if (!needIn(2)) return Stall();
-        const uint16_t v =
-            s.request == kDeviceType ? DeviceTypeCode() : m_config.firmwareVersion;
-        data[0] = static_cast<uint8_t>(v);
-        data[1] = static_cast<uint8_t>(v >> 8);
-        return {SimControlOutcome::kOk, 2, -1};
-    }
-    case kStreamStart:
-        if (!needIn(1)) return Stall();
-        if (!m_frames.Running()) m_frames.Start(Clock::now());
-        return StatusReply(data, kOk0);
-    case kStreamStop:
-        if (!needIn(1)) return Stall();
-        m_frames.Stop();
-        return StatusReply(data, kOk0);
-    case kFlashCommand:
-    case kFlashRead:
-    case kFlashWrite:
-        if (m_config.generation != SimUsbGeneration::kUsb3) return Stall();
-        return Storage(s, data);
-    case kSensorWrite:
-        if (!needIn(1)) return Stall();
-        return SensorWrite(s.index, s.value, data);
-    case kSensorRead:
-        if (!needIn(3)) return Stall();
-        return SensorRead(s.index, data);
-    case kSensorBus:
-        if (!needIn(1)) return Stall();
-        m_sensorBus = static_cast<uint8_t>(s.value & 0xFF);
-        m_sensorWidths = static_cast<uint8_t>(s.value >> 8);
-        return StatusReply(data, kOk0);
-    case kI2c:
-        return I2c(s, data);
-    case kFpgaWrite:
-        if (!needIn(1)) return Stall();
-        if (s.index != kFpgaVersionReg) m_fpga[s.index] = s.value;
-        return StatusReply(data, kOk8);
-    case kFpgaRead: {
-        if (!needIn(3)) return Stall();
-        auto it = m_fpga.find(s.index);
-        return ValueReply(data, it == m_fpga.end() ? 0 : it->second, kOk8);
-    }
-    case kCoolerWrite:
-        if (!needIn(1)) return Stall();
-        m_cooler[s.index] = s.value;
-        return StatusReply(data, kOk8);
-    case kCoolerRead:
-        if (!needIn(3)) return Stall();
-        return ValueReply(data, CoolerChannel(s.index), kOk8);
-    case kGpioWrite: {
-        if (!needIn(1)) return Stall();
-        const uint8_t pin = static_cast<uint8_t>(s.value & 0xFF);
-        SetPin(pin, m_pins[pin].mode, static_cast<uint8_t>(s.value >> 8));
-        return StatusReply(data, kOk0);
-    }
-    case kGpioRead: {
-        if (!needIn(1)) return Stall();
-        const Pin& p = m_pins[static_cast<uint8_t>(s.value & 0xFF)];
-        data[0] = p.mode == 0 ? p.output : p.input;
-        return {SimControlOutcome::kOk, 1, -1};
-    }
-    case kGpioMode: {
-        if (!needIn(1)) return Stall();
-        const uint8_t pin = static_cast<uint8_t>(s.value & 0xFF);
-        SetPin(pin, static_cast<uint8_t>(s.value >> 8), m_pins[pin].output);
-        return StatusReply(data, kOk0);
-    }
-    case kConfigPort:
-        return ConfigPort(s, data);
-    case kConfigData:
-        if (in || s.length > 1024) return Stall();
-        m_configData.insert(m_configData.end(), data, data + s.length);
-        return {SimControlOutcome::kOk, s.length, -1};
-    default:
-        return Stall();
+        case kStreamStart:
+            if (!needIn(1)) return Stall();
+            if (!m_frames.Running()) m_frames.Start(Clock::now());
+            return StatusReply(data, kOk0);
+        case kStreamStop:
+            if (!needIn(1)) return Stall();
+            m_frames.Stop();
+            return StatusReply(data, kOk0);
+        case kFlashCommand:
+        case kFlashRead:
+        case kFlashWrite:
+            if (m_config.generation != SimUsbGeneration::kUsb3) return Stall();
+            return Storage(s, data);
+        case kSensorWrite:
+            if (!needIn(1)) return Stall();
+            return SensorWrite(s.index, s.value, data);
+        case kSensorRead:
+            if (!needIn(3)) return Stall();
+            return SensorRead(s.index, data);
+        case kSensorBus:
+            if (!needIn(1)) return Stall();
+            m_sensorBus = static_cast<uint8_t>(s.value & 0xFF);
+            m_sensorWidths = static_cast<uint8_t>(s.value >> 8);
+            return StatusReply(data, kOk0);
+        case kI2c:
+            return I2c(s, data);
+        case kFpgaWrite:
+            if (!needIn(1)) return Stall();
+            if (s.index != kFpgaVersionReg) m_fpga[s.index] = s.value;
+            return StatusReply(data, kOk8);
+        case kFpgaRead: {
+            if (!needIn(3)) return Stall();
+            auto it = m_fpga.find(s.index);
+            return ValueReply(data, it == m_fpga.end() ? 0 : it->second, kOk8);
+        }
+        case kCoolerWrite:
+            if (!needIn(1)) return Stall();
+            m_cooler[s.index] = s.value;
+            return StatusReply(data, kOk8);
+        case kCoolerRead:
+            if (!needIn(3)) return Stall();
+            return ValueReply(data, CoolerChannel(s.index), kOk8);
+        case kGpioWrite: {
+            if (!needIn(1)) return Stall();
+            const uint8_t pin = static_cast<uint8_t>(s.value & 0xFF);
+            SetPin(pin, m_pins[pin].mode, static_cast<uint8_t>(s.value >> 8));
+            return StatusReply(data, kOk0);
+        }
+        case kGpioRead: {
+            if (!needIn(1)) return Stall();
+            const Pin& p = m_pins[static_cast<uint8_t>(s.value & 0xFF)];
+            data[0] = p.mode == 0 ? p.output : p.input;
+            return {SimControlOutcome::kOk, 1, -1};
+        }
+        case kGpioMode: {
+            if (!needIn(1)) return Stall();
+            const uint8_t pin = static_cast<uint8_t>(s.value & 0xFF);
+            SetPin(pin, static_cast<uint8_t>(s.value >> 8), m_pins[pin].output);
+            return StatusReply(data, kOk0);
+        }
+        case kConfigPort:
+            return ConfigPort(s, data);
+        case kConfigData:
+            if (in || s.length > 1024) return Stall();
+            m_configData.insert(m_configData.end(), data, data + s.length);
+            return {SimControlOutcome::kOk, s.length, -1};
+        default:
+            return Stall();
     }
 }
 
@@ -318,20 +318,20 @@ CSimUsbCamera::Reply CSimUsbCamera::Storage(const SimControlSetup& s, uint8_t* d
 
 CSimUsbCamera::Reply CSimUsbCamera::ConfigPort(const SimControlSetup& s, uint8_t* data) {
     switch (s.index) {
-    case 160:
-    case 161:
-    case 162:
-    case 164:
-        if (!s.In() || s.length < 1) return Stall();
-        return StatusReply(data, kOk0);
-    case 163:
-        if (!s.In()) return {SimControlOutcome::kOk, s.length, -1};
-        std::memset(data, 0, s.length);
-        std::copy_n(m_configReadBack.begin(), std::min<size_t>(s.length, m_configReadBack.size()),
-                    data);
-        return {SimControlOutcome::kOk, s.length, -1};
-    default:
-        return Stall();
+        case 160:
+        case 161:
+        case 162:
+        case 164:
+            if (!s.In() || s.length < 1) return Stall();
+            return StatusReply(data, kOk0);
+        case 163:
+            if (!s.In()) return {SimControlOutcome::kOk, s.length, -1};
+            std::memset(data, 0, s.length);
+            std::copy_n(m_configReadBack.begin(),
+                        std::min<size_t>(s.length, m_configReadBack.size()), data);
+            return {SimControlOutcome::kOk, s.length, -1};
+        default:
+            return Stall();
     }
 }
 
@@ -352,7 +352,8 @@ SimBulkResult CSimUsbCamera::PullBulkIn(uint8_t endpoint, uint8_t* buf, uint32_t
         return {SimBulkOutcome::kStall, 0};
     }
     const uint32_t n = m_frames.Produce(buf, len, now);
-    return n ? SimBulkResult{SimBulkOutcome::kData, n} : SimBulkResult{SimBulkOutcome::kNotReady, 0};
+    return n ? SimBulkResult{SimBulkOutcome::kData, n}
+             : SimBulkResult{SimBulkOutcome::kNotReady, 0};
 }
 
 std::optional<CSimUsbCamera::Clock::time_point> CSimUsbCamera::NextBulkEvent(

@@ -33,7 +33,7 @@ struct SimUsbCameraConfig {
     SimUsbGeneration generation = SimUsbGeneration::kUsb3;
     uint16_t firmwareVersion = 0x1234;
     std::optional<uint16_t> deviceType{};  // default: 0x1201 or 0x1301 by generation
-    uint16_t fpgaVersion = 0;            // FPGA register 129
+    uint16_t fpgaVersion = 0;              // FPGA register 129
     // Storage bytes; 0: 64 KiB of EEPROM (16-bit addresses) or 2 MiB of flash (room for the
     // parameter blocks at 0x10000, the user data and the bad-pixel table up to 0x100000, and
     // the firmware images at 0 and 0x20000).
@@ -123,7 +123,7 @@ struct SimI2cWrite {
 };
 
 class CSimUsbCamera {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     // Takes over a request code before the built-in firmware; nullopt falls through to it.
     // `data` holds setup.length bytes: the OUT data, or room for the IN reply.
@@ -218,7 +218,7 @@ public:
     int CpuResets() const;  // releases of the CPU reset (request 0xA0 with data 0 after 1)
     int FlashErases() const;
 
-private:
+  private:
     struct Pin {
         uint8_t mode = 1;
         uint8_t output = 0;

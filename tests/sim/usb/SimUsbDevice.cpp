@@ -187,18 +187,22 @@ void CSimUsbDevice::BuildDescriptors() {
     // Endpoint 0 packet size: 64 bytes at high speed; at SuperSpeed the exponent 9 (512 bytes).
     const uint8_t ep0 = m_superSpeed ? 9 : 64;
     const uint16_t bulkPacket = m_superSpeed ? 1024 : 512;
-    const uint8_t device[18] = {18, USB_DT_DEVICE, uint8_t(bcdUsb), uint8_t(bcdUsb >> 8),
-                                0, 0, 0, ep0,
-                                uint8_t(m_vendorId), uint8_t(m_vendorId >> 8),
-                                uint8_t(m_productId), uint8_t(m_productId >> 8),
-                                0x00, 0x01,  // bcdDevice 1.00
-                                0, 0, 0,     // no string descriptors
-                                1};
-    std::vector<uint8_t> config = {9, USB_DT_CONFIG, 0, 0, kInterfaceCount, 1, 0, 0x80, 100,
-                                   // interface 0: vendor class, one bulk IN endpoint
-                                   9, USB_DT_INTERFACE, 0, 0, 1, 0xFF, 0, 0, 0,
-                                   7, USB_DT_ENDPOINT, kBulkIn, USB_ENDPOINT_XFER_BULK,
-                                   uint8_t(bulkPacket), uint8_t(bulkPacket >> 8), 0};
+    // clang-format off
+    const uint8_t device[18] = {
+        18, USB_DT_DEVICE, uint8_t(bcdUsb), uint8_t(bcdUsb >> 8),
+        0, 0, 0, ep0,  // class per interface
+        uint8_t(m_vendorId), uint8_t(m_vendorId >> 8),
+        uint8_t(m_productId), uint8_t(m_productId >> 8),
+        0x00, 0x01,  // bcdDevice 1.00
+        0, 0, 0,     // no string descriptors
+        1};
+    std::vector<uint8_t> config = {
+        9, USB_DT_CONFIG, 0, 0, kInterfaceCount, 1, 0, 0x80, 100,
+        // interface 0: vendor class, one bulk IN endpoint
+        9, USB_DT_INTERFACE, 0, 0, 1, 0xFF, 0, 0, 0,
+        7, USB_DT_ENDPOINT, kBulkIn, USB_ENDPOINT_XFER_BULK,
+        uint8_t(bulkPacket), uint8_t(bulkPacket >> 8), 0};
+    // clang-format on
     if (m_superSpeed) {
         // SuperSpeed endpoint companion: bursts of up to 16 packets.
         const uint8_t companion[6] = {6, USB_DT_SS_ENDPOINT_COMP, 15, 0, 0, 0};
@@ -245,8 +249,8 @@ std::string CSimUsbDevice::SysfsRecord() const {
                   "A: bNumInterfaces= %d\n"
                   "A: dev=189:%d\n",
                   sys.c_str(), bus, address, hexUpper.c_str(), bus, address, bus, address,
-                  m_vendorId, m_productId, (bus - 1) * 128 + address - 1, bus, address,
-                  m_vendorId, m_productId, m_superSpeed ? "5000" : "480", kInterfaceCount,
+                  m_vendorId, m_productId, (bus - 1) * 128 + address - 1, bus, address, m_vendorId,
+                  m_productId, m_superSpeed ? "5000" : "480", kInterfaceCount,
                   (bus - 1) * 128 + address - 1);
     return std::string(text) + "H: descriptors=" + hexLower + "\n";
 }
@@ -294,7 +298,9 @@ bool CSimUsbDevice::Unplugged() const {
     return m_core->unplugged;
 }
 
-void CSimUsbDevice::Wake() { m_core->wake.notify_all(); }
+void CSimUsbDevice::Wake() {
+    m_core->wake.notify_all();
+}
 
 CSimUsbDevice::Stats CSimUsbDevice::GetStats() const {
     std::lock_guard lock(m_core->mutex);
@@ -339,201 +345,201 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
     if (core.unplugged && !(reap && !client->done.empty())) return complete(-1, ENODEV);
 
     switch (request) {
-    case USBDEVFS_GET_CAPABILITIES: {
-        UMockdevIoctlData* d = resolve(sizeof(uint32_t));
-        // Scatter-gather: one URB per libusb transfer, whatever its size.
-        *reinterpret_cast<uint32_t*>(d->data) =
-            USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-            USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_BULK_SCATTER_GATHER |
-            USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
-        g_object_unref(d);
-        return complete(0, 0);
-    }
-    case USBDEVFS_GET_SPEED:
-        return complete(m_superSpeed ? kSpeedSuper : kSpeedHigh, 0);
-    case USBDEVFS_CONNECTINFO: {
-        UMockdevIoctlData* d = resolve(sizeof(usbdevfs_connectinfo));
-        auto* info = reinterpret_cast<usbdevfs_connectinfo*>(d->data);
-        info->devnum = static_cast<unsigned>(m_options.port.address);
-        info->slow = 0;
-        g_object_unref(d);
-        return complete(0, 0);
-    }
-    case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_DISCONNECT_CLAIM:
-    case USBDEVFS_RELEASEINTERFACE: {
-        unsigned iface;
-        if (request == USBDEVFS_DISCONNECT_CLAIM) {
-            UMockdevIoctlData* d = resolve(sizeof(usbdevfs_disconnect_claim));
-            iface = reinterpret_cast<usbdevfs_disconnect_claim*>(d->data)->interface;
+        case USBDEVFS_GET_CAPABILITIES: {
+            UMockdevIoctlData* d = resolve(sizeof(uint32_t));
+            // Scatter-gather: one URB per libusb transfer, whatever its size.
+            *reinterpret_cast<uint32_t*>(d->data) =
+                USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_BULK_SCATTER_GATHER |
+                USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
             g_object_unref(d);
-        } else {
-            UMockdevIoctlData* d = resolve(sizeof(unsigned));
-            iface = *reinterpret_cast<unsigned*>(d->data);
-            g_object_unref(d);
-        }
-        if (iface != 0) return complete(-1, ENOENT);
-        if (request == USBDEVFS_RELEASEINTERFACE) {
-            if (core.claimOwner != client) return complete(-1, EINVAL);
-            core.claimOwner = nullptr;
             return complete(0, 0);
         }
-        if (core.claimOwner != nullptr && core.claimOwner != client) return complete(-1, EBUSY);
-        core.claimOwner = client;
-        ++core.stats.claims;
-        return complete(0, 0);
-    }
-    case USBDEVFS_GETDRIVER:
-        return complete(-1, ENODATA);  // no kernel driver bound
-    case USBDEVFS_SETINTERFACE:
-    case USBDEVFS_SETCONFIGURATION:
-    case USBDEVFS_CLEAR_HALT:
-    case USBDEVFS_RESETEP:
-        return complete(0, 0);
-    case USBDEVFS_RESET:
-        ++core.stats.resets;
-        m_model->OnBusReset();
-        return complete(0, 0);
-    case USBDEVFS_SUBMITURB: {
-        ++core.stats.submits;
-        UMockdevIoctlData* data = resolve(sizeof(usbdevfs_urb));
-        auto* u = reinterpret_cast<usbdevfs_urb*>(data->data);
-        if (u->buffer_length > 0) {
-            GError* error = nullptr;
-            UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
-                data, offsetof(usbdevfs_urb, buffer), static_cast<size_t>(u->buffer_length),
-                &error);
-            if (buffer == nullptr) {
-                g_object_unref(data);
-                if (error) g_error_free(error);
-                return complete(-1, EFAULT);
-            }
-            g_object_unref(buffer);  // the URB keeps it
+        case USBDEVFS_GET_SPEED:
+            return complete(m_superSpeed ? kSpeedSuper : kSpeedHigh, 0);
+        case USBDEVFS_CONNECTINFO: {
+            UMockdevIoctlData* d = resolve(sizeof(usbdevfs_connectinfo));
+            auto* info = reinterpret_cast<usbdevfs_connectinfo*>(d->data);
+            info->devnum = static_cast<unsigned>(m_options.port.address);
+            info->slow = 0;
+            g_object_unref(d);
+            return complete(0, 0);
         }
-        u->status = 0;
-        u->actual_length = 0;
-        Urb urb{data};
-        if (u->type == USBDEVFS_URB_TYPE_CONTROL) {
-            if (u->buffer_length < 8) {
+        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_DISCONNECT_CLAIM:
+        case USBDEVFS_RELEASEINTERFACE: {
+            unsigned iface;
+            if (request == USBDEVFS_DISCONNECT_CLAIM) {
+                UMockdevIoctlData* d = resolve(sizeof(usbdevfs_disconnect_claim));
+                iface = reinterpret_cast<usbdevfs_disconnect_claim*>(d->data)->interface;
+                g_object_unref(d);
+            } else {
+                UMockdevIoctlData* d = resolve(sizeof(unsigned));
+                iface = *reinterpret_cast<unsigned*>(d->data);
+                g_object_unref(d);
+            }
+            if (iface != 0) return complete(-1, ENOENT);
+            if (request == USBDEVFS_RELEASEINTERFACE) {
+                if (core.claimOwner != client) return complete(-1, EINVAL);
+                core.claimOwner = nullptr;
+                return complete(0, 0);
+            }
+            if (core.claimOwner != nullptr && core.claimOwner != client) return complete(-1, EBUSY);
+            core.claimOwner = client;
+            ++core.stats.claims;
+            return complete(0, 0);
+        }
+        case USBDEVFS_GETDRIVER:
+            return complete(-1, ENODATA);  // no kernel driver bound
+        case USBDEVFS_SETINTERFACE:
+        case USBDEVFS_SETCONFIGURATION:
+        case USBDEVFS_CLEAR_HALT:
+        case USBDEVFS_RESETEP:
+            return complete(0, 0);
+        case USBDEVFS_RESET:
+            ++core.stats.resets;
+            m_model->OnBusReset();
+            return complete(0, 0);
+        case USBDEVFS_SUBMITURB: {
+            ++core.stats.submits;
+            UMockdevIoctlData* data = resolve(sizeof(usbdevfs_urb));
+            auto* u = reinterpret_cast<usbdevfs_urb*>(data->data);
+            if (u->buffer_length > 0) {
+                GError* error = nullptr;
+                UMockdevIoctlData* buffer =
+                    umockdev_ioctl_data_resolve(data, offsetof(usbdevfs_urb, buffer),
+                                                static_cast<size_t>(u->buffer_length), &error);
+                if (buffer == nullptr) {
+                    g_object_unref(data);
+                    if (error) g_error_free(error);
+                    return complete(-1, EFAULT);
+                }
+                g_object_unref(buffer);  // the URB keeps it
+            }
+            u->status = 0;
+            u->actual_length = 0;
+            Urb urb{data};
+            if (u->type == USBDEVFS_URB_TYPE_CONTROL) {
+                if (u->buffer_length < 8) {
+                    g_object_unref(data);
+                    return complete(-1, EINVAL);
+                }
+                ++core.stats.controls;
+                auto* s = static_cast<uint8_t*>(u->buffer);
+                SimControlSetup setup;
+                setup.requestType = s[0];
+                setup.request = s[1];
+                setup.value = static_cast<uint16_t>(s[2] | (s[3] << 8));
+                setup.index = static_cast<uint16_t>(s[4] | (s[5] << 8));
+                setup.length =
+                    static_cast<uint16_t>(std::min<int>(s[6] | (s[7] << 8), u->buffer_length - 8));
+                SimControlResult r;
+                if ((setup.requestType & 0x60) == 0) {
+                    // Standard requests are the USB device's, not the camera firmware's.
+                    r = {SimControlOutcome::kStall, 0};
+                    if (setup.request == USB_REQ_GET_DESCRIPTOR && setup.In()) {
+                        const uint8_t type = static_cast<uint8_t>(setup.value >> 8);
+                        size_t from = 0;
+                        size_t to = 0;
+                        if (type == USB_DT_DEVICE) {
+                            to = 18;
+                        } else if (type == USB_DT_CONFIG && (setup.value & 0xFF) == 0) {
+                            from = 18;
+                            to = m_descriptors.size();
+                        }
+                        if (to > from) {
+                            const size_t n = std::min<size_t>(to - from, setup.length);
+                            std::memcpy(s + 8, m_descriptors.data() + from, n);
+                            r = {SimControlOutcome::kOk, static_cast<uint16_t>(n)};
+                        }
+                    } else if (setup.request == USB_REQ_GET_CONFIGURATION && setup.length >= 1) {
+                        s[8] = 1;
+                        r = {SimControlOutcome::kOk, 1};
+                    } else if (setup.request == USB_REQ_GET_STATUS && setup.length >= 2) {
+                        s[8] = s[9] = 0;
+                        r = {SimControlOutcome::kOk, 2};
+                    }
+                } else {
+                    r = m_model->HandleControl(setup, s + 8);
+                }
+                switch (r.outcome) {
+                    case SimControlOutcome::kOk:
+                        u->actual_length = r.actual;
+                        client->done.push_back(urb);
+                        break;
+                    case SimControlOutcome::kStall:
+                        u->status = -EPIPE;
+                        client->done.push_back(urb);
+                        break;
+                    case SimControlOutcome::kNoAnswer:
+                        client->pending.push_back(urb);  // until the host gives up (DISCARDURB)
+                        break;
+                    case SimControlOutcome::kGone:
+                        u->status = -ESHUTDOWN;
+                        client->done.push_back(urb);
+                        break;
+                }
+            } else if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == kBulkIn) {
+                client->bulk.push_back(urb);  // filled when reaped and the camera has data
+            } else {
                 g_object_unref(data);
                 return complete(-1, EINVAL);
             }
-            ++core.stats.controls;
-            auto* s = static_cast<uint8_t*>(u->buffer);
-            SimControlSetup setup;
-            setup.requestType = s[0];
-            setup.request = s[1];
-            setup.value = static_cast<uint16_t>(s[2] | (s[3] << 8));
-            setup.index = static_cast<uint16_t>(s[4] | (s[5] << 8));
-            setup.length = static_cast<uint16_t>(
-                std::min<int>(s[6] | (s[7] << 8), u->buffer_length - 8));
-            SimControlResult r;
-            if ((setup.requestType & 0x60) == 0) {
-                // Standard requests are the USB device's, not the camera firmware's.
-                r = {SimControlOutcome::kStall, 0};
-                if (setup.request == USB_REQ_GET_DESCRIPTOR && setup.In()) {
-                    const uint8_t type = static_cast<uint8_t>(setup.value >> 8);
-                    size_t from = 0;
-                    size_t to = 0;
-                    if (type == USB_DT_DEVICE) {
-                        to = 18;
-                    } else if (type == USB_DT_CONFIG && (setup.value & 0xFF) == 0) {
-                        from = 18;
-                        to = m_descriptors.size();
+            return complete(0, 0);
+        }
+        case USBDEVFS_REAPURB:  // the blocking form; libusb uses the other, answer it the same
+        case USBDEVFS_REAPURBNDELAY: {
+            if (client->done.empty() && !client->bulk.empty() && !core.unplugged) {
+                Urb& urb = client->bulk.front();
+                const SimBulkResult r = m_model->PullBulkIn(
+                    kBulkIn, static_cast<uint8_t*>(urb.u()->buffer),
+                    static_cast<uint32_t>(urb.u()->buffer_length), Clock::now());
+                if (r.outcome != SimBulkOutcome::kNotReady) {
+                    if (r.outcome == SimBulkOutcome::kData) {
+                        urb.u()->actual_length = static_cast<int>(r.bytes);
+                        core.stats.bulkBytes += r.bytes;
+                    } else {
+                        urb.u()->status = r.outcome == SimBulkOutcome::kStall ? -EPIPE : -ESHUTDOWN;
                     }
-                    if (to > from) {
-                        const size_t n = std::min<size_t>(to - from, setup.length);
-                        std::memcpy(s + 8, m_descriptors.data() + from, n);
-                        r = {SimControlOutcome::kOk, static_cast<uint16_t>(n)};
-                    }
-                } else if (setup.request == USB_REQ_GET_CONFIGURATION && setup.length >= 1) {
-                    s[8] = 1;
-                    r = {SimControlOutcome::kOk, 1};
-                } else if (setup.request == USB_REQ_GET_STATUS && setup.length >= 2) {
-                    s[8] = s[9] = 0;
-                    r = {SimControlOutcome::kOk, 2};
+                    client->done.push_back(urb);
+                    client->bulk.pop_front();
                 }
-            } else {
-                r = m_model->HandleControl(setup, s + 8);
             }
-            switch (r.outcome) {
-            case SimControlOutcome::kOk:
-                u->actual_length = r.actual;
-                client->done.push_back(urb);
-                break;
-            case SimControlOutcome::kStall:
-                u->status = -EPIPE;
-                client->done.push_back(urb);
-                break;
-            case SimControlOutcome::kNoAnswer:
-                client->pending.push_back(urb);  // until the host gives up (DISCARDURB)
-                break;
-            case SimControlOutcome::kGone:
-                u->status = -ESHUTDOWN;
-                client->done.push_back(urb);
-                break;
+            if (client->done.empty()) {
+                ++core.stats.reapEmpty;
+                return complete(-1, EAGAIN);
             }
-        } else if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == kBulkIn) {
-            client->bulk.push_back(urb);  // filled when reaped and the camera has data
-        } else {
-            g_object_unref(data);
-            return complete(-1, EINVAL);
+            Urb urb = client->done.front();
+            client->done.pop_front();
+            // The argument is a usbdevfs_urb**: point the client's pointer at its own URB; umockdev
+            // copies the URB and its buffer back to the client on completion.
+            UMockdevIoctlData* slot = resolve(sizeof(void*));
+            umockdev_ioctl_data_set_ptr(slot, 0, urb.data);
+            g_object_unref(slot);
+            g_object_unref(urb.data);
+            ++core.stats.reaped;
+            return complete(0, 0);
         }
-        return complete(0, 0);
-    }
-    case USBDEVFS_REAPURB:  // the blocking form; libusb uses the other, answer it the same
-    case USBDEVFS_REAPURBNDELAY: {
-        if (client->done.empty() && !client->bulk.empty() && !core.unplugged) {
-            Urb& urb = client->bulk.front();
-            const SimBulkResult r =
-                m_model->PullBulkIn(kBulkIn, static_cast<uint8_t*>(urb.u()->buffer),
-                                   static_cast<uint32_t>(urb.u()->buffer_length), Clock::now());
-            if (r.outcome != SimBulkOutcome::kNotReady) {
-                if (r.outcome == SimBulkOutcome::kData) {
-                    urb.u()->actual_length = static_cast<int>(r.bytes);
-                    core.stats.bulkBytes += r.bytes;
-                } else {
-                    urb.u()->status = r.outcome == SimBulkOutcome::kStall ? -EPIPE : -ESHUTDOWN;
+        case USBDEVFS_DISCARDURB: {
+            ++core.stats.discards;
+            // The argument is the client's URB address itself.
+            const gulong address = *reinterpret_cast<gulong*>(arg->data);
+            for (auto* q : {&client->bulk, &client->pending}) {
+                for (auto it = q->begin(); it != q->end(); ++it) {
+                    if (it->data->client_addr != address) continue;
+                    it->u()->status = -ENOENT;
+                    it->u()->actual_length = 0;
+                    client->done.push_back(*it);
+                    q->erase(it);
+                    return complete(0, 0);
                 }
-                client->done.push_back(urb);
-                client->bulk.pop_front();
             }
+            return complete(-1, EINVAL);  // already completed: libusb reaps it
         }
-        if (client->done.empty()) {
-            ++core.stats.reapEmpty;
-            return complete(-1, EAGAIN);
-        }
-        Urb urb = client->done.front();
-        client->done.pop_front();
-        // The argument is a usbdevfs_urb**: point the client's pointer at its own URB; umockdev
-        // copies the URB and its buffer back to the client on completion.
-        UMockdevIoctlData* slot = resolve(sizeof(void*));
-        umockdev_ioctl_data_set_ptr(slot, 0, urb.data);
-        g_object_unref(slot);
-        g_object_unref(urb.data);
-        ++core.stats.reaped;
-        return complete(0, 0);
-    }
-    case USBDEVFS_DISCARDURB: {
-        ++core.stats.discards;
-        // The argument is the client's URB address itself.
-        const gulong address = *reinterpret_cast<gulong*>(arg->data);
-        for (auto* q : {&client->bulk, &client->pending}) {
-            for (auto it = q->begin(); it != q->end(); ++it) {
-                if (it->data->client_addr != address) continue;
-                it->u()->status = -ENOENT;
-                it->u()->actual_length = 0;
-                client->done.push_back(*it);
-                q->erase(it);
-                return complete(0, 0);
-            }
-        }
-        return complete(-1, EINVAL);  // already completed: libusb reaps it
-    }
-    default:
-        ++core.stats.unknown;
-        std::fprintf(stderr, "simulated USB camera %s: ioctl 0x%lx not emulated\n",
-                     DevNode().c_str(), request);
-        return complete(-1, ENOTTY);
+        default:
+            ++core.stats.unknown;
+            std::fprintf(stderr, "simulated USB camera %s: ioctl 0x%lx not emulated\n",
+                         DevNode().c_str(), request);
+            return complete(-1, ENOTTY);
     }
 }

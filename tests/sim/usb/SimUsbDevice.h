@@ -41,7 +41,7 @@ struct SimUsbDeviceOptions {
 };
 
 class CSimUsbDevice {
-public:
+  public:
     struct Stats {
         uint64_t ioctls = 0;
         uint64_t submits = 0;
@@ -79,7 +79,7 @@ public:
     void Wake();
     Stats GetStats() const;
 
-private:
+  private:
     struct Urb;
     struct Client;
     struct Core;
@@ -98,6 +98,6 @@ private:
     bool m_superSpeed;
     std::vector<uint8_t> m_descriptors;  // device descriptor, then the configuration
     UMockdevIoctlBase* m_handler = nullptr;
-    std::shared_ptr<Core> m_core;        // shared with the per-client state umockdev owns
+    std::shared_ptr<Core> m_core;  // shared with the per-client state umockdev owns
     std::thread m_wakeThread;
 };

@@ -13,14 +13,14 @@ int CSimUsbInProcess::ControlTransfer(uint8_t requestType, uint8_t request, uint
     if (!setup.In() && length) std::copy_n(data, length, stage.begin());
     const SimControlResult r = m_camera.HandleControl(setup, stage.data());
     switch (r.outcome) {
-    case SimControlOutcome::kStall:
-        return kErrorPipe;
-    case SimControlOutcome::kNoAnswer:
-        return kErrorTimeout;
-    case SimControlOutcome::kGone:
-        return kErrorNoDevice;
-    case SimControlOutcome::kOk:
-        break;
+        case SimControlOutcome::kStall:
+            return kErrorPipe;
+        case SimControlOutcome::kNoAnswer:
+            return kErrorTimeout;
+        case SimControlOutcome::kGone:
+            return kErrorNoDevice;
+        case SimControlOutcome::kOk:
+            break;
     }
     const uint16_t actual = std::min(r.actual, length);
     if (setup.In()) std::copy_n(stage.begin(), actual, data);

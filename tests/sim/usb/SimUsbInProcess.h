@@ -8,7 +8,7 @@
 #include "SimUsbCamera.h"
 
 class CSimUsbInProcess {
-public:
+  public:
     // libusb's codes for the outcomes of a control transfer.
     static constexpr int kErrorNoDevice = -4;
     static constexpr int kErrorTimeout = -7;
@@ -30,6 +30,6 @@ public:
 
     CSimUsbCamera& Camera() { return m_camera; }
 
-private:
+  private:
     CSimUsbCamera& m_camera;
 };

@@ -9,7 +9,9 @@ CSimUsbTestbed::~CSimUsbTestbed() {
     g_object_unref(m_testbed);
 }
 
-bool CSimUsbTestbed::PreloadActive() { return umockdev_in_mock_environment(); }
+bool CSimUsbTestbed::PreloadActive() {
+    return umockdev_in_mock_environment();
+}
 
 CSimUsbDevice& CSimUsbTestbed::AddCamera(std::shared_ptr<CSimUsbCamera> model,
                                          const SimUsbDeviceOptions& options) {

@@ -17,7 +17,7 @@
 #include "SimUsbDevice.h"
 
 class CSimUsbTestbed {
-public:
+  public:
     CSimUsbTestbed();
     ~CSimUsbTestbed();
     CSimUsbTestbed(const CSimUsbTestbed&) = delete;
@@ -37,7 +37,7 @@ public:
 
     UMockdevTestbed* Raw() { return m_testbed; }
 
-private:
+  private:
     UMockdevTestbed* m_testbed;
     std::vector<std::unique_ptr<CSimUsbDevice>> m_devices;
 };
