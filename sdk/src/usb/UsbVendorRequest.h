@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <type_traits>
 
 namespace qv::usb {
 
@@ -99,7 +100,8 @@ struct VendorRequest {
 class VendorTransfer {
   public:
     template <class F>
-    VendorTransfer(F& f)  // NOLINT: implicit by design, like a function reference
+    requires(!std::is_same_v<std::remove_cv_t<F>, VendorTransfer>)
+        VendorTransfer(F& f)  // NOLINT: implicit by design, like a function reference
         : m_target(&f),
           m_call([](void* t, uint8_t request, uint16_t value, uint16_t index, uint16_t inLen,
                     uint8_t* inBuf, uint16_t outLen, uint8_t* outBuf) {
