@@ -2,7 +2,9 @@
 // usbfs: enumeration, open, vendor requests, stall, timeout, reset and claim, bulk streaming,
 // unplug while streaming, and two cameras at once. The executable runs itself under the
 // umockdev preload (UmockdevPreload.cpp).
+#include <fcntl.h>
 #include <libusb.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -450,6 +452,27 @@ TEST_F(UsbEmulationTest, TwoCamerasAtOnce) {
         EXPECT_EQ(Le64(sink3.frames[i].data() + 8), i);
         EXPECT_EQ(Le64(sink2.frames[i].data() + 8), i);
     }
+}
+
+// A device with a plain node can also be reached through a descriptor the host opened itself.
+TEST_F(UsbEmulationTest, PlainNodeOpensThroughAHostDescriptor) {
+    CSimUsbDevice& dev =
+        Plug(std::make_shared<CSimUsbCamera>(), {.port = {4, 3}, .fifoNode = false});
+    const int fd = open(dev.DevNode().c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    libusb_device_handle* h = nullptr;
+    ASSERT_EQ(libusb_wrap_sys_device(m_ctx, static_cast<intptr_t>(fd), &h), 0);
+    libusb_device_descriptor dd{};
+    ASSERT_EQ(libusb_get_device_descriptor(libusb_get_device(h), &dd), 0);
+    EXPECT_EQ(dd.idVendor, usb::kCameraVendorId);
+    EXPECT_EQ(libusb_get_device_address(libusb_get_device(h)), 3);
+    LibusbLink link{h};
+    uint16_t type = 0;
+    EXPECT_EQ(usb::GetDeviceType(link, &type), 0);
+    EXPECT_EQ(type, 0x1301);
+    EXPECT_EQ(dev.GetStats().unknown, 0u);
+    libusb_close(h);
+    close(fd);
 }
 
 }  // namespace

@@ -311,6 +311,34 @@ gboolean CSimUsbDevice::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client,
     return static_cast<CSimUsbDevice*>(self)->HandleIoctl(client);
 }
 
+SimControlResult CSimUsbDevice::Control(const SimControlSetup& setup, uint8_t* data) {
+    if ((setup.requestType & 0x60) != 0) return m_model->HandleControl(setup, data);
+    // Standard requests are the USB device's, not the camera firmware's.
+    if (setup.request == USB_REQ_GET_DESCRIPTOR && setup.In()) {
+        const uint8_t type = static_cast<uint8_t>(setup.value >> 8);
+        size_t from = 0;
+        size_t to = 0;
+        if (type == USB_DT_DEVICE) {
+            to = 18;
+        } else if (type == USB_DT_CONFIG && (setup.value & 0xFF) == 0) {
+            from = 18;
+            to = m_descriptors.size();
+        }
+        if (to > from) {
+            const size_t n = std::min<size_t>(to - from, setup.length);
+            std::memcpy(data, m_descriptors.data() + from, n);
+            return {SimControlOutcome::kOk, static_cast<uint16_t>(n)};
+        }
+    } else if (setup.request == USB_REQ_GET_CONFIGURATION && setup.length >= 1) {
+        data[0] = 1;
+        return {SimControlOutcome::kOk, 1};
+    } else if (setup.request == USB_REQ_GET_STATUS && setup.length >= 2) {
+        data[0] = data[1] = 0;
+        return {SimControlOutcome::kOk, 2};
+    }
+    return {SimControlOutcome::kStall, 0};
+}
+
 gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
     Core& core = *m_core;
     std::lock_guard lock(core.mutex);
@@ -400,6 +428,42 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
             ++core.stats.resets;
             m_model->OnBusReset();
             return complete(0, 0);
+        case USBDEVFS_CONTROL: {
+            // The synchronous control ioctl: libusb uses it on a descriptor it was handed.
+            ++core.stats.controls;
+            UMockdevIoctlData* d = resolve(sizeof(usbdevfs_ctrltransfer));
+            auto* c = reinterpret_cast<usbdevfs_ctrltransfer*>(d->data);
+            const SimControlSetup setup{c->bRequestType, c->bRequest, c->wValue, c->wIndex,
+                                        c->wLength};
+            uint8_t none = 0;
+            uint8_t* data = &none;
+            UMockdevIoctlData* buffer = nullptr;
+            if (c->wLength) {
+                GError* error = nullptr;
+                buffer = umockdev_ioctl_data_resolve(d, offsetof(usbdevfs_ctrltransfer, data),
+                                                     c->wLength, &error);
+                if (buffer == nullptr) {
+                    g_object_unref(d);
+                    if (error) g_error_free(error);
+                    return complete(-1, EFAULT);
+                }
+                data = buffer->data;
+            }
+            const SimControlResult r = Control(setup, data);
+            if (buffer) g_object_unref(buffer);
+            g_object_unref(d);
+            switch (r.outcome) {
+                case SimControlOutcome::kOk:
+                    return complete(r.actual, 0);
+                case SimControlOutcome::kStall:
+                    return complete(-1, EPIPE);
+                case SimControlOutcome::kNoAnswer:
+                    return complete(-1, ETIMEDOUT);
+                case SimControlOutcome::kGone:
+                    break;
+            }
+            return complete(-1, ENODEV);
+        }
         case USBDEVFS_SUBMITURB: {
             ++core.stats.submits;
             UMockdevIoctlData* data = resolve(sizeof(usbdevfs_urb));
@@ -433,35 +497,7 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
                 setup.index = static_cast<uint16_t>(s[4] | (s[5] << 8));
                 setup.length =
                     static_cast<uint16_t>(std::min<int>(s[6] | (s[7] << 8), u->buffer_length - 8));
-                SimControlResult r;
-                if ((setup.requestType & 0x60) == 0) {
-                    // Standard requests are the USB device's, not the camera firmware's.
-                    r = {SimControlOutcome::kStall, 0};
-                    if (setup.request == USB_REQ_GET_DESCRIPTOR && setup.In()) {
-                        const uint8_t type = static_cast<uint8_t>(setup.value >> 8);
-                        size_t from = 0;
-                        size_t to = 0;
-                        if (type == USB_DT_DEVICE) {
-                            to = 18;
-                        } else if (type == USB_DT_CONFIG && (setup.value & 0xFF) == 0) {
-                            from = 18;
-                            to = m_descriptors.size();
-                        }
-                        if (to > from) {
-                            const size_t n = std::min<size_t>(to - from, setup.length);
-                            std::memcpy(s + 8, m_descriptors.data() + from, n);
-                            r = {SimControlOutcome::kOk, static_cast<uint16_t>(n)};
-                        }
-                    } else if (setup.request == USB_REQ_GET_CONFIGURATION && setup.length >= 1) {
-                        s[8] = 1;
-                        r = {SimControlOutcome::kOk, 1};
-                    } else if (setup.request == USB_REQ_GET_STATUS && setup.length >= 2) {
-                        s[8] = s[9] = 0;
-                        r = {SimControlOutcome::kOk, 2};
-                    }
-                } else {
-                    r = m_model->HandleControl(setup, s + 8);
-                }
+                const SimControlResult r = Control(setup, s + 8);
                 switch (r.outcome) {
                     case SimControlOutcome::kOk:
                         u->actual_length = r.actual;

@@ -86,6 +86,8 @@ class CSimUsbDevice {
 
     static gboolean OnIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
     gboolean HandleIoctl(UMockdevIoctlClient* client);
+    // Standard requests answered here, vendor requests by the model.
+    SimControlResult Control(const SimControlSetup& setup, uint8_t* data);
     void BuildDescriptors();
     std::string SysfsRecord() const;
     void WakeLoop();
