@@ -88,11 +88,13 @@ struct SimControlRecord {
     SimControlOutcome outcome = SimControlOutcome::kOk;
 };
 
+// The first two let the request run and damage its answer (as a lost acknowledge would); the
+// last two keep it from running, so it changes nothing on the camera.
 enum class SimFaultKind : uint8_t {
     kWrongStatus,  // the status byte of the reply is replaced by SimFault::status
     kShortReply,   // the IN reply loses its last SimFault::missing bytes
     kStall,        // the request stalls
-    kNoAnswer,     // the request is never completed
+    kNoAnswer,     // the request is never completed (the host's timeout ends it)
 };
 
 inline constexpr int kSimAnyRequest = -1;
