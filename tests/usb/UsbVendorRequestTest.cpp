@@ -117,6 +117,8 @@ std::vector<EncodingCase> EncodingTable() {
          0xC0, 0xD6, 0x2345, 34, 1, {}},
         {"fpga read", [](FakeWire& w) { uint32_t v; return ReadFpgaReg(w, 129, &v); },
          0xC0, 0xD7, 0, 129, 3, {}},
+        {"fpga version", [](FakeWire& w) { uint16_t v; return GetFpgaVersion(w, &v); },
+         0xC0, 0xD7, 0, 129, 3, {}},
         {"request D8", [](FakeWire& w) { return SendRequestD8(w, 0xD8, 0x21); },
          0xC0, 0xD8, 0x21D8, 0, 1, {}},
         {"cooler write", [](FakeWire& w) { return Execute(w, CoolerWrite(1, 0x6000), g_buf); },
@@ -321,6 +323,7 @@ TEST(UsbVendorRequest, ArgumentChecks) {
     EXPECT_EQ(GetFirmwareVersion(wire, nullptr), -6);
     EXPECT_EQ(ReadSensorReg(wire, 1, nullptr), -6);
     EXPECT_EQ(ReadFpgaReg(wire, 1, nullptr), -6);
+    EXPECT_EQ(GetFpgaVersion(wire, nullptr), -6);
     EXPECT_EQ(ReadGpio(wire, 1, nullptr), -6);
     // n at most 255: 256 would make the read's reply 257 bytes, 65535 would wrap to 0.
     EXPECT_EQ(I2CWrite(wire, 0x40, g_buf, 256), -6);

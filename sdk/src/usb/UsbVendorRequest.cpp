@@ -269,6 +269,14 @@ int ReadFpgaReg(VendorTransfer transfer, uint16_t reg, uint32_t* value) {
     return r;
 }
 
+int GetFpgaVersion(VendorTransfer transfer, uint16_t* version) {
+    if (version == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    uint32_t value = 0;
+    const int r = ReadFpgaReg(transfer, kFpgaVersionRegister, &value);
+    if (r == CAMERA_STATUS_SUCCESS) *version = static_cast<uint16_t>(value);
+    return r;
+}
+
 int I2CWrite(VendorTransfer transfer, uint16_t address, const uint8_t* data, size_t n) {
     return Execute(transfer, I2cWrite(address, n), nullptr, data);
 }

@@ -51,6 +51,8 @@ inline constexpr uint8_t kReqConfigData = 0xE4;
 // wValue of the CPU reset request: the address of the USB controller's CPU control register.
 inline constexpr uint16_t kCpuResetRegister = 0xE600;
 
+inline constexpr uint16_t kFpgaVersionRegister = 129;
+
 // wIndex of the configuration port request 0xE3.
 inline constexpr uint16_t kCfgBegin = 160;
 inline constexpr uint16_t kCfgEnd = 161;
@@ -189,6 +191,8 @@ int WriteSensorReg(VendorTransfer transfer, uint16_t reg, uint16_t value);
 int ReadSensorReg(VendorTransfer transfer, uint16_t reg, uint16_t* value);
 int WriteFpgaReg(VendorTransfer transfer, uint16_t reg, uint32_t value);
 int ReadFpgaReg(VendorTransfer transfer, uint16_t reg, uint32_t* value);
+// The FPGA's version word, its register 129.
+int GetFpgaVersion(VendorTransfer transfer, uint16_t* version);
 // n at most 255 (-6 beyond). A read with a null buffer still transfers and checks the status.
 int I2CWrite(VendorTransfer transfer, uint16_t address, const uint8_t* data, size_t n);
 int I2CRead(VendorTransfer transfer, uint16_t address, uint8_t* data, size_t n);
