@@ -147,7 +147,7 @@ std::vector<EncodingCase> EncodingTable() {
          0x40, 0xE3, 0xC800, 163, 3, {1, 2, 3}},
         {"config check", [](FakeWire& w) { return Execute(w, ConfigCheck(), g_buf); },
          0xC0, 0xE3, 0, 164, 1, {}},
-        {"config data piece",
+        {"config data chunk",
          [](FakeWire& w) { return Execute(w, ConfigData(0x501, 3), nullptr, three); },
          0x40, 0xE4, 0x501, 0, 3, {1, 2, 3}},
     };
@@ -408,7 +408,7 @@ TEST(UsbVendorRequest, FpgaRegisterLists) {
     EXPECT_EQ(badStatus.calls.size(), 3u);
 }
 
-TEST(UsbVendorRequest, ConfigurationDataGoesInPiecesOf1024) {
+TEST(UsbVendorRequest, ConfigurationDataGoesInChunksOf1024) {
     std::vector<uint8_t> image(2500);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
     FakeWire wire;

@@ -200,7 +200,7 @@ VendorRequest ConfigCheck() {
 
 VendorRequest ConfigData(uint16_t flags, size_t length) {
     VendorRequest rq = Out(kReqConfigData, flags, 0, static_cast<uint16_t>(length));
-    rq.valid = length <= kConfigPieceMax;
+    rq.valid = length <= kConfigChunkMax;
     return rq;
 }
 
@@ -380,9 +380,9 @@ int WriteFpgaRegsAll(VendorTransfer transfer, std::span<const uint32_t> regAndVa
 int FpgaConfigWrite(VendorTransfer transfer, const uint8_t* data, size_t length) {
     if (length == 0) return CAMERA_STATUS_FAILED;
     if (data == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    for (size_t offset = 0; offset < length; offset += kConfigPieceMax) {
-        const size_t piece = std::min(kConfigPieceMax, length - offset);
-        if (Execute(transfer, ConfigData(0, piece), nullptr, data + offset) !=
+    for (size_t offset = 0; offset < length; offset += kConfigChunkMax) {
+        const size_t chunk = std::min(kConfigChunkMax, length - offset);
+        if (Execute(transfer, ConfigData(0, chunk), nullptr, data + offset) !=
             CAMERA_STATUS_SUCCESS)
             return CAMERA_STATUS_IO_ERROR;
     }

@@ -67,9 +67,9 @@ inline constexpr uint16_t kFlashCmdErase = 0;
 inline constexpr uint8_t kStatusOk0 = 0;
 inline constexpr uint8_t kStatusOk8 = 8;
 
-// Largest piece of FPGA configuration data per request, and largest I2C transfer (the reply
+// Largest chunk of FPGA configuration data per request, and largest I2C transfer (the reply
 // length of a read is n + 1 and must stay a valid IN length).
-inline constexpr size_t kConfigPieceMax = 1024;
+inline constexpr size_t kConfigChunkMax = 1024;
 inline constexpr size_t kI2cMax = 255;
 
 // Register word that turns an entry of a sensor register list into a pause of value ms.
@@ -221,8 +221,8 @@ int WriteFpgaRegs(VendorTransfer transfer, std::span<const uint32_t> regAndVal);
 // succeeded. For the settings that span several FPGA registers.
 int WriteFpgaRegsAll(VendorTransfer transfer, std::span<const uint32_t> regAndVal);
 
-// FPGA configuration data in consecutive pieces of at most 1024 bytes (wValue 0); -1 for an empty
-// buffer, -13 when a piece fails.
+// FPGA configuration data in consecutive chunks of at most 1024 bytes (wValue 0); -1 for an empty
+// buffer, -13 when a chunk fails.
 int FpgaConfigWrite(VendorTransfer transfer, const uint8_t* data, size_t length);
 
 // "v%hu.%hu.%hu.%hu" of the four 4-bit fields of a firmware version word, highest first.
