@@ -15,8 +15,6 @@
 
 class CJNDevice;
 struct CameraProperty;
-struct FlashBlockAImage;  // flash parameter block images, defined by the flash classes
-struct FlashBlockBImage;
 
 class CStorageData {
   public:
@@ -28,10 +26,12 @@ class CStorageData {
 
     // Writes the layout header where the layout has one; 0 for every other class.
     virtual int Format() = 0;
-    // 32-byte serial number of level 0, 1 or 2; -6 for another level.
+    // The 32-byte serial number field of level 0, 1 or 2 (a serial number may fill all 32
+    // bytes, so readers keep a 33rd byte for the terminator); -6 for another level.
     virtual int WriteSN(uint8_t* sn, INT level) = 0;
     virtual int ReadSN(uint8_t* sn, INT level) = 0;
-    // Texts: getters give 31 characters and a terminator, setters store at most 32 bytes.
+    // Texts, in 32-byte buffers: getters give at most 31 characters and always a terminator,
+    // setters store at most 32 bytes (the terminator included when the text is shorter).
     virtual int GetFriendlyName(char* name) = 0;
     virtual int SetFriendlyName(char* name) = 0;
     virtual int GetProductName(char* name) = 0;
@@ -50,33 +50,17 @@ class CStorageData {
     virtual int ReadDeviceProperty(CameraProperty* prop) = 0;
     virtual int WriteDeviceProperty(const CameraProperty* prop) = 0;
     virtual int GetUserDataSize() = 0;  // capacity of the user-data area in bytes
-    // -6 when data is null, len is 0 or offset + len passes the capacity.
+    // -6 when data is null, len is 0 or negative, or offset + len passes the capacity (tested
+    // without wrapping, so no offset reaches outside the area).
     virtual int SaveUserData(uint32_t offset, uint8_t* data, int len) = 0;
     virtual int LoadUserData(uint32_t offset, uint8_t* data, int len) = 0;
-    // -4 where the layout has no table; else -6 for null, 0 or above 0x40000 bytes.
+    // -4 where the layout has no table; else -6 for null, 0 or fewer, or above 0x40000 bytes.
     virtual int SaveBadPixelTable(uint8_t* data, int len) = 0;
     virtual int LoadBadPixelTable(uint8_t* data, int len) = 0;
     // Flash classes: read both parameter blocks / write the blocks changed since the last
-    // flush. 0 for the others.
+    // flush. 0 for the others. The flash classes add their block operations after these.
     virtual int LoadParam() = 0;
     virtual int Flush() = 0;
-    // Flash classes only; the EEPROM layouts have no blocks.
-    virtual int ReadBlockA(uint32_t address, FlashBlockAImage* block) {
-        (void)address, (void)block;
-        return CAMERA_STATUS_NOT_SUPPORTED;
-    }
-    virtual int WriteBlockA(uint32_t address) {
-        (void)address;
-        return CAMERA_STATUS_NOT_SUPPORTED;
-    }
-    virtual int ReadBlockB(uint32_t address, FlashBlockBImage* block) {
-        (void)address, (void)block;
-        return CAMERA_STATUS_NOT_SUPPORTED;
-    }
-    virtual int WriteBlockB(uint32_t address) {
-        (void)address;
-        return CAMERA_STATUS_NOT_SUPPORTED;
-    }
 
   protected:
     CJNDevice* m_pDevice;  // the owning device; not owned

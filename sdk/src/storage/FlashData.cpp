@@ -1,0 +1,396 @@
+#include "FlashData.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "JNDevice.h"
+#include "Log.h"
+
+namespace {
+
+constexpr size_t kFieldSize = 32;
+
+// The byte that makes the 8-bit sum of the block 0xFF: the complement of the sum of the others.
+uint8_t BlockChecksum(const uint8_t* block, size_t size, size_t checksumOffset) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < size; ++i)
+        if (i != checksumOffset) sum = static_cast<uint8_t>(sum + block[i]);
+    return static_cast<uint8_t>(~sum);
+}
+
+uint8_t BlockSum(const uint8_t* block, size_t size) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + block[i]);
+    return sum;
+}
+
+uint32_t LoadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Getter side of a text field: at most 31 characters and a terminator in the caller's 32 bytes,
+// whatever the field holds.
+void CopyTextOut(char* out, const char* field) {
+    std::memset(out, 0, kFieldSize);
+    std::memcpy(out, field, strnlen(field, kFieldSize - 1));
+}
+
+// Setter side: the text with its terminator, at most 32 bytes (a longer text fills the field
+// without one); the rest of the field is cleared. Never reads past the caller's text.
+void CopyTextIn(char* field, const char* text) {
+    std::memset(field, 0, kFieldSize);
+    std::memcpy(field, text, strnlen(text, kFieldSize));
+}
+
+}  // namespace
+
+CFlashData::CFlashData(CJNDevice* device) : CFlashData(device, kUsb3Map) {}
+
+CFlashData::CFlashData(CJNDevice* device, const FlashMap& map) : CStorageData(device), m_map(map) {}
+
+const char* CFlashData::DefaultParamLog() const {
+    return "flash param error, use default param\n";
+}
+
+bool CFlashData::BlocksValid() const {
+    return m_blockA.magic == kFlashBlockAMagic && m_blockB.magic == kFlashBlockBMagic;
+}
+
+// ---- Parameter blocks ----------------------------------------------------------------------
+
+int CFlashData::LoadParam() {
+    std::memset(&m_blockA, 0, sizeof m_blockA);
+    std::memset(&m_blockB, 0, sizeof m_blockB);
+    m_blockADirty = m_blockBDirty = false;
+    int r = ReadBlockA(m_map.blockA, &m_blockA);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    r = ReadBlockB(m_map.blockB, &m_blockB);
+    if (r != CAMERA_STATUS_SUCCESS || m_blockB.magic != kFlashBlockBMagic) {
+        qv::Log("%s", DefaultParamLog());
+        std::memset(&m_blockB, 0, sizeof m_blockB);
+        m_blockB.magic = kFlashBlockBMagic;
+        std::memcpy(m_blockB.friendlyName, m_blockA.productName, kFieldSize);
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::ReadPage(uint32_t address, uint8_t* page, size_t pageSize, uint32_t magic,
+                         size_t blockSize) {
+    const int r = m_pDevice->ReadFlash(address, static_cast<uint16_t>(pageSize), page);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (LoadLe32(page) != magic || BlockSum(page, blockSize) != 0xFF) return CAMERA_STATUS_FAILED;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::ReadBlockA(uint32_t address, FlashBlockAImage* block) {
+    if (block == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    uint8_t page[kFlashBlockAPageSize];
+    const int r = ReadPage(address, page, sizeof page, kFlashBlockAMagic, sizeof *block);
+    if (r == CAMERA_STATUS_SUCCESS) std::memcpy(block, page, sizeof *block);
+    return r;
+}
+
+int CFlashData::ReadBlockB(uint32_t address, FlashBlockBImage* block) {
+    if (block == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    uint8_t page[kFlashBlockBPageSize];
+    const int r = ReadPage(address, page, sizeof page, kFlashBlockBMagic, sizeof *block);
+    if (r == CAMERA_STATUS_SUCCESS) std::memcpy(block, page, sizeof *block);
+    return r;
+}
+
+// A page write that cannot be read back as written is a failure, not a success: otherwise the
+// in-memory image and the flash part ways silently and the next open finds the old values (or
+// a block that no longer passes its checksum).
+int CFlashData::WritePage(uint32_t address, const uint8_t* page, size_t pageSize) {
+    const uint16_t len = static_cast<uint16_t>(pageSize);
+    uint8_t readBack[kFlashBlockAPageSize];
+    int r = CAMERA_STATUS_IO_ERROR;
+    for (int attempt = 0; attempt < kWriteTries; ++attempt) {
+        r = m_pDevice->EraseFlashSector(address, 0);
+        if (r != CAMERA_STATUS_SUCCESS) continue;
+        r = m_pDevice->WriteFlash(address, len, const_cast<uint8_t*>(page));
+        if (r != CAMERA_STATUS_SUCCESS) continue;
+        r = m_pDevice->ReadFlash(address, len, readBack);
+        if (r != CAMERA_STATUS_SUCCESS) continue;
+        if (std::memcmp(readBack, page, pageSize) == 0) return CAMERA_STATUS_SUCCESS;
+        r = CAMERA_STATUS_IO_ERROR;
+    }
+    return r;
+}
+
+int CFlashData::WriteBlockA(uint32_t address) {
+    m_blockA.magic = kFlashBlockAMagic;
+    m_blockA.checksum = BlockChecksum(reinterpret_cast<const uint8_t*>(&m_blockA), sizeof m_blockA,
+                                      offsetof(FlashBlockAImage, checksum));
+    uint8_t page[kFlashBlockAPageSize] = {};
+    std::memcpy(page, &m_blockA, sizeof m_blockA);
+    return WritePage(address, page, sizeof page);
+}
+
+int CFlashData::WriteBlockB(uint32_t address) {
+    m_blockB.magic = kFlashBlockBMagic;
+    m_blockB.checksum = BlockChecksum(reinterpret_cast<const uint8_t*>(&m_blockB), sizeof m_blockB,
+                                      offsetof(FlashBlockBImage, checksum));
+    uint8_t page[kFlashBlockBPageSize] = {};
+    std::memcpy(page, &m_blockB, sizeof m_blockB);
+    return WritePage(address, page, sizeof page);
+}
+
+int CFlashData::FlushBlockA() {
+    int r = CAMERA_STATUS_IO_ERROR;
+    for (int attempt = 0; attempt < kWriteTries; ++attempt) {
+        r = WriteBlockA(m_map.blockA);
+        if (r != CAMERA_STATUS_SUCCESS) continue;
+        FlashBlockAImage stored;
+        r = ReadBlockA(m_map.blockA, &stored);
+        if (r != CAMERA_STATUS_SUCCESS) continue;
+        if (std::memcmp(&stored, &m_blockA, sizeof stored) == 0) return CAMERA_STATUS_SUCCESS;
+        r = CAMERA_STATUS_IO_ERROR;
+    }
+    return r;
+}
+
+int CFlashData::FlushBlockB() {
+    int r = CAMERA_STATUS_IO_ERROR;
+    for (int attempt = 0; attempt < kWriteTries; ++attempt) {
+        r = WriteBlockB(m_map.blockB);
+        if (r != CAMERA_STATUS_SUCCESS) continue;
+        FlashBlockBImage stored;
+        r = ReadBlockB(m_map.blockB, &stored);
+        if (r != CAMERA_STATUS_SUCCESS) continue;
+        if (std::memcmp(&stored, &m_blockB, sizeof stored) == 0) return CAMERA_STATUS_SUCCESS;
+        r = CAMERA_STATUS_IO_ERROR;
+    }
+    return r;
+}
+
+int CFlashData::Flush() {
+    if (m_blockADirty) {
+        const int r = FlushBlockA();
+        if (r != CAMERA_STATUS_SUCCESS) {
+            qv::Log("flash block A write failed: %d\n", r);
+            return r;
+        }
+        m_blockADirty = false;
+    }
+    if (m_blockBDirty) {
+        const int r = FlushBlockB();
+        if (r != CAMERA_STATUS_SUCCESS) {
+            qv::Log("flash block B write failed: %d\n", r);
+            return r;
+        }
+        m_blockBDirty = false;
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::MarkBlockBAndFlush() {
+    m_blockBDirty = true;
+    return Flush();
+}
+
+// ---- Fields --------------------------------------------------------------------------------
+
+int CFlashData::Format() {
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::WriteSN(uint8_t* sn, INT level) {
+    if (sn == nullptr || level < 0 || level > 2) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (level == 0) {
+        std::memcpy(m_blockA.serial0, sn, kFieldSize);
+        m_blockADirty = true;
+        return CAMERA_STATUS_SUCCESS;
+    }
+    std::memcpy(level == 1 ? m_blockB.serial1 : m_blockB.serial2, sn, kFieldSize);
+    return MarkBlockBAndFlush();
+}
+
+int CFlashData::ReadSN(uint8_t* sn, INT level) {
+    if (sn == nullptr || level < 0 || level > 2) return CAMERA_STATUS_PARAMETER_INVALID;
+    const uint8_t* field = level == 0   ? m_blockA.serial0
+                           : level == 1 ? m_blockB.serial1
+                                        : m_blockB.serial2;
+    std::memcpy(sn, field, kFieldSize);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::GetFriendlyName(char* name) {
+    if (name == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CopyTextOut(name, m_blockB.friendlyName);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::SetFriendlyName(char* name) {
+    if (name == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CopyTextIn(m_blockB.friendlyName, name);
+    return MarkBlockBAndFlush();
+}
+
+int CFlashData::GetProductName(char* name) {
+    if (name == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CopyTextOut(name, m_blockA.productName);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::SetProductName(char* name) {
+    if (name == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CopyTextIn(m_blockA.productName, name);
+    m_blockADirty = true;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::GetProductSeries(char* series) {
+    if (series == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CopyTextOut(series, m_blockA.productSeries);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::SetProductSeries(char* series) {
+    if (series == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CopyTextIn(m_blockA.productSeries, series);
+    m_blockADirty = true;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::GetDevicePortType(char* text) {
+    if (text == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CopyTextOut(text, m_blockA.portType);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::SetDevicePortType(char* text) {
+    if (text == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CopyTextIn(m_blockA.portType, text);
+    m_blockADirty = true;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::GetDeviceID(uint32_t* id) {
+    if (id == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    *id = m_blockA.deviceId;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::SetDeviceID(uint32_t id) {
+    m_blockA.deviceId = id;
+    m_blockADirty = true;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::GetDeviceMonoCfg(uint32_t* word) {
+    if (word == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    *word = m_blockA.monoCfg;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::SetDeviceMonoCfg(uint32_t word) {
+    m_blockA.monoCfg = word;
+    m_blockADirty = true;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::GetSensorType(SensorTypeE* type) {
+    if (type == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    *type = static_cast<SensorTypeE>(m_blockA.sensorType);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::SetSensorType(SensorTypeE type) {
+    m_blockA.sensorType = type;
+    m_blockADirty = true;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::ReadDeviceProperty(CameraProperty* prop) {
+    if (prop == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    std::memcpy(prop, &m_blockA.property, sizeof *prop);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::WriteDeviceProperty(const CameraProperty* prop) {
+    if (prop == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    std::memcpy(&m_blockA.property, prop, sizeof *prop);
+    m_blockADirty = true;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- User data and bad-pixel table ---------------------------------------------------------
+
+bool CFlashData::RangeValid(uint32_t offset, const uint8_t* data, int len, uint32_t capacity) {
+    // Compared without forming offset + len, which could wrap past the capacity.
+    return data != nullptr && len > 0 && offset <= capacity &&
+           static_cast<uint32_t>(len) <= capacity - offset;
+}
+
+int CFlashData::GetUserDataSize() {
+    return static_cast<int>(m_map.userDataSize);
+}
+
+int CFlashData::SaveUserData(uint32_t offset, uint8_t* data, int len) {
+    if (!RangeValid(offset, data, len, m_map.userDataSize)) return CAMERA_STATUS_PARAMETER_INVALID;
+    return WriteRange(m_map.userData + offset, data, static_cast<size_t>(len));
+}
+
+int CFlashData::LoadUserData(uint32_t offset, uint8_t* data, int len) {
+    if (!RangeValid(offset, data, len, m_map.userDataSize)) return CAMERA_STATUS_PARAMETER_INVALID;
+    return ReadRange(m_map.userData + offset, data, static_cast<size_t>(len));
+}
+
+int CFlashData::SaveBadPixelTable(uint8_t* data, int len) {
+    if (m_map.badPixelTable == kNoTable) return CAMERA_STATUS_NOT_SUPPORTED;
+    if (!RangeValid(0, data, len, kBadPixelTableSize)) return CAMERA_STATUS_PARAMETER_INVALID;
+    return WriteRange(m_map.badPixelTable, data, static_cast<size_t>(len));
+}
+
+int CFlashData::LoadBadPixelTable(uint8_t* data, int len) {
+    if (m_map.badPixelTable == kNoTable) return CAMERA_STATUS_NOT_SUPPORTED;
+    if (!RangeValid(0, data, len, kBadPixelTableSize)) return CAMERA_STATUS_PARAMETER_INVALID;
+    return ReadRange(m_map.badPixelTable, data, static_cast<size_t>(len));
+}
+
+int CFlashData::ReadRange(uint32_t address, uint8_t* data, size_t len) {
+    for (size_t done = 0; done < len;) {
+        const size_t piece = std::min(kChunkSize, len - done);
+        const int r = m_pDevice->ReadFlash(address + static_cast<uint32_t>(done),
+                                           static_cast<uint16_t>(piece), data + done);
+        if (r != CAMERA_STATUS_SUCCESS) return r;
+        done += piece;
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// Read-modify-write of the whole sectors the range touches. Example: 10 bytes at 0x15FFA give
+// first = 0x15000 and span = (10 + 0xFFA) rounded up to 4096 = 0x2000, so the sectors 0x15000
+// and 0x16000 are read, erased and rewritten with only those 10 bytes changed. The rewritten
+// sectors are read back: a write that did not stick is reported, not taken for success.
+int CFlashData::WriteRange(uint32_t address, const uint8_t* data, size_t len) {
+    const uint32_t first = address & ~(kSectorSize - 1);
+    const size_t lead = address - first;
+    const size_t span = (lead + len + kSectorSize - 1) / kSectorSize * kSectorSize;
+    std::vector<uint8_t> sectors(span);
+    int r = ReadRange(first, sectors.data(), span);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    for (size_t at = 0; at < span; at += kSectorSize) {
+        r = m_pDevice->EraseFlashSector(first + static_cast<uint32_t>(at), 0);
+        if (r != CAMERA_STATUS_SUCCESS) return r;
+    }
+    std::memcpy(sectors.data() + lead, data, len);
+    for (size_t done = 0; done < span;) {
+        const size_t piece = std::min(kChunkSize, span - done);
+        r = m_pDevice->WriteFlash(first + static_cast<uint32_t>(done), static_cast<uint16_t>(piece),
+                                  sectors.data() + done);
+        if (r != CAMERA_STATUS_SUCCESS) return r;
+        done += piece;
+    }
+    std::vector<uint8_t> readBack(span);
+    r = ReadRange(first, readBack.data(), span);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (readBack != sectors) {
+        qv::Log("flash write at 0x%x did not read back\n", static_cast<unsigned>(first));
+        return CAMERA_STATUS_IO_ERROR;
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
