@@ -787,6 +787,7 @@ int CFakeDevice::StreamOff() {
 int CFakeDevice::WriteEEProm(uint16_t address, uint8_t* data, uint16_t len) {
     const int r = Rec("WriteEEProm", {address, len});
     if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (onWriteEEProm) return onWriteEEProm(address, data, len);
     if (data == nullptr || static_cast<size_t>(address) + len > kEepromSize)
         return CAMERA_STATUS_IO_ERROR;
     std::lock_guard lock(m_mutex);
@@ -797,6 +798,7 @@ int CFakeDevice::WriteEEProm(uint16_t address, uint8_t* data, uint16_t len) {
 int CFakeDevice::ReadEEProm(uint16_t address, uint8_t* data, uint16_t len) {
     const int r = Rec("ReadEEProm", {address, len});
     if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (onReadEEProm) return onReadEEProm(address, data, len);
     if (data == nullptr || static_cast<size_t>(address) + len > kEepromSize)
         return CAMERA_STATUS_IO_ERROR;
     std::lock_guard lock(m_mutex);
@@ -807,6 +809,7 @@ int CFakeDevice::ReadEEProm(uint16_t address, uint8_t* data, uint16_t len) {
 int CFakeDevice::EraseFlashSector(uint32_t address, uint8_t option) {
     const int r = Rec("EraseFlashSector", {address, option});
     if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (onEraseFlashSector) return onEraseFlashSector(address);
     const uint32_t start = address & ~(kFlashSectorSize - 1);
     if (static_cast<size_t>(start) + kFlashSectorSize > kFlashSize) return CAMERA_STATUS_IO_ERROR;
     std::lock_guard lock(m_mutex);
@@ -818,6 +821,7 @@ int CFakeDevice::EraseFlashSector(uint32_t address, uint8_t option) {
 int CFakeDevice::ReadFlash(uint32_t address, uint16_t len, uint8_t* data) {
     const int r = Rec("ReadFlash", {address, len});
     if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (onReadFlash) return onReadFlash(address, len, data);
     if (data == nullptr || static_cast<size_t>(address) + len > kFlashSize)
         return CAMERA_STATUS_IO_ERROR;
     std::lock_guard lock(m_mutex);
@@ -829,6 +833,7 @@ int CFakeDevice::ReadFlash(uint32_t address, uint16_t len, uint8_t* data) {
 int CFakeDevice::WriteFlash(uint32_t address, uint16_t len, uint8_t* data) {
     const int r = Rec("WriteFlash", {address, len});
     if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (onWriteFlash) return onWriteFlash(address, len, data);
     if (data == nullptr || static_cast<size_t>(address) + len > kFlashSize)
         return CAMERA_STATUS_IO_ERROR;
     const bool overwrite = m_flashOverwrite.load();

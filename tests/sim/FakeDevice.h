@@ -129,6 +129,13 @@ class CFakeDevice : public CJNDevice {
     std::vector<uint8_t>& Flash() { return m_flash; }
     // Flash writes clear bits only (NOR behaviour) unless plain overwrite is asked for.
     void SetFlashOverwrite(bool on) { m_flashOverwrite.store(on); }
+    // Storage models (tests/sim/storage) replace the built-in images through these hooks; each
+    // runs after the call is recorded and only when its scripted result is 0.
+    std::function<int(uint16_t address, uint8_t* data, uint16_t len)> onWriteEEProm;
+    std::function<int(uint16_t address, uint8_t* data, uint16_t len)> onReadEEProm;
+    std::function<int(uint32_t address)> onEraseFlashSector;
+    std::function<int(uint32_t address, uint16_t len, uint8_t* data)> onReadFlash;
+    std::function<int(uint32_t address, uint16_t len, uint8_t* data)> onWriteFlash;
 
     // ---- Stream ----
     bool HasStream() const;
