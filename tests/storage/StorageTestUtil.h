@@ -1,0 +1,93 @@
+// Shared pieces of the storage tests: sample field values, log capture, and a fake device with
+// an in-memory EEPROM or NOR flash attached.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeDevice.h"
+#include "Log.h"
+#include "MemEeprom.h"
+#include "NorFlash.h"
+#include "StorageImage.h"
+#include "storage/CameraProperty.h"
+#include "storage/StorageData.h"
+
+namespace storagetest {
+
+constexpr uint16_t kUsb2 = 0x1201;
+constexpr uint16_t kUsb3 = 0x1301;
+constexpr uint16_t kGige = 0x2001;
+
+// Distinct values in every field, so a field read from or written to a neighbour's place shows.
+// Serial numbers stay under 16 characters so the GigE reads give them whole.
+inline qvsim::StoredFields SampleFields(int variant = 0) {
+    const std::string v = std::to_string(variant);
+    qvsim::StoredFields f;
+    f.serial[0] = "SN0-" + v + "-A1B2C3";
+    f.serial[1] = "SN1-" + v + "-D4E5";
+    f.serial[2] = "SN2-" + v + "-F6";
+    f.friendlyName = "Friendly " + v;
+    f.productSeries = "Series " + v;
+    f.productName = "Product " + v;
+    f.portType = "USB3.0-" + v;
+    f.monoCfg = 0x0A0B0C00u + static_cast<uint32_t>(variant);
+    f.deviceId = 0x12340021u + (static_cast<uint32_t>(variant) << 16);
+    f.sensorType = 17 + variant;
+    for (size_t i = 0; i < f.property.size(); ++i)
+        f.property[i] = static_cast<uint8_t>(i * 7 + 3 + variant);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropModelNumber, 4200);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, 0xAA220001);
+    f.userData.resize(3000);
+    for (size_t i = 0; i < f.userData.size(); ++i)
+        f.userData[i] = static_cast<uint8_t>(i * 13 + variant);
+    return f;
+}
+
+inline CameraProperty PropertyFrom(const qvsim::PropertyBytes& bytes) {
+    CameraProperty prop;
+    std::memcpy(&prop, bytes.data(), sizeof prop);
+    return prop;
+}
+
+inline qvsim::PropertyBytes BytesOf(const CameraProperty& prop) {
+    qvsim::PropertyBytes bytes;
+    std::memcpy(bytes.data(), &prop, bytes.size());
+    return bytes;
+}
+
+inline std::string Text(const char* buffer) {
+    return std::string(buffer, strnlen(buffer, 32));
+}
+
+inline std::string Serial(const uint8_t* buffer, size_t limit = 32) {
+    return std::string(reinterpret_cast<const char*>(buffer),
+                       strnlen(reinterpret_cast<const char*>(buffer), limit));
+}
+
+// Collects every log line while alive (one capture at a time).
+class LogCapture {
+  public:
+    LogCapture() {
+        s_lines = &m_lines;
+        qv::SetLogSink([](const char* message) { s_lines->push_back(message); });
+    }
+    ~LogCapture() {
+        qv::SetLogSink(nullptr);
+        s_lines = nullptr;
+    }
+    bool Contains(const std::string& line) const {
+        for (const auto& l : m_lines)
+            if (l == line) return true;
+        return false;
+    }
+
+  private:
+    std::vector<std::string> m_lines;
+    static inline std::vector<std::string>* s_lines = nullptr;
+};
+
+}  // namespace storagetest
