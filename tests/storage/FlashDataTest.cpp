@@ -201,10 +201,11 @@ TEST_P(FlashMapTest, DamagedBlockBIsReplacedByDefaults) {
 
     std::unique_ptr<CFlashData> s;
     {
-        LogCapture log;
+        qvsim::LogCapture log;
         s = OpenStored();
-        EXPECT_TRUE(log.Contains(GetParam().gige ? "gige flash param error, use default param\n"
-                                                 : "flash param error, use default param\n"));
+        EXPECT_EQ(log.Count(GetParam().gige ? "gige flash param error, use default param\n"
+                                            : "flash param error, use default param\n"),
+                  1);
     }
     ASSERT_NE(s, nullptr);
     char out[32];

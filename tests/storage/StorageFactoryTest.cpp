@@ -78,9 +78,9 @@ TEST(StorageFactory, LogsTheHardwareVersion) {
     dev.SetDeviceType(kGige);
     flash.Attach(dev);
     FillAllFlashMaps(flash);
-    LogCapture log;
+    qvsim::LogCapture log;
     std::unique_ptr<CStorageData> s(CreateStorageData(&dev, "v3.0"));
-    EXPECT_TRUE(log.Contains("read hardware version v3.0\n"));
+    EXPECT_EQ(log.Count("read hardware version v3.0\n"), 1);
 }
 
 TEST(StorageFactory, Usb2PicksTheLayoutByItsMagic) {

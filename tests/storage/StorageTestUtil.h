@@ -1,5 +1,5 @@
-// Shared pieces of the storage tests: sample field values, log capture, and a fake device with
-// an in-memory EEPROM or NOR flash attached.
+// Shared pieces of the storage tests: sample field values and conversions between the property
+// record and its stored bytes.
 #pragma once
 
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FakeDevice.h"
-#include "Log.h"
+#include "LogCapture.h"
 #include "MemEeprom.h"
 #include "NorFlash.h"
 #include "StorageImage.h"
@@ -67,27 +67,5 @@ inline std::string Serial(const uint8_t* buffer, size_t limit = 32) {
     return std::string(reinterpret_cast<const char*>(buffer),
                        strnlen(reinterpret_cast<const char*>(buffer), limit));
 }
-
-// Collects every log line while alive (one capture at a time).
-class LogCapture {
-  public:
-    LogCapture() {
-        s_lines = &m_lines;
-        qv::SetLogSink([](const char* message) { s_lines->push_back(message); });
-    }
-    ~LogCapture() {
-        qv::SetLogSink(nullptr);
-        s_lines = nullptr;
-    }
-    bool Contains(const std::string& line) const {
-        for (const auto& l : m_lines)
-            if (l == line) return true;
-        return false;
-    }
-
-  private:
-    std::vector<std::string> m_lines;
-    static inline std::vector<std::string>* s_lines = nullptr;
-};
 
 }  // namespace storagetest
