@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "imginf.h"
+#include "QVDeviceDef.h"
 
 namespace {
 
@@ -20,28 +20,29 @@ uint32_t GetLe32(const uint8_t* p) {
 
 }  // namespace
 
-int WriteBadPixelList(imginf& device, const uint32_t* positions, uint32_t count) {
-    if (positions == nullptr || count == 0 || count > kBadPixelMaxCount)
+int WriteBadPixelTable(const BadPixelTableIo& save, const uint32_t* positions, uint32_t count) {
+    if (!save || positions == nullptr || count == 0 || count > kBadPixelMaxCount)
         return CAMERA_STATUS_PARAMETER_INVALID;
     std::vector<uint8_t> table(kBadPixelHeaderSize + 4 * static_cast<size_t>(count), 0);
     PutLe32(table.data(), kBadPixelTableMagic);
     PutLe32(table.data() + 4, count);
     for (uint32_t i = 0; i < count; ++i)
         PutLe32(table.data() + kBadPixelHeaderSize + 4 * static_cast<size_t>(i), positions[i]);
-    return device.DevSaveBadPixelTable(table.data(), static_cast<int>(table.size()));
+    return save(table.data(), static_cast<int>(table.size()));
 }
 
-int ReadBadPixelList(imginf& device, std::vector<uint32_t>& positions) {
+int ReadBadPixelTable(const BadPixelTableIo& load, std::vector<uint32_t>& positions) {
     positions.clear();
+    if (!load) return CAMERA_STATUS_PARAMETER_INVALID;
     uint8_t header[kBadPixelHeaderSize];
-    int r = device.DevLoadBadPixelTable(header, sizeof header);
+    int r = load(header, sizeof header);
     if (r != CAMERA_STATUS_SUCCESS) return r;
     if (GetLe32(header) != kBadPixelTableMagic) return CAMERA_STATUS_DATA_INVALID;
     const uint32_t count = GetLe32(header + 4);
     if (count > kBadPixelMaxCount) return CAMERA_STATUS_DATA_INVALID;
     if (count == 0) return CAMERA_STATUS_SUCCESS;
     std::vector<uint8_t> table(kBadPixelHeaderSize + 4 * static_cast<size_t>(count));
-    r = device.DevLoadBadPixelTable(table.data(), static_cast<int>(table.size()));
+    r = load(table.data(), static_cast<int>(table.size()));
     if (r != CAMERA_STATUS_SUCCESS) return r;
     // The second read is the one used: a header that changed in between is checked again.
     if (GetLe32(table.data()) != kBadPixelTableMagic || GetLe32(table.data() + 4) != count)

@@ -9,9 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
-
-class imginf;
 
 constexpr uint32_t kBadPixelTableMagic = 0x20231205;
 constexpr uint32_t kBadPixelHeaderSize = 32;
@@ -19,10 +18,28 @@ constexpr uint32_t kBadPixelHeaderSize = 32;
 constexpr uint32_t kBadPixelMaxCount = 65528;
 static_assert(kBadPixelHeaderSize + 4 * kBadPixelMaxCount == 0x40000);
 
+// The table is moved whole through an operation (data, len) -> status: the device's or the
+// attachment holder's DevSaveBadPixelTable / DevLoadBadPixelTable.
+using BadPixelTableIo = std::function<int(uint8_t* data, int len)>;
+
 // Stores header and positions: -6 for a null list, a count of 0 or above kBadPixelMaxCount;
-// else the device's result.
-int WriteBadPixelList(imginf& device, const uint32_t* positions, uint32_t count);
+// else the result of save.
+int WriteBadPixelTable(const BadPixelTableIo& save, const uint32_t* positions, uint32_t count);
 // Reads the header (its error returned), then header and positions together. -8
 // (CAMERA_STATUS_DATA_INVALID) for another magic or a count above kBadPixelMaxCount; positions
 // is cleared first and filled only on success.
-int ReadBadPixelList(imginf& device, std::vector<uint32_t>& positions);
+int ReadBadPixelTable(const BadPixelTableIo& load, std::vector<uint32_t>& positions);
+
+// The same through anything that has DevSaveBadPixelTable / DevLoadBadPixelTable.
+template <class Device>
+int WriteBadPixelList(Device& device, const uint32_t* positions, uint32_t count) {
+    return WriteBadPixelTable(
+        [&device](uint8_t* data, int len) { return device.DevSaveBadPixelTable(data, len); },
+        positions, count);
+}
+template <class Device>
+int ReadBadPixelList(Device& device, std::vector<uint32_t>& positions) {
+    return ReadBadPixelTable(
+        [&device](uint8_t* data, int len) { return device.DevLoadBadPixelTable(data, len); },
+        positions);
+}
