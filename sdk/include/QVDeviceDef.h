@@ -237,6 +237,44 @@ typedef struct {
     BYTE _pad0[2];
 } tGigeIpConfig;
 
+/* Lens-shading calibration request of CameraLscCalib (72 bytes). The image is a monochrome
+ * frame of a flat, evenly lit field; the table receives one gain per node of an m x n grid. */
+typedef struct {
+    UINT uWidth;     /* samples */
+    UINT uHeight;    /* rows */
+    UINT uMediaType; /* 8-bit mono: one byte per sample; otherwise 16 bits per sample */
+    BYTE _pad0[4];
+    void* pImage;
+    UINT uImageSize; /* samples in pImage; at least uWidth x uHeight */
+    BYTE _pad1[4];
+    BYTE* pTable;        /* receives the lens-shading table */
+    UINT uTableCapacity; /* bytes */
+    UINT uTableSize;     /* bytes, written on success */
+    UINT uGridColumns;   /* m, at least 2 */
+    UINT uGridRows;      /* n, at least 2 */
+    UINT uWindowSize;    /* side of the square averaged at each node: 0 counts as 1, above 5 as 5 */
+    UINT uRefMode;       /* 0 the centre sample, 1 the brightest cell, 2 usRefValue */
+    USHORT usRefValue;   /* 8-bit images use its low byte */
+    BYTE _pad2[6];
+} tSdkLscCalibParam;
+
+/* Lens-shading correction request of CameraLscCorrect (64 bytes). */
+typedef struct {
+    UINT uWidth;
+    UINT uHeight;
+    UINT uMediaType;
+    BYTE _pad0[4];
+    void* pInput;
+    UINT uInputSize; /* samples */
+    BYTE _pad1[4];
+    void* pOutput;        /* uWidth x uHeight samples of the input's depth; may equal pInput */
+    UINT uOutputCapacity; /* not examined */
+    UINT uOutputSize;     /* set to uInputSize on success */
+    BYTE* pTable;         /* a table written by CameraLscCalib */
+    UINT uTableSize;      /* bytes */
+    BYTE _pad2[4];
+} tSdkLscCorrectParam;
+
 /* ---- Callbacks ------------------------------------------------------------------------------- */
 
 /* Raw frame, on the controller's capture thread. */
@@ -325,6 +363,15 @@ QV_LAYOUT_CHECK(sizeof(tGigeIpConfig) == 172, "tGigeIpConfig is 172 bytes");
 QV_LAYOUT_CHECK(offsetof(tGigeIpConfig, uPersistent) == 112, "tGigeIpConfig.uPersistent at 112");
 QV_LAYOUT_CHECK(offsetof(tGigeIpConfig, acIp) == 116, "tGigeIpConfig.acIp at 116");
 QV_LAYOUT_CHECK(offsetof(tGigeIpConfig, abMac) == 164, "tGigeIpConfig.abMac at 164");
+
+QV_LAYOUT_CHECK(sizeof(tSdkLscCalibParam) == 72, "tSdkLscCalibParam is 72 bytes");
+QV_LAYOUT_CHECK(offsetof(tSdkLscCalibParam, pImage) == 16, "tSdkLscCalibParam.pImage at 16");
+QV_LAYOUT_CHECK(offsetof(tSdkLscCalibParam, pTable) == 32, "tSdkLscCalibParam.pTable at 32");
+QV_LAYOUT_CHECK(offsetof(tSdkLscCalibParam, usRefValue) == 64,
+                "tSdkLscCalibParam.usRefValue at 64");
+QV_LAYOUT_CHECK(sizeof(tSdkLscCorrectParam) == 64, "tSdkLscCorrectParam is 64 bytes");
+QV_LAYOUT_CHECK(offsetof(tSdkLscCorrectParam, pOutput) == 32, "tSdkLscCorrectParam.pOutput at 32");
+QV_LAYOUT_CHECK(offsetof(tSdkLscCorrectParam, pTable) == 48, "tSdkLscCorrectParam.pTable at 48");
 
 #undef QV_LAYOUT_CHECK
 

@@ -1,5 +1,9 @@
-# Image processing: lookup tables, kernels and the vector constants they share.
+# Image processing: the pipeline objects, lookup tables, kernels and the vector constants they
+# share.
 set(qv_isp_sources
+  ${CMAKE_CURRENT_LIST_DIR}/CameraExposure.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CameraISP.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CameraWhiteBalance.cpp
   ${CMAKE_CURRENT_LIST_DIR}/IspVectorConstants.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LutTables.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MonoKernels.cpp

@@ -1,0 +1,137 @@
+// CameraExposure: the auto-exposure controller of one camera. It never talks to the device: it
+// reads the frame descriptor and hands the exposure (in sensor lines) and the analog gain it
+// wants back through ProcessFrame's outputs; the controller programs them.
+//
+// The setters record pending values with a dirty code; the next ProcessFrame takes them over.
+// Units: brightness 0 to 255, exposure in lines, exposure limits in microseconds, gains in the
+// sensor's unit with 1000 as unity, white-balance gains in percent.
+//
+// Locking: m_mutex (recursive) guards every member below it; every operation takes it. It is a
+// leaf: nothing is called out of this object while it is held.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "QVDeviceDef.h"
+
+struct CameraSettings;
+struct SensorParam;
+
+class CameraExposure {
+  public:
+    // Dirty codes: the last kind of pending change (only zero or non-zero matters to a frame).
+    enum DirtyCode : uint16_t {
+        kDirtyNone = 0,
+        kDirtyAeState = 1,
+        kDirtyAeTarget = 2,
+        kDirtyAeWindow = 5,
+        kDirtyAntiFlick = 6,
+        kDirtyLightFrequency = 7,
+        kDirtyFrameTime = 8,
+        kDirtyBlackOffset = 9,
+        kDirtyGainRange = 10,
+        kDirtyExposureRange = 11,
+        kDirtyExposureMode = 12,
+    };
+
+    // Statistics methods of ProcessFrame.
+    enum StatisticsMethod : int { kStatMean = 0, kStatHistogram = 1, kStatZones = 2 };
+
+    // The settings that have a pending copy.
+    struct Settings {
+        int aeState = 0;  // 1: auto exposure on
+        uint16_t aeTarget = 128;
+        uint8_t windowEnabled = 0;
+        uint8_t windowChanged = 0;     // pending copy only: a window setter ran
+        int window[4] = {0, 0, 0, 0};  // left, top, width, height in raw-frame pixels
+        int antiFlick = 0;
+        uint8_t lightFrequency = 1;        // 1: 50 Hz, 2: 60 Hz
+        double frameTimeLimit = 200000.0;  // microseconds
+        int blackOffset = 0;
+        int exposureMode = 0;
+        double exposureMin = -1.0;  // microseconds, -1: not set
+        double exposureMax = -1.0;
+        uint32_t aeGainMin = 0;
+        uint32_t aeGainMax = 0;
+    };
+
+    CameraExposure();
+    virtual ~CameraExposure();
+    CameraExposure(const CameraExposure&) = delete;
+    CameraExposure& operator=(const CameraExposure&) = delete;
+
+    // (Re)initialises every setting from the sensor limits and the controller's settings block
+    // (its auto-exposure part); anything pending is discarded. Always 0.
+    int LoadParameter(const SensorParam& limits, const CameraSettings& settings, int blackOffset);
+
+    // The sensor's frame time in microseconds: becomes the pending frame-time limit when it
+    // differs from the active one. 0.
+    int SetFrameTime(double frameTimeUs);
+    // Measure every (n + 1)-th processed frame while the exposure holds. 0.
+    int SetFrameInterval(int n);
+    // White-balance gains in percent that weight the histogram statistics. 0.
+    int SetWbGains(uint32_t red, uint32_t green, uint32_t blue);
+
+    // The per-frame step on a raw frame: applies the pending settings, then writes the exposure
+    // in lines and the gain to program into the two outputs (either may be null). Always 0.
+    int ProcessFrame(const stImageInfo* info, const uint8_t* raw, int statisticsMethod,
+                     uint32_t* exposureLines, uint32_t* gain);
+
+    int GetBrightness(uint8_t* brightness) const;  // 0
+    // The channel statistics of the last measurement (any pointer may be null). 0.
+    int GetFrameStatistics(uint8_t* red, uint8_t* green1, uint8_t* green2, uint8_t* blue) const;
+    // The next processed frame is measured (after a manual exposure or gain change). 0.
+    int RestartCount();
+
+    // Setters behind the exports: pending value and dirty code; 0.
+    int CE_CameraSetAeState(int on);
+    // Low 16 bits, brought into the sensor's AE target range.
+    int CE_CameraSetAeTarget(uint32_t target);
+    // Width 0 disables the window (left and top are kept); otherwise it is enabled with its
+    // width rounded down to even. Raw-frame pixels.
+    int CE_CameraSetAeWindow(int left, int top, int width, int height);
+    int CE_CameraSetAntiFlick(int on);
+    int CE_CameraSetLightFrequency(int frequency);  // low 8 bits: 1 50 Hz, 2 60 Hz
+    int CE_CameraSetAeExposureMode(int mode);
+    int CE_CameraSetAeExposureRange(double minUs, double maxUs);
+    // A maximum above the sensor's becomes the sensor's; otherwise a minimum below the sensor's
+    // is raised to it.
+    int CE_CameraSetAeAnalogGainRange(uint32_t minGain, uint32_t maxGain);
+    int SetBlackOffset(int offset);
+
+    // Getters of the active settings.
+    int CE_CameraGetAeState() const;
+    uint16_t CE_CameraGetAeTarget() const;
+    int CE_CameraGetAeWindow(int* left, int* top, int* width, int* height) const;  // 0
+    int CE_CameraGetAntiFlick() const;
+    int CE_CameraGetLightFrequency() const;
+    int CE_CameraGetAeExposureMode() const;
+    int CE_CameraGetAeExposureRange(double* minUs, double* maxUs) const;            // 0
+    int CE_CameraGetAeAnalogGainRange(uint32_t* minGain, uint32_t* maxGain) const;  // 0
+    double GetFrameTime() const;  // the active frame-time limit, microseconds
+    int GetFrameInterval() const;
+    Settings GetActiveSettings() const;
+    uint16_t GetDirtyCode() const;
+
+  private:
+    void ApplyPending();
+
+    mutable std::recursive_mutex m_mutex;  // guards every member below
+    Settings m_active;
+    Settings m_pending;
+    uint16_t m_dirty = kDirtyNone;
+    // Copied at load: AE target range, sensor gain range, exposure-line range.
+    uint32_t m_targetMin = 0;
+    uint32_t m_targetMax = 255;
+    uint32_t m_sensorGainMin = 0;
+    uint32_t m_sensorGainMax = 0;
+    uint32_t m_linesMin = 0;
+    uint32_t m_linesMax = 0;
+    double m_flickerQuantum = 10000.0;  // microseconds: one half-period of 50 Hz mains
+    uint8_t m_brightness = 128;
+    uint32_t m_wbGains[3] = {100, 100, 100};
+    uint8_t m_channelStats[5] = {0, 0, 0, 0, 0};  // red, green average, green 1, green 2, blue
+    int m_frameCounter = 0;
+    int m_frameInterval = 2;
+};
