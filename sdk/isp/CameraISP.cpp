@@ -1,6 +1,7 @@
 #include "CameraISP.h"
 
 #include "CameraSettings.h"
+#include "MonoKernels.h"
 #include "OutFormat.h"
 
 using namespace qv::isp;
@@ -61,18 +62,99 @@ void CameraISP::ApplyPendingParams() {
     m_dirty = kDirtyNone;
 }
 
+CameraISP::Kernel CameraISP::SelectKernel(int processLevel, uint32_t inputMediaType,
+                                          uint32_t ispOutFormat) {
+    const bool vector = processLevel >= kVectorLevel;
+    switch (inputMediaType) {
+        case kInputMono8:
+            return vector ? Kernel::kMono8 : Kernel::kMono8Scalar;
+        case kInputMono12:
+            // 16-bit grey has only the scalar kernel, which keeps the 12 bits.
+            return vector && ispOutFormat != kOutMono16 ? Kernel::kMono12 : Kernel::kMono12Scalar;
+        case kInputBayerGrbg8:
+            if (ispOutFormat == kOutRaw8) return Kernel::kRaw8ToRaw8;
+            if (ispOutFormat == kOutRaw16) return Kernel::kRaw8ToRaw16;
+            return vector ? Kernel::kBayer8 : Kernel::kBayer8Scalar;
+        case kInputBayerGrbg12:
+            if (ispOutFormat == kOutRaw16) return Kernel::kRaw16ToRaw16;
+            if (ispOutFormat == kOutRaw8) return Kernel::kRaw16ToRaw8;
+            return vector ? Kernel::kBayer16 : Kernel::kBayer16Scalar;
+        case kInputYuv422:
+            return vector ? Kernel::kYuv422 : Kernel::kNone;
+        default:
+            return Kernel::kNone;
+    }
+}
+
+bool CameraISP::HasKernel(Kernel kernel) {
+    switch (kernel) {
+        case Kernel::kMono8:
+        case Kernel::kMono8Scalar:
+        case Kernel::kMono12:
+        case Kernel::kMono12Scalar:
+            return true;
+        default:
+            // The colour, raw-output and YUV kernels are not part of this build yet.
+            return false;
+    }
+}
+
 int CameraISP::ProcessFrame(const stImageInfo* inInfo, uint8_t* raw, stImageInfo* outInfo,
                             uint8_t* out, uint32_t redGain, uint32_t greenGain, uint32_t blueGain) {
-    (void)inInfo;
-    (void)raw;
-    (void)outInfo;
-    (void)out;
+    // Only the colour and raw-output kernels take the gains.
     (void)redGain;
     (void)greenGain;
     (void)blueGain;
     Lock lock(m_mutex);
+    if (!m_loaded) return CAMERA_STATUS_NOT_INITIALIZED;
     ApplyPendingParams();
-    return CAMERA_STATUS_NOT_SUPPORTED;
+    if (inInfo == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+
+    const Kernel kernel = SelectKernel(m_processLevel, inInfo->uiMediaType, m_active.ispOutFormat);
+    if (kernel == Kernel::kNone || !HasKernel(kernel)) return CAMERA_STATUS_NOT_SUPPORTED;
+
+    // The tables follow the samples of this frame: a stream switched from 8 to 12 bits since
+    // the last load must not index a 256-entry table with 12-bit samples.
+    m_lut.MatchInputMediaType(inInfo->uiMediaType);
+    const LutView lut = m_lut.ChannelTable(0);
+
+    MonoSettings mono;
+    mono.sharpness = m_active.sharpness;
+    mono.contrast = m_active.contrast;
+    mono.mirrorH = m_active.mirrorH != 0;
+    mono.mirrorV = m_active.mirrorV != 0;
+    mono.blackOffset = m_active.blackOffset;
+    mono.deadPixel = m_active.deadPixel != 0;
+    mono.monoCamera = m_monoCamera == 1;
+    mono.ispOutFormat = m_active.ispOutFormat;
+
+    IspFrame frame;
+    frame.inInfo = inInfo;
+    frame.raw = raw;
+    frame.outInfo = outInfo;
+    frame.out = out;
+    frame.demosaicKind = m_active.demosaicKind;
+
+    int status = CAMERA_STATUS_NOT_SUPPORTED;
+    switch (kernel) {
+        case Kernel::kMono8:
+            status = ProcessMono8(frame, mono, lut, m_stats, m_work);
+            break;
+        case Kernel::kMono8Scalar:
+            status = ProcessMono8Scalar(frame, mono, lut, m_stats, m_work);
+            break;
+        case Kernel::kMono12:
+            status = ProcessMono12(frame, mono, lut, m_stats, m_work);
+            break;
+        case Kernel::kMono12Scalar:
+            status = ProcessMono12Scalar(frame, mono, lut, m_stats, m_work);
+            break;
+        default:
+            break;
+    }
+    if (status == CAMERA_STATUS_SUCCESS) m_active.demosaicKind = frame.demosaicKind;
+    // The kernel's own status: a kernel that wrote nothing must not pass for a processed frame.
+    return status;
 }
 
 int CameraISP::GetOutFormatInfo(int* bytesPerPixel, int* outputId, const stImageInfo* inInfo,

@@ -56,7 +56,42 @@ class CameraISP {
     };
 
     // Processing levels: the vector kernels run from kVectorLevel on, the scalar ones below.
+    // The camera manager runs every camera at level 6.
     static constexpr int kVectorLevel = 5;
+
+    // Input media types the pipeline accepts.
+    static constexpr uint32_t kInputMono8 = 0x01080000u;
+    static constexpr uint32_t kInputBayerGrbg8 = 0x01080008u;
+    static constexpr uint32_t kInputBayerGrbg12 = 0x01100010u;  // 12-bit samples, 16-bit words
+    static constexpr uint32_t kInputMono12 = 0x01100005u;       // 12-bit samples, 16-bit words
+    static constexpr uint32_t kInputYuv422 = 0x0210001Fu;       // packed YUV 4:2:2
+    // Output formats with a kernel of their own besides the mono and colour layouts.
+    static constexpr uint32_t kOutRaw8 = 0x01080008u;    // "Bayer GRBG8"
+    static constexpr uint32_t kOutRaw16 = 0x01100010u;   // "Bayer GRBG12" in 16-bit words
+    static constexpr uint32_t kOutMono16 = 0x01100005u;  // 16-bit grey from 12-bit mono
+
+    // The kernel a frame goes to.
+    enum class Kernel {
+        kNone,  // no kernel for the input: the frame is refused
+        kMono8,
+        kMono8Scalar,
+        kMono12,
+        kMono12Scalar,
+        kRaw8ToRaw8,
+        kRaw8ToRaw16,
+        kRaw16ToRaw16,
+        kRaw16ToRaw8,
+        kBayer8,
+        kBayer8Scalar,
+        kBayer16,
+        kBayer16Scalar,
+        kYuv422,
+    };
+    // The dispatch by processing level, input media type and ISP output format.
+    static Kernel SelectKernel(int processLevel, uint32_t inputMediaType, uint32_t ispOutFormat);
+    // Whether this build has the kernel; frames for the others are refused with
+    // CAMERA_STATUS_NOT_SUPPORTED.
+    static bool HasKernel(Kernel kernel);
 
     CameraISP();
     virtual ~CameraISP();

@@ -1,7 +1,13 @@
-# Image processing: lookup tables, mono kernels, output formats, raw resize.
+# Image processing: lookup tables, mono kernels, output formats, raw resize, pipeline objects.
 qv_add_test(isp_test
   SOURCES isp/LutTablesTest.cpp isp/MonoKernelsTest.cpp isp/OutFormatTest.cpp
-          isp/RawResizerTest.cpp
+          isp/RawResizerTest.cpp isp/CameraIspTest.cpp isp/CameraExposureWbTest.cpp
   LIBS qvsdk_static)
 # The references compute the single-precision contrast exactly as written: no fused multiply-add.
 target_compile_options(isp_test PRIVATE -ffp-contract=off)
+
+# The pipeline objects with frames on one thread and setters on others.
+qv_add_test(isp_concurrency_test
+  SOURCES isp/PipelineObjectsConcurrencyTest.cpp
+  LIBS qvsdk_static
+  LABELS concurrency)
