@@ -19,7 +19,9 @@ namespace {
 constexpr uint32_t kMono8 = 0x01080000u;
 constexpr int kW = 64;
 constexpr int kH = 16;
-constexpr int kFrames = 400;
+// Enough rounds that the threads overlap for many frames, few enough for ThreadSanitizer.
+constexpr int kFrames = 200;
+constexpr int kHostRounds = 2000;
 
 CameraSettings NeutralSettings() {
     CameraSettings s;
@@ -84,7 +86,7 @@ TEST(PipelineConcurrency, SettersFromHostThreadsNeverReachAFrameHalfApplied) {
     std::thread frames([&] {
         const stImageInfo in = MonoInfo();
         std::vector<uint8_t> out(kW * kH);
-        for (int i = 0; i < kFrames; ++i) {
+        for (int i = 0; i < kFrames || !stop; ++i) {
             std::vector<uint8_t> raw = RowsFrame();
             stImageInfo outInfo{};
             isp.SetFrameStatistics(0, 0, 0, 0);
@@ -92,17 +94,16 @@ TEST(PipelineConcurrency, SettersFromHostThreadsNeverReachAFrameHalfApplied) {
                 std::find(valid.begin(), valid.end(), out) == valid.end())
                 badFrames.fetch_add(1);
         }
-        stop = true;
     });
     std::thread mirror([&] {
-        for (int i = 0; !stop; ++i) {
+        for (int i = 0; i < kHostRounds; ++i) {
             isp.SetMirror(1, i & 1);
             isp.SetSharpness(0);
             std::this_thread::yield();
         }
     });
     std::thread lut([&] {
-        for (int i = 0; !stop; ++i) {
+        for (int i = 0; i < kHostRounds; ++i) {
             isp.SetGamma(i & 1 ? 45 : 100);
             std::this_thread::yield();
         }
@@ -111,7 +112,7 @@ TEST(PipelineConcurrency, SettersFromHostThreadsNeverReachAFrameHalfApplied) {
         std::vector<uint16_t> curve(4096);
         stImageInfo in = MonoInfo(), out{};
         int bpp = 0, id = 0;
-        while (!stop) {
+        for (int i = 0; i < kHostRounds; ++i) {
             isp.GetActiveSettings();
             isp.GetDirtyCode();
             isp.GetGamma();
@@ -120,10 +121,11 @@ TEST(PipelineConcurrency, SettersFromHostThreadsNeverReachAFrameHalfApplied) {
             isp.GetOutFormatInfo(&bpp, &id, &in, &out);
         }
     });
-    frames.join();
     mirror.join();
     lut.join();
     readers.join();
+    stop = true;
+    frames.join();
     EXPECT_EQ(badFrames.load(), 0);
 
     // The last values set are the ones the next frame takes over.
@@ -153,7 +155,7 @@ TEST(PipelineConcurrency, ExposureAndWhiteBalanceSettersRaceTheFrameStep) {
     std::thread frames([&] {
         const stImageInfo info = MonoInfo();
         std::vector<uint8_t> raw = RowsFrame();
-        for (int i = 0; i < kFrames; ++i) {
+        for (int i = 0; i < kFrames || !stop; ++i) {
             uint32_t lines = 0, gain = 0, r = 100, g = 100, b = 100;
             ae.SetWbGains(r, g, b);
             ae.ProcessFrame(&info, raw.data(), 0, &lines, &gain);
@@ -162,10 +164,9 @@ TEST(PipelineConcurrency, ExposureAndWhiteBalanceSettersRaceTheFrameStep) {
             wb.ProcessFrame(raw.data(), &info, &r, &g, &b, 1, brightness);
             ae.GetFrameStatistics(&sr, &sg1, &sg2, &sb);
         }
-        stop = true;
     });
     std::thread hostAe([&] {
-        for (int i = 0; !stop; ++i) {
+        for (int i = 0; i < kHostRounds; ++i) {
             ae.SetFrameTime(i & 1 ? 33333.0 : 40000.0);
             ae.CE_CameraSetAeTarget(100 + (i & 7));
             ae.CE_CameraSetAeWindow(0, 0, 32, 8);
@@ -176,7 +177,7 @@ TEST(PipelineConcurrency, ExposureAndWhiteBalanceSettersRaceTheFrameStep) {
         }
     });
     std::thread hostWb([&] {
-        for (int i = 0; !stop; ++i) {
+        for (int i = 0; i < kHostRounds; ++i) {
             wb.CWB_CameraSetWbMode(i & 1);
             wb.CWB_CameraSetOnceWB();
             wb.CWB_CameraSetWbWindow(0, 0, 16, 8);
@@ -185,9 +186,10 @@ TEST(PipelineConcurrency, ExposureAndWhiteBalanceSettersRaceTheFrameStep) {
             wb.CWB_CameraGetOnceWB();
         }
     });
-    frames.join();
     hostAe.join();
     hostWb.join();
+    stop = true;
+    frames.join();
 
     ae.SetFrameTime(40000.0);
     ae.CE_CameraSetAeTarget(90);
