@@ -12,9 +12,7 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 
 CameraISP::CameraISP() = default;
 
-CameraISP::~CameraISP() {
-    Lock lock(m_mutex);
-}
+CameraISP::~CameraISP() = default;
 
 int CameraISP::LoadParameter(const CameraSettings& settings, int monoCamera, int bayerAlgMode,
                              uint32_t inputMediaType, int processLevel) {
