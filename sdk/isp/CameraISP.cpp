@@ -24,9 +24,10 @@ int CameraISP::LoadParameter(const CameraSettings& settings, int monoCamera, int
     s.saturation = settings.saturation;
     s.contrast = settings.contrast;
     s.ispOutFormat = settings.ispOutFormat;
-    s.mirrorH = static_cast<uint8_t>(settings.mirrorH);
-    s.mirrorV = static_cast<uint8_t>(settings.mirrorV);
-    s.monochrome = static_cast<uint8_t>(settings.monochrome);
+    // Flags of the record are on when non-zero, whatever their upper bits.
+    s.mirrorH = settings.mirrorH != 0 ? 1 : 0;
+    s.mirrorV = settings.mirrorV != 0 ? 1 : 0;
+    s.monochrome = settings.monochrome != 0 ? 1 : 0;
     s.deadPixel = settings.correctDeadPixel;
     s.blackOffset = 0;
     s.bayerAlgMode = bayerAlgMode;

@@ -328,7 +328,7 @@ TEST_F(CameraIspTest, LoadTakesTheSettingsBlockAndDiscardsAnythingPending) {
     s.saturation = 140;
     s.contrast = 65;
     s.ispOutFormat = kBgra8;
-    s.mirrorH = 1;
+    s.mirrorH = 0x100;  // on: any non-zero value
     s.mirrorV = 0;
     s.monochrome = 1;
     s.correctDeadPixel = 1;
