@@ -1,0 +1,169 @@
+// CSensorBase: the layer every chip driver stands on. It holds the conventional driver state
+// under its usual names, implements the operations that read that state back, and offers the
+// steps the drivers are built from: board resets, clock settings, timing arithmetic, the shutter
+// engine of the Sony frame-length/shutter chips, the trigger-mode sequence, the channel mask of
+// multi-sensor boards and the chip identity check.
+//
+// A chip driver derives from it, keeps its tables as constants in its own source file, and
+// implements what is left pure here: Reset, Init, SetExposureLines, SetExposure, SetFrameSpeed,
+// SetAnalogGain, SetBlackLevel, StreamOn, StreamOff, SetTriggerMode, SoftTrigger and
+// GetCapability. Its constructor must end by calling SetPixelFormat with its default format
+// (from the most-derived constructor, because SetPixelFormat asks the driver's GetCapability).
+//
+// Like every driver, the layer takes no locks: its caller serialises the calls.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+
+#include "CameraInitParam.h"
+#include "SensorInf.h"
+#include "SensorTables.h"
+
+// Frame-length/shutter register layout of the Sony chips that program the exposure as a shutter
+// start line counted back from the end of the frame (SHS = frame length - lines) and stretch the
+// frame for exposures longer than it.
+struct ShutterLayout {
+    std::span<const sensor::RegField> frameLength;  // VMAX byte lanes, low first
+    std::span<const sensor::RegField> shutter;      // SHS byte lanes, low first
+    // n lines fit the frame when n + fitMargin <= frame length; longer ones stretch it.
+    uint32_t fitMargin;
+    uint32_t stretchExtra;    // stretched frame length = n + stretchExtra
+    uint32_t stretchShutter;  // shutter value while stretched
+    uint32_t shutterOffset;   // fitting shutter = frame length - n - shutterOffset
+    // Order of a fitting exposure after a stretched one: true writes the frame length back
+    // before the shutter, false after it.
+    bool restoreFirst;
+    uint32_t maxFrameLength;  // what the frame-length field holds; stretches stop there
+};
+
+// One identity register of a chip and the value it must hold (under mask).
+struct ChipId {
+    uint16_t reg;
+    uint16_t value;
+    uint16_t mask = 0xFFFF;
+};
+
+class CSensorBase : public SensorInf {
+  public:
+    CSensorBase(SensorTypeE type, imginf* inf);
+
+    // ---- Operations the layer implements from the conventional state ----
+    int Uninit() override;                // 0
+    int SetAuxValue(int value) override;  // stores m_auxValue
+    int GetLineTime(int* ns) override;    // m_lineTimeNs, truncated
+    int GetExposure(double* us) override;
+    int GetExposureLineTime(double* us) override;
+    int GetFrameTime(double* us) override;  // m_frameTimeNs / 1000
+    int GetFrameSpeed(int* speed) override;
+    int GetAnalogGainRange(int* min, int* max) override;  // the gain words of m_param
+    int GetAnalogGain(int* gain) override;
+    int GetBlackLevel(int* level) override;
+    int GetInfo(SensorInfo* info) override;           // -6 for null
+    int GetSensorParam(SensorParam* param) override;  // -6 for null
+    int GetImageInfo(stImageInfo* info) override;     // -6 for null
+    int SetResolution(tSdkResolution* res) override;  // stores the record; null: 0
+    int GetResolution(tSdkResolution* res) override;  // writes the window back; null: 0
+
+  protected:
+    // ---- Time ----
+    static void Pause(unsigned ms);  // on the driver clock (SensorClock)
+
+    // ---- Reset ----
+    // Pulses the reset line; the first device failure is returned.
+    int PulseReset(const sensor::ResetLine& line);
+    int PulseGpio(uint8_t pin);
+    int PulseGpioPair(uint8_t pin, uint8_t pin2);
+    int PulseFpgaResetBit();  // FPGA register 15, bit 16
+    // The usual reset: pulse the line, select the sensor bus and, when that succeeded, wait
+    // settleMs. A line of kind None only selects the bus.
+    int ResetAndSelectBus(const sensor::ResetLine& line, uint8_t busAddress, uint8_t busWidths,
+                          unsigned settleMs);
+
+    // ---- Clock ----
+    // Sends a present setting to the clock generator and records its input clock in
+    // m_inputClock; a setting that is not present sends nothing and only records its input clock
+    // (when it names one).
+    int ApplyPll(const sensor::PllSetting& pll);
+
+    // ---- Timing ----
+    // m_pixelPeriodNs = 1e9 / countingClock, m_lineTimeNs = m_lineLength x period,
+    // m_frameTimeNs = m_frameLength x m_lineTimeNs, m_lineTimeUs = m_lineTimeNs / 1000.
+    void RecomputeTiming(uint32_t countingClockHz);
+    // Lines of a time: us x 1000 / m_lineTimeNs + 0.5, truncated and raised to minLines. Times
+    // past the 32-bit range stop there (the caller clamps to its field); without a line time yet
+    // the minimum is returned.
+    uint32_t LinesForUs(double us, uint32_t minLines) const;
+    // m_expLines = lines and m_expTimeUs = lines x m_lineTimeNs / 1000.
+    void RecordExposureLines(uint32_t lines);
+
+    // ---- Window ----
+    // Copies the stored resolution record into m_width, m_height, m_fovWidth, m_fovHeight,
+    // m_roiMode and the window start m_roiX, m_roiY (each lowered to even).
+    void ApplyResolution();
+
+    // ---- Shutter engine (Sony frame length / shutter chips) ----
+    // Programs n lines (already clamped by the driver) against the frame length in force.
+    // longFrame says whether the frame is stretched now and is updated. Returns the device
+    // status; linesInForce (optional) receives the lines the registers really hold, which is
+    // fewer than n only when a stretch meets maxFrameLength.
+    int WriteShutter(const ShutterLayout& layout, uint32_t n, uint32_t frameLength, bool& longFrame,
+                     uint32_t* linesInForce = nullptr);
+
+    // ---- Trigger ----
+    // The common trigger-mode sequence: read the trigger control word, OR 0x108 into its mode
+    // field and write it back with mode 0 (source 0, flag 1, enable 0), 1 (source 6, flag 1,
+    // enable 1) or 2 (the source read back, 1 when nothing could be read; flag 1, enable 1);
+    // modes 1 and 2 then set the trigger timing (timingA, timingB). Other modes: 0, nothing done.
+    int ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB);
+
+    // ---- Multi-sensor boards ----
+    // Takes the low four bits of the channel mask, writes them back into the record, stores the
+    // number of set bits in count and, when fpgaReg is not 0, writes the mask to that FPGA
+    // register. A mask without set bits gives CAMERA_STATUS_PARAMETER_INVALID before any write.
+    int TakeChannelMask(CameraInitParam& param, uint8_t& count, uint16_t fpgaReg);
+
+    // ---- Chip identity ----
+    // The identity check of a class's static Probe: probe is a temporary driver of the class
+    // bound to the device; it is reset, then each register is read and compared. 0 when all
+    // match, the device status of a failed reset or read, CAMERA_STATUS_HARDWARE_NOT_FOUND when a
+    // register holds another value.
+    static int CheckChipIdentity(CSensorBase& probe, std::initializer_list<ChipId> ids);
+
+    // ---- Capability ----
+    // Replaces the format list (never empty: a driver that has none for a board passes its
+    // 8-bit default).
+    static void SetFormats(SensorCapability& cap, std::span<const uint32_t> formats);
+
+    int WriteRegs(const sensor::RegList& list) { return WriteSensorRegs(list.Words()); }
+
+    // ---- Conventional driver state ----
+    int32_t m_auxValue = 0;      // SetAuxValue
+    uint16_t m_fpgaOffsetY = 0;  // lines the FPGA discards at the frame start (or sensor row)
+    uint16_t m_fpgaOffsetX = 0;  // pixels the FPGA discards at the line start (or sensor column)
+    uint16_t m_roiX = 0;         // window start, even
+    uint16_t m_roiY = 0;
+    uint16_t m_roiMode = 0;  // the resolution record's mode word (uModeC)
+    uint32_t m_width = 0;    // output image size
+    uint32_t m_height = 0;
+    uint32_t m_lineLength = 0;   // HMAX, in counting-clock periods
+    uint32_t m_frameLength = 0;  // VMAX, in lines
+    double m_frameTimeNs = 200000000.0;
+    double m_lineTimeNs = 0;
+    double m_pixelPeriodNs = 0;
+    uint32_t m_gainReg = 0;     // last gain code written
+    uint32_t m_expLines = 0;    // exposure in lines
+    uint32_t m_inputClock = 0;  // Hz
+    uint32_t m_pixelClock = 0;  // Hz, counting clock of the line time
+    uint32_t m_blackLevel = 0;
+    uint32_t m_fovWidth = 0;  // sensor window before binning or skipping
+    uint32_t m_fovHeight = 0;
+    double m_expTimeUs = 0;
+    double m_lineTimeUs = 0;
+    uint32_t m_gain = 0;        // thousandths
+    uint32_t m_frameSpeed = 0;  // 0, 1, 2
+    SensorInfo m_info{};
+    SensorParam m_param{};
+    tSdkResolution m_resolution{};  // the record SetResolution stored
+};
