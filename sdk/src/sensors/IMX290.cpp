@@ -58,84 +58,81 @@ constexpr double kAstPromisedUs = 1800000000.0;
 constexpr LogGainStep kGainStep{.stepTenthsDb = 3, .hcgThresholdDb = 30.0, .hcgDb = 6.0};
 
 // ---- Register tables ---------------------------------------------------------------------------
-constexpr uint16_t kStart[] = {kRegStandby, 1, kRegMaster,     1, kPauseReg,   50, 0x3055, 0,
-                               kRegAdcBits, 1, kRegWindowMode, 0, kRegReadout, 0};
-constexpr uint16_t kBlackLevelPair[] = {0x300A, 0, 0x300B, 0};
+// clang-format off
+constexpr uint16_t kStart[] = {
+    kRegStandby, 1,  kRegMaster, 1,  kPauseReg, 50,  0x3055, 0,
+    kRegAdcBits, 1,  kRegWindowMode, 0,  kRegReadout, 0,
+};
+constexpr uint16_t kBlackLevelPair[] = {0x300A, 0,  0x300B, 0};
 
 // Serial boards.
-constexpr uint16_t kSerialFullFrame[] = {0x3007, 0,      0x3418, 0x49,   0x3419,
-                                         0x04,   0x3472, 0x9C,   0x3473, 0x07};
-constexpr uint16_t kConverter12[] = {0x3005, 1,      0x3046, 1,      0x3129, 0,      0x317C,
-                                     0,      0x31EC, 0x0E,   0x3441, 0x0C,   0x3442, 0x0C};
-constexpr uint16_t kConverter10[] = {0x3005, 0,      0x3046, 0,      0x3129, 0x1D,   0x317C,
-                                     0x12,   0x31EC, 0x37,   0x3441, 0x0A,   0x3442, 0x0A};
+constexpr uint16_t kSerialFullFrame[] = {
+    0x3007, 0,  0x3418, 0x49,  0x3419, 0x04,  0x3472, 0x9C,  0x3473, 0x07,
+};
+constexpr uint16_t kConverter12[] = {
+    0x3005, 1,  0x3046, 1,  0x3129, 0,  0x317C, 0,  0x31EC, 0x0E,  0x3441, 0x0C,  0x3442, 0x0C,
+};
+constexpr uint16_t kConverter10[] = {
+    0x3005, 0,  0x3046, 0,  0x3129, 0x1D,  0x317C, 0x12,  0x31EC, 0x37,  0x3441, 0x0A,
+    0x3442, 0x0A,
+};
 
 // Parallel boards.
-constexpr uint16_t kParallel[] = {0x300F, 0,      0x3010, 0x21,   0x3012, 0x64,   0x3016,
-                                  0x09,   0x3046, 0xE1,   0x304B, 0x0A,   0x315E, 0x1A,
-                                  0x3164, 0x1A,   0x305C, 0x18,   0x305D, 0};
-constexpr uint16_t kParallelPair[] = {0x305E, 0x20, 0x305F, 0x10};
+constexpr uint16_t kParallel[] = {
+    0x300F, 0,     0x3010, 0x21,  0x3012, 0x64,  0x3016, 0x09,  0x3046, 0xE1,
+    0x304B, 0x0A,  0x315E, 0x1A,  0x3164, 0x1A,  0x305C, 0x18,  0x305D, 0,
+};
+constexpr uint16_t kParallelPair[] = {0x305E, 0x20,  0x305F, 0x10};
 // 720p mode: VMAX 750 (0x2EE), HMAX 0x672.
-constexpr uint16_t k720pMode[] = {0x3007, 0x10, 0x3009, 0,    0x3018, 0xEE,
-                                  0x3019, 0x02, 0x301C, 0x72, 0x301D, 0x06};
+constexpr uint16_t k720pMode[] = {
+    0x3007, 0x10,  0x3009, 0,  0x3018, 0xEE,  0x3019, 0x02,  0x301C, 0x72,  0x301D, 0x06,
+};
 // 360p skipping mode: VMAX 1125 (0x465), HMAX 0x898.
-constexpr uint16_t k360pMode[] = {0x3009, 0,      0x3018, 0x65,   0x3019,
-                                  0x04,   0x301C, 0x98,   0x301D, 0x08};
-constexpr uint16_t kClosing720p[] = {0x305C, 0x20, 0x3129, 0x1D, 0x317C, 0x12, 0x31EC, 0x37};
-constexpr uint16_t kClosing[] = {0x305C, 0x18, 0x3129, 0, 0x317C, 0, 0x31EC, 0x0E};
+constexpr uint16_t k360pMode[] = {
+    0x3009, 0,  0x3018, 0x65,  0x3019, 0x04,  0x301C, 0x98,  0x301D, 0x08,
+};
+constexpr uint16_t kClosing720p[] = {0x305C, 0x20,  0x3129, 0x1D,  0x317C, 0x12,  0x31EC, 0x37};
+constexpr uint16_t kClosing[] = {0x305C, 0x18,  0x3129, 0,  0x317C, 0,  0x31EC, 0x0E};
 
-// ---- Chip maker's settings (QV_MAKER_ROW rows are placeholders, see SensorTables.h) -----------
-// Chip settings, 43 rows.
+// ---- Chip maker's settings ------------------------------------------------------------------
+// QV_MAKER_ROW rows are placeholders for values the chip maker supplies (see SensorTables.h).
+
+// Chip settings, 43 rows: 4 known, 37 from the maker, 2 known.
 constexpr uint16_t kChipSettings[] = {
-    0x3070,           0x02,
-    0x3071,           0x11,
-    0x309B,           0x10,
-    0x309C,           0x22,  //
-    QV_MAKER_ROWS_32, QV_MAKER_ROWS_4,
-    QV_MAKER_ROW,  // 37 rows
-    0x33B3,           0x04,
-    0x3480,           0x49,
+    0x3070, 0x02,  0x3071, 0x11,  0x309B, 0x10,  0x309C, 0x22,
+    QV_MAKER_ROWS_32, QV_MAKER_ROWS_4, QV_MAKER_ROW,
+    0x33B3, 0x04,  0x3480, 0x49,
 };
-// Serial-receiver settings of boards 106 and 204, 18 rows.
+// Serial-receiver settings of boards 106 and 204, 18 rows: 5 known, 9 from the maker, 4 known.
 constexpr uint16_t kSerialTable[] = {
-    0x300F,          0,
-    0x3010,          0x21,
-    0x3012,          0x64,
-    0x3013,          0,
-    0x3016,          0x09,          //
-    QV_MAKER_ROWS_8, QV_MAKER_ROW,  // 9 rows
-    0x3443,          0x03,
-    0x3444,          0x20,
-    0x3445,          0x25,
-    0x3480,          0x49,
+    0x300F, 0,  0x3010, 0x21,  0x3012, 0x64,  0x3013, 0,  0x3016, 0x09,
+    QV_MAKER_ROWS_8, QV_MAKER_ROW,
+    0x3443, 0x03,  0x3444, 0x20,  0x3445, 0x25,  0x3480, 0x49,
 };
-// Lane timing of the serial link (registers 0x3405 and 0x3446 to 0x3455), 17 rows each, for the
-// slow, middle and fast readout.
-constexpr uint16_t kLaneT0[] = {0x3405,          0x20,
-                                0x3446,          0x47,
-                                0x3448,          0x1F,  //
-                                QV_MAKER_ROWS_8, QV_MAKER_ROWS_4,
-                                QV_MAKER_ROWS_2};
-constexpr uint16_t kLaneT1[] = {0x3405,          0x10,
-                                0x3446,          0x57,
-                                0x3448,          0x37,  //
-                                QV_MAKER_ROWS_8, QV_MAKER_ROWS_4,
-                                QV_MAKER_ROWS_2};
-constexpr uint16_t kLaneT2[] = {0x3405,          0x00,
-                                0x3446,          0x77,
-                                0x3448,          0x67,  //
-                                QV_MAKER_ROWS_8, QV_MAKER_ROWS_4,
-                                QV_MAKER_ROWS_2};
+// Lane timing of the serial link (registers 0x3405 and 0x3446 to 0x3455) for the slow, middle
+// and fast readout, 17 rows each: 3 known, 14 from the maker.
+constexpr uint16_t kLaneT0[] = {
+    0x3405, 0x20,  0x3446, 0x47,  0x3448, 0x1F,
+    QV_MAKER_ROWS_8, QV_MAKER_ROWS_4, QV_MAKER_ROWS_2,
+};
+constexpr uint16_t kLaneT1[] = {
+    0x3405, 0x10,  0x3446, 0x57,  0x3448, 0x37,
+    QV_MAKER_ROWS_8, QV_MAKER_ROWS_4, QV_MAKER_ROWS_2,
+};
+constexpr uint16_t kLaneT2[] = {
+    0x3405, 0x00,  0x3446, 0x77,  0x3448, 0x67,
+    QV_MAKER_ROWS_8, QV_MAKER_ROWS_4, QV_MAKER_ROWS_2,
+};
+// clang-format on
 static_assert(std::size(kChipSettings) == 2 * 43 && std::size(kSerialTable) == 2 * 18);
 static_assert(std::size(kLaneT0) == 2 * 17 && std::size(kLaneT1) == 2 * 17 &&
               std::size(kLaneT2) == 2 * 17);
 constexpr const uint16_t* kLaneSets[] = {kLaneT0, kLaneT1, kLaneT2};
 
-// ---- Frame speed
-// --------------------------------------------------------------------------------- One speed of a
-// board group: the readout value (register 0x3009 bits 0-1), HMAX divided by hmaxDiv (floor), VMAX
-// times vmaxNum / vmaxDen (floor), lowered to even when vmaxEven, HMAX raised to 1000 when
-// hmaxMin1000, and the serial lane set (-1 none).
+// ---- Frame speed -------------------------------------------------------------------------------
+// One speed of a board group: the readout value (register 0x3009 bits 0-1), HMAX divided by
+// hmaxDiv (floor), VMAX times vmaxNum / vmaxDen (floor), lowered to even when vmaxEven, HMAX
+// raised to 1000 when hmaxMin1000, and the serial lane set (-1 none).
 struct SpeedStep {
     uint8_t readout;
     uint8_t hmaxDiv;
@@ -147,27 +144,39 @@ struct SpeedStep {
 };
 using SpeedRow = SpeedStep[3];  // speeds 0 (slowest), 1, 2 (fastest)
 
-constexpr SpeedRow kSpeed10xA = {
-    {2, 1, 1, 1, false, false, -1}, {1, 2, 1, 1, false, true, -1}, {0, 4, 1, 1, false, true, -1}};
-constexpr SpeedRow kSpeed12xA = {
-    {2, 1, 3, 1, true, false, -1}, {2, 1, 1, 1, false, false, -1}, {1, 2, 1, 1, false, false, -1}};
-constexpr SpeedRow kSpeed10xB = {
-    {2, 1, 2, 1, true, false, -1}, {2, 1, 1, 1, false, false, -1}, {1, 2, 60, 57, true, true, -1}};
-constexpr SpeedRow kSpeed12xB = {
-    {2, 1, 2, 1, true, false, -1}, {2, 1, 1, 1, false, false, -1}, {2, 1, 1, 1, false, false, -1}};
-constexpr SpeedRow kSpeedC = {
-    {2, 1, 3, 1, true, false, -1}, {2, 1, 30, 20, true, false, -1}, {2, 1, 1, 1, true, true, -1}};
-constexpr SpeedRow kSpeedD = {{2, 1, 30, 5, true, false, -1},
-                              {2, 1, 30, 10, true, false, -1},
-                              {2, 1, 30, 23, true, false, -1}};
-// Serial boards always raise HMAX to 1000 after the lane set.
-constexpr SpeedRow kSpeedSerial1 = {
-    {2, 1, 1, 1, false, true, 0}, {1, 2, 1, 1, false, true, 1}, {0, 4, 1, 1, false, true, 2}};
-constexpr SpeedRow kSpeedSerial2 = {
-    {2, 1, 2, 1, true, true, 0}, {2, 1, 1, 1, false, true, 0}, {1, 2, 1, 1, false, true, 1}};
-constexpr SpeedRow kSpeedSerial34 = {
-    {2, 1, 3, 1, true, true, 0}, {2, 1, 30, 20, true, true, 0}, {2, 1, 1, 1, true, true, 0}};
+// clang-format off
+//                                readout  /HMAX  xVMAX  even   HMAX>=1000  lanes
+constexpr SpeedRow kSpeed10xA = {{2,      1,     1, 1,  false, false,      -1},
+                                 {1,      2,     1, 1,  false, true,       -1},
+                                 {0,      4,     1, 1,  false, true,       -1}};
+constexpr SpeedRow kSpeed12xA = {{2,      1,     3, 1,  true,  false,      -1},
+                                 {2,      1,     1, 1,  false, false,      -1},
+                                 {1,      2,     1, 1,  false, false,      -1}};
+constexpr SpeedRow kSpeed10xB = {{2,      1,     2, 1,  true,  false,      -1},
+                                 {2,      1,     1, 1,  false, false,      -1},
+                                 {1,      2,    60, 57, true,  true,       -1}};
+constexpr SpeedRow kSpeed12xB = {{2,      1,     2, 1,  true,  false,      -1},
+                                 {2,      1,     1, 1,  false, false,      -1},
+                                 {2,      1,     1, 1,  false, false,      -1}};
+constexpr SpeedRow kSpeedC    = {{2,      1,     3, 1,  true,  false,      -1},
+                                 {2,      1,    30, 20, true,  false,      -1},
+                                 {2,      1,     1, 1,  true,  true,       -1}};
+constexpr SpeedRow kSpeedD    = {{2,      1,    30, 5,  true,  false,      -1},
+                                 {2,      1,    30, 10, true,  false,      -1},
+                                 {2,      1,    30, 23, true,  false,      -1}};
+// The serial boards write the lane set first and always raise HMAX to 1000 after it.
+constexpr SpeedRow kSpeedSerial1  = {{2,  1,     1, 1,  false, true,        0},
+                                     {1,  2,     1, 1,  false, true,        1},
+                                     {0,  4,     1, 1,  false, true,        2}};
+constexpr SpeedRow kSpeedSerial2  = {{2,  1,     2, 1,  true,  true,        0},
+                                     {2,  1,     1, 1,  false, true,        0},
+                                     {1,  2,     1, 1,  false, true,        1}};
+constexpr SpeedRow kSpeedSerial34 = {{2,  1,     3, 1,  true,  true,        0},
+                                     {2,  1,    30, 20, true,  true,        0},
+                                     {2,  1,     1, 1,  true,  true,        0}};
+// clang-format on
 
+// Frame-speed groups: A 102, 105, 108; B 201, 205; C 200, 202; D 4, 5, 9, 304; serial 106, 204.
 enum class SpeedGroup : uint8_t { A, B, C, D, Serial };
 enum class PllRule : uint8_t {
     Single,         // pll[0]
@@ -198,150 +207,47 @@ namespace {
 
 using Board = CIMX290::Board;
 
+// clang-format off
 constexpr PllSetting kPll102Slow01 = Pll({24, 1, 2, 2, 13, 17, 13, 8}, 36705882);
-constexpr PllSetting kPll102Fast = Pll({24, 1, 1, 1, 10, 17, 13, 6}, 36705882);
-constexpr PllSetting kPll4 = Pll({26, 1, 2, 2, 13, 17, 13, 8}, 36705882);
-constexpr PllSetting kPll200 = Pll({18, 1, 2, 2, 18, 16, 36, 36}, 36000000);
-// The AST slow clocks: 4 MHz in (16 MHz counting), 4.33 MHz on board 108.
-constexpr PllSetting kSlow102 = Pll({12, 1, 1, 1, 5, 78, 6, 3}, 4000000);
+constexpr PllSetting kPll102Fast   = Pll({24, 1, 1, 1, 10, 17, 13, 6}, 36705882);
+constexpr PllSetting kPll106One    = Pll({24, 1, 1, 1, 10, 22, 13, 6}, 28363636);
+constexpr PllSetting kPll108       = Pll({7, 5, 32, 0, 0, 0, 0, 0}, 36400000);
+constexpr PllSetting kPll4         = Pll({26, 1, 2, 2, 13, 17, 13, 8}, 36705882);
+constexpr PllSetting kPll304x12    = Pll({13, 1, 12, 7, 33, 13, 13, 13}, 18352941);
+constexpr PllSetting kPll304       = Pll({13, 1, 12, 7, 16, 13, 13, 13}, 36705882);
+constexpr PllSetting kPll9x12      = Pll({3, 8, 48, 0, 0, 0, 0, 0}, 18000000);
+constexpr PllSetting kPll9         = Pll({3, 4, 16, 0, 0, 0, 0, 0}, 36000000);
+constexpr PllSetting kPll201       = Pll({18, 1, 2, 2, 18, 16, 4, 27}, 36000000);
+constexpr PllSetting kPll200       = Pll({18, 1, 2, 2, 18, 16, 36, 36}, 36000000);
+constexpr PllSetting kPll204       = Pll({18, 1, 2, 2, 40, 16, 20, 27}, 16200000);
+// The AST slow clocks: 4 MHz in (a 16 MHz counting clock), 4.33 MHz on board 108.
+constexpr PllSetting kSlow102      = Pll({12, 1, 1, 1, 5, 78, 6, 3}, 4000000);
+constexpr PllSetting kSlow108      = Pll({1, 6, 128, 0, 0, 0, 0, 0}, 4333333);
+constexpr PllSetting kSlow4        = Pll({12, 1, 1, 1, 6, 72, 6, 12}, 4000000);
+constexpr PllSetting kSlow304      = Pll({5, 1, 5, 3, 71, 12, 12, 12}, 4000000);
+constexpr PllSetting kSlow9        = Pll({1, 12, 128, 0, 0, 0, 0, 0}, 4000000);
+// clang-format on
 
 }  // namespace
 
+// clang-format off
 static constexpr Board kBoards[] = {
-    {102,
-     GpioReset(28),
-     PllRule::BySpeed,
-     {kPll102Slow01, kPll102Fast},
-     {20, 0},
-     0,
-     true,
-     true,
-     0,
-     SpeedGroup::A,
-     kSlow102},
-    {105,
-     GpioReset(28),
-     PllRule::BySpeed,
-     {kPll102Slow01, kPll102Fast},
-     {20, 0},
-     0,
-     true,
-     true,
-     0,
-     SpeedGroup::A,
-     kSlow102},
-    {108,
-     GpioReset(29),
-     PllRule::Single,
-     {Pll({7, 5, 32, 0, 0, 0, 0, 0}, 36400000)},
-     {20, 0},
-     0,
-     true,
-     true,
-     0,
-     SpeedGroup::A,
-     Pll({1, 6, 128, 0, 0, 0, 0, 0}, 4333333)},
-    {106,
-     GpioReset(28),
-     PllRule::SerialBySpeed,
-     {Pll({24, 1, 1, 1, 10, 22, 13, 6}, 28363636), kPll102Fast},
-     {20, 0},
-     4,
-     true,
-     false,
-     40,
-     SpeedGroup::Serial,
-     NoPll()},
-    {4,
-     GpioReset(23),
-     PllRule::Single,
-     {kPll4},
-     {20, 0},
-     12,
-     true,
-     false,
-     0,
-     SpeedGroup::D,
-     Pll({12, 1, 1, 1, 6, 72, 6, 12}, 4000000)},
-    {5, GpioReset(23), PllRule::Single, {kPll4}, {20, 0}, 0, true, true, 0, SpeedGroup::D, NoPll()},
-    {304,
-     GpioReset(23),
-     PllRule::ByTwelveBit,
-     {Pll({13, 1, 12, 7, 33, 13, 13, 13}, 18352941), Pll({13, 1, 12, 7, 16, 13, 13, 13}, 36705882)},
-     {0, 0},
-     12,
-     false,
-     false,
-     0,
-     SpeedGroup::D,
-     Pll({5, 1, 5, 3, 71, 12, 12, 12}, 4000000)},
-    {9,
-     GpioReset(23),
-     PllRule::ByTwelveBit,
-     {Pll({3, 8, 48, 0, 0, 0, 0, 0}, 18000000), Pll({3, 4, 16, 0, 0, 0, 0, 0}, 36000000)},
-     {0, 0},
-     12,
-     false,
-     false,
-     0,
-     SpeedGroup::D,
-     Pll({1, 12, 128, 0, 0, 0, 0, 0}, 4000000)},
-    {201,
-     FpgaBitReset(),
-     PllRule::Single,
-     {Pll({18, 1, 2, 2, 18, 16, 4, 27}, 36000000)},
-     {10, 20},
-     4,
-     true,
-     true,
-     0,
-     SpeedGroup::B,
-     NoPll()},
-    {205,
-     FpgaBitReset(),
-     PllRule::Single,
-     {NoPll(36000000)},
-     {20, 0},
-     4,
-     true,
-     true,
-     0,
-     SpeedGroup::B,
-     NoPll()},
-    {200,
-     FpgaBitReset(),
-     PllRule::Single,
-     {kPll200},
-     {10, 20},
-     12,
-     true,
-     false,
-     0,
-     SpeedGroup::C,
-     NoPll()},
-    {202,
-     FpgaBitReset(),
-     PllRule::Single,
-     {kPll200},
-     {10, 20},
-     12,
-     true,
-     false,
-     0,
-     SpeedGroup::C,
-     NoPll()},
-    {204,
-     FpgaBitReset(),
-     PllRule::Single,
-     {Pll({18, 1, 2, 2, 40, 16, 20, 27}, 16200000)},
-     {10, 20},
-     4,
-     true,
-     false,
-     37,
-     SpeedGroup::Serial,
-     NoPll()},
+//   hw   reset              clock rule              clocks                         waits ms  ifMode trigger P      channel speed               AST slow clock
+    {102, GpioReset(28),     PllRule::BySpeed,       {kPll102Slow01, kPll102Fast},  {20, 0},  0,     true,   true,  0,  SpeedGroup::A,      kSlow102},
+    {105, GpioReset(28),     PllRule::BySpeed,       {kPll102Slow01, kPll102Fast},  {20, 0},  0,     true,   true,  0,  SpeedGroup::A,      kSlow102},
+    {108, GpioReset(29),     PllRule::Single,        {kPll108},                     {20, 0},  0,     true,   true,  0,  SpeedGroup::A,      kSlow108},
+    {106, GpioReset(28),     PllRule::SerialBySpeed, {kPll106One, kPll102Fast},     {20, 0},  4,     true,   false, 40, SpeedGroup::Serial, NoPll()},
+    {4,   GpioReset(23),     PllRule::Single,        {kPll4},                       {20, 0},  12,    true,   false, 0,  SpeedGroup::D,      kSlow4},
+    {5,   GpioReset(23),     PllRule::Single,        {kPll4},                       {20, 0},  0,     true,   true,  0,  SpeedGroup::D,      NoPll()},
+    {304, GpioReset(23),     PllRule::ByTwelveBit,   {kPll304x12, kPll304},         {0, 0},   12,    false,  false, 0,  SpeedGroup::D,      kSlow304},
+    {9,   GpioReset(23),     PllRule::ByTwelveBit,   {kPll9x12, kPll9},             {0, 0},   12,    false,  false, 0,  SpeedGroup::D,      kSlow9},
+    {201, FpgaBitReset(),    PllRule::Single,        {kPll201},                     {10, 20}, 4,     true,   true,  0,  SpeedGroup::B,      NoPll()},
+    {205, FpgaBitReset(),    PllRule::Single,        {NoPll(36000000)},             {20, 0},  4,     true,   true,  0,  SpeedGroup::B,      NoPll()},
+    {200, FpgaBitReset(),    PllRule::Single,        {kPll200},                     {10, 20}, 12,    true,   false, 0,  SpeedGroup::C,      NoPll()},
+    {202, FpgaBitReset(),    PllRule::Single,        {kPll200},                     {10, 20}, 12,    true,   false, 0,  SpeedGroup::C,      NoPll()},
+    {204, FpgaBitReset(),    PllRule::Single,        {kPll204},                     {10, 20}, 4,     true,   false, 37, SpeedGroup::Serial, NoPll()},
 };
+// clang-format on
 
 namespace {
 

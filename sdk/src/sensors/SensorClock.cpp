@@ -22,6 +22,6 @@ SensorClock& SensorClock::Get() {
     return clock != nullptr ? *clock : g_realClock;
 }
 
-void SensorClock::Install(SensorClock* clock) {
-    g_installed.store(clock, std::memory_order_release);
+SensorClock* SensorClock::Install(SensorClock* clock) {
+    return g_installed.exchange(clock, std::memory_order_acq_rel);
 }

@@ -19,7 +19,8 @@ class SensorClock {
 
     // The clock in force: the installed one, else the real clock (SleepMs, GetTickCountMs).
     static SensorClock& Get();
-    // Installs clock for every driver (null restores the real one). The caller keeps it alive
-    // until it is replaced; drivers must not be running calls while it changes.
-    static void Install(SensorClock* clock);
+    // Installs clock for every driver (null restores the real one) and returns the clock it
+    // replaces (null: the real one). The caller keeps it alive until it is replaced; drivers must
+    // not be running calls while it changes.
+    static SensorClock* Install(SensorClock* clock);
 };
