@@ -12,7 +12,9 @@ namespace qvsim {
 CVirtualSensorClock::CVirtualSensorClock() : m_replaced(SensorClock::Install(this)) {}
 
 CVirtualSensorClock::~CVirtualSensorClock() {
-    SensorClock::Install(m_replaced);
+    // Clocks nest: the last one installed must go first, or virtual time would leak to real time.
+    SensorClock* current = SensorClock::Install(m_replaced);
+    if (current != this) ADD_FAILURE() << "virtual sensor clocks destroyed out of order";
 }
 
 void CVirtualSensorClock::Sleep(unsigned ms) {

@@ -31,7 +31,8 @@ namespace qvsim {
 
 class CVirtualSensorClock : public SensorClock {
   public:
-    CVirtualSensorClock();            // installs itself as the driver clock
+    // Installs itself as the driver clock; clocks nest and must be destroyed in reverse order.
+    CVirtualSensorClock();
     ~CVirtualSensorClock() override;  // puts back the clock it replaced
 
     void Sleep(unsigned ms) override;
