@@ -1,5 +1,5 @@
-#Sensor drivers : the shared driver layer, the factory and the drivers, on the device test double
-#with the virtual driver clock.
-qv_add_test(sensor_layer_test SOURCES sensors / SensorLayerTest.cpp LIBS qv_sensor_sim)
-    qv_add_test(sensor_factory_test SOURCES sensors / SensorFactoryTest.cpp LIBS qv_sensor_sim)
-        qv_add_test(imx290_init_test SOURCES sensors / Imx290InitTest.cpp LIBS qv_sensor_sim)
+# Sensor drivers: the shared driver layer, the factory and the drivers, on the device test double
+# with the virtual driver clock.
+qv_add_test(sensor_layer_test SOURCES sensors/SensorLayerTest.cpp LIBS qv_sensor_sim)
+qv_add_test(sensor_factory_test SOURCES sensors/SensorFactoryTest.cpp LIBS qv_sensor_sim)
+qv_add_test(imx290_init_test SOURCES sensors/Imx290InitTest.cpp LIBS qv_sensor_sim)
