@@ -349,6 +349,44 @@ TEST_F(SensorLayer, ShutterKeepsTheStretchWhenItsRestoreFails) {
     EXPECT_TRUE(longFrame);  // the next short exposure tries the restore again
 }
 
+// IMX183: frame count in 0x0D (low) and 0x0E (high), the shutter start high byte first in 0x0C
+// and 0x0B; a start at most 7 lines into the frame moves to the next frame. IMX377 writes the
+// count on every call.
+constexpr sensor::RegField kImx183Count[] = {{0x0D, 0, 0xFF}, {0x0E, 8, 0xFF}};
+constexpr sensor::RegField kImx183Shutter[] = {{0x0C, 8, 0xFF}, {0x0B, 0, 0xFF}};
+constexpr FrameCountLayout kImx183{kImx183Count, kImx183Shutter, 7, true};
+constexpr sensor::RegField kImx377Count[] = {{0x300D, 0, 0xFF}, {0x300E, 8, 0xFF}};
+constexpr sensor::RegField kImx377Shutter[] = {{0x300C, 8, 0xFF}, {0x300B, 0, 0xFF}};
+constexpr FrameCountLayout kImx377{kImx377Count, kImx377Shutter, 7, false};
+
+TEST_F(SensorLayer, FrameCountShutterSpansWholeFrames) {
+    CTestChip chip(SENSOR_TYPE_AR0130, dev.get());
+    CSensorTrace trace(*dev);
+    uint16_t count = 0xFFFF;  // nothing written yet
+    // A 4000-line frame: 3992 lines (frame - 8) give k 0, s 8; 3993 (frame - 7) would give s 7,
+    // so k 1 and s 4007 (0xFA7); 10000 lines give k 2, s 2000 (0x7D0); 10001 keep k 2.
+    EXPECT_EQ(chip.WriteFrameCountShutter(kImx183, 3992, 4000, count), 0);
+    EXPECT_EQ(chip.WriteFrameCountShutter(kImx183, 3993, 4000, count), 0);
+    EXPECT_EQ(chip.WriteFrameCountShutter(kImx183, 10000, 4000, count), 0);
+    EXPECT_EQ(chip.WriteFrameCountShutter(kImx183, 10001, 4000, count), 0);
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(TraceMatches(
+        trace.Steps(),
+        {Regs({{0x0D, 0}, {0x0E, 0}}), Regs({{0x0C, 0}, {0x0B, 8}}), Regs({{0x0D, 1}, {0x0E, 0}}),
+         Regs({{0x0C, 0x0F}, {0x0B, 0xA7}}), Regs({{0x0D, 2}, {0x0E, 0}}),
+         Regs({{0x0C, 0x07}, {0x0B, 0xD0}}), Regs({{0x0C, 0x07}, {0x0B, 0xCF}})}));
+
+    trace.Clear();
+    EXPECT_EQ(chip.WriteFrameCountShutter(kImx377, 100, 4000, count), 0);
+    EXPECT_EQ(chip.WriteFrameCountShutter(kImx377, 100, 4000, count), 0);
+    EXPECT_EQ(trace.Steps().size(), 4u);
+
+    // A failed count write leaves the remembered count alone.
+    dev->SetResult("WriteSensorRegs", CAMERA_STATUS_COMM_ERROR);
+    EXPECT_EQ(chip.WriteFrameCountShutter(kImx183, 20000, 4000, count), CAMERA_STATUS_COMM_ERROR);
+    EXPECT_EQ(count, 0);
+}
+
 // ---- Gain encoders ------------------------------------------------------------------------------
 
 TEST(SensorGain, LogarithmicCodesWithAndWithoutHighConversionGain) {

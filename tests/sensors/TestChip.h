@@ -57,6 +57,7 @@ class CTestChip : public CSensorBase {
     using CSensorBase::SetPixelFormat;
     using CSensorBase::SetupImageWindow;
     using CSensorBase::TakeChannelMask;
+    using CSensorBase::WriteFrameCountShutter;
     using CSensorBase::WriteShutter;
     uint32_t PixelFormat() const { return m_pixelFormat; }
     uint16_t BitMode() const { return m_bitMode; }

@@ -248,6 +248,23 @@ int CSensorBase::WriteShutter(const ShutterLayout& layout, uint32_t n, uint32_t 
     return r;
 }
 
+int CSensorBase::WriteFrameCountShutter(const FrameCountLayout& layout, uint32_t n,
+                                        uint32_t frameLength, uint16_t& frameCount) {
+    if (frameLength == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    auto k = static_cast<uint16_t>(n / frameLength);
+    uint64_t shutter = (k + uint64_t{1}) * frameLength - n;
+    if (shutter <= layout.minShutter) {
+        ++k;
+        shutter = (k + uint64_t{1}) * frameLength - n;
+    }
+    if (!layout.cacheCount || k != frameCount) {
+        const int r = WriteRegs(RegList().Add(layout.frameCount, k));
+        if (r != CAMERA_STATUS_SUCCESS) return r;
+        frameCount = k;
+    }
+    return WriteRegs(RegList().Add(layout.shutter, static_cast<uint32_t>(shutter)));
+}
+
 // ---- Trigger, channels, identity, capability --------------------------------------------------
 
 int CSensorBase::ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB) {

@@ -38,6 +38,16 @@ struct ShutterLayout {
     uint32_t maxFrameLength;  // what the frame-length field holds; stretches stop there
 };
 
+// Frame-count/shutter register layout of the Sony chips that program a long exposure as k whole
+// frames plus a shutter start s inside the last one: k = n / frame length, s = (k + 1) x frame
+// length - n, and a shutter start too close to the frame start moves into the next frame.
+struct FrameCountLayout {
+    std::span<const sensor::RegField> frameCount;  // k byte lanes, in the order written
+    std::span<const sensor::RegField> shutter;     // s byte lanes, in the order written
+    uint32_t minShutter;                           // s at most this moves k up by one frame
+    bool cacheCount;  // write k only when it differs from the last one written
+};
+
 // One identity register of a chip and the value it must hold (under mask).
 struct ChipId {
     uint16_t reg;
@@ -103,13 +113,18 @@ class CSensorBase : public SensorInf {
     // m_roiMode and the window start m_roiX, m_roiY (each lowered to even).
     void ApplyResolution();
 
-    // ---- Shutter engine (Sony frame length / shutter chips) ----
+    // ---- Shutter engines (Sony chips) ----
     // Programs n lines (already clamped by the driver) against the frame length in force.
     // longFrame says whether the frame is stretched now and is updated. Returns the device
     // status; linesInForce (optional) receives the lines the registers really hold, which is
     // fewer than n only when a stretch meets maxFrameLength.
     int WriteShutter(const ShutterLayout& layout, uint32_t n, uint32_t frameLength, bool& longFrame,
                      uint32_t* linesInForce = nullptr);
+
+    // Programs n lines as frames plus shutter. frameCount holds the k last written (and is
+    // updated only when its write succeeded). Returns the device status.
+    int WriteFrameCountShutter(const FrameCountLayout& layout, uint32_t n, uint32_t frameLength,
+                               uint16_t& frameCount);
 
     // ---- Trigger ----
     // The common trigger-mode sequence: read the trigger control word, OR 0x108 into its mode
