@@ -375,7 +375,7 @@ int CIMX290::Init(CameraInitParam* param) {
     if ((r = WriteSensorRegs(kBlackLevelPair)) != CAMERA_STATUS_SUCCESS) return r;
     if ((r = WriteSensorRegs(kChipSettings)) != CAMERA_STATUS_SUCCESS) return r;
 
-    r = IsSerial(board) ? InitSerial(board, *param) : InitParallel(board, *param);
+    r = IsSerial(board) ? InitSerial(*param) : InitParallel(board, *param);
     if (r != CAMERA_STATUS_SUCCESS) return r;
 
     // Starting values; a failure here shows at the first setter call again.
@@ -398,8 +398,7 @@ int CIMX290::WriteWindow(uint32_t widthPadded, uint32_t heightPadded) {
     return WriteRegs(list);
 }
 
-int CIMX290::InitSerial(const Board& board, const CameraInitParam& param) {
-    (void)board;
+int CIMX290::InitSerial(const CameraInitParam& param) {
     int r = WriteSensorRegs(kSerialTable);
     if (r != CAMERA_STATUS_SUCCESS) return r;
     m_pixelClock = CountingClock(m_inputClock);

@@ -42,7 +42,7 @@ class CIMX290 : public CSensorBase {
     // Line and frame length of a window other than the fixed modes (serial and parallel alike).
     void WindowLengths(uint32_t& widthPadded, uint32_t& heightPadded);
     int WriteWindow(uint32_t widthPadded, uint32_t heightPadded);
-    int InitSerial(const Board& board, const CameraInitParam& param);
+    int InitSerial(const CameraInitParam& param);
     int InitParallel(const Board& board, const CameraInitParam& param);
     int WriteConverter(const Board& board);
     // The timing members after a change of clock or line length, and the AST exposure maximum.
