@@ -201,10 +201,16 @@ class SensorInf {
 
   protected:
     // ---- Helpers every driver uses. ----
+    // Takes mediaType when the driver's capability lists it, else the first listed format (the
+    // 8-bit default when none is listed), with a log line; sets m_pixelFormat and m_bitMode.
+    // Always 0. Calls the virtual GetCapability: call it from the most-derived constructor.
     int SetPixelFormat(uint32_t mediaType);
+    // FPGA image window, frame-buffer ring (whole frames on 1 MiB steps below
+    // frameBufferLimit) and FPGA pixel format, on the hardware types with an image window;
+    // 0 without action on the others.
     int SetupImageWindow(unsigned x, unsigned y, unsigned width, unsigned height, unsigned fovWidth,
                          unsigned fovHeight, unsigned frameBufferLimit, unsigned frameBufferMode);
-    static unsigned GetFrameBufferMode(unsigned mode);
+    static unsigned GetFrameBufferMode(unsigned mode);  // 1 to 3 unchanged, else 0
 
     // ---- The road to the hardware: the device's imginf operations, results unchanged. ----
     bool CheckAlive() { return m_inf->CheckAlive(); }
