@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FakeDevice.h"
-#include "Log.h"
+#include "LogCapture.h"
 #include "SensorTrace.h"
 #include "TestChip.h"
 #include "sensors/SensorGain.h"
@@ -16,19 +16,6 @@
 namespace {
 
 using namespace qvsim;
-
-class LogCapture {
-  public:
-    LogCapture() {
-        lines().clear();
-        qv::SetLogSink([](const char* m) { lines().push_back(m); });
-    }
-    ~LogCapture() { qv::SetLogSink(nullptr); }
-    static std::vector<std::string>& lines() {
-        static std::vector<std::string> captured;
-        return captured;
-    }
-};
 
 class SensorLayer : public ::testing::Test {
   protected:
@@ -60,7 +47,7 @@ TEST_F(SensorLayer, PixelFormatSetsTheBitModeOfTheCodeTaken) {
         EXPECT_EQ(chip.SetPixelFormat(c.format), 0);
         EXPECT_EQ(chip.PixelFormat(), c.format) << std::hex << c.format;
         EXPECT_EQ(chip.BitMode(), c.bitMode) << std::hex << c.format;
-        EXPECT_TRUE(LogCapture::lines().empty());
+        EXPECT_TRUE(log.Lines().empty());
     }
 }
 
@@ -69,8 +56,8 @@ TEST_F(SensorLayer, UnlistedFormatFallsBackToTheFirstListedWithItsLogLine) {
     LogCapture log;
     EXPECT_EQ(chip.SetPixelFormat(0x01080000), 0);
     EXPECT_EQ(chip.PixelFormat(), 0x01080008u);
-    ASSERT_EQ(LogCapture::lines().size(), 1u);
-    EXPECT_EQ(LogCapture::lines()[0],
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0],
               "Set the pixel format 17301504 current sensor don't support, use the default "
               "format\r\n");
 }
@@ -81,8 +68,8 @@ TEST_F(SensorLayer, UnrecognisedFormatKeepsOneBytePerPixelAndSaysSo) {
     LogCapture log;
     chip.SetPixelFormat(0x02180014);
     EXPECT_EQ(chip.BitMode(), 0);
-    ASSERT_EQ(LogCapture::lines().size(), 1u);
-    EXPECT_EQ(LogCapture::lines()[0], "The bayer format we don't recognize, format 0x2180014\r\n");
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0], "The bayer format we don't recognize, format 0x2180014\r\n");
 }
 
 // A capability without formats must not be read past its end: the chip's 8-bit default stands in.

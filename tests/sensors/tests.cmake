@@ -4,3 +4,4 @@ qv_add_test(sensor_layer_test SOURCES sensors/SensorLayerTest.cpp LIBS qv_sensor
 qv_add_test(sensor_factory_test SOURCES sensors/SensorFactoryTest.cpp LIBS qv_sensor_sim)
 qv_add_test(imx290_init_test SOURCES sensors/Imx290InitTest.cpp LIBS qv_sensor_sim)
 qv_add_test(imx290_test SOURCES sensors/Imx290Test.cpp LIBS qv_sensor_sim)
+qv_add_test(sensor_device_test SOURCES sensors/SensorDeviceTest.cpp LIBS qv_sensor_sim)
