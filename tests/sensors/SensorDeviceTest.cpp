@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "DeviceCapability.h"
 #include "FakeDevice.h"
 #include "FakeStorage.h"
 #include "Imx290Expect.h"
@@ -60,7 +61,9 @@ TEST(SensorDevice, DeviceParametersComeFromTheDriversRecords) {
     tSdkCapability cap{};
     DeviceMiscInfo misc{};
     CameraProperty out{};
-    ASSERT_EQ(o.dev.GetCameraDevParam(&cap, nullptr, &out, &misc), 0);
+    const int r = o.dev.GetCameraDevParam(&cap, nullptr, &out, &misc);
+    ReleaseCapabilityLists(&cap);
+    ASSERT_EQ(r, 0);
     // Maximum and minimum height, width, then the reduction-mode mask.
     const uint32_t limits[8] = {1080, 32, 1920, 32, 7, 0, 0, 0};
     EXPECT_EQ(std::memcmp(out.sensorLimits, limits, sizeof limits), 0);
