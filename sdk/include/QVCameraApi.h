@@ -35,6 +35,64 @@ QVSDK_API int CameraEnumerateDeviceEx(int* pCount, int flags);
  * CAMERA_STATUS_PARAMETER_INVALID (record untouched) for a null record or a bad index. */
 QVSDK_API int CameraGetEnumIndexInfo(int index, tDevInfo* pInfo);
 
+/* ---- Initialisation and release ------------------------------------------------------------
+ *
+ * The init functions open one enumerated camera and write its handle. 0 on success.
+ * CAMERA_STATUS_EEPROM_NOT_WRITTEN (-51) and CAMERA_STATUS_PROPERTY_NOT_WRITTEN (-58) also
+ * write a handle: the camera lacks its device parameters, most functions answer
+ * CAMERA_STATUS_FAILED on it, and it stays allocated until CameraUnInit. Other results write
+ * nothing: CAMERA_STATUS_PARAMETER_INVALID for a null handle pointer, a bad index or an unknown
+ * name or serial number; CAMERA_STATUS_DEVICE_IS_OPENED for a camera held by another host or
+ * already opened by this process; CAMERA_STATUS_DEVICE_OPEN_FAILED, CAMERA_STATUS_FAILED (device
+ * parameters unreadable) and CAMERA_STATUS_STREAM_OPEN_FAILED when the camera cannot be opened.
+ * The camera starts paused, with the settings of the parameter group saved last. */
+QVSDK_API int CameraInit(HANDLE* pHandle, int index);
+/* As CameraInit with the parameter mode (file key: 0 product name, 1 friendly name, 2 serial
+ * number) and group (0 to 3; 255 the camera's defaults) to load. */
+QVSDK_API int CameraInitEx(HANDLE* pHandle, int index, int paramMode, int paramGroup);
+/* As CameraInit for the enumerated camera with this friendly name. */
+QVSDK_API int CameraInitEx2(HANDLE* pHandle, const char* name);
+/* As CameraInit for the enumerated camera with this serial number. */
+QVSDK_API int CameraInitEx3(HANDLE* pHandle, const char* sn);
+/* Stops capture, closes the camera and frees the handle. CAMERA_STATUS_PARAMETER_INVALID for a
+ * handle that is not open; CAMERA_STATUS_BUSY when called from the handle's own frame callback. */
+QVSDK_API int CameraUnInit(HANDLE hCamera);
+
+/* ---- Image acquisition ---------------------------------------------------------------------- */
+
+/* Starts image output. With a frame callback set, the library's capture thread calls it for
+ * every raw frame from now until CameraPause or CameraUnInit. CAMERA_STATUS_NOT_INITIALIZED,
+ * CAMERA_STATUS_FAILED without device parameters. */
+QVSDK_API int CameraPlay(HANDLE hCamera);
+/* Stops image output and ends the capture thread (waiting for a callback in progress unless
+ * called from it). */
+QVSDK_API int CameraPause(HANDLE hCamera);
+/* Sets the raw-frame callback (null: none) for the next CameraPlay and returns the previous one
+ * through pPrevious when it is not null. CAMERA_STATUS_BUSY while playing. */
+QVSDK_API int CameraSetCallbackFunction(HANDLE hCamera, CameraFrameCallback pCallback,
+                                        void* pContext, CameraFrameCallback* pPrevious);
+/* Waits up to timeoutMs for a raw frame this handle has not taken yet. On 0, *pFrame holds it
+ * until CameraReleaseFrameHandle. CAMERA_STATUS_TIMEOUT when none came (also when the camera
+ * has just been found lost); CAMERA_STATUS_DEVICE_LOST while the camera is lost and the library
+ * waits for it to come back (each call then takes 10 ms); CAMERA_STATUS_NOT_TRIGGERED for a
+ * frame discarded in software-trigger mode; CAMERA_STATUS_PARAMETER_INVALID for a null pFrame. */
+QVSDK_API int CameraGetRawImageBuffer(HANDLE hCamera, CameraFrameHandle* pFrame, int timeoutMs);
+/* Gives a frame of CameraGetRawImageBuffer back. CAMERA_STATUS_PARAMETER_INVALID for a null
+ * frame or one that is not this camera's. */
+QVSDK_API int CameraReleaseFrameHandle(HANDLE hCamera, CameraFrameHandle frame);
+/* Image transfer mode of the transport; a change restarts the stream (its result). */
+QVSDK_API int CameraSetImageTransferMode(HANDLE hCamera, int mode);
+/* The transfer mode set last (0 after the camera opened). */
+QVSDK_API int CameraGetImageTransferMode(HANDLE hCamera, int* pMode);
+/* Asks the camera to transfer an image (transports that support it); CAMERA_STATUS_FAILED
+ * unless playing. */
+QVSDK_API int CameraRequestTransferImage(HANDLE hCamera);
+
+/* ---- Maintenance ------------------------------------------------------------------------------ */
+
+/* Restarts the camera; the library reconnects it when it is back. */
+QVSDK_API int CameraReboot(HANDLE hCamera);
+
 /* ---- GigE IP settings ----------------------------------------------------------------- */
 
 /* IP configuration of the enumerated GigE camera with serial number sn; changing it is refused

@@ -25,6 +25,17 @@ int CDevKeepAliveMgr::KLive_uninit() {
 int CDevKeepAliveMgr::KLive_RegisterDev(CDevKeepAliveObj* obj) {
     if (obj == nullptr) return -1;
     std::lock_guard lock(m_listMutex);
+    return RegisterLocked(obj);
+}
+
+int CDevKeepAliveMgr::KLive_TryRegisterDev(CDevKeepAliveObj* obj) {
+    if (obj == nullptr) return -1;
+    std::unique_lock lock(m_listMutex, std::try_to_lock);
+    if (!lock.owns_lock()) return kBusy;
+    return RegisterLocked(obj);
+}
+
+int CDevKeepAliveMgr::RegisterLocked(CDevKeepAliveObj* obj) {
     if (std::find(m_list.begin(), m_list.end(), obj) == m_list.end()) {
         m_list.push_back(obj);
         qv::Log("KLive_RegisterDev:%p,add:%zu\n", static_cast<void*>(obj), m_list.size());

@@ -38,6 +38,9 @@ class CDevKeepAliveMgr {
     // -1 for null. Adds obj once (a second registration changes nothing) and starts the service
     // when it is not running; 0.
     int KLive_RegisterDev(CDevKeepAliveObj* obj);
+    // As KLive_RegisterDev without waiting: CAMERA_STATUS_BUSY (-28) when the list mutex is held
+    // (the service may be offering cameras for a long time).
+    int KLive_TryRegisterDev(CDevKeepAliveObj* obj);
     // -1 when obj is not registered. Otherwise removes it; when the list is then empty the
     // service thread ends at its next check (it is woken from its sleep); 0.
     int KLive_UnregisterDev(const CDevKeepAliveObj* obj);
@@ -59,6 +62,8 @@ class CDevKeepAliveMgr {
     void StopService();
 
   private:
+    static constexpr int kBusy = -28;  // CAMERA_STATUS_BUSY
+    int RegisterLocked(CDevKeepAliveObj* obj);
     void ServiceLoop();
     // With m_listMutex held: true when the thread must end now (it then has ended its run).
     bool FinishIfDoneLocked();

@@ -80,6 +80,12 @@ bool CJNCamObject::IsSameDevice(const std::shared_ptr<CJNDevice>& candidate) {
     return candidate->IsSameDevice(m_sn);
 }
 
+bool CJNCamObject::IsAttachedTo(const std::shared_ptr<CJNDevice>& candidate) {
+    std::lock_guard lock(m_devMutex);
+    if (!m_device || !candidate) return false;
+    return m_device == candidate || m_device->CompareSymbolicName(candidate.get());
+}
+
 int CJNCamObject::CheckAlive() {
     std::lock_guard lock(m_devMutex);
     if (!m_device) return CAMERA_STATUS_FAILED;
@@ -104,6 +110,21 @@ int CJNCamObject::RegisterKeepAlive(CDevKeepAliveObj* self) {
         m_registeredSelf.store(nullptr);
         m_registered.store(0);
     }
+    return r;
+}
+
+int CJNCamObject::TryRegisterKeepAlive(CDevKeepAliveObj* self) {
+    if (self == nullptr || m_manager == nullptr) return CAMERA_STATUS_FAILED;
+    uint8_t expected = 0;
+    if (!m_registered.compare_exchange_strong(expected, 1)) return CAMERA_STATUS_SUCCESS;
+    m_registeredSelf.store(self);
+    const int r = m_manager->KLive_TryRegisterDev(self);
+    if (r != CAMERA_STATUS_SUCCESS) {
+        m_registeredSelf.store(nullptr);
+        m_registered.store(0);
+        return r;
+    }
+    m_lostCount.fetch_add(1);
     return r;
 }
 

@@ -48,6 +48,9 @@ class CJNCamObject {
     // Whether candidate is the camera of the serial number kept here (false for an empty one,
     // without calling anything).
     bool IsSameDevice(const std::shared_ptr<CJNDevice>& candidate);
+    // Whether candidate is the attached device, or another object for the same camera (same
+    // symbolic name, as a re-enumerated USB camera is); false when detached.
+    bool IsAttachedTo(const std::shared_ptr<CJNDevice>& candidate);
     // -1 without a device, else 1 when it answers and 0 when not.
     int CheckAlive();
     std::string SerialNumber();  // of the last attachment; empty before the first
@@ -55,6 +58,9 @@ class CJNCamObject {
     // ---- Keep-alive registration (self is the controller's own hook) ----
     // Registers once: a second call while registered does nothing and counts no loss.
     int RegisterKeepAlive(CDevKeepAliveObj* self);
+    // As RegisterKeepAlive, but CAMERA_STATUS_BUSY (nothing changed) when the service is busy
+    // offering cameras: for threads that must not wait (the timer thread).
+    int TryRegisterKeepAlive(CDevKeepAliveObj* self);
     int UnregisterKeepAlive(CDevKeepAliveObj* self);
     bool IsRegistered() const { return m_registered.load() != 0; }
     int GetLostCount() const { return m_lostCount.load(); }

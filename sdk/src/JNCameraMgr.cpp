@@ -1,8 +1,10 @@
 #include "JNCameraMgr.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
+#include "CameraControl.h"
 #include "Log.h"
 
 namespace {
@@ -17,6 +19,13 @@ std::unique_ptr<CCameraFactory> g_gigeFactory;
 // The maker's model names are not known here, so no series is gated.
 constexpr std::span<const char* const> kIpGatedSeries{};
 constexpr unsigned kFirstFirmwareTakingTemporaryIp = 0x0206 + 1;
+
+// A controller that answered one of these stays: -51 and -58 leave a handle without device
+// parameters that the host releases with CameraUnInit.
+bool KeepsController(int result) {
+    return result == CAMERA_STATUS_SUCCESS || result == CAMERA_STATUS_EEPROM_NOT_WRITTEN ||
+           result == CAMERA_STATUS_PROPERTY_NOT_WRITTEN;
+}
 
 }  // namespace
 
@@ -110,4 +119,127 @@ int JNCameraMgr::CameraGigeBroadcastSoftTrigger(const char* localIp, int value) 
     if (localIp == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     std::lock_guard lock(m_mgrMutex);
     return GigeBroadcastSoftTrigger(localIp, value);
+}
+
+// ---- Opening and release -----------------------------------------------------------------------
+
+bool JNCameraMgr::IsCameraHeldLocked(const std::shared_ptr<CJNDevice>& device) {
+    for (CameraControl* control : m_cameraList)
+        if (control->HoldsCamera(device)) return true;
+    for (CameraControl* control : m_closingList)
+        if (control->HoldsCamera(device)) return true;
+    for (const auto& opening : m_openingDevices)
+        if (opening == device || opening->CompareSymbolicName(device.get())) return true;
+    return false;
+}
+
+int JNCameraMgr::CameraInit(HANDLE* handle, int index) {
+    if (handle == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    std::unique_ptr<CameraControl> control;
+    std::lock_guard lock(m_mgrMutex);
+    std::shared_ptr<CJNDevice> device;
+    const int r0 = GetDevice(index, device);
+    if (r0 != CAMERA_STATUS_SUCCESS) return r0;
+    // Opening a USB camera resets it and stops its stream: never under another controller.
+    if (IsCameraHeldLocked(device)) return CAMERA_STATUS_DEVICE_IS_OPENED;
+    control = std::make_unique<CameraControl>(this);
+    const int r = control->CameraInit(device, -1, -1, nullptr);
+    if (!KeepsController(r)) return r;
+    *handle = static_cast<HANDLE>(control.get());
+    m_cameraList.push_back(control.release());
+    qv::Log("CameraInit, camera control:%p\n", *handle);
+    return r;
+}
+
+int JNCameraMgr::OpenController(const std::shared_ptr<CJNDevice>& device, int paramMode,
+                                int paramGroup, const CameraInitOption* options,
+                                CameraControl** out) {
+    *out = nullptr;
+    auto control = std::make_unique<CameraControl>(this);
+    const int r = control->CameraInit(device, paramMode, paramGroup, options);
+    {
+        std::lock_guard lock(m_mgrMutex);
+        auto it = std::find(m_openingDevices.begin(), m_openingDevices.end(), device);
+        if (it != m_openingDevices.end()) m_openingDevices.erase(it);
+        if (KeepsController(r)) {
+            *out = control.get();
+            m_cameraList.push_back(control.release());
+        }
+    }
+    return r;  // a controller not kept is destroyed here, without the manager mutex
+}
+
+int JNCameraMgr::CameraInitEx(HANDLE* handle, int index, int paramMode, int paramGroup) {
+    if (handle == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    std::shared_ptr<CJNDevice> device;
+    {
+        std::lock_guard lock(m_mgrMutex);
+        const int r = GetDevice(index, device);
+        if (r != CAMERA_STATUS_SUCCESS) return r;
+        if (IsCameraHeldLocked(device)) return CAMERA_STATUS_DEVICE_IS_OPENED;
+        m_openingDevices.push_back(device);
+    }
+    CameraControl* control = nullptr;
+    const int r = OpenController(device, paramMode, paramGroup, nullptr, &control);
+    if (control == nullptr) return r;
+    *handle = static_cast<HANDLE>(control);
+    qv::Log("CameraInitEx, camera control:%p\n", *handle);
+    return r;
+}
+
+int JNCameraMgr::InitByKey(HANDLE* handle, DeviceKey key, const char* value,
+                           const CameraInitOption* options) {
+    if (handle == nullptr || value == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    std::shared_ptr<CJNDevice> device;
+    {
+        std::lock_guard lock(m_mgrMutex);
+        // The device found is the one opened, whatever a concurrent enumeration does to the
+        // indices meanwhile.
+        tDevInfo info;
+        const int r = FindDevice(key, value, device, &info);
+        if (r != CAMERA_STATUS_SUCCESS) return r;
+        if (info.uInUse != 0 || IsCameraHeldLocked(device)) return CAMERA_STATUS_DEVICE_IS_OPENED;
+        m_openingDevices.push_back(device);
+    }
+    CameraControl* control = nullptr;
+    const int r = OpenController(device, -1, -1, options, &control);
+    if (control != nullptr) *handle = static_cast<HANDLE>(control);
+    return r;
+}
+
+int JNCameraMgr::CameraInitEx2(HANDLE* handle, const char* name) {
+    return InitByKey(handle, DeviceKey::kFriendlyName, name, nullptr);
+}
+
+int JNCameraMgr::CameraInitEx3(HANDLE* handle, const char* sn) {
+    return InitByKey(handle, DeviceKey::kSerialNumber, sn, nullptr);
+}
+
+int JNCameraMgr::CameraInitEx3WithParam(HANDLE* handle, const char* sn,
+                                        const CameraInitOption* options) {
+    return InitByKey(handle, DeviceKey::kSerialNumber, sn, options);
+}
+
+int JNCameraMgr::CameraDevUnInit(HANDLE handle) {
+    auto* control = static_cast<CameraControl*>(handle);
+    {
+        std::lock_guard lock(m_mgrMutex);
+        qv::Log("CameraDevUnInit %p\r\n", handle);
+        auto it = std::find(m_cameraList.begin(), m_cameraList.end(), control);
+        if (it == m_cameraList.end()) return CAMERA_STATUS_PARAMETER_INVALID;
+        if (control->IsCaptureThread()) return CAMERA_STATUS_BUSY;
+        m_cameraList.erase(it);
+        m_closingList.push_back(control);
+    }
+    // Destroyed without the manager mutex: its capture thread is joined, and a frame callback
+    // still running may call the manager (an index query, another camera's release).
+    delete control;
+    std::lock_guard lock(m_mgrMutex);
+    m_closingList.remove(control);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+size_t JNCameraMgr::CameraCount() {
+    std::lock_guard lock(m_mgrMutex);
+    return m_cameraList.size();
 }
