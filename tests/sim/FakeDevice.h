@@ -250,10 +250,13 @@ class CFakeDevice : public CJNDevice {
     int SetIntValue(int id, int value) override;
     int GetIntValue(int id, int* value) override;
 
-  private:
+  protected:
     static int64_t P(const void* p) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(p)); }
-    // Records the call and returns its scripted result.
+    // Records the call and returns its scripted result (subclasses log their own operations
+    // into the same ordered log).
     int Rec(const char* name, std::initializer_list<int64_t> args = {}, double value = 0);
+
+  private:
     int RecList(const char* name, std::vector<int64_t> args);
     int ResultOf(const char* name) const;
     void Violation(const char* what);

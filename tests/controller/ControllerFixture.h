@@ -1,0 +1,92 @@
+// Shared pieces of the controller tests: a camera double with valid device parameters, a clock
+// moved by hand, and a private HOME for the parameter files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "CameraControl.h"
+#include "ControlClock.h"
+#include "FakeDevice.h"
+
+namespace ctltest {
+
+// Time of the loss rule, moved by the test.
+class CManualClock : public CControlClock {
+  public:
+    uint64_t NowMs() override { return m_now.load(); }
+    void Advance(uint64_t ms) { m_now.fetch_add(ms); }
+
+  private:
+    std::atomic<uint64_t> m_now{1'000'000};
+};
+
+// The frames the tests push: 8-bit mono, kWidth x kHeight.
+constexpr uint32_t kWidth = 64;
+constexpr uint32_t kHeight = 48;
+constexpr uint32_t kDeviceId = 0x4321;
+
+// Records of a camera with written device parameters: presets 0 (640 x 480) and 1 (320 x 240,
+// skipping 2), four output and two input lines, factory exposure 10 ms at unity gain.
+CameraProperty TestProperty();
+tSdkCapability TestCapability();
+DeviceMiscInfo TestMisc();
+
+// A camera double whose device-parameter read answers the records above (or a scripted result),
+// with a scripted frame time, and which logs the sensor operations the stream open sends.
+class CTestCamera : public qvsim::CFakeDevice {
+  public:
+    explicit CTestCamera(const char* sn = "SN0001", const char* name = "Cam",
+                         const char* symbolicName = nullptr);
+
+    // The device-parameter read answers result with the test records; edit may change the
+    // property record first.
+    void ScriptParameters(int result = 0,
+                          const std::function<void(CameraProperty&)>& edit = nullptr);
+    // Sensor formats the capability lists (none by default).
+    void SetMediaTypes(std::vector<uint32_t> types);
+    void SetFrameTimeUs(double us) { m_frameTimeUs.store(us); }
+    // One mono frame of kWidth x kHeight filled with fill: 0, or -1 without a stream.
+    int PushTestFrame(uint8_t fill = 0x80, uint32_t frameNo = 0);
+
+    int GetFrameTime(double* us) override;
+    int SetWdrMode(int mode) override;
+    int SetBlackLevel(uint32_t level) override;
+    int SetAeTarget(int target) override;
+    // The capability's lists belong to whoever reads them: each read gets fresh ones.
+    int GetCameraDevParam(tSdkCapability* cap, tDevInfo* info, CameraProperty* prop,
+                          DeviceMiscInfo* misc) override;
+
+  private:
+    std::atomic<double> m_frameTimeUs{33333.0};
+    std::vector<uint32_t> m_mediaTypes;  // set before use
+};
+
+// The calls from the first one named `from` on, as "Name(args)" texts; pointer arguments of
+// OpenStream are left out.
+std::vector<std::string> CallsFrom(const qvsim::CFakeDevice& device, const std::string& from);
+
+// Waits until pred holds (polling); false when limit passed first.
+bool WaitFor(const std::function<bool()>& pred,
+             std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// A fresh folder as HOME (so the parameter files land there); restores HOME when destroyed.
+class ScopedHome {
+  public:
+    ScopedHome();
+    ~ScopedHome();
+    const std::string& Path() const { return m_path; }
+    std::string ConfigDir() const { return m_path + "/.QVConfig/"; }
+
+  private:
+    std::string m_path;
+    std::string m_old;
+    bool m_hadOld = false;
+};
+
+}  // namespace ctltest

@@ -1,0 +1,90 @@
+// A controller on its own device manager (fake USB factory, 10 ms keep-alive period) with a
+// clock moved by hand, and parameter-group files in a private HOME.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "CameraParameterBuilder.h"
+#include "ControllerFixture.h"
+#include "FakeCameraFactory.h"
+#include "JNDeviceMgr.h"
+
+namespace ctltest {
+
+class ControllerTest : public ::testing::Test {
+  public:
+    static constexpr unsigned kKeepAlivePeriodMs = 10;
+
+    ControllerTest() {
+        auto usb = std::make_unique<qvsim::CFakeCameraFactory>(
+            qvsim::CFakeCameraFactory::RefreshStyle::kUsb);
+        m_factory = usb.get();
+        m_mgr = std::make_unique<CJNDeviceMgr>(std::move(usb), nullptr, kKeepAlivePeriodMs);
+    }
+
+    // A camera present in the factory.
+    std::shared_ptr<CTestCamera> AddCamera(const char* sn = "SN0001",
+                                           const char* symbolic = nullptr) {
+        auto camera = std::make_shared<CTestCamera>(sn, "Cam", symbolic);
+        m_factory->AddDevice(camera);
+        return camera;
+    }
+
+    // A controller opened on camera (mode and group as CameraInit takes them); its result in r.
+    CameraControl* Open(const std::shared_ptr<CJNDevice>& camera, int mode = -1, int group = -1,
+                        int* r = nullptr) {
+        m_controls.push_back(std::make_unique<CameraControl>(m_mgr.get()));
+        CameraControl* control = m_controls.back().get();
+        control->SetClock(&m_clock);
+        const int result = control->CameraInit(camera, mode, group, nullptr);
+        if (r != nullptr)
+            *r = result;
+        else
+            EXPECT_EQ(result, 0);
+        return control;
+    }
+
+    // The parameter record a camera with the test property would have after SetDefault.
+    static CameraParameter BaseRecord() {
+        CameraParameter r{};
+        CameraParameterBuilder().SetDefault(&r);
+        r.deviceId = kDeviceId;
+        r.aeProcessArg = r.awbProcessArg = 1;
+        r.settings = TestProperty().defaultSettings;
+        return r;
+    }
+    // Writes record as group file (mode 0: the product name "FAKE-CAM", group).
+    void SaveGroup(CameraParameter record, int group, int mode = 0,
+                   const char* friendlyName = "Cam") {
+        tDevInfo info{};
+        std::snprintf(info.acProductName, sizeof info.acProductName, "FAKE-CAM");
+        std::snprintf(info.acFriendlyName, sizeof info.acFriendlyName, "%s", friendlyName);
+        std::snprintf(info.acSn, sizeof info.acSn, "SN0001");
+        CameraParameterBuilder::MakeConfigFolder(m_dir);
+        ASSERT_EQ(CameraParameterBuilder().SaveGroup(m_dir.c_str(), &record, mode, group, &info,
+                                                     nullptr, nullptr, nullptr),
+                  0);
+    }
+
+    // A frame the caller then releases; the result of the wait.
+    static int TakeFrame(CameraControl* control, int timeoutMs = 1000) {
+        CameraFrameHandle frame = nullptr;
+        const int r = control->CameraGetRawImageBuffer(&frame, timeoutMs);
+        if (r == 0) {
+            EXPECT_EQ(control->CameraReleaseFrameHandle(frame), 0);
+        }
+        return r;
+    }
+
+    ScopedHome m_home;
+    std::string m_dir;
+    CManualClock m_clock;
+    qvsim::CFakeCameraFactory* m_factory;
+    std::unique_ptr<CJNDeviceMgr> m_mgr;
+    std::vector<std::unique_ptr<CameraControl>> m_controls;  // die before the manager
+};
+
+}  // namespace ctltest

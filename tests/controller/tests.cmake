@@ -1,0 +1,9 @@
+# Camera controller: opening and release, stream, frames, loss and reconnection.
+add_library(qv_controller_fixture STATIC controller/ControllerFixture.cpp)
+target_link_libraries(qv_controller_fixture PUBLIC qv_sim GTest::gtest)
+qv_add_test(controller_init_test SOURCES controller/ControllerInitTest.cpp
+  LIBS qv_controller_fixture LABELS concurrency)
+qv_add_test(controller_stream_test SOURCES controller/ControllerStreamTest.cpp
+  LIBS qv_controller_fixture LABELS concurrency)
+qv_add_test(controller_reconnect_test SOURCES controller/ControllerReconnectTest.cpp
+  LIBS qv_controller_fixture LABELS concurrency)
