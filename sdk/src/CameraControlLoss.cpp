@@ -77,20 +77,26 @@ void CameraControl::ConnectionStatusCallback(void* device, int status, void* con
 
 void CameraControl::OnConnectionStatus(int status) {
     // Runs on a transport thread with the device's mutex held: it must not wait for the API
-    // mutex (its holder may be inside a device call) and makes no device call itself.
-    ApiLock lock(m_apiMutex, std::try_to_lock);
-    if (!lock.owns_lock() || m_statusCallback == nullptr) return;
-    if (status == 0) {
-        if (m_disconnected) return;
-        m_statusCallback(static_cast<HANDLE>(this), 0, m_statusContext);
-        m_disconnected = true;
-        if (m_deviceLostTimer == nullptr)
-            m_deviceLostTimer =
-                CTimerMng::GetInstance()->AddTimer(&CameraControl::DeviceLostTimerProc, 0, this);
-        return;
+    // mutex (its holder may be inside a device call) and makes no device call itself. The
+    // status callback comes last, after the lock is let go: it may release the handle.
+    CameraConnectionStatusCallback callback;
+    void* context;
+    {
+        ApiLock lock(m_apiMutex, std::try_to_lock);
+        if (!lock.owns_lock() || m_statusCallback == nullptr) return;
+        callback = m_statusCallback;
+        context = m_statusContext;
+        if (status == 0) {
+            if (m_disconnected) return;
+            m_disconnected = true;
+            if (m_deviceLostTimer == nullptr)
+                m_deviceLostTimer = CTimerMng::GetInstance()->AddTimer(
+                    &CameraControl::DeviceLostTimerProc, 0, this);
+        } else if (status == 1) {
+            m_disconnected = false;
+        }
     }
-    if (status == 1) m_disconnected = false;
-    m_statusCallback(static_cast<HANDLE>(this), status, m_statusContext);
+    callback(static_cast<HANDLE>(this), status, context);
 }
 
 int CameraControl::DeviceLostTimerProc(TimerEntry* entry, void* user) {
@@ -139,10 +145,13 @@ int CameraControl::KLive_Reconnect(std::list<std::shared_ptr<CJNDevice>>& presen
             m_deviceLostTimer = nullptr;
         }
         m_lossDetached = false;
-        if (m_statusCallback != nullptr && m_disconnected) {
-            m_statusCallback(static_cast<HANDLE>(this), 1, m_statusContext);
-            m_disconnected = false;
-        }
+        if (m_statusCallback == nullptr || !m_disconnected) return 0;
+        m_disconnected = false;
+        CameraConnectionStatusCallback callback = m_statusCallback;
+        void* context = m_statusContext;
+        lock.unlock();
+        // Last: the callback may release the handle.
+        callback(static_cast<HANDLE>(this), 1, context);
         return 0;
     }
     return -1;

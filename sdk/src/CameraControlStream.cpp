@@ -217,8 +217,12 @@ int CameraControl::CameraPlay() {
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     if (m_playing) return CAMERA_STATUS_SUCCESS;
     if (m_callbackSet && m_hCamThread && m_threadExit) {
-        // A thread told to end from inside its own callback has not been joined yet.
-        StopCaptureThread(lock);
+        // A thread told to end from inside its own callback: resumed from that callback it
+        // keeps running, otherwise it has ended and is joined.
+        if (IsCaptureThread())
+            m_threadExit = false;
+        else
+            StopCaptureThread(lock);
     }
     if (m_callbackSet && !m_hCamThread) {
         m_threadExit = false;
@@ -255,14 +259,12 @@ bool CameraControl::IsCaptureThread() const {
 void CameraControl::StopCaptureThread(ApiLock& lock) {
     if (!m_hCamThread) return;
     m_threadExit = true;
-    if (IsCaptureThread()) {
-        // Called from the frame callback: the thread ends when the callback returns, and is
-        // joined by the next CameraPlay or CameraUninit.
-        return;
-    }
+    // From the frame callback, or with the API mutex held more than once (released once it
+    // would stay locked and the thread would never return): the thread ends on its own and is
+    // joined by the next CameraPlay or CameraUninit.
+    if (IsCaptureThread() || m_apiMutex.Depth() != 1) return;
     qv::Log("m_hCamThread Exit = %p\n", static_cast<void*>(m_hCamThread.get()));
     std::unique_ptr<std::thread> thread = std::move(m_hCamThread);
-    QV_ASSERT(m_apiMutex.Depth() == 1);
     lock.unlock();
     thread->join();
     lock.lock();
