@@ -25,6 +25,37 @@ void LoseWhilePlaying(CameraControl* control, ctltest::CManualClock& clock) {
     ASSERT_TRUE(control->IsRegistered());
 }
 
+// Holds a camera's open by its controller (the attachment passes a non-null opener) until
+// opened; opens itself when it goes, so a failing test cannot leave a thread blocked.
+class OpenGate {
+  public:
+    ~OpenGate() { Open(); }
+    void Install(CTestCamera& camera) {
+        camera.SetCallHook([this](const qvsim::FakeCall& call) {
+            if (call.name != "Open" || call.args.empty() || call.args[0] == 0) return;
+            std::unique_lock lock(m_mutex);
+            m_entered = true;
+            m_cv.notify_all();
+            m_cv.wait(lock, [this] { return m_open; });
+        });
+    }
+    bool WaitEntered() {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::seconds(10), [this] { return m_entered; });
+    }
+    void Open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_entered = false;
+    bool m_open = false;
+};
+
 TEST_F(Reconnect, LossWhilePlayingThenTheSameSerialNumberComesBack) {
     auto camera = AddCamera("SN-A", "bus:1:address:1");
     CameraControl* control = Open(camera);
@@ -165,33 +196,17 @@ TEST_F(Reconnect, ReleaseDuringTheReconnection) {
     m_factory->RemoveDevice(camera);
     LoseWhilePlaying(control, m_clock);
 
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool entered = false;
-    bool release = false;
+    OpenGate gate;
     auto back = std::make_shared<CTestCamera>("SN-U", "Cam", "bus:3:address:2");
-    back->SetCallHook([&](const qvsim::FakeCall& call) {
-        if (call.name != "Open" || call.args.empty() || call.args[0] == 0) return;
-        std::unique_lock lock(mutex);
-        entered = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return release; });
-    });
+    gate.Install(*back);
     m_factory->AddDevice(back);
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return entered; }));
-    }
+    ASSERT_TRUE(gate.WaitEntered());
     std::atomic<bool> released{false};
     std::thread host([&] {
         m_controls.clear();  // CameraUninit and the destructor
         released = true;
     });
-    {
-        std::lock_guard lock(mutex);
-        release = true;
-        cv.notify_all();
-    }
+    gate.Open();
     host.join();
     EXPECT_TRUE(released.load());
     EXPECT_EQ(back->OpenCount(), 0);
@@ -279,6 +294,51 @@ TEST_F(Reconnect, StatusEventRacingTheRelease) {
         EXPECT_FALSE(camera->HasDisconnectCallback());
     }
     EXPECT_TRUE(ctltest::WaitFor([] { return !CTimerMng::GetInstance()->IsWorkerRunning(); }));
+}
+
+// The timer thread serves every camera: while the keep-alive service is busy with a long
+// reconnection, a status event's task cannot register and tries again at later ticks instead of
+// waiting, and the other timers keep running.
+TEST_F(Reconnect, TimerTaskNeverWaitsForABusyService) {
+    auto first = AddCamera("SN-F", "bus:8:address:1");
+    CameraControl* a = Open(first);
+    ASSERT_EQ(a->CameraPlay(), 0);
+    first->SetAlive(false);
+    m_factory->RemoveDevice(first);
+    LoseWhilePlaying(a, m_clock);
+
+    OpenGate gate;
+    auto back = std::make_shared<CTestCamera>("SN-F", "Cam", "bus:8:address:2");
+    gate.Install(*back);
+    m_factory->AddDevice(back);
+    ASSERT_TRUE(gate.WaitEntered());
+
+    auto second = std::make_shared<CTestCamera>("SN-G", "Cam", "bus:8:address:3");
+    CameraControl* b = Open(second);
+    StatusLog log;
+    ASSERT_EQ(b->CameraSetConnectionStatusCallback(&OnStatus, &log), 0);
+    std::atomic<int> ticks{0};
+    // Removed when the test ends, before ticks goes.
+    std::unique_ptr<TimerEntry, void (*)(TimerEntry*)> counter(
+        CTimerMng::GetInstance()->AddTimer(
+            [](TimerEntry*, void* user) {
+                static_cast<std::atomic<int>*>(user)->fetch_add(1);
+                return 0;
+            },
+            10, &ticks),
+        [](TimerEntry* entry) { CTimerMng::GetInstance()->RemoveTimer(entry); });
+    second->FireDisconnect(0);
+    // B's stream is closed and its camera let go at once; its registration waits.
+    ASSERT_TRUE(ctltest::WaitFor([&] { return second->OpenCount() == 0; }));
+    const int before = ticks.load();
+    ASSERT_TRUE(ctltest::WaitFor([&] { return ticks.load() >= before + 5; }));
+    EXPECT_FALSE(b->IsRegistered());
+
+    gate.Open();
+    ASSERT_TRUE(ctltest::WaitFor([&] { return !a->IsRegistered(); }));
+    ASSERT_TRUE(ctltest::WaitFor([&] { return b->IsRegistered(); }));
+    EXPECT_EQ(b->GetLostCount(), 1);
+    EXPECT_EQ(log.Get(), (std::vector<int>{0}));
 }
 
 TEST_F(Reconnect, RebootReportsTheLossToTheStatusCallback) {

@@ -3,6 +3,7 @@
 // transfer mode and the window mapping.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <thread>
 
 #include "ControllerTestBase.h"
@@ -476,6 +477,59 @@ TEST_F(Stream, TransferModeChangeReopensTheStream) {
     EXPECT_EQ(control->CameraSetImageTransferMode(1), CAMERA_STATUS_FAILED);
 
     EXPECT_EQ(control->CameraRequestTransferImage(), CAMERA_STATUS_FAILED);  // not playing
+}
+
+// A reopen maps the stored AE and WB windows again, from the resolution they were set on to the
+// current one, and hands them to the pipeline.
+TEST_F(Stream, ReopenSendsTheWindowsInRawCoordinates) {
+    CameraParameter r = BaseRecord();
+    r.settings.resolutionIndex = 1;  // now: 320 x 240, skipping 2
+    const int32_t ae[4] = {10, 20, 100, 50};
+    const int32_t wb[4] = {0, 0, 64, 32};
+    std::memcpy(r.settings.aeWindow, ae, sizeof ae);
+    std::memcpy(r.settings.wbWindow, wb, sizeof wb);
+    // Both were set on the full 640 x 480 frame without mirroring.
+    struct {
+        tSdkResolution resolution;
+        int32_t mirrorH, mirrorV;
+    } snapshot{};
+    snapshot.resolution.iSensorWidth = 640;
+    snapshot.resolution.iSensorHeight = 480;
+    snapshot.resolution.uWidth = 640;
+    snapshot.resolution.uHeight = 480;
+    static_assert(sizeof snapshot == sizeof r.aeWindowBlock);
+    std::memcpy(r.aeWindowBlock, &snapshot, sizeof snapshot);
+    std::memcpy(r.wbWindowBlock, &snapshot, sizeof snapshot);
+    SaveGroup(r, 0);
+    auto camera = std::make_shared<CTestCamera>();
+    CameraControl* control = Open(camera, 0, 0);
+    qvsim::LogCapture log;
+    ASSERT_EQ(control->CameraSetImageTransferMode(1), 0);
+    EXPECT_EQ(log.Count("mExposure.CE_CameraSetAeWindow  left:5,top:10,width:50,height:25\n"), 1);
+    EXPECT_EQ(log.Count("mWb.CWB_CameraSetWbWindow  left:0,top:0,width:32,height:16\n"), 1);
+}
+
+// Stored AE gain limits outside the sensor's (or never set: all ones) are brought to them.
+TEST_F(Stream, AeGainLimitsAreClampedToTheSensor) {
+    auto camera = std::make_shared<CTestCamera>();
+    camera->ScriptParameters(0, [](CameraProperty& p) {
+        p.defaultSettings.aeAnalogGainMin = 200;
+        p.defaultSettings.aeAnalogGainMax = 0xFFFFFFFF;
+    });
+    CameraControl* control = Open(camera);
+    const CameraParameter p = control->GetParameterRecord();
+    EXPECT_EQ(p.settings.aeAnalogGainMin, 1000u);   // the sensor's minimum
+    EXPECT_EQ(p.settings.aeAnalogGainMax, 16000u);  // and maximum
+    m_controls.clear();
+
+    auto inside = std::make_shared<CTestCamera>();
+    inside->ScriptParameters(0, [](CameraProperty& p) {
+        p.defaultSettings.aeAnalogGainMin = 2000;
+        p.defaultSettings.aeAnalogGainMax = 8000;
+    });
+    const CameraParameter q = Open(inside)->GetParameterRecord();
+    EXPECT_EQ(q.settings.aeAnalogGainMin, 2000u);
+    EXPECT_EQ(q.settings.aeAnalogGainMax, 8000u);
 }
 
 // ---- Window mapping ------------------------------------------------------------------------
