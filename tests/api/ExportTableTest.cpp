@@ -22,6 +22,14 @@ std::string RunCommand(const std::string& command) {
     return out;
 }
 
+// readelf's output for the library; the options and the path are joined with append, which
+// g++ 12 does not misread as an out-of-bounds copy the way it does operator+ on a literal.
+std::string Readelf(const char* options) {
+    std::string command = "readelf ";
+    command.append(options).append(" ").append(QVSDK_LIBRARY_PATH);
+    return RunCommand(command);
+}
+
 std::set<std::string> ListedExports() {
     std::set<std::string> names;
     std::ifstream list(QVSDK_EXPORTS_LIST);
@@ -45,7 +53,7 @@ struct DynSym {
 // Defined symbols of the dynamic symbol table, from readelf's wide listing.
 std::vector<DynSym> DefinedDynamicSymbols() {
     std::vector<DynSym> symbols;
-    std::istringstream lines(RunCommand(std::string("readelf --dyn-syms -W ") + QVSDK_LIBRARY_PATH));
+    std::istringstream lines(Readelf("--dyn-syms -W"));
     std::string line;
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
@@ -75,7 +83,7 @@ std::vector<DynSym> DefinedDynamicSymbols() {
 // The symbol version table (.gnu.version): the version name of each dynamic symbol by index.
 std::vector<std::string> SymbolVersions() {
     std::vector<std::string> versions;
-    const std::string out = RunCommand(std::string("readelf -V -W ") + QVSDK_LIBRARY_PATH);
+    const std::string out = Readelf("-V -W");
     const auto begin = out.find(".gnu.version'");
     const auto end = out.find(".gnu.version_d");
     std::istringstream lines(out.substr(begin, end - begin));
@@ -121,11 +129,11 @@ TEST(ExportTable, OnlyListedExportsWithTheirVersion) {
 }
 
 TEST(ExportTable, NoSharedObjectNameAndBaseVersionNamedAfterFile) {
-    const std::string dynamic = RunCommand(std::string("readelf -d -W ") + QVSDK_LIBRARY_PATH);
+    const std::string dynamic = Readelf("-d -W");
     ASSERT_FALSE(dynamic.empty());
     EXPECT_EQ(dynamic.find("(SONAME)"), std::string::npos);
 
-    const std::string versions = RunCommand(std::string("readelf -V -W ") + QVSDK_LIBRARY_PATH);
+    const std::string versions = Readelf("-V -W");
     const auto defs = versions.find(".gnu.version_d");
     ASSERT_NE(defs, std::string::npos);
     const std::string defSection = versions.substr(defs, versions.find(".gnu.version_r") - defs);

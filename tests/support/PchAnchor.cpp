@@ -1,0 +1,1 @@
+// Anchors the precompiled test headers; it has no code of its own.
