@@ -8,3 +8,6 @@ if(TARGET qv_sim_usb_umockdev)
   qv_add_test(usb_sim_libusb_test SOURCES usb/SimUsbLibusbTest.cpp $<TARGET_OBJECTS:qv_umockdev_preload>
     LIBS qv_sim_usb_umockdev ${CMAKE_DL_LIBS} LABELS concurrency)
 endif()
+
+# The USB camera device over the in-process link.
+qv_add_test(usb_camera_test SOURCES usb/UsbCameraTest.cpp LIBS qv_sim_usb qv_sim)

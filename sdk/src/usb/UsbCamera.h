@@ -184,6 +184,7 @@ class CUsbCamera : public CJNDevice {
     int ReadCoolingSensor(uint16_t* raw);
     bool CoolingRunning();
 
+    std::mutex m_sensorMutex;              // see the lock order above
     std::recursive_mutex m_transferMutex;  // see the lock order above
     Link m_link{this};
 
@@ -210,5 +211,4 @@ class CUsbCamera : public CJNDevice {
     // Woken by the loop's stop request (the stop token stands for a stop flag).
     std::condition_variable_any m_coolingCond;
     std::unique_ptr<std::jthread> m_coolingThread;  // the cooling loop while it runs
-    std::mutex m_sensorMutex;                       // see the lock order above
 };
