@@ -11,3 +11,5 @@ endif()
 
 # The USB camera device over the in-process link.
 qv_add_test(usb_camera_test SOURCES usb/UsbCameraTest.cpp LIBS qv_sim_usb qv_sim)
+qv_add_test(usb_camera_threads_test SOURCES usb/UsbCameraThreadsTest.cpp LIBS qv_sim_usb qv_sim
+  LABELS concurrency)
