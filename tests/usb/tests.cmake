@@ -7,6 +7,10 @@ qv_add_test(usb_sim_test SOURCES usb/SimUsbCameraTest.cpp LIBS qv_sim_usb)
 if(TARGET qv_sim_usb_umockdev)
   qv_add_test(usb_sim_libusb_test SOURCES usb/SimUsbLibusbTest.cpp $<TARGET_OBJECTS:qv_umockdev_preload>
     LIBS qv_sim_usb_umockdev ${CMAKE_DL_LIBS} LABELS concurrency)
+  # The USB camera device on the real libusb.
+  qv_add_test(usb_libusb_camera_test SOURCES usb/LibUsbCameraTest.cpp
+    $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_umockdev qv_storage_image qv_sim ${CMAKE_DL_LIBS} LABELS concurrency)
 endif()
 
 # The USB camera device over the in-process link.

@@ -26,6 +26,7 @@ constexpr uint8_t kInterfaceCount = 1;
 // usbfs speed codes (enum usb_device_speed) for GET_SPEED.
 constexpr int kSpeedHigh = 3;
 constexpr int kSpeedSuper = 5;
+constexpr int kSpeedSuperPlus = 6;
 constexpr size_t kFifoBytes = 4096;
 
 }  // namespace
@@ -250,9 +251,14 @@ std::string CSimUsbDevice::SysfsRecord() const {
                   "A: dev=189:%d\n",
                   sys.c_str(), bus, address, hexUpper.c_str(), bus, address, bus, address,
                   m_vendorId, m_productId, (bus - 1) * 128 + address - 1, bus, address, m_vendorId,
-                  m_productId, m_superSpeed ? "5000" : "480", kInterfaceCount,
-                  (bus - 1) * 128 + address - 1);
+                  m_productId, LinkSpeedText(), kInterfaceCount, (bus - 1) * 128 + address - 1);
     return std::string(text) + "H: descriptors=" + hexLower + "\n";
+}
+
+const char* CSimUsbDevice::LinkSpeedText() const {
+    // sysfs gives the link speed in Mbit/s.
+    if (!m_superSpeed) return "480";
+    return m_options.superSpeedPlus ? "10000" : "5000";
 }
 
 void CSimUsbDevice::WakeLoop() {
@@ -384,7 +390,10 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
             return complete(0, 0);
         }
         case USBDEVFS_GET_SPEED:
-            return complete(m_superSpeed ? kSpeedSuper : kSpeedHigh, 0);
+            return complete(!m_superSpeed              ? kSpeedHigh
+                            : m_options.superSpeedPlus ? kSpeedSuperPlus
+                                                       : kSpeedSuper,
+                            0);
         case USBDEVFS_CONNECTINFO: {
             UMockdevIoctlData* d = resolve(sizeof(usbdevfs_connectinfo));
             auto* info = reinterpret_cast<usbdevfs_connectinfo*>(d->data);

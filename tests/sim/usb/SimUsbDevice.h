@@ -38,6 +38,8 @@ struct SimUsbDeviceOptions {
     std::optional<uint16_t> vendorId{};
     std::optional<uint16_t> productId{};
     bool fifoNode = true;
+    // A USB 3.0 camera on a SuperSpeedPlus (10 Gbit/s) link instead of a SuperSpeed one.
+    bool superSpeedPlus = false;
 };
 
 class CSimUsbDevice {
@@ -90,6 +92,7 @@ class CSimUsbDevice {
     SimControlResult Control(const SimControlSetup& setup, uint8_t* data);
     void BuildDescriptors();
     std::string SysfsRecord() const;
+    const char* LinkSpeedText() const;
     void WakeLoop();
 
     UMockdevTestbed* m_testbed;
