@@ -104,6 +104,8 @@ int CLibUsbCamera::Close() {
 void CLibUsbCamera::CloseAll() {
     CUsbCamera::Close();
     CloseStream();
+    // A closed camera cannot be cooled; the loop would only fail its requests.
+    StopCoolingThread();
     delete m_pEEPromData;
     m_pEEPromData = nullptr;
     CloseHandle();

@@ -37,8 +37,8 @@ class CLibUsbCamera : public CUsbCamera {
     // storage is not recognised, else the failing read's code; a failed open leaves the camera
     // closed.
     int Open(void* opener) override;
-    // The last close ends the stream, deletes the storage object and closes the handle. A close
-    // without an open is a broken invariant.
+    // The last close ends the stream and the cooling loop, deletes the storage object and closes
+    // the handle. A close without an open is a broken invariant.
     int Close() override;
     // Resets the camera, stops its stream, claims interface 0, creates the sensor driver (with
     // its FPGA configuration) and sets the stream up. CAMERA_STATUS_DEVICE_IS_OPENED while a

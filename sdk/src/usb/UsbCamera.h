@@ -174,6 +174,9 @@ class CUsbCamera : public CJNDevice {
 
     // Ends the liveness poll and the cooling loop; idempotent. Leaf destructors call it first.
     void Shutdown();
+    // Stops the cooling loop if it runs, leaving its bits and power; the caller holds none of
+    // our mutexes (the loop is joined).
+    void StopCoolingThread();
 
     // Cooling primitives (types 107 and 111, else CAMERA_STATUS_NOT_SUPPORTED): the cooler
     // drive for a power (type 111 only), the enable and cooler-on bits of FPGA register 38, and
@@ -191,8 +194,6 @@ class CUsbCamera : public CJNDevice {
   private:
     static int AliveTimerProc(TimerEntry* entry, void* user);
     void CoolingThreadProc(std::stop_token stop);
-    // Stops the loop if it runs (joins it without holding any of our mutexes).
-    void StopCoolingThread();
     int SetRegister38Bits(uint16_t bits, bool on);
     // Read-modify-write of the trigger control word's line field (bits 6 and up).
     int UpdateLineField(uint16_t mask, uint16_t bits);
