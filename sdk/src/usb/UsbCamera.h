@@ -113,7 +113,10 @@ class CUsbCamera : public CJNDevice {
     // both cooled boards stop the cooling loop (leaving its bits and power). 0.
     int CloseStream() override;
     // Stores the callback; while one is set, the camera is polled every 500 ms and the callback
-    // is called, on the timer thread, in every period in which the camera does not answer.
+    // is called, on the timer thread, in every period in which the camera does not answer. A
+    // period in which another thread is making requests is skipped (their results show the
+    // camera's state). The poll runs for a device owned by std::shared_ptr, as the manager
+    // holds every device. Callers of this and of the destructor must not hold m_transferMutex.
     int SetDisconnectCallback(DisconnectCallback callback, void* context) override;
     // The base behaviour, with the driver's lifetime guarded against the cooling thread.
     int InitSensor(CameraInitParam* param) override;

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "Log.h"
 #include "usb/UsbCamera.h"
 #include "usb/UsbHardwareType.h"
 
