@@ -69,7 +69,7 @@ class CUsbCamera : public CJNDevice {
     // yet: CAMERA_STATUS_NOT_SUPPORTED.
     int FpgaConfigBegin() override;
     int FpgaConfigEnd() override;
-    int FpgaConfigWrite(uint8_t* data, uint32_t len) override;  // pieces of at most 1024 bytes
+    int FpgaConfigWrite(uint8_t* data, uint32_t len) override;  // chunks of at most 1024 bytes
     // 0 for a board without FPGA image (type 0). No configuration image is built in yet, so
     // every other board gets CAMERA_STATUS_FPGA_ERROR and its sensor is not created.
     int LoadFpga(SensorTypeE type) override;
