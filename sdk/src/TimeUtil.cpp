@@ -11,6 +11,13 @@ void SleepMs(unsigned ms) {
     while (nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
 }
 
+void SleepUs(unsigned us) {
+    if (us == 0) return;
+    timespec request{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
+    timespec remaining{};
+    while (nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
+}
+
 uint64_t GetTickCountMs() {
     using namespace std::chrono;
     return static_cast<uint64_t>(

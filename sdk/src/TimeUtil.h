@@ -6,6 +6,8 @@
 // Sleeps the whole time even when signals interrupt it (the station library installs a
 // SIGALRM interval timer without SA_RESTART). 0 returns at once.
 void SleepMs(unsigned ms);
+// The same in microseconds.
+void SleepUs(unsigned us);
 
 // The steady clock in whole milliseconds since its epoch.
 uint64_t GetTickCountMs();
