@@ -217,14 +217,20 @@ SensorInf* CJNDevice::NewSensor(SensorTypeE type) {
 }
 
 int CJNDevice::CreateSensor(SensorTypeE type, bool loadFpga) {
-    if (loadFpga && LoadFpga(type) == CAMERA_STATUS_FPGA_ERROR) return CAMERA_STATUS_NO_SENSOR;
+    // A sensor behind an FPGA that failed to load (its reset, its download, or the flash write of
+    // a flash-booting camera) would be initialised on dead hardware: every failure stops here.
+    if (loadFpga) {
+        const int r = LoadFpga(type);
+        if (r == CAMERA_STATUS_FPGA_ERROR) return CAMERA_STATUS_NO_SENSOR;
+        if (r != CAMERA_STATUS_SUCCESS) return r;
+    }
     delete m_pSensor;
     m_pSensor = SensorInf::CreateSensor(type, this);
     return m_pSensor != nullptr ? CAMERA_STATUS_SUCCESS : CAMERA_STATUS_NO_SENSOR;
 }
 
 bool CJNDevice::ProbeSensor(SensorTypeE type, bool loadFpga) {
-    if (loadFpga && LoadFpga(type) == CAMERA_STATUS_FPGA_ERROR) return false;
+    if (loadFpga && LoadFpga(type) != CAMERA_STATUS_SUCCESS) return false;
     return SensorInf::ProbeSensor(type, this);
 }
 

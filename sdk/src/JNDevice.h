@@ -199,7 +199,8 @@ class CJNDevice : public imginf, public std::enable_shared_from_this<CJNDevice> 
     int LoadDeviceProperty(CameraProperty* prop);
     int FillDevInfo(tDevInfo* info);
     // Sensor factory bound to this device (FPGA load first when loadFpga; -59 from it gives
-    // -57). CreateSensor stores the driver; NewSensor returns one without storing it.
+    // -57, any other failure of it is returned as it is). CreateSensor stores the driver;
+    // NewSensor returns one without storing it.
     int CreateSensor(SensorTypeE type, bool loadFpga);
     bool ProbeSensor(SensorTypeE type, bool loadFpga);
     SensorInf* NewSensor(SensorTypeE type);

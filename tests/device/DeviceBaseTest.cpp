@@ -192,6 +192,17 @@ TEST(DeviceSensor, InitSensorFailuresAreReportedAndLogged) {
         const auto loads = o.dev.CallsNamed({"LoadFpga"});
         ASSERT_EQ(loads.size(), 1u);
         EXPECT_EQ(loads[0].args, std::vector<int64_t>{SENSOR_TYPE_IMX178C});
+        EXPECT_EQ(o.dev.Sensor(), nullptr);
+    }
+    {  // Any other failure of the load (a failed reset pulse or flash write) stops the sensor
+       // creation too, with its own code.
+        OpenedDevice o;
+        o.storage->sensorType = SENSOR_TYPE_IMX178C;
+        o.dev.SetHardwareType(7);
+        o.dev.SetResult("LoadFpga", CAMERA_STATUS_IO_ERROR);
+        EXPECT_EQ(o.dev.InitSensor(&param), CAMERA_STATUS_IO_ERROR);
+        EXPECT_EQ(o.dev.Sensor(), nullptr);
+        EXPECT_EQ(log.Count("sensor manual set failed\r\n"), 3);
     }
     {  // An existing driver is initialised; its failure is returned and it stays.
         CFakeDevice d;

@@ -1,6 +1,8 @@
 # USB camera transport: vendor request wire format, frame header, simulated camera.
 qv_add_test(usb_wire_test SOURCES usb/UsbVendorRequestTest.cpp LIBS qvsdk_static)
 qv_add_test(usb_sim_test SOURCES usb/SimUsbCameraTest.cpp LIBS qv_sim_usb)
+qv_add_test(usb_fpga_test SOURCES usb/FpgaImagesTest.cpp usb/UsbFpgaConfigTest.cpp
+  usb/UsbPllTest.cpp LIBS qv_sim_usb)
 
 # The simulated camera behind the real libusb; the executable re-executes itself under the
 # umockdev preload.
