@@ -143,14 +143,17 @@ TEST(S6PllReconfigure, LostWritesAreRetried) {
 }
 
 TEST(S6PllReconfigure, NeverLockingIsAnFpgaErrorAfterTenAttempts) {
-    PllRig rig(102);
-    rig.fpga.SetPllNeverLocks(true);
-    EXPECT_EQ(rig.pll.SetPll(kSettings), CAMERA_STATUS_FPGA_ERROR);
-    EXPECT_EQ(rig.fpga.PllReleases(), 10);
-    size_t lockPolls = 0;
-    for (const auto& r : rig.camera.Requests())
-        lockPolls += r.setup.request == 0xD7 && r.setup.index == 131;
-    EXPECT_EQ(lockPolls, 100u);
+    for (int hw : {1, 2, 3, 4, 5, 6, 7, 100, 101, 102, 103, 104, 105, 106, 107, 109}) {
+        SCOPED_TRACE(hw);
+        PllRig rig(hw);
+        rig.fpga.SetPllNeverLocks(true);
+        EXPECT_EQ(rig.pll.SetPll(kSettings), CAMERA_STATUS_FPGA_ERROR);
+        EXPECT_EQ(rig.fpga.PllReleases(), 10);
+        size_t lockPolls = 0;
+        for (const auto& r : rig.camera.Requests())
+            lockPolls += r.setup.request == 0xD7 && r.setup.index == 131;
+        EXPECT_EQ(lockPolls, 100u);
+    }
 
     PllRig never(100);
     never.fpga.DropDrpWrites(1000);  // the read-back never matches
