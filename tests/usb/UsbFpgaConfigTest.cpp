@@ -242,6 +242,12 @@ TEST(HostConfigured, Type106ChecksDoneOnPin27ButConfiguresThrough64) {
     EXPECT_GT(rig.PinReads(67), 0u);
 }
 
+TEST(HostConfigured, UnknownHardwareTypeLoadsNothing) {
+    Rig rig(0, 0);
+    EXPECT_EQ(rig.config.LoadFpga(3), 0);
+    EXPECT_TRUE(rig.camera.Requests().empty());
+}
+
 TEST(HostConfigured, FailedDoneReadIsAnFpgaError) {
     Rig rig(102, 0x1302);
     rig.camera.InjectFault({.kind = SimFaultKind::kStall, .request = 0xE1});

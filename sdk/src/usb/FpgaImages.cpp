@@ -12,17 +12,12 @@ namespace qv::usb {
 
 namespace {
 
-struct ImageInfo {
-    const char* file;
-    FpgaImageKind kind;
+constexpr const char* kFiles[] = {
+#define QV_FPGA_IMAGE_FILE(id, file, kind, hw, sensors) file,
+    QV_FPGA_IMAGE_LIST(QV_FPGA_IMAGE_FILE)
+#undef QV_FPGA_IMAGE_FILE
 };
-
-constexpr ImageInfo kImages[] = {
-#define QV_FPGA_IMAGE_INFO(id, file, kind, hw, sensors) {file, FpgaImageKind::kind},
-    QV_FPGA_IMAGE_LIST(QV_FPGA_IMAGE_INFO)
-#undef QV_FPGA_IMAGE_INFO
-};
-static_assert(std::size(kImages) == kFpgaImageCount);
+static_assert(std::size(kFiles) == kFpgaImageCount);
 
 constexpr bool In(int v, int lo, int hi) {
     return v >= lo && v <= hi;
@@ -88,11 +83,7 @@ std::optional<Id> Hw111(int s) {
 }  // namespace
 
 const char* FpgaImageFileName(FpgaImageId id) {
-    return kImages[static_cast<size_t>(id)].file;
-}
-
-FpgaImageKind FpgaImageKindOf(FpgaImageId id) {
-    return kImages[static_cast<size_t>(id)].kind;
+    return kFiles[static_cast<size_t>(id)];
 }
 
 std::optional<FpgaImageId> SelectProgImage(int hardwareType, int sensorType) {

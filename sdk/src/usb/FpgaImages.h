@@ -27,8 +27,6 @@ enum class FpgaImageId : uint8_t {
 inline constexpr size_t kFpgaImageCount = 0 QV_FPGA_IMAGE_LIST(QV_FPGA_IMAGE_COUNT);
 #undef QV_FPGA_IMAGE_COUNT
 
-enum class FpgaImageKind : uint8_t { Prog, Flash, Jtag };
-
 // Every image inflates to at most 1 MiB.
 inline constexpr size_t kFpgaImageMaxBytes = 1u << 20;
 
@@ -43,8 +41,8 @@ struct FpgaImageBlob {
 // Filled by the build (the generated image table).
 extern const FpgaImageBlob kFpgaImageBlobs[kFpgaImageCount];
 
+// The image's file name (without ".zlib").
 const char* FpgaImageFileName(FpgaImageId id);
-FpgaImageKind FpgaImageKindOf(FpgaImageId id);
 
 // The image a host-configured camera of this hardware type gets through its PROG/INIT/DONE
 // path, for this sensor type; nothing when the type has none for the sensor.

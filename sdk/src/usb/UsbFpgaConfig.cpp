@@ -131,6 +131,8 @@ int CUsbFpgaConfig::ReadPin(uint8_t pin, uint8_t* level) {
 }
 
 int CUsbFpgaConfig::LoadFpga(int sensorType) {
+    // A camera of unknown hardware type streams without any FPGA set-up.
+    if (m_hardwareType == 0) return CAMERA_STATUS_SUCCESS;
     return IsSelfConfiguring(m_hardwareType) ? LoadSelfConfiguring(sensorType)
                                              : LoadHostConfigured(sensorType);
 }

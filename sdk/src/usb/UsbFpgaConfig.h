@@ -38,10 +38,10 @@ class CUsbFpgaConfig {
 
     CUsbFpgaConfig(VendorTransfer transfer, int hardwareType, PauseUs pause = nullptr);
 
-    // Makes sure the FPGA runs the image for the hardware type and this sensor type.
-    // 0; CAMERA_STATUS_FPGA_ERROR when the FPGA cannot be brought to a version this camera
-    // accepts (no image, image damaged, PROG/INIT/DONE or data failure, wrong version, failed
-    // instruction-port download); the request's own code when the reset pulse or, on type 7,
+    // Makes sure the FPGA runs the image for the hardware type and this sensor type (nothing to
+    // do for type 0). 0; CAMERA_STATUS_FPGA_ERROR when the FPGA cannot be brought to a version this
+    // camera accepts (no image, image damaged, PROG/INIT/DONE or data failure, wrong version,
+    // failed instruction-port download); the request's own code when the reset pulse or, on type 7,
     // the flash write fails.
     int LoadFpga(int sensorType);
 
