@@ -13,6 +13,7 @@
 
 #include "FakeSensor.h"
 #include "LogCapture.h"
+#include "SimUsbFpga.h"
 #include "SimUsbInProcessCamera.h"
 #include "storage/CameraProperty.h"
 #include "usb/UsbCooling.h"
@@ -647,12 +648,37 @@ TEST(UsbCameraDevice, ClosedDeviceAnswersNotFoundWithoutTraffic) {
     EXPECT_TRUE(camera->CheckAlive());
 }
 
-TEST(UsbCameraDevice, UpgradeAndFpgaLoadAreNotAvailableYet) {
+TEST(UsbCameraDevice, UpgradeIsNotAvailableYet) {
     qvsim::LogCapture log;
     auto camera = MakeCamera(100);
     EXPECT_EQ(camera->Upgrade("/nonexistent", nullptr, nullptr), CAMERA_STATUS_NOT_SUPPORTED);
     EXPECT_EQ(log.Count("this camera Does not support upgrade\n"), 1);
-    EXPECT_EQ(camera->LoadFpga(SENSOR_TYPE_IMX178C), CAMERA_STATUS_FPGA_ERROR);
+}
+
+// The device's FPGA operations are the configuration unit's on this camera's requests.
+TEST(UsbCameraDevice, FpgaLoadAndSensorClock) {
+    auto camera = MakeCamera(100);
+    SimUsbFpgaConfig board;
+    board.progPin = 25, board.initPin = 23, board.donePin = 27;
+    board.configuredVersion = 0x1306;
+    CSimUsbFpga fpga(camera->Model(), board);
+    EXPECT_EQ(camera->LoadFpga(SENSOR_TYPE_IMX183C), 0);
+    ASSERT_EQ(fpga.Loaded().size(), 1u);
+    EXPECT_EQ(fpga.Loaded()[0].hardwareType, 100);
+    EXPECT_EQ(camera->Model().FpgaReg(129), 0x1306);
+    // Accepted now: nothing more is sent.
+    EXPECT_EQ(camera->LoadFpga(SENSOR_TYPE_IMX183C), 0);
+    EXPECT_EQ(fpga.Loaded().size(), 1u);
+    // No image for sensor type 40 on a type-107 board.
+    camera->SetHardwareType(107);
+    EXPECT_EQ(camera->LoadFpga(static_cast<SensorTypeE>(40)), CAMERA_STATUS_FPGA_ERROR);
+    camera->SetHardwareType(100);
+
+    EXPECT_EQ(camera->SetPll(20, 1, 5, 5, 10, 10, 20, 40), 0);
+    EXPECT_EQ(fpga.DrpWrites().size(), 23u);
+    fpga.SetPllNeverLocks(true);
+    EXPECT_EQ(camera->SetPll(20, 1, 5, 5, 10, 10, 20, 40), CAMERA_STATUS_FPGA_ERROR);
+
     auto unknownBoard = MakeCamera(0);
     EXPECT_EQ(unknownBoard->LoadFpga(SENSOR_TYPE_IMX178C), 0);
     EXPECT_TRUE(unknownBoard->Model().Requests().empty());

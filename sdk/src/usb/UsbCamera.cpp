@@ -8,7 +8,9 @@
 #include "Log.h"
 #include "TimeUtil.h"
 #include "TimerMng.h"
+#include "usb/UsbFpgaConfig.h"
 #include "usb/UsbHardwareType.h"
+#include "usb/UsbPll.h"
 #include "usb/UsbVendorRequest.h"
 
 namespace usb = qv::usb;
@@ -122,11 +124,13 @@ int CUsbCamera::SendRequestB0() {
 // ---- FPGA configuration ---------------------------------------------------------------------
 
 int CUsbCamera::FpgaConfigBegin() {
-    return CAMERA_STATUS_NOT_SUPPORTED;
+    std::lock_guard lock(m_transferMutex);
+    return usb::CUsbFpgaConfig(m_link, m_hardwareType).FpgaConfigBegin();
 }
 
 int CUsbCamera::FpgaConfigEnd() {
-    return CAMERA_STATUS_NOT_SUPPORTED;
+    std::lock_guard lock(m_transferMutex);
+    return usb::CUsbFpgaConfig(m_link, m_hardwareType).FpgaConfigEnd();
 }
 
 int CUsbCamera::FpgaConfigWrite(uint8_t* data, uint32_t len) {
@@ -134,10 +138,9 @@ int CUsbCamera::FpgaConfigWrite(uint8_t* data, uint32_t len) {
 }
 
 int CUsbCamera::LoadFpga(SensorTypeE type) {
-    if (m_hardwareType == 0) return CAMERA_STATUS_SUCCESS;
-    qv::Log("no FPGA configuration for hardware type %d, sensor type %d\n", m_hardwareType,
-            static_cast<int>(type));
-    return CAMERA_STATUS_FPGA_ERROR;
+    // One sequence of pin, port and data requests that nothing may interleave with.
+    std::lock_guard lock(m_transferMutex);
+    return usb::CUsbFpgaConfig(m_link, m_hardwareType).LoadFpga(type);
 }
 
 int CUsbCamera::GetHardwareType() {
@@ -158,8 +161,8 @@ int CUsbCamera::StopStream() {
 
 int CUsbCamera::SetPll(uint8_t v1, uint8_t v2, uint8_t v3, uint8_t v4, uint8_t v5, uint8_t v6,
                        uint8_t v7, uint8_t v8) {
-    (void)v1, (void)v2, (void)v3, (void)v4, (void)v5, (void)v6, (void)v7, (void)v8;
-    return CAMERA_STATUS_NOT_SUPPORTED;
+    std::lock_guard lock(m_transferMutex);
+    return usb::CUsbPll(m_link, m_hardwareType).SetPll({v1, v2, v3, v4, v5, v6, v7, v8});
 }
 
 // ---- Storage --------------------------------------------------------------------------------

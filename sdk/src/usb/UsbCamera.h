@@ -64,14 +64,12 @@ class CUsbCamera : public CJNDevice {
     int WriteGpio(uint8_t pin, uint8_t level) override;
     int ReadGpio(uint8_t pin, uint8_t* level) override;
 
-    // ---- FPGA configuration ----
-    // Configuration through the PROG, INIT and DONE pins and the clock set-up are not built in
-    // yet: CAMERA_STATUS_NOT_SUPPORTED.
+    // ---- FPGA configuration (CUsbFpgaConfig, by hardware type) ----
     int FpgaConfigBegin() override;
     int FpgaConfigEnd() override;
     int FpgaConfigWrite(uint8_t* data, uint32_t len) override;  // chunks of at most 1024 bytes
-    // 0 for a board without FPGA image (type 0). No configuration image is built in yet, so
-    // every other board gets CAMERA_STATUS_FPGA_ERROR and its sensor is not created.
+    // 0 for a board without FPGA image (type 0); CAMERA_STATUS_FPGA_ERROR, or the request's
+    // code of a failed reset pulse or flash write, and the sensor is not created.
     int LoadFpga(SensorTypeE type) override;
     int GetHardwareType() override;
     int GetFpgaVersion(uint16_t* version) override;
@@ -79,6 +77,8 @@ class CUsbCamera : public CJNDevice {
     int StopStream() override;
 
     // ---- Clock and FPGA image path ----
+    // The sensor clock by hardware type (CUsbPll); CAMERA_STATUS_FPGA_ERROR when the PLL never
+    // locks.
     int SetPll(uint8_t v1, uint8_t v2, uint8_t v3, uint8_t v4, uint8_t v5, uint8_t v6, uint8_t v7,
                uint8_t v8) override;
     int SetFpgaImageEnable(uint8_t flag, int value) override;
