@@ -1,10 +1,10 @@
 // Data of the Spartan-6 PLL reconfiguration: register addresses and kept-bit masks, the lock and
 // loop-filter tables, and the map of setting bits onto register bits.
 //
-// PROVISIONAL DATA. The lock table, the filter table and the bit map belong to the FPGA maker's
+// PLACEHOLDER DATA. The lock table, the filter table and the bit map belong to the FPGA maker's
 // PLL dynamic-reconfiguration reference, which this tree does not have yet. Until they are
 // entered here from that reference:
-//   - the lock table holds the lock settings as remembered for this PLL generation (unchecked);
+//   - the lock table holds placeholder lock settings (not checked against the maker's values);
 //   - the filter table is all zero;
 //   - the bit map lays the setting bits into the free bits of the 23 registers in order
 //     (filter, lock word, then the counters of settings 0 to 7, the input divider setting 1
