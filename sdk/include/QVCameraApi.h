@@ -88,6 +88,62 @@ QVSDK_API int CameraGetImageTransferMode(HANDLE hCamera, int* pMode);
  * unless playing. */
 QVSDK_API int CameraRequestTransferImage(HANDLE hCamera);
 
+/* ---- Frames ----------------------------------------------------------------------------------- */
+
+/* The image data and descriptor of a frame of CameraGetRawImageBuffer or CameraSnapToBuffer.
+ * When the current resolution has a resize size (both non-zero), the data is a resized copy
+ * (8-bit raw frames only) that stays valid until the next call on the camera, and the
+ * descriptor tells its size. Null for a null descriptor, a frame that is not this camera's, or
+ * a frame the resize cannot take. */
+QVSDK_API BYTE* CameraGetImageInfo(HANDLE hCamera, CameraFrameHandle frame, stImageInfo* pInfo);
+/* The frame's timestamp and frame number as the camera sent them.
+ * CAMERA_STATUS_PARAMETER_INVALID for a null pointer or a frame that is not this camera's. */
+QVSDK_API int CameraGetImageTimestamp(HANDLE hCamera, CameraFrameHandle frame,
+                                      uint64_t* pTimestamp);
+QVSDK_API int CameraGetImageFrameNo(HANDLE hCamera, CameraFrameHandle frame, uint64_t* pFrameNo);
+/* Restarts the camera's timestamp counter; the camera's answer. */
+QVSDK_API int CameraResetTimestamp(HANDLE hCamera);
+/* Processes a raw frame the host holds (data and descriptor of CameraGetImageInfo) into pOut,
+ * which must hold width x height x bytes per pixel of the output format, with auto exposure and
+ * white balance. On 0 *pInfo describes the output. CAMERA_STATUS_PARAMETER_INVALID for a null
+ * pointer; otherwise the pipeline's status (CAMERA_STATUS_NOT_SUPPORTED for a frame format it
+ * cannot process), with neither *pInfo nor pOut written. Dead-pixel correction works on pRaw in
+ * place. */
+QVSDK_API int CameraGetOutImageBuffer(HANDLE hCamera, stImageInfo* pInfo, BYTE* pRaw, BYTE* pOut);
+/* Waits up to timeoutMs for a frame, processes it and returns the library's output buffer
+ * (valid until the next call on the camera; grown as frames need, never freed by the host), with
+ * the output's descriptor in *pInfo when pInfo is not null. Null when it fails: in callback mode,
+ * on a time-out or loss, or for a frame the pipeline cannot process. */
+QVSDK_API BYTE* CameraGetImageBufferEx(HANDLE hCamera, stImageInfo* pInfo, int timeoutMs);
+/* As CameraGetImageBufferEx, with the frame's timestamp in *pTimestamp when it is not null. */
+QVSDK_API BYTE* CameraGetImageBufferEx3(HANDLE hCamera, stImageInfo* pInfo, uint64_t* pTimestamp,
+                                        int timeoutMs);
+/* As CameraGetImageBufferEx into the caller's pOut (width x height x bytes per pixel of the
+ * output format): 0; CAMERA_STATUS_PARAMETER_INVALID for a null pOut; CAMERA_STATUS_FAILED for
+ * every other failure, with pOut and the outputs left alone. pInfo and pTimestamp may be null. */
+QVSDK_API int CameraGetImageBufferEx1(HANDLE hCamera, BYTE* pOut, stImageInfo* pInfo,
+                                      int timeoutMs);
+QVSDK_API int CameraGetImageBufferEx2(HANDLE hCamera, BYTE* pOut, stImageInfo* pInfo,
+                                      uint64_t* pTimestamp, int timeoutMs);
+/* Takes one raw frame at the snapshot resolution: the stream switches to it for the shot (and a
+ * paused camera starts) and back afterwards; in software-trigger mode the shot triggers itself.
+ * On 0, *pFrame holds the frame until CameraReleaseFrameHandle, and *pInfo and *ppData (when not
+ * null) its descriptor, with the exposure and gain as set, and its data. CAMERA_STATUS_TIMEOUT
+ * when no frame came or the camera was lost; CAMERA_STATUS_FAILED when capture or the switch
+ * failed or without device parameters; CAMERA_STATUS_NOT_INITIALIZED;
+ * CAMERA_STATUS_PARAMETER_INVALID for a null pFrame. Other calls on the camera wait meanwhile. */
+QVSDK_API int CameraSnapToBuffer(HANDLE hCamera, CameraFrameHandle* pFrame, stImageInfo* pInfo,
+                                 BYTE** ppData, UINT timeoutMs);
+/* The snapshot resolution. The record is adjusted in place: window sizes even, image width a
+ * multiple of 4, image height even, no resize; a preset index whose preset has that size selects
+ * the preset, else the index becomes 255. Image width or height 0 selects the current resolution
+ * and writes its index back. CAMERA_STATUS_PARAMETER_INVALID for a null record, a reduction mode
+ * the sensor lacks, a window that is not the image times the reduction, or a size outside the
+ * sensor. */
+QVSDK_API int CameraSetResolutionForSnap(HANDLE hCamera, tSdkResolution* pRes);
+/* The snapshot resolution, or the current resolution when none is set. */
+QVSDK_API int CameraGetResolutionForSnap(HANDLE hCamera, tSdkResolution* pRes);
+
 /* ---- Maintenance ------------------------------------------------------------------------------ */
 
 /* Restarts the camera; the library reconnects it when it is back. */

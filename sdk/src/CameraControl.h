@@ -24,6 +24,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -44,6 +45,7 @@
 #include "FrameBucket.h"
 #include "JNCamObject.h"
 #include "QVDeviceDef.h"
+#include "RawResizer.h"
 #include "storage/CameraProperty.h"
 
 struct TimerEntry;
@@ -92,8 +94,50 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int CameraGetRawImageBuffer(CameraFrameHandle* frame, int timeoutMs);
     // -6 for a null frame or one that is not this camera's; 0.
     int CameraReleaseFrameHandle(CameraFrameHandle frame);
-    // The frame's data and descriptor (null for a null frame).
+
+    // ---- Frames (CameraControlFrames.cpp) ----
+    // The frame's data and descriptor. With a resize size in the current resolution (both
+    // non-zero) the data is a resized copy, valid until the next call on this camera, and the
+    // descriptor tells its size. Null for a null descriptor, a frame that is not this camera's,
+    // or a frame the resize cannot take (samples wider than 8 bits).
     BYTE* CameraGetImageInfo(CameraFrameHandle frame, stImageInfo* info);
+    // The frame's timestamp and frame number as the transport stored them; -6 for a null
+    // pointer or a frame that is not this camera's.
+    int CameraGetImageTimestamp(CameraFrameHandle frame, uint64_t* timestamp);
+    int CameraGetImageFrameNo(CameraFrameHandle frame, uint64_t* frameNo);
+    // The device's result of restarting its timestamp counter (-1 while detached).
+    int CameraResetTimestamp();
+    // Runs the per-frame steps (auto exposure, white balance, pipeline) on a raw frame the host
+    // holds into out, which must hold width x height x bytes per pixel of the output format.
+    // 0 with *info describing the output; -6 for a null pointer; otherwise the pipeline's
+    // status, with neither *info nor out written (raw may be corrected in place).
+    int CameraGetOutImageBuffer(stImageInfo* info, BYTE* raw, BYTE* out);
+    // Wait for a frame and process it into the caller's out: 0, -6 for a null out, -1 for any
+    // other failure (callback mode, time-out, loss, a frame the pipeline refuses); out and the
+    // outputs are then left alone. info and timestamp may be null.
+    int CameraGetImageBufferEx1(BYTE* out, stImageInfo* info, int timeoutMs);
+    int CameraGetImageBufferEx2(BYTE* out, stImageInfo* info, uint64_t* timestamp, int timeoutMs);
+    // As Ex1/Ex2 into a buffer the controller owns (grown to width x height x 4 when a frame
+    // needs it, freed by CameraUninit): valid until the next call on this camera. Null for any
+    // failure.
+    BYTE* CameraGetImageBufferEx(stImageInfo* info, int timeoutMs);
+    BYTE* CameraGetImageBufferEx3(stImageInfo* info, uint64_t* timestamp, int timeoutMs);
+    // The descriptor of the sensor's current output; width and height both non-zero replace
+    // its size (and TotalBytes becomes width x height). The device's result.
+    int CameraGetFrameHead(stImageInfo* info, int width, int height);
+    // The resolution of snapshots (see CameraSnapToBuffer). The record is normalised in place;
+    // image width or height 0 means the current resolution, whose index is written back.
+    // -5 before initialisation, -1 without device parameters, -6 for a null record, a
+    // reduction mode the sensor lacks, or a size outside the sensor's limits.
+    int CameraSetResolutionForSnap(tSdkResolution* res);
+    // The snapshot resolution, or the current one when none is set. -6 for null.
+    int CameraGetResolutionForSnap(tSdkResolution* res);
+    // One raw frame at the snapshot resolution, held until CameraReleaseFrameHandle. Switches
+    // the stream to the snapshot resolution and a paused camera on for the shot, and back
+    // afterwards. 0 with *frame (and *info, *data when given); -12 on a time-out or a loss;
+    // -1 when capture or the switch fails; -5, -1 as CameraPlay; -6 for a null frame.
+    int CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* info, BYTE** data,
+                           unsigned timeoutMs);
 
     // ---- Trigger and transfer ----
     // In software-trigger mode: the device's trigger, or under the emulation one more frame to
@@ -188,6 +232,7 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     static constexpr size_t kMonoWord = 64;
     static constexpr size_t kOnceWbWord = 68;
     static constexpr size_t kAutoWbWord = 72;
+    static constexpr size_t kSoftwareAeWord = 76;
     int32_t FeatureWord(size_t capabilityOffset) const;
 
     // ---- Stream (CameraControlStream.cpp) ----
@@ -202,6 +247,23 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // Ends the capture thread: sets the exit flag and, unless called on that thread, releases
     // lock (held once) while joining it.
     void StopCaptureThread(ApiLock& lock);
+
+    // ---- Frames (CameraControlFrames.cpp) ----
+    // With the API mutex held: whether frame is one of this camera's pool buffers.
+    bool IsPoolFrame(CameraFrameHandle frame) const;
+    // The per-frame steps, with the API mutex held.
+    void ProcessAe(const stImageInfo& info, const BYTE* raw);
+    void ProcessAwb(const stImageInfo& info, const BYTE* raw);
+    void ProcessAeAwb(const stImageInfo& info, const BYTE* raw);
+    int ProcessIsp(const stImageInfo& in, BYTE* raw, stImageInfo* out, BYTE* outBuffer);
+    // The wait and processing behind the Ex family: the buffer holding the processed frame
+    // (out, or for a null out mpRGBFrame, grown as needed); null for every failure.
+    BYTE* GetProcessedFrame(BYTE* out, stImageInfo* info, uint64_t* timestamp, int timeoutMs);
+    // Grows an owned buffer to at least bytes; false when the memory is not available.
+    static bool GrowBuffer(std::unique_ptr<BYTE[]>& buffer, size_t& capacity, uint64_t bytes);
+    void FreeFrameBuffers();
+    // The snapshot's wait: 0 with taken; -12 for a time-out or a loss (handled here).
+    int WaitSnapFrame(CFrameBufferShared& taken, int timeoutMs);
 
     // ---- Loss and reconnection (CameraControlLoss.cpp) ----
     // With the API mutex held: stream closed, device detached, registered for reconnection.
@@ -249,6 +311,17 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     uint32_t m_sensorMediaType = 0;  // what the sensor delivers, read at initialisation
 
     CameraParameter m_param;  // every persistent setting
+
+    // Frame processing: the output of CameraGetImageBufferEx/Ex3 and the resized raw frame,
+    // each grown to the largest frame seen and kept until CameraUninit.
+    std::unique_ptr<BYTE[]> mpRGBFrame;
+    size_t m_rgbFrameSize = 0;
+    std::unique_ptr<BYTE[]> m_pResizeBuffer;
+    size_t m_resizeBufferSize = 0;
+    qv::isp::CRawResizer m_resizer;
+    uint8_t m_brightness = 0;  // of the last frame auto exposure measured
+    // Notified after the exposure and white-balance steps of every processed frame.
+    std::condition_variable_any m_aeAwbDone;
 
     std::atomic<bool> m_initialized{false};
     std::atomic<bool> m_devParamValid{false};

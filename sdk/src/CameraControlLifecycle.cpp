@@ -145,6 +145,8 @@ void CameraControl::ResetState() {
     m_disconnected = false;
     m_lossDetached = false;
     m_intValue1 = m_intValue3 = m_intValue14 = 0;
+    FreeFrameBuffers();
+    m_brightness = 0;
     // A folder that cannot be made only costs the parameter files; the camera still opens.
     CameraParameterBuilder::MakeConfigFolder(m_configDir);
 }
@@ -328,6 +330,7 @@ int CameraControl::CameraUninit() {
         SetIntValue(13, 0);
         CloseCameraStream();
     }
+    FreeFrameBuffers();
     UnregisterKeepAlive(this);
     Detach();
     if (m_frameBucket) {

@@ -300,8 +300,9 @@ void CameraControl::CamThreadProc() {
         }
         if (callback != nullptr) {
             stImageInfo info{};
-            BYTE* data = CameraGetImageInfo(frame, &info);
-            callback(static_cast<HANDLE>(this), data, &info, context);
+            // A frame the resize cannot take is not handed over without data.
+            if (BYTE* data = CameraGetImageInfo(frame, &info))
+                callback(static_cast<HANDLE>(this), data, &info, context);
         }
         CameraReleaseFrameHandle(frame);
     }
@@ -357,23 +358,12 @@ int CameraControl::CameraGetRawImageBuffer(CameraFrameHandle* frame, int timeout
 int CameraControl::CameraReleaseFrameHandle(CameraFrameHandle frame) {
     if (frame == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     ApiLock lock(m_apiMutex);
-    if (!m_frameBucket || m_bucketClient == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    bool ours = false;
-    for (int i = 0; i < m_frameBucket->GetFrameCount() && !ours; ++i)
-        ours = m_frameBucket->GetFrameAt(i) == frame;
-    if (!ours) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (m_bucketClient == nullptr || !IsPoolFrame(frame)) return CAMERA_STATUS_PARAMETER_INVALID;
     m_bucketClient->ReleaseFrame(static_cast<CFrameBuffer*>(frame));
     if (m_param.settings.triggerMode == TRIGGER_MODE_SOFTWARE && m_softTriggerEmulation &&
         m_pendingTriggers == 0)
         StopStream();
     return CAMERA_STATUS_SUCCESS;
-}
-
-BYTE* CameraControl::CameraGetImageInfo(CameraFrameHandle frame, stImageInfo* info) {
-    if (frame == nullptr) return nullptr;
-    auto* buffer = static_cast<CFrameBuffer*>(frame);
-    buffer->GetImageInfo(info);
-    return buffer->GetData();
 }
 
 // ---- Software trigger and transfer mode ------------------------------------------------------

@@ -2,11 +2,14 @@
 target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ApiAcquisition.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ApiEnumeration.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ApiFrames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ApiInit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ApiMaintenance.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ApiVersion.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CameraControlFrames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraControlLifecycle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraControlLoss.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CameraControlSnap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraControlStream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraControlWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraParameterBuilder.cpp
