@@ -123,7 +123,8 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     BYTE* CameraGetImageBufferEx(stImageInfo* info, int timeoutMs);
     BYTE* CameraGetImageBufferEx3(stImageInfo* info, uint64_t* timestamp, int timeoutMs);
     // The descriptor of the sensor's current output; width and height both non-zero replace
-    // its size (and TotalBytes becomes width x height). The device's result.
+    // its size (and TotalBytes becomes width x height). The device's result. Internal: info
+    // must not be null.
     int CameraGetFrameHead(stImageInfo* info, int width, int height);
     // The resolution of snapshots (see CameraSnapToBuffer). The record is normalised in place;
     // image width or height 0 means the current resolution, whose index is written back.
