@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "JNDevice.h"
+#include "TextCopy.h"
 
 namespace {
 
@@ -175,11 +176,6 @@ const PresetVariant* FindVariant(int preset, SensorTypeE type) {
     return nullptr;
 }
 
-void CopyName(char (&dst)[32], const char* src) {
-    std::memset(dst, 0, sizeof dst);
-    std::memcpy(dst, src, strnlen(src, sizeof dst - 1));
-}
-
 // Fills out for preset n as the given sensor type takes it; false when the type does not get it.
 bool FillPreset(int n, SensorTypeE type, const CameraProperty& prop, tSdkResolution& out) {
     const Preset& p = kPresets[n];
@@ -192,8 +188,8 @@ bool FillPreset(int n, SensorTypeE type, const CameraProperty& prop, tSdkResolut
 
     out = tSdkResolution{};
     out.iIndex = n;
-    CopyName(out.acDescription,
-             v != nullptr && v->description != nullptr ? v->description : p.description);
+    qv::CopyText(out.acDescription,
+                 v != nullptr && v->description != nullptr ? v->description : p.description);
     out.uWidth = p.width;
     out.uHeight = p.height;
     out.iSensorWidth = p.width;
@@ -302,8 +298,8 @@ int CJNDevice::MakeMediaTypeArray(INT& count, tSdkBayerType** array,
         entry.iIndex = i;
         entry.uMediaType = supportMediaType[static_cast<size_t>(i)];
         const auto name = kPixelFormatNames.find(entry.uMediaType);
-        CopyName(entry.acDescription,
-                 name != kPixelFormatNames.end() ? name->second : "Unknow media type");
+        qv::CopyText(entry.acDescription,
+                     name != kPixelFormatNames.end() ? name->second : "Unknow media type");
     }
     return CAMERA_STATUS_SUCCESS;
 }
@@ -343,7 +339,7 @@ int CJNDevice::MakeCapability(tSdkCapability* cap, CameraProperty* prop, SensorT
 
     if (tSdkDescription* list = PrepareList(cap->pBayerAlgDesc, cap->iBayerAlgDesc,
                                             Bounded(prop->bayerAlgCount, kMaxBayerAlgorithms))) {
-        if ((prop->bayerAlgMask & 1u) != 0) CopyName(list[0].acDescription, "Bayer_AVG");
+        if ((prop->bayerAlgMask & 1u) != 0) qv::CopyText(list[0].acDescription, "Bayer_AVG");
     }
 
     if (tSdkBayerType* list = PrepareList(cap->pOutputFormatDesc, cap->iOutputFormatDesc,
@@ -352,7 +348,7 @@ int CJNDevice::MakeCapability(tSdkCapability* cap, CameraProperty* prop, SensorT
         for (int bit = 0; bit < kMaxOutputFormats && k < cap->iOutputFormatDesc; ++bit) {
             if (((prop->outputFormatMask >> bit) & 1u) == 0) continue;
             list[k].iIndex = k;
-            CopyName(list[k].acDescription, kOutputFormats[bit].name);
+            qv::CopyText(list[k].acDescription, kOutputFormats[bit].name);
             list[k].uMediaType = kOutputFormats[bit].mediaType;
             ++k;
         }

@@ -5,15 +5,12 @@
 #include <memory>
 
 #include "Log.h"
+#include "TextCopy.h"
 #include "storage/StorageData.h"
 
 namespace {
 
-// Bounded copy that always terminates (room >= 1); the rest of dst is zero.
-void CopyText(char* dst, size_t room, const char* src) {
-    std::memset(dst, 0, room);
-    if (src != nullptr) std::memcpy(dst, src, strnlen(src, room - 1));
-}
+using qv::CopyText;
 
 // The default colour matrix of early models: 336 on the diagonal and -40 elsewhere, so every
 // row sums to 256 (1.0) while saturation is raised by 336 / 256 = 1.31.
@@ -432,9 +429,7 @@ int CJNDevice::FillDevInfo(tDevInfo* info) {
     SensorInfo sensorInfo{};
     driver->GetInfo(&sensorInfo);
     info->uSensorType = static_cast<UINT>(sensorInfo.type);
-    std::memset(info->acSensorName, 0, sizeof info->acSensorName);
-    std::memcpy(info->acSensorName, sensorInfo.kind,
-                strnlen(sensorInfo.kind, sizeof info->acSensorName - 1));
+    CopyText(info->acSensorName, sizeof info->acSensorName, sensorInfo.kind);
     return CAMERA_STATUS_SUCCESS;
 }
 

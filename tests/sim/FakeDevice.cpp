@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "Log.h"
+#include "TextCopy.h"
 #include "storage/StorageData.h"
 
 namespace qvsim {
@@ -19,10 +20,7 @@ std::string FakeCall::ToString() const {
 }
 
 namespace {
-void CopyField(char* dst, size_t room, const char* src) {
-    std::memset(dst, 0, room);
-    if (src != nullptr) std::memcpy(dst, src, strnlen(src, room - 1));
-}
+using qv::CopyText;
 }  // namespace
 
 CFakeDevice::CFakeDevice(const char* serial, const char* friendlyName, const char* symbolicName)
@@ -30,9 +28,9 @@ CFakeDevice::CFakeDevice(const char* serial, const char* friendlyName, const cha
       m_eeprom(kEepromSize, 0xFF) {
     SetSerial(serial);
     SetFriendlyName(friendlyName);
-    CopyField(m_devInfo.acProductName, sizeof m_devInfo.acProductName, "FAKE-CAM");
-    CopyField(m_devInfo.acDriverName, sizeof m_devInfo.acDriverName, m_driverName);
-    CopyField(m_devInfo.acSymbolicName, sizeof m_devInfo.acSymbolicName, m_symbolicName);
+    CopyText(m_devInfo.acProductName, sizeof m_devInfo.acProductName, "FAKE-CAM");
+    CopyText(m_devInfo.acDriverName, sizeof m_devInfo.acDriverName, m_driverName);
+    CopyText(m_devInfo.acSymbolicName, sizeof m_devInfo.acSymbolicName, m_symbolicName);
 }
 
 CFakeDevice::~CFakeDevice() {
@@ -152,12 +150,12 @@ void CFakeDevice::SetSerial(const char* sn) {
 
 void CFakeDevice::SetFriendlyName(const char* name) {
     std::lock_guard lock(m_mutex);
-    CopyField(m_devInfo.acFriendlyName, sizeof m_devInfo.acFriendlyName, name);
+    CopyText(m_devInfo.acFriendlyName, sizeof m_devInfo.acFriendlyName, name);
 }
 
 void CFakeDevice::SetProductName(const char* name) {
     std::lock_guard lock(m_mutex);
-    CopyField(m_devInfo.acProductName, sizeof m_devInfo.acProductName, name);
+    CopyText(m_devInfo.acProductName, sizeof m_devInfo.acProductName, name);
 }
 
 void CFakeDevice::SetDeviceType(uint16_t type) {
@@ -417,7 +415,7 @@ int CFakeDevice::GetAccessStatus(DevAccessStatus* status) {
     std::memset(status, 0, sizeof *status);
     status->openCount = m_openRef.load();
     status->inUse = m_inUse.load() ? 1 : 0;
-    CopyField(status->description, sizeof status->description, "fake camera");
+    CopyText(status->description, sizeof status->description, "fake camera");
     return CAMERA_STATUS_SUCCESS;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "IMX290.h"
+#include "TextCopy.h"
 
 namespace {
 
@@ -94,11 +95,6 @@ const SensorDriverOps* DriverFor(SensorTypeE type, const SensorTypeRow** rowOut)
     return row != nullptr ? FindSensorDriver(row->className) : nullptr;
 }
 
-void CopyText(char (&dst)[32], const char* src) {
-    std::memset(dst, 0, sizeof dst);
-    std::strncpy(dst, src, sizeof dst - 1);
-}
-
 }  // namespace
 
 std::span<const SensorTypeRow> SensorTypeRows() {
@@ -123,8 +119,8 @@ int FillSensorInfo(const char* className, SensorTypeE type, SensorInfo* info) {
     if (row == nullptr || std::strcmp(row->className, className) != 0)
         return CAMERA_STATUS_NO_SENSOR;
     info->type = type;
-    CopyText(info->name, row->model);
-    CopyText(info->kind, row->kind);
+    qv::CopyText(info->name, row->model);
+    qv::CopyText(info->kind, row->kind);
     return CAMERA_STATUS_SUCCESS;
 }
 

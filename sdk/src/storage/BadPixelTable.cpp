@@ -2,32 +2,20 @@
 
 #include <cstring>
 
+#include "ByteOrder.h"
 #include "QVDeviceDef.h"
 
-namespace {
-
-void PutLe32(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-    p[2] = static_cast<uint8_t>(value >> 16);
-    p[3] = static_cast<uint8_t>(value >> 24);
-}
-
-uint32_t GetLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-}  // namespace
+using qv::LoadLe32;
+using qv::StoreLe32;
 
 int WriteBadPixelTable(const BadPixelTableIo& save, const uint32_t* positions, uint32_t count) {
     if (!save || positions == nullptr || count == 0 || count > kBadPixelMaxCount)
         return CAMERA_STATUS_PARAMETER_INVALID;
     std::vector<uint8_t> table(kBadPixelHeaderSize + 4 * static_cast<size_t>(count), 0);
-    PutLe32(table.data(), kBadPixelTableMagic);
-    PutLe32(table.data() + 4, count);
+    StoreLe32(table.data(), kBadPixelTableMagic);
+    StoreLe32(table.data() + 4, count);
     for (uint32_t i = 0; i < count; ++i)
-        PutLe32(table.data() + kBadPixelHeaderSize + 4 * static_cast<size_t>(i), positions[i]);
+        StoreLe32(table.data() + kBadPixelHeaderSize + 4 * static_cast<size_t>(i), positions[i]);
     return save(table.data(), static_cast<int>(table.size()));
 }
 
@@ -37,18 +25,18 @@ int ReadBadPixelTable(const BadPixelTableIo& load, std::vector<uint32_t>& positi
     uint8_t header[kBadPixelHeaderSize];
     int r = load(header, sizeof header);
     if (r != CAMERA_STATUS_SUCCESS) return r;
-    if (GetLe32(header) != kBadPixelTableMagic) return CAMERA_STATUS_DATA_INVALID;
-    const uint32_t count = GetLe32(header + 4);
+    if (LoadLe32(header) != kBadPixelTableMagic) return CAMERA_STATUS_DATA_INVALID;
+    const uint32_t count = LoadLe32(header + 4);
     if (count > kBadPixelMaxCount) return CAMERA_STATUS_DATA_INVALID;
     if (count == 0) return CAMERA_STATUS_SUCCESS;
     std::vector<uint8_t> table(kBadPixelHeaderSize + 4 * static_cast<size_t>(count));
     r = load(table.data(), static_cast<int>(table.size()));
     if (r != CAMERA_STATUS_SUCCESS) return r;
     // The second read is the one used: a header that changed in between is checked again.
-    if (GetLe32(table.data()) != kBadPixelTableMagic || GetLe32(table.data() + 4) != count)
+    if (LoadLe32(table.data()) != kBadPixelTableMagic || LoadLe32(table.data() + 4) != count)
         return CAMERA_STATUS_DATA_INVALID;
     positions.resize(count);
     for (uint32_t i = 0; i < count; ++i)
-        positions[i] = GetLe32(table.data() + kBadPixelHeaderSize + 4 * static_cast<size_t>(i));
+        positions[i] = LoadLe32(table.data() + kBadPixelHeaderSize + 4 * static_cast<size_t>(i));
     return CAMERA_STATUS_SUCCESS;
 }

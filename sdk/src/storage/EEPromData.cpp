@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ByteOrder.h"
 #include "JNDevice.h"
 
 namespace {
@@ -50,14 +51,13 @@ int CEEPromData::ReadWord(uint32_t offset, uint32_t* word) {
     uint8_t bytes[4];
     const int r = ReadBytes(offset, bytes, sizeof bytes);
     if (r != CAMERA_STATUS_SUCCESS) return r;
-    *word = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    *word = qv::LoadLe32(bytes);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CEEPromData::WriteWord(uint32_t offset, uint32_t word) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
-                              static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
+    uint8_t bytes[4];
+    qv::StoreLe32(bytes, word);
     return WriteBytes(offset, bytes, sizeof bytes);
 }
 

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "ByteOrder.h"
 #include "JNDevice.h"
 #include "Log.h"
+#include "TextCopy.h"
 
 namespace {
 
@@ -25,16 +27,10 @@ uint8_t BlockSum(const uint8_t* block, size_t size) {
     return sum;
 }
 
-uint32_t LoadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // Getter side of a text field: at most 31 characters and a terminator in the caller's 32 bytes,
 // whatever the field holds.
 void CopyTextOut(char* out, const char* field) {
-    std::memset(out, 0, kFieldSize);
-    std::memcpy(out, field, strnlen(field, kFieldSize - 1));
+    qv::CopyText(out, kFieldSize, field);
 }
 
 // Setter side: the text with its terminator, at most 32 bytes (a longer text fills the field
@@ -80,7 +76,8 @@ int CFlashData::ReadPage(uint32_t address, uint8_t* page, size_t pageSize, uint3
                          size_t blockSize) {
     const int r = m_pDevice->ReadFlash(address, static_cast<uint16_t>(pageSize), page);
     if (r != CAMERA_STATUS_SUCCESS) return r;
-    if (LoadLe32(page) != magic || BlockSum(page, blockSize) != 0xFF) return CAMERA_STATUS_FAILED;
+    if (qv::LoadLe32(page) != magic || BlockSum(page, blockSize) != 0xFF)
+        return CAMERA_STATUS_FAILED;
     return CAMERA_STATUS_SUCCESS;
 }
 

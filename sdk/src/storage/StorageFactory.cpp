@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "ByteOrder.h"
 #include "EEPromData0.h"
 #include "EEPromData1.h"
 #include "GigeFlash4MData.h"
@@ -11,6 +12,7 @@
 #include "JNDevice.h"
 #include "Log.h"
 #include "StorageData.h"
+#include "TextCopy.h"
 
 namespace {
 
@@ -31,18 +33,15 @@ CStorageData* CreateUsb2Storage(CJNDevice* device) {
     if (device->ReadEEProm(static_cast<uint16_t>(CEEPromData::kBaseAddress), magic, sizeof magic) !=
         CAMERA_STATUS_SUCCESS)
         return nullptr;
-    const uint32_t word = static_cast<uint32_t>(magic[0]) | static_cast<uint32_t>(magic[1]) << 8 |
-                          static_cast<uint32_t>(magic[2]) << 16 |
-                          static_cast<uint32_t>(magic[3]) << 24;
-    if (word == CEEPromData1::kMagic) return new CEEPromData1(device, CEEPromData::kBaseAddress);
+    if (qv::LoadLe32(magic) == CEEPromData1::kMagic)
+        return new CEEPromData1(device, CEEPromData::kBaseAddress);
     return new CEEPromData0(device, CEEPromData::kBaseAddress);
 }
 
 CStorageData* CreateGigeStorage(CJNDevice* device, const char* hardwareVersion) {
     // The text comes from the camera's memory and need not be terminated.
-    char text[kHardwareVersionSize + 1] = {};
-    if (hardwareVersion != nullptr)
-        std::memcpy(text, hardwareVersion, strnlen(hardwareVersion, kHardwareVersionSize));
+    char text[kHardwareVersionSize + 1];
+    qv::CopyText(text, hardwareVersion);
     qv::Log("read hardware version %s\n", text);
     // Five bytes with the terminator: "v4.0x" is none of the named versions.
     if (std::memcmp(text, "v4.0", 5) == 0)
