@@ -153,23 +153,17 @@ int CEEPromData::WriteDeviceProperty(const CameraProperty* prop) {
 
 // ---- User data -----------------------------------------------------------------------------
 
-bool CEEPromData::UserRangeValid(uint32_t offset, const uint8_t* data, int len) {
-    // Compared without forming offset + len, which could wrap past the capacity.
-    return data != nullptr && len > 0 && offset <= static_cast<uint32_t>(kUserDataSize) &&
-           static_cast<uint32_t>(len) <= kUserDataSize - offset;
-}
-
 int CEEPromData::GetUserDataSize() {
     return kUserDataSize;
 }
 
 int CEEPromData::SaveUserData(uint32_t offset, uint8_t* data, int len) {
-    if (!UserRangeValid(offset, data, len)) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (!RangeValid(offset, data, len, kUserDataSize)) return CAMERA_STATUS_PARAMETER_INVALID;
     return WriteBytes(kUserDataOffset + offset, data, len);
 }
 
 int CEEPromData::LoadUserData(uint32_t offset, uint8_t* data, int len) {
-    if (!UserRangeValid(offset, data, len)) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (!RangeValid(offset, data, len, kUserDataSize)) return CAMERA_STATUS_PARAMETER_INVALID;
     return ReadBytes(kUserDataOffset + offset, data, len);
 }
 

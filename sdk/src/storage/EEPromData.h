@@ -74,8 +74,6 @@ class CEEPromData : public CStorageData {
   private:
     int ReadText(uint32_t offset, char* text);
     int WriteText(uint32_t offset, const char* text);
-    // -6 for a null buffer, a length of 0 or less, or a range outside the user-data area.
-    static bool UserRangeValid(uint32_t offset, const uint8_t* data, int len);
 
     CameraProperty m_property{};  // the cached record, valid once read or written
     bool m_propertyValid = false;

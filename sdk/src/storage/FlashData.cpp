@@ -81,20 +81,21 @@ int CFlashData::ReadPage(uint32_t address, uint8_t* page, size_t pageSize, uint3
     return CAMERA_STATUS_SUCCESS;
 }
 
-int CFlashData::ReadBlockA(uint32_t address, FlashBlockAImage* block) {
+template <class Block>
+int CFlashData::ReadBlock(uint32_t address, Block* block, uint32_t magic, size_t pageSize) {
     if (block == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    uint8_t page[kFlashBlockAPageSize];
-    const int r = ReadPage(address, page, sizeof page, kFlashBlockAMagic, sizeof *block);
+    uint8_t page[kMaxPageSize];
+    const int r = ReadPage(address, page, pageSize, magic, sizeof *block);
     if (r == CAMERA_STATUS_SUCCESS) std::memcpy(block, page, sizeof *block);
     return r;
 }
 
+int CFlashData::ReadBlockA(uint32_t address, FlashBlockAImage* block) {
+    return ReadBlock(address, block, kFlashBlockAMagic, kFlashBlockAPageSize);
+}
+
 int CFlashData::ReadBlockB(uint32_t address, FlashBlockBImage* block) {
-    if (block == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    uint8_t page[kFlashBlockBPageSize];
-    const int r = ReadPage(address, page, sizeof page, kFlashBlockBMagic, sizeof *block);
-    if (r == CAMERA_STATUS_SUCCESS) std::memcpy(block, page, sizeof *block);
-    return r;
+    return ReadBlock(address, block, kFlashBlockBMagic, kFlashBlockBPageSize);
 }
 
 // A page write that cannot be read back as written is a failure, not a success: otherwise the
@@ -102,7 +103,7 @@ int CFlashData::ReadBlockB(uint32_t address, FlashBlockBImage* block) {
 // a block that no longer passes its checksum).
 int CFlashData::WritePage(uint32_t address, const uint8_t* page, size_t pageSize) {
     const uint16_t len = static_cast<uint16_t>(pageSize);
-    uint8_t readBack[kFlashBlockAPageSize];
+    uint8_t readBack[kMaxPageSize];
     int r = CAMERA_STATUS_IO_ERROR;
     for (int attempt = 0; attempt < kWriteTries; ++attempt) {
         r = m_pDevice->EraseFlashSector(address, 0);
@@ -117,50 +118,47 @@ int CFlashData::WritePage(uint32_t address, const uint8_t* page, size_t pageSize
     return r;
 }
 
+template <class Block>
+int CFlashData::WriteBlock(uint32_t address, Block& block, uint32_t magic, size_t pageSize) {
+    block.magic = magic;
+    block.checksum = BlockChecksum(reinterpret_cast<const uint8_t*>(&block), sizeof block,
+                                   offsetof(Block, checksum));
+    uint8_t page[kMaxPageSize] = {};
+    std::memcpy(page, &block, sizeof block);
+    return WritePage(address, page, pageSize);
+}
+
 int CFlashData::WriteBlockA(uint32_t address) {
-    m_blockA.magic = kFlashBlockAMagic;
-    m_blockA.checksum = BlockChecksum(reinterpret_cast<const uint8_t*>(&m_blockA), sizeof m_blockA,
-                                      offsetof(FlashBlockAImage, checksum));
-    uint8_t page[kFlashBlockAPageSize] = {};
-    std::memcpy(page, &m_blockA, sizeof m_blockA);
-    return WritePage(address, page, sizeof page);
+    return WriteBlock(address, m_blockA, kFlashBlockAMagic, kFlashBlockAPageSize);
 }
 
 int CFlashData::WriteBlockB(uint32_t address) {
-    m_blockB.magic = kFlashBlockBMagic;
-    m_blockB.checksum = BlockChecksum(reinterpret_cast<const uint8_t*>(&m_blockB), sizeof m_blockB,
-                                      offsetof(FlashBlockBImage, checksum));
-    uint8_t page[kFlashBlockBPageSize] = {};
-    std::memcpy(page, &m_blockB, sizeof m_blockB);
-    return WritePage(address, page, sizeof page);
+    return WriteBlock(address, m_blockB, kFlashBlockBMagic, kFlashBlockBPageSize);
+}
+
+// Through the virtual block operations, so a subclass's page format is the one verified.
+template <class Block>
+int CFlashData::FlushBlock(uint32_t address, const Block& image, int (CFlashData::*write)(uint32_t),
+                           int (CFlashData::*read)(uint32_t, Block*)) {
+    int r = CAMERA_STATUS_IO_ERROR;
+    for (int attempt = 0; attempt < kWriteTries; ++attempt) {
+        r = (this->*write)(address);
+        if (r != CAMERA_STATUS_SUCCESS) continue;
+        Block stored;
+        r = (this->*read)(address, &stored);
+        if (r != CAMERA_STATUS_SUCCESS) continue;
+        if (std::memcmp(&stored, &image, sizeof stored) == 0) return CAMERA_STATUS_SUCCESS;
+        r = CAMERA_STATUS_IO_ERROR;
+    }
+    return r;
 }
 
 int CFlashData::FlushBlockA() {
-    int r = CAMERA_STATUS_IO_ERROR;
-    for (int attempt = 0; attempt < kWriteTries; ++attempt) {
-        r = WriteBlockA(m_map.blockA);
-        if (r != CAMERA_STATUS_SUCCESS) continue;
-        FlashBlockAImage stored;
-        r = ReadBlockA(m_map.blockA, &stored);
-        if (r != CAMERA_STATUS_SUCCESS) continue;
-        if (std::memcmp(&stored, &m_blockA, sizeof stored) == 0) return CAMERA_STATUS_SUCCESS;
-        r = CAMERA_STATUS_IO_ERROR;
-    }
-    return r;
+    return FlushBlock(m_map.blockA, m_blockA, &CFlashData::WriteBlockA, &CFlashData::ReadBlockA);
 }
 
 int CFlashData::FlushBlockB() {
-    int r = CAMERA_STATUS_IO_ERROR;
-    for (int attempt = 0; attempt < kWriteTries; ++attempt) {
-        r = WriteBlockB(m_map.blockB);
-        if (r != CAMERA_STATUS_SUCCESS) continue;
-        FlashBlockBImage stored;
-        r = ReadBlockB(m_map.blockB, &stored);
-        if (r != CAMERA_STATUS_SUCCESS) continue;
-        if (std::memcmp(&stored, &m_blockB, sizeof stored) == 0) return CAMERA_STATUS_SUCCESS;
-        r = CAMERA_STATUS_IO_ERROR;
-    }
-    return r;
+    return FlushBlock(m_map.blockB, m_blockB, &CFlashData::WriteBlockB, &CFlashData::ReadBlockB);
 }
 
 int CFlashData::Flush() {
@@ -315,12 +313,6 @@ int CFlashData::WriteDeviceProperty(const CameraProperty* prop) {
 }
 
 // ---- User data and bad-pixel table ---------------------------------------------------------
-
-bool CFlashData::RangeValid(uint32_t offset, const uint8_t* data, int len, uint32_t capacity) {
-    // Compared without forming offset + len, which could wrap past the capacity.
-    return data != nullptr && len > 0 && offset <= capacity &&
-           static_cast<uint32_t>(len) <= capacity - offset;
-}
 
 int CFlashData::GetUserDataSize() {
     return static_cast<int>(m_map.userDataSize);

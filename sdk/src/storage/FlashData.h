@@ -98,6 +98,18 @@ class CFlashData : public CStorageData {
     const FlashMap m_map;
 
   private:
+    // The larger of the two pages: one buffer size serves both blocks.
+    static constexpr size_t kMaxPageSize = kFlashBlockAPageSize;
+    static_assert(kFlashBlockBPageSize <= kMaxPageSize);
+
+    template <class Block>
+    int ReadBlock(uint32_t address, Block* block, uint32_t magic, size_t pageSize);
+    template <class Block>
+    int WriteBlock(uint32_t address, Block& block, uint32_t magic, size_t pageSize);
+    // Writes a block and reads it back until it compares equal to image (up to three tries).
+    template <class Block>
+    int FlushBlock(uint32_t address, const Block& image, int (CFlashData::*write)(uint32_t),
+                   int (CFlashData::*read)(uint32_t, Block*));
     int ReadPage(uint32_t address, uint8_t* page, size_t pageSize, uint32_t magic,
                  size_t blockSize);
     int WritePage(uint32_t address, const uint8_t* page, size_t pageSize);
@@ -107,5 +119,4 @@ class CFlashData : public CStorageData {
     // Chunked transfers; WriteRange rewrites whole sectors around the range and verifies them.
     int ReadRange(uint32_t address, uint8_t* data, size_t len);
     int WriteRange(uint32_t address, const uint8_t* data, size_t len);
-    static bool RangeValid(uint32_t offset, const uint8_t* data, int len, uint32_t capacity);
 };

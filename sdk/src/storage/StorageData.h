@@ -63,6 +63,13 @@ class CStorageData {
     virtual int Flush() = 0;
 
   protected:
+    // Whether len bytes at offset lie inside an area of capacity bytes, with data not null and
+    // len above 0. Compared without forming offset + len, which could wrap past the capacity.
+    static bool RangeValid(uint32_t offset, const uint8_t* data, int len, uint32_t capacity) {
+        return data != nullptr && len > 0 && offset <= capacity &&
+               static_cast<uint32_t>(len) <= capacity - offset;
+    }
+
     CJNDevice* m_pDevice;  // the owning device; not owned
 };
 
