@@ -8,8 +8,6 @@
 
 namespace {
 
-using Lock = std::lock_guard<std::recursive_mutex>;
-
 // Anti-flicker quanta: the light of a lamp on 50 Hz mains pulses at 100 Hz, one pulse every
 // 10000 us; on 60 Hz mains every 8333 us (1e6 / 120, truncated).
 constexpr double kQuantum50Hz = 10000.0;
@@ -17,9 +15,9 @@ constexpr double kQuantum60Hz = 8333.0;
 // Until the controller reports the sensor's frame time, exposures may reach 200 ms.
 constexpr double kDefaultFrameTimeUs = 200000.0;
 
-// The exposure of a frame in lines, trunc(time / line time + 0.5); 0 when the line time gives
-// no meaningful count (0, negative or not a number), saturated at the 32-bit maximum.
-uint32_t ExposureLines(const stImageInfo& info) {
+}  // namespace
+
+uint32_t CameraExposure::ExposureLinesOf(const stImageInfo& info) {
     if (!(info.ExpLineTime > 0.0)) return 0;
     const double lines = std::trunc(info.ExpTime / info.ExpLineTime + 0.5);
     if (!(lines > 0.0)) return 0;
@@ -27,8 +25,6 @@ uint32_t ExposureLines(const stImageInfo& info) {
         return std::numeric_limits<uint32_t>::max();
     return static_cast<uint32_t>(lines);
 }
-
-}  // namespace
 
 CameraExposure::CameraExposure() = default;
 
@@ -52,8 +48,7 @@ int CameraExposure::LoadParameter(const SensorParam& limits, const CameraSetting
     s.exposureMax = settings.aeExposureMax;
     s.antiFlick = settings.antiFlick;
     s.lightFrequency = static_cast<uint8_t>(settings.lightFrequency);
-    for (int i = 0; i < 4; ++i) s.window[i] = settings.aeWindow[i];
-    s.windowEnabled = settings.aeWindow[2] > 0 && settings.aeWindow[3] > 0 ? 1 : 0;
+    LoadWindow(s, settings.aeWindow);
     s.frameTimeLimit = kDefaultFrameTimeUs;
     s.blackOffset = blackOffset;
     if (s.antiFlick == 1) m_flickerQuantum = s.lightFrequency == 2 ? kQuantum60Hz : kQuantum50Hz;
@@ -74,9 +69,7 @@ int CameraExposure::LoadParameter(const SensorParam& limits, const CameraSetting
         s.aeGainMax = m_sensorGainMax;
     }
 
-    m_active = s;
-    m_pending = s;
-    m_dirty = kDirtyNone;
+    LoadSettings(s);
     m_brightness = 128;
     m_wbGains[0] = m_wbGains[1] = m_wbGains[2] = 100;
     m_frameCounter = m_frameInterval;  // the first processed frame is measured
@@ -117,12 +110,7 @@ void CameraExposure::ApplyPending() {
         m_frameCounter = m_frameInterval;  // measure the frame right away
     }
     a.aeTarget = p.aeTarget;
-    if (p.windowChanged) {
-        a.windowEnabled = p.windowEnabled;
-        if (a.windowEnabled)
-            for (int i = 0; i < 4; ++i) a.window[i] = p.window[i];
-        m_pending.windowChanged = 0;
-    }
+    ApplyPendingWindow();
     // Taken whatever the AE state, so the setting the host made is the one in force when auto
     // exposure runs.
     if (p.antiFlick != a.antiFlick) {
@@ -154,7 +142,7 @@ int CameraExposure::ProcessFrame(const stImageInfo* info, const uint8_t* raw, in
     if (info == nullptr) return 0;
     // The measurement and the exposure step are not built yet: every frame keeps the exposure
     // and the gain it was taken with, so the controller has nothing to program.
-    if (exposureLines != nullptr) *exposureLines = ExposureLines(*info);
+    if (exposureLines != nullptr) *exposureLines = ExposureLinesOf(*info);
     if (gain != nullptr) *gain = info->Gain;
     return 0;
 }
@@ -182,10 +170,7 @@ int CameraExposure::RestartCount() {
 }
 
 int CameraExposure::CE_CameraSetAeState(int on) {
-    Lock lock(m_mutex);
-    m_pending.aeState = on;
-    m_dirty = kDirtyAeState;
-    return 0;
+    return SetPending(&Settings::aeState, on, kDirtyAeState);
 }
 
 int CameraExposure::CE_CameraSetAeTarget(uint32_t target) {
@@ -201,36 +186,19 @@ int CameraExposure::CE_CameraSetAeTarget(uint32_t target) {
 }
 
 int CameraExposure::CE_CameraSetAeWindow(int left, int top, int width, int height) {
-    Lock lock(m_mutex);
-    m_pending.window[0] = left;
-    m_pending.window[1] = top;
-    m_pending.window[2] = width & ~1;  // whole 2 x 2 Bayer cells
-    m_pending.window[3] = height;
-    m_pending.windowEnabled = width != 0 ? 1 : 0;
-    m_pending.windowChanged = 1;
-    m_dirty = kDirtyAeWindow;
-    return 0;
+    return SetPendingWindow(left, top, width, height, kDirtyAeWindow);
 }
 
 int CameraExposure::CE_CameraSetAntiFlick(int on) {
-    Lock lock(m_mutex);
-    m_pending.antiFlick = on;
-    m_dirty = kDirtyAntiFlick;
-    return 0;
+    return SetPending(&Settings::antiFlick, on, kDirtyAntiFlick);
 }
 
 int CameraExposure::CE_CameraSetLightFrequency(int frequency) {
-    Lock lock(m_mutex);
-    m_pending.lightFrequency = static_cast<uint8_t>(frequency);
-    m_dirty = kDirtyLightFrequency;
-    return 0;
+    return SetPending(&Settings::lightFrequency, frequency, kDirtyLightFrequency);
 }
 
 int CameraExposure::CE_CameraSetAeExposureMode(int mode) {
-    Lock lock(m_mutex);
-    m_pending.exposureMode = mode;
-    m_dirty = kDirtyExposureMode;
-    return 0;
+    return SetPending(&Settings::exposureMode, mode, kDirtyExposureMode);
 }
 
 int CameraExposure::CE_CameraSetAeExposureRange(double minUs, double maxUs) {
@@ -254,44 +222,31 @@ int CameraExposure::CE_CameraSetAeAnalogGainRange(uint32_t minGain, uint32_t max
 }
 
 int CameraExposure::SetBlackOffset(int offset) {
-    Lock lock(m_mutex);
-    m_pending.blackOffset = offset;
-    m_dirty = kDirtyBlackOffset;
-    return 0;
+    return SetPending(&Settings::blackOffset, offset, kDirtyBlackOffset);
 }
 
 int CameraExposure::CE_CameraGetAeState() const {
-    Lock lock(m_mutex);
-    return m_active.aeState;
+    return GetActive(&Settings::aeState);
 }
 
 uint16_t CameraExposure::CE_CameraGetAeTarget() const {
-    Lock lock(m_mutex);
-    return m_active.aeTarget;
+    return GetActive(&Settings::aeTarget);
 }
 
 int CameraExposure::CE_CameraGetAeWindow(int* left, int* top, int* width, int* height) const {
-    Lock lock(m_mutex);
-    if (left != nullptr) *left = m_active.window[0];
-    if (top != nullptr) *top = m_active.window[1];
-    if (width != nullptr) *width = m_active.window[2];
-    if (height != nullptr) *height = m_active.window[3];
-    return 0;
+    return GetWindow(left, top, width, height);
 }
 
 int CameraExposure::CE_CameraGetAntiFlick() const {
-    Lock lock(m_mutex);
-    return m_active.antiFlick;
+    return GetActive(&Settings::antiFlick);
 }
 
 int CameraExposure::CE_CameraGetLightFrequency() const {
-    Lock lock(m_mutex);
-    return m_active.lightFrequency;
+    return GetActive(&Settings::lightFrequency);
 }
 
 int CameraExposure::CE_CameraGetAeExposureMode() const {
-    Lock lock(m_mutex);
-    return m_active.exposureMode;
+    return GetActive(&Settings::exposureMode);
 }
 
 int CameraExposure::CE_CameraGetAeExposureRange(double* minUs, double* maxUs) const {
@@ -309,21 +264,10 @@ int CameraExposure::CE_CameraGetAeAnalogGainRange(uint32_t* minGain, uint32_t* m
 }
 
 double CameraExposure::GetFrameTime() const {
-    Lock lock(m_mutex);
-    return m_active.frameTimeLimit;
+    return GetActive(&Settings::frameTimeLimit);
 }
 
 int CameraExposure::GetFrameInterval() const {
     Lock lock(m_mutex);
     return m_frameInterval;
-}
-
-CameraExposure::Settings CameraExposure::GetActiveSettings() const {
-    Lock lock(m_mutex);
-    return m_active;
-}
-
-uint16_t CameraExposure::GetDirtyCode() const {
-    Lock lock(m_mutex);
-    return m_dirty;
 }

@@ -6,19 +6,37 @@
 // Units: brightness 0 to 255, exposure in lines, exposure limits in microseconds, gains in the
 // sensor's unit with 1000 as unity, white-balance gains in percent.
 //
-// Locking: m_mutex (recursive) guards every member below it; every operation takes it. It is a
-// leaf: nothing is called out of this object while it is held.
+// Locking: m_mutex of CPendingSettings (recursive) guards every member; every operation takes
+// it. It is a leaf: nothing is called out of this object while it is held.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
+#include "PendingSettings.h"
 #include "QVDeviceDef.h"
 
 struct CameraSettings;
 struct SensorParam;
 
-class CameraExposure {
+// The settings that have a pending copy.
+struct CameraExposureSettings {
+    int aeState = 0;  // 1: auto exposure on
+    uint16_t aeTarget = 128;
+    uint8_t windowEnabled = 0;
+    uint8_t windowChanged = 0;     // pending copy only: a window setter ran
+    int window[4] = {0, 0, 0, 0};  // left, top, width, height in raw-frame pixels
+    int antiFlick = 0;
+    uint8_t lightFrequency = 1;        // 1: 50 Hz, 2: 60 Hz
+    double frameTimeLimit = 200000.0;  // microseconds
+    int blackOffset = 0;
+    int exposureMode = 0;
+    double exposureMin = -1.0;  // microseconds, -1: not set
+    double exposureMax = -1.0;
+    uint32_t aeGainMin = 0;
+    uint32_t aeGainMax = 0;
+};
+
+class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> {
   public:
     // Dirty codes: the last kind of pending change (only zero or non-zero matters to a frame).
     enum DirtyCode : uint16_t {
@@ -38,23 +56,7 @@ class CameraExposure {
     // Statistics methods of ProcessFrame.
     enum StatisticsMethod : int { kStatMean = 0, kStatHistogram = 1, kStatZones = 2 };
 
-    // The settings that have a pending copy.
-    struct Settings {
-        int aeState = 0;  // 1: auto exposure on
-        uint16_t aeTarget = 128;
-        uint8_t windowEnabled = 0;
-        uint8_t windowChanged = 0;     // pending copy only: a window setter ran
-        int window[4] = {0, 0, 0, 0};  // left, top, width, height in raw-frame pixels
-        int antiFlick = 0;
-        uint8_t lightFrequency = 1;        // 1: 50 Hz, 2: 60 Hz
-        double frameTimeLimit = 200000.0;  // microseconds
-        int blackOffset = 0;
-        int exposureMode = 0;
-        double exposureMin = -1.0;  // microseconds, -1: not set
-        double exposureMax = -1.0;
-        uint32_t aeGainMin = 0;
-        uint32_t aeGainMax = 0;
-    };
+    using Settings = CameraExposureSettings;
 
     CameraExposure();
     virtual ~CameraExposure();
@@ -72,6 +74,11 @@ class CameraExposure {
     int SetFrameInterval(int n);
     // White-balance gains in percent that weight the histogram statistics. 0.
     int SetWbGains(uint32_t red, uint32_t green, uint32_t blue);
+
+    // The exposure of a frame in sensor lines, trunc(time / line time + 0.5); 0 when the line
+    // time gives no meaningful count (0, negative or not a number), saturated at the 32-bit
+    // maximum.
+    static uint32_t ExposureLinesOf(const stImageInfo& info);
 
     // The per-frame step on a raw frame: applies the pending settings, then writes the exposure
     // in lines and the gain to program into the two outputs (either may be null). Always 0.
@@ -111,16 +118,10 @@ class CameraExposure {
     int CE_CameraGetAeAnalogGainRange(uint32_t* minGain, uint32_t* maxGain) const;  // 0
     double GetFrameTime() const;  // the active frame-time limit, microseconds
     int GetFrameInterval() const;
-    Settings GetActiveSettings() const;
-    uint16_t GetDirtyCode() const;
 
   private:
     void ApplyPending();
 
-    mutable std::recursive_mutex m_mutex;  // guards every member below
-    Settings m_active;
-    Settings m_pending;
-    uint16_t m_dirty = kDirtyNone;
     // Copied at load: AE target range, sensor gain range, exposure-line range.
     uint32_t m_targetMin = 0;
     uint32_t m_targetMax = 255;

@@ -6,10 +6,6 @@
 
 using namespace qv::isp;
 
-namespace {
-using Lock = std::lock_guard<std::recursive_mutex>;
-}  // namespace
-
 CameraISP::CameraISP() = default;
 
 CameraISP::~CameraISP() = default;
@@ -35,9 +31,7 @@ int CameraISP::LoadParameter(const CameraSettings& settings, int monoCamera, int
     s.demosaicKind = 4;
     for (int i = 0; i < 9; ++i) m_colorMatrix[i] = settings.colorMatrix[i];
     m_monoCamera = monoCamera;
-    m_active = s;
-    m_pending = s;
-    m_dirty = kDirtyNone;
+    LoadSettings(s);
     m_processLevel = processLevel;
     m_loaded = true;
     return 0;
@@ -165,101 +159,71 @@ int CameraISP::GetOutFormatInfo(int* bytesPerPixel, int* outputId, const stImage
 }
 
 int CameraISP::SetSharpness(int sharpness) {
-    Lock lock(m_mutex);
-    m_pending.sharpness = sharpness;
-    MarkDirty(kDirtySharpness);
-    return 0;
+    return SetPending(&Settings::sharpness, sharpness, kDirtySharpness);
 }
 
 int CameraISP::SetContrast(int contrast) {
-    Lock lock(m_mutex);
-    m_pending.contrast = contrast;
-    MarkDirty(kDirtyContrast);
-    return 0;
+    return SetPending(&Settings::contrast, contrast, kDirtyContrast);
 }
 
 int CameraISP::SetSaturation(int saturation) {
-    Lock lock(m_mutex);
-    m_pending.saturation = saturation;
-    MarkDirty(kDirtySaturation);
-    return 0;
+    return SetPending(&Settings::saturation, saturation, kDirtySaturation);
 }
 
 int CameraISP::SetIspOutFormat(uint32_t mediaType) {
-    Lock lock(m_mutex);
-    m_pending.ispOutFormat = mediaType;
-    MarkDirty(kDirtyOutFormat);
-    return 0;
+    return SetPending(&Settings::ispOutFormat, mediaType, kDirtyOutFormat);
 }
 
 int CameraISP::SetMirror(int direction, int on) {
     if (direction != 0 && direction != 1) return CAMERA_STATUS_PARAMETER_INVALID;
-    Lock lock(m_mutex);
-    (direction == 0 ? m_pending.mirrorH : m_pending.mirrorV) = static_cast<uint8_t>(on);
-    MarkDirty(kDirtyMirror);
-    return 0;
+    return SetPending(direction == 0 ? &Settings::mirrorH : &Settings::mirrorV, on, kDirtyMirror);
 }
 
 int CameraISP::SetMonochrome(int on) {
-    Lock lock(m_mutex);
-    m_pending.monochrome = static_cast<uint8_t>(on);
-    MarkDirty(kDirtyMonochrome);
-    return 0;
+    return SetPending(&Settings::monochrome, on, kDirtyMonochrome);
 }
 
 int CameraISP::SetBayerAlgMode(int mode) {
-    Lock lock(m_mutex);
-    m_pending.bayerAlgMode = mode;
-    MarkDirty(kDirtyBayerAlg);
-    return 0;
+    return SetPending(&Settings::bayerAlgMode, mode, kDirtyBayerAlg);
 }
 
 int CameraISP::SetBayerAlgThreshold(int threshold) {
-    Lock lock(m_mutex);
-    m_pending.bayerAlgThreshold = threshold;
-    MarkDirty(kDirtyBayerAlg);
-    return 0;
+    return SetPending(&Settings::bayerAlgThreshold, threshold, kDirtyBayerAlg);
 }
 
 int CameraISP::SetCorrectDeadPixel(int on) {
-    Lock lock(m_mutex);
-    m_pending.deadPixel = static_cast<uint8_t>(on);
-    MarkDirty(kDirtyDeadPixel);
-    return 0;
+    return SetPending(&Settings::deadPixel, on, kDirtyDeadPixel);
 }
 
 int CameraISP::SetBlackOffset(int offset) {
-    Lock lock(m_mutex);
-    m_pending.blackOffset = offset;
-    MarkDirty(kDirtyBlackOffset);
-    return 0;
+    return SetPending(&Settings::blackOffset, offset, kDirtyBlackOffset);
 }
 
 int CameraISP::SetLutMode(int mode) {
     Lock lock(m_mutex);
     const int status = m_lut.SetLutMode(mode);
-    if (status == 0) MarkDirty(kDirtyLutMode);
+    if (status == 0) m_dirty = kDirtyLutMode;
     return status;
 }
 
 int CameraISP::SetGamma(int gamma) {
     Lock lock(m_mutex);
     const int status = m_lut.SetGamma(gamma);
-    if (status == 0) MarkDirty(kDirtyLutCurve);
+    if (status == 0) m_dirty = kDirtyLutCurve;
     return status;
 }
 
 int CameraISP::SetContrastLut(int contrastLut) {
     Lock lock(m_mutex);
     const int status = m_lut.SetContrastLut(contrastLut);
-    if (status == 0) MarkDirty(kDirtyLutCurve);
+    if (status == 0) m_dirty = kDirtyLutCurve;
     return status;
 }
 
 int CameraISP::SelectLutPreset(int index) {
     Lock lock(m_mutex);
     const int status = m_lut.SelectLutPreset(index);
-    if (status == 0) MarkDirty(kDirtyLutCurve);
+    if (status == 0) m_dirty = kDirtyLutCurve;
     return status;
 }
 
@@ -316,33 +280,19 @@ int CameraISP::GetLutPreset() const {
 }
 
 int CameraISP::GetSharpness() const {
-    Lock lock(m_mutex);
-    return m_active.sharpness;
+    return GetActive(&Settings::sharpness);
 }
 
 int CameraISP::GetSaturation() const {
-    Lock lock(m_mutex);
-    return m_active.saturation;
+    return GetActive(&Settings::saturation);
 }
 
 int CameraISP::GetContrast() const {
-    Lock lock(m_mutex);
-    return m_active.contrast;
+    return GetActive(&Settings::contrast);
 }
 
 uint32_t CameraISP::GetIspOutFormat() const {
-    Lock lock(m_mutex);
-    return m_active.ispOutFormat;
-}
-
-CameraISP::Settings CameraISP::GetActiveSettings() const {
-    Lock lock(m_mutex);
-    return m_active;
-}
-
-uint16_t CameraISP::GetDirtyCode() const {
-    Lock lock(m_mutex);
-    return m_dirty;
+    return GetActive(&Settings::ispOutFormat);
 }
 
 int CameraISP::GetProcessLevel() const {

@@ -6,21 +6,39 @@
 // setters write, with a dirty code naming the last kind of change. The next ProcessFrame takes
 // the pending copies over before any pixel is touched, so a frame never sees half a change.
 //
-// Locking: m_mutex (recursive) guards every member below it. LoadParameter, ProcessFrame (for
-// the whole frame, kernels included), every setter and getter and the destructor take it. It is
-// a leaf: nothing is called out of this object while it is held.
+// Locking: m_mutex of CPendingSettings (recursive) guards every member. LoadParameter,
+// ProcessFrame (for the whole frame, kernels included) and every setter and getter take it. It
+// is a leaf: nothing is called out of this object while it is held.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
 #include "IspRecords.h"
 #include "LutTables.h"
+#include "PendingSettings.h"
 #include "QVDeviceDef.h"
 
 struct CameraSettings;
 
-class CameraISP {
+// The pipeline settings outside the lookup tables of CameraISP (the lookup tables live in
+// CLutTables).
+struct CameraIspSettings {
+    int sharpness = 0;     // 0: off
+    int saturation = 128;  // 128: neutral
+    int contrast = 50;     // 50: neutral
+    uint32_t ispOutFormat = CAMERA_MEDIA_TYPE_MONO8;
+    uint8_t mirrorH = 0;
+    uint8_t mirrorV = 0;
+    uint8_t monochrome = 0;
+    int blackOffset = 0;  // subtracted from each input sample before the lookup table
+    int bayerAlgMode = 0;
+    int bayerAlgThreshold = 300;
+    int demosaicKind = 4;  // set by the vector kernels: 3 on a mono camera, else 4
+    uint8_t deadPixel = 0;
+    bool operator==(const CameraIspSettings&) const = default;
+};
+
+class CameraISP : public qv::isp::CPendingSettings<CameraIspSettings> {
   public:
     // Dirty codes: the last kind of pending change (only zero or non-zero matters to a frame).
     enum DirtyCode : uint16_t {
@@ -38,22 +56,7 @@ class CameraISP {
         kDirtyDeadPixel = 11,
     };
 
-    // The pipeline settings outside the lookup tables (those live in CLutTables).
-    struct Settings {
-        int sharpness = 0;     // 0: off
-        int saturation = 128;  // 128: neutral
-        int contrast = 50;     // 50: neutral
-        uint32_t ispOutFormat = CAMERA_MEDIA_TYPE_MONO8;
-        uint8_t mirrorH = 0;
-        uint8_t mirrorV = 0;
-        uint8_t monochrome = 0;
-        int blackOffset = 0;  // subtracted from each input sample before the lookup table
-        int bayerAlgMode = 0;
-        int bayerAlgThreshold = 300;
-        int demosaicKind = 4;  // set by the vector kernels: 3 on a mono camera, else 4
-        uint8_t deadPixel = 0;
-        bool operator==(const Settings&) const = default;
-    };
+    using Settings = CameraIspSettings;
 
     // Processing levels: the vector kernels run from kVectorLevel on, the scalar ones below.
     // The camera manager runs every camera at level 6.
@@ -166,20 +169,13 @@ class CameraISP {
     int GetSaturation() const;
     int GetContrast() const;
     uint32_t GetIspOutFormat() const;
-    Settings GetActiveSettings() const;
-    uint16_t GetDirtyCode() const;
     int GetProcessLevel() const;
 
   private:
     void ApplyPendingParams();
-    void MarkDirty(uint16_t code) { m_dirty = code; }
 
-    mutable std::recursive_mutex m_mutex;  // guards every member below
-    bool m_loaded = false;                 // LoadParameter has run
+    bool m_loaded = false;  // LoadParameter has run
     qv::isp::CLutTables m_lut;
-    Settings m_active;
-    Settings m_pending;
-    uint16_t m_dirty = kDirtyNone;
     int m_colorMatrix[9] = {256, 0, 0, 0, 256, 0, 0, 0, 256};  // row by row, 256 = unity
     int m_monoCamera = 0;
     int m_processLevel = 0;

@@ -2,10 +2,6 @@
 
 #include "CameraSettings.h"
 
-namespace {
-using Lock = std::lock_guard<std::recursive_mutex>;
-}  // namespace
-
 CameraWhiteBalance::CameraWhiteBalance() = default;
 
 CameraWhiteBalance::~CameraWhiteBalance() = default;
@@ -16,11 +12,8 @@ int CameraWhiteBalance::LoadParameter(const CameraSettings& settings, int autoFl
     Lock lock(m_mutex);
     Settings s;
     s.wbMode = settings.wbMode;
-    for (int i = 0; i < 4; ++i) s.window[i] = settings.wbWindow[i];
-    s.windowEnabled = settings.wbWindow[2] > 0 && settings.wbWindow[3] > 0 ? 1 : 0;
-    m_active = s;
-    m_pending = s;
-    m_dirty = kDirtyNone;
+    LoadWindow(s, settings.wbWindow);
+    LoadSettings(s);
     for (int c = 0; c < 3; ++c) {
         const auto gain = static_cast<uint16_t>(settings.rgbGain[c]);
         m_currentGains[c] = m_startGains[c] = m_targetGains[c] = gain;
@@ -53,12 +46,7 @@ void CameraWhiteBalance::ApplyPending() {
             p.onceRequest = 0;
         }
     }
-    if (p.windowChanged) {
-        a.windowEnabled = p.windowEnabled;
-        if (a.windowEnabled)
-            for (int i = 0; i < 4; ++i) a.window[i] = p.window[i];
-        p.windowChanged = 0;
-    }
+    ApplyPendingWindow();
     a.blackOffset = p.blackOffset;
     m_dirty = kDirtyNone;
 }
@@ -81,51 +69,28 @@ int CameraWhiteBalance::ProcessFrame(const uint8_t* raw, const stImageInfo* info
 }
 
 int CameraWhiteBalance::CWB_CameraSetWbMode(int mode) {
-    Lock lock(m_mutex);
-    m_pending.wbMode = mode;
-    m_dirty = kDirtyWbMode;
-    return 0;
+    return SetPending(&Settings::wbMode, mode, kDirtyWbMode);
 }
 
 int CameraWhiteBalance::CWB_CameraSetOnceWB() {
-    Lock lock(m_mutex);
-    m_pending.onceRequest = 1;
-    m_dirty = kDirtyOnceWb;
-    return 0;
+    return SetPending(&Settings::onceRequest, 1, kDirtyOnceWb);
 }
 
 int CameraWhiteBalance::CWB_CameraSetWbWindow(int left, int top, int width, int height) {
-    Lock lock(m_mutex);
     // Whole 2 x 2 Bayer cells in both directions.
-    m_pending.window[0] = left;
-    m_pending.window[1] = top;
-    m_pending.window[2] = width & ~1;
-    m_pending.window[3] = height & ~1;
-    m_pending.windowEnabled = width != 0 ? 1 : 0;
-    m_pending.windowChanged = 1;
-    m_dirty = kDirtyWbWindow;
-    return 0;
+    return SetPendingWindow(left, top, width, height & ~1, kDirtyWbWindow);
 }
 
 int CameraWhiteBalance::SetBlackOffset(int offset) {
-    Lock lock(m_mutex);
-    m_pending.blackOffset = offset;
-    m_dirty = kDirtyBlackOffset;
-    return 0;
+    return SetPending(&Settings::blackOffset, offset, kDirtyBlackOffset);
 }
 
 int CameraWhiteBalance::CWB_CameraGetWbMode() const {
-    Lock lock(m_mutex);
-    return m_active.wbMode;
+    return GetActive(&Settings::wbMode);
 }
 
 int CameraWhiteBalance::CWB_CameraGetWbWindow(int* left, int* top, int* width, int* height) const {
-    Lock lock(m_mutex);
-    if (left != nullptr) *left = m_active.window[0];
-    if (top != nullptr) *top = m_active.window[1];
-    if (width != nullptr) *width = m_active.window[2];
-    if (height != nullptr) *height = m_active.window[3];
-    return 0;
+    return GetWindow(left, top, width, height);
 }
 
 bool CameraWhiteBalance::CWB_CameraGetOnceWB() const {
@@ -150,14 +115,4 @@ int CameraWhiteBalance::GetGainRanges(uint32_t ranges[6]) const {
 uint32_t CameraWhiteBalance::GetFrameInterval() const {
     Lock lock(m_mutex);
     return m_frameInterval;
-}
-
-CameraWhiteBalance::Settings CameraWhiteBalance::GetActiveSettings() const {
-    Lock lock(m_mutex);
-    return m_active;
-}
-
-uint16_t CameraWhiteBalance::GetDirtyCode() const {
-    Lock lock(m_mutex);
-    return m_dirty;
 }

@@ -4,18 +4,28 @@
 //
 // The setters record pending values with a dirty code; the next ProcessFrame takes them over.
 //
-// Locking: m_mutex (recursive) guards every member below it; every operation takes it. It is a
-// leaf: nothing is called out of this object while it is held.
+// Locking: m_mutex of CPendingSettings (recursive) guards every member; every operation takes
+// it. It is a leaf: nothing is called out of this object while it is held.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
+#include "PendingSettings.h"
 #include "QVDeviceDef.h"
 
 struct CameraSettings;
 
-class CameraWhiteBalance {
+// The settings that have a pending copy.
+struct CameraWhiteBalanceSettings {
+    int wbMode = 0;  // 1: automatic white balance
+    uint8_t onceRequest = 0;
+    int window[4] = {0, 0, 0, 0};  // left, top, width, height in raw-frame pixels
+    uint8_t windowEnabled = 0;
+    uint8_t windowChanged = 0;  // pending copy only: a window setter ran
+    int blackOffset = 0;
+};
+
+class CameraWhiteBalance : public qv::isp::CPendingSettings<CameraWhiteBalanceSettings> {
   public:
     // Dirty codes: the last kind of pending change (only zero or non-zero matters to a frame).
     enum DirtyCode : uint16_t {
@@ -26,15 +36,7 @@ class CameraWhiteBalance {
         kDirtyBlackOffset = 5,
     };
 
-    // The settings that have a pending copy.
-    struct Settings {
-        int wbMode = 0;  // 1: automatic white balance
-        uint8_t onceRequest = 0;
-        int window[4] = {0, 0, 0, 0};  // left, top, width, height in raw-frame pixels
-        uint8_t windowEnabled = 0;
-        uint8_t windowChanged = 0;  // pending copy only: a window setter ran
-        int blackOffset = 0;
-    };
+    using Settings = CameraWhiteBalanceSettings;
 
     CameraWhiteBalance();
     virtual ~CameraWhiteBalance();
@@ -74,16 +76,10 @@ class CameraWhiteBalance {
     int GetCurrentGains(uint32_t* red, uint32_t* green, uint32_t* blue) const;
     int GetGainRanges(uint32_t ranges[6]) const;
     uint32_t GetFrameInterval() const;
-    Settings GetActiveSettings() const;
-    uint16_t GetDirtyCode() const;
 
   private:
     void ApplyPending();
 
-    mutable std::recursive_mutex m_mutex;  // guards every member below
-    Settings m_active;
-    Settings m_pending;
-    uint16_t m_dirty = kDirtyNone;
     uint16_t m_currentGains[3] = {100, 100, 100};  // red, green, blue the smoothing reached
     uint16_t m_startGains[3] = {100, 100, 100};    // before the last smoothing move
     uint16_t m_targetGains[3] = {100, 100, 100};   // the smoothing moves towards these

@@ -1,7 +1,6 @@
 // CameraControl: frames for the host. The frame descriptor with the optional software resize,
 // timestamps and frame numbers, and processed frames: the per-frame auto-exposure and
 // white-balance steps and the pipeline into the caller's buffer or one the controller owns.
-#include <cmath>
 #include <limits>
 #include <new>
 
@@ -16,16 +15,6 @@ constexpr uint64_t kMaxFrameBufferBytes = std::numeric_limits<uint32_t>::max();
 // The processed output is at most 4 bytes per pixel (RGBA8, BGRA8); one buffer of that size
 // serves every output format.
 constexpr uint64_t kMaxOutputBytesPerPixel = 4;
-
-// The exposure a frame was taken with, in sensor lines, rounded; 0 without a line time.
-uint32_t ExposureLinesOf(const stImageInfo& info) {
-    if (!(info.ExpLineTime > 0.0)) return 0;
-    const double lines = std::trunc(info.ExpTime / info.ExpLineTime + 0.5);
-    if (!(lines > 0.0)) return 0;
-    if (lines >= static_cast<double>(std::numeric_limits<uint32_t>::max()))
-        return std::numeric_limits<uint32_t>::max();
-    return static_cast<uint32_t>(lines);
-}
 
 }  // namespace
 
@@ -143,7 +132,7 @@ void CameraControl::ProcessAe(const stImageInfo& info, const BYTE* raw) {
         // Only auto exposure owns the stored gain: with it off, the gain is the host's and a
         // frame taken before the host's last change must not take it back.
         s.analogGain = gain;
-        if (lines != ExposureLinesOf(info)) SetExposureLines(lines);
+        if (lines != CameraExposure::ExposureLinesOf(info)) SetExposureLines(lines);
         if (s.analogGain != info.Gain) SetAnalogGain(s.analogGain);
     }
     mExposure.GetBrightness(&m_brightness);
