@@ -216,6 +216,9 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     using ApiLock = std::unique_lock<CApiMutex>;
 
     // ---- Opening (CameraControlLifecycle.cpp) ----
+    // The device records, the parameter record and the resolutions, all zero (the capability's
+    // lists must have been released).
+    void ClearRecords();
     void ResetState();
     int CameraGetCameraDevParam();
     int GetResolutionDesc(int index, tSdkResolution* out);
@@ -244,6 +247,10 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     void ApplyOutputLines();
     void ApplyTriggerMode();
     void SendWindowsToPipeline();
+    // A stored AE or WB window with its snapshot block (resolution and mirror flags when it was
+    // set) mapped into the raw frame of the current resolution as {left, top, right, bottom};
+    // false for a window without area.
+    bool MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock, int raw[4]) const;
     void CamThreadProc();
     // Ends the capture thread: sets the exit flag and, unless called on that thread, releases
     // lock (held once) while joining it.

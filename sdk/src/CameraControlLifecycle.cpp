@@ -29,14 +29,7 @@ bool KeepsHandle(int result) {
 
 CameraControl::CameraControl(CJNDeviceMgr* manager)
     : CJNCamObject(manager), m_clock(CControlClock::Steady()) {
-    std::memset(&m_capability, 0, sizeof m_capability);
-    std::memset(&m_devInfo, 0, sizeof m_devInfo);
-    std::memset(m_featureWords, 0, sizeof m_featureWords);
-    std::memset(&m_property, 0, sizeof m_property);
-    std::memset(&m_miscInfo, 0, sizeof m_miscInfo);
-    std::memset(&m_param, 0, sizeof m_param);
-    std::memset(&m_curResolution, 0, sizeof m_curResolution);
-    std::memset(&m_defaultResolution, 0, sizeof m_defaultResolution);
+    ClearRecords();
 }
 
 CameraControl::~CameraControl() {
@@ -124,8 +117,7 @@ int CameraControl::CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, 
     return CAMERA_STATUS_SUCCESS;
 }
 
-void CameraControl::ResetState() {
-    ReleaseCapabilityLists(&m_capability);
+void CameraControl::ClearRecords() {
     std::memset(&m_capability, 0, sizeof m_capability);
     std::memset(&m_devInfo, 0, sizeof m_devInfo);
     std::memset(m_featureWords, 0, sizeof m_featureWords);
@@ -134,6 +126,11 @@ void CameraControl::ResetState() {
     std::memset(&m_param, 0, sizeof m_param);
     std::memset(&m_curResolution, 0, sizeof m_curResolution);
     std::memset(&m_defaultResolution, 0, sizeof m_defaultResolution);
+}
+
+void CameraControl::ResetState() {
+    ReleaseCapabilityLists(&m_capability);
+    ClearRecords();
     SetResetArgs(m_param);
     m_sensorMediaType = 0;
     m_devParamValid = false;

@@ -27,6 +27,7 @@ struct WindowSnapshot {
     int32_t mirrorV;
 };
 static_assert(sizeof(WindowSnapshot) == sizeof(CameraParameter::aeWindowBlock));
+static_assert(sizeof(WindowSnapshot) == sizeof(CameraParameter::wbWindowBlock));
 
 }  // namespace
 
@@ -106,23 +107,24 @@ void CameraControl::ApplyTriggerMode() {
     // Decided again at every open: a device may take the software trigger after an upgrade.
     m_softTriggerEmulation = false;
     m_pendingTriggers = 0;
+    // Both trigger modes: the mode with its frame count and delay; every frame is measured.
+    auto setTriggerMode = [this](int mode) {
+        const int r = SetTriggerMode(mode);
+        SetTriggerFrameCount(static_cast<uint32_t>(m_param.triggerFrameCount));
+        SetTriggerDelayTime(m_param.triggerDelayTime);
+        mExposure.SetFrameInterval(0);
+        mWb.SetFrameInterval(0);
+        return r;
+    };
     switch (m_param.settings.triggerMode) {
-        case TRIGGER_MODE_SOFTWARE: {
-            const int r = SetTriggerMode(TRIGGER_MODE_SOFTWARE);
-            SetTriggerFrameCount(static_cast<uint32_t>(m_param.triggerFrameCount));
-            SetTriggerDelayTime(m_param.triggerDelayTime);
-            if (r == CAMERA_STATUS_NOT_SUPPORTED) {
+        case TRIGGER_MODE_SOFTWARE:
+            if (setTriggerMode(TRIGGER_MODE_SOFTWARE) == CAMERA_STATUS_NOT_SUPPORTED) {
                 m_softTriggerEmulation = true;
                 StopStream();
             }
-            mExposure.SetFrameInterval(0);
-            mWb.SetFrameInterval(0);
             break;
-        }
         case TRIGGER_MODE_HARDWARE: {
-            SetTriggerMode(TRIGGER_MODE_HARDWARE);
-            SetTriggerFrameCount(static_cast<uint32_t>(m_param.triggerFrameCount));
-            SetTriggerDelayTime(m_param.triggerDelayTime);
+            setTriggerMode(TRIGGER_MODE_HARDWARE);
             const int inputs =
                 std::min<int>(static_cast<int>(m_capability.uInputIoCount), kInputLinesHandled);
             for (int i = 0; i < inputs; ++i) {
@@ -131,8 +133,6 @@ void CameraControl::ApplyTriggerMode() {
                 SetTriggerSignalType(i, line.signalType);
                 SetTriggerJitterTime(i, line.jitterTime);
             }
-            mExposure.SetFrameInterval(0);
-            mWb.SetFrameInterval(0);
             break;
         }
         default:
@@ -182,27 +182,24 @@ int CameraControl::ReopenCameraStream(bool refreshFrameTime) {
     return CAMERA_STATUS_SUCCESS;
 }
 
+bool CameraControl::MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock,
+                                    int raw[4]) const {
+    if (window[2] <= 0 || window[3] <= 0) return false;
+    WindowSnapshot snap;
+    std::memcpy(&snap, snapshotBlock, sizeof snap);
+    MapWindowToRaw(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0, m_curResolution,
+                   m_capability.auSensorParam[8], m_capability.auSensorParam[6], raw);
+    return true;
+}
+
 void CameraControl::SendWindowsToPipeline() {
-    const uint32_t maxWidth = m_capability.auSensorParam[8];
-    const uint32_t maxHeight = m_capability.auSensorParam[6];
-    const int32_t* ae = m_param.settings.aeWindow;
-    if (ae[2] > 0 && ae[3] > 0) {
-        WindowSnapshot snap;
-        std::memcpy(&snap, m_param.aeWindowBlock, sizeof snap);
-        int raw[4];
-        MapWindowToRaw(ae, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0, m_curResolution,
-                       maxWidth, maxHeight, raw);
+    int raw[4];
+    if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw)) {
         qv::Log("mExposure.CE_CameraSetAeWindow  left:%d,top:%d,width:%d,height:%d\n", raw[0],
                 raw[1], raw[2] - raw[0], raw[3] - raw[1]);
         mExposure.CE_CameraSetAeWindow(raw[0], raw[1], raw[2] - raw[0], raw[3] - raw[1]);
     }
-    const int32_t* wb = m_param.settings.wbWindow;
-    if (wb[2] > 0 && wb[3] > 0) {
-        WindowSnapshot snap;
-        std::memcpy(&snap, m_param.wbWindowBlock, sizeof snap);
-        int raw[4];
-        MapWindowToRaw(wb, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0, m_curResolution,
-                       maxWidth, maxHeight, raw);
+    if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw)) {
         qv::Log("mWb.CWB_CameraSetWbWindow  left:%d,top:%d,width:%d,height:%d\n", raw[0], raw[1],
                 raw[2] - raw[0], raw[3] - raw[1]);
         mWb.CWB_CameraSetWbWindow(raw[0], raw[1], raw[2] - raw[0], raw[3] - raw[1]);
