@@ -8,13 +8,10 @@
 // half size (the pipeline then processes the smaller frame, so the difference includes the
 // resize).
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <vector>
@@ -25,6 +22,7 @@
 #include "FakeDevice.h"
 #include "JNCameraMgr.h"
 #include "JNDeviceMgr.h"
+#include "ScopedHome.h"
 #include "support/AllocCounter.h"
 
 namespace {
@@ -101,12 +99,11 @@ void BM_ControllerFramePath(benchmark::State& state) {
     const bool resize = state.range(2) != 0;
 
     // Parameter files go to a private HOME.
-    char home[] = "/tmp/qv-frame-bench-XXXXXX";
-    if (mkdtemp(home) == nullptr) {
+    qvsim::ScopedHome home;
+    if (!home.Made()) {
         state.SkipWithError("no temporary folder");
         return;
     }
-    setenv("HOME", home, 1);
 
     auto mgr = std::make_unique<CJNDeviceMgr>(
         std::make_unique<qvsim::CFakeCameraFactory>(qvsim::CFakeCameraFactory::RefreshStyle::kUsb),
@@ -195,8 +192,6 @@ void BM_ControllerFramePath(benchmark::State& state) {
     control.reset();
     camera.reset();
     mgr.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
 }
 
 BENCHMARK(BM_ControllerFramePath)

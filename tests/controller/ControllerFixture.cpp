@@ -1,10 +1,6 @@
 #include "ControllerFixture.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 namespace ctltest {
@@ -164,27 +160,6 @@ bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
-}
-
-ScopedHome::ScopedHome() {
-    if (const char* old = getenv("HOME")) {
-        m_hadOld = true;
-        m_old = old;
-    }
-    char pattern[] = "/tmp/qv-controller-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    EXPECT_NE(dir, nullptr);
-    m_path = dir != nullptr ? dir : "/tmp";
-    setenv("HOME", m_path.c_str(), 1);
-}
-
-ScopedHome::~ScopedHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-    if (m_hadOld)
-        setenv("HOME", m_old.c_str(), 1);
-    else
-        unsetenv("HOME");
 }
 
 }  // namespace ctltest

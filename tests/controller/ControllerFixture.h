@@ -13,6 +13,7 @@
 #include "CameraControl.h"
 #include "ControlClock.h"
 #include "FakeDevice.h"
+#include "ScopedHome.h"
 
 namespace ctltest {
 
@@ -75,18 +76,11 @@ std::vector<std::string> CallsFrom(const qvsim::CFakeDevice& device, const std::
 bool WaitFor(const std::function<bool()>& pred,
              std::chrono::milliseconds limit = std::chrono::seconds(10));
 
-// A fresh folder as HOME (so the parameter files land there); restores HOME when destroyed.
-class ScopedHome {
+// A fresh folder as HOME (so the parameter files land there); a test fails when none can be
+// made.
+class ScopedHome : public qvsim::ScopedHome {
   public:
-    ScopedHome();
-    ~ScopedHome();
-    const std::string& Path() const { return m_path; }
-    std::string ConfigDir() const { return m_path + "/.QVConfig/"; }
-
-  private:
-    std::string m_path;
-    std::string m_old;
-    bool m_hadOld = false;
+    ScopedHome() { EXPECT_TRUE(Made()); }
 };
 
 }  // namespace ctltest

@@ -17,12 +17,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "LogCapture.h"
+#include "ScopedHome.h"
 
 namespace {
 
@@ -122,31 +122,19 @@ tDevInfo MakeDevInfo(const char* product, const char* friendly, const char* sn) 
 class ParameterFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qvparams.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_root = pattern;
-        const char* home = std::getenv("HOME");
-        if (home != nullptr) m_savedHome = home;
-        ::setenv("HOME", m_root.c_str(), 1);
+        ASSERT_TRUE(m_home.Made());
+        m_root = m_home.Path();
         m_dir = m_root + "/cfg";
         fs::create_directory(m_dir);
-    }
-    void TearDown() override {
-        if (m_savedHome)
-            ::setenv("HOME", m_savedHome->c_str(), 1);
-        else
-            ::unsetenv("HOME");
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
     }
     std::string Path(const std::string& name) const { return m_dir + "/" + name; }
     std::vector<std::string> Log() const { return m_log.Lines(); }
 
+    qvsim::ScopedHome m_home;  // restores HOME, which some tests change
     qvsim::LogCapture m_log;
     CameraParameterBuilder m_builder;
     std::string m_root;
     std::string m_dir;
-    std::optional<std::string> m_savedHome;
 };
 
 // ---- Saving and loading --------------------------------------------------------------------
