@@ -23,14 +23,12 @@ CFakeCameraFactory* g_gige = nullptr;
 class ControllerInit : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        if (g_usb != nullptr) return;
-        auto usb = std::make_unique<CFakeCameraFactory>(CFakeCameraFactory::RefreshStyle::kUsb);
-        auto gige = std::make_unique<CFakeCameraFactory>();
-        g_usb = usb.get();
-        g_gige = gige.get();
-        ASSERT_TRUE(qv::internal::InstallManagerFactories(std::move(usb), std::move(gige)));
+        const qvsim::ManagerFakes fakes = qvsim::InstallManagerFakes();
+        g_usb = fakes.usb;
+        g_gige = fakes.gige;
     }
     void SetUp() override {
+        ASSERT_NE(g_usb, nullptr) << "the manager's factories were not replaced";
         g_usb->SetDevices({});
         g_gige->SetDevices({});
     }

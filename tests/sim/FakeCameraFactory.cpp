@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "JNCameraMgr.h"
 #include "JNDevice.h"
 
 namespace qvsim {
@@ -84,6 +85,18 @@ int CFakeCameraFactory::RefreshDeviceList(std::list<std::shared_ptr<CJNDevice>>&
     }
     std::lock_guard lock(m_mutex);
     return m_result;
+}
+
+ManagerFakes InstallManagerFakes() {
+    static const ManagerFakes fakes = [] {
+        auto usb = std::make_unique<CFakeCameraFactory>(CFakeCameraFactory::RefreshStyle::kUsb);
+        auto gige = std::make_unique<CFakeCameraFactory>();
+        const ManagerFakes made{usb.get(), gige.get()};
+        if (!qv::internal::InstallManagerFactories(std::move(usb), std::move(gige)))
+            return ManagerFakes{};
+        return made;
+    }();
+    return fakes;
 }
 
 }  // namespace qvsim

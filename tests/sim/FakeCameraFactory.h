@@ -54,4 +54,13 @@ class CFakeCameraFactory : public CCameraFactory {
     int m_refreshCalls = 0;
 };
 
+// Fakes in place of the process-wide camera manager's factories (USB style and GigE style). The
+// first call installs them, which works only before anything has made the manager; every call
+// returns the same pair, both null when the installation was refused.
+struct ManagerFakes {
+    CFakeCameraFactory* usb = nullptr;
+    CFakeCameraFactory* gige = nullptr;
+};
+ManagerFakes InstallManagerFakes();
+
 }  // namespace qvsim
