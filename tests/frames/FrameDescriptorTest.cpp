@@ -10,6 +10,7 @@ namespace {
 
 using ctltest::CTestCamera;
 using framestest::FramesTest;
+using framestest::HeadCamera;
 using framestest::Pattern;
 using framestest::RawFrame;
 
@@ -179,24 +180,6 @@ TEST_F(Descriptor, TimestampResetIsTheDevicesAnswer) {
     camera->SetResult("ResetTimestamp", CAMERA_STATUS_COMM_ERROR);
     EXPECT_EQ(control->CameraResetTimestamp(), CAMERA_STATUS_COMM_ERROR);
 }
-
-// The descriptor of the sensor's current output, optionally with another size.
-class HeadCamera : public CTestCamera {
-  public:
-    int GetImageInfo(stImageInfo* info) override {
-        const int r = Rec("GetImageInfo");
-        stImageInfo head{};
-        head.iWidth = 640;
-        head.iHeight = 480;
-        head.TotalBytes = 640 * 480;
-        head.uiMediaType = CAMERA_MEDIA_TYPE_MONO8;
-        head.ExpTime = 20000.0;
-        head.ExpLineTime = 15.5;
-        head.Gain = 2500;
-        *info = head;
-        return r;
-    }
-};
 
 TEST_F(Descriptor, FrameHeadOfTheCurrentSettings) {
     auto camera = std::make_shared<HeadCamera>();

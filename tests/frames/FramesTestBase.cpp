@@ -32,6 +32,20 @@ std::vector<uint8_t> RawFrame::Bytes() const {
     return bytes;
 }
 
+int HeadCamera::GetImageInfo(stImageInfo* info) {
+    const int r = Rec("GetImageInfo");
+    stImageInfo head{};
+    head.iWidth = 640;
+    head.iHeight = 480;
+    head.TotalBytes = 640 * 480;
+    head.uiMediaType = CAMERA_MEDIA_TYPE_MONO8;
+    head.ExpTime = 20000.0;
+    head.ExpLineTime = 15.5;
+    head.Gain = 2500;
+    *info = head;
+    return r;
+}
+
 CameraControl* FramesTest::OpenWith(const std::shared_ptr<ctltest::CTestCamera>& camera,
                                     const std::function<void(CameraParameter&)>& edit) {
     CameraParameter record = BaseRecord();

@@ -36,6 +36,14 @@ struct RawFrame {
     std::vector<uint8_t> Bytes() const;
 };
 
+// A camera whose sensor reports its current output as 640 x 480 mono, 20 ms at gain 2500 with
+// lines of 15.5 us.
+class HeadCamera : public ctltest::CTestCamera {
+  public:
+    explicit HeadCamera(const char* sn = "SN0001") : CTestCamera(sn) {}
+    int GetImageInfo(stImageInfo* info) override;
+};
+
 class FramesTest : public ctltest::ControllerTest {
   public:
     // A controller on camera with the base record (dead-pixel correction off, mono output), as

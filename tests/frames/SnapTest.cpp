@@ -14,14 +14,14 @@ namespace {
 
 using ctltest::CTestCamera;
 using framestest::FramesTest;
+using framestest::HeadCamera;
 using framestest::RawFrame;
 
-// A camera whose sensor takes windows up to 1280 x 1024 (at least 8 x 8), offers skipping mode
-// 1 and binning mode 2 (first binning field), and reports its current output as 20 ms at gain
-// 2500 with lines of 15.5 us.
-class SnapCamera : public CTestCamera {
+// A camera whose sensor takes windows up to 1280 x 1024 (at least 8 x 8) and offers skipping
+// mode 1 and binning mode 2 (first binning field); its current output is HeadCamera's.
+class SnapCamera : public HeadCamera {
   public:
-    explicit SnapCamera(const char* sn = "SN0001") : CTestCamera(sn) {
+    explicit SnapCamera(const char* sn = "SN0001") : HeadCamera(sn) {
         tSdkCapability cap = ctltest::TestCapability();
         // AE target, analog gain, exposure lines, height max/min, width max/min, then the
         // skipping mask, the two binning masks.
@@ -30,19 +30,6 @@ class SnapCamera : public CTestCamera {
         const CameraProperty prop = ctltest::TestProperty();
         const DeviceMiscInfo misc = ctltest::TestMisc();
         ScriptDevParam(0, &cap, &prop, &misc);
-    }
-    int GetImageInfo(stImageInfo* info) override {
-        const int r = Rec("GetImageInfo");
-        stImageInfo head{};
-        head.iWidth = 640;
-        head.iHeight = 480;
-        head.TotalBytes = 640 * 480;
-        head.uiMediaType = CAMERA_MEDIA_TYPE_MONO8;
-        head.ExpTime = 20000.0;
-        head.ExpLineTime = 15.5;
-        head.Gain = 2500;
-        *info = head;
-        return r;
     }
     // Frames come only while the sensor streams: each call named `on` delivers one, numbered
     // with the image width of the stream it came from.
