@@ -2,6 +2,8 @@
 // record and its stored bytes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <memory>
 #include <string>
@@ -66,6 +68,39 @@ inline std::string Text(const char* buffer) {
 inline std::string Serial(const uint8_t* buffer, size_t limit = 32) {
     return std::string(reinterpret_cast<const char*>(buffer),
                        strnlen(reinterpret_cast<const char*>(buffer), limit));
+}
+
+// Every field of f read back through the storage object, the user data from offset 0; the
+// sensor type as the layout gives it.
+inline void ExpectStoredFields(CStorageData& s, const qvsim::StoredFields& f, uint32_t sensorType) {
+    for (int level = 0; level < 3; ++level) {
+        uint8_t sn[32];
+        ASSERT_EQ(s.ReadSN(sn, level), 0);
+        EXPECT_EQ(Serial(sn), f.serial[level]) << "level " << level;
+    }
+    char text[32];
+    ASSERT_EQ(s.GetFriendlyName(text), 0);
+    EXPECT_EQ(Text(text), f.friendlyName);
+    ASSERT_EQ(s.GetProductSeries(text), 0);
+    EXPECT_EQ(Text(text), f.productSeries);
+    ASSERT_EQ(s.GetProductName(text), 0);
+    EXPECT_EQ(Text(text), f.productName);
+    ASSERT_EQ(s.GetDevicePortType(text), 0);
+    EXPECT_EQ(Text(text), f.portType);
+    uint32_t word = 0;
+    ASSERT_EQ(s.GetDeviceID(&word), 0);
+    EXPECT_EQ(word, f.deviceId);
+    ASSERT_EQ(s.GetDeviceMonoCfg(&word), 0);
+    EXPECT_EQ(word, f.monoCfg);
+    SensorTypeE type{};
+    ASSERT_EQ(s.GetSensorType(&type), 0);
+    EXPECT_EQ(static_cast<uint32_t>(type), sensorType);
+    CameraProperty prop;
+    ASSERT_EQ(s.ReadDeviceProperty(&prop), 0);
+    EXPECT_EQ(BytesOf(prop), f.property);
+    std::vector<uint8_t> user(f.userData.size());
+    ASSERT_EQ(s.LoadUserData(0, user.data(), static_cast<int>(user.size())), 0);
+    EXPECT_EQ(user, f.userData);
 }
 
 }  // namespace storagetest
