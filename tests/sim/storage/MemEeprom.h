@@ -8,22 +8,18 @@
 //   qvsim::WriteStorageImage(eeprom.Bytes(), qvsim::StorageLayout::kEeprom1, fields);
 //
 // The model must outlive every EEPROM call of the device it is attached to.
-// Thread safety: every member may be called from any thread; one mutex guards the bytes and
-// the fault rules.
+// Thread safety: as CStoreModel.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
-#include <span>
-#include <vector>
 
-#include "StorageFaults.h"
+#include "StoreModel.h"
 
 namespace qvsim {
 
 class CFakeDevice;
 
-class CMemEeprom {
+class CMemEeprom : public CStoreModel {
   public:
     static constexpr size_t kSize = 0x10000;
 
@@ -34,20 +30,6 @@ class CMemEeprom {
 
     int Read(uint16_t address, uint8_t* data, uint16_t len);
     int Write(uint16_t address, const uint8_t* data, uint16_t len);
-
-    // The raw bytes, for tests to fill and inspect (not while the device is in use elsewhere).
-    std::span<uint8_t> Bytes() { return m_bytes; }
-    std::vector<uint8_t> Snapshot(size_t address, size_t len) const;
-
-    // Rules for the following calls (kRead and kWrite; kDrop for a write that does not stick).
-    void Fail(StorageOp op, int code, int count = 1, int skip = 0, AddressRange range = {});
-    void Drop(int count = 1, int skip = 0, AddressRange range = {});
-    void ClearFaults();
-
-  private:
-    mutable std::mutex m_mutex;  // guards m_bytes and m_faults
-    std::vector<uint8_t> m_bytes;
-    StorageFaults m_faults;
 };
 
 }  // namespace qvsim

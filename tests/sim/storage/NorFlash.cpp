@@ -6,7 +6,7 @@
 
 namespace qvsim {
 
-CNorFlash::CNorFlash(size_t size) : m_bytes(size, 0xFF) {}
+CNorFlash::CNorFlash(size_t size) : CStoreModel(size) {}
 
 void CNorFlash::Attach(CFakeDevice& device) {
     device.onEraseFlashSector = [this](uint32_t address) { return Erase(address); };
@@ -27,11 +27,8 @@ void CNorFlash::Detach(CFakeDevice& device) {
 int CNorFlash::Erase(uint32_t address) {
     std::lock_guard lock(m_mutex);
     const uint32_t start = address & ~(kSectorSize - 1);
-    int code = 0;
-    if (m_faults.Check(StorageOp::kErase, start, kSectorSize, &code) ==
-        StorageFaults::Verdict::kFail)
-        return code;
-    if (static_cast<size_t>(start) + kSectorSize > m_bytes.size()) return CAMERA_STATUS_IO_ERROR;
+    int result = 0;
+    if (!Admit(StorageOp::kErase, start, kSectorSize, nullptr, &result)) return result;
     std::fill_n(m_bytes.begin() + start, kSectorSize, uint8_t{0xFF});
     m_erased.push_back(start);
     return CAMERA_STATUS_SUCCESS;
@@ -39,37 +36,18 @@ int CNorFlash::Erase(uint32_t address) {
 
 int CNorFlash::Read(uint32_t address, uint8_t* data, uint16_t len) {
     std::lock_guard lock(m_mutex);
-    int code = 0;
-    if (m_faults.Check(StorageOp::kRead, address, len, &code) == StorageFaults::Verdict::kFail)
-        return code;
-    if (data == nullptr || static_cast<size_t>(address) + len > m_bytes.size())
-        return CAMERA_STATUS_IO_ERROR;
+    int result = 0;
+    if (!Admit(StorageOp::kRead, address, len, data, &result)) return result;
     std::copy_n(m_bytes.begin() + address, len, data);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CNorFlash::Write(uint32_t address, const uint8_t* data, uint16_t len) {
     std::lock_guard lock(m_mutex);
-    int code = 0;
-    switch (m_faults.Check(StorageOp::kWrite, address, len, &code)) {
-        case StorageFaults::Verdict::kFail:
-            return code;
-        case StorageFaults::Verdict::kDrop:
-            return CAMERA_STATUS_SUCCESS;
-        case StorageFaults::Verdict::kPass:
-            break;
-    }
-    if (data == nullptr || static_cast<size_t>(address) + len > m_bytes.size())
-        return CAMERA_STATUS_IO_ERROR;
+    int result = 0;
+    if (!Admit(StorageOp::kWrite, address, len, data, &result)) return result;
     for (uint16_t i = 0; i < len; ++i) m_bytes[address + i] &= data[i];
     return CAMERA_STATUS_SUCCESS;
-}
-
-std::vector<uint8_t> CNorFlash::Snapshot(size_t address, size_t len) const {
-    std::lock_guard lock(m_mutex);
-    if (address > m_bytes.size() || len > m_bytes.size() - address) return {};
-    return {m_bytes.begin() + static_cast<std::ptrdiff_t>(address),
-            m_bytes.begin() + static_cast<std::ptrdiff_t>(address + len)};
 }
 
 std::vector<uint32_t> CNorFlash::Erased() const {
@@ -80,21 +58,6 @@ std::vector<uint32_t> CNorFlash::Erased() const {
 void CNorFlash::ClearCounters() {
     std::lock_guard lock(m_mutex);
     m_erased.clear();
-}
-
-void CNorFlash::Fail(StorageOp op, int code, int count, int skip, AddressRange range) {
-    std::lock_guard lock(m_mutex);
-    m_faults.Fail(op, code, count, skip, range);
-}
-
-void CNorFlash::Drop(int count, int skip, AddressRange range) {
-    std::lock_guard lock(m_mutex);
-    m_faults.Drop(count, skip, range);
-}
-
-void CNorFlash::ClearFaults() {
-    std::lock_guard lock(m_mutex);
-    m_faults.Clear();
 }
 
 }  // namespace qvsim

@@ -12,22 +12,19 @@
 //   flash.Drop(StorageFaults::kAlways);           // from now on no write sticks
 //
 // The model must outlive every flash call of the device it is attached to.
-// Thread safety: every member may be called from any thread; one mutex guards the bytes, the
-// fault rules and the counters.
+// Thread safety: as CStoreModel; its mutex guards the erase record too.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
-#include <span>
 #include <vector>
 
-#include "StorageFaults.h"
+#include "StoreModel.h"
 
 namespace qvsim {
 
 class CFakeDevice;
 
-class CNorFlash {
+class CNorFlash : public CStoreModel {
   public:
     static constexpr size_t kDefaultSize = 0x400000;  // 4 MiB holds every flash map
     static constexpr uint32_t kSectorSize = 0x1000;
@@ -41,21 +38,12 @@ class CNorFlash {
     int Read(uint32_t address, uint8_t* data, uint16_t len);
     int Write(uint32_t address, const uint8_t* data, uint16_t len);
 
-    std::span<uint8_t> Bytes() { return m_bytes; }
-    std::vector<uint8_t> Snapshot(size_t address, size_t len) const;
     // Sector start addresses in the order they were erased.
     std::vector<uint32_t> Erased() const;
     void ClearCounters();
 
-    void Fail(StorageOp op, int code, int count = 1, int skip = 0, AddressRange range = {});
-    void Drop(int count = 1, int skip = 0, AddressRange range = {});
-    void ClearFaults();
-
   private:
-    mutable std::mutex m_mutex;  // guards everything below
-    std::vector<uint8_t> m_bytes;
-    std::vector<uint32_t> m_erased;
-    StorageFaults m_faults;
+    std::vector<uint32_t> m_erased;  // guarded by m_mutex
 };
 
 }  // namespace qvsim
