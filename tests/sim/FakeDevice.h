@@ -261,6 +261,9 @@ class CFakeDevice : public CJNDevice {
     int ResultOf(const char* name) const;
     void Violation(const char* what);
     int TransportOpen();
+    // One register write of a single or list write: the hook when set, else the register map.
+    int StoreSensorReg(uint16_t reg, uint16_t value);
+    int StoreFpgaReg(uint16_t reg, uint32_t value);
 
     mutable std::mutex m_mutex;  // guards everything below that is not atomic
     std::vector<FakeCall> m_calls;
