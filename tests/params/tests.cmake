@@ -1,2 +1,5 @@
 # Parameter-group files.
-qv_add_test(parameter_file_test SOURCES params/ParameterFileTest.cpp LIBS qv_sim)
+qv_add_test(parameter_file_test
+  SOURCES params/ParameterFileTest.cpp params/ParameterFileFaultTest.cpp
+  params/ParameterFolderTest.cpp
+  LIBS qv_sim)
