@@ -17,16 +17,12 @@
 #include "LutTables.h"
 #include "MonoKernels.h"
 #include "support/AllocCounter.h"
+#include "support/BenchStats.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace qv::isp;
-
-double Median(std::vector<double>& v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
 
 void BM_ProcessFrameOverhead(benchmark::State& state) {
     const int W = static_cast<int>(state.range(0));
@@ -86,13 +82,12 @@ void BM_ProcessFrameOverhead(benchmark::State& state) {
         kernel.push_back(std::chrono::duration<double, std::nano>(t2 - t1).count());
         ++frames;
     }
-    const double objectNs = Median(object);
-    const double kernelNs = Median(kernel);
+    const double objectNs = qvbench::Median(object);
+    const double kernelNs = qvbench::Median(kernel);
     state.counters["object_ns"] = objectNs;
     state.counters["kernel_ns"] = kernelNs;
     state.counters["overhead_ns"] = objectNs - kernelNs;
-    state.counters["allocs_per_frame"] =
-        frames ? static_cast<double>(allocations) / static_cast<double>(frames) : 0.0;
+    state.counters["allocs_per_frame"] = qvbench::PerFrame(allocations, frames);
 }
 
 BENCHMARK(BM_ProcessFrameOverhead)

@@ -24,6 +24,7 @@
 #include "JNDeviceMgr.h"
 #include "ScopedHome.h"
 #include "support/AllocCounter.h"
+#include "support/BenchStats.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kMaxWidth = 1280;
 constexpr uint32_t kMaxHeight = 1024;
-
-double Median(std::vector<double>& v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
 
 // A mono camera with written device parameters and one preset of width x height, optionally
 // with a resize to half size.
@@ -181,13 +177,12 @@ void BM_ControllerFramePath(benchmark::State& state) {
         pipeline.push_back(std::chrono::duration<double, std::nano>(t2 - t1b).count());
         ++frames;
     }
-    const double pathNs = Median(path);
-    const double pipelineNs = Median(pipeline);
+    const double pathNs = qvbench::Median(path);
+    const double pipelineNs = qvbench::Median(pipeline);
     state.counters["ex_ns"] = pathNs;
     state.counters["pipeline_ns"] = pipelineNs;
     state.counters["overhead_ns"] = pathNs - pipelineNs;
-    state.counters["allocs_per_frame"] =
-        frames ? static_cast<double>(allocations) / static_cast<double>(frames) : 0.0;
+    state.counters["allocs_per_frame"] = qvbench::PerFrame(allocations, frames);
 
     control.reset();
     camera.reset();

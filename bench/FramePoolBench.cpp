@@ -21,6 +21,7 @@
 
 #include "FrameBucket.h"
 #include "support/AllocCounter.h"
+#include "support/BenchStats.h"
 
 namespace {
 
@@ -117,8 +118,7 @@ void BM_FramePoolHandoff(benchmark::State& state) {
     state.counters["max_ns"] = all.empty() ? 0.0 : static_cast<double>(all.back());
     state.counters["frames_per_s"] = static_cast<double>(delivered.load() - deliveredBefore) /
                                      seconds / consumers;
-    state.counters["allocs_per_frame"] =
-        produced ? static_cast<double>(allocations) / static_cast<double>(produced) : 0.0;
+    state.counters["allocs_per_frame"] = qvbench::PerFrame(allocations, produced);
 }
 
 BENCHMARK(BM_FramePoolHandoff)

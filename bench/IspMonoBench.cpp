@@ -19,16 +19,12 @@
 #include "LutTables.h"
 #include "MonoKernels.h"
 #include "support/AllocCounter.h"
+#include "support/BenchStats.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace qv::isp;
-
-double Median(std::vector<double>& v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-}
 
 void BM_Mono8ToGrey(benchmark::State& state) {
     const int W = static_cast<int>(state.range(0));
@@ -107,13 +103,12 @@ void BM_Mono8ToGrey(benchmark::State& state) {
         ++frames;
     }
     const double pixels = static_cast<double>(W) * H;
-    const double oursNs = Median(ours) / pixels;
-    const double cvNs = Median(theirs) / pixels;
+    const double oursNs = qvbench::Median(ours) / pixels;
+    const double cvNs = qvbench::Median(theirs) / pixels;
     state.counters["ours_ns_px"] = oursNs;
     state.counters["opencv_ns_px"] = cvNs;
     state.counters["ratio"] = cvNs > 0 ? oursNs / cvNs : 0.0;
-    state.counters["allocs_per_frame"] =
-        frames ? static_cast<double>(allocations) / static_cast<double>(frames) : 0.0;
+    state.counters["allocs_per_frame"] = qvbench::PerFrame(allocations, frames);
 }
 
 void Variants(benchmark::internal::Benchmark* b) {
