@@ -44,32 +44,25 @@ int CFakeDevice::ResultOf(const char* name) const {
     return it == m_results.end() ? 0 : it->second;
 }
 
-int CFakeDevice::RecList(const char* name, std::vector<int64_t> args) {
-    FakeCall call{name, std::move(args), 0};
+int CFakeDevice::Record(const FakeCall& call) {
     std::function<void(const FakeCall&)> hook;
     int result;
     {
         std::lock_guard lock(m_mutex);
         m_calls.push_back(call);
         hook = m_callHook;
-        result = ResultOf(name);
+        result = ResultOf(call.name.c_str());
     }
     if (hook) hook(call);
     return result;
 }
 
+int CFakeDevice::RecList(const char* name, std::vector<int64_t> args) {
+    return Record(FakeCall{name, std::move(args), 0});
+}
+
 int CFakeDevice::Rec(const char* name, std::initializer_list<int64_t> args, double value) {
-    FakeCall call{name, std::vector<int64_t>(args), value};
-    std::function<void(const FakeCall&)> hook;
-    int result;
-    {
-        std::lock_guard lock(m_mutex);
-        m_calls.push_back(call);
-        hook = m_callHook;
-        result = ResultOf(name);
-    }
-    if (hook) hook(call);
-    return result;
+    return Record(FakeCall{name, std::vector<int64_t>(args), value});
 }
 
 void CFakeDevice::Violation(const char* what) {

@@ -257,6 +257,8 @@ class CFakeDevice : public CJNDevice {
     int Rec(const char* name, std::initializer_list<int64_t> args = {}, double value = 0);
 
   private:
+    // Logs the call, then runs the call hook outside the lock; the scripted result.
+    int Record(const FakeCall& call);
     int RecList(const char* name, std::vector<int64_t> args);
     int ResultOf(const char* name) const;
     void Violation(const char* what);

@@ -281,19 +281,7 @@ TEST_P(EEPromLayoutTest, NullPointersAndBadLevels) {
         EXPECT_EQ(s->WriteSN(sn, level), CAMERA_STATUS_PARAMETER_INVALID);
         EXPECT_EQ(s->ReadSN(sn, level), CAMERA_STATUS_PARAMETER_INVALID);
     }
-    EXPECT_EQ(s->GetFriendlyName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->SetFriendlyName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetProductName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->SetProductName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetProductSeries(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->SetProductSeries(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetDevicePortType(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->SetDevicePortType(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetDeviceID(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetDeviceMonoCfg(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetSensorType(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->ReadDeviceProperty(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->WriteDeviceProperty(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    ExpectNullBuffersRefused(*s);
     EXPECT_TRUE(dev.Calls().empty());
 }
 

@@ -379,19 +379,7 @@ TEST_P(FlashMapTest, NullPointers) {
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->ReadSN(nullptr, 1), CAMERA_STATUS_PARAMETER_INVALID);
     EXPECT_EQ(s->WriteSN(nullptr, 1), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetFriendlyName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->SetFriendlyName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetProductName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->SetProductName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetProductSeries(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->SetProductSeries(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetDevicePortType(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->SetDevicePortType(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetDeviceID(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetDeviceMonoCfg(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->GetSensorType(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->ReadDeviceProperty(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
-    EXPECT_EQ(s->WriteDeviceProperty(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    ExpectNullBuffersRefused(*s);
     EXPECT_EQ(s->ReadBlockA(GetParam().blockA, nullptr), CAMERA_STATUS_PARAMETER_INVALID);
     EXPECT_EQ(s->ReadBlockB(GetParam().blockB, nullptr), CAMERA_STATUS_PARAMETER_INVALID);
 }

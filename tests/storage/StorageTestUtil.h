@@ -103,4 +103,22 @@ inline void ExpectStoredFields(CStorageData& s, const qvsim::StoredFields& f, ui
     EXPECT_EQ(user, f.userData);
 }
 
+// Every text, word and record operation refuses a null buffer with -6.
+inline void ExpectNullBuffersRefused(CStorageData& storage) {
+    CStorageData* s = &storage;
+    EXPECT_EQ(s->GetFriendlyName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->SetFriendlyName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->GetProductName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->SetProductName(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->GetProductSeries(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->SetProductSeries(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->GetDevicePortType(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->SetDevicePortType(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->GetDeviceID(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->GetDeviceMonoCfg(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->GetSensorType(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->ReadDeviceProperty(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(s->WriteDeviceProperty(nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+}
+
 }  // namespace storagetest

@@ -28,9 +28,11 @@ uint8_t BlockSum(const uint8_t* block, size_t size) {
 }
 
 // Getter side of a text field: at most 31 characters and a terminator in the caller's 32 bytes,
-// whatever the field holds.
-void CopyTextOut(char* out, const char* field) {
+// whatever the field holds; -6 for a null buffer.
+int CopyTextOut(char* out, const char* field) {
+    if (out == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     qv::CopyText(out, kFieldSize, field);
+    return CAMERA_STATUS_SUCCESS;
 }
 
 // Setter side: the text with its terminator, at most 32 bytes (a longer text fills the field
@@ -212,10 +214,15 @@ int CFlashData::ReadSN(uint8_t* sn, INT level) {
     return CAMERA_STATUS_SUCCESS;
 }
 
-int CFlashData::GetFriendlyName(char* name) {
-    if (name == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    CopyTextOut(name, m_blockB.friendlyName);
+int CFlashData::SetBlockAText(char* field, const char* text) {
+    if (text == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CopyTextIn(field, text);
+    m_blockADirty = true;
     return CAMERA_STATUS_SUCCESS;
+}
+
+int CFlashData::GetFriendlyName(char* name) {
+    return CopyTextOut(name, m_blockB.friendlyName);
 }
 
 int CFlashData::SetFriendlyName(char* name) {
@@ -225,42 +232,27 @@ int CFlashData::SetFriendlyName(char* name) {
 }
 
 int CFlashData::GetProductName(char* name) {
-    if (name == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    CopyTextOut(name, m_blockA.productName);
-    return CAMERA_STATUS_SUCCESS;
+    return CopyTextOut(name, m_blockA.productName);
 }
 
 int CFlashData::SetProductName(char* name) {
-    if (name == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    CopyTextIn(m_blockA.productName, name);
-    m_blockADirty = true;
-    return CAMERA_STATUS_SUCCESS;
+    return SetBlockAText(m_blockA.productName, name);
 }
 
 int CFlashData::GetProductSeries(char* series) {
-    if (series == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    CopyTextOut(series, m_blockA.productSeries);
-    return CAMERA_STATUS_SUCCESS;
+    return CopyTextOut(series, m_blockA.productSeries);
 }
 
 int CFlashData::SetProductSeries(char* series) {
-    if (series == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    CopyTextIn(m_blockA.productSeries, series);
-    m_blockADirty = true;
-    return CAMERA_STATUS_SUCCESS;
+    return SetBlockAText(m_blockA.productSeries, series);
 }
 
 int CFlashData::GetDevicePortType(char* text) {
-    if (text == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    CopyTextOut(text, m_blockA.portType);
-    return CAMERA_STATUS_SUCCESS;
+    return CopyTextOut(text, m_blockA.portType);
 }
 
 int CFlashData::SetDevicePortType(char* text) {
-    if (text == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    CopyTextIn(m_blockA.portType, text);
-    m_blockADirty = true;
-    return CAMERA_STATUS_SUCCESS;
+    return SetBlockAText(m_blockA.portType, text);
 }
 
 int CFlashData::GetDeviceID(uint32_t* id) {

@@ -116,6 +116,8 @@ class CFlashData : public CStorageData {
     int FlushBlockA();
     int FlushBlockB();
     int MarkBlockBAndFlush();
+    // A text field of block A: set in memory and marked for the next flush; -6 for null.
+    int SetBlockAText(char* field, const char* text);
     // Chunked transfers; WriteRange rewrites whole sectors around the range and verifies them.
     int ReadRange(uint32_t address, uint8_t* data, size_t len);
     int WriteRange(uint32_t address, const uint8_t* data, size_t len);
