@@ -157,14 +157,13 @@ int ProcessMonoScalar(IspFrame& frame, const MonoSettings& s, const LutView& lut
         WriteMonoRow(ringRow(y), outRow(y), W, bpp, fs.outputId, rowParams);
     };
 
-    for (int y = 0; y < H; ++y) {
-        if (s.deadPixel && y >= d && y <= H - 1 - d) correctRow(y);
-        loadRow(y);
-        if (y == (sharpen ? 2 : 1)) writeBorder(0);
-        if (y >= 2) emitInterior(y - 1);
-    }
-    if (H == 1 || (sharpen && H == 2)) writeBorder(0);
-    if (H >= 2) writeBorder(H - 1);
+    ForEachRowInOrder(
+        H, sharpen,
+        [&](int y) {
+            if (s.deadPixel && y >= d && y <= H - 1 - d) correctRow(y);
+            loadRow(y);
+        },
+        writeBorder, emitInterior);
 
     *frame.outInfo = fs.outInfo;
     return CAMERA_STATUS_SUCCESS;

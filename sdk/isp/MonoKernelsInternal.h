@@ -79,4 +79,20 @@ inline void PackGrey(uint8_t* dst, int g, int depthBits, int bytesPerPixel, int 
     }
 }
 
+// The row order of the kernels that keep rows in a ring: each row is loaded in frame order, and
+// an interior row is written as soon as the row below it is in. The first row is a border row,
+// written once the rows it reads are in (its neighbour for sharpening); the last row is written
+// after the loop. A frame of one row (or two, sharpened) has its first row written there too.
+template <class Load, class WriteBorder, class WriteInterior>
+inline void ForEachRowInOrder(int H, bool sharpen, Load&& load, WriteBorder&& writeBorder,
+                              WriteInterior&& writeInterior) {
+    for (int y = 0; y < H; ++y) {
+        load(y);
+        if (y == (sharpen ? 2 : 1)) writeBorder(0);
+        if (y >= 2) writeInterior(y - 1);
+    }
+    if (H == 1 || (sharpen && H == 2)) writeBorder(0);
+    if (H >= 2) writeBorder(H - 1);
+}
+
 }  // namespace qv::isp::mono

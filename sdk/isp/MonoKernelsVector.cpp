@@ -349,15 +349,14 @@ int ProcessMonoVector(IspFrame& frame, const MonoSettings& s, const LutView& lut
         EmitRowVector(src, outRow(c), ep);
     };
 
-    for (int y = 0; y < H; ++y) {
-        correctRows(y);
-        LoadRowVector<kSampleBytes>(frame.raw + static_cast<size_t>(y) * rowBytes, ringRow(y), W,
-                                    map, identity);
-        if (y == (sharpen ? 2 : 1)) writeBorder(0);
-        if (y >= 2) emitInterior(y - 1);
-    }
-    if (H == 1 || (sharpen && H == 2)) writeBorder(0);
-    if (H >= 2) writeBorder(H - 1);
+    ForEachRowInOrder(
+        H, sharpen,
+        [&](int y) {
+            correctRows(y);
+            LoadRowVector<kSampleBytes>(frame.raw + static_cast<size_t>(y) * rowBytes, ringRow(y),
+                                        W, map, identity);
+        },
+        writeBorder, emitInterior);
 
     *frame.outInfo = fs.outInfo;
     return CAMERA_STATUS_SUCCESS;
