@@ -31,6 +31,15 @@ extern "C" {
 QVSDK_API int CameraEnumerateDevice(int* pCount);
 /* As CameraEnumerateDevice for the transports in flags: bit 1 USB, bit 0 GigE. */
 QVSDK_API int CameraEnumerateDeviceEx(int* pCount, int flags);
+/* Rescans only the USB cameras whose device files the host program has opened itself: n open
+ * descriptors (fds), each with (vendor << 16) | product (vidPid) and the device path it was opened
+ * at (paths, e.g. "/dev/bus/usb/001/005"). The library keeps its own duplicates of the
+ * descriptors; the host's stay the host's. Entries whose path or descriptor cannot be used are
+ * skipped. Stores the number found, as CameraEnumerateDevice, but unsorted;
+ * CAMERA_STATUS_NO_DEVICE_FOUND when none; CAMERA_STATUS_PARAMETER_INVALID for a null count, a
+ * negative n, or missing arrays. */
+QVSDK_API int CameraEnumerateDeviceFromOpenedDevList(int* pCount, int n, int* fds, unsigned* vidPid,
+                                                     char** paths);
 /* Device information of an enumerated camera, with uInUse 1 while another host holds it.
  * CAMERA_STATUS_PARAMETER_INVALID (record untouched) for a null record or a bad index. */
 QVSDK_API int CameraGetEnumIndexInfo(int index, tDevInfo* pInfo);

@@ -14,6 +14,15 @@ extern "C" int CameraEnumerateDeviceEx(int* pCount, int flags) {
     return JNCameraMgr::GetInstance()->CameraEnumerateDeviceEx(pCount, flags);
 }
 
+extern "C" int CameraEnumerateDeviceFromOpenedDevList(int* pCount, int n, int* fds,
+                                                      unsigned* vidPid, char** paths) {
+    if (pCount == nullptr || n < 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (n > 0 && (fds == nullptr || vidPid == nullptr || paths == nullptr))
+        return CAMERA_STATUS_PARAMETER_INVALID;
+    return JNCameraMgr::GetInstance()->CameraEnumerateDeviceFromOpenedDevList(pCount, n, fds,
+                                                                              vidPid, paths);
+}
+
 extern "C" int CameraGetEnumIndexInfo(int index, tDevInfo* pInfo) {
     return JNCameraMgr::GetInstance()->CameraGetEnumIndexInfo(index, pInfo);
 }

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "QVDeviceDef.h"
+
 class CJNDevice;
 
 class CCameraFactory {
@@ -24,6 +26,16 @@ class CCameraFactory {
     // symbolic name), and may replace a listed object by the transport's current one for the same
     // camera.
     virtual int RefreshDeviceList(std::list<std::shared_ptr<CJNDevice>>& devices) = 0;
+    // Registers n cameras whose device files the host program opened itself (descriptor,
+    // (vendor << 16) | product, device path of each), then appends the cameras present as
+    // GetDeviceList does. Only a transport with device files has such cameras; the others answer
+    // CAMERA_STATUS_NOT_SUPPORTED.
+    virtual int EnumerateFromOpenedDevList(std::vector<std::shared_ptr<CJNDevice>>& devices, int n,
+                                           const int* fds, const unsigned* vidPid,
+                                           const char* const* paths) {
+        (void)devices, (void)n, (void)fds, (void)vidPid, (void)paths;
+        return CAMERA_STATUS_NOT_SUPPORTED;
+    }
 };
 
 // The transports' factories for the manager; null while a transport is not built in.

@@ -77,6 +77,19 @@ int JNCameraMgr::CameraEnumerateDeviceEx(int* count, int flags) {
     return CAMERA_STATUS_SUCCESS;
 }
 
+int JNCameraMgr::CameraEnumerateDeviceFromOpenedDevList(int* count, int n, const int* fds,
+                                                        const unsigned* vidPid,
+                                                        const char* const* paths) {
+    EnumerateFromOpenedDevList(n, fds, vidPid, paths);
+    const int found = DeviceCount();
+    if (count != nullptr) *count = found;
+    if (found == 0) {
+        qv::Log("No camera was found!!!!\n");
+        return CAMERA_STATUS_NO_DEVICE_FOUND;
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
 int JNCameraMgr::CameraGetEnumIndexInfo(int index, tDevInfo* info) {
     std::lock_guard lock(m_mgrMutex);
     return GetEnumIndexInfo(index, info);

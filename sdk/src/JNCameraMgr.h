@@ -35,6 +35,10 @@ class JNCameraMgr : public CJNDeviceMgr {
     int CameraEnumerateDevice(int* count);
     // The same for the transports in flags (bit 1 USB, bit 0 GigE).
     int CameraEnumerateDeviceEx(int* count, int flags);
+    // Rescan the USB cameras whose device files the host opened itself (n descriptors, their
+    // (vendor << 16) | product words and device paths); -16 with count 0 when there is none.
+    int CameraEnumerateDeviceFromOpenedDevList(int* count, int n, const int* fds,
+                                               const unsigned* vidPid, const char* const* paths);
     // -6 for a null info or a bad index (info untouched); else info zeroed and filled from the
     // device with its in-use flag, and the device's result.
     int CameraGetEnumIndexInfo(int index, tDevInfo* info);

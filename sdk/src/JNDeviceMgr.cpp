@@ -73,6 +73,14 @@ int CJNDeviceMgr::EnumerateDevice(unsigned flags) {
     return CAMERA_STATUS_SUCCESS;
 }
 
+void CJNDeviceMgr::EnumerateFromOpenedDevList(int n, const int* fds, const unsigned* vidPid,
+                                              const char* const* paths) {
+    std::lock_guard lock(m_listMutex);
+    m_devices.clear();
+    if (m_usbFactory) m_usbFactory->EnumerateFromOpenedDevList(m_devices, n, fds, vidPid, paths);
+    m_devices.erase(std::remove(m_devices.begin(), m_devices.end(), nullptr), m_devices.end());
+}
+
 void CJNDeviceMgr::EnumerateToList(std::vector<std::shared_ptr<CJNDevice>>& devices,
                                    unsigned flags) {
     // A failing factory simply contributes nothing.

@@ -43,6 +43,11 @@ class CJNDeviceMgr : public CDevKeepAliveMgr {
     int EnumerateDevice(unsigned flags);
     void ClearDeviceList();
     int DeviceCount();
+    // Rebuilds the device vector from the USB cameras whose device files the host opened itself
+    // (n descriptors with their (vendor << 16) | product words and device paths), unsorted; the
+    // factory's result is not looked at.
+    void EnumerateFromOpenedDevList(int n, const int* fds, const unsigned* vidPid,
+                                    const char* const* paths);
     // Fills devices from the factories in flags and sorts the whole vector; the caller guards it.
     void EnumerateToList(std::vector<std::shared_ptr<CJNDevice>>& devices, unsigned flags);
     // Strict-weak "less" on (friendly name, serial number), both read now.

@@ -1,10 +1,10 @@
-// The transports' factories as the manager makes them. No transport is built in yet, so the
-// manager runs without either and finds no camera; the USB and GigE transport work each replace
-// one body here with their factory.
+// The transports' factories as the manager makes them. The GigE transport is not built in yet:
+// the manager runs without it; the GigE transport work replaces its body here with its factory.
 #include "CameraFactory.h"
+#include "usb/LibUsbCameraFactory.h"
 
 std::unique_ptr<CCameraFactory> MakeUsbCameraFactory() {
-    return nullptr;
+    return std::make_unique<CLibUsbCameraFactory>();
 }
 
 std::unique_ptr<CCameraFactory> MakeGigeCameraFactory() {

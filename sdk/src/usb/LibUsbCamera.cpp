@@ -1,13 +1,18 @@
 #include "usb/LibUsbCamera.h"
 
 #include <libusb.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "CameraInitParam.h"
 #include "FrameBucket.h"
 #include "Log.h"
 #include "storage/StorageData.h"
+#include "usb/LibUsbFrameReceiver.h"
 #include "usb/UsbFrameHeader.h"
 #include "usb/UsbVendorRequest.h"
 
@@ -26,6 +31,12 @@ CLibUsbCamera::CLibUsbCamera(libusb_device* device, const char* symbolicName,
                              const char* driverName, const char* driverVersion)
     : CUsbCamera(symbolicName, driverName, driverVersion), m_device(device) {}
 
+CLibUsbCamera::CLibUsbCamera(libusb_context* context, int systemFd, const char* symbolicName,
+                             const char* driverName, const char* driverVersion)
+    : CUsbCamera(symbolicName, driverName, driverVersion),
+      m_context(context),
+      m_systemFd(systemFd) {}
+
 CLibUsbCamera::~CLibUsbCamera() {
     // First, while Ioctl still works: the liveness poll and the cooling loop make requests.
     Shutdown();
@@ -34,6 +45,8 @@ CLibUsbCamera::~CLibUsbCamera() {
         CloseAll();
     }
     if (m_device != nullptr) libusb_unref_device(m_device);
+    // libusb never closes a descriptor it wrapped.
+    if (m_systemFd >= 0) close(m_systemFd);
 }
 
 // ---- Open and close -------------------------------------------------------------------------
@@ -41,7 +54,15 @@ CLibUsbCamera::~CLibUsbCamera() {
 int CLibUsbCamera::OpenHandle() {
     std::lock_guard lock(m_transferMutex);
     libusb_device_handle* handle = nullptr;
-    if (m_device == nullptr || libusb_open(m_device, &handle) != LIBUSB_SUCCESS) {
+    int r = LIBUSB_ERROR_NO_DEVICE;
+    if (m_device != nullptr) {
+        r = libusb_open(m_device, &handle);
+    } else if (m_systemFd >= 0) {
+        r = libusb_wrap_sys_device(m_context, static_cast<intptr_t>(m_systemFd), &handle);
+        if (r == LIBUSB_SUCCESS)
+            m_wrappedSpeed.store(libusb_get_device_speed(libusb_get_device(handle)));
+    }
+    if (r != LIBUSB_SUCCESS) {
         qv::Log("libusb open failed\r\n");
         return CAMERA_STATUS_DEVICE_OPEN_FAILED;
     }
@@ -183,6 +204,10 @@ int CLibUsbCamera::OpenStream(CFrameBucketProducer* producer, CameraInitParam* p
         ReleaseStreamResources();
         return CAMERA_STATUS_STREAM_OPEN_FAILED;
     }
+    {
+        std::lock_guard lock(m_frameInfoMutex);
+        m_frameInfo = info;
+    }
     const uint32_t header = GetFrameHeaderSize();
     const uint32_t frameSize = info.TotalBytes + header;
     if (CreateFrameReceiver(frameSize + kFrameBufferSlack, frameSize, header,
@@ -213,34 +238,63 @@ int CLibUsbCamera::CloseStream() {
     return CAMERA_STATUS_SUCCESS;
 }
 
-// The frame receiver on the bulk endpoint is not built in yet: a stream opens without one, the
-// pool is told the stream is up, and the capture operations answer as without a stream.
 int CLibUsbCamera::CreateFrameReceiver(uint32_t bufferCapacity, uint32_t frameSize,
                                        uint32_t headerSize, int frameCount,
                                        CFrameBucketProducer* producer) {
-    (void)bufferCapacity, (void)frameSize, (void)headerSize, (void)frameCount;
-    if (producer != nullptr) producer->SetStatus(CAMERA_STATUS_SUCCESS);
+    std::lock_guard lock(m_transferMutex);
+    QV_ASSERT(m_pReceiver == nullptr);
+    // 0 (and a negative count) asks for the receiver's default.
+    const uint32_t count = frameCount > 0 ? static_cast<uint32_t>(frameCount) : 0;
+    auto receiver = std::make_unique<CLibUsbFrameReceiver>(this, m_handle, m_transfer, frameSize,
+                                                           bufferCapacity, headerSize, count);
+    if (receiver->CreateFramePool() != CAMERA_STATUS_SUCCESS) {
+        receiver->Close();
+        return CAMERA_STATUS_FAILED;
+    }
+    receiver->SetProducer(producer);
+    m_pReceiver = receiver.release();
     return CAMERA_STATUS_SUCCESS;
 }
 
-void CLibUsbCamera::DestroyFrameReceiver() {}
+void CLibUsbCamera::DestroyFrameReceiver() {
+    CLibUsbFrameReceiver* receiver = nullptr;
+    {
+        std::lock_guard lock(m_transferMutex);
+        std::swap(receiver, m_pReceiver);
+    }
+    if (receiver == nullptr) return;
+    // Without the transfer mutex: the close waits for the event thread, and requests of other
+    // threads need not wait with it.
+    receiver->Stop();
+    qv::Log("Close and destroy usb frame receiver\r\n");
+    receiver->CloseStream();
+    receiver->Close();
+    delete receiver;
+}
 
 int CLibUsbCamera::StartCapture() {
-    return CAMERA_STATUS_FAILED;
+    std::lock_guard lock(m_transferMutex);
+    return m_pReceiver != nullptr ? m_pReceiver->Start() : CAMERA_STATUS_FAILED;
 }
 
 int CLibUsbCamera::StopCapture() {
-    return CAMERA_STATUS_FAILED;
+    std::lock_guard lock(m_transferMutex);
+    if (m_pReceiver == nullptr) return CAMERA_STATUS_FAILED;
+    m_pReceiver->Stop();
+    return CAMERA_STATUS_SUCCESS;
 }
 
 int CLibUsbCamera::SetStreamBufferCount(int count) {
-    (void)count;
-    return CAMERA_STATUS_FAILED;
+    std::lock_guard lock(m_transferMutex);
+    if (m_pReceiver == nullptr) return CAMERA_STATUS_FAILED;
+    // A negative count is out of range, not a large one.
+    return count < 0 ? CAMERA_STATUS_PARAMETER_INVALID
+                     : m_pReceiver->SetFrameCount(static_cast<unsigned>(count));
 }
 
 int CLibUsbCamera::GetStreamBufferCount(int* count) {
-    (void)count;
-    return CAMERA_STATUS_FAILED;
+    std::lock_guard lock(m_transferMutex);
+    return m_pReceiver != nullptr ? m_pReceiver->GetFrameCount(count) : CAMERA_STATUS_FAILED;
 }
 
 int CLibUsbCamera::StartStream() {
@@ -260,6 +314,53 @@ uint32_t CLibUsbCamera::GetFrameHeaderSize() {
     return usb::FrameHeaderSizeForHardwareType(m_hardwareType);
 }
 
+// ---- Frame description ----------------------------------------------------------------------
+
+void CLibUsbCamera::GetFrameInfo(stImageInfo* info) {
+    std::lock_guard lock(m_frameInfoMutex);
+    *info = m_frameInfo;
+}
+
+int CLibUsbCamera::RefreshFrameInfo(int r) {
+    stImageInfo info{};
+    if (CJNDevice::GetImageInfo(&info) == CAMERA_STATUS_SUCCESS) {
+        std::lock_guard lock(m_frameInfoMutex);
+        m_frameInfo = info;
+    }
+    return r;
+}
+
+int CLibUsbCamera::InitSensor(CameraInitParam* param) {
+    return RefreshFrameInfo(CUsbCamera::InitSensor(param));
+}
+int CLibUsbCamera::SetExposureLines(uint32_t lines) {
+    return RefreshFrameInfo(CUsbCamera::SetExposureLines(lines));
+}
+int CLibUsbCamera::SetExposure(double us) {
+    return RefreshFrameInfo(CUsbCamera::SetExposure(us));
+}
+int CLibUsbCamera::SetFrameTime(double us) {
+    return RefreshFrameInfo(CUsbCamera::SetFrameTime(us));
+}
+int CLibUsbCamera::SetFrameSpeed(int speed) {
+    return RefreshFrameInfo(CUsbCamera::SetFrameSpeed(speed));
+}
+int CLibUsbCamera::SetAnalogGain(uint32_t gain) {
+    return RefreshFrameInfo(CUsbCamera::SetAnalogGain(gain));
+}
+int CLibUsbCamera::SetWdrMode(int mode) {
+    return RefreshFrameInfo(CUsbCamera::SetWdrMode(mode));
+}
+int CLibUsbCamera::SetTriggerMode(int mode) {
+    return RefreshFrameInfo(CUsbCamera::SetTriggerMode(mode));
+}
+int CLibUsbCamera::SetResolution(tSdkResolution* res) {
+    return RefreshFrameInfo(CUsbCamera::SetResolution(res));
+}
+int CLibUsbCamera::SetRoiOffset(int x, int y) {
+    return RefreshFrameInfo(CUsbCamera::SetRoiOffset(x, y));
+}
+
 // ---- Status and information -----------------------------------------------------------------
 
 int CLibUsbCamera::GetAccessStatus(DevAccessStatus* status) {
@@ -277,7 +378,9 @@ int CLibUsbCamera::GetDeviceInfo(tDevInfo* info, DeviceMiscInfo* misc) {
     if (misc != nullptr)
         misc->defaultFrameSpeed = m_hardwareType != 0 && m_hardwareType != 303 ? 2 : 1;
     const char* port = "USB2.0";
-    switch (m_device != nullptr ? libusb_get_device_speed(m_device) : LIBUSB_SPEED_UNKNOWN) {
+    const int speed =
+        m_device != nullptr ? libusb_get_device_speed(m_device) : m_wrappedSpeed.load();
+    switch (speed) {
         case LIBUSB_SPEED_SUPER_PLUS:
             port = "USB3.2";
             break;

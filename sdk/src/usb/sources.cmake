@@ -1,8 +1,11 @@
 # USB camera transport: vendor request wire format, frame header, USB identity, the device, FPGA
-# configuration and the embedded FPGA images.
+# configuration and the embedded FPGA images, the frame receiver, discovery.
 target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FpgaImages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LibUsbCamera.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LibUsbCameraFactory.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LibUsbFrame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LibUsbFrameReceiver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/S6Pll.cpp
   ${CMAKE_CURRENT_LIST_DIR}/S6PllTables.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UsbCamera.cpp
@@ -12,6 +15,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/UsbFpgaConfig.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UsbFrameHeader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UsbHardwareType.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/UsbOpenedDeviceList.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UsbPll.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UsbVendorRequest.cpp
 )
