@@ -19,3 +19,10 @@ endif()
 qv_add_test(usb_camera_test SOURCES usb/UsbCameraTest.cpp LIBS qv_sim_usb qv_sim)
 qv_add_test(usb_camera_threads_test SOURCES usb/UsbCameraThreadsTest.cpp LIBS qv_sim_usb qv_sim
   LABELS concurrency)
+
+# The frame receiver and discovery on the real libusb, with the factory's event thread.
+if(TARGET qv_sim_usb_umockdev)
+  qv_add_test(usb_frame_receiver_test SOURCES usb/LibUsbFrameReceiverTest.cpp
+    $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_umockdev qv_storage_image qv_sim ${CMAKE_DL_LIBS} LABELS concurrency)
+endif()

@@ -24,6 +24,9 @@ void CSimFrameGenerator::BeginFrame(Clock::time_point now) {
     m_current = m_format;
     m_inFrame = true;
     m_offset = 0;
+    const uint32_t whole = m_current.imageBytes + (m_current.header ? 16u : 0u);
+    m_total = whole - std::min(m_cutNext, whole - 1);
+    m_cutNext = 0;
     Clock::time_point start = now;
     if (m_current.fps > 0) {
         const auto period = std::chrono::duration_cast<Clock::duration>(
@@ -50,8 +53,7 @@ uint32_t CSimFrameGenerator::Produce(uint8_t* buf, uint32_t len, Clock::time_poi
         if (now < m_due) return 0;
         BeginFrame(now);
     }
-    const uint32_t total = m_current.imageBytes + (m_current.header ? 16u : 0u);
-    const uint32_t n = std::min(len, total - m_offset);
+    const uint32_t n = std::min(len, m_total - m_offset);
     uint32_t done = 0;
     const uint32_t headerBytes = m_current.header ? 16u : 0u;
     if (m_offset < headerBytes) {
@@ -66,7 +68,7 @@ uint32_t CSimFrameGenerator::Produce(uint8_t* buf, uint32_t len, Clock::time_poi
             buf[i] = RampByte(m_frameNumber, imageStart + (i - done));
     }
     m_offset += n;
-    if (m_offset == total) {
+    if (m_offset == m_total) {
         m_inFrame = false;
         ++m_frameNumber;
         ++m_framesCompleted;

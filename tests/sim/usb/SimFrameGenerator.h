@@ -44,6 +44,10 @@ class CSimFrameGenerator {
     // When Produce will next have data: now or later; nothing while stopped.
     std::optional<Clock::time_point> NextData(Clock::time_point now) const;
 
+    // The next frame to begin ends `missing` bytes early (as if the camera's FIFO had dropped
+    // them): its last read comes back short. It keeps its number; the one after it is whole.
+    void CutNextFrame(uint32_t missing) { m_cutNext = missing; }
+
     // Header timestamps count microseconds from here.
     void ResetTimestamp(Clock::time_point now) { m_epoch = now; }
 
@@ -67,6 +71,8 @@ class CSimFrameGenerator {
     bool m_running = false;
     bool m_inFrame = false;
     uint32_t m_offset = 0;  // bytes of the frame in progress already read
+    uint32_t m_total = 0;   // bytes the frame in progress has
+    uint32_t m_cutNext = 0;
     uint8_t m_header[16] = {};
     uint64_t m_frameNumber = 0;  // of the next frame to begin
     uint64_t m_framesCompleted = 0;

@@ -351,6 +351,10 @@ SimBulkResult CSimUsbCamera::PullBulkIn(uint8_t endpoint, uint8_t* buf, uint32_t
         m_bulkStall = false;
         return {SimBulkOutcome::kStall, 0};
     }
+    if (m_bulkZeroLength) {
+        m_bulkZeroLength = false;
+        return {SimBulkOutcome::kData, 0};
+    }
     const uint32_t n = m_frames.Produce(buf, len, now);
     return n ? SimBulkResult{SimBulkOutcome::kData, n}
              : SimBulkResult{SimBulkOutcome::kNotReady, 0};
@@ -359,7 +363,7 @@ SimBulkResult CSimUsbCamera::PullBulkIn(uint8_t endpoint, uint8_t* buf, uint32_t
 std::optional<CSimUsbCamera::Clock::time_point> CSimUsbCamera::NextBulkEvent(
     Clock::time_point now) {
     std::lock_guard lock(m_mutex);
-    if (m_unplugged || m_bulkStall) return now;
+    if (m_unplugged || m_bulkStall || m_bulkZeroLength) return now;
     return m_frames.NextData(now);
 }
 
@@ -393,6 +397,16 @@ bool CSimUsbCamera::IsUnplugged() const {
 void CSimUsbCamera::StallBulkOnce() {
     std::lock_guard lock(m_mutex);
     m_bulkStall = true;
+}
+
+void CSimUsbCamera::ZeroLengthBulkOnce() {
+    std::lock_guard lock(m_mutex);
+    m_bulkZeroLength = true;
+}
+
+void CSimUsbCamera::CutNextFrame(uint32_t missing) {
+    std::lock_guard lock(m_mutex);
+    m_frames.CutNextFrame(missing);
 }
 
 std::vector<SimControlRecord> CSimUsbCamera::Requests() const {

@@ -162,6 +162,10 @@ class CSimUsbCamera {
     bool IsUnplugged() const;
     // The next bulk read stalls (once).
     void StallBulkOnce();
+    // The next bulk read completes at once with no data (a zero-length packet), once.
+    void ZeroLengthBulkOnce();
+    // The next frame to begin loses its last `missing` bytes (see CSimFrameGenerator).
+    void CutNextFrame(uint32_t missing);
 
     // ---- request log ----------------------------------------------------------------------
     std::vector<SimControlRecord> Requests() const;
@@ -274,6 +278,7 @@ class CSimUsbCamera {
     CSimFrameGenerator m_frames;
     bool m_unplugged = false;
     bool m_bulkStall = false;
+    bool m_bulkZeroLength = false;
     bool m_cpuHeld = false;
     int m_busResets = 0;
     int m_cpuResets = 0;

@@ -28,6 +28,7 @@ constexpr int kSpeedHigh = 3;
 constexpr int kSpeedSuper = 5;
 constexpr int kSpeedSuperPlus = 6;
 constexpr size_t kFifoBytes = 4096;
+constexpr size_t kBulkLengthsKept = 64;
 
 }  // namespace
 
@@ -49,6 +50,10 @@ struct CSimUsbDevice::Core {
     bool quit = false;
     bool unplugged = false;
     Stats stats;
+    int refuseSkip = 0;   // bulk submissions still accepted before refusing
+    int refuseCount = 0;  // bulk submissions to refuse (-1: all)
+    int refuseError = 0;
+    std::deque<uint32_t> bulkLengths;  // of the last accepted bulk URBs
     char junk[kFifoBytes] = {};
 
     // Makes the node report POLLOUT exactly while some URB can be reaped now.
@@ -304,6 +309,18 @@ bool CSimUsbDevice::Unplugged() const {
     return m_core->unplugged;
 }
 
+void CSimUsbDevice::FailBulkSubmits(int skip, int count, int error) {
+    std::lock_guard lock(m_core->mutex);
+    m_core->refuseSkip = skip;
+    m_core->refuseCount = count;
+    m_core->refuseError = error;
+}
+
+std::vector<uint32_t> CSimUsbDevice::BulkSubmitLengths() const {
+    std::lock_guard lock(m_core->mutex);
+    return {m_core->bulkLengths.begin(), m_core->bulkLengths.end()};
+}
+
 void CSimUsbDevice::Wake() {
     m_core->wake.notify_all();
 }
@@ -525,6 +542,16 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
                         break;
                 }
             } else if (u->type == USBDEVFS_URB_TYPE_BULK && u->endpoint == kBulkIn) {
+                if (core.refuseCount != 0 && core.refuseSkip-- <= 0) {
+                    core.refuseSkip = 0;
+                    if (core.refuseCount > 0) --core.refuseCount;
+                    ++core.stats.bulkRefused;
+                    g_object_unref(data);
+                    return complete(-1, core.refuseError);
+                }
+                ++core.stats.bulkSubmits;
+                core.bulkLengths.push_back(static_cast<uint32_t>(u->buffer_length));
+                if (core.bulkLengths.size() > kBulkLengthsKept) core.bulkLengths.pop_front();
                 client->bulk.push_back(urb);  // filled when reaped and the camera has data
             } else {
                 g_object_unref(data);

@@ -55,6 +55,8 @@ class CSimUsbDevice {
         uint64_t claims = 0;
         uint64_t unknown = 0;  // ioctls not emulated (ENOTTY)
         uint64_t bulkBytes = 0;
+        uint64_t bulkSubmits = 0;  // bulk URBs accepted
+        uint64_t bulkRefused = 0;  // bulk URBs refused by FailBulkSubmits
     };
 
     // Made by CSimUsbTestbed::AddCamera.
@@ -76,6 +78,11 @@ class CSimUsbDevice {
     // ENODEV, and udev reports the removal (libusb hotplug: DEVICE_LEFT).
     void Unplug();
     bool Unplugged() const;
+    // Refuses `count` bulk URB submissions (-1: all) with errno `error`, after `skip` more were
+    // accepted, as usbfs does when it runs out of memory (ENOMEM) or the device went (ENODEV).
+    void FailBulkSubmits(int skip, int count, int error);
+    // The buffer lengths of the last bulk URBs accepted (at most 64), oldest first.
+    std::vector<uint32_t> BulkSubmitLengths() const;
     // Re-checks whether a bulk read can complete, after the model was changed directly (for
     // example its frame rate).
     void Wake();
