@@ -59,6 +59,24 @@ TEST_F(ManagerApi, EnumerateAndQueryThroughTheExports) {
     EXPECT_EQ(count, 1);
 }
 
+// The host-opened rescan asks the USB transport alone and rebuilds the list from its answer: a
+// transport without such devices leaves nothing listed.
+TEST_F(ManagerApi, HostOpenedRescanReplacesTheList) {
+    g_gige->AddDevice(std::make_shared<CFakeDevice>("G1", "Alpha"));
+    int count = -1;
+    ASSERT_EQ(CameraEnumerateDevice(&count), 0);
+    ASSERT_EQ(count, 1);
+    int fds[] = {0};
+    unsigned ids[] = {0x3A6E1301};
+    char path[] = "/dev/bus/usb/001/002";
+    char* paths[] = {path};
+    EXPECT_EQ(CameraEnumerateDeviceFromOpenedDevList(&count, 1, fds, ids, paths),
+              CAMERA_STATUS_NO_DEVICE_FOUND);
+    EXPECT_EQ(count, 0);
+    tDevInfo info{};
+    EXPECT_EQ(CameraGetEnumIndexInfo(0, &info), CAMERA_STATUS_PARAMETER_INVALID);
+}
+
 TEST_F(ManagerApi, GigeIpEntriesCheckTheSerialNumber) {
     tGigeIpConfig config{};
     EXPECT_EQ(CameraGigeGetIp(nullptr, &config), CAMERA_STATUS_PARAMETER_INVALID);

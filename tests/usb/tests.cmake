@@ -26,3 +26,8 @@ if(TARGET qv_sim_usb_umockdev)
     $<TARGET_OBJECTS:qv_umockdev_preload>
     LIBS qv_sim_usb_umockdev qv_storage_image qv_sim ${CMAKE_DL_LIBS} LABELS concurrency)
 endif()
+if(TARGET qv_sim_usb_umockdev)
+  qv_add_test(usb_camera_factory_test SOURCES usb/LibUsbCameraFactoryTest.cpp
+    $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_umockdev qv_storage_image qv_sim ${CMAKE_DL_LIBS} LABELS concurrency)
+endif()
