@@ -168,6 +168,14 @@ CSimUsbCamera::Reply CSimUsbCamera::Firmware(const SimControlSetup& s, uint8_t* 
         }
         case kStreamStart:
             if (!needIn(1)) return Stall();
+            if (m_config.frameSizeFromFpga) {
+                const uint32_t bytes = (uint32_t{FpgaReg(33)} << 16) | FpgaReg(34);
+                if (bytes != 0 && bytes != m_frames.Format().imageBytes) {
+                    SimFrameFormat format = m_frames.Format();
+                    format.imageBytes = bytes;
+                    m_frames.SetFormat(format);
+                }
+            }
             if (!m_frames.Running()) m_frames.Start(Clock::now());
             return StatusReply(data, kOk0);
         case kStreamStop:

@@ -39,6 +39,10 @@ struct SimUsbCameraConfig {
     // the firmware images at 0 and 0x20000).
     size_t storageBytes = 0;
     SimFrameFormat frames{};
+    // At each stream start, a non-zero frame size in FPGA registers 33 (bytes >> 16) and 34
+    // (bytes & 0xFFFF) becomes the image size, as the FPGA of the boards with the full image
+    // path (the image window set by the sensor driver) sends it.
+    bool frameSizeFromFpga = false;
 };
 
 // A sensor chip on the sensor bus: answers at its bus address with these register contents;

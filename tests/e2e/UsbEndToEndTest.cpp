@@ -1,0 +1,294 @@
+// A USB camera end to end: simulated mono IMX290 cameras (board 102: FPGA configured at the
+// first stream open, 16-byte frame headers) behind the real libusb, driven through the
+// exported functions: enumeration past a device of another maker, initialisation, play,
+// processed and raw frames, pause and release; the cable pulled while streaming and put back;
+// two cameras at once.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CameraControl.h"
+#include "ControlClock.h"
+#include "QVCameraApi.h"
+#include "SimUsbImx290Camera.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kMono8 = 0x01080000;
+
+// The loss rule's clock, moved by the test: a playing camera is declared lost after 5 s
+// without a frame, which the test passes at once.
+class CManualClock : public CControlClock {
+  public:
+    uint64_t NowMs() override { return m_ms.load(); }
+    void Advance(uint64_t ms) { m_ms += ms; }
+
+  private:
+    std::atomic<uint64_t> m_ms{1000000};
+};
+
+class UsbEndToEnd : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        // The cameras' parameter files go to a folder of this run.
+        s_home = std::filesystem::temp_directory_path() /
+                 ("qv-e2e-" + std::to_string(static_cast<long>(getpid())));
+        std::filesystem::create_directories(s_home);
+        setenv("HOME", s_home.c_str(), 1);
+        // Before the first exported call: the manager's libusb has to find the testbed.
+        s_testbed = new CSimUsbTestbed();
+    }
+    static void TearDownTestSuite() {
+        delete s_testbed;
+        s_testbed = nullptr;
+        std::error_code ec;
+        std::filesystem::remove_all(s_home, ec);
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(CSimUsbTestbed::PreloadActive()) << "not running under the umockdev preload";
+    }
+
+    void TearDown() override {
+        for (HANDLE h : m_handles) CameraUnInit(h);
+        // An enumeration of no transport empties the manager's list and closes its cameras,
+        // before their devices leave the testbed.
+        int count = 0;
+        CameraEnumerateDeviceEx(&count, 0);
+        m_cameras.clear();
+        for (CSimUsbDevice* d : m_others) s_testbed->RemoveDevice(*d);
+    }
+
+    CSimUsbImx290Camera& Plug(int address, const char* serial, double fps = 30,
+                              SimFramePattern pattern = SimFramePattern::kRamp,
+                              uint8_t constant = 0) {
+        SimImx290Options o;
+        o.serial = serial;
+        o.port = {1, address};
+        o.fps = fps;
+        o.pattern = pattern;
+        o.constant = constant;
+        m_cameras.push_back(std::make_unique<CSimUsbImx290Camera>(*s_testbed, o));
+        return *m_cameras.back();
+    }
+
+    HANDLE Init(int index) {
+        HANDLE h = nullptr;
+        EXPECT_EQ(CameraInit(&h, index), 0);
+        if (h != nullptr) m_handles.push_back(h);
+        return h;
+    }
+
+    HANDLE InitBySerial(const char* sn) {
+        HANDLE h = nullptr;
+        EXPECT_EQ(CameraInitEx3(&h, sn), 0);
+        if (h != nullptr) m_handles.push_back(h);
+        return h;
+    }
+
+    void UnInit(HANDLE h) {
+        std::erase(m_handles, h);
+        EXPECT_EQ(CameraUnInit(h), 0);
+    }
+
+    // The frame number and timestamp of the next raw frame, its image checked against the
+    // camera's pattern; nothing when none came within timeoutMs.
+    struct RawFrame {
+        uint64_t no;
+        uint64_t stamp;
+    };
+    static std::optional<RawFrame> TakeRaw(HANDLE h, int timeoutMs = 2000) {
+        CameraFrameHandle raw = nullptr;
+        if (CameraGetRawImageBuffer(h, &raw, timeoutMs) != 0) return std::nullopt;
+        RawFrame f{};
+        EXPECT_EQ(CameraGetImageFrameNo(h, raw, &f.no), 0);
+        EXPECT_EQ(CameraGetImageTimestamp(h, raw, &f.stamp), 0);
+        stImageInfo info{};
+        const BYTE* data = CameraGetImageInfo(h, raw, &info);
+        EXPECT_NE(data, nullptr);
+        if (data != nullptr) {
+            // The image behind the header is the camera's pattern of that frame number.
+            for (uint32_t o : {0u, 1u, info.TotalBytes / 2, info.TotalBytes - 1})
+                EXPECT_EQ(data[o], CSimFrameGenerator::RampByte(f.no, o)) << "offset " << o;
+        }
+        EXPECT_EQ(CameraReleaseFrameHandle(h, raw), 0);
+        return f;
+    }
+
+    static std::filesystem::path s_home;
+    static CSimUsbTestbed* s_testbed;
+    std::vector<std::unique_ptr<CSimUsbImx290Camera>> m_cameras;
+    std::vector<CSimUsbDevice*> m_others;
+    std::vector<HANDLE> m_handles;
+};
+
+std::filesystem::path UsbEndToEnd::s_home;
+CSimUsbTestbed* UsbEndToEnd::s_testbed = nullptr;
+
+TEST_F(UsbEndToEnd, EnumerateInitPlayFramesPauseUnInit) {
+    CSimUsbImx290Camera& cam = Plug(10, "E2E-A");
+    CSimUsbDevice& foreign =
+        s_testbed->AddCamera(std::make_shared<CSimUsbCamera>(),
+                             {.port = {1, 11}, .vendorId = 0x046D, .productId = 0x0825});
+    m_others.push_back(&foreign);
+
+    int count = -1;
+    ASSERT_EQ(CameraEnumerateDevice(&count), 0);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(foreign.GetStats().ioctls, 0u);  // never opened
+    tDevInfo info{};
+    ASSERT_EQ(CameraGetEnumIndexInfo(0, &info), 0);
+    EXPECT_STREQ(info.acSn, "E2E-A");
+    EXPECT_STREQ(info.acDriverName, "libusb camera");
+    EXPECT_STREQ(info.acSymbolicName, "bus:1:address:10");
+    EXPECT_STREQ(info.acPortType, "USB3.0");
+
+    HANDLE h = Init(0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(cam.Fpga().Loaded().size(), 1u);  // configured by the first stream open
+    ASSERT_EQ(CameraPlay(h), 0);
+
+    // Processed frames: mono at the sensor's size, taken in time order.
+    uint64_t lastStamp = 0;
+    for (int i = 0; i < 5; ++i) {
+        stImageInfo frame{};
+        uint64_t stamp = 0;
+        const BYTE* data = CameraGetImageBufferEx3(h, &frame, &stamp, 2000);
+        ASSERT_NE(data, nullptr) << i;
+        EXPECT_EQ(frame.uiMediaType, kMono8);
+        EXPECT_EQ(frame.iWidth, 1920u);
+        EXPECT_EQ(frame.iHeight, 1080u);
+        EXPECT_EQ(frame.TotalBytes, frame.iWidth * frame.iHeight);
+        if (i > 0) {
+            EXPECT_GT(stamp, lastStamp);
+        }
+        lastStamp = stamp;
+    }
+    stImageInfo frame{};
+    ASSERT_NE(CameraGetImageBufferEx(h, &frame, 2000), nullptr);
+    EXPECT_EQ(frame.uiMediaType, kMono8);
+
+    // Raw frames: the camera's rising numbers and timestamps (33 ms apart at 30 frames/s).
+    std::optional<RawFrame> last;
+    for (int i = 0; i < 4; ++i) {
+        const auto f = TakeRaw(h);
+        ASSERT_TRUE(f) << i;
+        if (last) {
+            EXPECT_GT(f->no, last->no);
+            EXPECT_GE(f->stamp - last->stamp, (f->no - last->no) * 30000);
+        }
+        last = f;
+    }
+
+    ASSERT_EQ(CameraPause(h), 0);
+    EXPECT_EQ(CameraGetImageBufferEx(h, &frame, 100), nullptr);
+    UnInit(h);
+    EXPECT_FALSE(cam.Model().IsStreaming());
+}
+
+// The cable is pulled while the camera plays: the wait that finds no frame for the loss time
+// answers -12, every later one -38; once the camera is back at its port the keep-alive service
+// opens it again with the settings it ran with, and frames come again.
+TEST_F(UsbEndToEnd, UnplugWhileStreamingThenReplugResumes) {
+    CSimUsbImx290Camera& cam = Plug(20, "E2E-LOSS");
+    int count = 0;
+    ASSERT_EQ(CameraEnumerateDevice(&count), 0);
+    HANDLE h = Init(0);
+    ASSERT_NE(h, nullptr);
+    CManualClock clock;
+    static_cast<CameraControl*>(h)->SetClock(&clock);
+    ASSERT_EQ(CameraPlay(h), 0);
+    ASSERT_TRUE(TakeRaw(h));
+
+    // What the camera runs with: the sensor's and the FPGA's registers as the SDK set them.
+    auto sensorRegs = [](CSimUsbCamera& m) {
+        std::vector<uint16_t> v;
+        for (uint16_t r = 0x3000; r < 0x3500; ++r)
+            v.push_back(m.SensorReg(CSimUsbImx290Camera::kSensorBusAddress, r).value_or(0));
+        return v;
+    };
+    auto fpgaRegs = [](CSimUsbCamera& m) {
+        std::vector<uint16_t> v;
+        for (uint16_t r = 0; r < 64; ++r) v.push_back(m.FpgaReg(r));
+        return v;
+    };
+    const auto sensorBefore = sensorRegs(cam.Model());
+    const auto fpgaBefore = fpgaRegs(cam.Model());
+
+    cam.Pull();
+    CameraFrameHandle raw = nullptr;
+    clock.Advance(5000);
+    EXPECT_EQ(CameraGetRawImageBuffer(h, &raw, 100), CAMERA_STATUS_TIMEOUT);
+    EXPECT_EQ(CameraGetRawImageBuffer(h, &raw, 100), CAMERA_STATUS_DEVICE_LOST);
+    stImageInfo frame{};
+    EXPECT_EQ(CameraGetImageBufferEx(h, &frame, 100), nullptr);
+    EXPECT_EQ(CameraGetRawImageBuffer(h, &raw, 100), CAMERA_STATUS_DEVICE_LOST);
+
+    cam.PlugAgain();
+    std::optional<RawFrame> back;
+    const auto deadline = Clock::now() + 20s;
+    while (!back && Clock::now() < deadline) back = TakeRaw(h, 200);
+    ASSERT_TRUE(back) << "no frame after the camera came back";
+    EXPECT_EQ(cam.Fpga().Loaded().size(), 1u);
+    EXPECT_EQ(sensorRegs(cam.Model()), sensorBefore);
+    EXPECT_EQ(fpgaRegs(cam.Model()), fpgaBefore);
+    ASSERT_TRUE(TakeRaw(h));
+    ASSERT_NE(CameraGetImageBufferEx(h, &frame, 2000), nullptr);
+    EXPECT_EQ(frame.uiMediaType, kMono8);
+    UnInit(h);
+}
+
+// Two cameras stream at once, each into its own controller.
+TEST_F(UsbEndToEnd, TwoCamerasAtOnce) {
+    Plug(30, "E2E-ONE", 30);
+    // The second sends a flat grey image, so a frame of the wrong camera shows.
+    Plug(31, "E2E-TWO", 30, SimFramePattern::kConstant, 0x80);
+    int count = 0;
+    ASSERT_EQ(CameraEnumerateDevice(&count), 0);
+    ASSERT_EQ(count, 2);
+    HANDLE one = InitBySerial("E2E-ONE");
+    HANDLE two = InitBySerial("E2E-TWO");
+    ASSERT_TRUE(one && two);
+    ASSERT_EQ(CameraPlay(one), 0);
+    ASSERT_EQ(CameraPlay(two), 0);
+    for (int i = 0; i < 6; ++i) {
+        for (HANDLE h : {one, two}) {
+            stImageInfo frame{};
+            const BYTE* data = CameraGetImageBufferEx(h, &frame, 2000);
+            ASSERT_NE(data, nullptr);
+            ASSERT_EQ(frame.TotalBytes, 1920u * 1080u);
+            const bool flat =
+                std::all_of(data, data + frame.TotalBytes, [&](BYTE b) { return b == data[0]; });
+            EXPECT_EQ(flat, h == two) << i;
+        }
+        ASSERT_TRUE(TakeRaw(one));
+    }
+    UnInit(one);
+    UnInit(two);
+}
+
+// The host-opened rescan with no descriptors lists the USB cameras present.
+TEST_F(UsbEndToEnd, HostOpenedRescanWithoutDescriptors) {
+    Plug(40, "E2E-H");
+    int count = -1;
+    ASSERT_EQ(CameraEnumerateDeviceFromOpenedDevList(&count, 0, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(count, 1);
+    tDevInfo info{};
+    ASSERT_EQ(CameraGetEnumIndexInfo(0, &info), 0);
+    EXPECT_STREQ(info.acSn, "E2E-H");
+    EXPECT_STREQ(info.acDriverVersion, "1.0");
+}
+
+}  // namespace

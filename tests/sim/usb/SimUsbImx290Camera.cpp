@@ -1,0 +1,99 @@
+#include "SimUsbImx290Camera.h"
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "CameraSettings.h"
+#include "QVDeviceDef.h"
+#include "StorageImage.h"
+
+namespace {
+
+constexpr uint32_t kModelCode102 = 0xAA220002;
+constexpr int32_t kSensorImx290Mono = 37;
+
+// The factory settings a camera of this kind ships with, at their offsets in the property
+// record's settings block.
+void SetDefaults(qvsim::PropertyBytes& p) {
+    auto word = [&](size_t field, uint32_t v) {
+        qvsim::SetPropertyWord(p, qvsim::kPropDefaultSettings + field, v);
+    };
+    word(offsetof(CameraSettings, aeState), 0);
+    // 10 ms as a double: exposure in microseconds.
+    const double exposure = 10000.0;
+    uint64_t bits;
+    static_assert(sizeof bits == sizeof exposure);
+    std::memcpy(&bits, &exposure, sizeof bits);
+    word(offsetof(CameraSettings, exposureTime), static_cast<uint32_t>(bits));
+    word(offsetof(CameraSettings, exposureTime) + 4, static_cast<uint32_t>(bits >> 32));
+    word(offsetof(CameraSettings, analogGain), 1000);
+    word(offsetof(CameraSettings, lightFrequency), 1);
+    for (int c = 0; c < 3; ++c) word(offsetof(CameraSettings, rgbGain) + 4 * c, 100);
+    word(offsetof(CameraSettings, triggerMode), 0);
+    word(offsetof(CameraSettings, ispOutFormat), CAMERA_MEDIA_TYPE_MONO8);
+    word(offsetof(CameraSettings, frameSpeed), 2);
+    word(offsetof(CameraSettings, saturation), 128);
+    word(offsetof(CameraSettings, contrast), 50);
+    word(offsetof(CameraSettings, gamma), 100);
+    word(offsetof(CameraSettings, contrastLut), 100);
+}
+
+}  // namespace
+
+CSimUsbImx290Camera::CSimUsbImx290Camera(CSimUsbTestbed& testbed, const SimImx290Options& options)
+    : m_testbed(testbed), m_options(options) {
+    MakeModel();
+    m_device = &m_testbed.AddCamera(m_model, {.port = m_options.port});
+}
+
+CSimUsbImx290Camera::~CSimUsbImx290Camera() {
+    if (m_device != nullptr) m_testbed.RemoveDevice(*m_device);
+}
+
+void CSimUsbImx290Camera::MakeModel() {
+    SimUsbCameraConfig config;
+    config.frames = SimFrameFormat{.imageBytes = 4096,
+                                   .header = true,
+                                   .fps = m_options.fps,
+                                   .pattern = m_options.pattern,
+                                   .constant = m_options.constant};
+    config.frameSizeFromFpga = true;
+    m_model = std::make_shared<CSimUsbCamera>(config);
+
+    qvsim::StoredFields f;
+    f.serial[0] = m_options.serial;
+    f.friendlyName = m_options.serial;
+    f.productName = "QV-U3M-290";
+    f.productSeries = "QV-U3";
+    f.sensorType = kSensorImx290Mono;
+    qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, kModelCode102);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropMonoSensor, 1);
+    // One output format: mono.
+    qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatCount, 1);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatMask, 1);
+    SetDefaults(f.property);
+    std::vector<uint8_t> store(m_model->StorageSize(), 0xFF);
+    qvsim::WriteStorageImage(store, qvsim::StorageLayout::kUsb3Flash, f);
+    m_model->WriteStorage(0, store);
+    m_model->AttachSensor({.busAddress = kSensorBusAddress});
+
+    SimUsbFpgaConfig fpga;  // board 102: PROG/INIT/DONE on pins 64/67/65
+    fpga.configuredVersion = kFpgaVersion;
+    m_fpga = std::make_unique<CSimUsbFpga>(*m_model, fpga);
+}
+
+void CSimUsbImx290Camera::Pull() {
+    if (m_device == nullptr) return;
+    m_testbed.RemoveDevice(*m_device);  // unplugs first
+    m_device = nullptr;
+}
+
+void CSimUsbImx290Camera::PlugAgain() {
+    Pull();
+    // The FPGA model refers to the camera model: the new pair replaces the old one together.
+    m_fpga.reset();
+    MakeModel();
+    m_device = &m_testbed.AddCamera(m_model, {.port = m_options.port});
+}

@@ -1,0 +1,58 @@
+// A whole simulated USB camera as a host meets it: a mono IMX290 on board 102 (hardware type
+// 102: FPGA configured through the PROG/INIT/DONE pins, frames behind a 16-byte header), with
+// its stored identity and factory settings (mono 8-bit output, auto exposure off), the FPGA
+// model, the sensor chip on its bus, and frames as large as the image window the driver sets
+// in the FPGA. Plugged into a testbed at a port of its own; it can be pulled and put back.
+//
+// For the end-to-end tests, the demo and the benchmarks, which drive it through the SDK's
+// exported functions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "SimUsbFpga.h"
+#include "SimUsbTestbed.h"
+
+struct SimImx290Options {
+    std::string serial = "QV-SIM-0001";
+    SimUsbPort port{};
+    double fps = 30;  // 0: as fast as the host reads
+    SimFramePattern pattern = SimFramePattern::kRamp;
+    uint8_t constant = 0;
+};
+
+class CSimUsbImx290Camera {
+  public:
+    // The FPGA version board 102 runs once configured; the SDK takes it as current.
+    static constexpr uint16_t kFpgaVersion = 0x1302;
+    static constexpr uint8_t kSensorBusAddress = 0x34;
+
+    CSimUsbImx290Camera(CSimUsbTestbed& testbed, const SimImx290Options& options);
+    // Takes the device out of the testbed if it is still in.
+    ~CSimUsbImx290Camera();
+    CSimUsbImx290Camera(const CSimUsbImx290Camera&) = delete;
+    CSimUsbImx290Camera& operator=(const CSimUsbImx290Camera&) = delete;
+
+    CSimUsbCamera& Model() { return *m_model; }
+    CSimUsbFpga& Fpga() { return *m_fpga; }
+    // The device in the testbed; null while pulled.
+    CSimUsbDevice* Device() { return m_device; }
+
+    // Pulls the cable (transfers in flight end, the device leaves the bus) and takes the device
+    // out of the testbed. The last model stays readable until the camera is plugged again.
+    void Pull();
+    // Plugs the same camera in again at the same port: its stored identity and settings, but a
+    // fresh controller (no stream, FPGA not configured, sensor registers reset).
+    void PlugAgain();
+
+  private:
+    void MakeModel();
+
+    CSimUsbTestbed& m_testbed;
+    SimImx290Options m_options;
+    std::shared_ptr<CSimUsbCamera> m_model;
+    std::unique_ptr<CSimUsbFpga> m_fpga;
+    CSimUsbDevice* m_device = nullptr;
+};
