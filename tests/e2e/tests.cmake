@@ -5,3 +5,11 @@ if(TARGET qv_sim_usb_umockdev)
     $<TARGET_OBJECTS:qv_umockdev_preload>
     LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS concurrency)
 endif()
+
+# The main job's program (scripts/demo runs it): the simulated camera captured through the
+# shared library's exports alone. Listed first, the shared library resolves every export.
+if(TARGET qv_sim_usb_imx290)
+  add_executable(qv_demo e2e/UsbDemo.cpp $<TARGET_OBJECTS:qv_umockdev_preload>)
+  target_link_libraries(qv_demo PRIVATE qv_netns_guard QVCameraSDK::QVCameraSDK qv_sim_usb_imx290
+    ${CMAKE_DL_LIBS})
+endif()

@@ -42,6 +42,7 @@ struct CSimUsbDevice::Urb {
 struct CSimUsbDevice::Core {
     std::mutex mutex;  // guards everything here and the queues of every Client
     std::condition_variable wake;
+    std::condition_variable reaped;  // a URB was handed out or dropped
     std::vector<Client*> clients;
     Client* claimOwner = nullptr;  // the client that holds interface 0
     CSimUsbCamera* model = nullptr;
@@ -75,6 +76,7 @@ struct CSimUsbDevice::Client {
         auto& v = core->clients;
         v.erase(std::remove(v.begin(), v.end(), this), v.end());
         if (core->claimOwner == this) core->claimOwner = nullptr;
+        core->reaped.notify_all();
     }
 };
 
@@ -307,6 +309,15 @@ void CSimUsbDevice::Unplug() {
 bool CSimUsbDevice::Unplugged() const {
     std::lock_guard lock(m_core->mutex);
     return m_core->unplugged;
+}
+
+bool CSimUsbDevice::WaitUntilReaped(std::chrono::milliseconds limit) {
+    std::unique_lock lock(m_core->mutex);
+    return m_core->reaped.wait_for(lock, limit, [&] {
+        for (const Client* c : m_core->clients)
+            if (!c->done.empty() || !c->bulk.empty() || !c->pending.empty()) return false;
+        return true;
+    });
 }
 
 void CSimUsbDevice::FailBulkSubmits(int skip, int count, int error) {
@@ -590,6 +601,7 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
             g_object_unref(slot);
             g_object_unref(urb.data);
             ++core.stats.reaped;
+            core.reaped.notify_all();
             return complete(0, 0);
         }
         case USBDEVFS_DISCARDURB: {

@@ -16,6 +16,7 @@
 #include <umockdev.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -78,6 +79,10 @@ class CSimUsbDevice {
     // ENODEV, and udev reports the removal (libusb hotplug: DEVICE_LEFT).
     void Unplug();
     bool Unplugged() const;
+    // Waits until the host has reaped every URB the device completed (after an unplug: the ones
+    // it ended), at most `limit`; false when some are left. A node whose ioctl handler is gone
+    // can no longer hand them out, and libusb would wait for them for ever.
+    bool WaitUntilReaped(std::chrono::milliseconds limit);
     // Refuses `count` bulk URB submissions (-1: all) with errno `error`, after `skip` more were
     // accepted, as usbfs does when it runs out of memory (ENOMEM) or the device went (ENODEV).
     void FailBulkSubmits(int skip, int count, int error);

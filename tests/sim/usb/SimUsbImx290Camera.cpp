@@ -13,11 +13,12 @@ namespace {
 constexpr uint32_t kModelCode102 = 0xAA220002;
 constexpr int32_t kSensorImx290Mono = 37;
 
-// The factory settings a camera of this kind ships with, at their offsets in the property
-// record's settings block.
-void SetDefaults(qvsim::PropertyBytes& p) {
+}  // namespace
+
+void CSimUsbImx290Camera::FactorySettings(uint8_t (&block)[240]) {
+    std::memset(block, 0, sizeof block);
     auto word = [&](size_t field, uint32_t v) {
-        qvsim::SetPropertyWord(p, qvsim::kPropDefaultSettings + field, v);
+        for (int i = 0; i < 4; ++i) block[field + i] = static_cast<uint8_t>(v >> (8 * i));
     };
     word(offsetof(CameraSettings, aeState), 0);
     // 10 ms as a double: exposure in microseconds.
@@ -37,6 +38,15 @@ void SetDefaults(qvsim::PropertyBytes& p) {
     word(offsetof(CameraSettings, contrast), 50);
     word(offsetof(CameraSettings, gamma), 100);
     word(offsetof(CameraSettings, contrastLut), 100);
+    word(offsetof(CameraSettings, aeTarget), 120);
+}
+
+namespace {
+
+void SetDefaults(qvsim::PropertyBytes& p) {
+    uint8_t block[240];
+    CSimUsbImx290Camera::FactorySettings(block);
+    std::memcpy(p.data() + qvsim::kPropDefaultSettings, block, sizeof block);
 }
 
 }  // namespace
@@ -64,7 +74,7 @@ void CSimUsbImx290Camera::MakeModel() {
     qvsim::StoredFields f;
     f.serial[0] = m_options.serial;
     f.friendlyName = m_options.serial;
-    f.productName = "QV-U3M-290";
+    f.productName = kProductName;
     f.productSeries = "QV-U3";
     f.sensorType = kSensorImx290Mono;
     qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, kModelCode102);
@@ -85,13 +95,12 @@ void CSimUsbImx290Camera::MakeModel() {
 }
 
 void CSimUsbImx290Camera::Pull() {
-    if (m_device == nullptr) return;
-    m_testbed.RemoveDevice(*m_device);  // unplugs first
-    m_device = nullptr;
+    if (m_device != nullptr) m_device->Unplug();
 }
 
 void CSimUsbImx290Camera::PlugAgain() {
-    Pull();
+    if (m_device != nullptr) m_testbed.RemoveDevice(*m_device);
+    m_device = nullptr;
     // The FPGA model refers to the camera model: the new pair replaces the old one together.
     m_fpga.reset();
     MakeModel();

@@ -28,6 +28,10 @@ class CSimUsbImx290Camera {
     // The FPGA version board 102 runs once configured; the SDK takes it as current.
     static constexpr uint16_t kFpgaVersion = 0x1302;
     static constexpr uint8_t kSensorBusAddress = 0x34;
+    static constexpr const char* kProductName = "QV-U3M-290";
+
+    // The factory settings block (240 bytes) the camera stores with its identity.
+    static void FactorySettings(uint8_t (&block)[240]);
 
     CSimUsbImx290Camera(CSimUsbTestbed& testbed, const SimImx290Options& options);
     // Takes the device out of the testbed if it is still in.
@@ -37,14 +41,14 @@ class CSimUsbImx290Camera {
 
     CSimUsbCamera& Model() { return *m_model; }
     CSimUsbFpga& Fpga() { return *m_fpga; }
-    // The device in the testbed; null while pulled.
     CSimUsbDevice* Device() { return m_device; }
 
-    // Pulls the cable (transfers in flight end, the device leaves the bus) and takes the device
-    // out of the testbed. The last model stays readable until the camera is plugged again.
+    // Pulls the cable: transfers in flight end, every later request fails, the device leaves the
+    // bus. The model stays readable until the camera is plugged again.
     void Pull();
-    // Plugs the same camera in again at the same port: its stored identity and settings, but a
-    // fresh controller (no stream, FPGA not configured, sensor registers reset).
+    // Plugs the same camera in again at the same port (the pulled device leaves the testbed
+    // first): its stored identity and settings, but a fresh controller (no stream, FPGA not
+    // configured, sensor registers reset).
     void PlugAgain();
 
   private:

@@ -24,5 +24,7 @@ void CSimUsbTestbed::RemoveDevice(CSimUsbDevice& device) {
                            [&](const auto& d) { return d.get() == &device; });
     if (it == m_devices.end()) return;
     device.Unplug();
+    // The transfers the unplug ended have to reach the host while the node still answers.
+    device.WaitUntilReaped(std::chrono::seconds(2));
     m_devices.erase(it);
 }

@@ -31,8 +31,9 @@ class CSimUsbTestbed {
     // shares the model, so the test may keep using it after the device is gone.
     CSimUsbDevice& AddCamera(std::shared_ptr<CSimUsbCamera> model,
                              const SimUsbDeviceOptions& options = {});
-    // Takes the device out of the testbed (unplugging it first if it is still attached). Close
-    // libusb handles on it first.
+    // Takes the device out of the testbed: unplugs it if it is still attached and waits (at most
+    // 2 s) until the host has reaped the transfers that ended with it. A handle left open on it
+    // must have nothing in flight any more.
     void RemoveDevice(CSimUsbDevice& device);
 
     UMockdevTestbed* Raw() { return m_testbed; }

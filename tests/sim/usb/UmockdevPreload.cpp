@@ -77,8 +77,19 @@ __attribute__((constructor(102))) void EnterUmockdevPreload() {
 // handler and umockdev's worker thread: the path strings the worker copies are freed by the
 // attach, and the detach destroys a mutex the worker has just released. Neither involves the
 // emulation's code, which stays checked.
+// libusb's synchronous transfers, run while another thread handles the events: the waiting
+// thread may see its transfer completed through a plain flag that the event thread set, and
+// then frees the transfer whose internal mutex the event thread locked a moment before. libusb
+// is not built with the sanitizer, so the lock, the flag and the free show up as unordered;
+// C++ mutexes in this tree are never destroyed through pthread_mutex_destroy, so only the C
+// libraries' own mutexes are exempt.
+// The keep-alive thread of the process-wide camera manager, which programs using the exports
+// create and never destroy, is joined only by its next start or the manager's end: once a camera
+// came back, its finished thread is still there when the process exits.
 extern "C" const char* __tsan_default_suppressions() {
     return "race:g_strdup\n"
-           "race:g_rec_mutex_clear\n";
+           "race:g_rec_mutex_clear\n"
+           "race:pthread_mutex_destroy\n"
+           "thread:CDevKeepAliveMgr::RegisterLocked\n";
 }
 #endif
