@@ -22,6 +22,7 @@
 #include "LogCapture.h"
 #include "QVCameraApi.h"
 #include "UsbTestRig.h"
+#include "UsbTestbedFixture.h"
 #include "usb/LibUsbCameraFactory.h"
 #include "usb/UsbIds.h"
 #include "usb/UsbOpenedDeviceList.h"
@@ -70,22 +71,12 @@ int ThreadCount() {
     return n;
 }
 
-class FactoryTest : public ::testing::Test {
+class FactoryTest : public usbtest::TestbedTest {
   protected:
-    static void SetUpTestSuite() { s_testbed = new CSimUsbTestbed(); }
-    static void TearDownTestSuite() {
-        delete s_testbed;
-        s_testbed = nullptr;
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(CSimUsbTestbed::PreloadActive()) << "not running under the umockdev preload";
-    }
-
     void TearDown() override {
         m_found.clear();
         m_factory.reset();
-        for (auto* d : m_devices) s_testbed->RemoveDevice(*d);
+        RemoveDevices();
     }
 
     void MakeFactory() {
@@ -96,8 +87,7 @@ class FactoryTest : public ::testing::Test {
     CSimUsbDevice& Plug(int bus, int address, std::shared_ptr<CSimUsbCamera> model,
                         SimUsbDeviceOptions options = {}) {
         options.port = {bus, address};
-        m_devices.push_back(&s_testbed->AddCamera(std::move(model), options));
-        return *m_devices.back();
+        return TestbedTest::Plug(std::move(model), options);
     }
 
     CSimUsbDevice& PlugCamera(int bus, int address, const char* serial,
@@ -108,19 +98,9 @@ class FactoryTest : public ::testing::Test {
         return Plug(bus, address, usbtest::MakeStoredCamera(id));
     }
 
-    // Removes a device from the testbed before TearDown.
-    void Remove(CSimUsbDevice& device) {
-        m_devices.erase(std::remove(m_devices.begin(), m_devices.end(), &device), m_devices.end());
-        s_testbed->RemoveDevice(device);
-    }
-
-    static CSimUsbTestbed* s_testbed;
-    std::vector<CSimUsbDevice*> m_devices;
     std::unique_ptr<CLibUsbCameraFactory> m_factory;
     std::vector<std::shared_ptr<CJNDevice>> m_found;
 };
-
-CSimUsbTestbed* FactoryTest::s_testbed = nullptr;
 
 TEST_F(FactoryTest, ListsTheCamerasThatOpenAndAnswerAndNeverOpensOtherDevices) {
     PlugCamera(2, 1, "SN-U3");

@@ -21,8 +21,8 @@
 #include "FakeSensor.h"
 #include "FrameBucket.h"
 #include "LogCapture.h"
-#include "SimUsbTestbed.h"
-#include "StorageImage.h"
+#include "UsbTestRig.h"
+#include "UsbTestbedFixture.h"
 #include "usb/LibUsbCamera.h"
 
 namespace {
@@ -31,96 +31,48 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kModel107 = 0xAA220007;
-// A sensor type code without a driver: the device information then names no sensor.
-constexpr int32_t kSensorWithoutDriver = 60;
 
-// CLibUsbCamera with a sensor driver put in place, as a first stream open would create it.
-class TestCamera : public CLibUsbCamera {
-  public:
-    using CLibUsbCamera::CLibUsbCamera;
-    qvsim::CFakeSensor* AdoptFakeSensor(uint32_t imageBytes) {
-        std::lock_guard lock(m_sensorMutex);
-        auto* sensor = new qvsim::CFakeSensor(static_cast<SensorTypeE>(17), this);
-        sensor->imageInfo.TotalBytes = imageBytes;
-        delete m_pSensor;
-        m_pSensor = sensor;
-        return sensor;
-    }
-};
+using usbtest::TestCamera;
 
 struct Port {
     int bus, address;
 };
 
-class LibUsbCameraTest : public ::testing::Test {
+class LibUsbCameraTest : public usbtest::TestbedTest {
   protected:
-    static void SetUpTestSuite() { s_testbed = new CSimUsbTestbed(); }
-    static void TearDownTestSuite() {
-        delete s_testbed;
-        s_testbed = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(CSimUsbTestbed::PreloadActive()) << "not running under the umockdev preload";
+        ASSERT_NO_FATAL_FAILURE(TestbedTest::SetUp());
         ASSERT_EQ(libusb_init(&m_ctx), 0);
     }
 
     void TearDown() override {
         m_cameras.clear();
         libusb_exit(m_ctx);
-        for (auto* d : m_devices) s_testbed->RemoveDevice(*d);
+        RemoveDevices();
     }
 
     // A camera whose storage holds a valid identity with this model code.
     std::shared_ptr<CSimUsbCamera> Plug(Port port, uint32_t modelCode,
                                         SimUsbGeneration generation = SimUsbGeneration::kUsb3,
                                         bool superSpeedPlus = false) {
-        auto model = std::make_shared<CSimUsbCamera>(SimUsbCameraConfig{.generation = generation});
-        qvsim::StoredFields f;
-        f.serial[0] = "QV0001";
-        f.friendlyName = "Line 3";
-        f.productName = "QV-U3";
-        f.productSeries = "QV";
-        f.portType = "stored text";
-        f.sensorType = kSensorWithoutDriver;
-        qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, modelCode);
-        qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
-        std::vector<uint8_t> store(model->StorageSize(), 0xFF);
-        qvsim::WriteStorageImage(store,
-                                 generation == SimUsbGeneration::kUsb3
-                                     ? qvsim::StorageLayout::kUsb3Flash
-                                     : qvsim::StorageLayout::kEeprom1,
-                                 f);
-        model->WriteStorage(0, store);
+        usbtest::Identity id;
+        id.modelCode = modelCode;
+        id.generation = generation;
+        id.portType = "stored text";
+        auto model = usbtest::MakeStoredCamera(id);
         PlugModel(port, model, superSpeedPlus);
         return model;
     }
 
     CSimUsbDevice& PlugModel(Port port, std::shared_ptr<CSimUsbCamera> model,
                              bool superSpeedPlus = false) {
-        m_devices.push_back(&s_testbed->AddCamera(
-            std::move(model),
-            {.port = {port.bus, port.address}, .superSpeedPlus = superSpeedPlus}));
-        return *m_devices.back();
+        return TestbedTest::Plug(
+            std::move(model), {.port = {port.bus, port.address}, .superSpeedPlus = superSpeedPlus});
     }
 
-    // A device object for the camera at port, made as discovery makes it (not opened).
+    // A device object for the camera at port on this test's context (not opened).
     std::shared_ptr<TestCamera> Make(Port port) {
-        libusb_device** list = nullptr;
-        const ssize_t n = libusb_get_device_list(m_ctx, &list);
-        std::shared_ptr<TestCamera> camera;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (libusb_get_bus_number(list[i]) != port.bus ||
-                libusb_get_device_address(list[i]) != port.address)
-                continue;
-            char name[64];
-            std::snprintf(name, sizeof name, "bus:%hhu:address:%hhu",
-                          static_cast<unsigned char>(port.bus),
-                          static_cast<unsigned char>(port.address));
-            camera = std::make_shared<TestCamera>(libusb_ref_device(list[i]), name, "libusb camera",
-                                                  "V1.0");
-        }
-        libusb_free_device_list(list, 1);
+        auto camera = usbtest::MakeTestCamera(port.bus, port.address, m_ctx);
         if (camera) m_cameras.push_back(camera);
         return camera;
     }
@@ -131,13 +83,9 @@ class LibUsbCameraTest : public ::testing::Test {
                            [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
     }
 
-    static CSimUsbTestbed* s_testbed;
     libusb_context* m_ctx = nullptr;
-    std::vector<CSimUsbDevice*> m_devices;
     std::vector<std::shared_ptr<TestCamera>> m_cameras;
 };
-
-CSimUsbTestbed* LibUsbCameraTest::s_testbed = nullptr;
 
 TEST_F(LibUsbCameraTest, OpenReadsTheStoredIdentity) {
     qvsim::LogCapture log;

@@ -16,6 +16,7 @@
 #include "FrameBucket.h"
 #include "LogCapture.h"
 #include "UsbTestRig.h"
+#include "UsbTestbedFixture.h"
 #include "usb/LibUsbCameraFactory.h"
 #include "usb/LibUsbFrameReceiver.h"
 
@@ -26,16 +27,10 @@ using usbtest::TestCamera;
 
 constexpr uint32_t kHeader = 16;
 
-class FrameReceiverTest : public ::testing::Test {
+class FrameReceiverTest : public usbtest::TestbedTest {
   protected:
-    static void SetUpTestSuite() { s_testbed = new CSimUsbTestbed(); }
-    static void TearDownTestSuite() {
-        delete s_testbed;
-        s_testbed = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(CSimUsbTestbed::PreloadActive()) << "not running under the umockdev preload";
+        ASSERT_NO_FATAL_FAILURE(TestbedTest::SetUp());
         m_factory = std::make_unique<CLibUsbCameraFactory>();
         ASSERT_TRUE(m_factory->IsInitialised());
     }
@@ -47,7 +42,7 @@ class FrameReceiverTest : public ::testing::Test {
         }
         m_cameras.clear();
         m_factory.reset();
-        for (auto* d : m_devices) s_testbed->RemoveDevice(*d);
+        RemoveDevices();
     }
 
     // A camera at 1:address with frames of imageBytes behind a header (or none), opened, with a
@@ -59,8 +54,7 @@ class FrameReceiverTest : public ::testing::Test {
         id.modelCode = header ? usbtest::kModelWithHeader : usbtest::kModelWithoutHeader;
         m_model = usbtest::MakeStoredCamera(
             id, SimFrameFormat{.imageBytes = imageBytes, .header = header, .fps = fps});
-        m_devices.push_back(&s_testbed->AddCamera(m_model, {.port = {1, address}}));
-        m_device = m_devices.back();
+        m_device = &Plug(m_model, {.port = {1, address}});
         auto camera = usbtest::MakeTestCamera(1, address);
         if (!camera || camera->Open(nullptr) != 0) return nullptr;
         m_sensor = camera->AdoptFakeSensor(imageBytes);
@@ -115,17 +109,13 @@ class FrameReceiverTest : public ::testing::Test {
         return *m_buckets.back();
     }
 
-    static CSimUsbTestbed* s_testbed;
     std::vector<std::unique_ptr<CFrameBucket>> m_buckets;
     std::unique_ptr<CLibUsbCameraFactory> m_factory;
-    std::vector<CSimUsbDevice*> m_devices;
     std::vector<std::shared_ptr<TestCamera>> m_cameras;
     std::shared_ptr<CSimUsbCamera> m_model;
     CSimUsbDevice* m_device = nullptr;
     qvsim::CFakeSensor* m_sensor = nullptr;
 };
-
-CSimUsbTestbed* FrameReceiverTest::s_testbed = nullptr;
 
 // The next frame not taken yet, within timeoutMs; null when none came.
 CFrameBufferShared TakeFrame(CFrameBucketClient* client, int timeoutMs = 5000) {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "SimUsbTestbed.h"
+#include "UsbTestbedFixture.h"
 #include "usb/UsbFrameHeader.h"
 #include "usb/UsbIds.h"
 #include "usb/UsbVendorRequest.h"
@@ -66,19 +66,10 @@ void LIBUSB_CALL OnBulk(libusb_transfer* t) {
     sink->arrived.notify_all();
 }
 
-class UsbEmulationTest : public ::testing::Test {
+class UsbEmulationTest : public usbtest::TestbedTest {
   protected:
-    static void SetUpTestSuite() {
-        // The testbed must exist before libusb_init: libusb fixes its view of sysfs and udev then.
-        s_testbed = new CSimUsbTestbed();
-    }
-    static void TearDownTestSuite() {
-        delete s_testbed;
-        s_testbed = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(CSimUsbTestbed::PreloadActive()) << "not running under the umockdev preload";
+        ASSERT_NO_FATAL_FAILURE(TestbedTest::SetUp());
         ASSERT_EQ(libusb_init(&m_ctx), 0);
     }
 
@@ -86,12 +77,7 @@ class UsbEmulationTest : public ::testing::Test {
         StopEvents();
         for (auto* h : m_handles) libusb_close(h);
         libusb_exit(m_ctx);
-        for (auto* d : m_devices) s_testbed->RemoveDevice(*d);
-    }
-
-    CSimUsbDevice& Plug(std::shared_ptr<CSimUsbCamera> model, SimUsbDeviceOptions options) {
-        m_devices.push_back(&s_testbed->AddCamera(std::move(model), options));
-        return *m_devices.back();
+        RemoveDevices();
     }
 
     // The camera at bus/address, opened.
@@ -142,16 +128,12 @@ class UsbEmulationTest : public ::testing::Test {
         return transfers;
     }
 
-    static CSimUsbTestbed* s_testbed;
     libusb_context* m_ctx = nullptr;
-    std::vector<CSimUsbDevice*> m_devices;
     std::vector<libusb_device_handle*> m_handles;
     std::thread m_events;
     std::atomic<int> m_eventStop{0};
     std::vector<std::vector<uint8_t>> m_buffers;
 };
-
-CSimUsbTestbed* UsbEmulationTest::s_testbed = nullptr;
 
 template <typename Pred>
 bool WaitUntil(FrameSink& sink, Pred pred, std::chrono::milliseconds limit = 10s) {

@@ -37,6 +37,7 @@ struct Identity {
     const char* friendlyName = "Line 3";
     uint32_t modelCode = kModelWithHeader;
     int32_t sensorType = kSensorWithoutDriver;
+    const char* portType = "";  // the stored text, which the speed found at open replaces
     SimUsbGeneration generation = SimUsbGeneration::kUsb3;
 };
 
@@ -49,6 +50,7 @@ inline std::shared_ptr<CSimUsbCamera> MakeStoredCamera(const Identity& id,
     f.friendlyName = id.friendlyName;
     f.productName = "QV-U3";
     f.productSeries = "QV";
+    f.portType = id.portType;
     f.sensorType = id.sensorType;
     qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, id.modelCode);
     qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
@@ -81,11 +83,12 @@ class TestCamera : public CLibUsbCamera {
     }
 };
 
-// A device object for the device at bus/address on the default context, made as discovery
-// makes it (not opened); null when libusb does not list it.
-inline std::shared_ptr<TestCamera> MakeTestCamera(int bus, int address) {
+// A device object for the device at bus/address on ctx (null: the default context, as discovery
+// uses), made as discovery makes it (not opened); null when libusb does not list it.
+inline std::shared_ptr<TestCamera> MakeTestCamera(int bus, int address,
+                                                  libusb_context* ctx = nullptr) {
     libusb_device** list = nullptr;
-    const ssize_t n = libusb_get_device_list(nullptr, &list);
+    const ssize_t n = libusb_get_device_list(ctx, &list);
     std::shared_ptr<TestCamera> camera;
     for (ssize_t i = 0; i < n; ++i) {
         if (libusb_get_bus_number(list[i]) != bus || libusb_get_device_address(list[i]) != address)
