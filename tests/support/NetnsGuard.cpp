@@ -15,10 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
+
+#include "ReexecSelf.h"
 
 namespace {
 
@@ -34,8 +33,7 @@ bool InPrivateNetns() {
     if (self.empty()) return false;
     if (const char* child = std::getenv("QV_NETNS_CHILD"); child && std::strcmp(child, "1") == 0)
         return true;
-    if (const char* marker = std::getenv("QV_PRIVATE_NETNS"); marker && self == marker)
-        return true;
+    if (const char* marker = std::getenv("QV_PRIVATE_NETNS"); marker && self == marker) return true;
     const std::string init = NetnsOf("/proc/1/ns/net");
     return !init.empty() && init != self;
 }
@@ -57,20 +55,7 @@ __attribute__((constructor(101))) void EnterPrivateNetns() {
     setenv("QV_NETNS_REEXEC", "1", 1);
 
     // Start over inside the new namespace, so nothing of this process ran in the shared one.
-    std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
-    const std::string all((std::istreambuf_iterator<char>(cmdline)),
-                          std::istreambuf_iterator<char>());
-    std::vector<std::string> args;
-    for (size_t start = 0; start < all.size();) {
-        const size_t end = all.find('\0', start);
-        args.push_back(all.substr(start, end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv("/proc/self/exe", argv.data());
+    qvtest::ReexecSelf();
     Refuse(std::strerror(errno));
 }
 

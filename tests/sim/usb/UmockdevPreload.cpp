@@ -15,10 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
+
+#include "ReexecSelf.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 extern "C" void __sanitizer_print_stack_trace();
@@ -52,20 +51,7 @@ __attribute__((constructor(102))) void EnterUmockdevPreload() {
     setenv("LD_PRELOAD", value.c_str(), 1);
     setenv("QV_UMOCKDEV_REEXEC", "1", 1);
 
-    std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
-    const std::string all((std::istreambuf_iterator<char>(cmdline)),
-                          std::istreambuf_iterator<char>());
-    std::vector<std::string> args;
-    for (size_t start = 0; start < all.size();) {
-        const size_t end = all.find('\0', start);
-        args.push_back(all.substr(start, end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv("/proc/self/exe", argv.data());
+    qvtest::ReexecSelf();
     std::fprintf(stderr, "re-executing under the umockdev preload: %s\n", std::strerror(errno));
     std::_Exit(2);
 }
