@@ -10,34 +10,21 @@
 #include "FakeCameraFactory.h"
 #include "JNCameraMgr.h"
 #include "LogCapture.h"
+#include "ManagerFakesTest.h"
 #include "QVCameraApi.h"
 
 namespace {
 
 using ctltest::CTestCamera;
-using qvsim::CFakeCameraFactory;
 
-CFakeCameraFactory* g_usb = nullptr;
-CFakeCameraFactory* g_gige = nullptr;
-
-class ControllerInit : public ::testing::Test {
+class ControllerInit : public qvsim::ManagerFakesTest {
   protected:
-    static void SetUpTestSuite() {
-        const qvsim::ManagerFakes fakes = qvsim::InstallManagerFakes();
-        g_usb = fakes.usb;
-        g_gige = fakes.gige;
-    }
-    void SetUp() override {
-        ASSERT_NE(g_usb, nullptr) << "the manager's factories were not replaced";
-        g_usb->SetDevices({});
-        g_gige->SetDevices({});
-    }
     void TearDown() override { EXPECT_EQ(Manager()->CameraCount(), 0u); }
 
     static JNCameraMgr* Manager() { return JNCameraMgr::GetInstance(); }
     static std::shared_ptr<CTestCamera> AddUsbCamera(const char* sn, const char* symbolic) {
         auto camera = std::make_shared<CTestCamera>(sn, "Cam", symbolic);
-        g_usb->AddDevice(camera);
+        s_usb->AddDevice(camera);
         int count = 0;
         EXPECT_EQ(CameraEnumerateDevice(&count), 0);
         return camera;
@@ -75,7 +62,7 @@ TEST_F(ControllerInit, ResultsAndWhetherTheManagerKeepsTheController) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        g_usb->SetDevices({});
+        s_usb->SetDevices({});
         auto camera = AddUsbCamera("SN-R", "bus:1:address:2");
         row.script(*camera);
         qvsim::LogCapture log;
@@ -163,7 +150,7 @@ TEST_F(ControllerInit, CameraHeldByAnotherControllerIsRefusedWithoutTouchingIt) 
 
     // The USB factory makes a new object for the same camera at every enumeration.
     auto again = std::make_shared<CTestCamera>("SN-H", "Cam", "bus:2:address:7");
-    g_usb->SetDevices({again});
+    s_usb->SetDevices({again});
     int count = 0;
     ASSERT_EQ(CameraEnumerateDevice(&count), 0);
     EXPECT_EQ(CameraInit(&second, 0), CAMERA_STATUS_DEVICE_IS_OPENED);
@@ -196,7 +183,7 @@ TEST_F(ControllerInit, ConcurrentOpensOfOneCameraLetExactlyOneThrough) {
 TEST_F(ControllerInit, CameraThatReportsItselfInUseIsRefused) {
     auto camera = std::make_shared<CTestCamera>("SN-G", "Gige");
     camera->SetInUse(true);
-    g_gige->AddDevice(camera);
+    s_gige->AddDevice(camera);
     int count = 0;
     ASSERT_EQ(CameraEnumerateDevice(&count), 0);
     HANDLE handle = nullptr;

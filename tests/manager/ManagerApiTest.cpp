@@ -8,29 +8,14 @@
 #include "FakeCameraFactory.h"
 #include "FakeDevice.h"
 #include "JNCameraMgr.h"
+#include "ManagerFakesTest.h"
 #include "QVCameraApi.h"
 
 namespace {
 
-using qvsim::CFakeCameraFactory;
 using qvsim::CFakeDevice;
 
-CFakeCameraFactory* g_usb = nullptr;
-CFakeCameraFactory* g_gige = nullptr;
-
-class ManagerApi : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        const qvsim::ManagerFakes fakes = qvsim::InstallManagerFakes();
-        g_usb = fakes.usb;
-        g_gige = fakes.gige;
-    }
-    void SetUp() override {
-        ASSERT_NE(g_usb, nullptr) << "the manager's factories were not replaced";
-        g_usb->SetDevices({});
-        g_gige->SetDevices({});
-    }
-};
+using ManagerApi = qvsim::ManagerFakesTest;
 
 TEST_F(ManagerApi, SingletonWithFixedProcessLevelAndClosedSeam) {
     JNCameraMgr* mgr = JNCameraMgr::GetInstance();
@@ -46,8 +31,8 @@ TEST_F(ManagerApi, EnumerateAndQueryThroughTheExports) {
     EXPECT_EQ(CameraEnumerateDevice(&count), CAMERA_STATUS_NO_DEVICE_FOUND);
     EXPECT_EQ(count, 0);
 
-    g_usb->AddDevice(std::make_shared<CFakeDevice>("U1", "Zulu"));
-    g_gige->AddDevice(std::make_shared<CFakeDevice>("G1", "Alpha"));
+    s_usb->AddDevice(std::make_shared<CFakeDevice>("U1", "Zulu"));
+    s_gige->AddDevice(std::make_shared<CFakeDevice>("G1", "Alpha"));
     EXPECT_EQ(CameraEnumerateDevice(&count), 0);
     EXPECT_EQ(count, 2);
     tDevInfo info{};
@@ -62,7 +47,7 @@ TEST_F(ManagerApi, EnumerateAndQueryThroughTheExports) {
 // The host-opened rescan asks the USB transport alone and rebuilds the list from its answer: a
 // transport without such devices leaves nothing listed.
 TEST_F(ManagerApi, HostOpenedRescanReplacesTheList) {
-    g_gige->AddDevice(std::make_shared<CFakeDevice>("G1", "Alpha"));
+    s_gige->AddDevice(std::make_shared<CFakeDevice>("G1", "Alpha"));
     int count = -1;
     ASSERT_EQ(CameraEnumerateDevice(&count), 0);
     ASSERT_EQ(count, 1);
