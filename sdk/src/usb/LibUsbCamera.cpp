@@ -298,16 +298,14 @@ int CLibUsbCamera::GetStreamBufferCount(int* count) {
 }
 
 int CLibUsbCamera::StartStream() {
-    uint8_t status;
-    const int r = usb::Execute(m_link, usb::StreamStart(), &status);
+    const int r = usb::ExecuteCommand(m_link, usb::StreamStart());
     if (r != CAMERA_STATUS_SUCCESS) return r;
     return CUsbCamera::StartStream();
 }
 
 int CLibUsbCamera::StopStream() {
     CUsbCamera::StopStream();
-    uint8_t status;
-    return usb::Execute(m_link, usb::StreamStop(), &status);
+    return usb::ExecuteCommand(m_link, usb::StreamStop());
 }
 
 uint32_t CLibUsbCamera::GetFrameHeaderSize() {

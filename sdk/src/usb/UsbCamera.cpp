@@ -204,14 +204,12 @@ int CUsbCamera::OpenStream(CFrameBucketProducer* producer, CameraInitParam* para
         std::lock_guard lock(m_transferMutex);
         // Results are not used: a cooler that missed its set-up only cools less.
         if (m_hardwareType == 107) {
-            uint8_t status;
-            usb::Execute(m_link, usb::CoolerSetup(144, 33), &status);
-            usb::Execute(m_link, usb::CoolerWrite(1, 0x6000), &status);
-            usb::Execute(m_link, usb::CoolerWrite(2, 0xC900), &status);
-            usb::Execute(m_link, usb::CoolerWrite(3, 0x7FF0), &status);
+            usb::ExecuteCommand(m_link, usb::CoolerSetup(144, 33));
+            usb::ExecuteCommand(m_link, usb::CoolerWrite(1, 0x6000));
+            usb::ExecuteCommand(m_link, usb::CoolerWrite(2, 0xC900));
+            usb::ExecuteCommand(m_link, usb::CoolerWrite(3, 0x7FF0));
         } else if (m_hardwareType == 111) {
-            uint8_t status;
-            usb::Execute(m_link, usb::CoolerSetup(94, 17), &status);
+            usb::ExecuteCommand(m_link, usb::CoolerSetup(94, 17));
         }
     }
     m_streamOpen = true;
@@ -224,8 +222,7 @@ int CUsbCamera::CloseStream() {
         // Integer setting 1 back to 0.
         WriteFpgaReg(15, 0x3200);
     } else if (m_hardwareType == 107) {
-        uint8_t status;
-        usb::Execute(m_link, usb::CoolerWrite(1, 1), &status);
+        usb::ExecuteCommand(m_link, usb::CoolerWrite(1, 1));
         StopCoolingThread();
     } else if (m_hardwareType == 111) {
         StopCoolingThread();

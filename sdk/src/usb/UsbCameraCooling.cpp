@@ -98,8 +98,7 @@ int CUsbCamera::GetTemperature(float* celsius) {
 int CUsbCamera::ApplyCoolerPower(int percent) {
     if (m_hardwareType != 111) return CAMERA_STATUS_NOT_SUPPORTED;
     const uint16_t drive = usb::CoolerDriveValue(percent);
-    uint8_t status;
-    return usb::Execute(m_link, usb::CoolerWrite(drive, drive), &status);
+    return usb::ExecuteCommand(m_link, usb::CoolerWrite(drive, drive));
 }
 
 int CUsbCamera::SetRegister38Bits(uint16_t bits, bool on) {
@@ -121,11 +120,7 @@ int CUsbCamera::SetCoolerOnBit(bool on) {
 
 int CUsbCamera::ReadCoolingSensor(uint16_t* raw) {
     if (!HasCooler(m_hardwareType)) return CAMERA_STATUS_NOT_SUPPORTED;
-    if (raw == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    uint8_t reply[3];
-    const int r = usb::Execute(m_link, usb::CoolerRead(kCoolingSensorChannel), reply);
-    if (r == CAMERA_STATUS_SUCCESS) *raw = usb::ReplyU16(reply);
-    return r;
+    return usb::ExecuteReadU16<3>(m_link, usb::CoolerRead(kCoolingSensorChannel), raw);
 }
 
 void CUsbCamera::CoolingThreadProc(std::stop_token stop) {

@@ -292,8 +292,7 @@ int CUsbFpgaConfig::FpgaConfigBegin() {
             return CAMERA_STATUS_FAILED;
         }
     }
-    uint8_t status = 0;
-    return Execute(m_transfer, ConfigBegin(), &status);
+    return ExecuteCommand(m_transfer, ConfigBegin());
 }
 
 int CUsbFpgaConfig::FpgaConfigEnd() {
@@ -309,8 +308,7 @@ int CUsbFpgaConfig::FpgaConfigEnd() {
         if (r != CAMERA_STATUS_SUCCESS) return r;
         if (done) {
             if (m_hardwareType == 101) SetGpioMode(m_transfer, 23, kModeOutput);
-            uint8_t status = 0;
-            return Execute(m_transfer, ConfigEnd(), &status);
+            return ExecuteCommand(m_transfer, ConfigEnd());
         }
         // INIT low while DONE is low: the FPGA rejected the data.
         if (init != 1) {
@@ -329,18 +327,15 @@ int CUsbFpgaConfig::FpgaConfigWrite(const uint8_t* data, size_t length) {
 // ---- instruction port (type 108) ---------------------------------------------------------
 
 int CUsbFpgaConfig::JtagBegin() {
-    uint8_t status = 0;
-    return Execute(m_transfer, ConfigBegin(), &status);
+    return ExecuteCommand(m_transfer, ConfigBegin());
 }
 
 int CUsbFpgaConfig::JtagEnd() {
-    uint8_t status = 0;
-    return Execute(m_transfer, ConfigEnd(), &status);
+    return ExecuteCommand(m_transfer, ConfigEnd());
 }
 
 int CUsbFpgaConfig::JtagInstruction(uint8_t code) {
-    uint8_t status = 0;
-    return Execute(m_transfer, ConfigInstruction(code, kJtagParameter), &status);
+    return ExecuteCommand(m_transfer, ConfigInstruction(code, kJtagParameter));
 }
 
 int CUsbFpgaConfig::JtagReadBack(uint32_t* value) {

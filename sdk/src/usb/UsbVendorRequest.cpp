@@ -204,6 +204,11 @@ VendorRequest ConfigData(uint16_t flags, size_t length) {
     return rq;
 }
 
+int ExecuteCommand(VendorTransfer transfer, const VendorRequest& rq) {
+    uint8_t status = 0;
+    return Execute(transfer, rq, &status);
+}
+
 int Execute(VendorTransfer transfer, const VendorRequest& rq, uint8_t* reply, const uint8_t* data) {
     if (!rq.valid) return CAMERA_STATUS_PARAMETER_INVALID;
     if (rq.direction == Direction::kIn) {
@@ -223,50 +228,31 @@ int Execute(VendorTransfer transfer, const VendorRequest& rq, uint8_t* reply, co
 }
 
 int GetDeviceType(VendorTransfer transfer, uint16_t* type) {
-    if (type == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    uint8_t reply[2];
-    const int r = Execute(transfer, DeviceType(), reply);
-    if (r == CAMERA_STATUS_SUCCESS) *type = ReplyU16(reply);
-    return r;
+    return ExecuteReadU16<2>(transfer, DeviceType(), type);
 }
 
 int GetFirmwareVersion(VendorTransfer transfer, uint16_t* version) {
-    if (version == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    uint8_t reply[2];
-    const int r = Execute(transfer, FirmwareVersion(), reply);
-    if (r == CAMERA_STATUS_SUCCESS) *version = ReplyU16(reply);
-    return r;
+    return ExecuteReadU16<2>(transfer, FirmwareVersion(), version);
 }
 
 int WriteSensorReg8(VendorTransfer transfer, uint8_t reg, uint8_t value) {
-    uint8_t status;
-    return Execute(transfer, SensorWrite8(reg, value), &status);
+    return ExecuteCommand(transfer, SensorWrite8(reg, value));
 }
 
 int WriteSensorReg(VendorTransfer transfer, uint16_t reg, uint16_t value) {
-    uint8_t status;
-    return Execute(transfer, SensorWrite(reg, value), &status);
+    return ExecuteCommand(transfer, SensorWrite(reg, value));
 }
 
 int ReadSensorReg(VendorTransfer transfer, uint16_t reg, uint16_t* value) {
-    if (value == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    uint8_t reply[3];
-    const int r = Execute(transfer, SensorRead(reg), reply);
-    if (r == CAMERA_STATUS_SUCCESS) *value = ReplyU16(reply);
-    return r;
+    return ExecuteReadU16<3>(transfer, SensorRead(reg), value);
 }
 
 int WriteFpgaReg(VendorTransfer transfer, uint16_t reg, uint32_t value) {
-    uint8_t status;
-    return Execute(transfer, FpgaWrite(reg, value), &status);
+    return ExecuteCommand(transfer, FpgaWrite(reg, value));
 }
 
 int ReadFpgaReg(VendorTransfer transfer, uint16_t reg, uint32_t* value) {
-    if (value == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    uint8_t reply[3];
-    const int r = Execute(transfer, FpgaRead(reg), reply);
-    if (r == CAMERA_STATUS_SUCCESS) *value = ReplyU16(reply);
-    return r;
+    return ExecuteReadU16<3>(transfer, FpgaRead(reg), value);
 }
 
 int GetFpgaVersion(VendorTransfer transfer, uint16_t* version) {
@@ -291,13 +277,11 @@ int I2CRead(VendorTransfer transfer, uint16_t address, uint8_t* data, size_t n) 
 }
 
 int SetGpioMode(VendorTransfer transfer, uint8_t pin, uint8_t mode) {
-    uint8_t status;
-    return Execute(transfer, GpioMode(pin, mode), &status);
+    return ExecuteCommand(transfer, GpioMode(pin, mode));
 }
 
 int WriteGpio(VendorTransfer transfer, uint8_t pin, uint8_t level) {
-    uint8_t status;
-    return Execute(transfer, GpioWrite(pin, level), &status);
+    return ExecuteCommand(transfer, GpioWrite(pin, level));
 }
 
 int ReadGpio(VendorTransfer transfer, uint8_t pin, uint8_t* level) {
@@ -335,13 +319,11 @@ int WriteFlash(VendorTransfer transfer, uint32_t address, uint16_t len, const ui
 }
 
 int SendRequestD8(VendorTransfer transfer, uint8_t a, uint8_t b) {
-    uint8_t status;
-    return Execute(transfer, RequestD8(a, b), &status);
+    return ExecuteCommand(transfer, RequestD8(a, b));
 }
 
 int SendRequestB0(VendorTransfer transfer) {
-    uint8_t status;
-    return Execute(transfer, RequestB0(), &status);
+    return ExecuteCommand(transfer, RequestB0());
 }
 
 int WriteSensorRegs(VendorTransfer transfer, std::span<const uint16_t> regAndVal, PauseFn pause) {

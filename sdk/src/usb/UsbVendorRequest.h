@@ -14,6 +14,8 @@
 #include <string>
 #include <type_traits>
 
+#include "QVDeviceDef.h"
+
 namespace qv::usb {
 
 inline constexpr uint8_t kRequestTypeIn = 0xC0;
@@ -175,6 +177,21 @@ constexpr uint16_t ReplyU16(const uint8_t* reply) {
 // wrong status, or the transfer's own code (-56).
 int Execute(VendorTransfer transfer, const VendorRequest& rq, uint8_t* reply,
             const uint8_t* data = nullptr);
+
+// Sends a request whose reply is its one status byte.
+int ExecuteCommand(VendorTransfer transfer, const VendorRequest& rq);
+
+// Sends an IN request whose reply (kReplyBytes long) begins with a 16-bit value and stores the
+// value on success; -6 for a null value, before anything is sent.
+template <size_t kReplyBytes, typename T>
+int ExecuteReadU16(VendorTransfer transfer, const VendorRequest& rq, T* value) {
+    static_assert(kReplyBytes >= 2);
+    if (value == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    uint8_t reply[kReplyBytes];
+    const int r = Execute(transfer, rq, reply);
+    if (r == CAMERA_STATUS_SUCCESS) *value = ReplyU16(reply);
+    return r;
+}
 
 // The operations built on the transfer. Each returns 0 on success, -13 for a failed transfer or
 // a wrong status byte, -6 for a missing output pointer where one is required; an output is
