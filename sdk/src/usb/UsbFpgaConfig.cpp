@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <optional>
 
+#include "ByteOrder.h"
 #include "Log.h"
 #include "QVDeviceDef.h"
 #include "TimeUtil.h"
@@ -341,9 +342,7 @@ int CUsbFpgaConfig::JtagInstruction(uint8_t code) {
 int CUsbFpgaConfig::JtagReadBack(uint32_t* value) {
     uint8_t reply[4] = {};
     const int r = Execute(m_transfer, ConfigReadBack(4), reply);
-    if (r == CAMERA_STATUS_SUCCESS)
-        *value = static_cast<uint32_t>(reply[0] | reply[1] << 8 | reply[2] << 16 |
-                                       static_cast<uint32_t>(reply[3]) << 24);
+    if (r == CAMERA_STATUS_SUCCESS) *value = LoadLe32(reply);
     return r;
 }
 
