@@ -240,14 +240,15 @@ CameraInitParam CFakeDevice::LastInitParam() const {
     return m_initParam;
 }
 
+CFrameBucketProducer* CFakeDevice::Producer() {
+    std::lock_guard lock(m_mutex);
+    return m_producer;
+}
+
 int CFakeDevice::PushFrame(const void* data, uint32_t size, const stImageInfo& info,
                            uint32_t frameNo, uint64_t timestamp) {
     std::lock_guard stream(m_streamMutex);
-    CFrameBucketProducer* producer;
-    {
-        std::lock_guard lock(m_mutex);
-        producer = m_producer;
-    }
+    CFrameBucketProducer* producer = Producer();
     if (producer == nullptr) return CAMERA_STATUS_FAILED;
     CFrameBufferShared frame = producer->GetEmptyFrame();
     if (!frame) return CAMERA_STATUS_FAILED;
@@ -267,11 +268,7 @@ int CFakeDevice::PushFrame(const void* data, uint32_t size, const stImageInfo& i
 
 int CFakeDevice::PushBrokenFrame() {
     std::lock_guard stream(m_streamMutex);
-    CFrameBucketProducer* producer;
-    {
-        std::lock_guard lock(m_mutex);
-        producer = m_producer;
-    }
+    CFrameBucketProducer* producer = Producer();
     if (producer == nullptr) return CAMERA_STATUS_FAILED;
     CFrameBufferShared frame = producer->GetEmptyFrame();
     if (frame) producer->PutEmptyFrame(frame);
@@ -281,11 +278,7 @@ int CFakeDevice::PushBrokenFrame() {
 
 int CFakeDevice::PostStatus(int status) {
     std::lock_guard stream(m_streamMutex);
-    CFrameBucketProducer* producer;
-    {
-        std::lock_guard lock(m_mutex);
-        producer = m_producer;
-    }
+    CFrameBucketProducer* producer = Producer();
     if (producer == nullptr) return CAMERA_STATUS_FAILED;
     producer->SetStatus(status);
     return CAMERA_STATUS_SUCCESS;

@@ -266,6 +266,8 @@ class CFakeDevice : public CJNDevice {
     // One register write of a single or list write: the hook when set, else the register map.
     int StoreSensorReg(uint16_t reg, uint16_t value);
     int StoreFpgaReg(uint16_t reg, uint32_t value);
+    // The pool producer of the open stream; null while no stream is open.
+    CFrameBucketProducer* Producer();
 
     mutable std::mutex m_mutex;  // guards everything below that is not atomic
     std::vector<FakeCall> m_calls;
