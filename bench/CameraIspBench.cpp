@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "CameraISP.h"
-#include "CameraSettings.h"
+#include "control/CameraSettings.h"
 #include "LutTables.h"
 #include "MonoKernels.h"
 #include "support/AllocCounter.h"

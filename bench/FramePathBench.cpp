@@ -16,12 +16,12 @@
 #include <random>
 #include <vector>
 
-#include "CameraControl.h"
+#include "control/CameraControl.h"
 #include "CameraISP.h"
 #include "FakeCameraFactory.h"
 #include "FakeDevice.h"
-#include "JNCameraMgr.h"
-#include "JNDeviceMgr.h"
+#include "manager/JNCameraMgr.h"
+#include "manager/JNDeviceMgr.h"
 #include "ScopedHome.h"
 #include "support/AllocCounter.h"
 #include "support/BenchStats.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "FrameBucket.h"
+#include "frames/FrameBucket.h"
 #include "support/AllocCounter.h"
 #include "support/BenchStats.h"
 
@@ -111,13 +111,14 @@ void BM_FramePoolHandoff(benchmark::State& state) {
     for (auto& l : latencies) all.insert(all.end(), l.begin(), l.end());
     std::sort(all.begin(), all.end());
     auto pct = [&](double p) {
-        return all.empty() ? 0.0 : static_cast<double>(all[static_cast<size_t>(p * (all.size() - 1))]);
+        return all.empty() ? 0.0
+                           : static_cast<double>(all[static_cast<size_t>(p * (all.size() - 1))]);
     };
     state.counters["p50_ns"] = pct(0.50);
     state.counters["p99_ns"] = pct(0.99);
     state.counters["max_ns"] = all.empty() ? 0.0 : static_cast<double>(all.back());
-    state.counters["frames_per_s"] = static_cast<double>(delivered.load() - deliveredBefore) /
-                                     seconds / consumers;
+    state.counters["frames_per_s"] =
+        static_cast<double>(delivered.load() - deliveredBefore) / seconds / consumers;
     state.counters["allocs_per_frame"] = qvbench::PerFrame(allocations, produced);
 }
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "CameraSettings.h"
+#include "control/CameraSettings.h"
 #include "sensors/SensorInf.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "CameraISP.h"
 
-#include "CameraSettings.h"
+#include "control/CameraSettings.h"
 #include "MonoKernels.h"
 #include "OutFormat.h"
 

@@ -1,6 +1,6 @@
 #include "CameraWhiteBalance.h"
 
-#include "CameraSettings.h"
+#include "control/CameraSettings.h"
 
 CameraWhiteBalance::CameraWhiteBalance() = default;
 

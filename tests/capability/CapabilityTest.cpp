@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "DeviceCapability.h"
+#include "params/DeviceCapability.h"
 #include "FakeDevice.h"
 #include "FakeSensor.h"
 #include "sensors/SensorInf.h"

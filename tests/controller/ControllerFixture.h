@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "CameraControl.h"
-#include "ControlClock.h"
+#include "control/CameraControl.h"
+#include "control/ControlClock.h"
 #include "FakeDevice.h"
 #include "ScopedHome.h"
 

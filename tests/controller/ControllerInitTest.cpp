@@ -5,10 +5,10 @@
 
 #include <thread>
 
-#include "ApiInternal.h"
+#include "api/ApiInternal.h"
 #include "ControllerFixture.h"
 #include "FakeCameraFactory.h"
-#include "JNCameraMgr.h"
+#include "manager/JNCameraMgr.h"
 #include "LogCapture.h"
 #include "ManagerFakesTest.h"
 #include "QVCameraApi.h"

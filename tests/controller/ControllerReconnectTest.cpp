@@ -9,7 +9,7 @@
 
 #include "ControllerTestBase.h"
 #include "LogCapture.h"
-#include "TimerMng.h"
+#include "services/TimerMng.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
-#include "CameraParameterBuilder.h"
+#include "params/CameraParameterBuilder.h"
 #include "ControllerFixture.h"
 #include "FakeCameraFactory.h"
-#include "JNDeviceMgr.h"
+#include "manager/JNDeviceMgr.h"
 
 namespace ctltest {
 

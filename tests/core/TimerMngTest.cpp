@@ -1,4 +1,4 @@
-#include "TimerMng.h"
+#include "services/TimerMng.h"
 
 #include <dirent.h>
 #include <signal.h>
@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "TimeUtil.h"
+#include "common/TimeUtil.h"
 
 namespace {
 
@@ -64,15 +64,14 @@ struct Counter {
 int CountingCallback(TimerEntry*, void* user) {
     auto* c = static_cast<Counter*>(user);
     if (c->calls.fetch_add(1) == 0) {
-        c->firstCallAfterMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  Clock::now() - c->added)
-                                  .count();
+        c->firstCallAfterMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - c->added).count();
     }
     return c->result.load();
 }
 
 class TimerMngTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         mng = CTimerMng::GetInstance();
         ASSERT_EQ(mng->GetTimerCount(), 0u);
@@ -239,18 +238,19 @@ TEST_F(TimerMngTest, CallbackTakingALockHeldByARemoverDoesNotDeadlock) {
     LockTaker taker{&deviceLock};
     TimerEntry* locking = mng->AddTimer(TakeLockCallback, 0, &taker);
     ASSERT_TRUE(WaitFor([&] { return taker.calls > 0; }));
-    RunWithin(10s,
-              [&] {
-                  for (int i = 0; i < 20; ++i) {
-                      Counter c;
-                      std::lock_guard guard(deviceLock);
-                      TimerEntry* e = Add(c, 0);
-                      std::this_thread::sleep_for(15ms);  // let the worker block on the lock
-                      mng->RemoveTimer(e);
-                      mng->ResetTimer(locking, 0);
-                  }
-              },
-              "remover holding the device lock deadlocked with the timer worker");
+    RunWithin(
+        10s,
+        [&] {
+            for (int i = 0; i < 20; ++i) {
+                Counter c;
+                std::lock_guard guard(deviceLock);
+                TimerEntry* e = Add(c, 0);
+                std::this_thread::sleep_for(15ms);  // let the worker block on the lock
+                mng->RemoveTimer(e);
+                mng->ResetTimer(locking, 0);
+            }
+        },
+        "remover holding the device lock deadlocked with the timer worker");
     mng->RemoveTimer(locking);
 }
 

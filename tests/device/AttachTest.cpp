@@ -11,7 +11,7 @@
 
 #include "FakeCameraFactory.h"
 #include "FakeDevice.h"
-#include "JNCamObject.h"
+#include "device/JNCamObject.h"
 #include "LogCapture.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "FakeCameraFactory.h"
 #include "FakeDevice.h"
-#include "JNDeviceMgr.h"
+#include "manager/JNDeviceMgr.h"
 #include "LogCapture.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "CameraControl.h"
-#include "ControlClock.h"
+#include "control/CameraControl.h"
+#include "control/ControlClock.h"
 #include "QVCameraApi.h"
 #include "SimHostSettings.h"
 #include "SimUsbImx290Camera.h"

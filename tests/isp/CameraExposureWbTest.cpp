@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "CameraExposure.h"
-#include "CameraSettings.h"
+#include "control/CameraSettings.h"
 #include "CameraWhiteBalance.h"
 #include "sensors/SensorInf.h"
 

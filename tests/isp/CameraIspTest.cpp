@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "CameraISP.h"
-#include "CameraSettings.h"
+#include "control/CameraSettings.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "CameraExposure.h"
 #include "CameraISP.h"
-#include "CameraSettings.h"
+#include "control/CameraSettings.h"
 #include "CameraWhiteBalance.h"
 #include "sensors/SensorInf.h"
 

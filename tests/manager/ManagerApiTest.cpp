@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "ApiInternal.h"
+#include "api/ApiInternal.h"
 #include "FakeCameraFactory.h"
 #include "FakeDevice.h"
-#include "JNCameraMgr.h"
+#include "manager/JNCameraMgr.h"
 #include "ManagerFakesTest.h"
 #include "QVCameraApi.h"
 

@@ -20,7 +20,7 @@
 
 #include "FakeCameraFactory.h"
 #include "FakeDevice.h"
-#include "JNCameraMgr.h"
+#include "manager/JNCameraMgr.h"
 #include "LogCapture.h"
 
 namespace {

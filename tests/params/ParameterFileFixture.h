@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "CameraParameterBuilder.h"
+#include "params/CameraParameterBuilder.h"
 #include "LogCapture.h"
 #include "ScopedHome.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "DeviceCapability.h"
+#include "params/DeviceCapability.h"
 #include "FakeDevice.h"
 #include "FakeStorage.h"
 #include "Imx290Expect.h"

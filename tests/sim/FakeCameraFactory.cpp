@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "JNCameraMgr.h"
-#include "JNDevice.h"
+#include "manager/JNCameraMgr.h"
+#include "device/JNDevice.h"
 
 namespace qvsim {
 

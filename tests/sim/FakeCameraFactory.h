@@ -15,7 +15,7 @@
 #include <mutex>
 #include <vector>
 
-#include "CameraFactory.h"
+#include "manager/CameraFactory.h"
 #include "FakeDevice.h"
 
 namespace qvsim {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "Log.h"
-#include "TextCopy.h"
+#include "common/Log.h"
+#include "common/TextCopy.h"
 #include "storage/StorageData.h"
 
 namespace qvsim {

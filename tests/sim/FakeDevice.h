@@ -27,9 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "CameraInitParam.h"
-#include "FrameBucket.h"
-#include "JNDevice.h"
+#include "device/CameraInitParam.h"
+#include "frames/FrameBucket.h"
+#include "device/JNDevice.h"
 
 namespace qvsim {
 

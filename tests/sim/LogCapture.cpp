@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "Log.h"
+#include "common/Log.h"
 
 namespace qvsim {
 

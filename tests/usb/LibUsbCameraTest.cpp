@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "CameraInitParam.h"
+#include "device/CameraInitParam.h"
 #include "FakeSensor.h"
-#include "FrameBucket.h"
+#include "frames/FrameBucket.h"
 #include "LogCapture.h"
 #include "UsbTestRig.h"
 #include "UsbTestbedFixture.h"

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "CameraInitParam.h"
-#include "FrameBucket.h"
+#include "device/CameraInitParam.h"
+#include "frames/FrameBucket.h"
 #include "LogCapture.h"
 #include "UsbTestRig.h"
 #include "UsbTestbedFixture.h"

@@ -16,7 +16,7 @@
 
 #include "FakeSensor.h"
 #include "SimUsbInProcessCamera.h"
-#include "TimerMng.h"
+#include "services/TimerMng.h"
 
 namespace {
 

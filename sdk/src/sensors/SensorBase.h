@@ -17,7 +17,7 @@
 #include <initializer_list>
 #include <span>
 
-#include "CameraInitParam.h"
+#include "device/CameraInitParam.h"
 #include "SensorInf.h"
 #include "SensorTables.h"
 

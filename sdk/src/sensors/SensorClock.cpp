@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "TimeUtil.h"
+#include "common/TimeUtil.h"
 
 namespace {
 

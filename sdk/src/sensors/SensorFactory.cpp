@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "IMX290.h"
-#include "TextCopy.h"
+#include "common/TextCopy.h"
 
 namespace {
 

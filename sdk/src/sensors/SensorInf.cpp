@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Log.h"
+#include "common/Log.h"
 #include "SensorTables.h"
 
 SensorInf::SensorInf(SensorTypeE type, imginf* inf) : m_inf(inf), m_sensorType(type) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "QVDeviceDef.h"
-#include "imginf.h"
+#include "device/imginf.h"
 
 struct CameraInitParam;
 

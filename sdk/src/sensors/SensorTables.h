@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <span>
 
-#include "Log.h"
+#include "common/Log.h"
 
 namespace sensor {
 

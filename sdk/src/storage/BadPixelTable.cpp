@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "ByteOrder.h"
+#include "common/ByteOrder.h"
 #include "QVDeviceDef.h"
 
 using qv::LoadLe32;

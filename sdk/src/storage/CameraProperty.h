@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "CameraSettings.h"
+#include "control/CameraSettings.h"
 
 struct CameraProperty {
     int32_t redGainRange[2];  // digital gains, hundredths

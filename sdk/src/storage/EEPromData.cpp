@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ByteOrder.h"
-#include "JNDevice.h"
+#include "common/ByteOrder.h"
+#include "device/JNDevice.h"
 
 namespace {
 // The EEPROM is addressed with 16 bits.

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "ByteOrder.h"
-#include "JNDevice.h"
-#include "Log.h"
-#include "TextCopy.h"
+#include "common/ByteOrder.h"
+#include "device/JNDevice.h"
+#include "common/Log.h"
+#include "common/TextCopy.h"
 
 namespace {
 

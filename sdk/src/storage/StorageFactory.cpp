@@ -3,16 +3,16 @@
 #include <cstring>
 #include <memory>
 
-#include "ByteOrder.h"
+#include "common/ByteOrder.h"
 #include "EEPromData0.h"
 #include "EEPromData1.h"
 #include "GigeFlash4MData.h"
 #include "GigeFlash4MDataEF.h"
 #include "GigeFlashData.h"
-#include "JNDevice.h"
-#include "Log.h"
+#include "device/JNDevice.h"
+#include "common/Log.h"
 #include "StorageData.h"
-#include "TextCopy.h"
+#include "common/TextCopy.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <iterator>
 
-#include "Log.h"
+#include "common/Log.h"
 #include "QVDeviceDef.h"
 
 namespace qv::usb {

@@ -8,9 +8,9 @@
 #include <memory>
 #include <utility>
 
-#include "CameraInitParam.h"
-#include "FrameBucket.h"
-#include "Log.h"
+#include "device/CameraInitParam.h"
+#include "frames/FrameBucket.h"
+#include "common/Log.h"
 #include "storage/StorageData.h"
 #include "usb/LibUsbFrameReceiver.h"
 #include "usb/UsbFrameHeader.h"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "Log.h"
+#include "common/Log.h"
 #include "usb/LibUsbCamera.h"
 #include "usb/UsbIds.h"
 

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "CameraFactory.h"
+#include "manager/CameraFactory.h"
 #include "usb/UsbOpenedDeviceList.h"
 
 class CLibUsbCamera;

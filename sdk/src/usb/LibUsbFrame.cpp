@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "Log.h"
+#include "common/Log.h"
 
 void CLibUsbFrame::PlanChunks(uint32_t frameSize) {
     m_frameSize = frameSize;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "FrameBuffer.h"
+#include "frames/FrameBuffer.h"
 
 class CLibUsbFrameReceiver;
 

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <new>
 
-#include "FrameBucket.h"
-#include "Log.h"
+#include "frames/FrameBucket.h"
+#include "common/Log.h"
 #include "usb/LibUsbCamera.h"
 #include "usb/UsbFrameHeader.h"
 

@@ -1,6 +1,6 @@
 #include "usb/S6Pll.h"
 
-#include "Log.h"
+#include "common/Log.h"
 
 namespace qv::usb {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "Log.h"
-#include "TimeUtil.h"
-#include "TimerMng.h"
+#include "common/Log.h"
+#include "common/TimeUtil.h"
+#include "services/TimerMng.h"
 #include "usb/UsbFpgaConfig.h"
 #include "usb/UsbHardwareType.h"
 #include "usb/UsbPll.h"

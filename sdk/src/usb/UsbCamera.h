@@ -32,7 +32,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "JNDevice.h"
+#include "device/JNDevice.h"
 
 struct TimerEntry;
 

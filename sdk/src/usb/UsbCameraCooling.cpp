@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "Log.h"
+#include "common/Log.h"
 #include "sensors/SensorInf.h"
 #include "usb/UsbCamera.h"
 #include "usb/UsbCooling.h"

@@ -4,10 +4,10 @@
 #include <initializer_list>
 #include <optional>
 
-#include "ByteOrder.h"
-#include "Log.h"
+#include "common/ByteOrder.h"
+#include "common/Log.h"
 #include "QVDeviceDef.h"
-#include "TimeUtil.h"
+#include "common/TimeUtil.h"
 #include "usb/FpgaImages.h"
 
 namespace qv::usb {

@@ -1,6 +1,6 @@
 #include "usb/UsbFrameHeader.h"
 
-#include "ByteOrder.h"
+#include "common/ByteOrder.h"
 
 namespace qv::usb {
 

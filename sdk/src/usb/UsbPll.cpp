@@ -1,8 +1,8 @@
 #include "usb/UsbPll.h"
 
-#include "Log.h"
+#include "common/Log.h"
 #include "QVDeviceDef.h"
-#include "TimeUtil.h"
+#include "common/TimeUtil.h"
 
 namespace qv::usb {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Log.h"
+#include "common/Log.h"
 #include "QVDeviceDef.h"
-#include "TimeUtil.h"
+#include "common/TimeUtil.h"
 
 namespace qv::usb {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "CameraParameter.h"
-#include "CameraParameterBuilder.h"
+#include "params/CameraParameter.h"
+#include "params/CameraParameterBuilder.h"
 #include "SimUsbImx290Camera.h"
 
 namespace qvsim {

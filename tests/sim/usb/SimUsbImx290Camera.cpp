@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "CameraSettings.h"
+#include "control/CameraSettings.h"
 #include "QVDeviceDef.h"
 #include "StorageImage.h"
 

@@ -1,0 +1,367 @@
+// CameraControl: the controller behind every camera handle (the handle is a pointer to it). The
+// camera manager creates one per opened camera and runs CameraInit; each handle-taking export
+// calls one method.
+//
+// Life cycle: created -> initialised (CameraInit 0: device attached, stream open, paused) <->
+// playing (CameraPlay / CameraPause). CameraInit -51 leaves an initialised controller without a
+// device and without device parameters; most operations then answer -1. A camera found lost
+// (no frames for the loss time while playing, a posted -38, a failed alive check in the trigger
+// modes, a failed capture start, a connection-status event) has its stream closed and its
+// device detached, and the controller registers with the keep-alive service, which offers it the
+// cameras present once per period; it re-attaches the one with its serial number, reopens the
+// stream with every setting of the parameter record and resumes capture when it was playing.
+//
+// Threads that enter a controller: host threads (exports), the capture thread of callback mode,
+// the keep-alive thread (KLive_Reconnect), the timer thread (DeviceLostTimerProc) and the
+// transports' threads (ConnectionStatusCallback).
+//
+// Locks, in this order: m_apiMutex, then the attachment mutex of CJNCamObject (inside every
+// device call), then the device's own. The frame wait runs without m_apiMutex. Background threads
+// never block on m_apiMutex: the keep-alive reconnection, the timer task and the connection-status
+// handler only try it and come back at their next period. Registration with the keep-alive
+// service happens with m_apiMutex held; the timer task only tries that too. CameraPause and
+// CameraUninit release m_apiMutex while they join the capture thread, whose frame wait takes it.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "CameraExposure.h"
+#include "CameraISP.h"
+#include "control/CameraInitOption.h"
+#include "device/CameraInitParam.h"
+#include "params/CameraParameter.h"
+#include "params/CameraParameterBuilder.h"
+#include "CameraWhiteBalance.h"
+#include "control/ControlClock.h"
+#include "services/DevKeepAliveObj.h"
+#include "device/DeviceMiscInfo.h"
+#include "frames/FrameBucket.h"
+#include "device/JNCamObject.h"
+#include "QVDeviceDef.h"
+#include "RawResizer.h"
+#include "storage/CameraProperty.h"
+
+struct TimerEntry;
+
+class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
+  public:
+    static constexpr int kDefaultFrameCount = 6;
+    static constexpr int kCaptureWaitMs = 1000;       // one frame wait of the capture thread
+    static constexpr unsigned kCaptureRetryMs = 5;    // its pause after a failed wait
+    static constexpr unsigned kLostWaitPauseMs = 10;  // every wait of a lost camera takes this
+    static constexpr unsigned kSoftTriggerSettleMs = 10;
+
+    explicit CameraControl(CJNDeviceMgr* manager);
+    // Runs CameraUninit.
+    ~CameraControl() override;
+
+    CameraControl(const CameraControl&) = delete;
+    CameraControl& operator=(const CameraControl&) = delete;
+
+    // ---- Life cycle ----
+    // Attaches device, reads its parameters, loads the parameter group (paramMode and paramGroup
+    // below 0: the group saved last), opens the stream and starts the pipeline. 0; -51 for a
+    // camera without written device parameters (the controller stays, without device); the
+    // attachment's code (-52); -1 when the device parameters cannot be read; the stream open's
+    // code (-53). options, when given, override stored settings (see CameraInitOption).
+    int CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, int paramGroup,
+                   const CameraInitOption* options);
+    // Stops capture and its thread, closes the stream, leaves the keep-alive service, detaches
+    // and drops the frame pool. Safe on a controller whose initialisation failed, and twice.
+    int CameraUninit();
+    // -5 before initialisation, -1 without device parameters; 0 (also when already playing). A
+    // failed capture start is handled as a lost camera and still answers 0.
+    int CameraPlay();
+    int CameraPause();  // -5 before initialisation; 0
+    // -28 while playing; otherwise stores the callback (null: none) for the next CameraPlay and
+    // returns the previous one through previous when given.
+    int CameraSetCallbackFunction(CameraFrameCallback callback, void* context,
+                                  CameraFrameCallback* previous);
+
+    // ---- Raw frames ----
+    // Waits up to timeoutMs for a frame the caller has not seen. 0 with *frame set (hold it until
+    // CameraReleaseFrameHandle); -12 on a time-out, also for the call that finds the camera lost;
+    // -38 while the camera is lost (each such call takes 10 ms); -50 for a frame that came without
+    // a software trigger under the trigger emulation; -6 for a null frame; -5 before
+    // initialisation. The loss rule applies only while playing.
+    int CameraGetRawImageBuffer(CameraFrameHandle* frame, int timeoutMs);
+    // -6 for a null frame or one that is not this camera's; 0.
+    int CameraReleaseFrameHandle(CameraFrameHandle frame);
+
+    // ---- Frames (CameraControlFrames.cpp) ----
+    // The frame's data and descriptor. With a resize size in the current resolution (both
+    // non-zero) the data is a resized copy, valid until the next call on this camera, and the
+    // descriptor tells its size. Null for a null descriptor, a frame that is not this camera's,
+    // or a frame the resize cannot take (samples wider than 8 bits).
+    BYTE* CameraGetImageInfo(CameraFrameHandle frame, stImageInfo* info);
+    // The frame's timestamp and frame number as the transport stored them; -6 for a null
+    // pointer or a frame that is not this camera's.
+    int CameraGetImageTimestamp(CameraFrameHandle frame, uint64_t* timestamp);
+    int CameraGetImageFrameNo(CameraFrameHandle frame, uint64_t* frameNo);
+    // The device's result of restarting its timestamp counter (-1 while detached).
+    int CameraResetTimestamp();
+    // Runs the per-frame steps (auto exposure, white balance, pipeline) on a raw frame the host
+    // holds into out, which must hold width x height x bytes per pixel of the output format.
+    // 0 with *info describing the output; -6 for a null pointer; otherwise the pipeline's
+    // status, with neither *info nor out written (raw may be corrected in place).
+    int CameraGetOutImageBuffer(stImageInfo* info, BYTE* raw, BYTE* out);
+    // Wait for a frame and process it into the caller's out: 0, -6 for a null out, -1 for any
+    // other failure (callback mode, time-out, loss, a frame the pipeline refuses); out and the
+    // outputs are then left alone. info and timestamp may be null.
+    int CameraGetImageBufferEx1(BYTE* out, stImageInfo* info, int timeoutMs);
+    int CameraGetImageBufferEx2(BYTE* out, stImageInfo* info, uint64_t* timestamp, int timeoutMs);
+    // As Ex1/Ex2 into a buffer the controller owns (grown to width x height x 4 when a frame
+    // needs it, freed by CameraUninit): valid until the next call on this camera. Null for any
+    // failure.
+    BYTE* CameraGetImageBufferEx(stImageInfo* info, int timeoutMs);
+    BYTE* CameraGetImageBufferEx3(stImageInfo* info, uint64_t* timestamp, int timeoutMs);
+    // The descriptor of the sensor's current output; width and height both non-zero replace
+    // its size (and TotalBytes becomes width x height). The device's result. Internal: info
+    // must not be null.
+    int CameraGetFrameHead(stImageInfo* info, int width, int height);
+    // The resolution of snapshots (see CameraSnapToBuffer). The record is normalised in place;
+    // image width or height 0 means the current resolution, whose index is written back.
+    // -5 before initialisation, -1 without device parameters, -6 for a null record, a
+    // reduction mode the sensor lacks, or a size outside the sensor's limits.
+    int CameraSetResolutionForSnap(tSdkResolution* res);
+    // The snapshot resolution, or the current one when none is set. -6 for null.
+    int CameraGetResolutionForSnap(tSdkResolution* res);
+    // One raw frame at the snapshot resolution, held until CameraReleaseFrameHandle. Switches
+    // the stream to the snapshot resolution and a paused camera on for the shot, and back
+    // afterwards. 0 with *frame (and *info, *data when given); -12 on a time-out or a loss;
+    // -1 when capture or the switch fails; -5, -1 as CameraPlay; -6 for a null frame.
+    int CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* info, BYTE** data,
+                           unsigned timeoutMs);
+
+    // ---- Trigger and transfer ----
+    // In software-trigger mode: the device's trigger, or under the emulation one more frame to
+    // pass; -1 in the other modes.
+    int CameraSoftTrigger();
+    // A new mode reopens the stream (its result); -5, -1 as CameraPlay.
+    int CameraSetImageTransferMode(int mode);
+    int CameraGetImageTransferMode(int* mode);  // the mode last set; -6 for null
+    int CameraRequestTransferImage();           // -1 unless playing; else the device's result
+    int CameraRequestTransferImageEx(int value);
+
+    // ---- Connection status and maintenance ----
+    // Status callback (0 lost, 1 back; null removes it); the device's result of taking it.
+    int CameraSetConnectionStatusCallback(CameraConnectionStatusCallback callback, void* context);
+    int CameraReboot();
+
+    // ---- Queries for the manager and the exports ----
+    bool IsInitialized() const { return m_initialized.load(); }
+    bool IsPlaying() const { return m_playing.load(); }
+    bool HasValidDeviceParameters() const { return m_devParamValid.load(); }
+    // Whether the calling thread is this controller's capture thread (a frame callback).
+    bool IsCaptureThread() const;
+    // Whether candidate is the camera this controller drives: attached now, or lost and waited
+    // for by its serial number.
+    bool HoldsCamera(const std::shared_ptr<CJNDevice>& candidate);
+
+    // The time after which a continuous stream without frames counts as lost: with d the larger
+    // of frame time and exposure in ms, 5000 ms below 2500, 2d + 500 below 5000, else d + 4000.
+    static uint64_t DeviceLossTimeoutMs(double frameTimeUs, double exposureUs);
+
+    // Maps a window {left, top, width, height} given on the output image of resolution rs
+    // (mirrored as mirrorH, mirrorV) into the raw image of the current resolution rc, on a
+    // sensor of maxWidth x maxHeight: out = {left, top, right, bottom}; all 0 for an empty
+    // window.
+    static void MapWindowToRaw(const int32_t window[4], const tSdkResolution& rs, bool mirrorH,
+                               bool mirrorV, const tSdkResolution& rc, uint32_t maxWidth,
+                               uint32_t maxHeight, int out[4]);
+
+    // ---- Test seams (internal) ----
+    // The loss rule's clock; set before CameraInit, not owned, must outlive the controller.
+    void SetClock(CControlClock* clock);
+    CameraParameter GetParameterRecord();
+    tSdkResolution GetCurrentResolution();
+    int GetPendingSoftTriggers();
+    bool IsSoftTriggerEmulated();
+
+  protected:
+    int KLive_Reconnect(std::list<std::shared_ptr<CJNDevice>>& present) override;
+
+  private:
+    // The API mutex: recursive, and it counts how deep its owner holds it, so that the joins
+    // that release it can check they hold it once (a nested hold would stay locked and the
+    // capture thread would never return).
+    class CApiMutex {
+      public:
+        void lock() {
+            m_mutex.lock();
+            ++m_depth;
+        }
+        bool try_lock() {
+            if (!m_mutex.try_lock()) return false;
+            ++m_depth;
+            return true;
+        }
+        void unlock() {
+            --m_depth;
+            m_mutex.unlock();
+        }
+        int Depth() const { return m_depth; }  // meaningful to the owner only
+
+      private:
+        std::recursive_mutex m_mutex;
+        int m_depth = 0;  // guarded by m_mutex
+    };
+    using ApiLock = std::unique_lock<CApiMutex>;
+
+    // ---- Opening (CameraControlLifecycle.cpp) ----
+    // The device records, the parameter record and the resolutions, all zero (the capability's
+    // lists must have been released).
+    void ClearRecords();
+    void ResetState();
+    int CameraGetCameraDevParam();
+    int GetResolutionDesc(int index, tSdkResolution* out);
+    int CameraGetCameraSensorParam();
+    void LoadParameterGroup(int paramMode, int paramGroup);
+    void ApplyDeviceDefaults();  // gains and frame speed of DeviceMiscInfo after SetDefault
+    void ApplyInitOptions(const CameraInitOption& options);
+    void StartPipeline();
+    // (Re)initialises the three pipeline objects from the parameter record and capability.
+    void LoadPipeline();
+    // A 32-bit word of the capability's feature block (bytes 64 to 119), by capability offset:
+    // 64 the mono-sensor flag, 68 one-push white balance, 72 auto white balance, 76 software
+    // auto exposure.
+    static constexpr size_t kFeatureWordsOffset = 64;
+    static constexpr size_t kMonoWord = 64;
+    static constexpr size_t kOnceWbWord = 68;
+    static constexpr size_t kAutoWbWord = 72;
+    static constexpr size_t kSoftwareAeWord = 76;
+    int32_t FeatureWord(size_t capabilityOffset) const;
+
+    // ---- Stream (CameraControlStream.cpp) ----
+    CameraInitParam BuildInitParam();
+    int OpenCameraStream(CameraInitParam* param);
+    int CloseCameraStream();
+    int ReopenCameraStream(bool refreshFrameTime);
+    void ApplyOutputLines();
+    void ApplyTriggerMode();
+    void SendWindowsToPipeline();
+    // A stored AE or WB window with its snapshot block (resolution and mirror flags when it was
+    // set) mapped into the raw frame of the current resolution as {left, top, right, bottom};
+    // false for a window without area.
+    bool MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock, int raw[4]) const;
+    void CamThreadProc();
+    // Ends the capture thread: sets the exit flag and, unless called on that thread, releases
+    // lock (held once) while joining it.
+    void StopCaptureThread(ApiLock& lock);
+
+    // ---- Frames (CameraControlFrames.cpp) ----
+    // With the API mutex held: whether frame is one of this camera's pool buffers.
+    bool IsPoolFrame(CameraFrameHandle frame) const;
+    // The per-frame steps, with the API mutex held.
+    void ProcessAe(const stImageInfo& info, const BYTE* raw);
+    void ProcessAwb(const stImageInfo& info, const BYTE* raw);
+    void ProcessAeAwb(const stImageInfo& info, const BYTE* raw);
+    int ProcessIsp(const stImageInfo& in, BYTE* raw, stImageInfo* out, BYTE* outBuffer);
+    // The wait and processing behind the Ex family: the buffer holding the processed frame
+    // (out, or for a null out mpRGBFrame, grown as needed); null for every failure.
+    BYTE* GetProcessedFrame(BYTE* out, stImageInfo* info, uint64_t* timestamp, int timeoutMs);
+    // Grows an owned buffer to at least bytes; false when the memory is not available.
+    static bool GrowBuffer(std::unique_ptr<BYTE[]>& buffer, size_t& capacity, uint64_t bytes);
+    void FreeFrameBuffers();
+    // The snapshot's wait: 0 with taken; -12 for a time-out or a loss (handled here).
+    int WaitSnapFrame(CFrameBufferShared& taken, int timeoutMs);
+
+    // ---- Loss and reconnection (CameraControlLoss.cpp) ----
+    // With the API mutex held: stream closed, device detached, registered for reconnection.
+    void HandleDeviceLoss();
+    // The outcome of a failed frame wait while playing: true when the camera is lost.
+    bool IsLossAfterFailedWait(int waitResult);
+    void OnConnectionStatus(int status);
+    static void ConnectionStatusCallback(void* device, int status, void* context);
+    static int DeviceLostTimerProc(TimerEntry* entry, void* user);
+    int DeviceLostTask(TimerEntry* entry);
+
+    // ---- The parameter record's integer values ----
+    // CameraSetIntValue ids kept in the record: 0 the channel mask, 2 the sensor WDR mode (low
+    // byte), 13 an on/off flag, 15 a plain value; 1, 3 and 14 are kept by the controller.
+    int32_t& ChannelMask() { return m_param.intValueA; }
+    uint8_t WdrMode() const { return static_cast<uint8_t>(m_param.intValueB); }
+    int32_t& IntValue15() { return m_param.intValueC; }
+    uint8_t& IntValue13Flag() { return m_param.settings.intValueFlag; }
+
+    // ---- Pipeline (by value; each guards its pending values itself) ----
+    CameraExposure mExposure;
+    CameraWhiteBalance mWb;
+    CameraISP mIsp;
+    CameraParameterBuilder mParamBuilder;
+
+    CApiMutex m_apiMutex;  // guards every member below not marked otherwise
+
+    std::unique_ptr<std::thread> m_hCamThread;  // the capture thread, null when none
+    std::atomic<bool> m_threadExit{true};       // tells the capture thread to end
+    std::atomic<std::thread::id> m_camThreadId{};
+
+    std::mutex m_callbackMutex;  // guards the frame callback and its context
+    CameraFrameCallback m_frameCallback = nullptr;
+    void* m_frameContext = nullptr;
+    std::atomic<bool> m_callbackSet{false};
+
+    std::string m_configDir;  // "<HOME>/.QVConfig/"
+
+    // Records read from the device by CameraGetCameraDevParam.
+    tSdkCapability m_capability;  // its lists are owned here
+    tDevInfo m_devInfo;
+    uint8_t m_featureWords[56];  // capability bytes 64 to 119
+    CameraProperty m_property;
+    DeviceMiscInfo m_miscInfo;
+    uint32_t m_sensorMediaType = 0;  // what the sensor delivers, read at initialisation
+
+    CameraParameter m_param;  // every persistent setting
+
+    // Frame processing: the output of CameraGetImageBufferEx/Ex3 and the resized raw frame,
+    // each grown to the largest frame seen and kept until CameraUninit.
+    std::unique_ptr<BYTE[]> mpRGBFrame;
+    size_t m_rgbFrameSize = 0;
+    std::unique_ptr<BYTE[]> m_pResizeBuffer;
+    size_t m_resizeBufferSize = 0;
+    qv::isp::CRawResizer m_resizer;
+    uint8_t m_brightness = 0;  // of the last frame auto exposure measured
+    // Notified after the exposure and white-balance steps of every processed frame.
+    std::condition_variable_any m_aeAwbDone;
+
+    std::atomic<bool> m_initialized{false};
+    std::atomic<bool> m_devParamValid{false};
+    std::atomic<bool> m_playing{false};
+
+    tSdkResolution m_curResolution;
+    tSdkResolution m_defaultResolution;
+
+    // Software-trigger emulation for devices without a software trigger of their own.
+    bool m_softTriggerEmulation = false;
+    int m_pendingTriggers = 0;
+    uint64_t m_lastFrameMs = 0;  // last delivered frame, capture start or stream reopen
+    CControlClock* m_clock;
+
+    std::shared_ptr<CFrameBucket> m_frameBucket;
+    CFrameBucketClient* m_bucketClient = nullptr;
+
+    int32_t m_intValue1 = 0;
+    int32_t m_intValue3 = 0;
+    int32_t m_intValue14 = 0;  // read back at every stream close, re-sent at the next open
+
+    // GigE resend: enable, then the transport's three values.
+    bool m_resendEnable = true;
+    int32_t m_resend[3] = {10, 30, 3};
+
+    CameraConnectionStatusCallback m_statusCallback = nullptr;
+    void* m_statusContext = nullptr;
+    bool m_disconnected = false;
+    TimerEntry* m_deviceLostTimer = nullptr;
+    bool m_lossDetached = false;  // the timer task has closed and detached, registration pending
+
+    // Initialisation options kept for every stream open (0 = the transport's default).
+    int m_optFrameCount = 0;
+    int m_optHeartbeat = 0;
+};

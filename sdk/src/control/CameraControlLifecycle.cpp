@@ -1,0 +1,364 @@
+// CameraControl: construction, the opening sequence with its device records and parameter group,
+// and the release.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "control/CameraControl.h"
+#include "params/DeviceCapability.h"
+#include "manager/JNCameraMgr.h"
+#include "common/Log.h"
+#include "services/TimerMng.h"
+
+namespace {
+
+// The parameter record's fields that the per-frame steps read as 1 after a reset: the AE
+// statistics method (12), the white-balance statistics flag (16) and the Bayer algorithm (20).
+void SetResetArgs(CameraParameter& record) {
+    record.aeProcessArg = 1;
+    record.awbProcessArg = 1;
+    record.bayerAlgMode = 1;
+}
+
+bool KeepsHandle(int result) {
+    return result == CAMERA_STATUS_SUCCESS || result == CAMERA_STATUS_EEPROM_NOT_WRITTEN ||
+           result == CAMERA_STATUS_PROPERTY_NOT_WRITTEN;
+}
+
+}  // namespace
+
+CameraControl::CameraControl(CJNDeviceMgr* manager)
+    : CJNCamObject(manager), m_clock(CControlClock::Steady()) {
+    ClearRecords();
+}
+
+CameraControl::~CameraControl() {
+    CameraUninit();
+    ReleaseCapabilityLists(&m_capability);
+}
+
+void CameraControl::SetClock(CControlClock* clock) {
+    ApiLock lock(m_apiMutex);
+    m_clock = clock != nullptr ? clock : CControlClock::Steady();
+}
+
+// ---- Opening ---------------------------------------------------------------------------------
+
+int CameraControl::CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, int paramGroup,
+                              const CameraInitOption* options) {
+    ApiLock lock(m_apiMutex);
+    m_initialized = false;
+    m_playing = false;
+
+    int r = Attach(std::move(device));
+    if (r != CAMERA_STATUS_SUCCESS) {
+        qv::Log("attach device failed.\n");
+        return r;
+    }
+    ResetState();
+
+    const int devParam = CameraGetCameraDevParam();
+    if (!KeepsHandle(devParam)) {
+        qv::Log("CameraGetCameraDevParam err:%d\n", devParam);
+        Detach();
+        return CAMERA_STATUS_FAILED;
+    }
+    if (m_devParamValid) LoadParameterGroup(paramMode, paramGroup);
+
+    m_optFrameCount = 0;
+    if (options != nullptr) ApplyInitOptions(*options);
+
+    // A sensor format the camera does not list gives way to the first one it does.
+    if (m_capability.iMediaTypeDesc > 0 && m_capability.pMediaTypeDesc != nullptr) {
+        const tSdkBayerType* begin = m_capability.pMediaTypeDesc;
+        const tSdkBayerType* end = begin + m_capability.iMediaTypeDesc;
+        if (std::none_of(begin, end, [this](const tSdkBayerType& t) {
+                return t.uMediaType == m_param.sensorOutFormat;
+            }))
+            m_param.sensorOutFormat = begin->uMediaType;
+    }
+
+    if (GetResolutionDesc(m_param.settings.resolutionIndex, &m_curResolution) != 0) {
+        m_curResolution = m_defaultResolution;
+        m_param.settings.resolutionIndex = m_defaultResolution.iIndex;
+    }
+
+    // The pool takes at most CFrameBucket::kMaxFrames; the receivers get the count the pool has.
+    if (m_optFrameCount > CFrameBucket::kMaxFrames) m_optFrameCount = CFrameBucket::kMaxFrames;
+    m_frameBucket =
+        std::make_shared<CFrameBucket>(m_optFrameCount > 0 ? m_optFrameCount : kDefaultFrameCount);
+    m_bucketClient = m_frameBucket->CreateBucketClient();
+
+    CameraInitParam param = BuildInitParam();
+    r = OpenCameraStream(&param);
+    if (r != CAMERA_STATUS_SUCCESS) {
+        qv::Log("open camera device failed\n");
+        Detach();
+        return r;
+    }
+    CameraGetCameraSensorParam();
+    StartPipeline();
+
+    {
+        std::lock_guard callbackLock(m_callbackMutex);
+        m_frameCallback = nullptr;
+        m_frameContext = nullptr;
+    }
+    m_callbackSet = false;
+    m_initialized = true;
+    qv::Log("CameraInit finish:%p\n", static_cast<void*>(this));
+
+    if (!m_devParamValid) {
+        qv::Log("Please Write EEprom!!!!\n");
+        CloseCameraStream();
+        Detach();
+        return CAMERA_STATUS_EEPROM_NOT_WRITTEN;
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+void CameraControl::ClearRecords() {
+    std::memset(&m_capability, 0, sizeof m_capability);
+    std::memset(&m_devInfo, 0, sizeof m_devInfo);
+    std::memset(m_featureWords, 0, sizeof m_featureWords);
+    std::memset(&m_property, 0, sizeof m_property);
+    std::memset(&m_miscInfo, 0, sizeof m_miscInfo);
+    std::memset(&m_param, 0, sizeof m_param);
+    std::memset(&m_curResolution, 0, sizeof m_curResolution);
+    std::memset(&m_defaultResolution, 0, sizeof m_defaultResolution);
+}
+
+void CameraControl::ResetState() {
+    ReleaseCapabilityLists(&m_capability);
+    ClearRecords();
+    SetResetArgs(m_param);
+    m_sensorMediaType = 0;
+    m_devParamValid = false;
+    m_playing = false;
+    m_callbackSet = false;
+    m_softTriggerEmulation = false;
+    m_pendingTriggers = 0;
+    m_lastFrameMs = 0;
+    m_disconnected = false;
+    m_lossDetached = false;
+    m_intValue1 = m_intValue3 = m_intValue14 = 0;
+    FreeFrameBuffers();
+    m_brightness = 0;
+    // A folder that cannot be made only costs the parameter files; the camera still opens.
+    CameraParameterBuilder::MakeConfigFolder(m_configDir);
+}
+
+int CameraControl::CameraGetCameraDevParam() {
+    ReleaseCapabilityLists(&m_capability);
+    std::memset(&m_capability, 0, sizeof m_capability);
+    const int r = GetCameraDevParam(&m_capability, &m_devInfo, &m_property, &m_miscInfo);
+    if (r == CAMERA_STATUS_PROPERTY_NOT_WRITTEN) {
+        m_devParamValid = false;
+        qv::Log("Please Write EEprom!!!!\n");
+        return r;
+    }
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    m_devParamValid = true;
+    static_assert(sizeof m_featureWords == offsetof(tSdkCapability, pTriggerDesc) -
+                                               offsetof(tSdkCapability, abPropertyFlags));
+    std::memcpy(m_featureWords, m_capability.abPropertyFlags, sizeof m_featureWords);
+    // The camera's factory defaults become the settings; the device ID stamps the record.
+    m_param.settings = m_property.defaultSettings;
+    m_param.deviceId = m_devInfo.uDeviceId;
+    m_param.bayerAlgMode = m_property.bayerAlgMode;
+    return GetResolutionDesc(m_param.settings.resolutionIndex, &m_defaultResolution);
+}
+
+int CameraControl::GetResolutionDesc(int index, tSdkResolution* out) {
+    if (out == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    if (index == 255) {
+        if (m_param.resolution.uWidth == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+        *out = m_param.resolution;
+        return CAMERA_STATUS_SUCCESS;
+    }
+    // Preset indices are 0 to 63; an index from a parameter file may be anything.
+    if (index < 0 || index > 63) return CAMERA_STATUS_PARAMETER_INVALID;
+    const uint32_t mask = index < 32 ? m_property.presetMaskLow : m_property.presetMaskHigh;
+    if ((mask >> (index % 32) & 1u) == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    for (int i = 0; i < m_capability.iImageSizeDesc && m_capability.pImageSizeDesc != nullptr;
+         ++i) {
+        if (m_capability.pImageSizeDesc[i].iIndex == index) {
+            *out = m_capability.pImageSizeDesc[i];
+            return CAMERA_STATUS_SUCCESS;
+        }
+    }
+    return CAMERA_STATUS_PARAMETER_INVALID;
+}
+
+int CameraControl::CameraGetCameraSensorParam() {
+    SensorParam sensor{};
+    if (GetSensorParam(&sensor) == CAMERA_STATUS_SUCCESS) {
+        static_assert(sizeof m_capability.auSensorParam <= sizeof sensor);
+        std::memcpy(m_capability.auSensorParam, &sensor, sizeof m_capability.auSensorParam);
+    } else {
+        std::memcpy(&sensor, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+    }
+    // Stored gain limits are unsigned in the record; a value that reads negative as int32 was
+    // never set.
+    CameraSettings& s = m_param.settings;
+    if (static_cast<int32_t>(s.aeAnalogGainMax) < 0 || s.aeAnalogGainMax > sensor.analogGainMax)
+        s.aeAnalogGainMax = sensor.analogGainMax;
+    if (static_cast<int32_t>(s.aeAnalogGainMin) < 0 || s.aeAnalogGainMin < sensor.analogGainMin)
+        s.aeAnalogGainMin = sensor.analogGainMin;
+    double lineTime = 0;
+    if (GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS) {
+        const double maxUs = sensor.expLinesMax * lineTime;
+        const double minUs = sensor.expLinesMin * lineTime;
+        if (s.aeExposureMax < 0 || s.aeExposureMax > maxUs) s.aeExposureMax = maxUs;
+        if (s.aeExposureMin < 0 || s.aeExposureMin < minUs) s.aeExposureMin = minUs;
+    }
+    m_capability.sResolutionDefault = m_defaultResolution;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+void CameraControl::ApplyDeviceDefaults() {
+    m_param.settings.rgbGain[0] = static_cast<uint32_t>(m_miscInfo.defaultRedGain);
+    m_param.settings.rgbGain[1] = static_cast<uint32_t>(m_miscInfo.defaultGreenGain);
+    m_param.settings.rgbGain[2] = static_cast<uint32_t>(m_miscInfo.defaultBlueGain);
+    m_param.settings.frameSpeed = m_miscInfo.defaultFrameSpeed;
+}
+
+void CameraControl::LoadParameterGroup(int paramMode, int paramGroup) {
+    CameraSettings& s = m_param.settings;
+    // A group file carries the three custom curves (red, green, blue) after the record; curves
+    // the file lacks keep what the pipeline holds.
+    std::vector<uint16_t> curves(3 * CameraParameterBuilder::kTableEntries);
+    uint16_t* luts[3];
+    for (int c = 0; c < 3; ++c) {
+        luts[c] = curves.data() + c * CameraParameterBuilder::kTableEntries;
+        mIsp.GetCustomLut(c + 1, luts[c]);
+    }
+    bool loaded = false;
+    const char* dir = m_configDir.c_str();
+    if (paramGroup == CameraParameterBuilder::kSaveGroup) {
+        mParamBuilder.SetDefault(&m_param);
+        ApplyDeviceDefaults();
+        s.parameterMode = std::max(paramMode, 0);
+        s.parameterGroup = CameraParameterBuilder::kSaveGroup;
+    } else if (paramMode < 0 || paramGroup < 0) {
+        // The "_SAVE" file names the mode and group saved last.
+        if (mParamBuilder.LoadGroup(dir, 0, CameraParameterBuilder::kSaveGroup, &m_devInfo,
+                                    &m_param, luts[0], luts[1], luts[2]) == 0) {
+            loaded = true;
+            const int mode = s.parameterMode;
+            const int group = s.parameterGroup;
+            if (mParamBuilder.LoadGroup(dir, mode, group, &m_devInfo, &m_param, luts[0], luts[1],
+                                        luts[2]) != 0) {
+                s.parameterMode = std::max(mode, 0);
+                s.parameterGroup = std::max(group, 0);
+            }
+        } else {
+            mParamBuilder.SetDefault(&m_param);
+            ApplyDeviceDefaults();
+            s.parameterMode = 0;
+            s.parameterGroup = 0;
+        }
+    } else if (mParamBuilder.LoadGroup(dir, paramMode, paramGroup, &m_devInfo, &m_param, luts[0],
+                                       luts[1], luts[2]) != 0) {
+        // The camera's defaults stay in force under the asked-for names.
+        s.parameterMode = paramMode;
+        s.parameterGroup = paramGroup;
+    } else {
+        loaded = true;
+    }
+    if (loaded)
+        for (int c = 0; c < 3; ++c) mIsp.StoreCustomCurve(c, luts[c]);
+}
+
+void CameraControl::ApplyInitOptions(const CameraInitOption& o) {
+    if (o.frameSpeed >= 0) m_param.settings.frameSpeed = o.frameSpeed;
+    if (o.transferMode >= 0) m_param.transferMode = o.transferMode;
+    if (o.mediaType >= 0) m_param.sensorOutFormat = static_cast<uint32_t>(o.mediaType);
+    if (o.triggerMode >= 0) m_param.settings.triggerMode = o.triggerMode;
+    if (o.packetSize > 0) m_param.packetSize = o.packetSize;
+    if (o.channelMask > 0) ChannelMask() = o.channelMask;
+    if (o.frameCount > 0) m_optFrameCount = o.frameCount;
+    if (o.heartbeat > 0) m_optHeartbeat = o.heartbeat;
+}
+
+void CameraControl::StartPipeline() {
+    stImageInfo info{};
+    if (GetImageInfo(&info) == CAMERA_STATUS_SUCCESS) m_sensorMediaType = info.uiMediaType;
+    LoadPipeline();
+    double frameTime = 0;
+    if (GetFrameTime(&frameTime) == CAMERA_STATUS_SUCCESS) mExposure.SetFrameTime(frameTime);
+}
+
+int32_t CameraControl::FeatureWord(size_t capabilityOffset) const {
+    int32_t word;
+    std::memcpy(&word, m_featureWords + (capabilityOffset - kFeatureWordsOffset), sizeof word);
+    return word;
+}
+
+void CameraControl::LoadPipeline() {
+    SensorParam limits{};
+    std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+    mExposure.LoadParameter(limits, m_param.settings, 0);
+    const INT* gains = m_capability.aiGainRange;
+    mWb.LoadParameter(m_param.settings, FeatureWord(kAutoWbWord), FeatureWord(kOnceWbWord),
+                      static_cast<uint32_t>(gains[0]), static_cast<uint32_t>(gains[1]),
+                      static_cast<uint32_t>(gains[2]), static_cast<uint32_t>(gains[3]),
+                      static_cast<uint32_t>(gains[4]), static_cast<uint32_t>(gains[5]));
+    const auto* cameraMgr = dynamic_cast<const JNCameraMgr*>(m_manager);
+    mIsp.LoadParameter(
+        m_param.settings, FeatureWord(kMonoWord), m_param.bayerAlgMode, m_sensorMediaType,
+        cameraMgr != nullptr ? cameraMgr->GetProcessLevel() : JNCameraMgr::kProcessLevel);
+}
+
+// ---- Release ---------------------------------------------------------------------------------
+
+int CameraControl::CameraUninit() {
+    ApiLock lock(m_apiMutex);
+    if (m_deviceLostTimer != nullptr) {
+        // The task only tries the API mutex, so removing it here cannot wait on us.
+        CTimerMng::GetInstance()->RemoveTimer(m_deviceLostTimer);
+        m_deviceLostTimer = nullptr;
+    }
+    StopCaptureThread(lock);
+    m_playing = false;
+    // Without a pool no stream was ever opened (the initialisation stopped before it).
+    if (m_frameBucket) {
+        SetIntValue(13, 0);
+        CloseCameraStream();
+    }
+    FreeFrameBuffers();
+    UnregisterKeepAlive(this);
+    Detach();
+    if (m_frameBucket) {
+        if (m_bucketClient != nullptr) m_frameBucket->DestroyBucketClient(m_bucketClient);
+        m_bucketClient = nullptr;
+        m_frameBucket.reset();
+    }
+    m_initialized = false;
+    lock.unlock();
+    qv::Log("CameraUninit finish\n");
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- Test seams --------------------------------------------------------------------------------
+
+CameraParameter CameraControl::GetParameterRecord() {
+    ApiLock lock(m_apiMutex);
+    return m_param;
+}
+
+tSdkResolution CameraControl::GetCurrentResolution() {
+    ApiLock lock(m_apiMutex);
+    return m_curResolution;
+}
+
+int CameraControl::GetPendingSoftTriggers() {
+    ApiLock lock(m_apiMutex);
+    return m_pendingTriggers;
+}
+
+bool CameraControl::IsSoftTriggerEmulated() {
+    ApiLock lock(m_apiMutex);
+    return m_softTriggerEmulation;
+}
