@@ -153,6 +153,174 @@ QVSDK_API int CameraSetResolutionForSnap(HANDLE hCamera, tSdkResolution* pRes);
 /* The snapshot resolution, or the current resolution when none is set. */
 QVSDK_API int CameraGetResolutionForSnap(HANDLE hCamera, tSdkResolution* pRes);
 
+/* Frame counts of the camera's frame pool since it was opened: total, good and lost.
+ * CAMERA_STATUS_PARAMETER_INVALID for a null record. */
+QVSDK_API int CameraGetFrameStatistic(HANDLE hCamera, tSdkFrameStatistic* pStatistic);
+
+/* ---- Exposure ----------------------------------------------------------------------------------
+ *
+ * Auto exposure runs on the frames the library processes (CameraGetImageBufferEx and its
+ * variants, CameraGetOutImageBuffer): it measures their brightness, compares it with the target
+ * (0 to 255) and programs the exposure time and the analog gain. Its settings take effect at the
+ * next processed frame. Setters marked "-5, -1" answer CAMERA_STATUS_NOT_INITIALIZED and, on a
+ * camera without device parameters, CAMERA_STATUS_FAILED. Getters write through pointers that
+ * are not null; those that report a flag answer CAMERA_STATUS_PARAMETER_INVALID for null. */
+
+/* Auto exposure on (non-zero) or off. */
+QVSDK_API int CameraSetAeState(HANDLE hCamera, int on);
+QVSDK_API int CameraGetAeState(HANDLE hCamera, int* pOn);
+/* Target brightness, brought into the sensor's target range. -5, -1. */
+QVSDK_API int CameraSetAeTarget(HANDLE hCamera, USHORT target);
+QVSDK_API int CameraGetAeTarget(HANDLE hCamera, USHORT* pTarget);
+/* Analog gain in thousandths (1000 = unity), brought into the sensor's range and programmed at
+ * once. -5, -1; CAMERA_STATUS_PARAMETER_INVALID with nothing programmed while auto exposure is
+ * on. */
+QVSDK_API int CameraSetAnalogGain(HANDLE hCamera, int gain);
+/* The camera's gain (the one set last when the camera cannot tell). CAMERA_STATUS_PARAMETER_INVALID
+ * for null. */
+QVSDK_API int CameraGetAnalogGain(HANDLE hCamera, int* pGain);
+/* Exposure time in microseconds, programmed at once (the sensor takes whole lines). -5, -1;
+ * CAMERA_STATUS_PARAMETER_INVALID with nothing programmed while auto exposure is on. */
+QVSDK_API int CameraSetExposureTime(HANDLE hCamera, double us);
+QVSDK_API int CameraGetExposureTime(HANDLE hCamera, double* pUs);
+/* Microseconds per sensor line; the camera's answer (CAMERA_STATUS_FAILED for null). */
+QVSDK_API int CameraGetExposureLineTime(HANDLE hCamera, double* pUs);
+/* The sensor's frame time in microseconds (0 when the camera cannot tell). */
+QVSDK_API int CameraGetFrameTime(HANDLE hCamera, double* pUs);
+/* The region auto exposure measures, on the output image: width rounded down to even, width or
+ * height 0 measures the whole frame. It stays on the same part of the sensor when the resolution
+ * changes. CAMERA_STATUS_PARAMETER_INVALID for a negative size. */
+QVSDK_API int CameraSetAeWindow(HANDLE hCamera, int left, int top, int width, int height);
+/* The region as it lies on the current output image, clipped to it. */
+QVSDK_API int CameraGetAeWindow(HANDLE hCamera, int* pLeft, int* pTop, int* pWidth, int* pHeight);
+/* Whether the region is drawn into displayed frames; CAMERA_STATUS_PARAMETER_INVALID before the
+ * display is set up. */
+QVSDK_API int CameraSetAeWinVisible(HANDLE hCamera, int visible);
+QVSDK_API int CameraGetAeWinVisible(HANDLE hCamera, int* pVisible);
+/* Anti-flicker (non-zero on): exposures longer than one period of the lamps' flicker are whole
+ * periods. */
+QVSDK_API int CameraSetAntiFlick(HANDLE hCamera, int on);
+QVSDK_API int CameraGetAntiFlick(HANDLE hCamera, int* pOn);
+/* Mains frequency of the lamps for anti-flicker: 1 50 Hz, 2 60 Hz. */
+QVSDK_API int CameraSetLightFrequency(HANDLE hCamera, int frequency);
+QVSDK_API int CameraGetLightFrequency(HANDLE hCamera, int* pFrequency);
+/* 1: auto exposure may use the whole frame time; otherwise the exposure range. -5, -1;
+ * CAMERA_STATUS_PARAMETER_INVALID while auto exposure is off. */
+QVSDK_API int CameraSetAeExposureMode(HANDLE hCamera, int mode);
+QVSDK_API int CameraGetAeExposureMode(HANDLE hCamera, int* pMode);
+/* Exposure range of auto exposure in microseconds: a maximum beyond the sensor's becomes the
+ * sensor's, otherwise a minimum below the sensor's is raised to it. -5, -1;
+ * CAMERA_STATUS_PARAMETER_INVALID while auto exposure is off, for min > max and for a range
+ * outside the sensor's. */
+QVSDK_API int CameraSetAeExposureRange(HANDLE hCamera, double minUs, double maxUs);
+QVSDK_API int CameraGetAeExposureRange(HANDLE hCamera, double* pMinUs, double* pMaxUs);
+/* Gain range of auto exposure, brought onto the sensor's range the same way. -5, -1;
+ * CAMERA_STATUS_PARAMETER_INVALID for max < min and while auto exposure is off. */
+QVSDK_API int CameraSetAeAnalogGainRange(HANDLE hCamera, int minGain, int maxGain);
+QVSDK_API int CameraGetAeAnalogGainRange(HANDLE hCamera, int* pMin, int* pMax);
+
+/* ---- White balance ------------------------------------------------------------------------- */
+
+/* Auto white balance on (non-zero) or off. */
+QVSDK_API int CameraSetWbMode(HANDLE hCamera, int automatic);
+QVSDK_API int CameraGetWbMode(HANDLE hCamera, int* pAutomatic);
+/* Red, green and blue gains in hundredths (100 = unity), each brought into the camera's range.
+ * CAMERA_STATUS_PARAMETER_INVALID while auto white balance is on. */
+QVSDK_API int CameraSetGain(HANDLE hCamera, USHORT red, USHORT green, USHORT blue);
+QVSDK_API int CameraGetGain(HANDLE hCamera, USHORT* pRed, USHORT* pGreen, USHORT* pBlue);
+/* One white balance on the next processed frame; in continuous mode waits up to 1 s for it.
+ * CAMERA_STATUS_NOT_SUPPORTED when the camera offers none; CAMERA_STATUS_PARAMETER_INVALID while
+ * auto white balance is on. */
+QVSDK_API int CameraSetOnceWB(HANDLE hCamera);
+/* The region white balance measures; the rules of the AE window. */
+QVSDK_API int CameraSetWbWindow(HANDLE hCamera, int left, int top, int width, int height);
+QVSDK_API int CameraGetWbWindow(HANDLE hCamera, int* pLeft, int* pTop, int* pWidth, int* pHeight);
+QVSDK_API int CameraSetWbWinVisible(HANDLE hCamera, int visible);
+QVSDK_API int CameraGetWbWinVisible(HANDLE hCamera, int* pVisible);
+
+/* ---- Lookup tables, gamma, contrast, sharpness and saturation ---------------------------------
+ *
+ * The lookup table comes from gamma and contrast (mode 0), a preset (mode 1) or the host's
+ * curves (mode 2); the setters of one mode answer CAMERA_STATUS_PARAMETER_INVALID in the
+ * others. Curves have 4096 entries; a null curve gives CAMERA_STATUS_FAILED. */
+
+QVSDK_API int CameraSetLutMode(HANDLE hCamera, int mode);
+QVSDK_API int CameraGetLutMode(HANDLE hCamera, int* pMode);
+/* Brought into the camera's gamma / LUT contrast range. */
+QVSDK_API int CameraSetGamma(HANDLE hCamera, int gamma);
+QVSDK_API int CameraGetGamma(HANDLE hCamera, int* pGamma);
+QVSDK_API int CameraSetContrastLut(HANDLE hCamera, int contrast);
+QVSDK_API int CameraGetContrastLut(HANDLE hCamera, int* pContrast);
+QVSDK_API int CameraSelectLutPreset(HANDLE hCamera, int preset);
+QVSDK_API int CameraGetLutPresetSel(HANDLE hCamera, int* pPreset);
+/* Channel 0 all three, 1 red, 2 green, 3 blue. */
+QVSDK_API int CameraSetCustomLut(HANDLE hCamera, int channel, USHORT* pLut);
+QVSDK_API int CameraGetCustomLut(HANDLE hCamera, int channel, USHORT* pLut);
+QVSDK_API int CameraGetCurrentLut(HANDLE hCamera, int channel, USHORT* pLut);
+/* Brought into the camera's ranges, a negative value counting as the largest. CAMERA_STATUS_FAILED
+ * on a camera without device parameters. */
+QVSDK_API int CameraSetSharpness(HANDLE hCamera, int sharpness);
+QVSDK_API int CameraGetSharpness(HANDLE hCamera, int* pSharpness);
+QVSDK_API int CameraSetSaturation(HANDLE hCamera, int saturation);
+QVSDK_API int CameraGetSaturation(HANDLE hCamera, int* pSaturation);
+/* 50 leaves the image unchanged. */
+QVSDK_API int CameraSetContrast(HANDLE hCamera, int contrast);
+QVSDK_API int CameraGetContrast(HANDLE hCamera, int* pContrast);
+
+/* ---- Frame speed and resolution ------------------------------------------------------------
+ *
+ * Each change restarts the stream with every other setting. -5, -1 as above. */
+
+/* A frame speed the camera offers; else CAMERA_STATUS_PARAMETER_INVALID. */
+QVSDK_API int CameraSetFrameSpeed(HANDLE hCamera, int speed);
+QVSDK_API int CameraGetFrameSpeed(HANDLE hCamera, int* pSpeed);
+/* A preset the camera offers (0 to 63), or 255 for the custom region set last; else
+ * CAMERA_STATUS_PARAMETER_INVALID. */
+QVSDK_API int CameraSetResolution(HANDLE hCamera, int index);
+QVSDK_API int CameraGetResolution(HANDLE hCamera, int* pIndex);
+/* A region of the host's. The record is adjusted in place: offsets as seen on a mirrored image
+ * become sensor offsets, window sizes even, image width a multiple of 4, image height even, a
+ * resize size with a zero side none; a preset index whose preset has that size selects the
+ * preset, else the index becomes 255. A region that only moves is moved without restarting the
+ * stream. CAMERA_STATUS_PARAMETER_INVALID for a null record, a reduction mode the sensor lacks, a
+ * negative offset, a window that is not the image times the reduction, or a size outside the
+ * sensor. */
+QVSDK_API int CameraSetResolutionEx(HANDLE hCamera, tSdkResolution* pRes);
+/* The preset of an index (255: the custom region). */
+QVSDK_API int CameraGetResolutionEx(HANDLE hCamera, int index, tSdkResolution* pRes);
+QVSDK_API int CameraGetCurResolution(HANDLE hCamera, tSdkResolution* pRes);
+/* Width and height of the sensor's current output. */
+QVSDK_API int CameraGetOutImageSize(HANDLE hCamera, int* pWidth, int* pHeight);
+/* There is no resolution dialog: CAMERA_STATUS_FAILED (CAMERA_STATUS_PARAMETER_INVALID for a null
+ * record). */
+QVSDK_API int CameraCustomizeResolution(HANDLE hCamera, tSdkResolution* pRes);
+
+/* ---- ISP output format, Bayer algorithm, mirror, monochrome, black level, dead pixels ------ */
+
+/* Output format of processed frames (CAMERA_MEDIA_TYPE_MONO is kept as
+ * CAMERA_MEDIA_TYPE_MONO8). -5, -1. */
+QVSDK_API int CameraSetIspOutFormat(HANDLE hCamera, unsigned mediaType);
+QVSDK_API int CameraGetIspOutFormat(HANDLE hCamera, unsigned* pMediaType);
+/* Raw format asked of the sensor; CAMERA_STATUS_NOT_SUPPORTED for one the camera does not list.
+ * The getter answers CAMERA_STATUS_PARAMETER_INVALID for null. */
+QVSDK_API int CameraSetSensorOutPixelFormat(HANDLE hCamera, unsigned mediaType);
+QVSDK_API int CameraGetSensorOutPixelFormat(HANDLE hCamera, unsigned* pMediaType);
+QVSDK_API int CameraSetBayerAlgMode(HANDLE hCamera, int mode);
+QVSDK_API int CameraSetBayerAlgThreshold(HANDLE hCamera, int threshold);
+QVSDK_API int CameraGetBayerAlgMode(HANDLE hCamera, int* pMode);
+/* direction 0 horizontal, 1 vertical (else CAMERA_STATUS_PARAMETER_INVALID). -5, -1. */
+QVSDK_API int CameraSetMirror(HANDLE hCamera, int direction, int on);
+QVSDK_API int CameraGetMirror(HANDLE hCamera, int direction, int* pOn);
+/* Grey output from a colour camera. -5, -1. */
+QVSDK_API int CameraSetMonochrome(HANDLE hCamera, int on);
+QVSDK_API int CameraGetMonochrome(HANDLE hCamera, int* pOn);
+/* Programmed at once; the level the camera took is kept. */
+QVSDK_API int CameraSetBlackLevel(HANDLE hCamera, int level);
+QVSDK_API int CameraGetBlackLevel(HANDLE hCamera, int* pLevel);
+/* Correction of the camera's dead pixels in processed frames. */
+QVSDK_API int CameraSetCorrectDeadPixel(HANDLE hCamera, int on);
+QVSDK_API int CameraGetCorrectDeadPixel(HANDLE hCamera, int* pOn);
+
 /* ---- Maintenance ------------------------------------------------------------------------------ */
 
 /* Restarts the camera; the library reconnects it when it is back. */

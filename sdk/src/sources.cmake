@@ -3,13 +3,20 @@
 target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiAcquisition.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiEnumeration.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/api/ApiExposure.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiFrames.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/api/ApiImage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiInit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiMaintenance.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/api/ApiResolution.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiVersion.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlDeadPixels.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlExposure.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlFrames.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlImage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlLifecycle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlLoss.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlResolution.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlSnap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlStream.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlWindow.cpp

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "control/CameraInitOption.h"
+#include "control/DeadPixelList.h"
 #include "QVDeviceDef.h"
 
 class CameraControl;
@@ -30,4 +31,12 @@ int CameraRequestTransferImageEx(HANDLE hCamera, int value);
 int CameraGetDeviceLostCount(HANDLE hCamera, int* pCount);
 // 1 when the camera answers, 0 when it does not, 255 while it has no device (lost).
 int CameraCheckConnection(HANDLE hCamera);
+// The dead pixels of a frame of an even scene (mono 8 or 16 bits): pixels further than
+// threshold from reference, where two of them meet in a 3 x 3 neighbourhood; the list points
+// into the handle's storage until the next dead-pixel call or CameraUnInit.
+int CameraFindDeadPixels(HANDLE hCamera, BYTE* pImage, stImageInfo* pInfo, int reference,
+                         int threshold, tSdkDeadPixelList* pOut);
+// The camera's stored dead-pixel table (-8 for one that is not a table) and writing one.
+int CameraLoadDeadPixels(HANDLE hCamera, tSdkDeadPixelList* pOut);
+int CameraSaveDeadPixels(HANDLE hCamera, tSdkDeadPixelList* pList);
 }

@@ -31,10 +31,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "CameraExposure.h"
 #include "CameraISP.h"
 #include "control/CameraInitOption.h"
+#include "control/DeadPixelList.h"
 #include "device/CameraInitParam.h"
 #include "params/CameraParameter.h"
 #include "params/CameraParameterBuilder.h"
@@ -140,6 +142,132 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* info, BYTE** data,
                            unsigned timeoutMs);
 
+    // ---- Exposure (CameraControlExposure.cpp) ----
+    // Setters answer -5 before initialisation and -1 without device parameters where noted.
+    // Pending settings reach the pipeline objects at the next processed frame; the exposure
+    // time, the analog gain and the camera's own AE target reach the device at once.
+    int CameraSetAeState(int on);  // 0 or 1
+    int CameraGetAeState(uint8_t* on);
+    // The low 16 bits, brought into the sensor's target range. -5, -1.
+    int CameraSetAeTarget(int target);
+    int CameraGetAeTarget(uint16_t* target);
+    // Brought into the sensor's gain range (unsigned), programmed and read back. -5, -1; -6 with
+    // nothing written while auto exposure is on.
+    int CameraSetAnalogGain(int gain);
+    int CameraGetAnalogGain(int* gain);  // the device's value, else the stored one; -6 null
+    // Programmed and read back (the value asked for stays when the read fails). -5, -1; -6
+    // with nothing written while auto exposure is on.
+    int CameraSetExposureTime(double us);
+    int CameraGetExposureTime(double* us);      // as CameraGetAnalogGain
+    int CameraGetExposureLineTime(double* us);  // the device's result; -1 for null
+    // The sensor's frame time (also the pending exposure limit of auto exposure); 0 is
+    // reported when the device cannot tell it. Always 0.
+    int CameraGetFrameTime(double* us);
+    // The AE window on the output image: width rounded down to even; -6 for a negative size.
+    int CameraSetAeWindow(int left, int top, int width, int height);
+    // The stored AE window as it lies on the current output image, clipped to it.
+    int CameraGetAeWindow(int* left, int* top, int* width, int* height);
+    int CameraSetAeWinVisible(int visible);  // -6 before the display is initialised
+    int CameraGetAeWinVisible(uint8_t* visible);
+    int CameraSetAntiFlick(int on);
+    int CameraGetAntiFlick(uint8_t* on);
+    int CameraSetLightFrequency(int frequency);  // 1 50 Hz, 2 60 Hz
+    int CameraGetLightFrequency(int* frequency);
+    int CameraSetAeExposureMode(int mode);  // -5, -1; -6 while auto exposure is off
+    int CameraGetAeExposureMode(int* mode);
+    // Microseconds, brought onto the sensor's exposure range. -5, -1; -6 while auto exposure
+    // is off, for min > max and for a range outside the sensor's.
+    int CameraSetAeExposureRange(double minUs, double maxUs);
+    int CameraGetAeExposureRange(double* minUs, double* maxUs);
+    // Brought onto the sensor's gain range. -5, -1; -6 for max < min and while auto exposure
+    // is off.
+    int CameraSetAeAnalogGainRange(int minGain, int maxGain);
+    int CameraGetAeAnalogGainRange(int* minGain, int* maxGain);
+
+    // ---- White balance (CameraControlExposure.cpp) ----
+    int CameraSetWbMode(int automatic);  // 0 or 1
+    int CameraGetWbMode(uint8_t* automatic);
+    // Each gain's low 16 bits, brought into its channel's range; -6 while auto WB is on.
+    int CameraSetGain(int red, int green, int blue);
+    int CameraGetGain(uint16_t* red, uint16_t* green, uint16_t* blue);
+    // One white-balance measurement; -4 without one-push support, -6 while auto WB is on. In
+    // continuous mode waits up to 1 s for the next processed frame.
+    int CameraSetOnceWB();
+    int CameraSetWbWindow(int left, int top, int width, int height);  // as the AE window
+    int CameraGetWbWindow(int* left, int* top, int* width, int* height);
+    int CameraSetWbWinVisible(int visible);
+    int CameraGetWbWinVisible(uint8_t* visible);
+
+    // ---- Lookup tables and image settings (CameraControlImage.cpp) ----
+    // The pipeline's result; the record follows on success.
+    int CameraSetLutMode(int mode);
+    int CameraGetLutMode(int* mode);
+    int CameraSetGamma(int gamma);  // brought into the capability's range
+    int CameraGetGamma(int* gamma);
+    int CameraSetContrastLut(int contrast);  // brought into the capability's range
+    int CameraGetContrastLut(int* contrast);
+    int CameraSelectLutPreset(int preset);
+    int CameraGetLutPresetSel(int* preset);
+    // 4096 entries; -1 for a null table.
+    int CameraSetCustomLut(int channel, const uint16_t* lut);
+    int CameraGetCustomLut(int channel, uint16_t* lut);
+    int CameraGetCurrentLut(int channel, uint16_t* lut);
+    // -1 without device parameters; brought into the capability's range as unsigned values,
+    // so a negative value becomes the maximum.
+    int CameraSetSharpness(int sharpness);
+    int CameraGetSharpness(int* sharpness);
+    int CameraSetSaturation(int saturation);
+    int CameraGetSaturation(int* saturation);
+    int CameraSetContrast(int contrast);
+    int CameraGetContrast(int* contrast);
+    int CameraSetMirror(int direction, int on);  // 0 horizontal, 1 vertical; else -6
+    int CameraGetMirror(int direction, uint8_t* on);
+    int CameraSetMonochrome(int on);
+    int CameraGetMonochrome(uint8_t* on);
+    int CameraSetBlackLevel(int level);  // programmed and read back
+    int CameraGetBlackLevel(int* level);
+    // CAMERA_MEDIA_TYPE_MONO is kept as CAMERA_MEDIA_TYPE_MONO8. -5, -1.
+    int CameraSetIspOutFormat(uint32_t mediaType);
+    int CameraGetIspOutFormat(uint32_t* mediaType);
+    int CameraSetBayerAlgMode(int mode);
+    int CameraSetBayerAlgThreshold(int threshold);
+    int CameraGetBayerAlgMode(int* mode);
+    int CameraSetCorrectDeadPixel(int on);
+    int CameraGetCorrectDeadPixel(uint8_t* on);                  // -6 null
+    int CameraGetFrameStatistic(tSdkFrameStatistic* statistic);  // -6 null
+    int CameraGetOutImageSize(int* width, int* height);
+
+    // ---- Frame speed and resolution (CameraControlResolution.cpp) ----
+    // Each change closes and reopens the stream. -5, -1; -6 for a speed or preset the camera
+    // does not offer.
+    int CameraSetFrameSpeed(int speed);
+    int CameraGetFrameSpeed(int* speed);
+    int CameraSetResolution(int index);  // the reopen's result
+    int CameraGetResolution(int* index);
+    // A region of the caller's; the record is adjusted in place (see the source). An offset
+    // change alone moves the region without a stream restart.
+    int CameraSetResolutionEx(tSdkResolution* res);
+    int CameraGetResolutionEx(int index, tSdkResolution* res);
+    int CameraGetCurResolution(tSdkResolution* res);
+    int CameraCustomizeResolution(tSdkResolution* res);  // -6 null, else -1
+    // -4 for a format the sensor does not list.
+    int CameraSetSensorOutPixelFormat(uint32_t mediaType);
+    int CameraGetSensorOutPixelFormat(uint32_t* mediaType);  // -6 null
+
+    // ---- Dead pixels (CameraControlDeadPixels.cpp) ----
+    // The pixels of a frame taken of an even scene that differ from reference by more than
+    // threshold, where at least two such pixels meet in a 3 x 3 neighbourhood. The list points
+    // into storage of this controller, valid until the next dead-pixel call or CameraUninit.
+    // -6 for a null argument, -4 for a media type other than mono 8, 12 or 16 bits.
+    int CameraFindDeadPixels(const BYTE* image, const stImageInfo* info, int reference,
+                             int threshold, tSdkDeadPixelList* out);
+    // The camera's stored dead-pixel table into out: the storage's result, -8 for a table that
+    // is not one; -6 null.
+    int CameraLoadDeadPixels(tSdkDeadPixelList* out);
+    // Writes list as the camera's dead-pixel table: the storage's result; -6 for a null or
+    // empty list or one longer than the table holds.
+    int CameraSaveDeadPixels(const tSdkDeadPixelList* list);
+
     // ---- Trigger and transfer ----
     // In software-trigger mode: the device's trigger, or under the emulation one more frame to
     // pass; -1 in the other modes.
@@ -176,6 +304,12 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     static void MapWindowToRaw(const int32_t window[4], const tSdkResolution& rs, bool mirrorH,
                                bool mirrorV, const tSdkResolution& rc, uint32_t maxWidth,
                                uint32_t maxHeight, int out[4]);
+    // A window {left, top, width, height} mapped with MapWindowToRaw and then brought onto
+    // the image it was mapped to (width x height, mirrored as mirrorH, mirrorV), as the host
+    // sees it: out = {left, top, width, height}, clipped to the image.
+    static void ClipWindowToImage(const int32_t window[4], const tSdkResolution& rs, bool rsMirrorH,
+                                  bool rsMirrorV, const tSdkResolution& rc, bool mirrorH,
+                                  bool mirrorV, uint32_t maxWidth, uint32_t maxHeight, int out[4]);
 
     // ---- Test seams (internal) ----
     // The loss rule's clock; set before CameraInit, not owned, must outlive the controller.
@@ -231,12 +365,13 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     void LoadPipeline();
     // A 32-bit word of the capability's feature block (bytes 64 to 119), by capability offset:
     // 64 the mono-sensor flag, 68 one-push white balance, 72 auto white balance, 76 software
-    // auto exposure.
+    // auto exposure, 96 the sensor's own exposure control.
     static constexpr size_t kFeatureWordsOffset = 64;
     static constexpr size_t kMonoWord = 64;
     static constexpr size_t kOnceWbWord = 68;
     static constexpr size_t kAutoWbWord = 72;
     static constexpr size_t kSoftwareAeWord = 76;
+    static constexpr size_t kAeTargetWord = 96;  // the sensor applies the AE target itself
     int32_t FeatureWord(size_t capabilityOffset) const;
 
     // ---- Stream (CameraControlStream.cpp) ----
@@ -272,6 +407,24 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     void FreeFrameBuffers();
     // The snapshot's wait: 0 with taken; -12 for a time-out or a loss (handled here).
     int WaitSnapFrame(CFrameBufferShared& taken, int timeoutMs);
+
+    // ---- Settings helpers ----
+    // A sensor limit of the capability's sensor-parameter words (SensorParam order).
+    uint32_t SensorLimit(int word) const { return m_capability.auSensorParam[word]; }
+    // A window {left, top, width, height} of the output image of the current resolution:
+    // stored in window with its snapshot (current resolution and mirror flags), and its raw
+    // position {left, top, width, height} for the pipeline in raw. False when the window has
+    // no area on the current raw frame (the pipeline then measures the whole frame).
+    bool StoreWindow(int left, int top, int width, int height, int32_t window[4],
+                     uint8_t* snapshotBlock, int raw[4]);
+    // The stored window as CameraGetAeWindow and CameraGetWbWindow report it.
+    void ReportWindow(const int32_t window[4], const uint8_t* snapshotBlock, int* left, int* top,
+                      int* width, int* height) const;
+    // A raw window {left, top, right, bottom} clipped to the current raw frame as {left, top,
+    // width, height}; false when nothing of it is left.
+    bool ClipRawWindow(const int raw[4], int out[4]) const;
+    // The dead-pixel positions into the controller's storage and out pointing at them.
+    void PublishDeadPixels(const uint32_t* positions, uint32_t count, tSdkDeadPixelList* out);
 
     // ---- Loss and reconnection (CameraControlLoss.cpp) ----
     // With the API mutex held: stream closed, device detached, registered for reconnection.
@@ -354,6 +507,14 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // GigE resend: enable, then the transport's three values.
     bool m_resendEnable = true;
     int32_t m_resend[3] = {10, 30, 3};
+
+    // Dead-pixel positions handed out by the dead-pixel calls: grown to the largest list seen,
+    // freed by CameraUninit.
+    std::vector<uint32_t> m_deadPixels;
+    bool m_displayInitialized = false;  // a display window has been given
+    // Pairs with m_aeAwbDone for CameraSetOnceWB's wait; the per-frame notification takes it
+    // too, so a frame processed between the request and the wait is not missed.
+    std::mutex m_onceWbMutex;
 
     CameraConnectionStatusCallback m_statusCallback = nullptr;
     void* m_statusContext = nullptr;

@@ -147,6 +147,8 @@ void CameraControl::ProcessAwb(const stImageInfo& info, const BYTE* raw) {
 void CameraControl::ProcessAeAwb(const stImageInfo& info, const BYTE* raw) {
     ProcessAe(info, raw);
     ProcessAwb(info, raw);
+    // Through the one-push mutex: a one-push request made before this frame is waiting by now.
+    { std::lock_guard once(m_onceWbMutex); }
     m_aeAwbDone.notify_all();
 }
 

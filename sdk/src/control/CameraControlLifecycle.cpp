@@ -328,6 +328,8 @@ int CameraControl::CameraUninit() {
         CloseCameraStream();
     }
     FreeFrameBuffers();
+    m_deadPixels.clear();
+    m_deadPixels.shrink_to_fit();
     UnregisterKeepAlive(this);
     Detach();
     if (m_frameBucket) {

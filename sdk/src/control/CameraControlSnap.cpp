@@ -1,48 +1,13 @@
 // CameraControl: the one-shot capture at a separate snapshot resolution.
 #include <algorithm>
 #include <climits>
-#include <cstddef>
 
 #include "control/CameraControl.h"
+#include "control/ResolutionRules.h"
 #include "common/Log.h"
 #include "common/TimeUtil.h"
 
-namespace {
-
-// Sensor limits in the capability's sensor-parameter words.
-constexpr int kWindowHeightMax = 6;
-constexpr int kWindowHeightMin = 7;
-constexpr int kWindowWidthMax = 8;
-constexpr int kWindowWidthMin = 9;
-// The masks of the reduction modes a sensor offers: bit (mode - 1) for each mode. Skipping
-// (uModeC) at capability offset 368, the two binnings (uModeA, uModeB) at 372 and 376.
-constexpr int kSkipModeMask = 10;
-constexpr int kBinningAMask = 11;
-constexpr int kBinningBMask = 12;
-static_assert(offsetof(tSdkCapability, auSensorParam) + kSkipModeMask * sizeof(UINT) == 368);
-static_assert(offsetof(tSdkCapability, auSensorParam) + kBinningBMask * sizeof(UINT) == 376);
-
-constexpr int kCustomIndex = 255;
-constexpr UINT kModeBits = 32;
-
-// Mode 0 (none), or a mode whose bit the sensor's mask has.
-bool ModeOffered(UINT mode, UINT mask) {
-    return mode == 0 || (mode <= kModeBits && (mask >> (mode - 1) & 1u) != 0);
-}
-
-// Whether a normalised record is one the sensor can deliver: the window is the image times the
-// reduction, within the sensor's limits, and the image region lies on the sensor.
-bool FitsSensor(const tSdkResolution& r, const UINT* sensor) {
-    const int64_t k = int64_t{r.uModeA} + r.uModeB + r.uModeC + 1;
-    const int64_t imageW = r.uWidth, imageH = r.uHeight;
-    const int64_t maxW = sensor[kWindowWidthMax], maxH = sensor[kWindowHeightMax];
-    return r.iSensorWidth == imageW * k && r.iSensorHeight == imageH * k &&
-           imageW >= sensor[kWindowWidthMin] && imageH >= sensor[kWindowHeightMin] &&
-           r.iSensorWidth <= maxW && r.iSensorHeight <= maxH && r.iOffsetX >= 0 &&
-           r.iOffsetY >= 0 && imageW + r.iOffsetX <= maxW && imageH + r.iOffsetY <= maxH;
-}
-
-}  // namespace
+using namespace qv::control;
 
 int CameraControl::CameraSetResolutionForSnap(tSdkResolution* res) {
     ApiLock lock(m_apiMutex);

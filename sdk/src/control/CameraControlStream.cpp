@@ -1,7 +1,7 @@
 // CameraControl: stream open, close and reopen with the re-application of the stored settings,
 // play and pause, the capture thread of callback mode, raw frames, the software trigger and the
 // transfer mode.
-#include <cstring>
+#include <algorithm>
 
 #include "control/CameraControl.h"
 #include "common/Log.h"
@@ -17,17 +17,6 @@ constexpr int kInputLinesHandled = 2;
 // trigger modes every frame (each one may be the last for a while).
 constexpr int kAeIntervalContinuous = 2;
 constexpr int kAwbIntervalContinuous = 3;
-
-// The AE and WB window's companions in the parameter record: the resolution and the mirror
-// flags in force when the window was set, so the window can be mapped again after the
-// resolution changed.
-struct WindowSnapshot {
-    tSdkResolution resolution;
-    int32_t mirrorH;
-    int32_t mirrorV;
-};
-static_assert(sizeof(WindowSnapshot) == sizeof(CameraParameter::aeWindowBlock));
-static_assert(sizeof(WindowSnapshot) == sizeof(CameraParameter::wbWindowBlock));
 
 }  // namespace
 
@@ -180,30 +169,6 @@ int CameraControl::ReopenCameraStream(bool refreshFrameTime) {
         m_lastFrameMs = m_clock->NowMs();
     }
     return CAMERA_STATUS_SUCCESS;
-}
-
-bool CameraControl::MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock,
-                                    int raw[4]) const {
-    if (window[2] <= 0 || window[3] <= 0) return false;
-    WindowSnapshot snap;
-    std::memcpy(&snap, snapshotBlock, sizeof snap);
-    MapWindowToRaw(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0, m_curResolution,
-                   m_capability.auSensorParam[8], m_capability.auSensorParam[6], raw);
-    return true;
-}
-
-void CameraControl::SendWindowsToPipeline() {
-    int raw[4];
-    if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw)) {
-        qv::Log("mExposure.CE_CameraSetAeWindow  left:%d,top:%d,width:%d,height:%d\n", raw[0],
-                raw[1], raw[2] - raw[0], raw[3] - raw[1]);
-        mExposure.CE_CameraSetAeWindow(raw[0], raw[1], raw[2] - raw[0], raw[3] - raw[1]);
-    }
-    if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw)) {
-        qv::Log("mWb.CWB_CameraSetWbWindow  left:%d,top:%d,width:%d,height:%d\n", raw[0], raw[1],
-                raw[2] - raw[0], raw[3] - raw[1]);
-        mWb.CWB_CameraSetWbWindow(raw[0], raw[1], raw[2] - raw[0], raw[3] - raw[1]);
-    }
 }
 
 // ---- Play, pause, capture thread -------------------------------------------------------------

@@ -1,10 +1,32 @@
-// CameraControl: the geometry of the AE and WB windows.
+// CameraControl: the AE and WB windows. The host gives a window on the output image of the
+// resolution in force; the statistics need it on the raw frame of the current resolution, which
+// may since have changed (skipping, region offsets, mirroring). So the window is stored as
+// given together with the resolution and mirror flags of that moment, and mapped again through
+// the sensor's coordinates whenever the resolution changes.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "control/CameraControl.h"
+#include "common/Log.h"
 
 namespace {
+
+// The companions of a stored window in the parameter record: the resolution and the mirror
+// flags in force when the window was set.
+struct WindowSnapshot {
+    tSdkResolution resolution;
+    int32_t mirrorH;
+    int32_t mirrorV;
+};
+static_assert(sizeof(WindowSnapshot) == sizeof(CameraParameter::aeWindowBlock));
+static_assert(sizeof(WindowSnapshot) == sizeof(CameraParameter::wbWindowBlock));
+
+WindowSnapshot ReadSnapshot(const uint8_t* block) {
+    WindowSnapshot snap;
+    std::memcpy(&snap, block, sizeof snap);
+    return snap;
+}
 
 // Skip factor of a resolution (1 = every pixel). Real modes are 0 to 3; a record from a damaged
 // parameter file may hold anything, so the factor is bounded to keep the products in range.
@@ -16,7 +38,14 @@ int ToInt(int64_t v) {
     return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
 }
 
+// Sensor limits in the capability's sensor-parameter words.
+constexpr int kMaxHeightWord = 6;
+constexpr int kMaxWidthWord = 8;
+
 }  // namespace
+
+// ---- Geometry
+// ------------------------------------------------------------------------------------
 
 void CameraControl::MapWindowToRaw(const int32_t window[4], const tSdkResolution& rs, bool mirrorH,
                                    bool mirrorV, const tSdkResolution& rc, uint32_t maxWidth,
@@ -56,4 +85,176 @@ void CameraControl::MapWindowToRaw(const int32_t window[4], const tSdkResolution
     out[1] = ToInt(rawTop);
     out[2] = ToInt(rawLeft + w / kC);
     out[3] = ToInt(rawTop + h / kC);
+}
+
+void CameraControl::ClipWindowToImage(const int32_t window[4], const tSdkResolution& rs,
+                                      bool rsMirrorH, bool rsMirrorV, const tSdkResolution& rc,
+                                      bool mirrorH, bool mirrorV, uint32_t maxWidth,
+                                      uint32_t maxHeight, int out[4]) {
+    int raw[4];
+    MapWindowToRaw(window, rs, rsMirrorH, rsMirrorV, rc, maxWidth, maxHeight, raw);
+    out[0] = out[1] = out[2] = out[3] = 0;
+    if (raw[0] == 0 && raw[1] == 0 && raw[2] == 0 && raw[3] == 0) return;
+    const int64_t width = rc.uWidth, height = rc.uHeight;
+    int64_t left = raw[0], top = raw[1], right = raw[2], bottom = raw[3];
+    // The raw frame is never mirrored; the output image is, by the current flags.
+    if (mirrorH) {
+        left = width - raw[2];
+        right = width - raw[0];
+    }
+    if (mirrorV) {
+        top = height - raw[3];
+        bottom = height - raw[1];
+    }
+    left = std::clamp<int64_t>(left, 0, width);
+    right = std::clamp<int64_t>(right, 0, width);
+    top = std::clamp<int64_t>(top, 0, height);
+    bottom = std::clamp<int64_t>(bottom, 0, height);
+    out[0] = ToInt(left);
+    out[1] = ToInt(top);
+    out[2] = ToInt(std::max<int64_t>(right - left, 0));
+    out[3] = ToInt(std::max<int64_t>(bottom - top, 0));
+}
+
+bool CameraControl::ClipRawWindow(const int raw[4], int out[4]) const {
+    const int64_t width = m_curResolution.uWidth, height = m_curResolution.uHeight;
+    const int64_t left = std::clamp<int64_t>(raw[0], 0, width);
+    const int64_t top = std::clamp<int64_t>(raw[1], 0, height);
+    const int64_t right = std::clamp<int64_t>(raw[2], 0, width);
+    const int64_t bottom = std::clamp<int64_t>(raw[3], 0, height);
+    out[0] = out[1] = out[2] = out[3] = 0;
+    if (right <= left || bottom <= top) return false;
+    out[0] = ToInt(left);
+    out[1] = ToInt(top);
+    out[2] = ToInt(right - left);
+    out[3] = ToInt(bottom - top);
+    return true;
+}
+
+bool CameraControl::MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock,
+                                    int raw[4]) const {
+    if (window[2] <= 0 || window[3] <= 0) return false;
+    const WindowSnapshot snap = ReadSnapshot(snapshotBlock);
+    int mapped[4];
+    MapWindowToRaw(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0, m_curResolution,
+                   SensorLimit(kMaxWidthWord), SensorLimit(kMaxHeightWord), mapped);
+    // A window that lies off the current frame leaves the statistics on the whole frame.
+    ClipRawWindow(mapped, raw);
+    return true;
+}
+
+void CameraControl::SendWindowsToPipeline() {
+    int raw[4];
+    if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw)) {
+        qv::Log("mExposure.CE_CameraSetAeWindow  left:%d,top:%d,width:%d,height:%d\n", raw[0],
+                raw[1], raw[2], raw[3]);
+        mExposure.CE_CameraSetAeWindow(raw[0], raw[1], raw[2], raw[3]);
+    }
+    if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw)) {
+        qv::Log("mWb.CWB_CameraSetWbWindow  left:%d,top:%d,width:%d,height:%d\n", raw[0], raw[1],
+                raw[2], raw[3]);
+        mWb.CWB_CameraSetWbWindow(raw[0], raw[1], raw[2], raw[3]);
+    }
+}
+
+bool CameraControl::StoreWindow(int left, int top, int width, int height, int32_t window[4],
+                                uint8_t* snapshotBlock, int raw[4]) {
+    window[0] = left;
+    window[1] = top;
+    window[2] = width;
+    window[3] = height;
+    const WindowSnapshot snap{m_curResolution, m_param.settings.mirrorH != 0 ? 1 : 0,
+                              m_param.settings.mirrorV != 0 ? 1 : 0};
+    std::memcpy(snapshotBlock, &snap, sizeof snap);
+    int mapped[4];
+    MapWindowToRaw(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0, m_curResolution,
+                   SensorLimit(kMaxWidthWord), SensorLimit(kMaxHeightWord), mapped);
+    return ClipRawWindow(mapped, raw);
+}
+
+void CameraControl::ReportWindow(const int32_t window[4], const uint8_t* snapshotBlock, int* left,
+                                 int* top, int* width, int* height) const {
+    int out[4] = {0, 0, 0, 0};
+    if (window[2] == -1 || window[3] == -1) {
+        // Not set: the whole image.
+        out[2] = ToInt(m_curResolution.uWidth);
+        out[3] = ToInt(m_curResolution.uHeight);
+    } else if (window[2] > 0 && window[3] > 0) {
+        const WindowSnapshot snap = ReadSnapshot(snapshotBlock);
+        ClipWindowToImage(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0,
+                          m_curResolution, m_param.settings.mirrorH != 0,
+                          m_param.settings.mirrorV != 0, SensorLimit(kMaxWidthWord),
+                          SensorLimit(kMaxHeightWord), out);
+    }
+    if (left != nullptr) *left = out[0];
+    if (top != nullptr) *top = out[1];
+    if (width != nullptr) *width = out[2];
+    if (height != nullptr) *height = out[3];
+}
+
+// ---- AE and WB windows
+// ---------------------------------------------------------------------------
+
+int CameraControl::CameraSetAeWindow(int left, int top, int width, int height) {
+    // A negative size has no meaning on the image (and would map to a window reaching outside
+    // the frame).
+    if (width < 0 || height < 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    width &= ~1;
+    ApiLock lock(m_apiMutex);
+    int raw[4];
+    StoreWindow(left, top, width, height, m_param.settings.aeWindow, m_param.aeWindowBlock, raw);
+    mExposure.CE_CameraSetAeWindow(raw[0], raw[1], raw[2], raw[3]);
+    qv::Log("CameraSetAeWindow  left:%d,top:%d,width:%d,height:%d\n", left, top, width, height);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetAeWindow(int* left, int* top, int* width, int* height) {
+    ApiLock lock(m_apiMutex);
+    ReportWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, left, top, width, height);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetAeWinVisible(int visible) {
+    ApiLock lock(m_apiMutex);
+    if (!m_displayInitialized) return CAMERA_STATUS_PARAMETER_INVALID;
+    m_param.aeWindowVisible = static_cast<uint8_t>(visible);
+    qv::Log("CameraSetAeWinVisible  %d\n", visible);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetAeWinVisible(uint8_t* visible) {
+    ApiLock lock(m_apiMutex);
+    if (visible != nullptr) *visible = m_param.aeWindowVisible != 0 ? 1 : 0;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetWbWindow(int left, int top, int width, int height) {
+    if (width < 0 || height < 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    width &= ~1;
+    ApiLock lock(m_apiMutex);
+    int raw[4];
+    StoreWindow(left, top, width, height, m_param.settings.wbWindow, m_param.wbWindowBlock, raw);
+    mWb.CWB_CameraSetWbWindow(raw[0], raw[1], raw[2], raw[3]);
+    qv::Log("CameraSetWbWindow  left:%d,top:%d,width:%d,height:%d\n", left, top, width, height);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetWbWindow(int* left, int* top, int* width, int* height) {
+    ApiLock lock(m_apiMutex);
+    ReportWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, left, top, width, height);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetWbWinVisible(int visible) {
+    ApiLock lock(m_apiMutex);
+    if (!m_displayInitialized) return CAMERA_STATUS_PARAMETER_INVALID;
+    m_param.wbWindowVisible = static_cast<uint8_t>(visible);
+    qv::Log("CameraSetWbWinVisible  %d\n", visible);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetWbWinVisible(uint8_t* visible) {
+    ApiLock lock(m_apiMutex);
+    if (visible != nullptr) *visible = m_param.wbWindowVisible != 0 ? 1 : 0;
+    return CAMERA_STATUS_SUCCESS;
 }

@@ -1,0 +1,314 @@
+// CameraControl: the exposure and white-balance settings. Each one is kept in the parameter
+// record; auto exposure and auto white balance take theirs as pending values at the next
+// processed frame, while the exposure time, the analog gain and the AE target of a camera that
+// runs its own exposure control reach the device at once.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+#include "control/CameraControl.h"
+#include "common/Log.h"
+
+namespace {
+
+// Sensor limits in the capability's sensor-parameter words (SensorParam order).
+constexpr int kAeTargetMinWord = 0;
+constexpr int kAeTargetMaxWord = 1;
+constexpr int kGainMinWord = 2;
+constexpr int kGainMaxWord = 3;
+constexpr int kLinesMinWord = 4;
+constexpr int kLinesMaxWord = 5;
+
+constexpr int kExposureModeFrameTime = 1;  // the exposure maximum is the frame time
+// A one-push white balance gets the next processed frame; the host waits at most this long.
+constexpr auto kOnceWbWait = std::chrono::seconds(1);
+
+// An exposure limit in microseconds cut to whole microseconds as an unsigned 32-bit value
+// (saturating: a line time from a damaged device must not make the cut undefined).
+double CutToU32(double us) {
+    if (!(us > 0.0)) return 0.0;
+    if (us >= static_cast<double>(std::numeric_limits<uint32_t>::max()))
+        return static_cast<double>(std::numeric_limits<uint32_t>::max());
+    return std::trunc(us);
+}
+
+uint32_t Clamp(uint32_t v, uint32_t lo, uint32_t hi) {
+    if (v > hi) v = hi;
+    if (v < lo) v = lo;
+    return v;
+}
+
+}  // namespace
+
+// ---- Auto exposure on/off and target ------------------------------------------------------------
+
+int CameraControl::CameraSetAeState(int on) {
+    ApiLock lock(m_apiMutex);
+    mExposure.CE_CameraSetAeState(on);
+    m_param.settings.aeState = on;
+    qv::Log("CameraSetAeState  %d\n", on);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetAeState(uint8_t* on) {
+    ApiLock lock(m_apiMutex);
+    if (on != nullptr) *on = m_param.settings.aeState != 0 ? 1 : 0;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetAeTarget(int target) {
+    ApiLock lock(m_apiMutex);
+    if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    const uint32_t t = Clamp(static_cast<uint32_t>(target) & 0xFFFF, SensorLimit(kAeTargetMinWord),
+                             SensorLimit(kAeTargetMaxWord));
+    if (FeatureWord(kAeTargetWord) != 0)
+        SetAeTarget(static_cast<int>(t));
+    else
+        mExposure.CE_CameraSetAeTarget(t);
+    m_param.settings.aeTarget = static_cast<int32_t>(t);
+    qv::Log("CameraSetAeTarget  %d\n", static_cast<int>(t));
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetAeTarget(uint16_t* target) {
+    ApiLock lock(m_apiMutex);
+    if (target != nullptr) *target = static_cast<uint16_t>(m_param.settings.aeTarget & 0xFFFF);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- Manual gain and exposure ---------------------------------------------------------------
+
+int CameraControl::CameraSetAnalogGain(int gain) {
+    ApiLock lock(m_apiMutex);
+    if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    const uint32_t g =
+        Clamp(static_cast<uint32_t>(gain), SensorLimit(kGainMinWord), SensorLimit(kGainMaxWord));
+    // Auto exposure owns the gain while it runs.
+    if (m_param.settings.aeState != 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    SetAnalogGain(g);
+    int readBack = 0;
+    m_param.settings.analogGain =
+        GetAnalogGain(&readBack) == CAMERA_STATUS_SUCCESS ? static_cast<uint32_t>(readBack) : g;
+    mExposure.RestartCount();
+    qv::Log("CameraSetAnalogGain:%d\n", static_cast<int>(m_param.settings.analogGain));
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetAnalogGain(int* gain) {
+    if (gain == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    ApiLock lock(m_apiMutex);
+    if (GetAnalogGain(gain) != CAMERA_STATUS_SUCCESS)
+        *gain = static_cast<int>(m_param.settings.analogGain);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetExposureTime(double us) {
+    ApiLock lock(m_apiMutex);
+    if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    if (m_param.settings.aeState != 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    SetExposure(us);
+    double readBack = 0;
+    m_param.settings.exposureTime = GetExposure(&readBack) == CAMERA_STATUS_SUCCESS ? readBack : us;
+    mExposure.RestartCount();
+    qv::Log("CameraSetExposureTime:%f\n", m_param.settings.exposureTime);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetExposureTime(double* us) {
+    if (us == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    ApiLock lock(m_apiMutex);
+    if (GetExposure(us) != CAMERA_STATUS_SUCCESS) *us = m_param.settings.exposureTime;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetExposureLineTime(double* us) {
+    if (us == nullptr) return CAMERA_STATUS_FAILED;
+    ApiLock lock(m_apiMutex);
+    return GetExposureLineTime(us);
+}
+
+int CameraControl::CameraGetFrameTime(double* us) {
+    ApiLock lock(m_apiMutex);
+    double frameTime = 0;
+    if (GetFrameTime(&frameTime) == CAMERA_STATUS_SUCCESS)
+        mExposure.SetFrameTime(frameTime);
+    else
+        frameTime = 0;  // unknown without a device; never handed to auto exposure
+    qv::Log("==CameraGetFrame==%f\n", frameTime);
+    if (us != nullptr) *us = frameTime;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- Anti-flicker and exposure limits -----------------------------------------------------------
+
+int CameraControl::CameraSetAntiFlick(int on) {
+    ApiLock lock(m_apiMutex);
+    mExposure.CE_CameraSetAntiFlick(on);
+    m_param.settings.antiFlick = on;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetAntiFlick(uint8_t* on) {
+    ApiLock lock(m_apiMutex);
+    if (on != nullptr) *on = m_param.settings.antiFlick != 0 ? 1 : 0;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetLightFrequency(int frequency) {
+    ApiLock lock(m_apiMutex);
+    mExposure.CE_CameraSetLightFrequency(frequency);
+    m_param.settings.lightFrequency = frequency;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetLightFrequency(int* frequency) {
+    ApiLock lock(m_apiMutex);
+    if (frequency != nullptr) *frequency = m_param.settings.lightFrequency;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetAeExposureMode(int mode) {
+    ApiLock lock(m_apiMutex);
+    if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    if (m_param.settings.aeState == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    mExposure.CE_CameraSetAeExposureMode(mode);
+    m_param.settings.aeExposureMode = mode;
+    qv::Log("CameraSetAeExposureMode  mode:%d\n", mode);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetAeExposureMode(int* mode) {
+    ApiLock lock(m_apiMutex);
+    if (mode != nullptr) *mode = m_param.settings.aeExposureMode;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetAeExposureRange(double minUs, double maxUs) {
+    ApiLock lock(m_apiMutex);
+    if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    if (m_param.settings.aeState == 0 || !(minUs <= maxUs)) return CAMERA_STATUS_PARAMETER_INVALID;
+    double lineTime = 0;
+    const int r = GetExposureLineTime(&lineTime);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    const double lo = CutToU32(SensorLimit(kLinesMinWord) * lineTime);
+    const double hi = CutToU32(SensorLimit(kLinesMaxWord) * lineTime);
+    if (maxUs < lo || minUs > hi) return CAMERA_STATUS_PARAMETER_INVALID;
+    // A maximum beyond the sensor's is brought back to it and leaves the minimum as asked.
+    if (maxUs <= hi)
+        minUs = std::max(minUs, lo);
+    else
+        maxUs = hi;
+    mExposure.CE_CameraSetAeExposureRange(minUs, maxUs);
+    m_param.settings.aeExposureMin = minUs;
+    m_param.settings.aeExposureMax = maxUs;
+    qv::Log("CameraSetAeExposureRange  min:%f,max:%f\n", minUs, maxUs);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetAeExposureRange(double* minUs, double* maxUs) {
+    ApiLock lock(m_apiMutex);
+    const CameraSettings& s = m_param.settings;
+    double lo = s.aeExposureMin, hi = s.aeExposureMax;
+    if (s.aeExposureMode == kExposureModeFrameTime) {
+        double frameTime = 0, lineTime = 0;
+        if (GetFrameTime(&frameTime) == CAMERA_STATUS_SUCCESS) hi = frameTime;
+        if (GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS) lo = lineTime;
+    } else if (lo == -1 || hi == -1) {
+        stImageInfo head{};
+        if (GetImageInfo(&head) == CAMERA_STATUS_SUCCESS) {
+            if (lo == -1) lo = SensorLimit(kLinesMinWord) * head.ExpLineTime;
+            if (hi == -1) hi = SensorLimit(kLinesMaxWord) * head.ExpLineTime;
+        }
+    }
+    if (minUs != nullptr) *minUs = lo;
+    if (maxUs != nullptr) *maxUs = hi;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetAeAnalogGainRange(int minGain, int maxGain) {
+    ApiLock lock(m_apiMutex);
+    if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    // Gains are unsigned: a negative value is a very large one.
+    uint32_t lo = static_cast<uint32_t>(minGain), hi = static_cast<uint32_t>(maxGain);
+    if (hi < lo) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (hi <= SensorLimit(kGainMaxWord))
+        lo = std::max(lo, SensorLimit(kGainMinWord));
+    else
+        hi = SensorLimit(kGainMaxWord);
+    // Checked before anything is stored, so a refused range leaves the record as it was.
+    if (m_param.settings.aeState == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    mExposure.CE_CameraSetAeAnalogGainRange(lo, hi);
+    m_param.settings.aeAnalogGainMin = lo;
+    m_param.settings.aeAnalogGainMax = hi;
+    qv::Log("CameraSetAeAnalogGainRange  min:%d,max:%d\n", static_cast<int>(lo),
+            static_cast<int>(hi));
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetAeAnalogGainRange(int* minGain, int* maxGain) {
+    ApiLock lock(m_apiMutex);
+    if (minGain != nullptr) *minGain = static_cast<int>(m_param.settings.aeAnalogGainMin);
+    if (maxGain != nullptr) *maxGain = static_cast<int>(m_param.settings.aeAnalogGainMax);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- White balance --------------------------------------------------------------------------
+
+int CameraControl::CameraSetWbMode(int automatic) {
+    ApiLock lock(m_apiMutex);
+    mWb.CWB_CameraSetWbMode(automatic);
+    m_param.settings.wbMode = automatic;
+    qv::Log("CameraSetWbMode  %d\n", automatic);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetWbMode(uint8_t* automatic) {
+    ApiLock lock(m_apiMutex);
+    if (automatic != nullptr) *automatic = m_param.settings.wbMode != 0 ? 1 : 0;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetGain(int red, int green, int blue) {
+    ApiLock lock(m_apiMutex);
+    // Auto white balance owns the gains while it runs.
+    if (m_param.settings.wbMode != 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    const int gains[3] = {red, green, blue};
+    const INT* ranges = m_capability.aiGainRange;
+    for (int c = 0; c < 3; ++c) {
+        // The capability's range words are the camera's; compared as it keeps them.
+        const int v = gains[c] & 0xFFFF;
+        m_param.settings.rgbGain[c] = static_cast<uint32_t>(
+            std::clamp(v, ranges[2 * c], std::max(ranges[2 * c], ranges[2 * c + 1])));
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetGain(uint16_t* red, uint16_t* green, uint16_t* blue) {
+    ApiLock lock(m_apiMutex);
+    uint16_t* out[3] = {red, green, blue};
+    for (int c = 0; c < 3; ++c)
+        if (out[c] != nullptr) *out[c] = static_cast<uint16_t>(m_param.settings.rgbGain[c]);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSetOnceWB() {
+    ApiLock lock(m_apiMutex);
+    if (FeatureWord(kOnceWbWord) == 0) return CAMERA_STATUS_NOT_SUPPORTED;
+    if (m_param.settings.wbMode != 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    const bool wait = m_param.settings.triggerMode == TRIGGER_MODE_CONTINUOUS;
+    std::unique_lock onceLock(m_onceWbMutex);
+    mWb.CWB_CameraSetOnceWB();
+    if (!wait) return CAMERA_STATUS_SUCCESS;
+    // The frame that takes the request is processed under the API mutex: let it go. One wait,
+    // whatever ends it: the call does not report whether a frame came.
+    lock.unlock();
+    m_aeAwbDone.wait_until(onceLock, std::chrono::system_clock::now() + kOnceWbWait);
+    return CAMERA_STATUS_SUCCESS;
+}
