@@ -1,5 +1,6 @@
 # Camera controller: opening and release, stream, frames, loss and reconnection.
-add_library(qv_controller_fixture STATIC controller/ControllerFixture.cpp)
+add_library(qv_controller_fixture STATIC controller/ControllerFixture.cpp
+  controller/SettingsCamera.cpp)
 target_link_libraries(qv_controller_fixture PUBLIC qv_sim GTest::gtest)
 qv_add_test(controller_init_test SOURCES controller/ControllerInitTest.cpp
   LIBS qv_controller_fixture LABELS concurrency)
@@ -7,3 +8,7 @@ qv_add_test(controller_stream_test SOURCES controller/ControllerStreamTest.cpp
   LIBS qv_controller_fixture LABELS concurrency)
 qv_add_test(controller_reconnect_test SOURCES controller/ControllerReconnectTest.cpp
   LIBS qv_controller_fixture LABELS concurrency)
+qv_add_test(controller_settings_test SOURCES controller/ControllerSettingsTest.cpp
+  LIBS qv_controller_fixture LABELS concurrency)
+qv_add_test(controller_resolution_test SOURCES controller/ControllerResolutionTest.cpp
+  LIBS qv_controller_fixture)
