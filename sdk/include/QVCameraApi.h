@@ -320,6 +320,41 @@ QVSDK_API int CameraGetBlackLevel(HANDLE hCamera, int* pLevel);
 /* Correction of the camera's dead pixels in processed frames. */
 QVSDK_API int CameraSetCorrectDeadPixel(HANDLE hCamera, int on);
 QVSDK_API int CameraGetCorrectDeadPixel(HANDLE hCamera, int* pOn);
+/* ---- Image files and AVI recording ------------------------------------------------------- */
+
+/* Writes a frame the host holds (an output of the pipeline or a raw frame) to path with the
+ * extension of type: 1 JPEG ".jpg", 2 BMP ".bmp", 4 RAW ".raw", 8 PNG ".png". 8-bit mono, 12-bit mono in 16 (stored as the top 8 bits), RGB8, BGR8, RGBA8
+ * and BGRA8 frames as BMP, JPEG (quality: its low 8 bits) or PNG; mono and raw frames as RAW
+ * (TotalBytes bytes as they are). A file appears only complete: it is written under a
+ * temporary name in the same folder and renamed at the end, so a failure leaves no partial file
+ * and an existing file of that name unchanged.
+ * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, an unknown type, RAW of a colour frame, a
+ * width or height that is not positive, or a path longer than 259 characters;
+ * CAMERA_STATUS_NOT_SUPPORTED for a format the file type cannot hold (nothing is written);
+ * CAMERA_STATUS_IO_ERROR when a write or the close fails (a full disk) and when a BMP file
+ * cannot be created; CAMERA_STATUS_FAILED when another file cannot be created or the encoder
+ * fails. Other calls on the camera wait meanwhile. */
+QVSDK_API int CameraSaveImage(HANDLE hCamera, const char* path, BYTE* pImage, stImageInfo* pInfo,
+                              int type, int quality);
+/* Starts recording an AVI file at path (created, or overwritten once the recording is closed)
+ * with frameRate frames per second. Frames are stored uncompressed as 24-bit BGR; format and
+ * quality are kept but not used. A recording already open is closed first.
+ * CAMERA_STATUS_FILE_OPEN_FAILED when the file cannot be opened or written;
+ * CAMERA_STATUS_PARAMETER_INVALID for a null path. */
+QVSDK_API int CameraStartRecord(HANDLE hCamera, const char* path, int format, int quality,
+                                int frameRate);
+/* Appends one frame (8-bit or 12-in-16 mono, RGB8, BGR8, RGBA8, BGRA8) to the recording; the
+ * first frame fixes the size. CAMERA_STATUS_FAILED without a recording;
+ * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, a size that is not positive or differs
+ * from the first frame's (the file is unchanged); CAMERA_STATUS_NOT_SUPPORTED for another
+ * format; CAMERA_STATUS_FILE_TOO_LARGE when the file would pass 2 GiB;
+ * CAMERA_STATUS_FILE_IO_FAILED when the frame cannot be written (a full disk: nothing of it is
+ * kept, and the recording goes on). */
+QVSDK_API int CameraPushOneFrame(HANDLE hCamera, BYTE* pImage, stImageInfo* pInfo);
+/* Finishes the recording: index and final header. CAMERA_STATUS_FAILED without a recording;
+ * CAMERA_STATUS_FILE_IO_FAILED when the index or the header could not be written (the file may
+ * not play). CameraUnInit finishes an open recording too. */
+QVSDK_API int CameraStopRecord(HANDLE hCamera);
 
 /* ---- Maintenance ------------------------------------------------------------------------------ */
 

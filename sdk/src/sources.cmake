@@ -4,6 +4,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiAcquisition.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiEnumeration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiExposure.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/api/ApiFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiFrames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiImage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiInit.cpp
@@ -12,6 +13,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiVersion.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlDeadPixels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlExposure.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlFrames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlImage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlLifecycle.cpp

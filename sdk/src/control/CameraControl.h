@@ -50,6 +50,7 @@
 #include "RawResizer.h"
 #include "storage/CameraProperty.h"
 
+class AviWriter;
 struct TimerEntry;
 
 class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
@@ -278,6 +279,25 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int CameraRequestTransferImage();           // -1 unless playing; else the device's result
     int CameraRequestTransferImageEx(int value);
 
+    // ---- Image files and recording (CameraControlFiles.cpp) ----
+    // Writes image (described by head) to path + the extension of type (1 ".jpg", 2 ".bmp",
+    // 4 ".raw" for mono and raw frames only, 8 ".png"), under the API mutex. The writer's
+    // status; -6 for a null pointer, another type, a colour frame as RAW, a size that is not
+    // positive, or a path that does not fit the 264-byte name with its extension.
+    int CameraSaveImage(const char* path, const BYTE* image, const stImageInfo* head, int type,
+                        int quality);
+    // Opens an AVI recording (an open one is finished first): 0, -6 for a null path, -22 when
+    // the file cannot be opened.
+    int CameraStartRecord(const char* path, int format, int quality, int frameRate);
+    // Appends a frame as 24-bit BGR, bottom row first; the first frame fixes the size. 0; -1
+    // without a recording; -6 for a null pointer, a size that is not positive or differs from
+    // the first frame's; -4 for a format without a conversion; -21 when the file would pass
+    // 0x80000000 bytes; -23 when the stream header or the frame cannot be written.
+    int CameraPushOneFrame(const BYTE* image, const stImageInfo* head);
+    // Finishes the recording: 0; -1 without one; -23 when the index or the final header could
+    // not be written.
+    int CameraStopRecord();
+
     // ---- Connection status and maintenance ----
     // Status callback (0 lost, 1 back; null removes it); the device's result of taking it.
     int CameraSetConnectionStatusCallback(CameraConnectionStatusCallback callback, void* context);
@@ -426,6 +446,11 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // The dead-pixel positions into the controller's storage and out pointing at them.
     void PublishDeadPixels(const uint32_t* positions, uint32_t count, tSdkDeadPixelList* out);
 
+    // ---- Recording (CameraControlFiles.cpp) ----
+    // With m_recordMutex held: finishes and drops an open recording; the writer's Close status
+    // (0 without one).
+    int FinishRecording();
+
     // ---- Loss and reconnection (CameraControlLoss.cpp) ----
     // With the API mutex held: stream closed, device detached, registered for reconnection.
     void HandleDeviceLoss();
@@ -515,6 +540,16 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // Pairs with m_aeAwbDone for CameraSetOnceWB's wait; the per-frame notification takes it
     // too, so a frame processed between the request and the wait is not missed.
     std::mutex m_onceWbMutex;
+
+    // Recording: its own mutex, not the API mutex, so that pushing frames never waits for frame
+    // processing; taken inside the API mutex by CameraUninit.
+    std::mutex m_recordMutex;               // guards the members up to the next blank line
+    std::unique_ptr<AviWriter> m_pAviFile;  // null when not recording
+    int m_aviFormat = 0;                    // kept, not used: frames are stored uncompressed
+    int m_aviQuality = 0;                   // kept, not used
+    int m_aviFrameRate = 0;
+    std::unique_ptr<BYTE[]> m_pAviFrameBuffer;  // one converted frame, reused
+    size_t m_aviFrameBufferSize = 0;
 
     CameraConnectionStatusCallback m_statusCallback = nullptr;
     void* m_statusContext = nullptr;

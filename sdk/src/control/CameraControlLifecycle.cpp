@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "control/CameraControl.h"
+#include "imagefile/AviWriter.h"
 #include "params/DeviceCapability.h"
 #include "manager/JNCameraMgr.h"
 #include "common/Log.h"
@@ -322,6 +323,11 @@ int CameraControl::CameraUninit() {
     }
     StopCaptureThread(lock);
     m_playing = false;
+    {
+        // An open recording is finished, so that its file plays.
+        std::lock_guard<std::mutex> record(m_recordMutex);
+        FinishRecording();
+    }
     // Without a pool no stream was ever opened (the initialisation stopped before it).
     if (m_frameBucket) {
         SetIntValue(13, 0);
