@@ -320,12 +320,13 @@ QVSDK_API int CameraGetBlackLevel(HANDLE hCamera, int* pLevel);
 /* Correction of the camera's dead pixels in processed frames. */
 QVSDK_API int CameraSetCorrectDeadPixel(HANDLE hCamera, int on);
 QVSDK_API int CameraGetCorrectDeadPixel(HANDLE hCamera, int* pOn);
+
 /* ---- Image files and AVI recording ------------------------------------------------------- */
 
 /* Writes a frame the host holds (an output of the pipeline or a raw frame) to path with the
- * extension of type: 1 JPEG ".jpg", 2 BMP ".bmp", 4 RAW ".raw", 8 PNG ".png". 8-bit mono, 12-bit mono in 16 (stored as the top 8 bits), RGB8, BGR8, RGBA8
- * and BGRA8 frames as BMP, JPEG (quality: its low 8 bits) or PNG; mono and raw frames as RAW
- * (TotalBytes bytes as they are). A file appears only complete: it is written under a
+ * extension of type: 1 JPEG ".jpg", 2 BMP ".bmp", 4 RAW ".raw", 8 PNG ".png". 8-bit mono,
+ * 12-bit mono in 16 (stored as the top 8 bits), RGB8, BGR8, RGBA8 and BGRA8 frames as BMP, JPEG
+ * (quality: its low 8 bits) or PNG; mono and raw frames as RAW (TotalBytes bytes as they are). A file appears only complete: it is written under a
  * temporary name in the same folder and renamed at the end, so a failure leaves no partial file
  * and an existing file of that name unchanged.
  * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, an unknown type, RAW of a colour frame, a
