@@ -3,11 +3,14 @@
 // device node; the program re-executes itself under umockdev's preload, and inside a private
 // network namespace, on its own). It enumerates, opens and plays the camera, takes raw frames
 // and has each one processed into mono 8-bit, then prints the frame rate, the frames lost (gaps
-// in the camera's frame numbers) and the frame size, and writes the last frame as a PGM file.
+// in the camera's frame numbers) and the frame size, and saves the last frame as BMP and PNG
+// files through CameraSaveImage; with --record it also records every processed frame into an
+// AVI file.
 //
-//   qv_demo [--seconds S] [--fps F] [--out FILE]
+//   qv_demo [--seconds S] [--fps F] [--out NAME] [--record FILE.avi]
 //     S  capture time (default 3); F  the camera's frame rate (default 30, 0: as fast as read);
-//     FILE  the PGM written (default qv-demo-frame.pgm)
+//     NAME  the saved frame's path without extension (default qv-demo-frame: qv-demo-frame.bmp
+//     and qv-demo-frame.png); FILE.avi  the recording (none by default)
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -27,7 +30,8 @@ using Clock = std::chrono::steady_clock;
 struct Options {
     double seconds = 3;
     double fps = 30;
-    std::string out = "qv-demo-frame.pgm";
+    std::string out = "qv-demo-frame";
+    std::string record;  // empty: no recording
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -40,20 +44,13 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.fps = std::atof(argv[++i]);
         } else if (a == "--out") {
             o.out = argv[++i];
+        } else if (a == "--record") {
+            o.record = argv[++i];
         } else {
             return false;
         }
     }
     return o.seconds > 0 && o.fps >= 0;
-}
-
-bool WritePgm(const std::string& path, const uint8_t* data, uint32_t width, uint32_t height) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
-    std::fprintf(f, "P5\n%u %u\n255\n", width, height);
-    const size_t bytes = size_t{width} * height;
-    const bool ok = std::fwrite(data, 1, bytes, f) == bytes;
-    return std::fclose(f) == 0 && ok;
 }
 
 int Fail(const char* what, int status) {
@@ -66,7 +63,8 @@ int Fail(const char* what, int status) {
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: qv_demo [--seconds S] [--fps F] [--out FILE]\n");
+        std::fprintf(stderr,
+                     "usage: qv_demo [--seconds S] [--fps F] [--out NAME] [--record FILE.avi]\n");
         return 2;
     }
     // The simulated camera is plugged in before the SDK's first call starts libusb.
@@ -86,16 +84,22 @@ int main(int argc, char** argv) {
     if (r != 0) return Fail("CameraEnumerateDevice", r);
     tDevInfo info{};
     if ((r = CameraGetEnumIndexInfo(0, &info)) != 0) return Fail("CameraGetEnumIndexInfo", r);
-    std::printf("camera: %s, serial %s, %s, %s\n", info.acProductName, info.acSn,
-                info.acPortType, info.acSymbolicName);
+    std::printf("camera: %s, serial %s, %s, %s\n", info.acProductName, info.acSn, info.acPortType,
+                info.acSymbolicName);
 
     HANDLE h = nullptr;
     if ((r = CameraInit(&h, 0)) != 0) return Fail("CameraInit", r);
+    // The recording's frame rate is the camera's (a camera read as fast as it goes: 30).
+    const int recordFps = options.fps >= 1 ? static_cast<int>(options.fps + 0.5) : 30;
+    if (!options.record.empty() &&
+        (r = CameraStartRecord(h, options.record.c_str(), 0, 0, recordFps)) != 0)
+        return Fail("CameraStartRecord", r);
     if ((r = CameraPlay(h)) != 0) return Fail("CameraPlay", r);
 
     std::vector<uint8_t> out;
     stImageInfo last{};
-    uint64_t frames = 0, lost = 0, firstNo = 0, lastNo = 0;
+    uint64_t frames = 0, lost = 0, firstNo = 0, lastNo = 0, recorded = 0;
+    int recordError = 0;
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration<double>(options.seconds);
     auto firstAt = start, lastAt = start;
@@ -118,10 +122,15 @@ int main(int argc, char** argv) {
             lastAt = Clock::now();
             last = frame;
             ++frames;
+            if (!options.record.empty() && recordError == 0) {
+                recordError = CameraPushOneFrame(h, out.data(), &frame);
+                if (recordError == 0) ++recorded;
+            }
         }
         CameraReleaseFrameHandle(h, raw);
     }
     CameraPause(h);
+    const int stopped = options.record.empty() ? 0 : CameraStopRecord(h);
 
     if (frames == 0) {
         CameraUnInit(h);
@@ -137,15 +146,21 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(lastNo));
     std::printf("frame size: %u x %u, %u bytes, mono 8-bit (media type 0x%08X)\n", last.iWidth,
                 last.iHeight, last.TotalBytes, last.uiMediaType);
-    const bool saved = WritePgm(options.out, out.data(), last.iWidth, last.iHeight);
-    if (saved) std::printf("last frame written to %s\n", options.out.c_str());
+    const int bmp = CameraSaveImage(h, options.out.c_str(), out.data(), &last, 2, 0);
+    const int png = CameraSaveImage(h, options.out.c_str(), out.data(), &last, 8, 0);
+    if (bmp == 0 && png == 0)
+        std::printf("last frame written to %s.bmp and %s.png\n", options.out.c_str(),
+                    options.out.c_str());
+    if (!options.record.empty() && recordError == 0 && stopped == 0)
+        std::printf("recorded %llu frames at %d frames/s to %s\n",
+                    static_cast<unsigned long long>(recorded), recordFps, options.record.c_str());
     r = CameraUnInit(h);
     // The manager's list still holds the camera open: empty it before the device goes.
     CameraEnumerateDeviceEx(&count, 0);
     sim.reset();
-    if (!saved) {
-        std::fprintf(stderr, "qv_demo: cannot write %s\n", options.out.c_str());
-        return 1;
-    }
+    if (bmp != 0) return Fail("CameraSaveImage (BMP)", bmp);
+    if (png != 0) return Fail("CameraSaveImage (PNG)", png);
+    if (recordError != 0) return Fail("CameraPushOneFrame", recordError);
+    if (stopped != 0) return Fail("CameraStopRecord", stopped);
     return r == 0 ? 0 : Fail("CameraUnInit", r);
 }
