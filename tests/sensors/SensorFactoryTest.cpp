@@ -10,7 +10,16 @@
 #include "FakeDevice.h"
 #include "SensorTrace.h"
 #include "TestChip.h"
+#include "sensors/IMX178.h"
+#include "sensors/IMX183.h"
+#include "sensors/IMX206.h"
+#include "sensors/IMX225.h"
+#include "sensors/IMX226.h"
 #include "sensors/IMX290.h"
+#include "sensors/IMX290_WDR.h"
+#include "sensors/IMX335.h"
+#include "sensors/IMX377.h"
+#include "sensors/IMX577.h"
 
 namespace {
 
@@ -96,7 +105,8 @@ const TypeRow kExpectedTypes[] = {
     {74, "CIMX577", "IMX577C", "CMOS_12M", N},
 };
 
-const std::set<int> kBuiltCodes = {13, 14, 36, 37};
+const std::set<int> kBuiltCodes = {13, 14, 16, 17, 21, 22, 23, 30, 31, 36,
+                                   37, 40, 41, 50, 51, 68, 69, 70, 74};
 
 class SensorFactory : public ::testing::Test {
   protected:
@@ -123,7 +133,7 @@ TEST_F(SensorFactory, TypeTableHoldsEveryCodeWithItsNamesAndCheck) {
 TEST_F(SensorFactory, ImxTwoNinetyCodesMakeItsDriverWithoutTouchingTheDevice) {
     dev->SetHardwareType(102);
     CSensorTrace trace(*dev);
-    for (int code : kBuiltCodes) {
+    for (int code : {13, 14, 36, 37}) {
         const auto type = static_cast<SensorTypeE>(code);
         std::unique_ptr<SensorInf> created(SensorInf::CreateSensor(type, dev.get()));
         std::unique_ptr<SensorInf> made(SensorInf::NewSensor(type, dev.get()));
@@ -142,6 +152,56 @@ TEST_F(SensorFactory, ImxTwoNinetyCodesMakeItsDriverWithoutTouchingTheDevice) {
         SensorInfo byCode{};
         ASSERT_EQ(SensorInf::GetSensorInfo(type, &byCode), 0);
         EXPECT_EQ(std::memcmp(&info, &byCode, sizeof info), 0);
+    }
+    EXPECT_TRUE(trace.Steps().empty());
+}
+
+// Every built code makes the driver of its class, whose records carry the code's names, and
+// neither creation nor the records touch the device.
+TEST_F(SensorFactory, EveryBuiltCodeMakesItsClassWithoutTouchingTheDevice) {
+    const std::pair<int, bool (*)(SensorInf*)> kClasses[] = {
+        {16, [](SensorInf* s) { return dynamic_cast<CIMX206*>(s) != nullptr; }},
+        {17, [](SensorInf* s) { return dynamic_cast<CIMX178*>(s) != nullptr; }},
+        {21, [](SensorInf* s) { return dynamic_cast<CIMX178*>(s) != nullptr; }},
+        {22, [](SensorInf* s) { return dynamic_cast<CIMX183*>(s) != nullptr; }},
+        {23, [](SensorInf* s) { return dynamic_cast<CIMX183*>(s) != nullptr; }},
+        {30, [](SensorInf* s) { return dynamic_cast<CIMX226*>(s) != nullptr; }},
+        {31, [](SensorInf* s) { return dynamic_cast<CIMX226*>(s) != nullptr; }},
+        {40, [](SensorInf* s) { return dynamic_cast<CIMX335*>(s) != nullptr; }},
+        {41, [](SensorInf* s) { return dynamic_cast<CIMX335*>(s) != nullptr; }},
+        {50, [](SensorInf* s) { return dynamic_cast<CIMX290_WDR*>(s) != nullptr; }},
+        {51, [](SensorInf* s) { return dynamic_cast<CIMX225*>(s) != nullptr; }},
+        {68, [](SensorInf* s) { return dynamic_cast<CIMX335*>(s) != nullptr; }},
+        {69, [](SensorInf* s) { return dynamic_cast<CIMX335*>(s) != nullptr; }},
+        {70, [](SensorInf* s) { return dynamic_cast<CIMX377*>(s) != nullptr; }},
+        {74, [](SensorInf* s) { return dynamic_cast<CIMX577*>(s) != nullptr; }},
+    };
+    CSensorTrace trace(*dev);
+    for (int hw : {0, 110, 201}) {
+        dev->SetHardwareType(hw);
+        for (const auto& [code, isClass] : kClasses) {
+            const auto type = static_cast<SensorTypeE>(code);
+            std::unique_ptr<SensorInf> created(SensorInf::CreateSensor(type, dev.get()));
+            std::unique_ptr<SensorInf> made(SensorInf::NewSensor(type, dev.get()));
+            ASSERT_TRUE(isClass(created.get())) << code;
+            ASSERT_TRUE(isClass(made.get())) << code;
+            EXPECT_TRUE(SensorInf::ProbeSensor(type, dev.get()));
+            const SensorTypeRow* row = FindSensorType(type);
+            SensorInfo byCode{};
+            ASSERT_EQ(SensorInf::GetSensorInfo(type, &byCode), 0);
+            EXPECT_STREQ(byCode.name, row->model);
+            EXPECT_STREQ(byCode.kind, row->kind);
+            SensorInfo info{};
+            ASSERT_EQ(created->GetInfo(&info), 0);
+            EXPECT_EQ(info.type, code);
+            EXPECT_STREQ(info.kind, row->kind);
+            SensorCapability cap;
+            made->GetCapability(cap);
+            EXPECT_FALSE(cap.supportMediaType.empty()) << code;
+            SensorParam param{};
+            ASSERT_EQ(made->GetSensorParam(&param), 0);
+            EXPECT_GT(param.maxWidth, 0u);
+        }
     }
     EXPECT_TRUE(trace.Steps().empty());
 }

@@ -1,6 +1,6 @@
 // The shared driver layer: pixel formats, the FPGA image window, the driver clock, the reset and
 // trigger steps, the channel mask, the shutter engine of the Sony chips, the gain encoders and
-// the chip identity check.
+// the chip identity check, the FPGA frame timing and changes made with the stream stopped.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -179,6 +179,14 @@ TEST_F(SensorLayer, ResetLinesOfEveryKind) {
         EXPECT_TRUE(TraceMatches(
             trace.Steps(), {Call("SetGpioMode", {23, 0}), Call("WriteGpio", {23, 0}),
                             Call("SetGpioMode", {71, 0}), Call("WriteGpio", {71, 0}), Sleep(10),
+                            Call("WriteGpio", {23, 1}), Call("WriteGpio", {71, 1}), Sleep(10)}));
+    }
+    {
+        CSensorTrace trace(*dev);
+        EXPECT_EQ(chip.PulseReset(sensor::GpioPairTogetherReset(23, 71)), 0);
+        EXPECT_TRUE(TraceMatches(
+            trace.Steps(), {Call("SetGpioMode", {23, 0}), Call("SetGpioMode", {71, 0}),
+                            Call("WriteGpio", {23, 0}), Call("WriteGpio", {71, 0}), Sleep(10),
                             Call("WriteGpio", {23, 1}), Call("WriteGpio", {71, 1}), Sleep(10)}));
     }
     {
@@ -374,6 +382,82 @@ TEST_F(SensorLayer, FrameCountShutterSpansWholeFrames) {
     EXPECT_EQ(count, 0);
 }
 
+// The frame count holds 16 bits: the longest exposure is 65535 whole frames.
+TEST_F(SensorLayer, FrameCountShutterStopsAtWhatTheCountHolds) {
+    CTestChip chip(SENSOR_TYPE_AR0130, dev.get());
+    EXPECT_EQ(CTestChip::FrameCountMaxLines(kImx183, 4000), 65535u * 4000);
+    EXPECT_EQ(CTestChip::FrameCountMaxLines(kImx183, 100000), 0xFFFFFFFFu);
+    CSensorTrace trace(*dev);
+    uint16_t count = 0;
+    EXPECT_EQ(chip.WriteFrameCountShutter(kImx183, 0xFFFFFFFFu, 4000, count), 0);
+    EXPECT_EQ(count, 0xFFFF);
+    EXPECT_TRUE(TraceMatches(
+        trace.Steps(), {Regs({{0x0D, 0xFF}, {0x0E, 0xFF}}), Regs({{0x0C, 0x0F}, {0x0B, 0xA0}})}));
+}
+
+// The FPGA's frame timing: through SetImageTiming the frame length holds 16 bits; boards with
+// timing registers of their own take it whole, as frame - 1 in two halves.
+TEST_F(SensorLayer, FrameTimingHoldsWhatItsPathCarries) {
+    CTestChip chip(SENSOR_TYPE_AR0130, dev.get());
+    CSensorTrace trace(*dev);
+    uint32_t inForce = 0;
+    EXPECT_EQ(chip.WriteFrameTiming(4024, 152, 0, &inForce), 0);
+    EXPECT_EQ(inForce, 4024u);
+    EXPECT_EQ(chip.WriteFrameTiming(100009, 152, 0, &inForce), 0);
+    EXPECT_EQ(inForce, 65535u);
+    EXPECT_EQ(chip.WriteFrameTiming(0, 152, 0, &inForce), 0);
+    EXPECT_EQ(inForce, 1u);
+    EXPECT_EQ(chip.WriteFrameTiming(100009, 1422, 18, &inForce), 0);
+    EXPECT_EQ(inForce, 100009u);
+    EXPECT_TRUE(TraceMatches(
+        trace.Steps(),
+        {Call("SetImageTiming", {4024, 152, 18}), Call("SetImageTiming", {65535, 152, 18}),
+         Call("SetImageTiming", {1, 152, 18}), Fpga(18, 0x86A8), Fpga(19, 1403), Fpga(20, 1)}));
+
+    // All three registers are written; the first failure is the result and nothing is in force.
+    trace.Clear();
+    dev->onWriteFpgaReg = [](uint16_t reg, uint32_t) {
+        return reg == 19 ? CAMERA_STATUS_IO_ERROR : 0;
+    };
+    inForce = 7;
+    EXPECT_EQ(chip.WriteFrameTiming(5000, 1422, 18, &inForce), CAMERA_STATUS_IO_ERROR);
+    EXPECT_EQ(inForce, 7u);
+    EXPECT_EQ(trace.Steps().size(), 3u);
+}
+
+// A change that needs the chip stopped: a running stream is stopped and started again, also
+// when the change failed; a paused one stays paused.
+TEST_F(SensorLayer, ChangesWithTheStreamStopped) {
+    CTestChip chip(SENSOR_TYPE_AR0130, dev.get());
+    std::vector<std::string> order;
+    auto stop = [&] { return order.push_back("stop"), 0; };
+    auto start = [&] { return order.push_back("start"), 0; };
+    auto change = [&] { return order.push_back("change"), 0; };
+    auto failing = [&] { return order.push_back("change"), CAMERA_STATUS_IO_ERROR; };
+
+    EXPECT_EQ(chip.WhileStopped(stop, change, start), 0);
+    EXPECT_EQ(order, std::vector<std::string>{"change"});
+    chip.SetStreaming(true);
+    order.clear();
+    EXPECT_EQ(chip.WhileStopped(stop, failing, start), CAMERA_STATUS_IO_ERROR);
+    EXPECT_EQ(order, (std::vector<std::string>{"stop", "change", "start"}));
+    // A failed restart is reported when the change itself went through.
+    order.clear();
+    EXPECT_EQ(chip.WhileStopped(stop, change, [&] { return CAMERA_STATUS_TIMEOUT; }),
+              CAMERA_STATUS_TIMEOUT);
+    EXPECT_EQ(order, (std::vector<std::string>{"stop", "change"}));
+}
+
+TEST_F(SensorLayer, TriggerControlWithoutTiming) {
+    CTestChip chip(SENSOR_TYPE_AR0130, dev.get());
+    ASSERT_EQ(dev->SetTriggerControl(2, 3, 0, 0), 0);
+    CSensorTrace trace(*dev);
+    EXPECT_EQ(chip.ApplyTriggerControl(2), 0);
+    EXPECT_EQ(chip.ApplyTriggerControl(5), 0);
+    EXPECT_TRUE(TraceMatches(
+        trace.Steps(), {Call("GetTriggerControl"), Call("SetTriggerControl", {0x10A, 3, 1, 1})}));
+}
+
 // ---- Gain encoders ------------------------------------------------------------------------------
 
 TEST(SensorGain, LogarithmicCodesWithAndWithoutHighConversionGain) {
@@ -408,6 +492,29 @@ TEST(SensorGain, InverseCodesAndTheGainTheyReallyGive) {
     // x3: 1365.33 -> 1365, which gives 2048000 / 683 = 2998.
     EXPECT_EQ(sensor::EncodeInverseGain(3000, 2048), 1365u);
     EXPECT_EQ(sensor::DecodeInverseGain(1365, 2048), 2998u);
+}
+
+// Above x16 a digital factor of 2, 4 or 8 takes over and the analog code carries the rest.
+TEST(SensorGain, InverseCodesWithADigitalStep) {
+    struct Case {
+        uint32_t gain, scale, maxStep;
+        uint32_t code, step, inForce;
+    };
+    const Case cases[] = {
+        {16000, 2048, 1, 1920, 0, 16000},    // x16 is still analog
+        {30000, 2048, 1, 1911, 1, 29897},    // x2 digital, (1 - 2/30) x 2048
+        {40000, 2048, 1, 1945, 1, 39766},    // past x32 with one step: the analog code goes on
+        {40000, 2048, 3, 1843, 2, 39960},    // x4 digital, (1 - 4/40) x 2048 = 1843.2
+        {128000, 4095, 3, 3839, 3, 127968},  // x8 digital, (1 - 8/128) x 4095 = 3839.06
+        {500, 2048, 1, 0, 0, 1000},          // below unity: unity
+    };
+    for (const Case& c : cases) {
+        const sensor::InverseGainCode code =
+            sensor::EncodeInverseGainStep(c.gain, c.scale, c.maxStep);
+        EXPECT_EQ(code.code, c.code) << c.gain;
+        EXPECT_EQ(code.digitalStep, c.step) << c.gain;
+        EXPECT_EQ(code.gainMilli, c.inForce) << c.gain;
+    }
 }
 
 // ---- Chip identity ------------------------------------------------------------------------------

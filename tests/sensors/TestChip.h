@@ -48,7 +48,9 @@ class CTestChip : public CSensorBase {
     }
 
     using CSensorBase::ApplyPll;
+    using CSensorBase::ApplyTriggerControl;
     using CSensorBase::CheckChipIdentity;
+    using CSensorBase::FrameCountMaxLines;
     using CSensorBase::GetFrameBufferMode;
     using CSensorBase::LinesForUs;
     using CSensorBase::PulseGpioPair;
@@ -57,8 +59,11 @@ class CTestChip : public CSensorBase {
     using CSensorBase::SetPixelFormat;
     using CSensorBase::SetupImageWindow;
     using CSensorBase::TakeChannelMask;
+    using CSensorBase::WhileStopped;
     using CSensorBase::WriteFrameCountShutter;
+    using CSensorBase::WriteFrameTiming;
     using CSensorBase::WriteShutter;
+    void SetStreaming(bool on) { m_streaming = on; }
     uint32_t PixelFormat() const { return m_pixelFormat; }
     uint16_t BitMode() const { return m_bitMode; }
     void SetLineTiming(uint32_t lineLength, uint32_t frameLength, uint32_t clock) {

@@ -5,3 +5,9 @@ qv_add_test(sensor_factory_test SOURCES sensors/SensorFactoryTest.cpp LIBS qv_se
 qv_add_test(imx290_init_test SOURCES sensors/Imx290InitTest.cpp LIBS qv_sensor_sim)
 qv_add_test(imx290_test SOURCES sensors/Imx290Test.cpp LIBS qv_sensor_sim)
 qv_add_test(sensor_device_test SOURCES sensors/SensorDeviceTest.cpp LIBS qv_sensor_sim)
+qv_add_test(sony_driver_table_test SOURCES sensors/SonyDriverTableTest.cpp
+  sensors/DriverFixture.cpp LIBS qv_sensor_sim)
+qv_add_test(sony_rolling_test SOURCES sensors/SonyRollingTest.cpp sensors/DriverFixture.cpp
+  LIBS qv_sensor_sim)
+qv_add_test(sony_frame_count_test SOURCES sensors/SonyFrameCountTest.cpp
+  sensors/DriverFixture.cpp LIBS qv_sensor_sim)

@@ -627,24 +627,27 @@ int CIMX290::SetExposure(double us) {
     }
 
     // The line length changes below only with the sensor stopped; a paused stream stays paused.
-    const bool restart = m_streaming;
-    if (restart) StreamOff();
-    int r = CAMERA_STATUS_SUCCESS;
-    bool stretch = n >= kMaxLines;
-    if (!stretch && m_savedLineLength != 0) {
-        r = WriteRegs(RegList().Add(kHmax, m_savedLineLength));
-        if (r == CAMERA_STATUS_SUCCESS) {
-            m_lineLength = m_savedLineLength;
-            m_savedLineLength = 0;
-            UpdateTiming();
-            n = rawLines();
-            stretch = n > kMaxLines;
+    auto change = [&] {
+        int r = CAMERA_STATUS_SUCCESS;
+        bool stretch = n >= kMaxLines;
+        if (!stretch && m_savedLineLength != 0) {
+            r = WriteRegs(RegList().Add(kHmax, m_savedLineLength));
+            if (r == CAMERA_STATUS_SUCCESS) {
+                m_lineLength = m_savedLineLength;
+                m_savedLineLength = 0;
+                UpdateTiming();
+                n = rawLines();
+                stretch = n > kMaxLines;
+            }
         }
-    }
-    if (r == CAMERA_STATUS_SUCCESS && stretch) r = StretchLineLength(us, atLongest);
-    if (r == CAMERA_STATUS_SUCCESS) r = SetExposureLines(LinesForUs(us, kMinLines));
-    if (restart) StreamOn();
-    return r;
+        if (r == CAMERA_STATUS_SUCCESS && stretch) r = StretchLineLength(us, atLongest);
+        if (r == CAMERA_STATUS_SUCCESS) r = SetExposureLines(LinesForUs(us, kMinLines));
+        return r;
+    };
+    // A failed stop or restart shows at the next stream call; the exposure's status is the
+    // result.
+    return WhileStopped([&] { return StreamOff(), CAMERA_STATUS_SUCCESS; }, change,
+                        [&] { return StreamOn(), CAMERA_STATUS_SUCCESS; });
 }
 
 // ---- Gain and black level --------------------------------------------------------------------

@@ -59,8 +59,7 @@ class CIMX290 : public CSensorBase {
     uint16_t m_ifRoiBits = 0;        // 0x2000 in the run word for the skipping mode
     int32_t m_lastFrameSpeed = 0;    // speed of the last SetFrameSpeed
     uint32_t m_savedLineLength = 0;  // HMAX before a long-exposure stretch (0: none)
-    bool m_streaming = false;
-    uint8_t m_channelCount = 1;  // chips in use on boards 106 and 204
+    uint8_t m_channelCount = 1;      // chips in use on boards 106 and 204
     // The line and frame lengths the window gives before the frame speed scales them.
     uint32_t m_baseLineLength = 0;
     uint32_t m_baseFrameLength = 0;

@@ -1,9 +1,11 @@
 #include "SensorBase.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
 #include "SensorClock.h"
+#include "common/TextCopy.h"
 
 using namespace sensor;
 
@@ -149,6 +151,20 @@ int CSensorBase::PulseGpioPair(uint8_t pin, uint8_t pin2) {
     return CAMERA_STATUS_SUCCESS;
 }
 
+int CSensorBase::PulseGpioPairTogether(uint8_t pin, uint8_t pin2) {
+    int r = SetGpioMode(pin, 0);
+    if (r == CAMERA_STATUS_SUCCESS) r = SetGpioMode(pin2, 0);
+    if (r == CAMERA_STATUS_SUCCESS) r = WriteGpio(pin, 0);
+    if (r == CAMERA_STATUS_SUCCESS) r = WriteGpio(pin2, 0);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    Pause(kResetStepMs);
+    r = WriteGpio(pin, 1);
+    if (r == CAMERA_STATUS_SUCCESS) r = WriteGpio(pin2, 1);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    Pause(kResetStepMs);
+    return CAMERA_STATUS_SUCCESS;
+}
+
 int CSensorBase::PulseFpgaResetBit() {
     uint32_t word = 0;
     int r = ReadFpgaReg(kResetFpgaReg, &word);
@@ -166,6 +182,8 @@ int CSensorBase::PulseReset(const ResetLine& line) {
             return PulseGpio(line.pin);
         case ResetKind::GpioPair:
             return PulseGpioPair(line.pin, line.pin2);
+        case ResetKind::GpioPairTogether:
+            return PulseGpioPairTogether(line.pin, line.pin2);
         case ResetKind::FpgaBit:
             return PulseFpgaResetBit();
         case ResetKind::None:
@@ -248,9 +266,15 @@ int CSensorBase::WriteShutter(const ShutterLayout& layout, uint32_t n, uint32_t 
     return r;
 }
 
+uint32_t CSensorBase::FrameCountMaxLines(const FrameCountLayout& layout, uint32_t frameLength) {
+    const uint64_t lines = static_cast<uint64_t>(layout.maxCount) * frameLength;
+    return lines > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(lines);
+}
+
 int CSensorBase::WriteFrameCountShutter(const FrameCountLayout& layout, uint32_t n,
                                         uint32_t frameLength, uint16_t& frameCount) {
     if (frameLength == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    n = std::min(n, FrameCountMaxLines(layout, frameLength));
     auto k = static_cast<uint16_t>(n / frameLength);
     uint64_t shutter = (k + uint64_t{1}) * frameLength - n;
     if (shutter <= layout.minShutter) {
@@ -265,21 +289,41 @@ int CSensorBase::WriteFrameCountShutter(const FrameCountLayout& layout, uint32_t
     return WriteRegs(RegList().Add(layout.shutter, static_cast<uint32_t>(shutter)));
 }
 
+// ---- FPGA frame timing -------------------------------------------------------------------------
+
+int CSensorBase::WriteFrameTiming(uint32_t frameLength, uint32_t lineLength, uint16_t directReg,
+                                  uint32_t* frameInForce, uint8_t c) {
+    const uint32_t frame = std::clamp(frameLength, 1u, FrameTimingMaxFrame(directReg));
+    int r;
+    if (directReg == 0) {
+        r = SetImageTiming(static_cast<uint16_t>(frame), static_cast<uint16_t>(lineLength), c);
+    } else {
+        const uint32_t last = frame - 1;
+        const int lo = WriteFpgaReg(directReg, last & 0xFFFF);
+        const int line = WriteFpgaReg(directReg + 1, lineLength - c - 1);
+        const int hi = WriteFpgaReg(directReg + 2, last >> 16);
+        r = lo != CAMERA_STATUS_SUCCESS ? lo : line != CAMERA_STATUS_SUCCESS ? line : hi;
+    }
+    if (r == CAMERA_STATUS_SUCCESS && frameInForce != nullptr) *frameInForce = frame;
+    return r;
+}
+
 // ---- Trigger, channels, identity, capability --------------------------------------------------
 
-int CSensorBase::ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB) {
+int CSensorBase::ApplyTriggerControl(int mode) {
     if (mode < 0 || mode > 2) return CAMERA_STATUS_SUCCESS;
     // What the word holds when it cannot be read: mode field 0 and the external source 1.
     uint16_t modeField = 0, source = 1;
     GetTriggerControl(&modeField, &source, nullptr, nullptr);
     modeField |= 0x108;
-    int r;
-    if (mode == 0) {
-        r = SetTriggerControl(modeField, 0, 1, 0);
-    } else {
-        r = SetTriggerControl(modeField, mode == 1 ? 6 : source, 1, 1);
-        if (r == CAMERA_STATUS_SUCCESS) r = SetTriggerTiming(timingA, timingB);
-    }
+    if (mode == 0) return SetTriggerControl(modeField, 0, 1, 0);
+    return SetTriggerControl(modeField, mode == 1 ? 6 : source, 1, 1);
+}
+
+int CSensorBase::ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB) {
+    int r = ApplyTriggerControl(mode);
+    if (r == CAMERA_STATUS_SUCCESS && (mode == 1 || mode == 2))
+        r = SetTriggerTiming(timingA, timingB);
     return r;
 }
 
@@ -300,6 +344,13 @@ int CSensorBase::CheckChipIdentity(CSensorBase& probe, std::initializer_list<Chi
         if ((value & id.mask) != (id.value & id.mask)) return CAMERA_STATUS_HARDWARE_NOT_FOUND;
     }
     return CAMERA_STATUS_SUCCESS;
+}
+
+void CSensorBase::SetInstanceInfo(const char* name, const char* kind) {
+    m_info = SensorInfo{};
+    m_info.type = m_sensorType;
+    qv::CopyText(m_info.name, name);
+    qv::CopyText(m_info.kind, kind);
 }
 
 void CSensorBase::SetFormats(SensorCapability& cap, std::span<const uint32_t> formats) {

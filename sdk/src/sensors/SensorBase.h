@@ -45,7 +45,8 @@ struct FrameCountLayout {
     std::span<const sensor::RegField> frameCount;  // k byte lanes, in the order written
     std::span<const sensor::RegField> shutter;     // s byte lanes, in the order written
     uint32_t minShutter;                           // s at most this moves k up by one frame
-    bool cacheCount;  // write k only when it differs from the last one written
+    bool cacheCount;             // write k only when it differs from the last one written
+    uint32_t maxCount = 0xFFFF;  // the largest k the frame-count registers hold
 };
 
 // One identity register of a chip and the value it must hold (under mask).
@@ -85,6 +86,7 @@ class CSensorBase : public SensorInf {
     int PulseReset(const sensor::ResetLine& line);
     int PulseGpio(uint8_t pin);
     int PulseGpioPair(uint8_t pin, uint8_t pin2);
+    int PulseGpioPairTogether(uint8_t pin, uint8_t pin2);
     int PulseFpgaResetBit();  // FPGA register 15, bit 16
     // The usual reset: pulse the line, select the sensor bus and, when that succeeded, wait
     // settleMs. A line of kind None only selects the bus.
@@ -122,9 +124,45 @@ class CSensorBase : public SensorInf {
                      uint32_t* linesInForce = nullptr);
 
     // Programs n lines as frames plus shutter. frameCount holds the k last written (and is
-    // updated only when its write succeeded). Returns the device status.
+    // updated only when its write succeeded). Returns the device status. Longer exposures than
+    // FrameCountMaxLines are cut to it (drivers clamp before they record the exposure).
     int WriteFrameCountShutter(const FrameCountLayout& layout, uint32_t n, uint32_t frameLength,
                                uint16_t& frameCount);
+    // The longest exposure the frame-count registers hold at this frame length: maxCount whole
+    // frames (the shutter then starts one frame length before the end).
+    static uint32_t FrameCountMaxLines(const FrameCountLayout& layout, uint32_t frameLength);
+
+    // ---- FPGA frame timing (chips whose frame timing the FPGA generates) ----
+    // Frame length (lines) and line length to the FPGA. Without directReg they go through
+    // SetImageTiming (frame, line, c), whose frame-length field holds 16 bits; boards with
+    // timing registers of their own take directReg = (frame - 1) & 0xFFFF, directReg + 1 =
+    // line - c - 1 and directReg + 2 = (frame - 1) >> 16, all three written, the first failure
+    // returned. A frame longer than the path holds is cut to the longest it holds, and frames
+    // below one line are one line; frameInForce (optional) receives the frame length written.
+    static constexpr uint32_t kImageTimingMaxFrame = 0xFFFF;
+    int WriteFrameTiming(uint32_t frameLength, uint32_t lineLength, uint16_t directReg = 0,
+                         uint32_t* frameInForce = nullptr, uint8_t c = 18);
+    // The longest frame WriteFrameTiming programs on that path.
+    static uint32_t FrameTimingMaxFrame(uint16_t directReg) {
+        return directReg != 0 ? 0xFFFFFFFFu : kImageTimingMaxFrame;
+    }
+
+    // ---- Changes that need the chip's output stopped (clock switches, line lengths) ----
+    // Runs change() with the output stopped. A running stream (m_streaming) is stopped by stop()
+    // first and started again by start() afterwards, also after a failed change, so the stream
+    // is left as it was; while paused neither runs and the stream stays paused. Returns the
+    // first failure of stop, change and start.
+    template <class Stop, class Change, class Start>
+    int WhileStopped(Stop&& stop, Change&& change, Start&& start) {
+        const bool running = m_streaming;
+        int r = running ? stop() : CAMERA_STATUS_SUCCESS;
+        if (r == CAMERA_STATUS_SUCCESS) r = change();
+        if (running) {
+            const int restarted = start();
+            if (r == CAMERA_STATUS_SUCCESS) r = restarted;
+        }
+        return r;
+    }
 
     // ---- Trigger ----
     // The common trigger-mode sequence: read the trigger control word, OR 0x108 into its mode
@@ -132,6 +170,8 @@ class CSensorBase : public SensorInf {
     // enable 1) or 2 (the source read back, 1 when nothing could be read; flag 1, enable 1);
     // modes 1 and 2 then set the trigger timing (timingA, timingB). Other modes: 0, nothing done.
     int ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB);
+    // The same for the chips that take no trigger timing: the control word only.
+    int ApplyTriggerControl(int mode);
 
     // ---- Multi-sensor boards ----
     // Takes the low four bits of the channel mask, writes them back into the record, stores the
@@ -145,6 +185,11 @@ class CSensorBase : public SensorInf {
     // match, the device status of a failed reset or read, CAMERA_STATUS_HARDWARE_NOT_FOUND when a
     // register holds another value.
     static int CheckChipIdentity(CSensorBase& probe, std::initializer_list<ChipId> ids);
+
+    // ---- Information ----
+    // m_info for this driver's code with the name the chip calls itself, which for several
+    // classes differs from the model name of the type table.
+    void SetInstanceInfo(const char* name, const char* kind);
 
     // ---- Capability ----
     // Replaces the format list (never empty: a driver that has none for a board passes its
@@ -178,6 +223,7 @@ class CSensorBase : public SensorInf {
     double m_lineTimeUs = 0;
     uint32_t m_gain = 0;        // thousandths
     uint32_t m_frameSpeed = 0;  // 0, 1, 2
+    bool m_streaming = false;   // set by a successful StreamOn, cleared by StreamOff
     SensorInfo m_info{};
     SensorParam m_param{};
     tSdkResolution m_resolution{};  // the record SetResolution stored

@@ -4,7 +4,16 @@
 
 #include <cstring>
 
+#include "IMX178.h"
+#include "IMX183.h"
+#include "IMX206.h"
+#include "IMX225.h"
+#include "IMX226.h"
 #include "IMX290.h"
+#include "IMX290_WDR.h"
+#include "IMX335.h"
+#include "IMX377.h"
+#include "IMX577.h"
 #include "common/TextCopy.h"
 
 namespace {
@@ -86,7 +95,11 @@ constexpr SensorTypeRow kSensorTypes[] = {
 
 // The drivers that are built, one line each.
 constexpr SensorDriverOps kDrivers[] = {
-    DriverOps<CIMX290>("CIMX290"),
+    DriverOps<CIMX290>("CIMX290"), DriverOps<CIMX290_WDR>("CIMX290_WDR"),
+    DriverOps<CIMX225>("CIMX225"), DriverOps<CIMX183>("CIMX183"),
+    DriverOps<CIMX206>("CIMX206"), DriverOps<CIMX226>("CIMX226"),
+    DriverOps<CIMX178>("CIMX178"), DriverOps<CIMX377>("CIMX377"),
+    DriverOps<CIMX577>("CIMX577"), DriverOps<CIMX335>("CIMX335"),
 };
 
 const SensorDriverOps* DriverFor(SensorTypeE type, const SensorTypeRow** rowOut) {

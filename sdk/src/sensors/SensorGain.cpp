@@ -26,4 +26,17 @@ uint32_t DecodeInverseGain(uint32_t code, uint32_t scale) {
     return static_cast<uint32_t>(static_cast<uint64_t>(scale) * 1000 / (scale - code));
 }
 
+InverseGainCode EncodeInverseGainStep(uint32_t gainMilli, uint32_t scale, uint32_t maxDigitalStep) {
+    constexpr double kAnalogMax = 16.0;
+    const double x = gainMilli / 1000.0;
+    uint32_t step = 0;
+    while (step < maxDigitalStep && x / (1u << step) > kAnalogMax) ++step;
+    const double factor = 1u << step;
+    // Below the factor (unity at step 0) the analog stage stays at unity: a negative code would
+    // wrap into the top of the register.
+    const uint32_t code = x > factor ? static_cast<uint32_t>((1.0 - factor / x) * scale) : 0;
+    const uint64_t gain = (uint64_t{1} << step) * scale * 1000 / (scale - code);
+    return {code, step, static_cast<uint32_t>(gain)};
+}
+
 }  // namespace sensor

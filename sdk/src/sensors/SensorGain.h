@@ -30,4 +30,15 @@ LogGainCode EncodeLogGain(uint32_t gainMilli, const LogGainStep& step);
 uint32_t EncodeInverseGain(uint32_t gainMilli, uint32_t scale);
 uint32_t DecodeInverseGain(uint32_t code, uint32_t scale);
 
+// The same code with a digital gain step in front for the chips whose analog stage ends at x16:
+// above x16 the digital factor f = 2^step doubles (step up to maxDigitalStep) until x / f is at
+// most 16, and the analog code carries the rest, q = (1 - f / x) x scale, truncated.
+// gainMilli is the gain the pair really gives: f x scale x 1000 / (scale - q), truncated.
+struct InverseGainCode {
+    uint32_t code;
+    uint32_t digitalStep;
+    uint32_t gainMilli;
+};
+InverseGainCode EncodeInverseGainStep(uint32_t gainMilli, uint32_t scale, uint32_t maxDigitalStep);
+
 }  // namespace sensor

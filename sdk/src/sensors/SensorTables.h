@@ -108,9 +108,11 @@ class RegList {
 // ---- Board tables ----
 
 // How a board resets its sensor. A GPIO pulse is SetGpioMode (pin, 0), level 0, 10 ms, level 1,
-// 10 ms; a pair pulse does the same on two pins together; the FPGA bit pulse clears and sets bit
-// 16 of FPGA register 15 (GigE boards) with 10 ms after each write.
-enum class ResetKind : uint8_t { None, Gpio, GpioPair, FpgaBit };
+// 10 ms; a pair pulse does the same on two pins together (mode and level 0 for the first pin,
+// then for the second), a together pulse too but with both modes set before both levels; the
+// FPGA bit pulse clears and sets bit 16 of FPGA register 15 (GigE boards) with 10 ms after each
+// write.
+enum class ResetKind : uint8_t { None, Gpio, GpioPair, GpioPairTogether, FpgaBit };
 
 struct ResetLine {
     ResetKind kind = ResetKind::None;
@@ -124,9 +126,18 @@ inline constexpr ResetLine GpioReset(uint8_t pin) {
 inline constexpr ResetLine GpioPairReset(uint8_t pin, uint8_t pin2) {
     return {ResetKind::GpioPair, pin, pin2};
 }
+inline constexpr ResetLine GpioPairTogetherReset(uint8_t pin, uint8_t pin2) {
+    return {ResetKind::GpioPairTogether, pin, pin2};
+}
 inline constexpr ResetLine FpgaBitReset() {
     return {ResetKind::FpgaBit, 0, 0};
 }
+
+// A board row of the drivers whose boards differ only in how they reset the chip.
+struct BoardReset {
+    int hwType;
+    ResetLine reset;
+};
 
 // One clock-generator setting: the eight SetPll values and the sensor input clock they give.
 struct PllSetting {
