@@ -2,7 +2,7 @@
 // first stream open, 16-byte frame headers) behind the real libusb, driven through the
 // exported functions: enumeration past a device of another maker, initialisation, play,
 // processed and raw frames, pause and release; the cable pulled while streaming and put back;
-// two cameras at once.
+// two cameras at once; a camera of another chip and board.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -305,6 +305,49 @@ TEST_F(UsbEndToEnd, TwoCamerasAtOnce) {
     }
     UnInit(one);
     UnInit(two);
+}
+
+// Another chip on another board: a mono IMX178 on board 104. The SDK makes its driver from the
+// stored sensor type, the driver programs the chip on its bus, and frames come at the window the
+// driver sets in the FPGA.
+TEST_F(UsbEndToEnd, Imx178OnBoard104) {
+    SimImx290Options o;
+    o.sensorType = 21;         // "IMX178M"
+    o.modelCode = 0xAA220004;  // hardware type 104
+    o.fpga.configuredVersion = 0x1301;
+    o.productName = "QV-U3M-178";
+    o.serial = "E2E-178";
+    o.port = {1, 50};
+    ASSERT_TRUE(qvsim::UseResolution("QV-U3M-178", qvsim::CustomResolution(16, 8, 320, 240)));
+    m_cameras.push_back(std::make_unique<CSimUsbImx290Camera>(*s_testbed, o));
+    CSimUsbImx290Camera& cam = *m_cameras.back();
+    ASSERT_EQ(EnumerateUntil(1), 0);
+    tDevInfo info{};
+    ASSERT_EQ(CameraGetEnumIndexInfo(0, &info), 0);
+    EXPECT_STREQ(info.acSn, "E2E-178");
+
+    HANDLE h = Init(0);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(cam.Fpga().Loaded().size(), 1u);
+    EXPECT_EQ(cam.Fpga().Loaded()[0].hardwareType, 104);
+    ASSERT_EQ(CameraPlay(h), 0);
+    for (int i = 0; i < 3; ++i) {
+        stImageInfo frame{};
+        ASSERT_NE(CameraGetImageBufferEx(h, &frame, 5000), nullptr) << i;
+        EXPECT_EQ(frame.uiMediaType, kMono8);
+        EXPECT_EQ(frame.iWidth, 320u);
+        EXPECT_EQ(frame.iHeight, 240u);
+    }
+    ASSERT_TRUE(TakeRaw(h));
+    // The chip runs: out of standby and master mode, its window 320 + 4 wide from column 16.
+    const CSimUsbCamera& m = cam.Model();
+    EXPECT_EQ(m.SensorReg(0x34, 0x3000).value_or(0xFF), 0);
+    EXPECT_EQ(m.SensorReg(0x34, 0x3008).value_or(0xFF), 0);
+    EXPECT_EQ(m.SensorReg(0x34, 0x319C).value_or(0), 16);
+    EXPECT_EQ(m.SensorReg(0x34, 0x319E).value_or(0) | m.SensorReg(0x34, 0x319F).value_or(0) << 8,
+              324);
+    UnInit(h);
+    EXPECT_FALSE(cam.Model().IsStreaming());
 }
 
 // The host-opened rescan with no descriptors lists the USB cameras present.

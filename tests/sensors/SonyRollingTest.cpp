@@ -197,6 +197,23 @@ TEST_F(SonyRolling, Imx225SlowClockRestartsOnlyARunningStream) {
                                Reg(0x3000, 0), Sleep(20), Reg(0x3002, 0)}));
 }
 
+// Beyond 131068 lines at the slow clock the line itself stretches (at most 0x3FFF periods); a
+// shorter exposure takes the line length back.
+TEST_F(SonyRolling, Imx225StretchesTheLineForTheLongestExposures) {
+    Start(8, SENSOR_TYPE_IMX225C, Window(1280, 960, 0, 0, 5), 2, kBayer8);
+    ASSERT_EQ(sensor->SetExposure(30e6), 0);  // slow clock, 2250-period lines
+    trace->Clear();
+    // 2000 s: a line of 2e12 ns / 131056 / 1000 ns = 15260 periods, 131062 lines of it.
+    EXPECT_EQ(sensor->SetExposure(2e9), 0);
+    EXPECT_DOUBLE_EQ(LineUs(), 15260);
+    EXPECT_NEAR(ExposureUs(), 131062 * 15260.0, 1e-3);
+    EXPECT_EQ(sensor->SetExposure(30e6), 0);
+    EXPECT_DOUBLE_EQ(LineUs(), 2250);
+    EXPECT_TRUE(TraceMatches(
+        Steps(), {Regs({{0x301B, 0x9C}, {0x301C, 0x3B}}), Regs(Vmax225(131065) + Shs225(2)),
+                  Regs({{0x301B, 0xCA}, {0x301C, 0x08}}), Regs(Vmax225(13336) + Shs225(2))}));
+}
+
 TEST_F(SonyRolling, Imx225NamesAndUnservedBoards) {
     Make(0, SENSOR_TYPE_IMX225C);
     EXPECT_EQ(sensor->SoftTrigger(), 0);

@@ -36,6 +36,10 @@ tSdkResolution CustomResolution(int x, int y, unsigned width, unsigned height) {
 }
 
 bool UseImx290Resolution(const tSdkResolution& resolution) {
+    return UseResolution(CSimUsbImx290Camera::kProductName, resolution);
+}
+
+bool UseResolution(const char* productName, const tSdkResolution& resolution) {
     std::string dir;
     if (CameraParameterBuilder::MakeConfigFolder(dir) != 0) return false;
     CameraParameterBuilder builder;
@@ -51,8 +55,7 @@ bool UseImx290Resolution(const tSdkResolution& resolution) {
     record.settings.parameterMode = 0;
     record.settings.parameterGroup = CameraParameterBuilder::kSaveGroup;
     tDevInfo info{};
-    std::strncpy(info.acProductName, CSimUsbImx290Camera::kProductName,
-                 sizeof info.acProductName - 1);
+    std::strncpy(info.acProductName, productName, sizeof info.acProductName - 1);
     return builder.SaveGroup(dir.c_str(), &record, 0, CameraParameterBuilder::kSaveGroup, &info,
                              nullptr, nullptr, nullptr) == 0;
 }

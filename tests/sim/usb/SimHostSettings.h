@@ -14,8 +14,10 @@ tSdkResolution PresetResolution(int index);
 // A custom region of width x height at (x, y) of the sensor.
 tSdkResolution CustomResolution(int x, int y, unsigned width, unsigned height);
 
-// Makes the next CameraInit of a CSimUsbImx290Camera use `resolution` with the camera's factory
-// settings otherwise. False when the file cannot be written.
+// Makes the next CameraInit of a simulated camera of that product use `resolution` with the
+// camera's factory settings otherwise. False when the file cannot be written.
+bool UseResolution(const char* productName, const tSdkResolution& resolution);
+// The same for the default camera, the IMX290 product.
 bool UseImx290Resolution(const tSdkResolution& resolution);
 
 }  // namespace qvsim

@@ -8,13 +8,6 @@
 #include "QVDeviceDef.h"
 #include "StorageImage.h"
 
-namespace {
-
-constexpr uint32_t kModelCode102 = 0xAA220002;
-constexpr int32_t kSensorImx290Mono = 37;
-
-}  // namespace
-
 void CSimUsbImx290Camera::FactorySettings(uint8_t (&block)[240]) {
     std::memset(block, 0, sizeof block);
     auto word = [&](size_t field, uint32_t v) {
@@ -74,10 +67,10 @@ void CSimUsbImx290Camera::MakeModel() {
     qvsim::StoredFields f;
     f.serial[0] = m_options.serial;
     f.friendlyName = m_options.serial;
-    f.productName = kProductName;
+    f.productName = m_options.productName;
     f.productSeries = "QV-U3";
-    f.sensorType = kSensorImx290Mono;
-    qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, kModelCode102);
+    f.sensorType = m_options.sensorType;
+    qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, m_options.modelCode);
     qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
     qvsim::SetPropertyWord(f.property, qvsim::kPropMonoSensor, 1);
     // One output format: mono.
@@ -87,11 +80,9 @@ void CSimUsbImx290Camera::MakeModel() {
     std::vector<uint8_t> store(m_model->StorageSize(), 0xFF);
     qvsim::WriteStorageImage(store, qvsim::StorageLayout::kUsb3Flash, f);
     m_model->WriteStorage(0, store);
-    m_model->AttachSensor({.busAddress = kSensorBusAddress});
-
-    SimUsbFpgaConfig fpga;  // board 102: PROG/INIT/DONE on pins 64/67/65
-    fpga.configuredVersion = kFpgaVersion;
-    m_fpga = std::make_unique<CSimUsbFpga>(*m_model, fpga);
+    m_model->AttachSensor(
+        {.busAddress = m_options.sensorBusAddress, .registers = m_options.sensorRegisters});
+    m_fpga = std::make_unique<CSimUsbFpga>(*m_model, m_options.fpga);
 }
 
 void CSimUsbImx290Camera::Pull() {

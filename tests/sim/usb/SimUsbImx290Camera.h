@@ -1,8 +1,11 @@
-// A whole simulated USB camera as a host meets it: a mono IMX290 on board 102 (hardware type
-// 102: FPGA configured through the PROG/INIT/DONE pins, frames behind a 16-byte header), with
-// its stored identity and factory settings (mono 8-bit output, auto exposure off), the FPGA
-// model, the sensor chip on its bus, and frames as large as the image window the driver sets
-// in the FPGA. Plugged into a testbed at a port of its own; it can be pulled and put back.
+// A whole simulated USB camera as a host meets it: by default a mono IMX290 on board 102
+// (hardware type 102: FPGA configured through the PROG/INIT/DONE pins, frames behind a 16-byte
+// header), with its stored identity and factory settings (mono 8-bit output, auto exposure off),
+// the FPGA model, the sensor chip on its bus, and frames as large as the image window the driver
+// sets in the FPGA. The options put another mono chip on another board: its sensor type and the
+// board's model code go into the stored identity, the chip answers at its bus address, and the
+// FPGA runs the version that board takes. Plugged into a testbed at a port of its own; it can be
+// pulled and put back.
 //
 // For the end-to-end tests, the demo and the benchmarks, which drive it through the SDK's
 // exported functions.
@@ -11,11 +14,23 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "SimUsbFpga.h"
 #include "SimUsbTestbed.h"
 
 struct SimImx290Options {
+    // The camera: sensor type code and board model code in its storage, the sensor chip's bus
+    // address and registers that read other than 0 (identity registers), the FPGA wiring and
+    // version of the board, and the product name its parameter files are named after.
+    int32_t sensorType = 37;          // "IMX290M"
+    uint32_t modelCode = 0xAA220002;  // hardware type 102
+    uint8_t sensorBusAddress = 0x34;
+    std::vector<std::pair<uint16_t, uint16_t>> sensorRegisters{};
+    SimUsbFpgaConfig fpga{.configuredVersion = 0x1302};
+    std::string productName = "QV-U3M-290";
+
     std::string serial = "QV-SIM-0001";
     SimUsbPort port{};
     double fps = 30;  // 0: as fast as the host reads
