@@ -321,6 +321,85 @@ QVSDK_API int CameraGetBlackLevel(HANDLE hCamera, int* pLevel);
 QVSDK_API int CameraSetCorrectDeadPixel(HANDLE hCamera, int on);
 QVSDK_API int CameraGetCorrectDeadPixel(HANDLE hCamera, int* pOn);
 
+/* ---- Trigger, strobe and I/O lines ------------------------------------------------------------
+ *
+ * Output lines are numbered from 0 below the camera's output count (tSdkCapability) and at most
+ * 3; inputs from 0 below its input count and at most 1. The strobe and trigger-input functions
+ * answer CAMERA_STATUS_PARAMETER_INVALID for a line the camera lacks, the I/O-mode, state and
+ * PWM functions CAMERA_STATUS_NOT_SUPPORTED. Every value is kept with the camera's settings and
+ * reaches the camera at once when the line is in the matching mode (a strobe setting on a strobe
+ * output, a level on a general-purpose output, PWM values on a PWM output), otherwise when the
+ * line is switched to that mode; the camera's refusal of a value is returned and the value is
+ * not kept. Getters answer CAMERA_STATUS_PARAMETER_INVALID for null pointers. */
+
+/* TRIGGER_MODE_CONTINUOUS, _SOFTWARE or _HARDWARE; a new mode restarts the stream (its result).
+ * CAMERA_STATUS_PARAMETER_INVALID for another mode or one the camera does not offer. */
+QVSDK_API int CameraSetTriggerMode(HANDLE hCamera, int mode);
+QVSDK_API int CameraGetTriggerMode(HANDLE hCamera, int* pMode);
+/* One trigger in software-trigger mode (CAMERA_STATUS_FAILED in the other modes): the camera
+ * takes the trigger frame count of frames. */
+QVSDK_API int CameraSoftTrigger(HANDLE hCamera);
+/* Frames per trigger; the camera takes the count as unsigned 32-bit (0 gives one frame, a
+ * negative count its two's-complement value, which many cameras cut to their register's
+ * width). The camera's answer. */
+QVSDK_API int CameraSetTriggerFrameCount(HANDLE hCamera, int count);
+QVSDK_API int CameraGetTriggerFrameCount(HANDLE hCamera, int* pCount);
+/* Delay from the trigger to the exposure, in the camera's units; the camera's answer. */
+QVSDK_API int CameraSetTriggerDelayTime(HANDLE hCamera, UINT delay);
+QVSDK_API int CameraGetTriggerDelayTime(HANDLE hCamera, UINT* pDelay);
+/* Debounce time and signal kind of a trigger input; CAMERA_STATUS_NOT_SUPPORTED on a camera
+ * without hardware trigger. The signal kind reaches the camera in hardware-trigger mode. The
+ * signal type getter writes *pType only when it answers 0. */
+QVSDK_API int CameraSetTriggerJitterTime(HANDLE hCamera, int input, UINT time);
+QVSDK_API int CameraGetTriggerJitterTime(HANDLE hCamera, int input, UINT* pTime);
+QVSDK_API int CameraSetTriggerSignalType(HANDLE hCamera, int input, int type);
+QVSDK_API int CameraGetTriggerSignalType(HANDLE hCamera, int input, int* pType);
+/* Strobe settings of an output line. CameraGetStrobeMode writes *pMode only when it answers 0. */
+QVSDK_API int CameraSetStrobeMode(HANDLE hCamera, int output, int mode);
+QVSDK_API int CameraGetStrobeMode(HANDLE hCamera, int output, int* pMode);
+QVSDK_API int CameraSetStrobeDelayTime(HANDLE hCamera, int output, UINT delay);
+QVSDK_API int CameraGetStrobeDelayTime(HANDLE hCamera, int output, UINT* pDelay);
+QVSDK_API int CameraSetStrobePulseWidth(HANDLE hCamera, int output, UINT width);
+QVSDK_API int CameraGetStrobePulseWidth(HANDLE hCamera, int output, UINT* pWidth);
+QVSDK_API int CameraSetStrobePolarity(HANDLE hCamera, int output, int polarity);
+QVSDK_API int CameraGetStrobePolarity(HANDLE hCamera, int output, int* pPolarity);
+/* emSdkOutputIOMode of an output line (CAMERA_STATUS_PARAMETER_INVALID for another mode): the
+ * line's kept values of the new mode go to the camera, then the mode; the same mode again sends
+ * nothing. 0, or the camera's failures combined. */
+QVSDK_API int CameraSetOutputIOMode(HANDLE hCamera, int output, int mode);
+QVSDK_API int CameraGetOutputIOMode(HANDLE hCamera, int output, int* pMode);
+/* Mode of an input line: 0 makes it a trigger input. */
+QVSDK_API int CameraSetInputIOMode(HANDLE hCamera, int input, int mode);
+QVSDK_API int CameraGetInputIOMode(HANDLE hCamera, int input, int* pMode);
+/* Level of a general-purpose output (non-zero drives it). */
+QVSDK_API int CameraSetOutputIOState(HANDLE hCamera, int output, int state);
+QVSDK_API int CameraGetOutputIOState(HANDLE hCamera, int output, int* pState);
+/* Period and duty of a PWM output; CAMERA_STATUS_PARAMETER_INVALID (nothing kept) when the duty
+ * exceeds the period. */
+QVSDK_API int CameraSetOutputIOPWM(HANDLE hCamera, int output, UINT period, UINT duty);
+QVSDK_API int CameraGetOutputIOPWM(HANDLE hCamera, int output, UINT* pPeriod, UINT* pDuty);
+/* The level of an input line as the camera reads it; CAMERA_STATUS_NOT_SUPPORTED for an input
+ * below 0 or not below the input count. */
+QVSDK_API int CameraGetInputIOState(HANDLE hCamera, int input, UINT* pState);
+
+/* ---- GigE stream settings ---------------------------------------------------------------------
+ *
+ * Kept with the camera's settings on every camera; only GigE cameras use them (the device
+ * operations answer CAMERA_STATUS_NOT_SUPPORTED on USB cameras). */
+
+/* Stream packet size in bytes, rounded down to a multiple of 4 and kept within 1500 .. 9000 (a
+ * negative size counts as above 9000); a new size restarts the stream (its result). */
+QVSDK_API int CameraGigeSetTransPacketSize(HANDLE hCamera, int size);
+QVSDK_API int CameraGigeGetTransPacketSize(HANDLE hCamera, int* pSize);
+/* Delay between stream packets, at most 1000 (larger and negative values become 1000); a new
+ * delay goes to the camera and is kept when it takes it: the camera's answer, or 0. */
+QVSDK_API int CameraGigeSetPacketDelayTime(HANDLE hCamera, int delay);
+QVSDK_API int CameraGigeGetPacketDelayTime(HANDLE hCamera, int* pDelay);
+/* Packet resend: on or off and the transport's three parameters; the camera's answer. */
+QVSDK_API int CameraGigeSetResend(HANDLE hCamera, int enable, int a, int b, int c);
+/* The largest packet size the network path to the camera carries; the camera's answer. */
+QVSDK_API int CameraGigeGetOptimalPacketSize(HANDLE hCamera, int* pSize);
+
 /* ---- Image files and AVI recording ------------------------------------------------------- */
 
 /* Writes a frame the host holds (an output of the pipeline or a raw frame) to path with the

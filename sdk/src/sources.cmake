@@ -10,6 +10,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiInit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiMaintenance.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiResolution.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/api/ApiTrigger.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiVersion.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlDeadPixels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlExposure.cpp
@@ -21,6 +22,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlResolution.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlSnap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlStream.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlTrigger.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/ControlClock.cpp
   ${CMAKE_CURRENT_LIST_DIR}/manager/JNCameraMgr.cpp

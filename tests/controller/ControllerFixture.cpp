@@ -83,10 +83,12 @@ CTestCamera::CTestCamera(const char* sn, const char* name, const char* symbolicN
     ScriptParameters();
 }
 
-void CTestCamera::ScriptParameters(int result, const std::function<void(CameraProperty&)>& edit) {
+void CTestCamera::ScriptParameters(int result, const std::function<void(CameraProperty&)>& edit,
+                                   const std::function<void(tSdkCapability&)>& editCapability) {
     CameraProperty prop = TestProperty();
     if (edit) edit(prop);
-    const tSdkCapability cap = TestCapability();
+    tSdkCapability cap = TestCapability();
+    if (editCapability) editCapability(cap);
     const DeviceMiscInfo misc = TestMisc();
     ScriptDevParam(result, &cap, &prop, &misc);
 }

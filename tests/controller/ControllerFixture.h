@@ -45,10 +45,11 @@ class CTestCamera : public qvsim::CFakeDevice {
     explicit CTestCamera(const char* sn = "SN0001", const char* name = "Cam",
                          const char* symbolicName = nullptr);
 
-    // The device-parameter read answers result with the test records; edit may change the
-    // property record first.
+    // The device-parameter read answers result with the test records; edit and editCapability
+    // may change the property record and the capability first.
     void ScriptParameters(int result = 0,
-                          const std::function<void(CameraProperty&)>& edit = nullptr);
+                          const std::function<void(CameraProperty&)>& edit = nullptr,
+                          const std::function<void(tSdkCapability&)>& editCapability = nullptr);
     // Sensor formats the capability lists (none by default).
     void SetMediaTypes(std::vector<uint32_t> types);
     void SetFrameTimeUs(double us) { m_frameTimeUs.store(us); }

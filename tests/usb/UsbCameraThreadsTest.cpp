@@ -108,6 +108,63 @@ TEST(UsbCameraCoolingLoop, DestroyingTheDeviceStopsTheLoop) {
     EXPECT_FALSE(c.camera);
 }
 
+// A type-107 board against the camera's thermal model (its cooler runs while the cooler-on bit
+// is set): the loop's first period sets the bit when the power rises above 0 and leaves it
+// clear when the power stays 0, the sensor then cools or warms on the model's clock, and the
+// stream close ends the loop in the middle of its wait.
+TEST(UsbCameraCoolingLoop, Type107AgainstTheThermalModel) {
+    struct Row {
+        const char* name;
+        double start;
+        bool coolerOn;
+    };
+    for (const Row& row :
+         {Row{"warmer than the target", 21.0, true}, Row{"far below the target", 15.0, false}}) {
+        SCOPED_TRACE(row.name);
+        SimUsbCameraConfig config;
+        config.thermal = SimThermalConfig{.ambient = 21.0, .start = row.start};
+        auto model = std::make_shared<CSimUsbCamera>(config);
+        auto camera = std::make_shared<CSimUsbInProcessCamera>(model, 107);
+        auto coolingWrites = [&] {
+            int n = 0;
+            for (const SimControlRecord& r : model->Requests())
+                n += r.setup.request == 0xD6 && r.setup.index == 38;
+            return n;
+        };
+        int tenths = 0;
+        ASSERT_EQ(camera->GetIntValue(16, &tenths), 0);
+        EXPECT_EQ(tenths, static_cast<int>(row.start * 10));
+        ASSERT_EQ(camera->OpenStream(nullptr, nullptr), 0);
+        ASSERT_EQ(camera->SetIntValue(15, 200), 0);  // 20.0 degrees
+        ASSERT_EQ(camera->SetIntValue(13, 1), 0);
+        // The loop's start enables cooling (bit 5); its first period sets the cooler-on bit
+        // (bit 4) to follow the power, then waits 5 s (warm) or 3 s (cold).
+        ASSERT_TRUE(WaitFor([&] { return coolingWrites() >= 2; }));
+        EXPECT_EQ(model->FpgaReg(38) & 0x30, row.coolerOn ? 0x30 : 0x20);
+
+        model->AdvanceThermalClock(60s);
+        ASSERT_EQ(camera->GetIntValue(16, &tenths), 0);
+        if (row.coolerOn)
+            EXPECT_LT(tenths, 210 - 100);  // cooling towards 21 - 40 degrees
+        else
+            EXPECT_GT(tenths, 150 + 30);  // warming back towards 21 degrees
+
+        const auto closing = Clock::now();
+        EXPECT_EQ(camera->CloseStream(), 0);
+        if (row.coolerOn) {
+            EXPECT_LT(Clock::now() - closing, 4s);  // not after the 5 s wait
+        }
+        // The close leaves the bits; switching cooling off clears them, and the sensor drifts
+        // back to ambient.
+        EXPECT_EQ(model->FpgaReg(38) & 0x30, row.coolerOn ? 0x30 : 0x20);
+        ASSERT_EQ(camera->SetIntValue(13, 0), 0);
+        EXPECT_EQ(model->FpgaReg(38) & 0x30, 0);
+        model->AdvanceThermalClock(600s);
+        ASSERT_EQ(camera->GetIntValue(16, &tenths), 0);
+        EXPECT_NEAR(tenths, 210, 2);
+    }
+}
+
 // ---- Liveness -------------------------------------------------------------------------------
 
 struct Calls {

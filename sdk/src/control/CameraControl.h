@@ -298,6 +298,62 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // not be written.
     int CameraStopRecord();
 
+    // ---- Trigger, strobe, I/O lines, GigE stream (CameraControlTrigger.cpp) ----
+    // Every value lives in the parameter record and reaches the device at once when the line
+    // (or camera) is in the matching mode, otherwise at the next mode switch or stream open.
+    // Output lines 0 .. min(output count, 4) - 1 and inputs 0 .. min(input count, 2) - 1 exist;
+    // the strobe and trigger-input operations answer -6 for any other, the I/O-mode, state and
+    // PWM ones -4. A device failure of a setter is returned and leaves the stored value.
+    //
+    // 0 continuous, 1 software, 2 hardware: a new mode reopens the stream (its result); -6 for
+    // any other mode or one the camera's trigger-mode mask lacks; -5, -1 as CameraPlay.
+    int CameraSetTriggerMode(int mode);
+    int CameraGetTriggerMode(int* mode);
+    // Frames per trigger (the device takes the count as unsigned: 0 means 1) and the delay
+    // after a trigger; the device's result, stored on success.
+    int CameraSetTriggerFrameCount(int count);
+    int CameraGetTriggerFrameCount(int* count);
+    int CameraSetTriggerDelayTime(uint32_t delay);
+    int CameraGetTriggerDelayTime(uint32_t* delay);
+    // Trigger inputs: -4 on a camera without hardware trigger.
+    int CameraSetTriggerJitterTime(int input, uint32_t time);
+    int CameraGetTriggerJitterTime(int input, uint32_t* time);
+    int CameraSetTriggerSignalType(int input, int type);
+    int CameraGetTriggerSignalType(int input, int* type);
+    // Strobe settings of an output line.
+    int CameraSetStrobeMode(int output, int mode);
+    int CameraGetStrobeMode(int output, int* mode);
+    int CameraSetStrobeDelayTime(int output, uint32_t delay);
+    int CameraGetStrobeDelayTime(int output, uint32_t* delay);
+    int CameraSetStrobePulseWidth(int output, uint32_t width);
+    int CameraGetStrobePulseWidth(int output, uint32_t* width);
+    int CameraSetStrobePolarity(int output, int polarity);
+    int CameraGetStrobePolarity(int output, int* polarity);
+    // emSdkOutputIOMode (other modes -6): sends the line's stored values of the new mode, then
+    // the mode; the bitwise or of the device results. The same mode again sends nothing.
+    int CameraSetOutputIOMode(int output, int mode);
+    int CameraGetOutputIOMode(int output, int* mode);
+    int CameraSetOutputIOState(int output, int level);
+    int CameraGetOutputIOState(int output, int* level);
+    // -6 for a duty above the period, with nothing stored.
+    int CameraSetOutputIOPWM(int output, uint32_t period, uint32_t duty);
+    int CameraGetOutputIOPWM(int output, uint32_t* period, uint32_t* duty);
+    // 0 makes the input a trigger input (sent at once in hardware-trigger mode).
+    int CameraSetInputIOMode(int input, int mode);
+    int CameraGetInputIOMode(int input, int* mode);
+    // The input's level as the device reads it; -4 for an input the camera lacks.
+    int CameraGetInputIOState(int input, uint32_t* state);
+    // GigE stream: the packet size is rounded down to a multiple of 4 and kept within 1500 ..
+    // 9000 (a negative size counts as above); a new size reopens the stream (its result).
+    int CameraGigeSetTransPacketSize(int size);
+    int CameraGigeGetTransPacketSize(int* size);
+    // At most 1000 (larger values, and negative ones, become 1000); a new delay goes to the
+    // device, stored on success.
+    int CameraGigeSetPacketDelayTime(uint32_t delay);
+    int CameraGigeGetPacketDelayTime(int* delay);
+    int CameraGigeSetResend(int enable, int a, int b, int c);
+    int CameraGigeGetOptimalPacketSize(int* size);
+
     // ---- Connection status and maintenance ----
     // Status callback (0 lost, 1 back; null removes it); the device's result of taking it.
     int CameraSetConnectionStatusCallback(CameraConnectionStatusCallback callback, void* context);
@@ -401,6 +457,13 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int ReopenCameraStream(bool refreshFrameTime);
     void ApplyOutputLines();
     void ApplyTriggerMode();
+    // Line indices the trigger and I/O operations take: output lines below the capability's
+    // count and kOutputLinesHandled, inputs below its count and kInputLinesHandled.
+    static constexpr int kOutputLinesHandled = 4;
+    static constexpr int kInputLinesHandled = 2;
+    bool IsOutputLine(int output) const;
+    bool IsInputLine(int input) const;
+    bool HasHardwareTrigger() const;
     void SendWindowsToPipeline();
     // A stored AE or WB window with its snapshot block (resolution and mirror flags when it was
     // set) mapped into the raw frame of the current resolution as {left, top, right, bottom};

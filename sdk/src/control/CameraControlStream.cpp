@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr int kOutputLinesHandled = 4;
-constexpr int kInputLinesHandled = 2;
-
 // Auto exposure and white balance evaluate every n-th processed frame: in continuous mode every
 // 2nd and 3rd (frames come fast and the device needs time to take a new exposure), in the
 // trigger modes every frame (each one may be the last for a while).

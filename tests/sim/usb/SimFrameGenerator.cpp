@@ -12,12 +12,14 @@ void CSimFrameGenerator::SetFormat(const SimFrameFormat& format) {
 void CSimFrameGenerator::Start(Clock::time_point now) {
     m_running = true;
     m_inFrame = false;
+    m_released = 0;
     m_due = now;
 }
 
 void CSimFrameGenerator::Stop() {
     m_running = false;
     m_inFrame = false;
+    m_released = 0;
 }
 
 void CSimFrameGenerator::BeginFrame(Clock::time_point now) {
@@ -50,7 +52,8 @@ void CSimFrameGenerator::BeginFrame(Clock::time_point now) {
 uint32_t CSimFrameGenerator::Produce(uint8_t* buf, uint32_t len, Clock::time_point now) {
     if (!m_running || len == 0) return 0;
     if (!m_inFrame) {
-        if (now < m_due) return 0;
+        if (now < m_due || (m_gated && m_released == 0)) return 0;
+        if (m_gated) --m_released;
         BeginFrame(now);
     }
     const uint32_t n = std::min(len, m_total - m_offset);
@@ -80,5 +83,6 @@ std::optional<CSimFrameGenerator::Clock::time_point> CSimFrameGenerator::NextDat
     Clock::time_point now) const {
     if (!m_running) return std::nullopt;
     if (m_inFrame) return now;
+    if (m_gated && m_released == 0) return std::nullopt;
     return std::max(m_due, now);
 }

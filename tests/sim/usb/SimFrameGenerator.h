@@ -48,6 +48,13 @@ class CSimFrameGenerator {
     // them): its last read comes back short. It keeps its number; the one after it is whole.
     void CutNextFrame(uint32_t missing) { m_cutNext = missing; }
 
+    // Triggered streaming: while gated no frame begins on its own; each Release lets that many
+    // more begin (at the frame rate). Stop and Start drop the frames released but not begun.
+    void SetGated(bool gated) { m_gated = gated; }
+    bool Gated() const { return m_gated; }
+    void Release(uint64_t frames) { m_released += frames; }
+    uint64_t Released() const { return m_released; }
+
     // Header timestamps count microseconds from here.
     void ResetTimestamp(Clock::time_point now) { m_epoch = now; }
 
@@ -73,6 +80,8 @@ class CSimFrameGenerator {
     uint32_t m_offset = 0;  // bytes of the frame in progress already read
     uint32_t m_total = 0;   // bytes the frame in progress has
     uint32_t m_cutNext = 0;
+    bool m_gated = false;
+    uint64_t m_released = 0;  // frames that may still begin while gated
     uint8_t m_header[16] = {};
     uint64_t m_frameNumber = 0;  // of the next frame to begin
     uint64_t m_framesCompleted = 0;

@@ -1,6 +1,7 @@
 #include "SimUsbCamera.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -39,6 +40,21 @@ constexpr uint16_t kFpgaVersionReg = 129;
 constexpr uint8_t kBulkIn = 0x82;
 constexpr size_t kSectorBytes = 4096;
 
+// FPGA registers of the trigger and I/O logic.
+constexpr uint16_t kCommandReg = 128;  // 1: software trigger
+constexpr uint16_t kInputLineReg = 130;
+constexpr uint16_t kCoolingReg = 38;
+constexpr uint16_t kCoolerOnBit = 0x10;
+constexpr uint16_t kFullMapTriggerReg = 16;
+constexpr uint16_t kCompactTriggerReg = 10;
+// Output line groups of the trigger control word: 3 code bits and a polarity bit.
+constexpr int kLineShift[2] = {6, 11};
+constexpr int kPolarityOffset = 4;
+// Timing registers of the full map per output line: delay (PWM period) high and low, pulse
+// width (PWM duty) high and low.
+constexpr uint16_t kLineTiming[2][4] = {{22, 23, 20, 21}, {31, 32, 29, 30}};
+constexpr uint16_t kCoolerOff = 126;
+
 }  // namespace
 
 CSimUsbCamera::CSimUsbCamera(const SimUsbCameraConfig& config)
@@ -49,6 +65,7 @@ CSimUsbCamera::CSimUsbCamera(const SimUsbCameraConfig& config)
     m_storage.assign(bytes, 0xFF);
     m_fpga[kFpgaVersionReg] = config.fpgaVersion;
     m_frames.SetFormat(config.frames);
+    if (config.thermal) m_temperature = config.thermal->start;
 }
 
 uint16_t CSimUsbCamera::DeviceTypeCode() const {
@@ -202,7 +219,10 @@ CSimUsbCamera::Reply CSimUsbCamera::Firmware(const SimControlSetup& s, uint8_t* 
             return I2c(s, data);
         case kFpgaWrite:
             if (!needIn(1)) return Stall();
-            if (s.index != kFpgaVersionReg) m_fpga[s.index] = s.value;
+            if (s.index != kFpgaVersionReg) {
+                m_fpga[s.index] = s.value;
+                OnFpgaWrite(s.index, s.value);
+            }
             return StatusReply(data, kOk8);
         case kFpgaRead: {
             if (!needIn(3)) return Stall();
@@ -212,9 +232,15 @@ CSimUsbCamera::Reply CSimUsbCamera::Firmware(const SimControlSetup& s, uint8_t* 
         case kCoolerWrite:
             if (!needIn(1)) return Stall();
             m_cooler[s.index] = s.value;
+            if (m_config.thermal &&
+                m_config.thermal->cooler == SimThermalConfig::Cooler::kDriveValue &&
+                s.index == s.value)
+                m_coolerDrive = s.value;
             return StatusReply(data, kOk8);
         case kCoolerRead:
             if (!needIn(3)) return Stall();
+            if (m_config.thermal && s.index == 0)
+                return ValueReply(data, CoolingSensorReading(), kOk8);
             return ValueReply(data, CoolerChannel(s.index), kOk8);
         case kGpioWrite: {
             if (!needIn(1)) return Stall();
@@ -341,6 +367,96 @@ CSimUsbCamera::Reply CSimUsbCamera::ConfigPort(const SimControlSetup& s, uint8_t
         default:
             return Stall();
     }
+}
+
+// ---- trigger and I/O lines ----------------------------------------------------------------
+
+bool CSimUsbCamera::TriggerMode() const {
+    return m_config.triggerRegister != 0 && (FpgaReg(m_config.triggerRegister) & 1) != 0;
+}
+
+void CSimUsbCamera::OnFpgaWrite(uint16_t reg, uint16_t value) {
+    if (reg == m_config.triggerRegister && reg != 0) m_frames.SetGated((value & 1) != 0);
+    if (reg == kCommandReg && value == 1) Trigger();
+}
+
+void CSimUsbCamera::Trigger() {
+    if (!TriggerMode() || !m_frames.Running()) return;
+    uint32_t count;
+    switch (m_config.triggerRegister) {
+        case kFullMapTriggerReg:
+            count = (uint32_t{FpgaReg(10)} << 16) | FpgaReg(11);
+            break;
+        case kCompactTriggerReg:
+            count = FpgaReg(3);
+            break;
+        default:
+            count = FpgaReg(m_config.triggerRegister) >> 8;
+            break;
+    }
+    m_frames.Release(count == 0 ? 1 : count);
+    ++m_triggers;
+}
+
+void CSimUsbCamera::PulseInput() {
+    std::lock_guard lock(m_mutex);
+    if (m_config.triggerRegister == 0) return;
+    const uint16_t source = (FpgaReg(m_config.triggerRegister) >> 1) & 7;
+    if (source >= 1 && source <= 5) Trigger();
+}
+
+void CSimUsbCamera::SetInputLevel(uint8_t level) {
+    std::lock_guard lock(m_mutex);
+    m_fpga[kInputLineReg] = level;
+}
+
+uint64_t CSimUsbCamera::TriggersTaken() const {
+    std::lock_guard lock(m_mutex);
+    return m_triggers;
+}
+
+SimOutputLine CSimUsbCamera::OutputLine(int line) const {
+    std::lock_guard lock(m_mutex);
+    SimOutputLine out;
+    if ((line != 0 && line != 1) || m_config.triggerRegister == 0) return out;
+    const uint16_t word = FpgaReg(m_config.triggerRegister);
+    out.code = static_cast<uint8_t>((word >> kLineShift[line]) & 7);
+    out.polarity = ((word >> (kLineShift[line] + kPolarityOffset)) & 1) != 0;
+    if (m_config.triggerRegister == kFullMapTriggerReg) {
+        const uint16_t* r = kLineTiming[line];
+        out.strobeDelay = (uint32_t{FpgaReg(r[0])} << 16) | FpgaReg(r[1]);
+        out.pulseWidth = (uint32_t{FpgaReg(r[2])} << 16) | FpgaReg(r[3]);
+    }
+    return out;
+}
+
+// ---- thermal model --------------------------------------------------------------------------
+
+double CSimUsbCamera::CoolerPower() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_config.thermal) return 0;
+    if (m_config.thermal->cooler == SimThermalConfig::Cooler::kOnBit)
+        return (FpgaReg(kCoolingReg) & kCoolerOnBit) != 0 ? 1.0 : 0.0;
+    return (kCoolerOff - std::min(m_coolerDrive, kCoolerOff)) / double{kCoolerOff};
+}
+
+void CSimUsbCamera::AdvanceThermalClock(std::chrono::milliseconds elapsed) {
+    std::lock_guard lock(m_mutex);
+    if (!m_config.thermal) return;
+    const SimThermalConfig& t = *m_config.thermal;
+    const double settle = t.ambient - t.fullPowerDrop * CoolerPower();
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    m_temperature = settle + (m_temperature - settle) * std::exp(-seconds / t.timeConstantSeconds);
+}
+
+double CSimUsbCamera::SensorTemperature() const {
+    std::lock_guard lock(m_mutex);
+    return m_temperature;
+}
+
+uint16_t CSimUsbCamera::CoolingSensorReading() const {
+    const long steps = std::lround((m_temperature + 3.0) * 16.0);
+    return static_cast<uint16_t>((static_cast<uint32_t>(steps) & 0xFFF) << 4);
 }
 
 void CSimUsbCamera::SetPin(uint8_t pin, uint8_t mode, uint8_t level) {

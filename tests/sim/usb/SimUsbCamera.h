@@ -29,6 +29,37 @@ enum class SimUsbGeneration : uint8_t {
     kUsb3,  // USB 3.0 controller: device type 0x1301, flash behind requests 0xBC-0xBE
 };
 
+// The sensor cooler of the cooled boards and the sensor's temperature, on a clock the test
+// drives (CSimUsbCamera::AdvanceThermalClock). The temperature settles exponentially towards
+// ambient - fullPowerDrop x power: it falls while the cooler runs and drifts back to ambient
+// while it is off. Request 0xDB channel 0 reports it as the cooling sensor's 16-bit reading
+// (a 12-bit two's-complement value in bits 4-15, 1/16 degree per step, 3 degrees high).
+struct SimThermalConfig {
+    enum class Cooler : uint8_t {
+        kOnBit,       // on at full power while bit 4 of FPGA register 38 is set
+        kDriveValue,  // driven by request 0xDA carrying one value in wValue and wIndex: 126 and
+                      // above off, 0 full power, linear between
+    };
+    Cooler cooler = Cooler::kOnBit;
+    double ambient = 25.0;
+    double start = 25.0;
+    double fullPowerDrop = 40.0;
+    double timeConstantSeconds = 30.0;
+};
+
+// An output line as the FPGA drives it, decoded from the trigger control word (its 3-bit code
+// and polarity bit) and, on the full register map, the line's timing registers.
+struct SimOutputLine {
+    uint8_t code = 0;  // 0, 1 strobe; 2 driven high; 3 driven low; 4 PWM; 6 other
+    bool polarity = false;
+    bool Strobe() const { return code <= 1; }
+    bool DrivenHigh() const { return code == 2; }
+    bool DrivenLow() const { return code == 3; }
+    bool Pwm() const { return code == 4; }
+    uint32_t strobeDelay = 0;  // also the PWM period
+    uint32_t pulseWidth = 0;   // also the PWM duty
+};
+
 struct SimUsbCameraConfig {
     SimUsbGeneration generation = SimUsbGeneration::kUsb3;
     uint16_t firmwareVersion = 0x1234;
@@ -43,6 +74,15 @@ struct SimUsbCameraConfig {
     // (bytes & 0xFFFF) becomes the image size, as the FPGA of the boards with the full image
     // path (the image window set by the sensor driver) sends it.
     bool frameSizeFromFpga = false;
+    // The FPGA's trigger logic: the register holding the trigger control word (16 on boards with
+    // the full register map, 10 or 6 on the compact ones; 0: none). While its bit 0 is set no
+    // frame flows on its own; each trigger lets the trigger frame count of frames through (FPGA
+    // registers 10 and 11 on the full map, register 3 beside control register 10, the high byte
+    // of register 6 on the board whose word is in register 6; 0 counts as 1). A trigger is
+    // register 128 := 1 while streaming (software), or an edge on input line 0 while bits 1-3 of
+    // the word hold a hardware source code (1-5).
+    uint16_t triggerRegister = 0;
+    std::optional<SimThermalConfig> thermal{};
 };
 
 // A sensor chip on the sensor bus: answers at its bus address with these register contents;
@@ -180,6 +220,22 @@ class CSimUsbCamera {
     uint16_t FpgaReg(uint16_t reg) const;
     void SetFpgaReg(uint16_t reg, uint16_t value);  // test side: any register, 129 included
 
+    // ---- trigger and I/O lines (see SimUsbCameraConfig::triggerRegister) -------------------
+    // An edge on input line 0: a trigger when the word selects a hardware source; its level
+    // (FPGA register 130) is left as it was.
+    void PulseInput();
+    // The level input line 0 reads (FPGA register 130).
+    void SetInputLevel(uint8_t level);
+    // Triggers the FPGA took while streaming in trigger mode, from any source.
+    uint64_t TriggersTaken() const;
+    // Output line 0 or 1 as the FPGA drives it now.
+    SimOutputLine OutputLine(int line) const;
+
+    // ---- thermal model (see SimUsbCameraConfig::thermal) ----------------------------------
+    void AdvanceThermalClock(std::chrono::milliseconds elapsed);
+    double SensorTemperature() const;
+    double CoolerPower() const;  // 0 .. 1
+
     // ---- sensor bus -----------------------------------------------------------------------
     void AttachSensor(const SimSensorChip& chip);
     void DetachSensor(uint8_t busAddress);
@@ -261,6 +317,11 @@ class CSimUsbCamera {
     Reply ConfigPort(const SimControlSetup& setup, uint8_t* data);
     void SetPin(uint8_t pin, uint8_t mode, uint8_t level);
     PendingFault* TakeFault(const SimControlSetup& setup, SimFaultKind kind, bool applies);
+    // The FPGA logic behind a register the host wrote.
+    void OnFpgaWrite(uint16_t reg, uint16_t value);
+    bool TriggerMode() const;
+    void Trigger();
+    uint16_t CoolingSensorReading() const;
 
     mutable std::recursive_mutex m_mutex;  // guards everything below
     SimUsbCameraConfig m_config;
@@ -287,4 +348,7 @@ class CSimUsbCamera {
     int m_busResets = 0;
     int m_cpuResets = 0;
     int m_flashErases = 0;
+    uint64_t m_triggers = 0;
+    double m_temperature = 0;
+    uint16_t m_coolerDrive = 126;  // last drive value of a kDriveValue cooler: off
 };

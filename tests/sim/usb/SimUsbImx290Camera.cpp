@@ -62,6 +62,7 @@ void CSimUsbImx290Camera::MakeModel() {
                                    .pattern = m_options.pattern,
                                    .constant = m_options.constant};
     config.frameSizeFromFpga = true;
+    config.triggerRegister = kTriggerRegister;
     m_model = std::make_shared<CSimUsbCamera>(config);
 
     qvsim::StoredFields f;
@@ -76,6 +77,11 @@ void CSimUsbImx290Camera::MakeModel() {
     // One output format: mono.
     qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatCount, 1);
     qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatMask, 1);
+    // Continuous, software and hardware trigger; two output lines and one input.
+    qvsim::SetPropertyWord(f.property, qvsim::kPropTriggerModeCount, 3);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropTriggerModeMask, 0x7);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropOutputIoCount, kOutputLines);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropInputIoCount, kInputLines);
     SetDefaults(f.property);
     std::vector<uint8_t> store(m_model->StorageSize(), 0xFF);
     qvsim::WriteStorageImage(store, qvsim::StorageLayout::kUsb3Flash, f);
@@ -96,4 +102,10 @@ void CSimUsbImx290Camera::PlugAgain() {
     m_fpga.reset();
     MakeModel();
     m_device = &m_testbed.AddCamera(m_model, {.port = m_options.port});
+}
+
+void CSimUsbImx290Camera::PulseInput() {
+    m_model->PulseInput();
+    // A bulk read waiting for the frame this lets through completes now.
+    if (m_device != nullptr) m_device->Wake();
 }

@@ -1,6 +1,7 @@
 // A whole simulated USB camera as a host meets it: by default a mono IMX290 on board 102
 // (hardware type 102: FPGA configured through the PROG/INIT/DONE pins, frames behind a 16-byte
-// header), with its stored identity and factory settings (mono 8-bit output, auto exposure off),
+// header, the FPGA's trigger logic with two output lines and one trigger input), with its stored
+// identity and factory settings (mono 8-bit output, auto exposure off, all trigger modes),
 // the FPGA model, the sensor chip on its bus, and frames as large as the image window the driver
 // sets in the FPGA. The options put another mono chip on another board: its sensor type and the
 // board's model code go into the stored identity, the chip answers at its bus address, and the
@@ -44,6 +45,11 @@ class CSimUsbImx290Camera {
     static constexpr uint16_t kFpgaVersion = 0x1302;
     static constexpr uint8_t kSensorBusAddress = 0x34;
     static constexpr const char* kProductName = "QV-U3M-290";
+    // Board 102, like the other boards with the full register map that the options may name,
+    // keeps the trigger control word in FPGA register 16.
+    static constexpr uint16_t kTriggerRegister = 16;
+    static constexpr int kOutputLines = 2;
+    static constexpr int kInputLines = 1;
 
     // The factory settings block (240 bytes) the camera stores with its identity.
     static void FactorySettings(uint8_t (&block)[240]);
@@ -65,6 +71,8 @@ class CSimUsbImx290Camera {
     // first): its stored identity and settings, but a fresh controller (no stream, FPGA not
     // configured, sensor registers reset).
     void PlugAgain();
+    // An edge on the camera's trigger input (see CSimUsbCamera::PulseInput).
+    void PulseInput();
 
   private:
     void MakeModel();
