@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <numeric>
 #include <vector>
 
@@ -318,6 +319,114 @@ TEST_F(SimUsbCameraTest, StreamRunsBetweenStartAndStopAndEndsFramesShort) {
     usb3.OnBusReset();
     EXPECT_FALSE(usb3.IsStreaming());
     EXPECT_EQ(usb3.BusResets(), 1);
+}
+
+// The FPGA's trigger logic by board layout: with the word's bit 0 set frames flow only when
+// triggered, each trigger (software, or an input edge with a hardware source) gives the frame
+// count of its layout (0 counting as 1), and the output lines decode from the word.
+TEST(SimUsbCameraTrigger, FramesFlowOnlyWhenTriggered) {
+    struct Row {
+        uint16_t word;                   // register of the trigger control word
+        std::vector<uint32_t> setCount;  // register, value pairs that set a count of 3
+    };
+    for (const Row& row : {Row{16, {10, 0, 11, 3}}, Row{10, {3, 3}}, Row{6, {}}}) {
+        SCOPED_TRACE(row.word);
+        SimUsbCameraConfig config;
+        config.frames = {.imageBytes = 32, .header = false};
+        config.triggerRegister = row.word;
+        CSimUsbCamera cam(config);
+        CSimUsbInProcess link(cam);
+        uint8_t buf[64];
+        // Frames the host can read now, at most kReads.
+        constexpr int kReads = 10;
+        auto frames = [&] {
+            int n = 0;
+            while (n < kReads && cam.PullBulkIn(0x82, buf, sizeof buf, Clock::now()).bytes == 32)
+                ++n;
+            return n;
+        };
+        uint8_t st;
+        ASSERT_EQ(Execute(link, StreamStart(), &st), 0);
+        EXPECT_EQ(frames(), kReads);  // free running: a frame whenever the host reads
+        // Trigger on, source software (6); on the board whose count shares the word's
+        // register, the count (3) is its high byte.
+        const uint32_t word = (row.word == 6 ? 0x300u : 0u) | (6u << 1) | 1u;
+        ASSERT_EQ(WriteFpgaReg(link, row.word, word), 0);
+        EXPECT_EQ(frames(), 0);
+        EXPECT_FALSE(cam.NextBulkEvent(Clock::now()).has_value());
+        ASSERT_EQ(WriteFpgaReg(link, 128, 1), 0);
+        EXPECT_EQ(frames(), row.word == 6 ? 3 : 1);  // count 0 counts as 1
+        for (size_t i = 0; i + 1 < row.setCount.size(); i += 2)
+            ASSERT_EQ(WriteFpgaReg(link, uint16_t(row.setCount[i]), row.setCount[i + 1]), 0);
+        ASSERT_EQ(WriteFpgaReg(link, 128, 1), 0);
+        EXPECT_EQ(frames(), 3);
+        cam.PulseInput();  // no hardware source selected
+        EXPECT_EQ(frames(), 0);
+        ASSERT_EQ(WriteFpgaReg(link, row.word, (word & ~0xEu) | (2u << 1)), 0);  // source 2
+        cam.PulseInput();
+        EXPECT_EQ(frames(), 3);
+        EXPECT_EQ(cam.TriggersTaken(), 3u);
+        // A trigger while stopped is lost; stopping drops what was let through.
+        ASSERT_EQ(WriteFpgaReg(link, 128, 1), 0);
+        ASSERT_EQ(Execute(link, StreamStop(), &st), 0);
+        ASSERT_EQ(WriteFpgaReg(link, 128, 1), 0);
+        ASSERT_EQ(Execute(link, StreamStart(), &st), 0);
+        EXPECT_EQ(frames(), 0);
+        EXPECT_EQ(cam.TriggersTaken(), 4u);
+        ASSERT_EQ(WriteFpgaReg(link, row.word, word & ~1u), 0);  // trigger off
+        EXPECT_EQ(frames(), kReads);
+    }
+
+    // Output lines of the word, with the full map's timing registers; the input line level.
+    SimUsbCameraConfig config;
+    config.triggerRegister = 16;
+    CSimUsbCamera cam(config);
+    CSimUsbInProcess link(cam);
+    ASSERT_EQ(WriteFpgaReg(link, 16, (1u << 6) | (1u << 10) | (3u << 11)), 0);
+    for (const auto& [reg, value] : {std::pair{22, 1}, {23, 2}, {20, 3}, {21, 4}, {31, 5}})
+        ASSERT_EQ(WriteFpgaReg(link, uint16_t(reg), uint32_t(value)), 0);
+    const SimOutputLine line0 = cam.OutputLine(0), line1 = cam.OutputLine(1);
+    EXPECT_TRUE(line0.Strobe());
+    EXPECT_EQ(line0.code, 1);
+    EXPECT_TRUE(line0.polarity);
+    EXPECT_EQ(line0.strobeDelay, 0x10002u);
+    EXPECT_EQ(line0.pulseWidth, 0x30004u);
+    EXPECT_TRUE(line1.DrivenLow());
+    EXPECT_FALSE(line1.polarity);
+    EXPECT_EQ(line1.strobeDelay, 0x50000u);
+    cam.SetInputLevel(1);
+    uint32_t level = 0;
+    EXPECT_EQ(ReadFpgaReg(link, 130, &level), 0);
+    EXPECT_EQ(level, 1u);
+}
+
+// The thermal model: the cooling sensor reading of request 0xDB channel 0, the temperature
+// settling towards ambient less the cooler's share, by the drive value of request 0xDA.
+TEST(SimUsbCameraThermal, DriveValueCoolsAndTheReadingFollows) {
+    SimUsbCameraConfig config;
+    config.thermal = SimThermalConfig{.cooler = SimThermalConfig::Cooler::kDriveValue,
+                                      .ambient = 22.0,
+                                      .start = 22.0,
+                                      .fullPowerDrop = 40.0,
+                                      .timeConstantSeconds = 10.0};
+    CSimUsbCamera cam(config);
+    CSimUsbInProcess link(cam);
+    uint16_t raw = 0;
+    ASSERT_EQ(ExecuteReadU16<3>(link, CoolerRead(0), &raw), 0);
+    EXPECT_EQ(raw, 0x1900);  // 22 degrees
+    cam.AdvanceThermalClock(1000s);
+    EXPECT_DOUBLE_EQ(cam.SensorTemperature(), 22.0);  // cooler off
+    uint8_t st = 0;
+    ASSERT_EQ(Execute(link, CoolerWrite(0, 0), &st), 0);  // drive 0: full power
+    EXPECT_DOUBLE_EQ(cam.CoolerPower(), 1.0);
+    cam.AdvanceThermalClock(1000s);
+    EXPECT_NEAR(cam.SensorTemperature(), -18.0, 1e-6);
+    ASSERT_EQ(ExecuteReadU16<3>(link, CoolerRead(0), &raw), 0);
+    EXPECT_EQ(raw, 0xF100);                                 // -240 sixteenths above -3 degrees: -18
+    ASSERT_EQ(Execute(link, CoolerWrite(63, 63), &st), 0);  // half power
+    EXPECT_DOUBLE_EQ(cam.CoolerPower(), 0.5);
+    cam.AdvanceThermalClock(10s);  // one time constant towards 2 degrees
+    EXPECT_NEAR(cam.SensorTemperature(), 2.0 - 20.0 / std::exp(1.0), 1e-6);
 }
 
 uint64_t Le64(const uint8_t* p) {
