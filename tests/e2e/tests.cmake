@@ -16,3 +16,8 @@ if(TARGET qv_sim_usb_imx290)
   target_link_libraries(qv_demo PRIVATE qv_netns_guard QVCameraSDK::QVCameraSDK qv_sim_usb_imx290
     ${CMAKE_DL_LIBS})
 endif()
+
+# A simulated GigE camera through the exported functions, in a network namespace of the
+# program's own.
+qv_add_test(gige_end_to_end_test SOURCES e2e/GigeEndToEndTest.cpp
+  $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)

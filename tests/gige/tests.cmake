@@ -3,3 +3,12 @@
 # links into further namespaces.
 qv_add_test(gige_socket_test SOURCES gige/SocketTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
   LIBS qvsdk_static qv_sim_gige)
+qv_add_test(gige_channel_test SOURCES gige/GvcpChannelTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
+  LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
+qv_add_test(gige_camera_test SOURCES gige/GigeCameraTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
+  LIBS qvsdk_static qv_sim qv_sim_gige_imx290 LABELS concurrency)
+qv_add_test(gige_discovery_test SOURCES gige/GigeDiscoveryTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
+  LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
+qv_add_test(gige_identity_test SOURCES gige/GigeIdentityTest.cpp LIBS qvsdk_static)
+qv_add_test(gige_stream_test SOURCES gige/GigeStreamTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
+  LIBS qvsdk_static qv_sim qv_sim_gige_imx290 LABELS concurrency)

@@ -274,8 +274,17 @@ void CSimGigeCamera::Answer(const CSimGigeFirmware::Request& r, bool viaBroadcas
         if (m_editor) m_editor(r.command, d);
     }
     const bool reboot = r.command == kReboot && a.status == 0;
-    for (int i = 0; i < copies; ++i) {
-        Outgoing out{Clock::now() + std::chrono::milliseconds(delayMs), r.fromIp, r.fromPort, d,
+    std::vector<uint32_t> targets{r.fromIp};
+    if (r.command == kDiscovery) {
+        const uint32_t mask = m_firmware.CurrentMask();
+        const bool sameSubnet = (r.fromIp & mask) == (m_firmware.CurrentIp() & mask);
+        if (!sameSubnet) targets = {INADDR_BROADCAST};
+        if (m_config.discoveryRoute == AnswerRoute::kBoth && sameSubnet)
+            targets.push_back(INADDR_BROADCAST);
+    }
+    for (int i = 0; i < copies * static_cast<int>(targets.size()); ++i) {
+        const uint32_t target = targets[static_cast<size_t>(i) % targets.size()];
+        Outgoing out{Clock::now() + std::chrono::milliseconds(delayMs), target, r.fromPort, d,
                      reboot && i == copies - 1};
         if (delayMs == 0 && !out.powerCycle) {
             Send(out);

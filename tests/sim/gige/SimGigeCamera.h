@@ -56,8 +56,14 @@ class CSimGigeCamera {
   public:
     using Clock = std::chrono::steady_clock;
 
+    // How discovery and FORCEIP are answered: by unicast to the asker when it is on the
+    // camera's subnet, else by broadcast (a camera outside the asker's subnet cannot reach it
+    // otherwise); or both ways at once (the host then hears it on two sockets).
+    enum class AnswerRoute : uint8_t { kAuto, kBoth };
+
     struct Config {
         SimGigeFirmwareConfig firmware;
+        AnswerRoute discoveryRoute = AnswerRoute::kAuto;
         uint16_t gvcpPort = 13956;
         int netnsFd = -1;              // the namespace of its sockets; -1: the caller's
         bool listenBroadcast = true;   // also on 0.0.0.0:port (discovery, FORCEIP)

@@ -130,10 +130,11 @@ void Address(uint16_t type, const std::string& name, const std::string& ip, int 
     ifaddrmsg a{};
     a.ifa_family = AF_INET;
     a.ifa_prefixlen = static_cast<uint8_t>(prefix);
-    a.ifa_scope = RT_SCOPE_UNIVERSE;
+    const uint32_t addr = ParseIp(ip);
+    // The kernel takes loopback-net addresses only with host scope.
+    a.ifa_scope = (ntohl(addr) >> 24) == 127 ? RT_SCOPE_HOST : RT_SCOPE_UNIVERSE;
     a.ifa_index = static_cast<uint32_t>(IndexOf(name));
     r.Header(a);
-    const uint32_t addr = ParseIp(ip);
     const uint32_t mask = prefix == 0 ? 0 : htonl(~uint32_t{0} << (32 - prefix));
     r.Attr32(IFA_LOCAL, addr);
     r.Attr32(IFA_ADDRESS, addr);
@@ -290,6 +291,10 @@ void CSimVethLink::Remove() {
         r.Header(info);
         Talk(r);
     });
+}
+
+void AddAddress(const std::string& ifname, const std::string& ip, int prefix) {
+    Address(RTM_NEWADDR, ifname, ip, prefix);
 }
 
 bool RaiseReceiveBufferLimit(int bytes) {
