@@ -58,7 +58,7 @@ TEST(GigeOpen, CommandSequenceAndReferenceCount) {
     CameraRig rig;
     qvsim::LogCapture log;
     ASSERT_EQ(rig.Open(), 0);
-    const auto c = rig.Camera().Commands();
+    const auto c = gigetest::AllTransactions(rig.Camera());
     ASSERT_GE(c.size(), 5u);
     EXPECT_EQ(c[0].command, kWriteReg);
     EXPECT_EQ(Pairs(c[0]), (std::vector<uint32_t>{0x0A00, 2, 0x0938, 5000, 0x0954, 0}));
@@ -179,7 +179,7 @@ TEST(GigeAlive, ProbeOfAnUnopenedCamera) {
     CameraRig rig;
     EXPECT_TRUE(rig.Device().CheckAlive());
     auto probes = Only(rig.Camera(), kReadReg);
-    ASSERT_EQ(probes.size(), 1u);
+    ASSERT_GE(probes.size(), 1u);  // sent again only when the answer was late
     EXPECT_EQ(probes[0].reqId, 1);
     EXPECT_EQ(Be32(probes[0].payload, 0), 0x0A00u);
 

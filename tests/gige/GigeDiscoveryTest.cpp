@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -81,10 +82,9 @@ TEST_F(GigeDiscovery, EachCameraOnceInSerialOrder) {
     CSimGigeImx290Camera c(longName);
 
     CGigeCameraFactory factory;
-    // The first enumeration waits for the first cycle.
     Devices first;
     const auto start = Clock::now();
-    factory.GetDeviceList(first);
+    factory.GetDeviceList(first);  // the first enumeration waits for the first cycle
     EXPECT_LT(Clock::now() - start, 5s);
     const Devices devices = ListUntil(factory, [](const Devices& d) { return d.size() >= 3; });
     EXPECT_EQ(Serials(devices), (std::vector<std::string>{"1000", "200", "ABCDEFGHIJKLMNOP"}));
@@ -99,10 +99,17 @@ TEST_F(GigeDiscovery, EachCameraOnceInSerialOrder) {
     EXPECT_STREQ(info.acFriendlyName, "USERNAMEUSERNAME");
     EXPECT_STREQ(info.acSymbolicName, "127.0.0.12:255.0.0.0:0.0.0.0");
 
-    // The next cycles keep the same objects.
-    const Devices later = ListUntil(
-        factory,
-        [&](const Devices& d) { return d.size() == 3 && d[0] != nullptr && first.empty(); }, 2s);
+    // A later cycle keeps the same objects.
+    const size_t asked = a.Camera().Count(0x0002);
+    ASSERT_TRUE(a.Camera().WaitFor(
+        [&](const auto& c) {
+            return static_cast<size_t>(std::count_if(c.begin(), c.end(), [](const auto& x) {
+                       return x.command == 0x0002;
+                   })) >= asked + 2;
+        },
+        10s));
+    Devices later;
+    factory.GetDeviceList(later);
     ASSERT_EQ(later.size(), 3u);
     EXPECT_EQ(later[0], devices[0]);
     EXPECT_EQ(later[1], devices[1]);
@@ -135,6 +142,7 @@ TEST_F(GigeDiscovery, AnswersThatAreNotWholeAnswersOfThisCycle) {
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
     std::atomic<bool> stop{false};
     std::atomic<int> answered{0};
+    std::atomic<size_t> next{0};  // the next length to send
     std::vector<uint8_t> template_(8, 0);
     template_[3] = 0x03;
     const auto payload = foreign.Firmware().DiscoveryAnswer();
@@ -153,18 +161,22 @@ TEST_F(GigeDiscovery, AnswersThatAreNotWholeAnswersOfThisCycle) {
             std::vector<uint8_t> d = template_;
             d[6] = cmd[6];
             d[7] = cmd[7];
-            // Whole answers first: a burst of 301 datagrams may overflow the host's socket.
-            for (size_t i = 0; i <= 300; ++i) {
-                const size_t size = (i + 256) % 301;
-                sendto(fd, d.data(), size, 0, reinterpret_cast<sockaddr*>(&from), sizeof from);
-            }
+            // A whole answer, then the next 100 lengths: every length goes out over a few
+            // cycles without a burst that would overflow the host's socket.
+            sendto(fd, d.data(), 256, 0, reinterpret_cast<sockaddr*>(&from), sizeof from);
+            for (int i = 0; i < 100 && next <= 300; ++i, ++next)
+                sendto(fd, d.data(), next, 0, reinterpret_cast<sockaddr*>(&from), sizeof from);
             ++answered;
         }
     });
 
     CGigeCameraFactory factory;
-    const Devices devices =
-        ListUntil(factory, [&](const Devices& d) { return answered.load() >= 3 && !d.empty(); });
+    Devices devices = ListUntil(
+        factory, [&](const Devices&) { return next.load() > 300; }, 30s);
+    // Then a whole cycle more.
+    const int seen = answered.load();
+    devices = ListUntil(
+        factory, [&](const Devices& d) { return answered.load() >= seen + 2 && d.size() >= 2; });
     stop = true;
     responder.join();
     close(fd);

@@ -27,6 +27,7 @@ using gigetest::CameraRig;
 using gigetest::Only;
 using gigetest::Pairs;
 using gigetest::ScopedEnv;
+using gigetest::Transactions;
 using qvsim::SimGvcpFault;
 
 constexpr uint16_t kReadReg = 0x0080;
@@ -67,7 +68,7 @@ TEST(GigeStream, NegotiationFindsTheLargestSizeThatPasses) {
     ASSERT_EQ(rig.Device().GetOptimalPacketSize(&size), 0);
     EXPECT_EQ(size, 7000);
     std::vector<uint32_t> tried;
-    for (const auto& c : Only(rig.Camera(), kWriteReg)) {
+    for (const auto& c : Transactions(rig.Camera(), kWriteReg)) {
         const auto w = Pairs(c);
         if (w.size() == 2 && w[0] == 0x0D04) tried.push_back(w[1]);
     }
@@ -90,7 +91,7 @@ TEST(GigeStream, NoTestPacketEndsAt1500AfterEightTries) {
     rig.Device().GetOptimalPacketSize(&size);
     EXPECT_EQ(size, 1500);
     int tries = 0;
-    for (const auto& c : Only(rig.Camera(), kWriteReg))
+    for (const auto& c : Transactions(rig.Camera(), kWriteReg))
         if (Pairs(c)[0] == 0x0D04) ++tries;
     EXPECT_EQ(tries, 8);
     rig.Device().CloseStream();
@@ -123,7 +124,8 @@ TEST(GigeStream, PacketSizesWithoutNegotiation) {
         rig.Device().GetOptimalPacketSize(&size);
         EXPECT_EQ(size, c.used) << c.asked;
         bool negotiated = false;
-        for (const auto& cmd : Only(rig.Camera(), kWriteReg)) negotiated |= Pairs(cmd)[0] == 0x0D04;
+        for (const auto& cmd : Transactions(rig.Camera(), kWriteReg))
+            negotiated |= Pairs(cmd)[0] == 0x0D04;
         EXPECT_EQ(negotiated, c.traffic) << c.asked;
         rig.Device().CloseStream();
     }
@@ -139,7 +141,7 @@ TEST(GigeStream, CaptureStartAndStopRegisters) {
     EXPECT_EQ(rig.Sim().Firmware().Register(0x0D00), 0u);
     rig.Camera().ClearCommands();
     ASSERT_EQ(rig.Device().StartCapture(), 0);
-    auto writes = Only(rig.Camera(), kWriteReg);
+    auto writes = Transactions(rig.Camera(), kWriteReg);
     ASSERT_EQ(writes.size(), 2u);
     const auto start = Pairs(writes[0]);
     ASSERT_EQ(start.size(), 6u);
@@ -155,7 +157,7 @@ TEST(GigeStream, CaptureStartAndStopRegisters) {
 
     rig.Camera().ClearCommands();
     ASSERT_EQ(rig.Device().StopCapture(), 0);
-    writes = Only(rig.Camera(), kWriteReg);
+    writes = Transactions(rig.Camera(), kWriteReg);
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(Pairs(writes[0]), (std::vector<uint32_t>{0x20000004, 1}));
     EXPECT_EQ(Pairs(writes[1]), (std::vector<uint32_t>{0x0D00, 0, 0x0D18, 0}));
@@ -171,7 +173,8 @@ TEST(GigeStream, CaptureStartAndStopRegisters) {
     ASSERT_EQ(plain.Device().OpenStream(bucket.GetProducer(), &p), 0);
     ASSERT_EQ(plain.Device().StartCapture(), 0);
     ASSERT_EQ(plain.Device().StopCapture(), 0);
-    for (const auto& c : Only(plain.Camera(), kWriteReg)) EXPECT_NE(Pairs(c)[0], 0x20000000u);
+    for (const auto& c : Transactions(plain.Camera(), kWriteReg))
+        EXPECT_NE(Pairs(c)[0], 0x20000000u);
     plain.Device().CloseStream();
 }
 
@@ -213,7 +216,7 @@ class GigeOpened : public ::testing::Test {
     }
     std::vector<uint32_t> Lengths(uint16_t code, size_t at) {
         std::vector<uint32_t> out;
-        for (const auto& c : Only(rig.Camera(), code)) out.push_back(Be32(c.payload, at));
+        for (const auto& c : Transactions(rig.Camera(), code)) out.push_back(Be32(c.payload, at));
         return out;
     }
     CameraRig rig;
@@ -266,7 +269,7 @@ TEST_F(GigeOpened, SensorListsInChunksWithTheirTimeouts) {
         list.insert(list.end(), {static_cast<uint16_t>(0x3000 + i), i});
     ASSERT_EQ(rig.Device().SetSensorBus(0x34, 0x12), 0);
     ASSERT_EQ(rig.Device().WriteSensorRegs(list), 0);
-    const auto writes = Only(rig.Camera(), 0x8007);
+    const auto writes = Transactions(rig.Camera(), 0x8007);
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[0].payload.size(), 2u + 4 * 134);
     EXPECT_EQ(writes[1].payload.size(), 2u + 4 * 134);
@@ -278,7 +281,7 @@ TEST_F(GigeOpened, SensorListsInChunksWithTheirTimeouts) {
     // the 620 ms a two-pair list waits otherwise.
     rig.Camera().ClearCommands();
     EXPECT_EQ(rig.Device().WriteSensorRegs({0x3001, 5, 0xFFFF, 800}), 0);
-    EXPECT_EQ(Only(rig.Camera(), 0x8007).size(), 1u);
+    EXPECT_EQ(Transactions(rig.Camera(), 0x8007).size(), 1u);
     uint16_t value = 0;
     ASSERT_EQ(rig.Device().ReadSensorReg(0x3001, &value), 0);
     EXPECT_EQ(value, 5);

@@ -78,6 +78,25 @@ inline std::vector<qvsim::CSimGigeCamera::Command> Only(qvsim::CSimGigeCamera& c
     return out;
 }
 
+// The transactions of one code, in order: the tries of one transaction carry one request id, so
+// a try the host sent again because the camera's answer was late under load counts once.
+inline std::vector<qvsim::CSimGigeCamera::Command> Transactions(qvsim::CSimGigeCamera& camera,
+                                                                uint16_t code) {
+    std::vector<qvsim::CSimGigeCamera::Command> out;
+    for (auto& c : camera.Commands())
+        if (c.command == code && (out.empty() || out.back().reqId != c.reqId)) out.push_back(c);
+    return out;
+}
+
+// Every transaction, in order (see Transactions).
+inline std::vector<qvsim::CSimGigeCamera::Command> AllTransactions(qvsim::CSimGigeCamera& camera) {
+    std::vector<qvsim::CSimGigeCamera::Command> out;
+    for (auto& c : camera.Commands())
+        if (out.empty() || out.back().reqId != c.reqId || out.back().command != c.command)
+            out.push_back(c);
+    return out;
+}
+
 // A camera at 127.0.0.<host> and its device object, closed.
 class CameraRig {
   public:

@@ -38,16 +38,17 @@ class GvcpChannel : public ::testing::Test {
 TEST_F(GvcpChannel, CommandBytes) {
     CGigeCamera& d = rig.Device();
     uint32_t v = 0;
-    ASSERT_EQ(d.ReadReg(0x1234, &v, 100, 3), 0);
+    ASSERT_EQ(d.ReadReg(0x1234, &v, 1000, 3), 0);
     EXPECT_EQ(v, 0xCAFEF00Du);
-    ASSERT_EQ(d.WriteRegs({0x2000, 1, 0x2004, 0xFFFFFFFF, 0x2008, 3}, 100, 3), 0);
+    ASSERT_EQ(d.WriteRegs({0x2000, 1, 0x2004, 0xFFFFFFFF, 0x2008, 3}, 1000, 3), 0);
     uint8_t mem[32];
     ASSERT_EQ(d.ReadMem(gige::kMemHardwareVersion, mem, sizeof mem), 0);
     EXPECT_STREQ(reinterpret_cast<char*>(mem), "v1.0");
     ASSERT_EQ(d.SendPacketResend(0x1234, 5, 0x010203), 0);
-    ASSERT_TRUE(rig.Camera().WaitFor([](const auto& c) { return c.size() == 4; }, 5s));
+    ASSERT_TRUE(rig.Camera().WaitFor([](const auto& c) { return c.size() >= 4; }, 5s));
 
-    const auto c = rig.Camera().Commands();
+    const auto c = gigetest::AllTransactions(rig.Camera());
+    ASSERT_EQ(c.size(), 4u);
     EXPECT_EQ(c[0].flags, 0x01);
     EXPECT_EQ(c[0].command, kReadReg);
     EXPECT_EQ(c[0].payload, (std::vector<uint8_t>{0, 0, 0x12, 0x34}));
@@ -64,24 +65,24 @@ TEST_F(GvcpChannel, CommandBytes) {
     EXPECT_EQ(c[3].payload, (std::vector<uint8_t>{0, 0, 0x12, 0x34, 0, 0, 0, 5, 0, 1, 2, 3}));
     EXPECT_EQ(rig.Sim().Firmware().Register(0x2004), 0xFFFFFFFFu);
     // PACKETRESEND leaves the request id where it was.
-    ASSERT_EQ(d.ReadReg(0x1234, &v, 100, 3), 0);
-    EXPECT_EQ(Only(rig.Camera(), kReadReg).back().reqId, c[2].reqId + 1);
+    ASSERT_EQ(d.ReadReg(0x1234, &v, 1000, 3), 0);
+    EXPECT_EQ(gigetest::Transactions(rig.Camera(), kReadReg).back().reqId, c[2].reqId + 1);
 }
 
 TEST_F(GvcpChannel, RequestIdWrapsFromFfffToOne) {
     CGigeCamera& d = rig.Device();
     uint32_t v = 0;
-    ASSERT_EQ(d.ReadReg(0x1234, &v, 100, 3), 0);
+    ASSERT_EQ(d.ReadReg(0x1234, &v, 1000, 3), 0);
     uint16_t id = Only(rig.Camera(), kReadReg).back().reqId;
     // A transaction of no tries advances the id without traffic.
     while (id != 0xFFFE) {
         EXPECT_EQ(d.Transact(kReadReg, nullptr, 0, kReadReg + 1, nullptr, nullptr, 100, 0), 0);
         ++id;
     }
-    EXPECT_EQ(Only(rig.Camera(), kReadReg).size(), 1u);  // tries 0: nothing sent
-    ASSERT_EQ(d.ReadReg(0x1234, &v, 100, 3), 0);
-    ASSERT_EQ(d.ReadReg(0x1234, &v, 100, 3), 0);
-    const auto reads = Only(rig.Camera(), kReadReg);
+    EXPECT_EQ(gigetest::Transactions(rig.Camera(), kReadReg).size(), 1u);  // tries 0: no send
+    ASSERT_EQ(d.ReadReg(0x1234, &v, 1000, 3), 0);
+    ASSERT_EQ(d.ReadReg(0x1234, &v, 1000, 3), 0);
+    const auto reads = gigetest::Transactions(rig.Camera(), kReadReg);
     ASSERT_EQ(reads.size(), 3u);
     EXPECT_EQ(reads[1].reqId, 0xFFFF);
     EXPECT_EQ(reads[2].reqId, 1);
@@ -99,7 +100,7 @@ TEST_F(GvcpChannel, LateAnswerOfAnEarlierTrySatisfiesALaterWait) {
     for (const auto& r : reads) EXPECT_EQ(r.reqId, reads[0].reqId);  // one id for every try
     // The answers to the later tries are stale for the next transaction.
     rig.Sim().Firmware().SetRegister(0x1234, 7);
-    ASSERT_EQ(d.ReadReg(0x1234, &v, 100, 3), 0);
+    ASSERT_EQ(d.ReadReg(0x1234, &v, 1000, 3), 0);
     EXPECT_EQ(v, 7u);
 }
 
@@ -107,11 +108,11 @@ TEST_F(GvcpChannel, ErrorStatusIsTriedAgain) {
     CGigeCamera& d = rig.Device();
     rig.Camera().AddRule({kReadReg, 1, SimGvcpFault::kErrorStatus, 0x8001});
     uint32_t v = 0;
-    EXPECT_EQ(d.ReadReg(0x1234, &v, 100, 3), 0);
+    EXPECT_EQ(d.ReadReg(0x1234, &v, 2000, 3), 0);
     EXPECT_EQ(Only(rig.Camera(), kReadReg).size(), 2u);
     rig.Camera().ClearCommands();
     rig.Camera().AddRule({kReadReg, -1, SimGvcpFault::kErrorStatus, 0x8006});
-    EXPECT_EQ(d.ReadReg(0x1234, &v, 100, 3), -1);
+    EXPECT_EQ(d.ReadReg(0x1234, &v, 2000, 3), -1);
     EXPECT_EQ(Only(rig.Camera(), kReadReg).size(), 3u);
 }
 
@@ -138,10 +139,10 @@ TEST_F(GvcpChannel, MalformedAnswersAreNotTaken) {
         rig.Camera().ClearRules();
         rig.Camera().AddRule({kReadReg, 1, c.fault, c.value});
         uint32_t v = 0xAAAA;
-        EXPECT_EQ(d.ReadReg(0x1234, &v, 100, 1), c.expected) << c.what;
+        EXPECT_EQ(d.ReadReg(0x1234, &v, 300, 1), c.expected) << c.what;
         EXPECT_EQ(v, 0xAAAAu) << c.what;
         // The channel works on.
-        ASSERT_EQ(d.ReadReg(0x1234, &v, 100, 1), 0) << c.what;
+        ASSERT_EQ(d.ReadReg(0x1234, &v, 2000, 3), 0) << c.what;
         EXPECT_EQ(v, 0xCAFEF00Du) << c.what;
     }
 }
@@ -152,19 +153,19 @@ TEST_F(GvcpChannel, AnswerLargerThanTheCapacityCopiesNothing) {
     uint8_t out[4] = {1, 2, 3, 4};
     size_t len = sizeof out;
     // Two registers asked for, room for one.
-    ASSERT_EQ(d.Transact(kReadReg, address, sizeof address, kReadReg + 1, out, &len, 100, 3), 0);
+    ASSERT_EQ(d.Transact(kReadReg, address, sizeof address, kReadReg + 1, out, &len, 1000, 3), 0);
     EXPECT_EQ(len, 8u);
     EXPECT_EQ(out[0], 1);
     len = 8;
     uint8_t both[8] = {};
-    ASSERT_EQ(d.Transact(kReadReg, address, sizeof address, kReadReg + 1, both, &len, 100, 3), 0);
+    ASSERT_EQ(d.Transact(kReadReg, address, sizeof address, kReadReg + 1, both, &len, 1000, 3), 0);
     EXPECT_EQ(Be32(std::vector<uint8_t>(both, both + 8), 4), 0xCAFEF00Du);
 }
 
 TEST_F(GvcpChannel, ForeignDatagramsEndTheWaitAtItsDeadline) {
     CGigeCamera& d = rig.Device();
     uint32_t v = 0;
-    ASSERT_EQ(d.ReadReg(0x1234, &v, 100, 1), 0);
+    ASSERT_EQ(d.ReadReg(0x1234, &v, 2000, 3), 0);
     const auto host = rig.Camera().Commands().back();  // where the device's answers go
     rig.Camera().AddRule({kReadReg, 1, SimGvcpFault::kDropAnswer});
     std::atomic<bool> stop{false};
