@@ -44,6 +44,12 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::seconds tim
     return true;
 }
 
+// The keep-alive service's thread ends by itself once the camera is back, but only a later
+// registration or the manager's end joins it; the manager lives as long as the process.
+struct KeepAliveStopper : CDevKeepAliveMgr {
+    static void Stop(CDevKeepAliveMgr* manager) { (manager->*(&KeepAliveStopper::StopService))(); }
+};
+
 size_t PrivilegeReads(qvsim::CSimGigeCamera& camera) {
     size_t n = 0;
     for (const auto& c : camera.Commands())
@@ -150,6 +156,7 @@ TEST_F(GigeEndToEnd, ControlHeartbeatLossReconnectRelease) {
                     c.payload[7] == 0;
     EXPECT_TRUE(released);
     CameraEnumerateDeviceEx(&count, 0);  // the manager lets go of its list
+    KeepAliveStopper::Stop(JNCameraMgr::GetInstance());
 }
 
 }  // namespace
