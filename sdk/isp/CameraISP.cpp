@@ -1,5 +1,6 @@
 #include "CameraISP.h"
 
+#include "ColourKernels.h"
 #include "control/CameraSettings.h"
 #include "MonoKernels.h"
 #include "OutFormat.h"
@@ -85,19 +86,19 @@ bool CameraISP::HasKernel(Kernel kernel) {
         case Kernel::kMono8Scalar:
         case Kernel::kMono12:
         case Kernel::kMono12Scalar:
+        case Kernel::kBayer8:
+        case Kernel::kBayer8Scalar:
+        case Kernel::kBayer16:
+        case Kernel::kBayer16Scalar:
             return true;
         default:
-            // The colour, raw-output and YUV kernels are not part of this build yet.
+            // The raw-output and YUV kernels are not part of this build yet.
             return false;
     }
 }
 
 int CameraISP::ProcessFrame(const stImageInfo* inInfo, uint8_t* raw, stImageInfo* outInfo,
                             uint8_t* out, uint32_t redGain, uint32_t greenGain, uint32_t blueGain) {
-    // Only the colour and raw-output kernels take the gains.
-    (void)redGain;
-    (void)greenGain;
-    (void)blueGain;
     Lock lock(m_mutex);
     if (!m_loaded) return CAMERA_STATUS_NOT_INITIALIZED;
     ApplyPendingParams();
@@ -109,18 +110,6 @@ int CameraISP::ProcessFrame(const stImageInfo* inInfo, uint8_t* raw, stImageInfo
     // The tables follow the samples of this frame: a stream switched from 8 to 12 bits since
     // the last load must not index a 256-entry table with 12-bit samples.
     m_lut.MatchInputMediaType(inInfo->uiMediaType);
-    const LutView lut = m_lut.ChannelTable(0);
-
-    MonoSettings mono;
-    mono.sharpness = m_active.sharpness;
-    mono.contrast = m_active.contrast;
-    mono.mirrorH = m_active.mirrorH != 0;
-    mono.mirrorV = m_active.mirrorV != 0;
-    mono.blackOffset = m_active.blackOffset;
-    mono.deadPixel = m_active.deadPixel != 0;
-    mono.monoCamera = m_monoCamera == 1;
-    mono.ispOutFormat = m_active.ispOutFormat;
-
     IspFrame frame;
     frame.inInfo = inInfo;
     frame.raw = raw;
@@ -130,24 +119,76 @@ int CameraISP::ProcessFrame(const stImageInfo* inInfo, uint8_t* raw, stImageInfo
 
     int status = CAMERA_STATUS_NOT_SUPPORTED;
     switch (kernel) {
-        case Kernel::kMono8:
-            status = ProcessMono8(frame, mono, lut, m_stats, m_work);
-            break;
-        case Kernel::kMono8Scalar:
-            status = ProcessMono8Scalar(frame, mono, lut, m_stats, m_work);
-            break;
-        case Kernel::kMono12:
-            status = ProcessMono12(frame, mono, lut, m_stats, m_work);
-            break;
-        case Kernel::kMono12Scalar:
-            status = ProcessMono12Scalar(frame, mono, lut, m_stats, m_work);
+        case Kernel::kBayer8:
+        case Kernel::kBayer8Scalar:
+        case Kernel::kBayer16:
+        case Kernel::kBayer16Scalar:
+            status = ProcessColour(kernel, frame, redGain, greenGain, blueGain);
             break;
         default:
+            status = ProcessMono(kernel, frame);
             break;
     }
     if (status == CAMERA_STATUS_SUCCESS) m_active.demosaicKind = frame.demosaicKind;
     // The kernel's own status: a kernel that wrote nothing must not pass for a processed frame.
     return status;
+}
+
+int CameraISP::ProcessColour(Kernel kernel, IspFrame& frame, uint32_t redGain, uint32_t greenGain,
+                             uint32_t blueGain) {
+    ColourSettings colour;
+    colour.sharpness = m_active.sharpness;
+    colour.saturation = m_active.saturation;
+    colour.contrast = m_active.contrast;
+    colour.mirrorH = m_active.mirrorH != 0;
+    colour.mirrorV = m_active.mirrorV != 0;
+    colour.monochrome = m_active.monochrome != 0;
+    colour.blackOffset = m_active.blackOffset;
+    colour.deadPixel = m_active.deadPixel != 0;
+    colour.monoCamera = m_monoCamera == 1;
+    colour.ispOutFormat = m_active.ispOutFormat;
+    for (int i = 0; i < 9; ++i) colour.colorMatrix[i] = m_colorMatrix[i];
+    colour.redGain = redGain;
+    colour.greenGain = greenGain;
+    colour.blueGain = blueGain;
+    const ColourLuts luts{m_lut.ChannelTable(0), m_lut.ChannelTable(1), m_lut.ChannelTable(2)};
+    switch (kernel) {
+        case Kernel::kBayer8:
+            return ProcessBayer8(frame, colour, luts, m_stats, m_work);
+        case Kernel::kBayer8Scalar:
+            return ProcessBayer8Scalar(frame, colour, luts, m_stats, m_work);
+        case Kernel::kBayer16:
+            return ProcessBayer16(frame, colour, luts, m_stats, m_work);
+        case Kernel::kBayer16Scalar:
+            return ProcessBayer16Scalar(frame, colour, luts, m_stats, m_work);
+        default:
+            return CAMERA_STATUS_NOT_SUPPORTED;
+    }
+}
+
+int CameraISP::ProcessMono(Kernel kernel, IspFrame& frame) {
+    const LutView lut = m_lut.ChannelTable(0);
+    MonoSettings mono;
+    mono.sharpness = m_active.sharpness;
+    mono.contrast = m_active.contrast;
+    mono.mirrorH = m_active.mirrorH != 0;
+    mono.mirrorV = m_active.mirrorV != 0;
+    mono.blackOffset = m_active.blackOffset;
+    mono.deadPixel = m_active.deadPixel != 0;
+    mono.monoCamera = m_monoCamera == 1;
+    mono.ispOutFormat = m_active.ispOutFormat;
+    switch (kernel) {
+        case Kernel::kMono8:
+            return ProcessMono8(frame, mono, lut, m_stats, m_work);
+        case Kernel::kMono8Scalar:
+            return ProcessMono8Scalar(frame, mono, lut, m_stats, m_work);
+        case Kernel::kMono12:
+            return ProcessMono12(frame, mono, lut, m_stats, m_work);
+        case Kernel::kMono12Scalar:
+            return ProcessMono12Scalar(frame, mono, lut, m_stats, m_work);
+        default:
+            return CAMERA_STATUS_NOT_SUPPORTED;
+    }
 }
 
 int CameraISP::GetOutFormatInfo(int* bytesPerPixel, int* outputId, const stImageInfo* inInfo,

@@ -173,6 +173,10 @@ class CameraISP : public qv::isp::CPendingSettings<CameraIspSettings> {
 
   private:
     void ApplyPendingParams();
+    // The kernel of a chosen kind on the active settings.
+    int ProcessColour(Kernel kernel, qv::isp::IspFrame& frame, uint32_t redGain, uint32_t greenGain,
+                      uint32_t blueGain);
+    int ProcessMono(Kernel kernel, qv::isp::IspFrame& frame);
 
     bool m_loaded = false;  // LoadParameter has run
     qv::isp::CLutTables m_lut;

@@ -41,6 +41,31 @@ struct MonoSettings {
     uint32_t ispOutFormat = CAMERA_MEDIA_TYPE_MONO8;
 };
 
+// The active settings a colour (Bayer) kernel reads, with the white-balance gains of the frame.
+struct ColourSettings {
+    int sharpness = 0;     // 0: off
+    int saturation = 128;  // 128: neutral; 0 gives grey output
+    int contrast = 50;     // 50: neutral
+    bool mirrorH = false;
+    bool mirrorV = false;
+    bool monochrome = false;  // grey output from a colour camera
+    int blackOffset = 0;      // scalar kernels only; below 0 counts as 0
+    bool deadPixel = false;
+    bool monoCamera = false;  // the sensor is monochrome: no green balance, gains or demosaic
+    uint32_t ispOutFormat = CAMERA_MEDIA_TYPE_BGR8;
+    int colorMatrix[9] = {256, 0, 0, 0, 256, 0, 0, 0, 256};  // row by row, 256 = unity
+    uint32_t redGain = 100;  // white-balance gains in percent, 100 = unity
+    uint32_t greenGain = 100;
+    uint32_t blueGain = 100;
+};
+
+// The red, green and blue per-channel tables of a colour kernel.
+struct ColourLuts {
+    LutView red;
+    LutView green;
+    LutView blue;
+};
+
 // One frame through a kernel. `raw` is written in place by dead-pixel correction. `out` must
 // hold iWidth x iHeight x (bytes per pixel of the output format) bytes and must not overlap
 // `raw`. On success `*outInfo` describes the output; on failure neither `*outInfo` nor `out`
@@ -60,6 +85,9 @@ struct IspWorkBuffers {
     std::vector<uint16_t> finishedRows;  // sharpened rows waiting to be written
     std::vector<uint16_t> sampleMap;     // per-frame sample -> working value (offset, LUT)
     std::array<uint8_t, 256> byteMap{};  // the same for 8-bit samples written as one byte
+    // The colour kernels' per-frame tables: 8-bit sample -> value after the lookup table, for
+    // the red, green and blue sites.
+    std::array<uint8_t, 3 * 256> siteMaps{};
 
     void Grow(size_t ringElements, size_t finishedElements, size_t mapElements) {
         if (rowRing.size() < ringElements) rowRing.resize(ringElements);

@@ -39,6 +39,40 @@ void FillPackMasks(uint8_t (*masks)[16], std::initializer_list<int> pixelBytes) 
     }
 }
 
+// Channels of a border-row mask's output pixel.
+enum Channel { kRed, kGreen, kBlue, kAlpha };
+
+// Fills the masks [kind][mirrored][row][half] of one layout from the channel order of its
+// pixels. The sixteen source bytes hold four cells as B, G2, G1, R.
+void FillBorderMasks(uint8_t (*masks)[2][2][2][16], std::initializer_list<Channel> channels) {
+    const int perPixel = static_cast<int>(channels.size());
+    for (int kind = 0; kind < 2; ++kind)
+        for (int mirrored = 0; mirrored < 2; ++mirrored)
+            for (int row = 0; row < 2; ++row)
+                for (int half = 0; half < 2; ++half) {
+                    uint8_t* m = masks[kind][mirrored][row][half];
+                    std::memset(m, 0x80, 16);
+                    for (int q = 0; q < 4; ++q) {
+                        const int p = mirrored ? 7 - (4 * half + q) : 4 * half + q;
+                        const int cell = p / 2;
+                        const int own = row == 0 ? 4 * cell + 2 + p % 2 : 4 * cell + p % 2;
+                        int b = 0;
+                        for (Channel ch : channels) {
+                            int src = 0x80;
+                            if (ch != kAlpha && kind == 1)
+                                src = own;
+                            else if (ch == kRed)
+                                src = 4 * cell + 3;
+                            else if (ch == kGreen)
+                                src = row == 0 ? 4 * cell + 2 : 4 * cell + 1;
+                            else if (ch == kBlue)
+                                src = 4 * cell;
+                            m[q * perPixel + b++] = static_cast<uint8_t>(src);
+                        }
+                    }
+                }
+}
+
 // Loads with the library: the kernels may run on any thread from the first camera on.
 struct ConstantsInitialiser {
     ConstantsInitialiser() { InitIspVectorConstants(); }
@@ -65,6 +99,11 @@ void InitIspVectorConstants() {
     FillPackMasks(c.packRgba8, {2, 1, 0, 3});
     FillPackMasks(c.packBgra8, {0, 1, 2, 3});
     FillPackMasks(c.packMono8, {0});
+    FillBorderMasks(c.borderRgb8, {kRed, kGreen, kBlue});
+    FillBorderMasks(c.borderBgr8, {kBlue, kGreen, kRed});
+    FillBorderMasks(c.borderRgba8, {kRed, kGreen, kBlue, kAlpha});
+    FillBorderMasks(c.borderBgra8, {kBlue, kGreen, kRed, kAlpha});
+    FillBorderMasks(c.borderMono8, {kGreen});
     for (int lane = 0; lane < 8; ++lane) {
         c.reverseWords[2 * lane] = static_cast<uint8_t>(2 * (7 - lane));
         c.reverseWords[2 * lane + 1] = static_cast<uint8_t>(2 * (7 - lane) + 1);
@@ -89,6 +128,22 @@ const uint8_t* GetPackMaskBgra8(bool mirror) {
 }
 const uint8_t* GetPackMaskMono8(bool mirror) {
     return g_constants.packMono8[mirror ? 1 : 0];
+}
+
+const uint8_t* GetBorderMaskRgb8(bool monoCamera, bool mirror) {
+    return g_constants.borderRgb8[monoCamera ? 1 : 0][mirror ? 1 : 0][0][0];
+}
+const uint8_t* GetBorderMaskBgr8(bool monoCamera, bool mirror) {
+    return g_constants.borderBgr8[monoCamera ? 1 : 0][mirror ? 1 : 0][0][0];
+}
+const uint8_t* GetBorderMaskRgba8(bool monoCamera, bool mirror) {
+    return g_constants.borderRgba8[monoCamera ? 1 : 0][mirror ? 1 : 0][0][0];
+}
+const uint8_t* GetBorderMaskBgra8(bool monoCamera, bool mirror) {
+    return g_constants.borderBgra8[monoCamera ? 1 : 0][mirror ? 1 : 0][0][0];
+}
+const uint8_t* GetBorderMaskMono8(bool monoCamera, bool mirror) {
+    return g_constants.borderMono8[monoCamera ? 1 : 0][mirror ? 1 : 0][0][0];
 }
 
 }  // namespace qv::isp

@@ -30,6 +30,18 @@ struct alignas(16) IspVectorConstants {
     alignas(16) Reg packMono8[2];
     // Reverses the eight 16-bit lanes of a register (horizontal mirror of a group).
     alignas(16) Reg reverseWords;
+    // Border-row masks, [kind][mirrored][row of the pair][half of the group]: each gathers
+    // four output pixels of one row from sixteen bytes holding the group's four cells, cell i
+    // in bytes 4i to 4i + 3 as B, G2, G1, R. Kind 0 takes R, the row's own green and B of the
+    // pixel's cell; kind 1 takes each pixel's own sample into every channel (a mono camera, or
+    // grey values put in place of the samples). Half 0 makes the first four output pixels of
+    // the group, half 1 the next four; mirrored masks take the pixels from the right. Zero
+    // bytes where the 4-byte layouts keep their fourth byte.
+    alignas(16) Reg borderRgb8[2][2][2][2];
+    alignas(16) Reg borderBgr8[2][2][2][2];
+    alignas(16) Reg borderRgba8[2][2][2][2];
+    alignas(16) Reg borderBgra8[2][2][2][2];
+    alignas(16) Reg borderMono8[2][2][2][2];
 };
 
 // Fills the constants; idempotent. Runs from a static initialiser at load time.
@@ -41,5 +53,13 @@ const uint8_t* GetPackMaskBgr8(bool mirror);
 const uint8_t* GetPackMaskRgba8(bool mirror);
 const uint8_t* GetPackMaskBgra8(bool mirror);
 const uint8_t* GetPackMaskMono8(bool mirror);
+
+// The border-row masks of a layout for a mono camera (own samples) or not, plain or mirrored:
+// four consecutive masks, row 0 half 0, row 0 half 1, row 1 half 0, row 1 half 1.
+const uint8_t* GetBorderMaskRgb8(bool monoCamera, bool mirror);
+const uint8_t* GetBorderMaskBgr8(bool monoCamera, bool mirror);
+const uint8_t* GetBorderMaskRgba8(bool monoCamera, bool mirror);
+const uint8_t* GetBorderMaskBgra8(bool monoCamera, bool mirror);
+const uint8_t* GetBorderMaskMono8(bool monoCamera, bool mirror);
 
 }  // namespace qv::isp

@@ -6,66 +6,13 @@
 #include "IspVectorOps.h"
 #include "MonoKernels.h"
 #include "MonoKernelsInternal.h"
+#include "SharpenVector.h"
 
 namespace qv::isp {
 
 using namespace mono;
 
 namespace {
-
-// A sample is dead when it and each of its four differences to the neighbours exceed 30.
-constexpr int kVectorDeadThreshold = 30;
-
-template <int kSampleBytes>
-inline __m128i LoadGroup(const uint8_t* row, int x) {
-    if constexpr (kSampleBytes == 1)
-        return _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + x)));
-    else
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 2 * x));
-}
-
-template <int kSampleBytes>
-inline void StoreGroup(uint8_t* row, int x, __m128i v) {
-    if constexpr (kSampleBytes == 1)
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(row + x), _mm_packus_epi16(v, v));
-    else
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + 2 * x), v);
-}
-
-// Dead-pixel correction of one raw row, in groups of eight from column 8 up to the last
-// complete group but one. The eight samples of a group are tested against the neighbours as
-// they were before any of them was replaced; a replacement is seen by the next group and by
-// later rows. Callers keep the row d rows away from the frame's top and bottom.
-template <int kSampleBytes>
-void CorrectRowVector(uint8_t* raw, size_t rowBytes, int width, int y, int d) {
-    uint8_t* up = raw + static_cast<size_t>(y - d) * rowBytes;
-    uint8_t* mid = raw + static_cast<size_t>(y) * rowBytes;
-    uint8_t* down = raw + static_cast<size_t>(y + d) * rowBytes;
-    const __m128i threshold = _mm_set1_epi16(kVectorDeadThreshold);
-    const __m128i threshold1 = _mm_set1_epi16(kVectorDeadThreshold + 1);
-    const __m128i zero = _mm_setzero_si128();
-    const int groups = width / 8;
-    for (int g = 1; g <= groups - 2; ++g) {
-        const int x = 8 * g;
-        const __m128i v = LoadGroup<kSampleBytes>(mid, x);
-        // Unsigned 16-bit tests: v > 30, and neighbour <= v - 31.
-        const __m128i bright = _mm_cmpeq_epi16(_mm_subs_epu16(v, threshold), zero);
-        if (_mm_movemask_epi8(bright) == 0xFFFF) continue;
-        const __m128i limit = _mm_subs_epu16(v, threshold1);
-        const __m128i u = LoadGroup<kSampleBytes>(up, x);
-        const __m128i dn = LoadGroup<kSampleBytes>(down, x);
-        const __m128i l = LoadGroup<kSampleBytes>(mid, x - d);
-        const __m128i r = LoadGroup<kSampleBytes>(mid, x + d);
-        auto below = [&](__m128i n) { return _mm_cmpeq_epi16(_mm_min_epu16(n, limit), n); };
-        __m128i dead = _mm_andnot_si128(bright, below(u));
-        dead = _mm_and_si128(dead, below(dn));
-        dead = _mm_and_si128(dead, below(l));
-        dead = _mm_and_si128(dead, below(r));
-        if (_mm_movemask_epi8(dead) == 0) continue;
-        const __m128i repl = _mm_min_epu16(_mm_max_epu16(u, dn), _mm_max_epu16(l, r));
-        StoreGroup<kSampleBytes>(mid, x, _mm_blendv_epi8(v, repl, dead));
-    }
-}
 
 // Raw row -> working values through the per-frame sample map (black offset, lookup table,
 // and for 12-bit input the shift to 8 bits). `identity` skips the map when it would only
@@ -96,62 +43,6 @@ void LoadRowVector(const uint8_t* __restrict src, uint16_t* __restrict dst, int 
     for (; x < width; ++x) {
         const int v = LoadSample(src, x, kSampleBytes);
         dst[x] = map[kSampleBytes == 2 ? std::min(v, 4095) : v];
-    }
-}
-
-// The sharpening of one value from its centre and the sum of its fifteen window samples.
-inline int SharpenOne(int v, int sum15, int strength) {
-    const int m = (v + sum15) >> 4;
-    const int diff = std::clamp(v - m, -255, 255);
-    return std::clamp(v + ((diff * strength) >> 7), 0, 255);
-}
-
-// Sharpens row b from rows a, b, c into dst: columns 2s up to the last complete group of
-// eight from there, and only while the window's last column x + 2s stays inside the row;
-// every other column is copied.
-void SharpenRowVector(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
-                      uint16_t* columnSums, int width, int s, int strength) {
-    std::memcpy(dst, b, static_cast<size_t>(width) * sizeof(uint16_t));
-    const int start = 2 * s;
-    if (width < start) return;
-    const int groups = (width - start) / 8;
-    const int end = std::min(start + 8 * groups, width - 2 * s);
-    const int offsets[5] = {-2 * s, -s, 0, s, 2 * s};
-    // The window is three rows by five columns: sum the three rows once per column.
-    int x = 0;
-    for (; x + 8 <= width; x += 8) {
-        const __m128i sum =
-            _mm_add_epi16(_mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x)),
-                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x))),
-                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + x)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(columnSums + x), sum);
-    }
-    for (; x < width; ++x) columnSums[x] = static_cast<uint16_t>(a[x] + b[x] + c[x]);
-    const __m128i t = _mm_set1_epi16(static_cast<int16_t>(strength));
-    const __m128i lowLimit = _mm_set1_epi16(-255);
-    const __m128i highLimit = _mm_set1_epi16(255);
-    const __m128i zero = _mm_setzero_si128();
-    x = start;
-    for (; x + 8 <= end; x += 8) {
-        __m128i sum = _mm_setzero_si128();
-        for (int o : offsets)
-            sum = _mm_add_epi16(
-                sum, _mm_loadu_si128(reinterpret_cast<const __m128i*>(columnSums + x + o)));
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
-        const __m128i m = _mm_srli_epi16(_mm_add_epi16(v, sum), 4);
-        const __m128i diff = _mm_min_epi16(_mm_max_epi16(_mm_sub_epi16(v, m), lowLimit), highLimit);
-        const __m128i lo = _mm_mullo_epi16(diff, t);
-        const __m128i hi = _mm_mulhi_epi16(diff, t);
-        const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 7);
-        const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 7);
-        __m128i res = _mm_adds_epi16(v, _mm_packs_epi32(p0, p1));
-        res = _mm_min_epi16(_mm_max_epi16(res, zero), highLimit);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), res);
-    }
-    for (; x < end; ++x) {
-        int sum = 0;
-        for (int o : offsets) sum += columnSums[x + o];
-        dst[x] = static_cast<uint16_t>(SharpenOne(b[x], sum, strength));
     }
 }
 

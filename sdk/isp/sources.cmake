@@ -1,15 +1,22 @@
 # Image processing: the pipeline objects, lookup tables, kernels and the vector constants they
 # share.
 set(qv_isp_sources
+  ${CMAKE_CURRENT_LIST_DIR}/BayerKernels.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/BayerLoad.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/BayerOutput.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/BayerScalar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/BayerSharpen.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraExposure.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraISP.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraWhiteBalance.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ColourSetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/IspVectorConstants.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LutTables.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MonoKernels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MonoKernelsVector.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutFormat.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RawResizer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SharpenVector.cpp
 )
 target_sources(qvsdk_objects PRIVATE ${qv_isp_sources})
 target_include_directories(qvsdk_objects PUBLIC ${CMAKE_CURRENT_LIST_DIR})

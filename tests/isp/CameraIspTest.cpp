@@ -475,18 +475,25 @@ TEST_F(CameraIspFrames, EachAcceptedCombinationRunsItsKernel) {
         int bytesPerPixel;
         int probeOut;  // the probe pixel's first output value
         bool vector;
+        int demosaicKind;  // noted by the vector mono kernels and by every colour kernel
     };
     const Row rows[] = {
-        {6, kMono8, kMono8, 1, kProbe, true},
-        {5, kMono8, kBgr8, 3, kProbe, true},
-        {6, kMono8, kRgba8, 4, kProbe, true},
-        {4, kMono8, kMono8, 1, kFlat, false},
-        {4, kMono8, kBgra8, 4, kFlat, false},
+        {6, kMono8, kMono8, 1, kProbe, true, 3},
+        {5, kMono8, kBgr8, 3, kProbe, true, 3},
+        {6, kMono8, kRgba8, 4, kProbe, true, 3},
+        {4, kMono8, kMono8, 1, kFlat, false, 4},
+        {4, kMono8, kBgra8, 4, kFlat, false, 4},
         // 12-bit samples: byte outputs carry value >> 4 (50 >> 4 = 3, 20 >> 4 = 1).
-        {6, kMono12, kMono8, 1, kProbe >> 4, true},
-        {6, kMono12, kMono16Out, 2, kFlat, false},  // 16-bit grey: scalar even at level 6
-        {4, kMono12, kMono8, 1, kFlat >> 4, false},
-        {4, kMono12, kMono16Out, 2, kFlat, false},
+        {6, kMono12, kMono8, 1, kProbe >> 4, true, 3},
+        {6, kMono12, kMono16Out, 2, kFlat, false, 4},  // 16-bit grey: scalar even at level 6
+        {4, kMono12, kMono8, 1, kFlat >> 4, false, 4},
+        {4, kMono12, kMono16Out, 2, kFlat, false, 4},
+        // Bayer frames of a mono camera: every pixel its own sample.
+        {6, kBayer8, kMono8, 1, kProbe, true, 3},
+        {6, kBayer8, kRgb8, 3, kProbe, true, 3},
+        {4, kBayer8, kBgra8, 4, kFlat, false, 3},
+        {6, kBayer12, kBgr8, 3, kProbe >> 4, true, 3},
+        {4, kBayer12, kMono8, 1, kFlat >> 4, false, 3},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(::testing::Message() << "level " << r.level << " input " << std::hex << r.input
@@ -502,8 +509,7 @@ TEST_F(CameraIspFrames, EachAcceptedCombinationRunsItsKernel) {
         if (r.bytesPerPixel == 4) {
             EXPECT_EQ(o.Byte(probe * 4 + 3), 255);
         }
-        // The vector kernels note the demosaic kind of a mono camera; the scalar ones do not.
-        EXPECT_EQ(isp.GetActiveSettings().demosaicKind, r.vector ? 3 : 4);
+        EXPECT_EQ(isp.GetActiveSettings().demosaicKind, r.demosaicKind);
     }
 }
 
@@ -516,11 +522,9 @@ TEST_F(CameraIspFrames, RefusedFramesWriteNothingAndReturnTheirStatus) {
         int status;
     };
     const Row rows[] = {
-        {"colour kernel not in this build", 6, kBayer8, kBgr8, CAMERA_STATUS_NOT_SUPPORTED},
         {"raw output kernel not in this build", 6, kBayer8, 0x01080008u,
          CAMERA_STATUS_NOT_SUPPORTED},
         {"raw output kernel, level 4", 4, kBayer12, 0x01100010u, CAMERA_STATUS_NOT_SUPPORTED},
-        {"scalar colour kernel not in this build", 4, kBayer12, kRgb8, CAMERA_STATUS_NOT_SUPPORTED},
         {"YUV kernel not in this build", 6, kYuv, kRgb8, CAMERA_STATUS_NOT_SUPPORTED},
         {"YUV below level 5", 4, kYuv, kRgb8, CAMERA_STATUS_NOT_SUPPORTED},
         {"unknown input", 6, 0x01080001u, kMono8, CAMERA_STATUS_NOT_SUPPORTED},
@@ -533,6 +537,11 @@ TEST_F(CameraIspFrames, RefusedFramesWriteNothingAndReturnTheirStatus) {
          CAMERA_STATUS_NOT_SUPPORTED},
         {"40-bit pixels", 6, kMono8, 0x01280000u, CAMERA_STATUS_NOT_SUPPORTED},
         {"3 bytes without a colour order", 4, kMono12, 0x02180000u, CAMERA_STATUS_NOT_SUPPORTED},
+        {"2-byte grey from Bayer input", 6, kBayer8, kMono16Out, CAMERA_STATUS_NOT_SUPPORTED},
+        {"2-byte grey from 12-bit Bayer input, scalar", 4, kBayer12, kMono16Out,
+         CAMERA_STATUS_NOT_SUPPORTED},
+        {"4 bytes without a colour order", 6, kBayer12, 0x02200000u, CAMERA_STATUS_NOT_SUPPORTED},
+        {"1 byte with a colour order", 4, kBayer8, 0x01080014u, CAMERA_STATUS_NOT_SUPPORTED},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.why);

@@ -11,3 +11,9 @@ qv_add_test(isp_concurrency_test
   SOURCES isp/PipelineObjectsConcurrencyTest.cpp
   LIBS qvsdk_static
   LABELS concurrency)
+
+# The colour kernels against per-pixel models of their rules.
+qv_add_test(isp_colour_test
+  SOURCES isp/ColourKernelsTest.cpp isp/ColourReference.cpp
+  LIBS qvsdk_static)
+target_compile_options(isp_colour_test PRIVATE -ffp-contract=off)

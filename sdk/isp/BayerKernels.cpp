@@ -1,0 +1,54 @@
+// The vector colour kernels: the walk over the frame with the loading, sharpening and output
+// parts of BayerVector.h.
+#include "BayerVector.h"
+#include "ColourKernels.h"
+
+namespace qv::isp {
+
+namespace {
+
+using colour::ColourFrameSetup;
+
+template <int kSampleBytes>
+int ProcessBayerVector(IspFrame& frame, const ColourSettings& settings, const ColourLuts& luts,
+                       IspFrameStatistics& stats, IspWorkBuffers& work, uint32_t inputType) {
+    ColourFrameSetup fs;
+    const int rc = colour::PrepareColourFrame(frame, settings, luts, inputType, kSampleBytes, stats,
+                                              work, &fs);
+    if (rc != CAMERA_STATUS_SUCCESS) return rc;
+    frame.demosaicKind = fs.monoCamera ? 3 : 4;
+    const GainsMatrixRegs gm = MakeGainsMatrixRegs(fs);
+    uint8_t* raw = frame.raw;
+    uint8_t* out = frame.out;
+    colour::WalkFrame(
+        fs,
+        [&](int j, uint16_t* pair) {
+            if constexpr (kSampleBytes == 1)
+                colour::LoadRowPair8(fs, gm, raw, j, pair);
+            else
+                colour::LoadRowPair16(fs, gm, raw, j, pair);
+        },
+        [&](int j, const uint16_t* pair) { colour::WriteBorderRows(fs, j, pair, out); },
+        [&](const uint16_t* above, const uint16_t* pair, const uint16_t* below, uint16_t* dst) {
+            colour::SharpenRowPair(fs, above, pair, below, dst);
+        },
+        [&](int j, const uint16_t* above, const uint16_t* pair, const uint16_t* below) {
+            colour::DemosaicRowPair(fs, j, above, pair, below, out);
+        });
+    *frame.outInfo = fs.outInfo;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+int ProcessBayer8(IspFrame& frame, const ColourSettings& settings, const ColourLuts& luts,
+                  IspFrameStatistics& stats, IspWorkBuffers& work) {
+    return ProcessBayerVector<1>(frame, settings, luts, stats, work, 0x01080008u);
+}
+
+int ProcessBayer16(IspFrame& frame, const ColourSettings& settings, const ColourLuts& luts,
+                   IspFrameStatistics& stats, IspWorkBuffers& work) {
+    return ProcessBayerVector<2>(frame, settings, luts, stats, work, 0x01100010u);
+}
+
+}  // namespace qv::isp
