@@ -10,60 +10,6 @@ namespace qv::isp {
 
 using colour::ColourFrameSetup;
 
-void ApplyLumaContrast(__m128i& red, __m128i& green, __m128i& blue, __m128 pivot, __m128 factor) {
-    // Luma: the weights add up to 255, so the sum fits an unsigned 16-bit lane.
-    const __m128i y =
-        _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(red, _mm_set1_epi16(76)),
-                                                   _mm_mullo_epi16(green, _mm_set1_epi16(150))),
-                                     _mm_mullo_epi16(blue, _mm_set1_epi16(29))),
-                       8);
-    const __m128i y2 = ApplyChannelContrast(y, pivot, factor);
-    // U fits 16 bits; V and the way back need 32-bit sums of products (madd on pairs).
-    const __m128i u =
-        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(red, _mm_set1_epi16(-37)),
-                                                   _mm_mullo_epi16(green, _mm_set1_epi16(-74))),
-                                     _mm_mullo_epi16(blue, _mm_set1_epi16(111))),
-                       8);
-    const __m128i rg0 = _mm_unpacklo_epi16(red, green);
-    const __m128i rg1 = _mm_unpackhi_epi16(red, green);
-    const __m128i b0 = _mm_unpacklo_epi16(blue, _mm_setzero_si128());
-    const __m128i b1 = _mm_unpackhi_epi16(blue, _mm_setzero_si128());
-    const __m128i wRg = _mm_setr_epi16(157, -131, 157, -131, 157, -131, 157, -131);
-    const __m128i wB = _mm_setr_epi16(-26, 0, -26, 0, -26, 0, -26, 0);
-    const __m128i v0 =
-        _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(rg0, wRg), _mm_madd_epi16(b0, wB)), 8);
-    const __m128i v1 =
-        _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(rg1, wRg), _mm_madd_epi16(b1, wB)), 8);
-    const __m128i v = _mm_packs_epi32(v0, v1);
-    // (U, V) pairs against the coefficients of the way back.
-    const __m128i uv0 = _mm_unpacklo_epi16(u, v);
-    const __m128i uv1 = _mm_unpackhi_epi16(u, v);
-    auto term = [&](__m128i weights) {
-        return _mm_packs_epi32(_mm_srai_epi32(_mm_madd_epi16(uv0, weights), 8),
-                               _mm_srai_epi32(_mm_madd_epi16(uv1, weights), 8));
-    };
-    const __m128i toRed = term(_mm_setr_epi16(0, 292, 0, 292, 0, 292, 0, 292));
-    const __m128i toGreen = term(_mm_setr_epi16(101, 149, 101, 149, 101, 149, 101, 149));
-    const __m128i toBlue = term(_mm_setr_epi16(520, 0, 520, 0, 520, 0, 520, 0));
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i top = _mm_set1_epi16(255);
-    red = _mm_min_epi16(_mm_max_epi16(_mm_add_epi16(y2, toRed), zero), top);
-    green = _mm_min_epi16(_mm_max_epi16(_mm_sub_epi16(y2, toGreen), zero), top);
-    blue = _mm_min_epi16(_mm_max_epi16(_mm_add_epi16(y2, toBlue), zero), top);
-}
-
-void PackBgraPixels(__m128i red, __m128i green, __m128i blue, bool mirror, __m128i* first,
-                    __m128i* second) {
-    const IspVectorConstants& k = VectorConstants();
-    // Each pixel as two words: B | G << 8 and R | 0xFF << 8.
-    const __m128i bg = _mm_or_si128(blue, _mm_slli_epi16(green, 8));
-    const __m128i ra = _mm_or_si128(red, LoadConstant(k.alphaOfWords));
-    const __m128i lo = _mm_unpacklo_epi16(bg, ra);
-    const __m128i hi = _mm_unpackhi_epi16(bg, ra);
-    *first = mirror ? hi : lo;
-    *second = mirror ? lo : hi;
-}
-
 namespace colour {
 
 namespace {
@@ -177,17 +123,17 @@ inline void DemosaicGroup(const ColourFrameSetup& fs, const OutputRegs& o, const
                                          _mm_add_epi16(Load(down + x0 - 1), Load(down + x0 + 1))),
                            2);
         const __m128i gs = _mm_srli_epi16(_mm_add_epi16(c, da), 1);
-        const __m128i odd = LoadConstant(VectorConstants().oddLaneMask);
+        // The odd lanes come from the second operand.
         if (!oddRow) {
             // Green sites in the even lanes, red sites in the odd ones.
-            r = _mm_blendv_epi8(ha, c, odd);
-            g = _mm_blendv_epi8(gs, xa, odd);
-            b = _mm_blendv_epi8(va, da, odd);
+            r = _mm_blend_epi16(ha, c, 0xAA);
+            g = _mm_blend_epi16(gs, xa, 0xAA);
+            b = _mm_blend_epi16(va, da, 0xAA);
         } else {
             // Blue sites in the even lanes, green sites in the odd ones.
-            r = _mm_blendv_epi8(da, va, odd);
-            g = _mm_blendv_epi8(xa, gs, odd);
-            b = _mm_blendv_epi8(c, ha, odd);
+            r = _mm_blend_epi16(da, va, 0xAA);
+            g = _mm_blend_epi16(xa, gs, 0xAA);
+            b = _mm_blend_epi16(c, ha, 0xAA);
         }
         if (fs.contrast) ApplyLumaContrast(r, g, b, o.redPivot, o.factor);
         if (!fs.matrixInUse) r = g = b = LumaOf(r, g, b);
@@ -205,8 +151,10 @@ inline void WriteBorderCell(const ColourFrameSetup& fs, const uint16_t* pair, in
 
 }  // namespace
 
-void DemosaicRowPair(const ColourFrameSetup& fs, int j, const uint16_t* above, const uint16_t* pair,
-                     const uint16_t* below, uint8_t* out) {
+void DemosaicRowPair(const ColourFrameSetup& setup, int j, const uint16_t* above,
+                     const uint16_t* pair, const uint16_t* below, uint8_t* out) {
+    // Local copies: the byte stores below could otherwise alias them.
+    const ColourFrameSetup fs = setup;
     const OutputRegs o = MakeOutputRegs(fs);
     const int W = fs.width;
     const size_t S = fs.rowStride;
@@ -227,7 +175,8 @@ void DemosaicRowPair(const ColourFrameSetup& fs, int j, const uint16_t* above, c
     }
 }
 
-void WriteBorderRows(const ColourFrameSetup& fs, int j, const uint16_t* pair, uint8_t* out) {
+void WriteBorderRows(const ColourFrameSetup& setup, int j, const uint16_t* pair, uint8_t* out) {
+    const ColourFrameSetup fs = setup;
     const OutputRegs o = MakeOutputRegs(fs);
     const int W = fs.width;
     const int bpp = fs.bytesPerPixel;

@@ -18,10 +18,10 @@ inline int SharpenOne(int v, int sum15, int strength) {
     return std::clamp(v + ((diff * strength) >> 7), 0, 255);
 }
 
-}  // namespace
-
-void SharpenRowVector(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
-                      uint16_t* columnSums, int width, int s, int strength) {
+template <int s>
+void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
+                const uint16_t* __restrict c, uint16_t* __restrict dst,
+                uint16_t* __restrict columnSums, int width, int strength) {
     std::memcpy(dst, b, static_cast<size_t>(width) * sizeof(uint16_t));
     const int start = 2 * s;
     if (width < start) return;
@@ -64,6 +64,16 @@ void SharpenRowVector(const uint16_t* a, const uint16_t* b, const uint16_t* c, u
         for (int o : offsets) sum += columnSums[x + o];
         dst[x] = static_cast<uint16_t>(SharpenOne(b[x], sum, strength));
     }
+}
+
+}  // namespace
+
+void SharpenRowVector(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
+                      uint16_t* columnSums, int width, int s, int strength) {
+    if (s == 2)
+        SharpenRow<2>(a, b, c, dst, columnSums, width, strength);
+    else
+        SharpenRow<1>(a, b, c, dst, columnSums, width, strength);
 }
 
 }  // namespace qv::isp

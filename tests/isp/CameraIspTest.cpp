@@ -528,6 +528,14 @@ TEST_F(CameraIspFrames, RefusedFramesWriteNothingAndReturnTheirStatus) {
         {"YUV kernel not in this build", 6, kYuv, kRgb8, CAMERA_STATUS_NOT_SUPPORTED},
         {"YUV below level 5", 4, kYuv, kRgb8, CAMERA_STATUS_NOT_SUPPORTED},
         {"unknown input", 6, 0x01080001u, kMono8, CAMERA_STATUS_NOT_SUPPORTED},
+        // Bayer orders other than GRBG never reach the colour kernels.
+        {"Bayer RGGB8", 6, 0x01080009u, kBgr8, CAMERA_STATUS_NOT_SUPPORTED},
+        {"Bayer GBRG8", 6, 0x0108000Au, kRgb8, CAMERA_STATUS_NOT_SUPPORTED},
+        {"Bayer BGGR8", 4, 0x0108000Bu, kMono8, CAMERA_STATUS_NOT_SUPPORTED},
+        {"Bayer RGGB12", 6, 0x01100011u, kBgra8, CAMERA_STATUS_NOT_SUPPORTED},
+        {"Bayer GBRG12", 4, 0x01100012u, kRgba8, CAMERA_STATUS_NOT_SUPPORTED},
+        {"Bayer BGGR12", 6, 0x01100013u, kBgr8, CAMERA_STATUS_NOT_SUPPORTED},
+        {"Bayer GRBG10", 6, 0x0110000Cu, kBgr8, CAMERA_STATUS_NOT_SUPPORTED},
         // Accepted inputs whose kernel cannot write the output format.
         {"2-byte grey from 8-bit input", 6, kMono8, kMono16Out, CAMERA_STATUS_NOT_SUPPORTED},
         {"2-byte grey from 8-bit input, scalar", 4, kMono8, kMono16Out,

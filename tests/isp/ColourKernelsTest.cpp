@@ -13,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "CameraISP.h"
 #include "ColourKernels.h"
 #include "ColourReference.h"
+#include "LutTables.h"
+#include "control/CameraSettings.h"
 
 using namespace qv::isp;
 
@@ -748,6 +751,87 @@ TEST(ColourKernels, NullBuffersAreRefused) {
             EXPECT_EQ(k.kernel(f, s, luts, stats, work), CAMERA_STATUS_PARAMETER_INVALID);
         EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == kFill; }));
     }
+}
+
+// ---- Through the pipeline object ---------------------------------------------------------------
+
+// Colour frames through CameraISP::ProcessFrame: the camera's colour matrix, the frame's gains,
+// saturation, the statistics pivots and a gamma curve reach the colour kernels, at level 6
+// (vector) and level 4 (scalar), for both inputs and every output format.
+TEST(CameraIspColour, FramesThroughTheObjectMatchTheModel) {
+    std::mt19937 rng(11);
+    constexpr int W = 36, H = 12;
+    const int matrix[9] = {310, -40, -14, -30, 300, -14, -6, -60, 322};
+    for (int level : {6, 4})
+        for (uint32_t input : {kBayer8, kBayer12})
+            for (uint32_t format : kFormats) {
+                SCOPED_TRACE(::testing::Message() << "level " << level << " input " << std::hex
+                                                  << input << " out " << format);
+                CameraSettings cs;
+                std::memset(&cs, 0, sizeof cs);
+                cs.sharpness = 10;
+                cs.saturation = 150;
+                cs.contrast = 60;
+                cs.ispOutFormat = format;
+                cs.mirrorH = 1;
+                cs.correctDeadPixel = 1;
+                cs.lutMode = 0;
+                cs.gamma = 60;
+                cs.contrastLut = 100;
+                std::copy(matrix, matrix + 9, cs.colorMatrix);
+                CameraISP isp;
+                ASSERT_EQ(isp.LoadParameter(cs, /*monoCamera=*/0, 0, input, level), 0);
+                ASSERT_EQ(isp.SetFrameStatistics(90, 100, 110, 70), 0);
+
+                const int sampleBytes = input == kBayer12 ? 2 : 1;
+                const std::vector<int> raw = RandomFrame(rng, W, H, sampleBytes);
+                std::vector<uint8_t> bytes(raw.size() * sampleBytes);
+                for (size_t i = 0; i < raw.size(); ++i) {
+                    const uint16_t v = static_cast<uint16_t>(raw[i]);
+                    std::memcpy(&bytes[i * sampleBytes], &v, sampleBytes);
+                }
+                stImageInfo in{};
+                in.iWidth = W;
+                in.iHeight = H;
+                in.TotalBytes = static_cast<UINT>(bytes.size());
+                in.uiMediaType = input;
+                stImageInfo outInfo{};
+                std::vector<uint8_t> out(W * H * 4, kFill);
+                ASSERT_EQ(isp.ProcessFrame(&in, bytes.data(), &outInfo, out.data(), 130, 100, 85),
+                          0);
+
+                colourref::Settings s;
+                s.sharpness = 10;
+                s.saturation = 150;
+                s.contrast = 60;
+                s.mirrorH = true;
+                s.deadPixel = true;
+                s.bytesPerPixel = BytesPerPixelOf(format);
+                s.rgbOrder = (format & 0xFF) == 0x14;
+                std::copy(matrix, matrix + 9, s.matrix);
+                s.gains[0] = 130;
+                s.gains[1] = 100;
+                s.gains[2] = 85;
+                s.redMean = 90;
+                s.green1Mean = 100;
+                s.green2Mean = 110;
+                s.blueMean = 70;
+                s.tableOn = true;
+                std::vector<uint16_t> curve(4096);
+                CLutTables::BuildGammaContrastLut(curve.data(), 60, 100);
+                const uint32_t n = sampleBytes == 2 ? 4096 : 256;
+                for (auto& t : s.tables) {
+                    t.resize(n);
+                    CLutTables::BuildChannelTable(curve.data(), t.data(), n);
+                }
+                colourref::Frame f{W, H, sampleBytes, raw};
+                const std::vector<uint8_t> expected =
+                    level >= 5 ? colourref::RunVector(f, s) : colourref::RunScalar(f, s);
+                out.resize(expected.size());
+                EXPECT_EQ(out, expected);
+                EXPECT_EQ(outInfo.uiMediaType, format);
+                EXPECT_EQ(isp.GetActiveSettings().demosaicKind, 4);
+            }
 }
 
 }  // namespace

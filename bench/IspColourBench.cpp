@@ -1,0 +1,204 @@
+// The colour path of the image pipeline against OpenCV on the same frame.
+//
+// IspColourChain: one "Bayer GRBG8" frame through ProcessBayer8 into BGR8 with white-balance
+// gains, a colour matrix, a gamma lookup table and sharpening on. OpenCvColourChain: the same
+// frame through the OpenCV calls that do comparable work: cv::cvtColor (Bayer to BGR),
+// cv::transform with a 3x3 float matrix, cv::LUT and cv::filter2D with a 3x3 kernel.
+// OpenCvDemosaic: OpenCV's demosaic alone. OpenCV runs single-threaded, like our kernel. At the
+// end the run prints the ratio of IspColourChain to each OpenCV figure at every size; our
+// kernel also reports its heap allocations per frame once its buffers have grown.
+#include <benchmark/benchmark.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ColourKernels.h"
+#include "LutTables.h"
+#include "support/AllocCounter.h"
+
+namespace {
+
+using namespace qv::isp;
+
+constexpr int kMatrix[9] = {300, -30, -14, -40, 320, -24, -10, -50, 316};
+
+// A scene rather than noise: smooth colour gradients with a little grain, in GRBG order.
+std::vector<uint8_t> MakeBayerFrame(int W, int H) {
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<int> grain(-6, 6);
+    std::vector<uint8_t> raw(static_cast<size_t>(W) * H);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const int r = 40 + 170 * x / W;
+            const int g = 60 + 150 * y / H;
+            const int b = 200 - 150 * (x + y) / (W + H);
+            const int v = (y % 2 == 0) ? (x % 2 == 0 ? g : r) : (x % 2 == 0 ? b : g);
+            raw[static_cast<size_t>(y) * W + x] =
+                static_cast<uint8_t>(std::clamp(v + grain(rng), 0, 255));
+        }
+    return raw;
+}
+
+void BM_IspColourChain(benchmark::State& state) {
+    const int W = static_cast<int>(state.range(0));
+    const int H = static_cast<int>(state.range(1));
+    std::vector<uint8_t> raw = MakeBayerFrame(W, H);
+    std::vector<uint8_t> out(static_cast<size_t>(W) * H * 3);
+
+    CLutTables lut;
+    lut.Initialise(0, 45, 100, 0, 0x01080008u);
+    const ColourLuts luts{lut.ChannelTable(0), lut.ChannelTable(1), lut.ChannelTable(2)};
+    ColourSettings s;
+    s.ispOutFormat = CAMERA_MEDIA_TYPE_BGR8;
+    s.sharpness = 20;
+    s.redGain = 180;
+    s.greenGain = 100;
+    s.blueGain = 140;
+    std::copy(kMatrix, kMatrix + 9, s.colorMatrix);
+
+    stImageInfo in{};
+    in.iWidth = static_cast<UINT>(W);
+    in.iHeight = static_cast<UINT>(H);
+    in.TotalBytes = static_cast<UINT>(raw.size());
+    in.uiMediaType = 0x01080008u;
+    stImageInfo outInfo{};
+    IspFrame frame{&in, raw.data(), &outInfo, out.data(), 0};
+    IspFrameStatistics stats;
+    IspWorkBuffers work;
+    if (ProcessBayer8(frame, s, luts, stats, work) != 0) {
+        state.SkipWithError("ProcessBayer8 failed");
+        return;
+    }
+    uint64_t allocations = 0;
+    uint64_t frames = 0;
+    for (auto _ : state) {
+        const uint64_t before = qvbench::AllocationCount();
+        ProcessBayer8(frame, s, luts, stats, work);
+        allocations += qvbench::AllocationCount() - before;
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+        ++frames;
+    }
+    state.counters["ns_px"] =
+        benchmark::Counter(static_cast<double>(frames) * W * H,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["allocs_per_frame"] = frames ? static_cast<double>(allocations) / frames : 0.0;
+}
+
+void BM_OpenCvColourChain(benchmark::State& state) {
+    const int W = static_cast<int>(state.range(0));
+    const int H = static_cast<int>(state.range(1));
+    cv::setNumThreads(1);
+    std::vector<uint8_t> raw = MakeBayerFrame(W, H);
+    const cv::Mat src(H, W, CV_8UC1, raw.data());
+    cv::Mat matrix(3, 3, CV_32F);
+    for (int i = 0; i < 9; ++i) matrix.at<float>(i / 3, i % 3) = kMatrix[i] / 256.0f;
+    CLutTables lut;
+    lut.Initialise(0, 45, 100, 0, 0x01080008u);
+    cv::Mat table(1, 256, CV_8UC1);
+    for (int i = 0; i < 256; ++i)
+        table.at<uint8_t>(i) = static_cast<uint8_t>(lut.ChannelTable(0).table[i]);
+    const cv::Mat kernel = (cv::Mat_<float>(3, 3) << 0, -0.25f, 0, -0.25f, 2, -0.25f, 0, -0.25f, 0);
+    cv::Mat bgr, mixed, mapped, sharpened;
+    auto chain = [&] {
+        cv::cvtColor(src, bgr, cv::COLOR_BayerGB2BGR);
+        cv::transform(bgr, mixed, matrix);
+        cv::LUT(mixed, table, mapped);
+        cv::filter2D(mapped, sharpened, -1, kernel);
+    };
+    chain();  // the outputs are allocated here, not in the timed frames
+    for (auto _ : state) {
+        chain();
+        benchmark::DoNotOptimize(sharpened.data);
+        benchmark::ClobberMemory();
+    }
+    state.counters["ns_px"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * W * H,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_OpenCvDemosaic(benchmark::State& state) {
+    const int W = static_cast<int>(state.range(0));
+    const int H = static_cast<int>(state.range(1));
+    cv::setNumThreads(1);
+    std::vector<uint8_t> raw = MakeBayerFrame(W, H);
+    const cv::Mat src(H, W, CV_8UC1, raw.data());
+    cv::Mat bgr;
+    cv::cvtColor(src, bgr, cv::COLOR_BayerGB2BGR);
+    for (auto _ : state) {
+        cv::cvtColor(src, bgr, cv::COLOR_BayerGB2BGR);
+        benchmark::DoNotOptimize(bgr.data);
+        benchmark::ClobberMemory();
+    }
+    state.counters["ns_px"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * W * H,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    b->Args({1280, 1024})->Args({4000, 3000});
+}
+
+BENCHMARK(BM_IspColourChain)
+    ->Name("IspColourChain")
+    ->Apply(Sizes)
+    ->MinTime(0.5)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCvColourChain)
+    ->Name("OpenCvColourChain")
+    ->Apply(Sizes)
+    ->MinTime(0.5)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCvDemosaic)
+    ->Name("OpenCvDemosaic")
+    ->Apply(Sizes)
+    ->MinTime(0.5)
+    ->Unit(benchmark::kMillisecond);
+
+// Console output as usual, and the ratios of our chain to OpenCV's at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (!run.error_occurred && run.run_type == Run::RT_Iteration)
+                m_times[run.run_name.function_name + "/" + run.run_name.args] =
+                    run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void PrintRatios() const {
+        for (const char* size : {"1280/1024", "4000/3000"}) {
+            auto time = [&](const char* name) {
+                const auto it = m_times.find(std::string(name) + "/" + size);
+                return it == m_times.end() ? 0.0 : it->second;
+            };
+            const double ours = time("IspColourChain");
+            const double chain = time("OpenCvColourChain");
+            const double demosaic = time("OpenCvDemosaic");
+            if (ours > 0 && chain > 0 && demosaic > 0)
+                std::printf(
+                    "%s: IspColourChain / OpenCvColourChain = %.3f, / OpenCvDemosaic = %.3f\n",
+                    size, ours / chain, ours / demosaic);
+        }
+    }
+
+  private:
+    std::map<std::string, double> m_times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+    benchmark::Shutdown();
+    return 0;
+}
