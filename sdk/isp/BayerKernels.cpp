@@ -2,6 +2,7 @@
 // parts of BayerVector.h.
 #include "BayerVector.h"
 #include "ColourKernels.h"
+#include "IspVectorOps.h"
 
 namespace qv::isp {
 
@@ -12,6 +13,7 @@ using colour::ColourFrameSetup;
 template <int kSampleBytes>
 int ProcessBayerVector(IspFrame& frame, const ColourSettings& settings, const ColourLuts& luts,
                        IspFrameStatistics& stats, IspWorkBuffers& work, uint32_t inputType) {
+    const CScopedNearestRounding rounding;
     ColourFrameSetup fs;
     const int rc = colour::PrepareColourFrame(frame, settings, luts, inputType, kSampleBytes, stats,
                                               work, &fs);

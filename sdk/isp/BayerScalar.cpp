@@ -7,6 +7,7 @@
 
 #include "ColourKernels.h"
 #include "ColourKernelsInternal.h"
+#include "IspVectorOps.h"
 
 namespace qv::isp {
 
@@ -278,6 +279,7 @@ void WriteBorderRowsScalar(const ColourFrameSetup& fs, int j, const uint16_t* pa
 template <int kSampleBytes>
 int ProcessBayerScalar(IspFrame& frame, const ColourSettings& settings, const ColourLuts& luts,
                        IspFrameStatistics& stats, IspWorkBuffers& work, uint32_t inputType) {
+    const CScopedNearestRounding rounding;
     ColourFrameSetup fs;
     const int rc = colour::PrepareColourFrame(frame, settings, luts, inputType, kSampleBytes, stats,
                                               work, &fs);

@@ -1,6 +1,7 @@
 #include "CameraISP.h"
 
 #include "ColourKernels.h"
+#include "IspVectorOps.h"
 #include "control/CameraSettings.h"
 #include "MonoKernels.h"
 #include "OutFormat.h"
@@ -100,6 +101,8 @@ bool CameraISP::HasKernel(Kernel kernel) {
 int CameraISP::ProcessFrame(const stImageInfo* inInfo, uint8_t* raw, stImageInfo* outInfo,
                             uint8_t* out, uint32_t redGain, uint32_t greenGain, uint32_t blueGain) {
     Lock lock(m_mutex);
+    // The tables rebuilt below and every kernel compute in round-to-nearest, whatever the host.
+    const CScopedNearestRounding rounding;
     if (!m_loaded) return CAMERA_STATUS_NOT_INITIALIZED;
     ApplyPendingParams();
     if (inInfo == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;

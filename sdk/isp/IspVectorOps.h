@@ -81,6 +81,26 @@ inline void CorrectRowVector(uint8_t* raw, size_t rowBytes, int width, int y, in
     }
 }
 
+// Holds the SSE rounding of the calling thread at round-to-nearest (ties to even), without
+// flush-to-zero or denormals-are-zero, while a frame is processed, and puts the caller's mode
+// back afterwards: the single- and double-precision steps of the kernels are defined for that
+// mode, and a host that changed its own must not change our pixels.
+class CScopedNearestRounding {
+  public:
+    CScopedNearestRounding() : m_saved(_mm_getcsr()) {
+        constexpr unsigned kRoundingAndFlushBits = 0xE040u;  // RC (13-14), FTZ (15), DAZ (6)
+        if ((m_saved & kRoundingAndFlushBits) != 0) _mm_setcsr(m_saved & ~kRoundingAndFlushBits);
+    }
+    ~CScopedNearestRounding() {
+        if (_mm_getcsr() != m_saved) _mm_setcsr(m_saved);
+    }
+    CScopedNearestRounding(const CScopedNearestRounding&) = delete;
+    CScopedNearestRounding& operator=(const CScopedNearestRounding&) = delete;
+
+  private:
+    unsigned m_saved;
+};
+
 inline __m128i LoadConstant(const uint8_t* reg) {
     return _mm_load_si128(reinterpret_cast<const __m128i*>(reg));
 }

@@ -213,9 +213,9 @@ TEST_F(Processed, ResizedFrameIsProcessed) {
 
 // ---- Failures: nothing stale ---------------------------------------------------------------
 
-// Frames the pipeline cannot process: a colour mosaic (no colour kernel yet) and a mono frame
-// with an output format the mono kernels do not write. Every wait fails, the caller's buffer
-// and descriptor stay as they were, and Ex does not hand out the previous frame's buffer.
+// Frames the pipeline cannot process: a colour mosaic of another Bayer order than GRBG and a
+// mono frame with an output format the mono kernels do not write. Every wait fails, the caller's
+// buffer and descriptor stay as they were, and Ex does not hand out the previous frame's buffer.
 TEST_F(Processed, RefusedFramesLeaveNothingStale) {
     struct Row {
         const char* name;
@@ -224,7 +224,7 @@ TEST_F(Processed, RefusedFramesLeaveNothingStale) {
         uint32_t badMedia;
     };
     const Row rows[] = {
-        {"colour mosaic", CAMERA_MEDIA_TYPE_MONO8, CAMERA_MEDIA_TYPE_MONO8, 0x01080008u},
+        {"RGGB mosaic", CAMERA_MEDIA_TYPE_MONO8, CAMERA_MEDIA_TYPE_MONO8, 0x01080009u},
         // 16-bit grey is written from 12-bit input only.
         {"16-bit grey from 8-bit input", CAMERA_MEDIA_TYPE_MONO12_16, CAMERA_MEDIA_TYPE_MONO12_16,
          CAMERA_MEDIA_TYPE_MONO8},

@@ -11,10 +11,23 @@ namespace colourref {
 
 namespace {
 
-using Plane = std::vector<std::vector<int>>;
+// A frame of ints in one block; plane[y][x].
+class Plane {
+  public:
+    Plane(int W, int H) : m_width(W), m_values(static_cast<size_t>(W) * H, 0) {}
+    int* operator[](int y) { return m_values.data() + static_cast<size_t>(y) * m_width; }
+    const int* operator[](int y) const {
+        return m_values.data() + static_cast<size_t>(y) * m_width;
+    }
+    void CopyRow(const Plane& from, int y) { std::copy(from[y], from[y] + m_width, (*this)[y]); }
+
+  private:
+    int m_width;
+    std::vector<int> m_values;
+};
 
 Plane MakePlane(int W, int H) {
-    return Plane(static_cast<size_t>(H), std::vector<int>(static_cast<size_t>(W), 0));
+    return Plane(W, H);
 }
 
 int Clamp(int64_t v, int lo, int hi) {
@@ -282,10 +295,9 @@ std::vector<uint8_t> Output(const Common& c, const Settings& s, const Plane& D, 
 }
 
 // The frame the demosaic reads: sharpened inner row pairs, the first and the last as loaded.
-Plane DemosaicSource(const Common& c, const Plane& loaded, const Plane& sharpened) {
-    Plane d = sharpened;
-    for (int y : {0, 1, c.H - 2, c.H - 1}) d[y] = loaded[y];
-    return d;
+Plane DemosaicSource(const Common& c, const Plane& loaded, Plane sharpened) {
+    for (int y : {0, 1, c.H - 2, c.H - 1}) sharpened.CopyRow(loaded, y);
+    return sharpened;
 }
 
 // ---- Loading, vector family ------------------------------------------------------------------

@@ -12,8 +12,11 @@ qv_add_test(isp_concurrency_test
   LIBS qvsdk_static
   LABELS concurrency)
 
-# The colour kernels against per-pixel models of their rules.
+# Per-pixel models of the colour kernels' rules, and the kernels against them.
+add_library(qv_colour_model STATIC isp/ColourReference.cpp)
+target_include_directories(qv_colour_model PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_compile_options(qv_colour_model PRIVATE -ffp-contract=off)
 qv_add_test(isp_colour_test
-  SOURCES isp/ColourKernelsTest.cpp isp/ColourReference.cpp
-  LIBS qvsdk_static)
+  SOURCES isp/ColourKernelsTest.cpp
+  LIBS qvsdk_static qv_colour_model)
 target_compile_options(isp_colour_test PRIVATE -ffp-contract=off)
