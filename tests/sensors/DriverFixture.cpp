@@ -41,12 +41,47 @@ std::vector<TraceStep> FpgaBitPulse(uint32_t fpga15) {
     return ::testing::AssertionSuccess();
 }
 
+std::vector<std::pair<uint16_t, uint16_t>> ChipIdentity(SensorTypeE code) {
+    switch (code) {
+        case SENSOR_TYPE_AR0130:
+            return {{0x3000, 0x2402}};
+        case SENSOR_TYPE_AR0134M:
+        case SENSOR_TYPE_AR0134C:
+            return {{0x3000, 0x2406}};
+        case SENSOR_TYPE_AR0135C:
+        case SENSOR_TYPE_AR0135M:
+            return {{0x3000, 0x0754}};
+        case SENSOR_TYPE_AR0144:
+            return {{0x3000, 0x0356}};
+        case SENSOR_TYPE_AR0234M:
+        case SENSOR_TYPE_AR0234C:
+            return {{0x3000, 0x0A56}};
+        case SENSOR_TYPE_AR0521C:
+        case SENSOR_TYPE_AR0521M:
+        case SENSOR_TYPE_AR0522M:
+            return {{0x3000, 0x0457}};
+        case SENSOR_TYPE_MT9J003C:
+        case SENSOR_TYPE_MT9J003M:
+            return {{0x0000, 0x2C01}};
+        case SENSOR_TYPE_MT9M001:
+            return {{0x00, 0x8431}};
+        case SENSOR_TYPE_MT9M001_B:
+            return {{0x00, 0x8421}};
+        case SENSOR_TYPE_MT9P031C:
+        case SENSOR_TYPE_MT9P031M:
+            return {{0x00, 0x1801}};
+        default:
+            return {};
+    }
+}
+
 void DriverFixture::Make(int hw, SensorTypeE code) {
     trace.reset();  // before the next one installs its clock
     sensor.reset();
     dev = std::make_shared<CFakeDevice>();
     dev->SetHardwareType(hw);
     dev->SetFpgaReg(15, kFpga15);
+    for (const auto& [reg, value] : ChipIdentity(code)) dev->SetSensorReg(reg, value);
     sensor.reset(SensorInf::CreateSensor(code, dev.get()));
     ASSERT_NE(sensor, nullptr) << code;
     trace = std::make_unique<CSensorTrace>(*dev);

@@ -50,10 +50,14 @@ std::vector<TraceStep> FpgaBitPulse(uint32_t fpga15);
 ::testing::AssertionResult ContainsInOrder(const std::vector<TraceStep>& actual,
                                            const std::vector<TraceStep>& expected);
 
+// The identity register a chip answers with (register, value), for the codes the factory checks.
+std::vector<std::pair<uint16_t, uint16_t>> ChipIdentity(SensorTypeE code);
+
 class DriverFixture : public ::testing::Test {
   protected:
     static constexpr uint32_t kFpga15 = 0x000310C1;  // GigE interface bits, reset line high
 
+    // A device of the board whose chip answers its identity, and the driver the factory makes.
     void Make(int hw, SensorTypeE code);
     // Make, then Init with the window at the speed and format given; the trace starts after it.
     void Start(int hw, SensorTypeE code, const tSdkResolution& res, int speed, uint32_t mediaType,
@@ -73,6 +77,9 @@ class DriverFixture : public ::testing::Test {
     stImageInfo ImageInfo() const;
     SensorCapability Capability() const;
 
+    // The driver clock of the whole test (the factory's identity checks pause on it too); each
+    // trace puts its own on top.
+    CVirtualSensorClock clock;
     std::shared_ptr<CFakeDevice> dev;
     std::unique_ptr<SensorInf> sensor;
     std::unique_ptr<CSensorTrace> trace;

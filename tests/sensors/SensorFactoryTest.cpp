@@ -10,6 +10,12 @@
 #include "FakeDevice.h"
 #include "SensorTrace.h"
 #include "TestChip.h"
+#include "sensors/AR0130C.h"
+#include "sensors/AR0134.h"
+#include "sensors/AR0135.h"
+#include "sensors/AR0144.h"
+#include "sensors/AR0234.h"
+#include "sensors/AR052x.h"
 #include "sensors/IMX178.h"
 #include "sensors/IMX183.h"
 #include "sensors/IMX206.h"
@@ -20,6 +26,9 @@
 #include "sensors/IMX335.h"
 #include "sensors/IMX377.h"
 #include "sensors/IMX577.h"
+#include "sensors/MT9J003.h"
+#include "sensors/MT9M001.h"
+#include "sensors/MT9P031.h"
 
 namespace {
 
@@ -105,8 +114,9 @@ const TypeRow kExpectedTypes[] = {
     {74, "CIMX577", "IMX577C", "CMOS_12M", N},
 };
 
-const std::set<int> kBuiltCodes = {13, 14, 16, 17, 21, 22, 23, 30, 31, 36,
-                                   37, 40, 41, 50, 51, 68, 69, 70, 74};
+const std::set<int> kBuiltCodes = {2,  3,  4,  7,  8,  9,  10, 11, 12, 13, 14, 16,
+                                   17, 19, 20, 21, 22, 23, 30, 31, 36, 37, 40, 41,
+                                   50, 51, 52, 64, 65, 66, 68, 69, 70, 71, 72, 74};
 
 class SensorFactory : public ::testing::Test {
   protected:
@@ -175,18 +185,41 @@ TEST_F(SensorFactory, EveryBuiltCodeMakesItsClassWithoutTouchingTheDevice) {
         {69, [](SensorInf* s) { return dynamic_cast<CIMX335*>(s) != nullptr; }},
         {70, [](SensorInf* s) { return dynamic_cast<CIMX377*>(s) != nullptr; }},
         {74, [](SensorInf* s) { return dynamic_cast<CIMX577*>(s) != nullptr; }},
+        {2, [](SensorInf* s) { return dynamic_cast<CAR0130C*>(s) != nullptr; }},
+        {3, [](SensorInf* s) { return dynamic_cast<CMT9P031*>(s) != nullptr; }},
+        {4, [](SensorInf* s) { return dynamic_cast<CMT9P031*>(s) != nullptr; }},
+        {7, [](SensorInf* s) { return dynamic_cast<CMT9M001*>(s) != nullptr; }},
+        {8, [](SensorInf* s) { return dynamic_cast<CMT9J003*>(s) != nullptr; }},
+        {9, [](SensorInf* s) { return dynamic_cast<CMT9J003*>(s) != nullptr; }},
+        {10, [](SensorInf* s) { return dynamic_cast<CAR0134*>(s) != nullptr; }},
+        {11, [](SensorInf* s) { return dynamic_cast<CAR0134*>(s) != nullptr; }},
+        {12, [](SensorInf* s) { return dynamic_cast<CMT9M001*>(s) != nullptr; }},
+        {19, [](SensorInf* s) { return dynamic_cast<CAR0234*>(s) != nullptr; }},
+        {20, [](SensorInf* s) { return dynamic_cast<CAR0234*>(s) != nullptr; }},
+        {52, [](SensorInf* s) { return dynamic_cast<CAR0144*>(s) != nullptr; }},
+        {64, [](SensorInf* s) { return dynamic_cast<CAR052x*>(s) != nullptr; }},
+        {65, [](SensorInf* s) { return dynamic_cast<CAR052x*>(s) != nullptr; }},
+        {66, [](SensorInf* s) { return dynamic_cast<CAR052x*>(s) != nullptr; }},
+        {71, [](SensorInf* s) { return dynamic_cast<CAR0135*>(s) != nullptr; }},
+        {72, [](SensorInf* s) { return dynamic_cast<CAR0135*>(s) != nullptr; }},
     };
     CSensorTrace trace(*dev);
     for (int hw : {0, 110, 201}) {
         dev->SetHardwareType(hw);
         for (const auto& [code, isClass] : kClasses) {
             const auto type = static_cast<SensorTypeE>(code);
-            std::unique_ptr<SensorInf> created(SensorInf::CreateSensor(type, dev.get()));
+            const SensorTypeRow* row = FindSensorType(type);
+            // Codes with a chip check are created after it (see the drivers' tests); without
+            // it every code makes its class.
             std::unique_ptr<SensorInf> made(SensorInf::NewSensor(type, dev.get()));
+            std::unique_ptr<SensorInf> created(row->check == ChipCheck::None
+                                                   ? SensorInf::CreateSensor(type, dev.get())
+                                                   : SensorInf::NewSensor(type, dev.get()));
             ASSERT_TRUE(isClass(created.get())) << code;
             ASSERT_TRUE(isClass(made.get())) << code;
-            EXPECT_TRUE(SensorInf::ProbeSensor(type, dev.get()));
-            const SensorTypeRow* row = FindSensorType(type);
+            if (row->check == ChipCheck::None) {
+                EXPECT_TRUE(SensorInf::ProbeSensor(type, dev.get()));
+            }
             SensorInfo byCode{};
             ASSERT_EQ(SensorInf::GetSensorInfo(type, &byCode), 0);
             EXPECT_STREQ(byCode.name, row->model);

@@ -190,6 +190,31 @@ TEST_F(SensorLayer, ResetLinesOfEveryKind) {
                             Call("WriteGpio", {23, 1}), Call("WriteGpio", {71, 1}), Sleep(10)}));
     }
     {
+        // Two lines in order: GPIO 65 driven low, then the pair pulse.
+        CSensorTrace trace(*dev);
+        EXPECT_EQ(
+            chip.PulseReset(sensor::Then(sensor::GpioLevel(65, 0), sensor::GpioPairReset(23, 71))),
+            0);
+        const auto steps = trace.Steps();
+        ASSERT_EQ(steps.size(), 10u);
+        EXPECT_TRUE(TraceMatches({steps.begin(), steps.begin() + 3},
+                                 {Call("SetGpioMode", {65, 0}), Call("WriteGpio", {65, 0}),
+                                  Call("SetGpioMode", {23, 0})}));
+    }
+    {
+        // The two-line pulse: 66 and 65 as outputs, 66 low and 65 at its level, 100 ms, 66 high
+        // and the wait after it (none here).
+        CSensorTrace trace(*dev);
+        EXPECT_EQ(chip.PulseReset(sensor::TwoLineReset(66, 65, 1, 0)), 0);
+        EXPECT_TRUE(TraceMatches(
+            trace.Steps(),
+            {Call("SetGpioMode", {66, 0}), Call("SetGpioMode", {65, 0}), Call("WriteGpio", {66, 0}),
+             Call("WriteGpio", {65, 1}), Sleep(100), Call("WriteGpio", {66, 1})}));
+        trace.Clear();
+        EXPECT_EQ(chip.PulseReset(sensor::TwoLineReset(66, 65, 0, 20)), 0);
+        EXPECT_EQ(trace.Steps().back().ToString(), Sleep(20).ToString());
+    }
+    {
         CSensorTrace trace(*dev);
         dev->SetResult("WriteGpio", CAMERA_STATUS_IO_ERROR);
         EXPECT_EQ(chip.Reset(), CAMERA_STATUS_IO_ERROR);
@@ -515,6 +540,43 @@ TEST(SensorGain, InverseCodesWithADigitalStep) {
         EXPECT_EQ(code.digitalStep, c.step) << c.gain;
         EXPECT_EQ(code.gainMilli, c.inForce) << c.gain;
     }
+}
+
+// The Micron global gain code: eighths below 4250, quarters over the doubling bit to 8000, then
+// whole steps that the chips count as x1 digital steps (high byte) or as fine steps.
+TEST(SensorGain, MicronCodesAndTheirTwoUpperRanges) {
+    using sensor::MicronHighGain;
+    struct Case {
+        uint32_t gain;
+        MicronHighGain high;
+        uint32_t code, inForce;
+    };
+    const Case cases[] = {
+        {1000, MicronHighGain::DigitalSteps, 8, 1000},
+        {2000, MicronHighGain::DigitalSteps, 16, 2000},
+        {4249, MicronHighGain::DigitalSteps, 33, 4125},
+        {4250, MicronHighGain::DigitalSteps, 81, 4250},
+        {8000, MicronHighGain::DigitalSteps, 96, 8000},
+        {9000, MicronHighGain::DigitalSteps, 352, 9000},
+        {10500, MicronHighGain::DigitalSteps, 608, 10000},
+        {4250, MicronHighGain::FineSteps, 81, 4250},
+        {8000, MicronHighGain::FineSteps, 96, 8000},
+        {32000, MicronHighGain::FineSteps, 120, 32000},
+    };
+    for (const Case& c : cases) {
+        const uint32_t code = sensor::EncodeMicronGain(c.gain, c.high);
+        EXPECT_EQ(code, c.code) << c.gain;
+        EXPECT_EQ(sensor::DecodeMicronGain(code, c.high), c.inForce) << c.gain;
+    }
+}
+
+TEST(SensorGain, StepTablesTakeTheHighestStepReached) {
+    const sensor::GainStep steps[] = {{8000, 3, 80}, {2000, 1, 20}, {1000, 0, 10}};
+    EXPECT_EQ(sensor::PickGainStep(steps, 9000).code, 80);
+    EXPECT_EQ(sensor::PickGainStep(steps, 8000).code, 80);
+    EXPECT_EQ(sensor::PickGainStep(steps, 7999).code, 20);
+    EXPECT_EQ(sensor::PickGainStep(steps, 1999).code, 10);
+    EXPECT_EQ(sensor::PickGainStep(steps, 0).code, 10);  // below all: the lowest
 }
 
 // ---- Chip identity ------------------------------------------------------------------------------

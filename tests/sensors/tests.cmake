@@ -11,3 +11,7 @@ qv_add_test(sony_rolling_test SOURCES sensors/SonyRollingTest.cpp sensors/Driver
   LIBS qv_sensor_sim)
 qv_add_test(sony_frame_count_test SOURCES sensors/SonyFrameCountTest.cpp
   sensors/DriverFixture.cpp LIBS qv_sensor_sim)
+qv_add_test(aptina_micron_table_test SOURCES sensors/AptinaMicronTableTest.cpp
+  sensors/DriverFixture.cpp LIBS qv_sensor_sim)
+qv_add_test(aptina_micron_test SOURCES sensors/AptinaMicronTest.cpp sensors/DriverFixture.cpp
+  LIBS qv_sensor_sim)

@@ -13,6 +13,7 @@ namespace {
 constexpr uint16_t kResetFpgaReg = 15;
 constexpr uint32_t kResetFpgaBit = 0x10000;
 constexpr unsigned kResetStepMs = 10;
+constexpr unsigned kTwoLineLowMs = 100;
 }  // namespace
 
 CSensorBase::CSensorBase(SensorTypeE type, imginf* inf) : SensorInf(type, inf) {}
@@ -124,7 +125,7 @@ void CSensorBase::ApplyResolution() {
 // ---- Time, reset, clock ----------------------------------------------------------------------
 
 void CSensorBase::Pause(unsigned ms) {
-    SensorClock::Get().Sleep(ms);
+    if (ms != 0) SensorClock::Get().Sleep(ms);
 }
 
 int CSensorBase::PulseGpio(uint8_t pin) {
@@ -184,6 +185,21 @@ int CSensorBase::PulseReset(const ResetLine& line) {
             return PulseGpioPair(line.pin, line.pin2);
         case ResetKind::GpioPairTogether:
             return PulseGpioPairTogether(line.pin, line.pin2);
+        case ResetKind::GpioLevel: {
+            const int r = SetGpioMode(line.pin, 0);
+            return r == CAMERA_STATUS_SUCCESS ? WriteGpio(line.pin, line.level) : r;
+        }
+        case ResetKind::TwoLine: {
+            int r = SetGpioMode(line.pin, 0);
+            if (r == CAMERA_STATUS_SUCCESS) r = SetGpioMode(line.pin2, 0);
+            if (r == CAMERA_STATUS_SUCCESS) r = WriteGpio(line.pin, 0);
+            if (r == CAMERA_STATUS_SUCCESS) r = WriteGpio(line.pin2, line.level);
+            if (r != CAMERA_STATUS_SUCCESS) return r;
+            Pause(kTwoLineLowMs);
+            if ((r = WriteGpio(line.pin, 1)) != CAMERA_STATUS_SUCCESS) return r;
+            Pause(line.afterMs);
+            return CAMERA_STATUS_SUCCESS;
+        }
         case ResetKind::FpgaBit:
             return PulseFpgaResetBit();
         case ResetKind::None:
@@ -192,9 +208,14 @@ int CSensorBase::PulseReset(const ResetLine& line) {
     return CAMERA_STATUS_SUCCESS;
 }
 
-int CSensorBase::ResetAndSelectBus(const ResetLine& line, uint8_t busAddress, uint8_t busWidths,
-                                   unsigned settleMs) {
-    int r = PulseReset(line);
+int CSensorBase::PulseReset(const ResetSequence& lines) {
+    const int r = PulseReset(lines.first);
+    return r == CAMERA_STATUS_SUCCESS ? PulseReset(lines.second) : r;
+}
+
+int CSensorBase::ResetAndSelectBus(const ResetSequence& lines, uint8_t busAddress,
+                                   uint8_t busWidths, unsigned settleMs) {
+    int r = PulseReset(lines);
     if (r == CAMERA_STATUS_SUCCESS) r = SetSensorBus(busAddress, busWidths);
     if (r != CAMERA_STATUS_SUCCESS) return r;
     Pause(settleMs);
@@ -310,14 +331,14 @@ int CSensorBase::WriteFrameTiming(uint32_t frameLength, uint32_t lineLength, uin
 
 // ---- Trigger, channels, identity, capability --------------------------------------------------
 
-int CSensorBase::ApplyTriggerControl(int mode) {
+int CSensorBase::ApplyTriggerControl(int mode, uint16_t triggeredFlag) {
     if (mode < 0 || mode > 2) return CAMERA_STATUS_SUCCESS;
     // What the word holds when it cannot be read: mode field 0 and the external source 1.
     uint16_t modeField = 0, source = 1;
     GetTriggerControl(&modeField, &source, nullptr, nullptr);
     modeField |= 0x108;
     if (mode == 0) return SetTriggerControl(modeField, 0, 1, 0);
-    return SetTriggerControl(modeField, mode == 1 ? 6 : source, 1, 1);
+    return SetTriggerControl(modeField, mode == 1 ? 6 : source, triggeredFlag, 1);
 }
 
 int CSensorBase::ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB) {

@@ -79,19 +79,23 @@ class CSensorBase : public SensorInf {
 
   protected:
     // ---- Time ----
-    static void Pause(unsigned ms);  // on the driver clock (SensorClock)
+    static void Pause(unsigned ms);  // on the driver clock (SensorClock); 0: no pause
 
     // ---- Reset ----
-    // Pulses the reset line; the first device failure is returned.
+    // Pulses the reset line (or the lines, in order); the first device failure is returned.
     int PulseReset(const sensor::ResetLine& line);
+    int PulseReset(const sensor::ResetSequence& lines);
     int PulseGpio(uint8_t pin);
     int PulseGpioPair(uint8_t pin, uint8_t pin2);
     int PulseGpioPairTogether(uint8_t pin, uint8_t pin2);
     int PulseFpgaResetBit();  // FPGA register 15, bit 16
     // The usual reset: pulse the line, select the sensor bus and, when that succeeded, wait
     // settleMs. A line of kind None only selects the bus.
-    int ResetAndSelectBus(const sensor::ResetLine& line, uint8_t busAddress, uint8_t busWidths,
+    int ResetAndSelectBus(const sensor::ResetSequence& lines, uint8_t busAddress, uint8_t busWidths,
                           unsigned settleMs);
+    int ResetAndSelectBus(const sensor::ResetSequence& lines, const sensor::SensorBus& bus) {
+        return ResetAndSelectBus(lines, bus.address, bus.widths, bus.settleMs);
+    }
 
     // ---- Clock ----
     // Sends a present setting to the clock generator and records its input clock in
@@ -170,8 +174,9 @@ class CSensorBase : public SensorInf {
     // enable 1) or 2 (the source read back, 1 when nothing could be read; flag 1, enable 1);
     // modes 1 and 2 then set the trigger timing (timingA, timingB). Other modes: 0, nothing done.
     int ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB);
-    // The same for the chips that take no trigger timing: the control word only.
-    int ApplyTriggerControl(int mode);
+    // The same for the chips that take no trigger timing: the control word only. Some chips
+    // want the flag cleared in the triggered modes (triggeredFlag).
+    int ApplyTriggerControl(int mode, uint16_t triggeredFlag = 1);
 
     // ---- Multi-sensor boards ----
     // Takes the low four bits of the channel mask, writes them back into the record, stores the

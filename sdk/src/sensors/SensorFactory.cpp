@@ -4,6 +4,12 @@
 
 #include <cstring>
 
+#include "AR0130C.h"
+#include "AR0134.h"
+#include "AR0135.h"
+#include "AR0144.h"
+#include "AR0234.h"
+#include "AR052x.h"
 #include "IMX178.h"
 #include "IMX183.h"
 #include "IMX206.h"
@@ -14,6 +20,9 @@
 #include "IMX335.h"
 #include "IMX377.h"
 #include "IMX577.h"
+#include "MT9J003.h"
+#include "MT9M001.h"
+#include "MT9P031.h"
 #include "common/TextCopy.h"
 
 namespace {
@@ -94,13 +103,29 @@ constexpr SensorTypeRow kSensorTypes[] = {
 };
 
 // The drivers that are built, one line each.
+// clang-format off
 constexpr SensorDriverOps kDrivers[] = {
-    DriverOps<CIMX290>("CIMX290"), DriverOps<CIMX290_WDR>("CIMX290_WDR"),
-    DriverOps<CIMX225>("CIMX225"), DriverOps<CIMX183>("CIMX183"),
-    DriverOps<CIMX206>("CIMX206"), DriverOps<CIMX226>("CIMX226"),
-    DriverOps<CIMX178>("CIMX178"), DriverOps<CIMX377>("CIMX377"),
-    DriverOps<CIMX577>("CIMX577"), DriverOps<CIMX335>("CIMX335"),
+    DriverOps<CIMX290>("CIMX290"),
+    DriverOps<CIMX290_WDR>("CIMX290_WDR"),
+    DriverOps<CIMX225>("CIMX225"),
+    DriverOps<CIMX183>("CIMX183"),
+    DriverOps<CIMX206>("CIMX206"),
+    DriverOps<CIMX226>("CIMX226"),
+    DriverOps<CIMX178>("CIMX178"),
+    DriverOps<CIMX377>("CIMX377"),
+    DriverOps<CIMX577>("CIMX577"),
+    DriverOps<CIMX335>("CIMX335"),
+    DriverOps<CAR0130C>("CAR0130C"),
+    DriverOps<CAR0134>("CAR0134"),
+    DriverOps<CAR0135>("CAR0135"),
+    DriverOps<CAR0144>("CAR0144"),
+    DriverOps<CAR0234>("CAR0234"),
+    DriverOps<CAR052x>("CAR052x"),
+    DriverOps<CMT9J003>("CMT9J003"),
+    DriverOps<CMT9M001>("CMT9M001"),
+    DriverOps<CMT9P031>("CMT9P031"),
 };
+// clang-format on
 
 const SensorDriverOps* DriverFor(SensorTypeE type, const SensorTypeRow** rowOut) {
     const SensorTypeRow* row = FindSensorType(type);

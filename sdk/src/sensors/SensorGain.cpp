@@ -39,4 +39,30 @@ InverseGainCode EncodeInverseGainStep(uint32_t gainMilli, uint32_t scale, uint32
     return {code, step, static_cast<uint32_t>(gain)};
 }
 
+const GainStep& PickGainStep(std::span<const GainStep> steps, uint32_t gainMilli) {
+    for (const GainStep& step : steps)
+        if (gainMilli >= step.gain) return step;
+    return steps.back();
+}
+
+uint32_t EncodeMicronGain(uint32_t gainMilli, MicronHighGain high) {
+    uint32_t code = 0;
+    if (gainMilli < 4250) {
+        code = gainMilli / 125;
+    } else if (gainMilli <= 8000) {
+        code = gainMilli / 250 + 64;
+    } else {
+        const uint32_t steps = (gainMilli - 8000) / 1000;
+        code = (high == MicronHighGain::DigitalSteps ? steps * 256 : steps) + 96;
+    }
+    return code & 0xFFFF;
+}
+
+uint32_t DecodeMicronGain(uint32_t code, MicronHighGain high) {
+    if (high == MicronHighGain::DigitalSteps && code >= 256) return (code >> 8) * 1000 + 8000;
+    if (high == MicronHighGain::FineSteps && code >= 96) return code * 1000 - 88000;
+    if (code > 80) return (code * 1000 - 64000) / 4;
+    return code * 1000 / 8;
+}
+
 }  // namespace sensor

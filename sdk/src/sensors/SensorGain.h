@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace sensor {
 
@@ -40,5 +41,27 @@ struct InverseGainCode {
     uint32_t gainMilli;
 };
 InverseGainCode EncodeInverseGainStep(uint32_t gainMilli, uint32_t scale, uint32_t maxDigitalStep);
+
+// Gain tables of the chips that take their gain in steps: from `gain` (thousandths) on, the step
+// programs column bits and a register code. The tables run from the highest step down.
+struct GainStep {
+    uint32_t gain;
+    uint16_t column;
+    uint16_t code;
+};
+// The first step whose gain the request reaches; below all of them, the last (lowest) step.
+const GainStep& PickGainStep(std::span<const GainStep> steps, uint32_t gainMilli);
+
+// The Micron global gain code (register 0x35 of the 8-bit-register chips): below 4250 eighths
+// (g / 125), from 4250 to 8000 quarters above the doubling bit (g / 250 + 64), above 8000 whole
+// steps on top of code 96, which some chips count as x1 digital steps in the high byte
+// ((g - 8000) / 1000 x 256 + 96) and others as fine steps ((g - 8000) / 1000 + 96); integer
+// divisions throughout, 16-bit codes. The decoder gives the gain in thousandths a code programs.
+enum class MicronHighGain : uint8_t {
+    DigitalSteps,  // MT9M001, MT9P031, OV5640
+    FineSteps,     // MT9T001
+};
+uint32_t EncodeMicronGain(uint32_t gainMilli, MicronHighGain high);
+uint32_t DecodeMicronGain(uint32_t code, MicronHighGain high);
 
 }  // namespace sensor

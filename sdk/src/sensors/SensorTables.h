@@ -109,15 +109,27 @@ class RegList {
 
 // How a board resets its sensor. A GPIO pulse is SetGpioMode (pin, 0), level 0, 10 ms, level 1,
 // 10 ms; a pair pulse does the same on two pins together (mode and level 0 for the first pin,
-// then for the second), a together pulse too but with both modes set before both levels; the
-// FPGA bit pulse clears and sets bit 16 of FPGA register 15 (GigE boards) with 10 ms after each
-// write.
-enum class ResetKind : uint8_t { None, Gpio, GpioPair, GpioPairTogether, FpgaBit };
+// then for the second), a together pulse too but with both modes set before both levels; a GPIO
+// level sets the pin to mode 0 and the level; the two-line pulse sets both pins to mode 0, the
+// first low and the second to `level`, waits 100 ms, drives the first high and waits afterMs;
+// the FPGA bit pulse clears and sets bit 16 of FPGA register 15 (GigE boards) with 10 ms after
+// each write.
+enum class ResetKind : uint8_t {
+    None,
+    Gpio,
+    GpioPair,
+    GpioPairTogether,
+    GpioLevel,
+    TwoLine,
+    FpgaBit,
+};
 
 struct ResetLine {
     ResetKind kind = ResetKind::None;
     uint8_t pin = 0;
-    uint8_t pin2 = 0;  // second pin of a pair pulse
+    uint8_t pin2 = 0;     // second pin of a pair or two-line pulse
+    uint8_t level = 0;    // GPIO level; the second line's level in the two-line pulse
+    uint8_t afterMs = 0;  // two-line pulse: the wait after the first line goes high
 };
 
 inline constexpr ResetLine GpioReset(uint8_t pin) {
@@ -129,14 +141,44 @@ inline constexpr ResetLine GpioPairReset(uint8_t pin, uint8_t pin2) {
 inline constexpr ResetLine GpioPairTogetherReset(uint8_t pin, uint8_t pin2) {
     return {ResetKind::GpioPairTogether, pin, pin2};
 }
+inline constexpr ResetLine GpioLevel(uint8_t pin, uint8_t level) {
+    return {ResetKind::GpioLevel, pin, 0, level};
+}
+inline constexpr ResetLine TwoLineReset(uint8_t pin, uint8_t pin2, uint8_t level2,
+                                        uint8_t afterMs) {
+    return {ResetKind::TwoLine, pin, pin2, level2, afterMs};
+}
 inline constexpr ResetLine FpgaBitReset() {
     return {ResetKind::FpgaBit, 0, 0};
+}
+
+// A board's reset: one line, or two one after the other.
+struct ResetSequence {
+    ResetLine first{};
+    ResetLine second{};
+    constexpr ResetSequence() = default;
+    constexpr ResetSequence(ResetLine line) : first(line) {}  // NOLINT: one line is a sequence
+    constexpr ResetSequence(ResetLine a, ResetLine b) : first(a), second(b) {}
+};
+inline constexpr ResetSequence Then(ResetLine a, ResetLine b) {
+    return {a, b};
 }
 
 // A board row of the drivers whose boards differ only in how they reset the chip.
 struct BoardReset {
     int hwType;
-    ResetLine reset;
+    ResetSequence reset;
+};
+
+// The sensor bus: the chip's address, the access widths (data bytes in the high nibble,
+// register bytes in the low one) and the settling wait after selecting it.
+inline constexpr uint8_t kReg16Data8 = 0x12;   // 16-bit registers, 8-bit data (Sony)
+inline constexpr uint8_t kReg16Data16 = 0x22;  // 16-bit registers, 16-bit data (Aptina)
+inline constexpr uint8_t kReg8Data16 = 0x21;   // 8-bit registers, 16-bit data (Micron)
+struct SensorBus {
+    uint8_t address;
+    uint8_t widths;
+    unsigned settleMs;
 };
 
 // One clock-generator setting: the eight SetPll values and the sensor input clock they give.
