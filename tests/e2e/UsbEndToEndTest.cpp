@@ -219,6 +219,55 @@ TEST_F(UsbEndToEnd, Imx178OnBoard104) {
     EXPECT_FALSE(cam.Model().IsStreaming());
 }
 
+// A chip the SDK checks before it makes its driver: a mono AR0134 on board 100 answers its
+// identity (register 0x3000 on the 16-bit bus 0x20) through the vendor read; a camera whose chip
+// answers another value gets no driver, and CameraInit fails at the stream open.
+TEST_F(UsbEndToEnd, Ar0134OnBoard100AndAWrongChip) {
+    auto plug = [&](const char* serial, int address, uint16_t identity) -> CSimUsbImx290Camera& {
+        SimImx290Options o;
+        o.sensorType = 10;         // "AR0134M"
+        o.modelCode = 0xAA210001;  // hardware type 100
+        o.sensorBusAddress = 0x20;
+        o.sensorRegisters = {{0x3000, identity}};
+        o.fpga = {.progPin = 25, .initPin = 23, .donePin = 27, .configuredVersion = 0x1306};
+        o.productName = "QV-U3M-134";
+        o.serial = serial;
+        o.port = {1, address};
+        m_cameras.push_back(std::make_unique<CSimUsbImx290Camera>(*s_testbed, o));
+        return *m_cameras.back();
+    };
+    ASSERT_TRUE(qvsim::UseResolution("QV-U3M-134", qvsim::CustomResolution(0, 0, 320, 240)));
+    CSimUsbImx290Camera& cam = plug("E2E-134", 60, 0x2406);
+    ASSERT_EQ(EnumerateUntil(1), 0);
+    HANDLE h = Init(0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(cam.Fpga().Loaded().at(0).hardwareType, 100);
+    ASSERT_EQ(CameraPlay(h), 0);
+    for (int i = 0; i < 3; ++i) {
+        stImageInfo frame{};
+        ASSERT_NE(CameraGetImageBufferEx(h, &frame, 5000), nullptr) << i;
+        EXPECT_EQ(frame.uiMediaType, kMono8);
+        EXPECT_EQ(frame.iWidth, 320u);
+        EXPECT_EQ(frame.iHeight, 240u);
+    }
+    ASSERT_TRUE(TakeRaw(h));
+    // The chip's window: columns 0 to 319, rows 2 to 241.
+    const CSimUsbCamera& m = cam.Model();
+    EXPECT_EQ(m.SensorReg(0x20, 0x3008).value_or(0), 319);
+    EXPECT_EQ(m.SensorReg(0x20, 0x3006).value_or(0), 241);
+    UnInit(h);
+
+    // Another chip answers: no driver, and the stream cannot open.
+    m_cameras.clear();
+    int count = 0;
+    CameraEnumerateDeviceEx(&count, 0);
+    plug("E2E-NOT-134", 61, 0x2407);
+    ASSERT_EQ(EnumerateUntil(1), 0);
+    HANDLE none = nullptr;
+    EXPECT_EQ(CameraInit(&none, 0), CAMERA_STATUS_STREAM_OPEN_FAILED);
+    if (none != nullptr) m_handles.push_back(none);
+}
+
 // The host-opened rescan with no descriptors lists the USB cameras present.
 TEST_F(UsbEndToEnd, HostOpenedRescanWithoutDescriptors) {
     Plug(40, "E2E-H");
