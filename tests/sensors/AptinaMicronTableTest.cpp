@@ -514,10 +514,12 @@ TEST_F(AptinaMicronTable, ChipIdentity) {
         EXPECT_EQ(device.CallCount("ReadSensorReg"), checked ? 1u : 0u);
 
         device.SetSensorReg(id[0].first, id[0].second ^ 0x0100);  // another chip
-        EXPECT_EQ(SensorInf::CreateSensor(row.code, &device) == nullptr, checked);
+        std::unique_ptr<SensorInf> other(SensorInf::CreateSensor(row.code, &device));
+        EXPECT_EQ(other == nullptr, checked);
         device.SetSensorReg(id[0].first, id[0].second);
         device.SetResult("ReadSensorReg", CAMERA_STATUS_COMM_ERROR);
-        EXPECT_EQ(SensorInf::CreateSensor(row.code, &device) == nullptr, checked);
+        std::unique_ptr<SensorInf> unread(SensorInf::CreateSensor(row.code, &device));
+        EXPECT_EQ(unread == nullptr, checked);
     }
 }
 
