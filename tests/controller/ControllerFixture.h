@@ -75,7 +75,7 @@ std::vector<std::string> CallsFrom(const qvsim::CFakeDevice& device, const std::
 
 // Waits until pred holds (polling); false when limit passed first.
 bool WaitFor(const std::function<bool()>& pred,
-             std::chrono::milliseconds limit = std::chrono::seconds(10));
+             std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // A fresh folder as HOME (so the parameter files land there); a test fails when none can be
 // made.

@@ -272,6 +272,8 @@ TEST_F(Reconnect, StatusEventLeadsToLossAndBack) {
 
     camera->SetAlive(true);
     ASSERT_TRUE(ctltest::WaitFor([&] { return !control->IsRegistered(); }));
+    // The reconnection leaves the service before it tells the host.
+    ASSERT_TRUE(ctltest::WaitFor([&] { return log.Get().size() >= 2; }));
     EXPECT_EQ(log.Get(), (std::vector<int>{0, 1}));
     EXPECT_EQ(camera->OpenCount(), 1);
     EXPECT_TRUE(camera->HasDisconnectCallback());  // installed again on the returned camera

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 // Polls cond for up to limit; the services under test run on their own thread.
 template <typename Cond>
-bool WaitFor(Cond cond, std::chrono::milliseconds limit = 5000ms) {
+bool WaitFor(Cond cond, std::chrono::milliseconds limit = 30s) {
     const auto end = Clock::now() + limit;
     while (Clock::now() < end) {
         if (cond()) return true;
@@ -162,9 +162,9 @@ TEST_F(TimerMngTest, RemoveAndAddWithinOneTickNeverLeavesTwoWorkers) {
     Counter c;
     for (int i = 0; i < 200; ++i) mng->RemoveTimer(Add(c, 0));
     TimerEntry* last = Add(c, 0);
-    // Workers that were told to stop leave within a tick; whatever remains is looping.
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(ThreadCount(), baseline + 1);
+    // Workers that were told to stop leave (within a tick, on an idle machine); one that stayed
+    // would be looping for good.
+    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == baseline + 1; }));
     mng->RemoveTimer(last);
     EXPECT_TRUE(WaitFor([&] { return ThreadCount() == baseline; }));
 }
@@ -257,7 +257,8 @@ TEST_F(TimerMngTest, CallbackTakingALockHeldByARemoverDoesNotDeadlock) {
 TEST(TimeUtil, SleepZeroReturnsAtOnce) {
     const auto start = Clock::now();
     SleepMs(0);
-    EXPECT_LT(Clock::now() - start, 50ms);
+    // Returns rather than waiting for a wake-up; the bound is generous for a busy machine.
+    EXPECT_LT(Clock::now() - start, 1s);
 }
 
 void IgnoreAlarm(int) {}

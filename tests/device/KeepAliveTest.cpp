@@ -28,7 +28,7 @@ using qvsim::CFakeDevice;
 using qvsim::LogCapture;
 
 template <typename Cond>
-bool WaitFor(Cond cond, std::chrono::milliseconds limit = 10s) {
+bool WaitFor(Cond cond, std::chrono::milliseconds limit = 30s) {
     const auto end = Clock::now() + limit;
     while (Clock::now() < end) {
         if (cond()) return true;

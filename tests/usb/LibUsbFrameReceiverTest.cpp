@@ -166,15 +166,27 @@ TEST_F(FrameReceiverTest, HeaderGivesTheCamerasNumberTimestampAndDataOffset) {
 TEST_F(FrameReceiverTest, WithoutHeaderFramesAreCountedFromStart) {
     CFrameBucket& bucket = NewBucket(4);
     CFrameBucketClient* client = bucket.CreateBucketClient();
-    // Slow enough that every frame is taken before the next one is complete.
-    auto camera = OpenStream(3, 2048, false, bucket, 20);
+    auto camera = OpenStream(3, 2048, false, bucket);
     ASSERT_TRUE(camera);
+    // The camera sends the next frame only once the last one was taken.
+    m_model->GateFrames(true);
     for (int run = 0; run < 2; ++run) {
         const uint64_t before = std::chrono::duration_cast<std::chrono::microseconds>(
                                     std::chrono::steady_clock::now().time_since_epoch())
                                     .count();
+        // The read in flight at the last stop stays in flight and gives back, unfilled, the
+        // first frame the camera sends: let it have one before the count starts again.
+        if (camera->Receiver()->TransferInFlight()) {
+            ASSERT_EQ(camera->StartStream(), 0);
+            m_model->AllowFrames(1);
+            m_device->Wake();
+            ASSERT_TRUE(
+                usbtest::WaitUntil([&] { return !camera->Receiver()->TransferInFlight(); }));
+        }
         Play(*camera);
         for (uint32_t want = 1; want <= 3; ++want) {
+            m_model->AllowFrames(1);
+            m_device->Wake();
             CFrameBufferShared frame = TakeFrame(client);
             ASSERT_TRUE(frame);
             EXPECT_EQ(frame->GetFrameNo(), want) << "run " << run;
@@ -244,11 +256,15 @@ TEST_F(FrameReceiverTest, ShortChunkDropsTheFrameAndTheNextLandsWhole) {
         SCOPED_TRACE(r.image);
         CFrameBucket& bucket = NewBucket(3);
         CFrameBucketClient* client = bucket.CreateBucketClient();
-        auto camera = OpenStream(address++, r.image, true, bucket, 20);
+        auto camera = OpenStream(address++, r.image, true, bucket);
         ASSERT_TRUE(camera);
         const uint64_t cutNo = m_model->NextFrameNumber();
         m_model->CutNextFrame(r.cut);
+        m_model->GateFrames(true);
         Play(*camera);
+        // The broken frame and the whole one after it, and no third to overtake it.
+        m_model->AllowFrames(2);
+        m_device->Wake();
         CFrameBufferShared frame = TakeFrame(client, 10000);
         ASSERT_TRUE(frame);
         EXPECT_EQ(frame->GetFrameNo(), cutNo + 1);

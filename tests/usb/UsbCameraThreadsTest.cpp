@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5s) {
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = 30s) {
     const auto deadline = Clock::now() + limit;
     while (!pred()) {
         if (Clock::now() > deadline) return false;
@@ -193,8 +193,9 @@ TEST(UsbCameraLiveness, LostCameraIsReportedEveryPeriodUntilTheCallbackGoes) {
     const auto unplugged = Clock::now();
     model->Unplug();
     ASSERT_TRUE(WaitFor([&] { return calls.count.load() >= 2; }));
-    // The first report comes within a period (or two, when the unplug just missed a poll).
-    EXPECT_LT(Clock::now() - unplugged, 3s);
+    // The first report comes within a period (or two, when the unplug just missed a poll); the
+    // bound leaves room for a busy machine but not for a poll that stopped.
+    EXPECT_LT(Clock::now() - unplugged, 10s);
     EXPECT_EQ(calls.badArguments.load(), 0);
 
     ASSERT_EQ(camera->SetDisconnectCallback(nullptr, nullptr), 0);
@@ -226,9 +227,10 @@ TEST(UsbCameraLiveness, RemovalWhileHoldingTheTransferMutexDoesNotDeadlock) {
     auto camera = std::make_shared<CSimUsbInProcessCamera>(model, 100);
     Calls calls;
     model->Unplug();
-    ASSERT_EQ(camera->SetDisconnectCallback(OnDisconnect, &calls), 0);
     auto done = std::async(std::launch::async, [&] {
         auto hold = camera->HoldTransfers();
+        // The poll is installed only now, so every poll finds the mutex taken.
+        camera->SetDisconnectCallback(OnDisconnect, &calls);
         std::this_thread::sleep_for(700ms);  // a poll comes due meanwhile
         camera->SetDisconnectCallback(nullptr, nullptr);
     });
@@ -272,7 +274,7 @@ TEST(UsbCameraLiveness, CallbackChangesRaceWithPollsAndRequests) {
     model->Unplug();
     for (auto& reg : regs) {
         EXPECT_EQ(camera->SetDisconnectCallback(callback, reg.get()), 0);
-        const bool reported = WaitFor([&] { return reg->calls.load() >= 1; }, 10s);
+        const bool reported = WaitFor([&] { return reg->calls.load() >= 1; });
         EXPECT_EQ(camera->SetDisconnectCallback(nullptr, nullptr), 0);
         reg->removed = true;
         if (!reported) {

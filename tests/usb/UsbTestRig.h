@@ -127,7 +127,7 @@ inline bool FinishesWithin(std::chrono::seconds limit, std::function<void()> fn,
 
 // Polls cond every millisecond until it holds or `limit` passes.
 inline bool WaitUntil(const std::function<bool()>& cond,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+                      std::chrono::milliseconds limit = std::chrono::seconds(30)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!cond()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;

@@ -678,6 +678,16 @@ void CSimUsbCamera::SetFrameFormat(const SimFrameFormat& format) {
     m_frames.SetFormat(format);
 }
 
+void CSimUsbCamera::GateFrames(bool gated) {
+    std::lock_guard lock(m_mutex);
+    m_frames.SetGated(gated);
+}
+
+void CSimUsbCamera::AllowFrames(uint32_t frames) {
+    std::lock_guard lock(m_mutex);
+    m_frames.Release(frames);
+}
+
 SimFrameFormat CSimUsbCamera::FrameFormat() const {
     std::lock_guard lock(m_mutex);
     return m_frames.Format();

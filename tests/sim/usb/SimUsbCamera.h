@@ -274,6 +274,13 @@ class CSimUsbCamera {
 
     // ---- stream ---------------------------------------------------------------------------
     void SetFrameFormat(const SimFrameFormat& format);
+    // A gate the test opens frame by frame, for a consumer the camera must not run ahead of
+    // however slow the machine is (the trigger logic's gate, see CSimFrameGenerator::SetGated):
+    // while gated, a frame begins only when allowed; a stream start drops the frames allowed
+    // before it. The adapter notices an allowed frame at its next wake-up, so a test behind
+    // usbfs also wakes the device (CSimUsbDevice::Wake).
+    void GateFrames(bool gated);
+    void AllowFrames(uint32_t frames);
     SimFrameFormat FrameFormat() const;
     bool IsStreaming() const;
     uint64_t FramesCompleted() const;
