@@ -1,8 +1,8 @@
 #include "services/TimerMng.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <future>
 #include <mutex>
+#include <set>
+#include <string>
 #include <thread>
 
 #include "common/TimeUtil.h"
@@ -29,16 +31,6 @@ bool WaitFor(Cond cond, std::chrono::milliseconds limit = 30s) {
         std::this_thread::sleep_for(1ms);
     }
     return cond();
-}
-
-int ThreadCount() {
-    int n = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(dir))
-            if (e->d_name[0] != '.') ++n;
-        closedir(dir);
-    }
-    return n;
 }
 
 // Fails (and ends the process, since the stuck threads cannot be joined) when f does not
@@ -155,18 +147,57 @@ TEST_F(TimerMngTest, ResetDelaysTheNextCallByTheFullNewPeriod) {
     mng->RemoveTimer(e);
 }
 
+// The threads that ran a callback, by their kernel thread ids.
+struct WorkerIds {
+    std::mutex mutex;
+    std::set<pid_t> seen;  // guarded by mutex
+    std::atomic<pid_t> last{0};
+    std::atomic<int> calls{0};
+    std::set<pid_t> Seen() {
+        std::lock_guard lock(mutex);
+        return seen;
+    }
+};
+
+int RecordWorker(TimerEntry*, void* user) {
+    auto* ids = static_cast<WorkerIds*>(user);
+    const pid_t tid = gettid();
+    {
+        std::lock_guard lock(ids->mutex);
+        ids->seen.insert(tid);
+    }
+    ids->last = tid;
+    ++ids->calls;
+    return 0;
+}
+
+bool ThreadAlive(pid_t tid) {
+    return access(("/proc/self/task/" + std::to_string(tid)).c_str(), F_OK) == 0;
+}
+
 // Restarting within one tick must reuse the stopping worker (or start one after it has left),
-// never leave a second worker looping.
+// never leave a second worker looping. (Threads are told apart by their ids: a count of the
+// process's threads would also see a worker of an earlier test that is still on its way out.)
 TEST_F(TimerMngTest, RemoveAndAddWithinOneTickNeverLeavesTwoWorkers) {
-    const int baseline = ThreadCount();
-    Counter c;
-    for (int i = 0; i < 200; ++i) mng->RemoveTimer(Add(c, 0));
-    TimerEntry* last = Add(c, 0);
-    // Workers that were told to stop leave (within a tick, on an idle machine); one that stayed
-    // would be looping for good.
-    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == baseline + 1; }));
+    WorkerIds early, final;
+    for (int i = 0; i < 200; ++i) mng->RemoveTimer(mng->AddTimer(RecordWorker, 0, &early));
+    TimerEntry* last = mng->AddTimer(RecordWorker, 0, &final);
+    ASSERT_TRUE(WaitFor([&] { return final.calls.load() >= 3; }));
+    const pid_t worker = final.last.load();
+    // Every other worker leaves (within a tick, on an idle machine); one that stayed would be
+    // looping for good, and would take its turns at the entry as well.
+    std::set<pid_t> others = early.Seen();
+    others.erase(worker);
+    EXPECT_TRUE(WaitFor([&] {
+        for (pid_t tid : others)
+            if (ThreadAlive(tid)) return false;
+        return true;
+    }));
+    const int calls = final.calls.load();
+    ASSERT_TRUE(WaitFor([&] { return final.calls.load() >= calls + 5; }));
+    EXPECT_EQ(final.Seen(), std::set<pid_t>{worker});
     mng->RemoveTimer(last);
-    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == baseline; }));
+    EXPECT_TRUE(WaitFor([&] { return !ThreadAlive(worker); }));
 }
 
 struct SelfRemover {
