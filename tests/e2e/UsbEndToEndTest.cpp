@@ -2,7 +2,10 @@
 // first stream open, 16-byte frame headers) behind the real libusb, driven through the
 // exported functions: enumeration past a device of another maker, initialisation, play,
 // processed and raw frames, pause and release; the cable pulled while streaming and put back;
-// two cameras at once; a camera of another chip and board.
+// two cameras at once; a camera of another chip and board; the host-opened rescan.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -268,17 +271,75 @@ TEST_F(UsbEndToEnd, Ar0134OnBoard100AndAWrongChip) {
     if (none != nullptr) m_handles.push_back(none);
 }
 
-// The host-opened rescan with no descriptors lists the USB cameras present.
-TEST_F(UsbEndToEnd, HostOpenedRescanWithoutDescriptors) {
-    Plug(40, "E2E-H");
+// The host-opened rescan lists the host's devices alone: with none, or with none usable, it
+// finds nothing (-16, count 0), whatever cameras the bus has, and opens none of them.
+TEST_F(UsbEndToEnd, HostOpenedRescanListsOnlyTheHostsDevices) {
+    CSimUsbImx290Camera& camera = Plug(40, "E2E-H");
     ASSERT_EQ(EnumerateUntil(1), 0);
     int count = -1;
-    ASSERT_EQ(CameraEnumerateDeviceFromOpenedDevList(&count, 0, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(count, 1);
+    ASSERT_EQ(CameraEnumerateDeviceFromOpenedDevList(&count, 0, nullptr, nullptr, nullptr),
+              CAMERA_STATUS_NO_DEVICE_FOUND);
+    EXPECT_EQ(count, 0);
     tDevInfo info{};
-    ASSERT_EQ(CameraGetEnumIndexInfo(0, &info), 0);
-    EXPECT_STREQ(info.acSn, "E2E-H");
-    EXPECT_STREQ(info.acDriverVersion, "1.0");
+    EXPECT_EQ(CameraGetEnumIndexInfo(0, &info), CAMERA_STATUS_PARAMETER_INVALID);
+
+    const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(devNull, 0);
+    constexpr int kClosed = -2;  // made just before its call: a number closed long before may
+                                 // be some other descriptor by then
+    const std::string node = camera.Device()->DevNode();
+    std::string tooLong(4096, 'x');
+    tooLong.append("/001/040");
+    const unsigned ids =
+        (unsigned{camera.Device()->VendorId()} << 16) | camera.Device()->ProductId();
+    struct Row {
+        const char* what;
+        int fd;
+        const char* path;
+    };
+    const Row rows[] = {
+        {"descriptor -1", -1, node.c_str()},
+        {"a closed descriptor", kClosed, node.c_str()},
+        {"a descriptor far beyond the open ones", 1 << 30, node.c_str()},
+        // (At a free address: the registration outlives the call, and at the camera's own
+        // address it would stand for the camera in the later enumerations of this process.)
+        {"/dev/null, no USB device", devNull, "/dev/bus/usb/001/099"},
+        {"no path", devNull, nullptr},
+        {"a path longer than any", devNull, tooLong.c_str()},
+    };
+    const uint64_t ioctls = camera.Device()->GetStats().ioctls;
+    std::vector<int> fds;
+    std::vector<unsigned> vidPids;
+    std::vector<char*> paths;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        int fd = r.fd;
+        if (fd == kClosed) {
+            fd = dup(devNull);
+            close(fd);
+        }
+        unsigned id = ids;
+        char* path = const_cast<char*>(r.path);
+        count = -1;
+        EXPECT_EQ(CameraEnumerateDeviceFromOpenedDevList(&count, 1, &fd, &id, &path),
+                  CAMERA_STATUS_NO_DEVICE_FOUND);
+        EXPECT_EQ(count, 0);
+        if (r.fd == kClosed) continue;
+        fds.push_back(fd);
+        vidPids.push_back(id);
+        paths.push_back(path);
+    }
+    // All of them at once (but the closed one).
+    count = -1;
+    EXPECT_EQ(CameraEnumerateDeviceFromOpenedDevList(&count, static_cast<int>(fds.size()),
+                                                     fds.data(), vidPids.data(), paths.data()),
+              CAMERA_STATUS_NO_DEVICE_FOUND);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(camera.Device()->GetStats().ioctls, ioctls);
+    close(devNull);
+
+    // The full enumeration still finds the camera.
+    ASSERT_EQ(EnumerateUntil(1), 0);
 }
 
 }  // namespace

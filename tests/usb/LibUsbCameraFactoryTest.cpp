@@ -254,19 +254,18 @@ TEST(UsbPathTest, BusAndAddressFromTheEndOfThePath) {
     }
     uint8_t bus = 0, address = 0;
     EXPECT_EQ(parse_usb_path(nullptr, &bus, &address), -1);
-    // Only the first 4095 characters count: a longer path is read as its beginning.
-    std::string longPath(4095, 'x');
-    longPath.replace(0, 20, "/dev/bus/usb/003/009");
-    longPath.append("/001/002");
-    EXPECT_EQ(parse_usb_path(longPath.c_str(), &bus, &address), 0);
-    EXPECT_EQ(bus, 0);
-    EXPECT_EQ(address, 0);
-    longPath.assign(4095, 'x');
-    longPath.replace(4095 - 8, 8, "/007/011");
-    longPath.append("/001/002");
+    // 4095 characters are the most a path has; a longer text names no device, though its first
+    // 4095 characters would name one.
+    std::string longPath(4095 - 8, 'x');
+    longPath.append("/007/011");
     EXPECT_EQ(parse_usb_path(longPath.c_str(), &bus, &address), 0);
     EXPECT_EQ(bus, 7);
     EXPECT_EQ(address, 11);
+    longPath.append("/001/002");
+    bus = address = 99;
+    EXPECT_EQ(parse_usb_path(longPath.c_str(), &bus, &address), -1);
+    EXPECT_EQ(bus, 99);
+    EXPECT_EQ(address, 99);
 }
 
 bool SameFile(int a, int b) {
@@ -300,7 +299,9 @@ TEST_F(OpenedListTest, KeepsItsOwnDuplicatesAndReplacesBySameBusAndAddress) {
         const unsigned ids[] = {0x3A6E1301, 0x3A6E1201, 0x3A6E1301, 0x3A6E1301, 0x3A6E1301};
         const char* paths[] = {"/dev/bus/usb/001/005", "/dev/bus/usb/001/006", nullptr,
                                "/dev/bus/usb/001/008", "17"};
-        EXPECT_EQ(list.SetDeviceList(5, fds, ids, paths), 0);
+        std::vector<CUsbOpenedDeviceList::Port> taken;
+        EXPECT_EQ(list.SetDeviceList(5, fds, ids, paths, &taken), 0);
+        EXPECT_EQ(taken, (std::vector<CUsbOpenedDeviceList::Port>{{1, 5}, {1, 6}}));
     }
     auto entries = list.Entries();
     ASSERT_EQ(entries.size(), 2u);  // no path, no descriptor, a bad path: skipped
@@ -356,12 +357,13 @@ TEST_F(OpenedListTest, DestructionClosesEveryDuplicate) {
 }
 
 // The camera at a registered bus and address is opened through a duplicate of the host's
-// descriptor, never through its device node. (The emulation cannot follow a duplicated
-// descriptor, so the open itself fails here: what shows is that the node was not used.)
+// descriptor, never through its device node, and the host's rescan lists nothing but the
+// devices it passed. (The emulation cannot follow a duplicated descriptor, so the open itself
+// fails here: what shows is that the node was not used.)
 TEST_F(FactoryTest, HostOpenedCameraIsNotOpenedThroughItsNode) {
     qvsim::LogCapture log;
     CSimUsbDevice& registered = PlugCamera(5, 1, "SN-H");
-    PlugCamera(5, 2, "SN-N");
+    CSimUsbDevice& other = PlugCamera(5, 2, "SN-N");
     MakeFactory();
     const int fd = open(registered.DevNode().c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(fd, 0);
@@ -370,27 +372,32 @@ TEST_F(FactoryTest, HostOpenedCameraIsNotOpenedThroughItsNode) {
     unsigned ids[] = {(unsigned{registered.VendorId()} << 16) | registered.ProductId()};
     const char* paths[] = {path.c_str()};
     const uint64_t before = registered.GetStats().ioctls;
+    const uint64_t otherBefore = other.GetStats().ioctls;
     ASSERT_EQ(m_factory->EnumerateFromOpenedDevList(m_found, 1, fds, ids, paths), 0);
     EXPECT_EQ(registered.GetStats().ioctls, before);
     EXPECT_EQ(log.Count("libusb open failed\r\n"), 1);
-    // The other camera is listed as usual, with the refresh's version text.
+    // The other camera on the bus is neither listed nor touched.
+    EXPECT_TRUE(m_found.empty());
+    EXPECT_EQ(other.GetStats().ioctls, otherBefore);
+
+    // Registered for good: the full enumeration lists the other camera and still leaves the
+    // registered one's node alone.
+    ASSERT_EQ(m_factory->GetDeviceList(m_found), 0);
     ASSERT_EQ(m_found.size(), 1u);
     EXPECT_EQ(Symbolic(m_found[0]), "bus:5:address:2");
-    EXPECT_EQ(DriverVersion(m_found[0]), "1.0");
-    // Registered for good: later enumerations take the same way.
-    m_found.clear();
-    ASSERT_EQ(m_factory->GetDeviceList(m_found), 0);
-    EXPECT_EQ(m_found.size(), 1u);
+    EXPECT_EQ(DriverVersion(m_found[0]), "V1.0");
     EXPECT_EQ(registered.GetStats().ioctls, before);
+    EXPECT_EQ(log.Count("libusb open failed\r\n"), 2);
 
-    // A registered device that is no camera is not even tried: only the camera fails again.
+    // A rescan with a device that is no camera tries nothing: not that device, not the camera
+    // registered before, not the bus.
     log.Clear();
     m_found.clear();
     const unsigned foreign[] = {0x046D0825};
     const char* otherPath[] = {"/dev/bus/usb/005/009"};
     ASSERT_EQ(m_factory->EnumerateFromOpenedDevList(m_found, 1, fds, foreign, otherPath), 0);
-    EXPECT_EQ(log.Count("libusb open failed\r\n"), 1);
-    EXPECT_EQ(m_found.size(), 1u);
+    EXPECT_EQ(log.Count("libusb open failed\r\n"), 0);
+    EXPECT_TRUE(m_found.empty());
     close(fd);
 }
 

@@ -27,9 +27,9 @@ class CCameraFactory {
     // camera.
     virtual int RefreshDeviceList(std::list<std::shared_ptr<CJNDevice>>& devices) = 0;
     // Registers n cameras whose device files the host program opened itself (descriptor,
-    // (vendor << 16) | product, device path of each), then appends the cameras present as
-    // GetDeviceList does. Only a transport with device files has such cameras; the others answer
-    // CAMERA_STATUS_NOT_SUPPORTED.
+    // (vendor << 16) | product, device path of each), then appends those of them that open and
+    // answer, and no other camera. Only a transport with device files has such cameras; the
+    // others answer CAMERA_STATUS_NOT_SUPPORTED.
     virtual int EnumerateFromOpenedDevList(std::vector<std::shared_ptr<CJNDevice>>& devices, int n,
                                            const int* fds, const unsigned* vidPid,
                                            const char* const* paths) {

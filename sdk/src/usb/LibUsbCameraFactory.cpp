@@ -3,6 +3,7 @@
 #include <libusb.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -73,9 +74,8 @@ std::shared_ptr<CJNDevice> CLibUsbCameraFactory::OpenCamera(std::unique_ptr<CLib
 
 int CLibUsbCameraFactory::Enumerate(const char* versionFormat, const Known& known,
                                     const Sink& add) {
-    const libusb_version* v = libusb_get_version();
     char version[32];
-    std::snprintf(version, sizeof version, versionFormat, v->major, v->minor);
+    VersionText(versionFormat, version);
 
     libusb_device** list = nullptr;
     const ssize_t count = libusb_get_device_list(nullptr, &list);
@@ -99,9 +99,19 @@ int CLibUsbCameraFactory::Enumerate(const char* versionFormat, const Known& know
     }
     libusb_free_device_list(list, 1);
 
+    OpenHostDevices(version, known, add, nullptr);
+    return 0;
+}
+
+void CLibUsbCameraFactory::OpenHostDevices(const char* version, const Known& known, const Sink& add,
+                                           const std::vector<CUsbOpenedDeviceList::Port>* only) {
     for (const CUsbOpenedDeviceList::Entry& entry : m_openedDevices.TakeDuplicates(IsCamera)) {
         const Name name(entry.bus, entry.address);
-        if (known && known(name.text)) {
+        const bool wanted =
+            only == nullptr ||
+            std::find(only->begin(), only->end(),
+                      CUsbOpenedDeviceList::Port{entry.bus, entry.address}) != only->end();
+        if (!wanted || (known && known(name.text))) {
             close(entry.fd);
             continue;
         }
@@ -109,7 +119,11 @@ int CLibUsbCameraFactory::Enumerate(const char* versionFormat, const Known& know
             std::make_unique<CLibUsbCamera>(nullptr, entry.fd, name.text, kDriverName, version);
         if (auto opened = OpenCamera(std::move(camera))) add(std::move(opened));
     }
-    return 0;
+}
+
+void CLibUsbCameraFactory::VersionText(const char* format, char (&out)[32]) {
+    const libusb_version* v = libusb_get_version();
+    std::snprintf(out, sizeof out, format, v->major, v->minor);
 }
 
 int CLibUsbCameraFactory::GetDeviceList(std::vector<std::shared_ptr<CJNDevice>>& devices) {
@@ -137,11 +151,17 @@ int CLibUsbCameraFactory::EnumerateFromOpenedDevList(
     if (n < 0 || (n > 0 && (fds == nullptr || vidPid == nullptr || paths == nullptr)))
         return CAMERA_STATUS_PARAMETER_INVALID;
     if (!m_initialised) return CAMERA_STATUS_IO_ERROR;
-    if (m_openedDevices.SetDeviceList(n, fds, vidPid, paths) != 0) {
+    std::vector<CUsbOpenedDeviceList::Port> given;
+    if (m_openedDevices.SetDeviceList(n, fds, vidPid, paths, &given) != 0) {
         qv::Log("==libusb_set_device_list err\n");
         return CAMERA_STATUS_IO_ERROR;
     }
-    const int r = Enumerate(kRefreshVersionFormat, nullptr,
-                            [&](std::shared_ptr<CJNDevice> d) { devices.push_back(std::move(d)); });
-    return r < 0 ? CAMERA_STATUS_IO_ERROR : CAMERA_STATUS_SUCCESS;
+    // The host asked about its own devices: only those are listed, never the rest of the bus
+    // (which this host may not be allowed to open, or which another program uses).
+    char version[32];
+    VersionText(kRefreshVersionFormat, version);
+    OpenHostDevices(
+        version, nullptr, [&](std::shared_ptr<CJNDevice> d) { devices.push_back(std::move(d)); },
+        &given);
+    return CAMERA_STATUS_SUCCESS;
 }

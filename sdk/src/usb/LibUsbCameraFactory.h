@@ -47,10 +47,11 @@ class CLibUsbCameraFactory : public CCameraFactory {
     // to it. CAMERA_STATUS_IO_ERROR without libusb, CAMERA_STATUS_FAILED when the device list
     // cannot be read.
     int RefreshDeviceList(std::list<std::shared_ptr<CJNDevice>>& devices) override;
-    // Registers the host's devices (see CUsbOpenedDeviceList), then enumerates as GetDeviceList.
-    // CAMERA_STATUS_PARAMETER_INVALID for a negative n or missing arrays; CAMERA_STATUS_IO_ERROR
-    // without libusb, when the registration fails ("==libusb_set_device_list err") or the device
-    // list cannot be read.
+    // Registers the host's devices (see CUsbOpenedDeviceList) and appends the cameras among the
+    // entries of this call that open through the host's descriptor and answer; nothing else on
+    // the bus. Unusable entries are skipped. CAMERA_STATUS_PARAMETER_INVALID for a negative n or
+    // missing arrays; CAMERA_STATUS_IO_ERROR without libusb or when the registration fails
+    // ("==libusb_set_device_list err").
     int EnumerateFromOpenedDevList(std::vector<std::shared_ptr<CJNDevice>>& devices, int n,
                                    const int* fds, const unsigned* vidPid,
                                    const char* const* paths) override;
@@ -66,6 +67,11 @@ class CLibUsbCameraFactory : public CCameraFactory {
     // registered one, skipping those known already; a negative libusb code when the list cannot
     // be read, else 0.
     int Enumerate(const char* versionFormat, const Known& known, const Sink& add);
+    // The registered cameras (only those at the ports in `only`, when given), each opened through
+    // a duplicate of the host's descriptor.
+    void OpenHostDevices(const char* version, const Known& known, const Sink& add,
+                         const std::vector<CUsbOpenedDeviceList::Port>* only);
+    static void VersionText(const char* format, char (&out)[32]);
     static std::shared_ptr<CJNDevice> OpenCamera(std::unique_ptr<CLibUsbCamera> camera);
     void EventLoop(std::stop_token stop);
 

@@ -13,7 +13,8 @@ namespace qv::usb {
 
 namespace {
 
-// Paths of 4096 characters or more are read as their first 4095 (PATH_MAX less the terminator).
+// A path has at most PATH_MAX - 1 characters; a longer text names no device (cut short, it
+// could name another one).
 constexpr size_t kMaxPathChars = 4095;
 
 bool IsDigit(char c) {
@@ -35,8 +36,8 @@ bool ReadByte(const char* begin, const char* end, uint8_t* out) {
 
 int parse_usb_path(const char* path, uint8_t* bus, uint8_t* address) {
     if (path == nullptr || bus == nullptr || address == nullptr) return -1;
-    const size_t length = strnlen(path, kMaxPathChars);
-    if (length == 0) return -1;
+    const size_t length = strnlen(path, kMaxPathChars + 1);
+    if (length == 0 || length > kMaxPathChars) return -1;
     const char* const first = path;
     const char* end = path + length;
 
@@ -71,8 +72,9 @@ CUsbOpenedDeviceList::~CUsbOpenedDeviceList() {
 }
 
 int CUsbOpenedDeviceList::SetDeviceList(int n, const int* fds, const unsigned* vidPid,
-                                        const char* const* paths) {
+                                        const char* const* paths, std::vector<Port>* registered) {
     std::lock_guard lock(m_mutex);
+    if (registered != nullptr) registered->clear();
     for (int i = 0; i < n; ++i) {
         Entry entry;
         if (paths[i] == nullptr || fds[i] < 0 ||
@@ -85,15 +87,16 @@ int CUsbOpenedDeviceList::SetDeviceList(int n, const int* fds, const unsigned* v
             if (errno == EBADF) continue;  // not an open descriptor: as an unreadable path
             return LIBUSB_ERROR_NO_MEM;    // out of descriptors
         }
-        Entry* same = nullptr;
-        for (Entry& e : m_entries)
-            if (e.bus == entry.bus && e.address == entry.address) same = &e;
-        if (same != nullptr) {
-            close(same->fd);
-            *same = entry;
-            continue;
-        }
         try {
+            if (registered != nullptr) registered->push_back({entry.bus, entry.address});
+            Entry* same = nullptr;
+            for (Entry& e : m_entries)
+                if (e.bus == entry.bus && e.address == entry.address) same = &e;
+            if (same != nullptr) {
+                close(same->fd);
+                *same = entry;
+                continue;
+            }
             m_entries.push_back(entry);
         } catch (const std::bad_alloc&) {
             close(entry.fd);

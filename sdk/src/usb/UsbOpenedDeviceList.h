@@ -20,13 +20,19 @@ namespace qv::usb {
 // Bus number and device address from the end of a usbfs path ("/dev/bus/usb/001/005" gives
 // 1 and 5): the last run of digits is the address, the run in front of its separator the bus
 // (0 when there is none). 0, or -1 for an empty path, a path of digits only, a separator or a
-// bus at the very start, or a number above 255. Only the first 4095 characters are read.
+// bus at the very start, a number above 255, or a text of 4096 characters or more (longer than
+// any path).
 int parse_usb_path(const char* path, uint8_t* bus, uint8_t* address);
 
 }  // namespace qv::usb
 
 class CUsbOpenedDeviceList {
   public:
+    struct Port {
+        uint8_t bus = 0;
+        uint8_t address = 0;
+        bool operator==(const Port&) const = default;
+    };
     struct Entry {
         uint8_t bus = 0;
         uint8_t address = 0;
@@ -45,7 +51,9 @@ class CUsbOpenedDeviceList {
     // address already registered get the new identifiers and a duplicate of the new descriptor (the
     // old duplicate is closed); no second entry is made. 0, or -11 when a duplicate or an entry
     // cannot be made (out of descriptors or memory; the entries before it stay registered).
-    int SetDeviceList(int n, const int* fds, const unsigned* vidPid, const char* const* paths);
+    // registered, when given, receives the bus and address of every entry taken from this call.
+    int SetDeviceList(int n, const int* fds, const unsigned* vidPid, const char* const* paths,
+                      std::vector<Port>* registered = nullptr);
 
     // The registered devices with the given identifiers, each with a fresh duplicate of its
     // descriptor that the caller now owns (an entry that cannot be duplicated is left out).
