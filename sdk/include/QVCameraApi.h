@@ -67,6 +67,30 @@ QVSDK_API int CameraInitEx3(HANDLE* pHandle, const char* sn);
  * handle that is not open; CAMERA_STATUS_BUSY when called from the handle's own frame callback. */
 QVSDK_API int CameraUnInit(HANDLE hCamera);
 
+/* ---- Capability and device information ----------------------------------------------------- */
+
+/* The camera's capability (480 bytes) with its sensor part refreshed; its lists stay valid until
+ * CameraUnInit. CAMERA_STATUS_NOT_INITIALIZED; CAMERA_STATUS_FAILED without device parameters;
+ * CAMERA_STATUS_PARAMETER_INVALID for a null record. */
+QVSDK_API int CameraGetCapability(HANDLE hCamera, tSdkCapability* pCapability);
+/* The device information (uInUse 1) and the current settings block as the getters report them
+ * (AE exposure and gain ranges, AE and WB windows, the 16-bit gains). A null record: 0 without
+ * effect. */
+QVSDK_API int CameraGetCurDevInfo(HANDLE hCamera, CameraCurDevInfo* pInfo);
+/* The device ID word of the camera. */
+QVSDK_API int CameraGetDeviceType(HANDLE hCamera, int* pType);
+/* The firmware version text ("v1.2.3.4"), terminated, into a buffer of at least 32 bytes. */
+QVSDK_API int CameraGetFirmwareVision(HANDLE hCamera, char* pVersion);
+/* The interface version text "V%d.%d.%d.%d", into a buffer of at least 32 bytes. */
+QVSDK_API int CameraGetInerfaceVersion(HANDLE hCamera, char* pVersion);
+/* Integer values by id: 0 the sensor channel mask (not 0; the stream restarts), 1 and 3 values
+ * re-sent at every stream start, 2 the sensor's wide-dynamic-range mode, 13 an on/off value, 15
+ * a value kept with the settings (both re-sent at every stream start); other ids go to the
+ * camera as they are. The camera's answer; CameraGetIntValue of id 15 stores the kept value when
+ * the camera cannot answer (its error still returned). */
+QVSDK_API int CameraSetIntValue(HANDLE hCamera, int id, int value);
+QVSDK_API int CameraGetIntValue(HANDLE hCamera, int id, int* pValue);
+
 /* ---- Image acquisition ---------------------------------------------------------------------- */
 
 /* Starts image output. With a frame callback set, the library's capture thread calls it for
@@ -399,6 +423,44 @@ QVSDK_API int CameraGigeGetPacketDelayTime(HANDLE hCamera, int* pDelay);
 QVSDK_API int CameraGigeSetResend(HANDLE hCamera, int enable, int a, int b, int c);
 /* The largest packet size the network path to the camera carries; the camera's answer. */
 QVSDK_API int CameraGigeGetOptimalPacketSize(HANDLE hCamera, int* pSize);
+/* ---- Display, overlay and text ------------------------------------------------------------- */
+
+/* This library has no window system behind its display: frames handed to CameraDisplay are
+ * converted to 32-bit B, G, R pixels and given to a display sink that shows nothing and offers
+ * no surface, so the display callback is not called; text has no glyphs and paints nothing.
+ * Overlays are drawn. */
+
+/* Starts the display for a window (pointer-sized handle). CAMERA_STATUS_NOT_INITIALIZED;
+ * CAMERA_STATUS_FAILED when the display cannot start. */
+QVSDK_API int CameraDisplayInit(HANDLE hCamera, uintptr_t window);
+/* Display mode 0 or 1; scale and offset apply in mode 1 only (CAMERA_STATUS_FAILED in mode 0).
+ * CAMERA_STATUS_NOT_INITIALIZED before CameraDisplayInit. */
+QVSDK_API int CameraSetDisplayMode(HANDLE hCamera, int mode);
+QVSDK_API int CameraSetDisplayScaleRadio(HANDLE hCamera, int scale);
+QVSDK_API int CameraSetDisplayOffset(HANDLE hCamera, int x, int y);
+QVSDK_API int CameraSetDisplaySize(HANDLE hCamera, int width, int height);
+/* Cross line 0 to 8 (else CAMERA_STATUS_PARAMETER_INVALID): position, colour 0x00BBGGRR and
+ * visibility; a line set invisible keeps its position and colour. */
+QVSDK_API int CameraSetCrossLine(HANDLE hCamera, int line, int x, int y, UINT colour,
+                                 int visible);
+QVSDK_API int CameraGetCrossLine(HANDLE hCamera, int line, int* pX, int* pY, UINT* pColour,
+                                 int* pVisible);
+/* Draws the visible cross lines (those inside the image, not on its first row or column) and
+ * the visible AE (yellow) and WB (cyan) windows into an RGB or BGR image of 24 or 32 bits, in
+ * its byte order, clipped to the image; other formats are left alone. */
+QVSDK_API int CameraImageOverlay(HANDLE hCamera, BYTE* pImage, stImageInfo* pInfo);
+/* Converts the image to 32-bit pixels and hands them to the display. 0, also when the display
+ * failed (it is started anew); CAMERA_STATUS_NOT_INITIALIZED before CameraDisplayInit. */
+QVSDK_API int CameraDisplay(HANDLE hCamera, BYTE* pImage, stImageInfo* pInfo);
+/* The display callback and its context; the previous one through pPrevious when not null.
+ * CAMERA_STATUS_PARAMETER_INVALID for a null callback or before CameraDisplayInit. */
+QVSDK_API int CameraSetDisplayCallbackFun(HANDLE hCamera, CameraDisplayCallback pCallback,
+                                          void* pContext, CameraDisplayCallback* pPrevious);
+/* Paints text (font name and two size parameters) into the width x height box at (x, y) of the
+ * image, clipped to the image. CAMERA_STATUS_FAILED when the font or text is refused. */
+QVSDK_API int CameraDrawText(BYTE* pImage, stImageInfo* pInfo, const char* pFont, int a, int b,
+                             const char* pText, int x, int y, int width, int height,
+                             UINT colour);
 
 /* ---- Image files and AVI recording ------------------------------------------------------- */
 
@@ -436,10 +498,61 @@ QVSDK_API int CameraPushOneFrame(HANDLE hCamera, BYTE* pImage, stImageInfo* pInf
  * not play). CameraUnInit finishes an open recording too. */
 QVSDK_API int CameraStopRecord(HANDLE hCamera);
 
+/* ---- Parameter groups and files ------------------------------------------------------------ */
+
+/* Which name keys the parameter files: 0 product name, 1 friendly name, 2 serial number. */
+QVSDK_API int CameraSetParameterMode(HANDLE hCamera, int mode);
+QVSDK_API int CameraGetParameterMode(HANDLE hCamera, int* pMode);
+/* Saves the settings (with the custom lookup tables) as group 0 to 3 (files "_A" to "_D") in
+ * $HOME/.QVConfig and remembers the group for the next CameraInit. CAMERA_STATUS_FAILED unless
+ * both files were written completely. */
+QVSDK_API int CameraSaveParameter(HANDLE hCamera, int group);
+/* Loads a saved group (255: the camera's defaults, keeping the current group number); the
+ * stream restarts. The file's error when it cannot be read, with nothing changed. */
+QVSDK_API int CameraLoadParameter(HANDLE hCamera, int group);
+/* The settings to and from a file the caller names. Reading a file of another camera model
+ * answers CAMERA_STATUS_PARAMETER_MISMATCH; then, as after any read failure, nothing changes. */
+QVSDK_API int CameraSaveParameterToFile(HANDLE hCamera, const char* path);
+QVSDK_API int CameraReadParameterFromFile(HANDLE hCamera, const char* path);
+QVSDK_API int CameraGetCurrentParameterGroup(HANDLE hCamera, int* pGroup);
+
+/* ---- Serial number, user data and names --------------------------------------------------- */
+
+/* Serial numbers of 32 bytes in the camera's storage: write levels 1 and 2, read levels 0 (the
+ * serial number the camera was opened with), 1 and 2; other levels
+ * CAMERA_STATUS_PARAMETER_INVALID. */
+QVSDK_API int CameraWriteSN(HANDLE hCamera, BYTE* pSn, int level);
+QVSDK_API int CameraReadSN(HANDLE hCamera, BYTE* pSn, int level);
+/* length bytes at offset of the camera's user-data area. CAMERA_STATUS_NOT_SUPPORTED for a
+ * camera without one; CAMERA_STATUS_PARAMETER_INVALID when the span does not lie inside it; a
+ * length of 0 changes nothing. */
+QVSDK_API int CameraSaveUserData(HANDLE hCamera, UINT offset, BYTE* pData, UINT length);
+QVSDK_API int CameraLoadUserData(HANDLE hCamera, UINT offset, BYTE* pData, UINT length);
+/* The camera's friendly name: 32 bytes read; at most 31 characters stored. */
+QVSDK_API int CameraGetFriendlyName(HANDLE hCamera, char* pName);
+QVSDK_API int CameraSetFriendlyName(HANDLE hCamera, const char* pName);
+
+/* ---- Firmware upgrade ------------------------------------------------------------------------ */
+
+/* Updates the camera's firmware from an upgrade file, with progress 0 to 100 through the
+ * callback; the camera's result. */
+QVSDK_API int CameraUpgrade(HANDLE hCamera, const char* path,
+                            CameraUpgradeProgressCallback pProgress, void* pContext);
+/* Stores 0: no update is offered. */
+QVSDK_API int CameraCheckFwUpdate(HANDLE hCamera, int* pNeedUpdate);
+
 /* ---- Maintenance ------------------------------------------------------------------------------ */
 
 /* Restarts the camera; the library reconnects it when it is back. */
 QVSDK_API int CameraReboot(HANDLE hCamera);
+
+/* Settings pages: this library has no window system; the calls are answered and do nothing
+ * (CameraCustomizeReferWin answers CAMERA_STATUS_FAILED). */
+QVSDK_API int CameraShowSettingPage(HANDLE hCamera, int show);
+QVSDK_API int CameraSetActivePage(HANDLE hCamera, uintptr_t pages, int index);
+QVSDK_API int CameraCreateSettingPageEx(HANDLE hCamera);
+QVSDK_API int CameraCustomizeReferWin(HANDLE hCamera, int type, uintptr_t parent, int* pLeft,
+                                      int* pTop, int* pWidth, int* pHeight);
 
 /* ---- GigE IP settings ----------------------------------------------------------------- */
 

@@ -2,6 +2,8 @@
 # parameter files and shared helpers, one folder per responsibility.
 target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiAcquisition.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/api/ApiDevice.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/api/ApiDisplay.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiEnumeration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiExposure.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiFiles.cpp
@@ -13,12 +15,15 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiTrigger.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiVersion.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlDeadPixels.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlDevice.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlDisplay.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlExposure.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlFrames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlImage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlLifecycle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlLoss.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlParameters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlResolution.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlSnap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlStream.cpp

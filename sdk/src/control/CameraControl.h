@@ -51,6 +51,7 @@
 #include "storage/CameraProperty.h"
 
 class AviWriter;
+class Display;
 struct TimerEntry;
 
 class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
@@ -278,6 +279,91 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int CameraGetImageTransferMode(int* mode);  // the mode last set; -6 for null
     int CameraRequestTransferImage();           // -1 unless playing; else the device's result
     int CameraRequestTransferImageEx(int value);
+
+    // ---- Parameter groups and device information (CameraControlParameters.cpp) ----
+    // The parameter mode names the group files: 0 product name, 1 friendly name, 2 serial
+    // number. -6 for null.
+    int CameraSetParameterMode(int mode);
+    int CameraGetParameterMode(int* mode);
+    // Makes group the current one and saves the record with the custom curves as that group's
+    // file and as the "_SAVE" file (mode 0, group 255) that names it. 0 only when both files are
+    // complete; -1 otherwise (or before initialisation).
+    int CameraSaveParameter(int group);
+    // Loads a group (255: the camera's defaults) with the stream closed and reopened; the
+    // parameter mode stays, the current group becomes group (255 keeps the current one). The
+    // builder's code when the file cannot be read (nothing changes); -1 when the device
+    // parameters cannot be read again; else the reopen's result. -5 before initialisation.
+    int CameraLoadParameter(int group);
+    // The record and custom curves to / from a file the caller names. Save: 0 or -1. Read: the
+    // builder's code when the file cannot be read, -40 for a file of another camera model; in
+    // both cases the record and the curves stay as they were; else the reopen's result.
+    int CameraSaveParameterToFile(const char* path);
+    int CameraReadParameterFromFile(const char* path);
+    int CameraGetCurrentParameterGroup(int* group);  // -6 null
+    // The 480-byte capability with the sensor part refreshed: -5, -1, -6 for null.
+    int CameraGetCapability(tSdkCapability* capability);
+    // Device information (in-use 1) and the current settings block as the getters report it.
+    // A null record: 0 without effect.
+    int CameraGetCurDevInfo(CameraCurDevInfo* info);
+
+    // ---- Device: serial numbers, user data, names, versions, upgrade, integer values
+    // (CameraControlDevice.cpp) ----
+    int CameraWriteSN(BYTE* sn, int level);  // levels 1, 2: the device's result; -6 null
+    // Level 0: the serial number the camera was opened with; 1, 2: read from its storage.
+    int CameraReadSN(BYTE* sn, int level);
+    // length bytes at offset of the camera's user-data area: -4 when the camera has none, -6
+    // when the span does not lie inside it (no wrap-around) or data is null, 0 without effect
+    // for length 0; else the device's result.
+    int CameraSaveUserData(uint32_t offset, BYTE* data, uint32_t length);
+    int CameraLoadUserData(uint32_t offset, BYTE* data, uint32_t length);
+    int CameraGetFriendlyName(char* name);  // 32 bytes; -5 before initialisation, -6 null
+    // Stores the name in the camera; on success the device information takes it (31 characters
+    // at most). -6 null.
+    int CameraSetFriendlyName(const char* name);
+    int CameraCheckFwUpdate(uint8_t* needUpdate);  // writes 0; 0
+    // The firmware text (at most what its field holds, always terminated) into 32 bytes.
+    int CameraGetFirmwareVision(char* version);
+    int CameraGetDeviceType(int* type);  // the device ID word; -6 null
+    // "V%d.%d.%d.%d" from the four 4-bit fields of the property record's interface-version
+    // word (bits 15-12 first), into 32 bytes; -6 null.
+    int CameraGetInerfaceVersion(char* version);
+    int CameraUpgrade(const char* path, CameraUpgradeProgressCallback progress, void* context);
+    // Integer values: 0 the channel mask (-6 for 0; the stream reopens), 1 and 3 controller
+    // values re-sent at every stream open, 2 the sensor WDR mode, 13 an on/off value, 15 a
+    // value kept in the record; others go to the device only.
+    int CameraSetIntValue(int id, int value);
+    // Ids 0 to 3 from the stored values; 15 from the device, the stored value when the device
+    // cannot answer (its error still returned); others from the device. -6 null.
+    int CameraGetIntValue(int id, int* value);
+    // Settings pages: no window system, fixed answers.
+    int CameraShowSettingPage(int show);
+    int CameraSetActivePage(uintptr_t pages, int index);  // stores both
+    int CameraCreateSettingPageEx();                      // clears the stored page value
+    int CameraCustomizeReferWin();                        // -1
+
+    // ---- Display, overlay and cross lines (CameraControlDisplay.cpp) ----
+    // Creates the display object for window (replacing an earlier one): 0; -5 before
+    // initialisation; -1 when the display cannot start.
+    int CameraDisplayInit(uintptr_t window);
+    int CameraSetDisplayMode(int mode);  // -5 without display
+    // -5 without display; -1 unless the last display mode set was 1; else the display's result.
+    int CameraSetDisplayScaleRadio(int scale);
+    int CameraSetDisplayOffset(int x, int y);
+    int CameraSetDisplaySize(int width, int height);  // -5 without display
+    // -6 for a null callback or without display; previous (when given) gets the old one.
+    int CameraSetDisplayCallbackFun(CameraDisplayCallback callback, void* context,
+                                    CameraDisplayCallback* previous);
+    // Nine cross lines: -6 for a line outside 0..8. Setting with visible 0 keeps the position
+    // and colour.
+    int CameraSetCrossLine(int line, int x, int y, uint32_t colour, int visible);
+    int CameraGetCrossLine(int line, int* x, int* y, uint32_t* colour, uint8_t* visible);
+    // Draws the visible cross lines and AE and WB windows into image (24- and 32-bit RGB or BGR
+    // order only), clipped to head. -6 for null.
+    int CameraImageOverlay(BYTE* image, const stImageInfo* head);
+    // Converts image to 32-bit pixels and hands them to the display (and through it to the
+    // display callback). -5 before initialisation or without display; -6 for null; else 0, also
+    // when the display failed (it is then made anew).
+    int CameraDisplay(const BYTE* image, const stImageInfo* head);
 
     // ---- Image files and recording (CameraControlFiles.cpp) ----
     // Writes image (described by head) to path + the extension of type (1 ".jpg", 2 ".bmp",
@@ -509,6 +595,20 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // The dead-pixel positions into the controller's storage and out pointing at them.
     void PublishDeadPixels(const uint32_t* positions, uint32_t count, tSdkDeadPixelList* out);
 
+    // ---- Parameter loads (CameraControlParameters.cpp) ----
+    // With the API mutex held: record (and the custom curves, when given) in force with the
+    // stream closed and reopened; the reopen's result.
+    int ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3]);
+    // The custom curves of the pipeline (red, green, blue) into three tables.
+    void ReadCustomCurves(std::vector<uint16_t>& tables, uint16_t* curves[3]) const;
+
+    uint32_t UserDataCapacity();  // bytes of the camera's user-data area
+
+    // ---- Display (CameraControlDisplay.cpp) ----
+    // With the API mutex held: a fresh display object, initialised; its Init result.
+    int RecreateDisplay();
+    void ReleaseDisplay();
+
     // ---- Recording (CameraControlFiles.cpp) ----
     // With m_recordMutex held: finishes and drops an open recording; the writer's Close status
     // (0 without one).
@@ -600,6 +700,18 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // freed by CameraUninit.
     std::vector<uint32_t> m_deadPixels;
     bool m_displayInitialized = false;  // a display window has been given
+
+    // Display (guarded by the API mutex).
+    std::unique_ptr<Display> m_pDisplay;  // null until CameraDisplayInit
+    uintptr_t m_displayWindow = 0;
+    bool m_displayMode = false;  // true after display mode 0, false after mode 1
+    std::unique_ptr<BYTE[]> m_pDisplayBuffer;
+    size_t m_displayBufferSize = 0;
+    CameraDisplayCallback m_displayCallback = nullptr;
+    void* m_displayContext = nullptr;
+    // Settings pages (stored only).
+    uintptr_t m_settingPage = 0;
+    int m_activePageIndex = 0;
     // Pairs with m_aeAwbDone for CameraSetOnceWB's wait; the per-frame notification takes it
     // too, so a frame processed between the request and the wait is not missed.
     std::mutex m_onceWbMutex;

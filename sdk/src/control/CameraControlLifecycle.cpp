@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "control/CameraControl.h"
+#include "display/Display.h"
 #include "imagefile/AviWriter.h"
 #include "params/DeviceCapability.h"
 #include "manager/JNCameraMgr.h"
@@ -336,6 +337,7 @@ int CameraControl::CameraUninit() {
     FreeFrameBuffers();
     m_deadPixels.clear();
     m_deadPixels.shrink_to_fit();
+    ReleaseDisplay();
     UnregisterKeepAlive(this);
     Detach();
     if (m_frameBucket) {

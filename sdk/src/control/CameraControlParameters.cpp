@@ -1,0 +1,202 @@
+// Parameter groups and files, capability and device information.
+#include <cstring>
+#include <vector>
+
+#include "common/Log.h"
+#include "control/CameraControl.h"
+#include "params/DeviceCapability.h"
+
+namespace {
+
+constexpr int kTable = CameraParameterBuilder::kTableEntries;
+
+// The device-parameter results an opened camera goes on with.
+bool DeviceParametersUsable(int result) {
+    return result == CAMERA_STATUS_SUCCESS || result == CAMERA_STATUS_EEPROM_NOT_WRITTEN ||
+           result == CAMERA_STATUS_PROPERTY_NOT_WRITTEN;
+}
+
+}  // namespace
+
+void CameraControl::ReadCustomCurves(std::vector<uint16_t>& tables, uint16_t* curves[3]) const {
+    tables.assign(3 * kTable, 0);
+    for (int c = 0; c < 3; ++c) {
+        curves[c] = tables.data() + c * kTable;
+        mIsp.GetCustomLut(c + 1, curves[c]);
+    }
+}
+
+int CameraControl::ApplyLoadedRecord(const CameraParameter& record,
+                                     const uint16_t* const curves[3]) {
+    CloseCameraStream();
+    m_param = record;
+    if (curves != nullptr)
+        for (int c = 0; c < 3; ++c) mIsp.StoreCustomCurve(c, curves[c]);
+    LoadPipeline();
+    return ReopenCameraStream(true);
+}
+
+int CameraControl::CameraSetParameterMode(int mode) {
+    ApiLock lock(m_apiMutex);
+    m_param.settings.parameterMode = mode;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetParameterMode(int* mode) {
+    if (mode == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    ApiLock lock(m_apiMutex);
+    *mode = m_param.settings.parameterMode;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetCurrentParameterGroup(int* group) {
+    if (group == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    ApiLock lock(m_apiMutex);
+    *group = m_param.settings.parameterGroup;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraSaveParameter(int group) {
+    ApiLock lock(m_apiMutex);
+    // Without an opened camera there is no name for the files.
+    if (!m_initialized || m_configDir.empty()) return CAMERA_STATUS_FAILED;
+    m_param.settings.parameterGroup = group;
+    std::vector<uint16_t> tables;
+    uint16_t* curves[3];
+    ReadCustomCurves(tables, curves);
+    const char* dir = m_configDir.c_str();
+    const int saved = mParamBuilder.SaveGroup(dir, &m_param, m_param.settings.parameterMode, group,
+                                              &m_devInfo, curves[0], curves[1], curves[2]);
+    // The "_SAVE" file names the group saved last for the next opening.
+    const int named = mParamBuilder.SaveGroup(dir, &m_param, 0, CameraParameterBuilder::kSaveGroup,
+                                              &m_devInfo, curves[0], curves[1], curves[2]);
+    return saved == 0 && named == 0 ? CAMERA_STATUS_SUCCESS : CAMERA_STATUS_FAILED;
+}
+
+int CameraControl::CameraSaveParameterToFile(const char* path) {
+    if (path == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    ApiLock lock(m_apiMutex);
+    std::vector<uint16_t> tables;
+    uint16_t* curves[3];
+    ReadCustomCurves(tables, curves);
+    return mParamBuilder.SaveToFile(path, &m_param, curves[0], curves[1], curves[2]) == 0
+               ? CAMERA_STATUS_SUCCESS
+               : CAMERA_STATUS_FAILED;
+}
+
+int CameraControl::CameraLoadParameter(int group) {
+    ApiLock lock(m_apiMutex);
+    if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    const int mode = m_param.settings.parameterMode;
+    const int currentGroup = m_param.settings.parameterGroup;
+
+    if (group == CameraParameterBuilder::kSaveGroup) {
+        // The camera's defaults: re-read from the device over the current record.
+        const CameraParameter before = m_param;
+        mParamBuilder.SetDefault(&m_param);
+        const int r = CameraGetCameraDevParam();
+        if (!DeviceParametersUsable(r)) {
+            qv::Log("CameraGetCameraDevParam err:%d\n", r);
+            m_param = before;
+            return CAMERA_STATUS_FAILED;
+        }
+        const int sensor = CameraGetCameraSensorParam();
+        if (sensor != CAMERA_STATUS_SUCCESS) {
+            qv::Log("CameraGetCameraSensorParam err:%d\n", sensor);
+            m_param = before;
+            return CAMERA_STATUS_FAILED;
+        }
+        CameraParameter record = m_param;
+        record.aeWindowVisible = 0;
+        record.wbWindowVisible = 0;
+        record.aeProcessArg = 1;
+        record.awbProcessArg = 1;
+        if (m_capability.iMediaTypeDesc > 0 && m_capability.pMediaTypeDesc != nullptr)
+            record.sensorOutFormat = m_capability.pMediaTypeDesc[0].uMediaType;
+        record.transferMode = 0;
+        record.settings.correctDeadPixel = 1;
+        record.settings.parameterMode = mode;
+        record.settings.parameterGroup = currentGroup;
+        record.settings.rgbGain[0] = static_cast<uint32_t>(m_miscInfo.defaultRedGain);
+        record.settings.rgbGain[1] = static_cast<uint32_t>(m_miscInfo.defaultGreenGain);
+        record.settings.rgbGain[2] = static_cast<uint32_t>(m_miscInfo.defaultBlueGain);
+        record.settings.frameSpeed = m_miscInfo.defaultFrameSpeed;
+        return ApplyLoadedRecord(record, nullptr);
+    }
+
+    // Fields a file of an older version does not carry keep their current values, and so do
+    // the curves it does not hold.
+    CameraParameter record = m_param;
+    std::vector<uint16_t> tables;
+    uint16_t* curves[3];
+    ReadCustomCurves(tables, curves);
+    const int r = mParamBuilder.LoadGroup(m_configDir.c_str(), mode, group, &m_devInfo, &record,
+                                          curves[0], curves[1], curves[2]);
+    if (r != CAMERA_STATUS_SUCCESS) {
+        qv::Log("load param failed.\n");
+        return r;
+    }
+    record.settings.parameterMode = mode;
+    record.settings.parameterGroup = group;
+    const uint16_t* const loaded[3] = {curves[0], curves[1], curves[2]};
+    return ApplyLoadedRecord(record, loaded);
+}
+
+int CameraControl::CameraReadParameterFromFile(const char* path) {
+    if (path == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    ApiLock lock(m_apiMutex);
+    if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    // Into temporaries: nothing of the file is in force before its stamp is accepted.
+    CameraParameter record = m_param;
+    std::vector<uint16_t> tables;
+    uint16_t* curves[3];
+    ReadCustomCurves(tables, curves);
+    const int r = mParamBuilder.LoadFromFile(path, &record, curves[0], curves[1], curves[2]);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (record.deviceId != m_devInfo.uDeviceId) {
+        qv::Log("CameraLoadParameter Fail!!!\n");
+        return CAMERA_STATUS_PARAMETER_MISMATCH;
+    }
+    record.settings.parameterMode = m_param.settings.parameterMode;
+    record.settings.parameterGroup = m_param.settings.parameterGroup;
+    const uint16_t* const loaded[3] = {curves[0], curves[1], curves[2]};
+    return ApplyLoadedRecord(record, loaded);
+}
+
+int CameraControl::CameraGetCapability(tSdkCapability* capability) {
+    ApiLock lock(m_apiMutex);
+    if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    if (capability == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    CameraGetCameraSensorParam();
+    std::memcpy(capability, &m_capability, sizeof *capability);
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CameraControl::CameraGetCurDevInfo(CameraCurDevInfo* info) {
+    if (info == nullptr) return CAMERA_STATUS_SUCCESS;
+    ApiLock lock(m_apiMutex);
+    std::memset(info, 0, sizeof *info);
+    info->sDevInfo = m_devInfo;
+    info->sDevInfo.uInUse = 1;
+    // The settings block as the getters report it.
+    CameraSettings s = m_param.settings;
+    CameraGetAeExposureRange(&s.aeExposureMin, &s.aeExposureMax);
+    int gainMin = 0, gainMax = 0;
+    if (CameraGetAeAnalogGainRange(&gainMin, &gainMax) == CAMERA_STATUS_SUCCESS) {
+        s.aeAnalogGainMin = static_cast<uint32_t>(gainMin);
+        s.aeAnalogGainMax = static_cast<uint32_t>(gainMax);
+    }
+    CameraGetAeWindow(&s.aeWindow[0], &s.aeWindow[1], &s.aeWindow[2], &s.aeWindow[3]);
+    CameraGetWbWindow(&s.wbWindow[0], &s.wbWindow[1], &s.wbWindow[2], &s.wbWindow[3]);
+    uint16_t gains[3];
+    if (CameraGetGain(&gains[0], &gains[1], &gains[2]) == CAMERA_STATUS_SUCCESS) {
+        // Only the low 16 bits of each word carry the reported gain.
+        for (int c = 0; c < 3; ++c) s.rgbGain[c] = (s.rgbGain[c] & 0xFFFF0000u) | gains[c];
+    }
+    static_assert(sizeof info->abCurSettings == sizeof s);
+    std::memcpy(info->abCurSettings, &s, sizeof s);
+    return CAMERA_STATUS_SUCCESS;
+}
