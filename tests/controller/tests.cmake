@@ -14,3 +14,7 @@ qv_add_test(controller_resolution_test SOURCES controller/ControllerResolutionTe
   LIBS qv_controller_fixture)
 qv_add_test(controller_trigger_test SOURCES controller/ControllerTriggerTest.cpp
   LIBS qv_controller_fixture)
+qv_add_test(controller_parameters_test SOURCES controller/ControllerParametersTest.cpp
+  LIBS qv_controller_fixture)
+qv_add_test(controller_display_test SOURCES controller/ControllerDisplayTest.cpp
+  LIBS qv_controller_fixture)

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "control/CameraControl.h"
+#include "StorageImage.h"
 #include "UsbEndToEndFixture.h"
 
 namespace {
@@ -340,6 +342,72 @@ TEST_F(UsbEndToEnd, HostOpenedRescanListsOnlyTheHostsDevices) {
 
     // The full enumeration still finds the camera.
     ASSERT_EQ(EnumerateUntil(1), 0);
+}
+
+// The friendly name, the serial numbers of levels 1 and 2 and the user data land in the
+// camera's flash where its layout puts them (block B and the user-data area), and read back
+// through the exports; a user-data span that wraps around is refused before the flash is
+// touched.
+TEST_F(UsbEndToEnd, NamesSerialNumbersAndUserDataInTheFlash) {
+    CSimUsbImx290Camera& cam = Plug(41, "E2E-S");
+    ASSERT_EQ(EnumerateUntil(1), 0);
+    HANDLE h = Init(0);
+    ASSERT_NE(h, nullptr);
+    const qvsim::FlashAddresses at = qvsim::FlashAddressesOf(qvsim::StorageLayout::kUsb3Flash);
+    const CSimUsbCamera& m = cam.Model();
+
+    ASSERT_EQ(CameraSetFriendlyName(h, "Line 3, top camera"), 0);
+    BYTE sn1[32] = "SN-LEVEL-ONE";
+    BYTE sn2[32] = "SN-LEVEL-TWO-0123456789";
+    ASSERT_EQ(CameraWriteSN(h, sn1, 1), 0);
+    ASSERT_EQ(CameraWriteSN(h, sn2, 2), 0);
+    auto text32 = [](const char* t) {
+        std::vector<uint8_t> f(32, 0);
+        std::memcpy(f.data(), t, std::strlen(t));
+        return f;
+    };
+    const std::vector<uint8_t> b = m.ReadStorage(at.blockB, qvsim::kBlockBPageSize);
+    EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 4),
+              (std::vector<uint8_t>{0x01, 0x00, 0xAA, 0x55}));
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 8, b.begin() + 40), text32("SN-LEVEL-ONE"));
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 40, b.begin() + 72),
+              text32("SN-LEVEL-TWO-0123456789"));
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + 72, b.begin() + 104), text32("Line 3, top camera"));
+    unsigned sum = 0;
+    for (size_t i = 0; i < qvsim::kBlockBSize; ++i) sum += b[i];
+    EXPECT_EQ(sum & 0xFF, 0xFFu);
+
+    BYTE back[32] = {};
+    ASSERT_EQ(CameraReadSN(h, back, 1), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(back), "SN-LEVEL-ONE");
+    ASSERT_EQ(CameraReadSN(h, back, 2), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(back), "SN-LEVEL-TWO-0123456789");
+    ASSERT_EQ(CameraReadSN(h, back, 0), 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(back), "E2E-S");
+    char name[32] = {};
+    ASSERT_EQ(CameraGetFriendlyName(h, name), 0);
+    EXPECT_STREQ(name, "Line 3, top camera");
+
+    tSdkCapability cap{};
+    ASSERT_EQ(CameraGetCapability(h, &cap), 0);
+    EXPECT_EQ(cap.uUserDataSize, at.userDataSize);
+    std::vector<uint8_t> data(20);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0x30 + i);
+    ASSERT_EQ(CameraSaveUserData(h, 100, data.data(), 20), 0);
+    EXPECT_EQ(m.ReadStorage(at.userData + 100, 20), data);
+    std::vector<uint8_t> loaded(20, 0);
+    ASSERT_EQ(CameraLoadUserData(h, 100, loaded.data(), 20), 0);
+    EXPECT_EQ(loaded, data);
+
+    const int erases = m.FlashErases();
+    const std::vector<uint8_t> area = m.ReadStorage(at.userData, 64);
+    std::vector<uint8_t> big(0x20, 0xEE);
+    EXPECT_EQ(CameraSaveUserData(h, 0xFFFFFFF0u, big.data(), 0x20),
+              CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraSaveUserData(h, at.userDataSize - 4, big.data(), 8),
+              CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(m.FlashErases(), erases);
+    EXPECT_EQ(m.ReadStorage(at.userData, 64), area);
 }
 
 }  // namespace

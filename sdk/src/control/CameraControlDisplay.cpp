@@ -143,13 +143,14 @@ int CameraControl::CameraImageOverlay(BYTE* image, const stImageInfo* head) {
             else
                 CameraGetWbWindow(&r[0], &r[1], &r[2], &r[3]);
         }
-        // The window is clipped to the current image, which the caller's image may be
-        // smaller than: every edge is cut to this image.
+        // The window is clipped to the current image, which the caller's image may be smaller
+        // than: right and bottom are cut to this image, and what still lies outside it (left or
+        // top beyond its edge) is not drawn.
         const int64_t left = r[0], top = r[1];
-        const int x0 = static_cast<int>(std::clamp<int64_t>(left, 0, w - 1));
-        const int y0 = static_cast<int>(std::clamp<int64_t>(top, 0, h - 1));
-        const int x1 = static_cast<int>(std::clamp<int64_t>(left + r[2], 0, w - 1));
-        const int y1 = static_cast<int>(std::clamp<int64_t>(top + r[3], 0, h - 1));
+        const int x0 = static_cast<int>(std::clamp<int64_t>(left, -1, w));
+        const int y0 = static_cast<int>(std::clamp<int64_t>(top, -1, h));
+        const int x1 = static_cast<int>(std::clamp<int64_t>(left + r[2], -1, w - 1));
+        const int y1 = static_cast<int>(std::clamp<int64_t>(top + r[3], -1, h - 1));
         qv::display::DrawRectangle(target, x0, y0, x1, y1, win.colour);
     }
     return CAMERA_STATUS_SUCCESS;
