@@ -19,6 +19,9 @@ endif()
 qv_add_test(usb_camera_test SOURCES usb/UsbCameraTest.cpp LIBS qv_sim_usb qv_sim)
 qv_add_test(usb_camera_threads_test SOURCES usb/UsbCameraThreadsTest.cpp LIBS qv_sim_usb qv_sim
   LABELS concurrency)
+# Cooling of a USB camera through the controller's integer values.
+qv_add_test(usb_cooling_api_test SOURCES usb/UsbCoolingApiTest.cpp LIBS qv_sim_usb qv_sim
+  LABELS concurrency)
 
 # The frame receiver and discovery on the real libusb, with the factory's event thread.
 if(TARGET qv_sim_usb_umockdev)
