@@ -33,7 +33,6 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/manager/JNCameraMgr.cpp
   ${CMAKE_CURRENT_LIST_DIR}/manager/JNDeviceMgr.cpp
   ${CMAKE_CURRENT_LIST_DIR}/manager/TransportFactories.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/manager/UdpBroadcast.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/JNCamObject.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device/JNDevice.cpp
   ${CMAKE_CURRENT_LIST_DIR}/services/DevKeepAliveMgr.cpp

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -16,7 +17,9 @@
 #include <thread>
 
 #include "QVCameraApi.h"
+#include "api/ApiInternal.h"
 #include "SimGigeImx290Camera.h"
+#include "SimGigeNetwork.h"
 #include "SimNetns.h"
 #include "control/CameraControl.h"
 #include "control/ControlClock.h"
@@ -157,6 +160,98 @@ TEST_F(GigeEndToEnd, ControlHeartbeatLossReconnectRelease) {
     EXPECT_TRUE(released);
     CameraEnumerateDeviceEx(&count, 0);  // the manager lets go of its list
     KeepAliveStopper::Stop(JNCameraMgr::GetInstance());
+}
+
+// Two cameras behind a veth link in a namespace of their own: each enumerated once; their IP
+// records; an address within the subnet, one in another subnet and back, and a temporary one,
+// each shown by the next enumeration; the broadcast soft trigger reaching both.
+TEST_F(GigeEndToEnd, IpSettingsThroughTheExports) {
+    qvsim::CSimGigeNetwork net;
+    const int ns = net.AddNamespace();
+    const int link = net.AddLink(ns, "198.18.20.1");
+    auto option = [](const char* serial, const char* ip, uint8_t mac) {
+        SimGigeImx290Options o;
+        o.serial = serial;
+        o.ip = ip;
+        o.mask = "255.255.255.0";
+        o.macLast = mac;
+        return o;
+    };
+    auto& one = net.AddCamera(link, option("IP-ONE", "198.18.20.2", 21));
+    auto& two = net.AddCamera(link, option("IP-TWO", "198.18.20.3", 22));
+
+    // The symbolic text (address:mask:gateway) of a serial number in a fresh enumeration.
+    auto listed = [](const std::string& serial) {
+        int count = 0;
+        CameraEnumerateDevice(&count);
+        int found = 0;
+        std::string symbolic;
+        for (int i = 0; i < count; ++i) {
+            tDevInfo info{};
+            if (CameraGetEnumIndexInfo(i, &info) != 0 || serial != info.acSn) continue;
+            ++found;
+            symbolic = info.acSymbolicName;
+        }
+        return found == 1 ? symbolic : std::string(found == 0 ? "none" : "twice");
+    };
+    auto shows = [&](const std::string& serial, const std::string& symbolic) {
+        return Eventually([&] { return listed(serial) == symbolic; }, 15s);
+    };
+    ASSERT_TRUE(shows("IP-ONE", "198.18.20.2:255.255.255.0:0.0.0.0"));
+    ASSERT_TRUE(shows("IP-TWO", "198.18.20.3:255.255.255.0:0.0.0.0"));
+
+    tGigeIpConfig c{};
+    ASSERT_EQ(CameraGigeGetIp("IP-ONE", &c), 0);
+    EXPECT_EQ(std::string(c.acAdapterName), net.HostInterface(link));
+    EXPECT_STREQ(c.acAdapterIp, "198.18.20.1");
+    EXPECT_STREQ(c.acAdapterMask, "255.255.255.0");
+    EXPECT_STREQ(c.acAdapterGateway, "0.0.0.0");
+    EXPECT_STREQ(c.acIp, "198.18.20.2");
+    EXPECT_STREQ(c.acMask, "255.255.255.0");
+    EXPECT_EQ(c.abMac[5], 21);
+    EXPECT_EQ(CameraGigeGetIp("NO-SUCH", &c), CAMERA_STATUS_PARAMETER_INVALID);
+
+    auto setIp = [](const char* sn, const char* ip, const char* mask, unsigned persistent) {
+        tGigeIpConfig config{};
+        CameraGigeGetIp(sn, &config);
+        std::strcpy(config.acIp, ip);
+        std::strcpy(config.acMask, mask);
+        std::strcpy(config.acGateway, "0.0.0.0");
+        config.uPersistent = persistent;
+        return CameraGigeSetIp(sn, &config);
+    };
+    // Within the subnet.
+    ASSERT_EQ(setIp("IP-ONE", "198.18.20.50", "255.255.255.0", 1), 0);
+    ASSERT_EQ(CameraGigeGetIp("IP-ONE", &c), 0);
+    EXPECT_STREQ(c.acIp, "198.18.20.50");
+    EXPECT_EQ(c.uPersistent, 1u);
+    EXPECT_TRUE(shows("IP-ONE", "198.18.20.50:255.255.255.0:0.0.0.0"));
+    // To another subnet (it answers by broadcast from there) and back.
+    ASSERT_EQ(setIp("IP-ONE", "198.19.9.9", "255.255.0.0", 1), 0);
+    EXPECT_TRUE(shows("IP-ONE", "198.19.9.9:255.255.0.0:0.0.0.0"));
+    ASSERT_EQ(setIp("IP-ONE", "198.18.20.60", "255.255.255.0", 1), 0);
+    EXPECT_TRUE(shows("IP-ONE", "198.18.20.60:255.255.255.0:0.0.0.0"));
+    // Temporary: back to its start-up address.
+    ASSERT_EQ(setIp("IP-ONE", "198.18.20.70", "255.255.255.0", 0), 0);
+    EXPECT_TRUE(shows("IP-ONE", "198.18.20.2:255.255.255.0:0.0.0.0"));
+    ASSERT_EQ(CameraGigeGetIp("IP-ONE", &c), 0);
+    EXPECT_EQ(c.uPersistent, 0u);
+    // The other camera never moved, and it still opens.
+    EXPECT_EQ(listed("IP-TWO"), "198.18.20.3:255.255.255.0:0.0.0.0");
+
+    // The manager's software trigger by broadcast reaches both cameras of the subnet, three
+    // datagrams each.
+    const unsigned before1 = one.Firmware().GetCounters().softTriggers;
+    const unsigned before2 = two.Firmware().GetCounters().softTriggers;
+    ASSERT_EQ(CameraGigeBroadcastSoftTrigger("198.18.20.1", 1), 0);
+    EXPECT_TRUE(Eventually(
+        [&] {
+            return one.Firmware().GetCounters().softTriggers == before1 + 3 &&
+                   two.Firmware().GetCounters().softTriggers == before2 + 3;
+        },
+        5s));
+    int count = 0;
+    CameraEnumerateDeviceEx(&count, 0);
 }
 
 }  // namespace

@@ -12,3 +12,7 @@ qv_add_test(gige_discovery_test SOURCES gige/GigeDiscoveryTest.cpp $<TARGET_OBJE
 qv_add_test(gige_identity_test SOURCES gige/GigeIdentityTest.cpp LIBS qvsdk_static)
 qv_add_test(gige_stream_test SOURCES gige/GigeStreamTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
   LIBS qvsdk_static qv_sim qv_sim_gige_imx290 LABELS concurrency)
+qv_add_test(gige_network_test SOURCES gige/GigeNetworkTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
+  LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
+qv_add_test(gige_settings_test SOURCES gige/GigeSettingsTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
+  LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)

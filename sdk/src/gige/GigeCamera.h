@@ -28,6 +28,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
@@ -66,8 +67,12 @@ class CGigeCamera : public CJNDevice {
     int GetDeviceInfo(tDevInfo* info, DeviceMiscInfo* misc) override;
     // Same serial number and manufacturer texts (each bounded by its field).
     bool MatchDiscoveryAck(const DISCOVERY_ACK_DATA& ack);
-    // Keeps the newer answer and follows its address.
-    void UpdateDiscoveryAck(const DISCOVERY_ACK_DATA& ack);
+    // Keeps the newer answer and follows its address. askedAt is when the discovery command it
+    // answers went out: an answer to a command sent before the last successful FORCEIP may
+    // still show the old address and is not taken.
+    void UpdateDiscoveryAck(const DISCOVERY_ACK_DATA& ack,
+                            std::chrono::steady_clock::time_point askedAt =
+                                std::chrono::steady_clock::time_point::max());
     DISCOVERY_ACK_DATA GetDiscoveryAck();
     std::string GetNetcardName();
 
@@ -221,9 +226,10 @@ class CGigeCamera : public CJNDevice {
     std::atomic<int> m_openRef{0};
     std::mutex m_openMutex;  // see the lock order above
 
-    std::mutex m_infoMutex;  // guards m_discoveryAck and m_netcardName
+    std::mutex m_infoMutex;  // guards m_discoveryAck, m_netcardName and m_forcedAt
     std::string m_netcardName;
     DISCOVERY_ACK_DATA m_discoveryAck;
+    std::chrono::steady_clock::time_point m_forcedAt{};  // the last successful FORCEIP
 
     std::mutex m_peerMutex;  // guards m_peerAddr
     LQComponent::Address m_peerAddr;

@@ -126,6 +126,7 @@ void CGigeCameraFactory::DiscoveryThreadFunc() {
 
 void CGigeCameraFactory::RunCycle() {
     if (OpenSocket() < 0) SleepUnlessStopped(kNoNetcardPause);
+    const auto askedAt = Clock::now();
     SendDiscovery();
     LQComponent::SocketGroup group;
     for (const NetcardEntry& entry : m_socketList) {
@@ -167,7 +168,7 @@ void CGigeCameraFactory::RunCycle() {
                     return static_cast<CGigeCamera*>(device.get())->MatchDiscoveryAck(data);
                 });
             if (known != m_deviceList.end()) {
-                static_cast<CGigeCamera*>(known->get())->UpdateDiscoveryAck(data);
+                static_cast<CGigeCamera*>(known->get())->UpdateDiscoveryAck(data, askedAt);
                 found.push_back(*known);
                 continue;
             }

@@ -36,8 +36,10 @@ bool CGigeCamera::MatchDiscoveryAck(const DISCOVERY_ACK_DATA& ack) {
            SameField(ack.manufacturerName, m_discoveryAck.manufacturerName);
 }
 
-void CGigeCamera::UpdateDiscoveryAck(const DISCOVERY_ACK_DATA& ack) {
+void CGigeCamera::UpdateDiscoveryAck(const DISCOVERY_ACK_DATA& ack,
+                                     std::chrono::steady_clock::time_point askedAt) {
     std::lock_guard lock(m_infoMutex);
+    if (askedAt < m_forcedAt) return;
     m_discoveryAck = ack;
     SetPeerIp(ack.currentIp);
 }

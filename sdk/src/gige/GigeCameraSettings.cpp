@@ -2,6 +2,7 @@
 // transfer, vendor value and action, transfer test, integer settings and upgrade.
 #include <arpa/inet.h>
 
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -178,6 +179,7 @@ int CGigeCamera::ForceIp(bool persistent, uint32_t ip, uint32_t mask, uint32_t g
             std::memcpy(m_discoveryAck.subnetMask, &mask, 4);
             std::memcpy(m_discoveryAck.defaultGateway, &gateway, 4);
             SetPeerIp(m_discoveryAck.currentIp);
+            m_forcedAt = std::chrono::steady_clock::now();
             result = CAMERA_STATUS_SUCCESS;
         }
     } catch (const LQComponent::SocketException& e) {

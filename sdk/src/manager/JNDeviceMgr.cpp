@@ -5,7 +5,9 @@
 #include <string_view>
 
 #include "common/Log.h"
-#include "manager/UdpBroadcast.h"
+#include "gige/GvcpProtocol.h"
+#include "gige/SocketException.h"
+#include "gige/UDP.h"
 
 namespace {
 
@@ -32,8 +34,6 @@ void ReadInfo(CJNDevice& device, tDevInfo& info) {
 
 // The GVCP software-trigger vendor command: header {0x42, flags 0, command, payload length,
 // request identifier}, big-endian, then the one payload byte.
-constexpr uint8_t kGvcpKey = 0x42;
-constexpr uint16_t kCmdSoftTrigger = 0x8013;
 constexpr int kBroadcastRepeats = 3;
 
 }  // namespace
@@ -196,17 +196,30 @@ uint16_t CJNDeviceMgr::NextRequestId() {
 }
 
 int CJNDeviceMgr::GigeBroadcastSoftTrigger(const char* localIp, int value) {
+    if (localIp == nullptr) return CAMERA_STATUS_FAILED;
+    namespace gige = qv::gige;
     const uint16_t id = NextRequestId();
-    const uint8_t command[9] = {kGvcpKey,
-                                0x00,
-                                static_cast<uint8_t>(kCmdSoftTrigger >> 8),
-                                static_cast<uint8_t>(kCmdSoftTrigger & 0xFF),
-                                0x00,
-                                0x01,
-                                static_cast<uint8_t>(id >> 8),
-                                static_cast<uint8_t>(id & 0xFF),
-                                static_cast<uint8_t>(value & 0xFF)};
-    return SendUdpBroadcast(localIp, kGvcpPort, command, sizeof command, kBroadcastRepeats);
+    uint8_t command[gige::kHeaderSize + 1];
+    gige::EncodeCmdHeader(command, {0x00, gige::kVendorSoftTrigger, 1, id});
+    command[gige::kHeaderSize] = static_cast<uint8_t>(value & 0xFF);
+    LQComponent::UDP socket;
+    int result = CAMERA_STATUS_FAILED;
+    try {
+        socket.open();
+        socket.set_reuseaddr(1);
+        // Bound to the interface's address, the broadcast leaves by that interface only; a
+        // socket that cannot be bound there sends nothing.
+        if (socket.bind(std::string(localIp), 0) == 0 && socket.set_broadcast(1) == 0) {
+            size_t sent = 0;
+            for (int i = 0; i < kBroadcastRepeats; ++i)
+                sent = socket.send("255.255.255.255", gige::GvcpPort(), command, sizeof command);
+            if (sent == sizeof command) result = CAMERA_STATUS_SUCCESS;
+        }
+    } catch (const LQComponent::SocketException& e) {
+        qv::Log("broadcast: %s\n", e.what());
+    }
+    socket.close();
+    return result;
 }
 
 // ---- Forwarders ------------------------------------------------------------------------------

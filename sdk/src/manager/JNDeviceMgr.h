@@ -29,7 +29,7 @@ class CJNDeviceMgr : public CDevKeepAliveMgr {
     static constexpr unsigned kEnumGige = 1u << 0;
     static constexpr unsigned kEnumUsb = 1u << 1;
     static constexpr unsigned kEnumAll = kEnumGige | kEnumUsb;
-    static constexpr uint16_t kGvcpPort = 13956;
+    static constexpr uint16_t kGvcpPort = 13956;  // the GigE cameras' control port
 
     // Either factory may be null (that transport contributes nothing).
     CJNDeviceMgr(std::unique_ptr<CCameraFactory> usbFactory,

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,7 @@ namespace qvsim {
 namespace {
 
 constexpr uint16_t kDiscovery = 0x0002;
+constexpr uint16_t kForceIp = 0x0004;
 constexpr uint16_t kReboot = 0x8000;
 constexpr auto kTick = std::chrono::milliseconds(10);
 
@@ -232,6 +234,19 @@ void CSimGigeCamera::Answer(const CSimGigeFirmware::Request& r, bool viaBroadcas
     if (r.command == kDiscovery) {
         a.ackCode = kDiscovery + 1;
         a.payload = m_firmware.DiscoveryAnswer();
+    } else if (r.command == kForceIp) {
+        const auto moved = m_firmware.ForceIp(r.payload);
+        if (!moved.forThisCamera) return;  // for another camera
+        if (moved.newIp != moved.oldIp) {
+            try {
+                MoveSockets(moved);
+            } catch (const std::exception& e) {
+                // The camera has lost its network; the test sees it answer no more.
+                std::fprintf(stderr, "simulated camera cannot move: %s\n", e.what());
+                return;
+            }
+        }
+        a.ackCode = kForceIp + 1;
     } else {
         a = m_firmware.Execute(r, Clock::now());
         SendTestPacket();
@@ -285,11 +300,9 @@ void CSimGigeCamera::Answer(const CSimGigeFirmware::Request& r, bool viaBroadcas
     }
     const bool reboot = r.command == kReboot && a.status == 0;
     std::vector<uint32_t> targets{r.fromIp};
-    if (r.command == kDiscovery) {
-        const uint32_t mask = m_firmware.CurrentMask();
-        const bool sameSubnet = (r.fromIp & mask) == (m_firmware.CurrentIp() & mask);
-        if (!sameSubnet) targets = {INADDR_BROADCAST};
-        if (m_config.discoveryRoute == AnswerRoute::kBoth && sameSubnet)
+    if (r.command == kDiscovery || r.command == kForceIp) {
+        targets = {RouteTo(r.fromIp)};
+        if (m_config.discoveryRoute == AnswerRoute::kBoth && targets[0] != INADDR_BROADCAST)
             targets.push_back(INADDR_BROADCAST);
     }
     for (int i = 0; i < copies * static_cast<int>(targets.size()); ++i) {
@@ -306,6 +319,27 @@ void CSimGigeCamera::Answer(const CSimGigeFirmware::Request& r, bool viaBroadcas
                              [](Clock::time_point due, const Outgoing& o) { return due < o.due; });
         m_outgoing.insert(at, std::move(out));
     }
+}
+
+uint32_t CSimGigeCamera::RouteTo(uint32_t askerIp) {
+    const uint32_t mask = m_firmware.CurrentMask();
+    return (askerIp & mask) == (m_firmware.CurrentIp() & mask) ? askerIp : INADDR_BROADCAST;
+}
+
+void CSimGigeCamera::MoveSockets(const CSimGigeFirmware::ForceIpResult& moved) {
+    if (m_config.onAddressChange)
+        m_config.onAddressChange(moved.oldIp, moved.oldMask, moved.newIp, moved.newMask);
+    const uint32_t ip = ParseIp(moved.newIp);
+    close(m_control);
+    close(m_stream);
+    CSimNetns::RunIn(m_config.netnsFd, [&] {
+        m_control = UdpSocket(ip, m_config.gvcpPort, true);
+        m_stream = UdpSocket(ip, 0, false);
+    });
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    getsockname(m_stream, reinterpret_cast<sockaddr*>(&a), &len);
+    m_firmware.SetStreamSourcePort(ntohs(a.sin_port));
 }
 
 void CSimGigeCamera::Send(const Outgoing& out) {
@@ -391,10 +425,7 @@ void CSimGigeCamera::SendRaw(uint32_t ipNetworkOrder, uint16_t port,
 }
 
 uint16_t CSimGigeCamera::StreamSourcePort() {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    if (getsockname(m_stream, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
-    return ntohs(a.sin_port);
+    return static_cast<uint16_t>(m_firmware.Register(0x0D1C));
 }
 
 }  // namespace qvsim

@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -68,6 +69,12 @@ class CSimGigeCamera {
         int netnsFd = -1;              // the namespace of its sockets; -1: the caller's
         bool listenBroadcast = true;   // also on 0.0.0.0:port (discovery, FORCEIP)
         uint32_t testPacketLimit = 0;  // larger test packets are not sent; 0: no limit
+        // Called on the camera's thread when FORCEIP moves it (masks in dotted text), before it
+        // binds its sockets to the new address: the network fixture moves the address on the
+        // camera's interface. Empty: nothing to move (loopback addresses are all local).
+        std::function<void(const std::string& oldIp, const std::string& oldMask,
+                           const std::string& newIp, const std::string& newMask)>
+            onAddressChange;
     };
 
     struct Command {
@@ -131,6 +138,10 @@ class CSimGigeCamera {
     void Handle(int fd, bool viaBroadcast);
     void Answer(const CSimGigeFirmware::Request& request, bool viaBroadcast);
     void SendTestPacket();
+    // FORCEIP moved the camera: its address-bound sockets follow (on the camera's thread).
+    void MoveSockets(const CSimGigeFirmware::ForceIpResult& moved);
+    // Unicast to the asker when it is on the camera's subnet, else the limited broadcast.
+    uint32_t RouteTo(uint32_t askerIp);
     void Send(const Outgoing& out);
     bool TakeRule(uint16_t command, SimGvcpRule* rule);
     void Wake();

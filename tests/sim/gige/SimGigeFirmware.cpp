@@ -410,6 +410,41 @@ CSimGigeFirmware::Answer CSimGigeFirmware::Vendor(const Request& r) {
     }
 }
 
+// ---- FORCEIP ------------------------------------------------------------------------------
+
+CSimGigeFirmware::ForceIpResult CSimGigeFirmware::ForceIp(const std::vector<uint8_t>& p) {
+    ForceIpResult r;
+    std::lock_guard lock(m_mutex);
+    SimGigeIdentity& id = m_config.identity;
+    if (p.size() != 56 || std::memcmp(&p[2], id.mac.data(), 6) != 0) return r;
+    r.forThisCamera = true;
+    r.oldIp = id.ip;
+    r.oldMask = id.mask;
+    uint32_t ip, mask, gw;
+    std::memcpy(&ip, &p[20], 4);
+    std::memcpy(&mask, &p[36], 4);
+    std::memcpy(&gw, &p[52], 4);
+    auto text = [](uint32_t a) {
+        char t[INET_ADDRSTRLEN] = "0.0.0.0";
+        inet_ntop(AF_INET, &a, t, sizeof t);
+        return std::string(t);
+    };
+    if (ip == 0) {
+        id.ip = m_startup.ip;
+        id.mask = m_startup.mask;
+        id.gateway = m_startup.gateway;
+        id.persistentIp = false;
+    } else {
+        id.ip = text(ip);
+        id.mask = text(mask);
+        id.gateway = text(gw);
+        id.persistentIp = true;
+    }
+    r.newIp = id.ip;
+    r.newMask = id.mask;
+    return r;
+}
+
 // ---- Discovery and identity ----------------------------------------------------------------
 
 std::vector<uint8_t> CSimGigeFirmware::DiscoveryAnswer() {

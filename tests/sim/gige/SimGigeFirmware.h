@@ -88,6 +88,18 @@ class CSimGigeFirmware {
     // persistent one was forced); flash, memory and identity kept.
     void PowerCycle();
 
+    // ---- FORCEIP ----
+    struct ForceIpResult {
+        bool forThisCamera = false;  // the payload names this camera's MAC address
+        std::string oldIp;
+        std::string oldMask;
+        std::string newIp;
+        std::string newMask;
+    };
+    // A FORCEIP payload (56 bytes): a static address becomes current and persistent; address
+    // 0.0.0.0 sends the camera back to its start-up address, not persistent.
+    ForceIpResult ForceIp(const std::vector<uint8_t>& payload);
+
     // ---- Identity and discovery ----
     std::vector<uint8_t> DiscoveryAnswer();  // the 248-byte payload as it stands now
     SimGigeIdentity Identity();

@@ -57,6 +57,7 @@ qvsim::CSimGigeCamera::Config CSimGigeImx290Camera::MakeConfig(const SimGigeImx2
     c.gvcpPort = o.gvcpPort;
     c.netnsFd = o.netnsFd;
     c.testPacketLimit = o.testPacketLimit;
+    c.onAddressChange = o.onAddressChange;
     return c;
 }
 

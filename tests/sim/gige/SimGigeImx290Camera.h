@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,10 @@ struct SimGigeImx290Options {
     uint32_t gvcpCapability = 0;           // 4: packet resend
     uint32_t streamCapability = 0x300000;  // acquisition control and packet-size negotiation
     uint32_t testPacketLimit = 0;
+    // See CSimGigeCamera::Config::onAddressChange.
+    std::function<void(const std::string&, const std::string&, const std::string&,
+                       const std::string&)>
+        onAddressChange;
 };
 
 class CSimGigeImx290Camera {

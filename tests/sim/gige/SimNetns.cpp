@@ -183,6 +183,10 @@ uint32_t ParseIp(const std::string& text) {
     return a.s_addr;
 }
 
+int PrefixOf(const std::string& mask) {
+    return __builtin_popcount(ParseIp(mask));
+}
+
 std::string IpText(uint32_t networkOrder) {
     char text[INET_ADDRSTRLEN];
     in_addr a{};
@@ -197,6 +201,13 @@ CSimNetns::CSimNetns() {
             if (unshare(CLONE_NEWNET) != 0) Fail("unshare", errno);
             m_fd = OpenCurrentNetns();
             LinkUp("lo", 0);
+            // Deleting an interface's first address of a subnet keeps the others of that subnet
+            // (another camera's, or the one a camera moves to).
+            for (const char* scope : {"all", "default"}) {
+                std::ofstream f(std::string("/proc/sys/net/ipv4/conf/") + scope +
+                                "/promote_secondaries");
+                f << 1;
+            }
         } catch (...) {
             error = std::current_exception();
         }
@@ -276,6 +287,10 @@ CSimVethLink::~CSimVethLink() {
 
 void CSimVethLink::AddPeerAddress(const std::string& ip, int prefix) {
     m_peer.Run([&] { Address(RTM_NEWADDR, m_peerName, ip, prefix); });
+}
+
+void CSimVethLink::RemovePeerAddress(const std::string& ip, int prefix) {
+    m_peer.Run([&] { Address(RTM_DELADDR, m_peerName, ip, prefix); });
 }
 
 void CSimVethLink::Remove() {

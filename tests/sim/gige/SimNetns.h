@@ -46,6 +46,7 @@ class CSimNetns {
 
 // IPv4 helpers for the fixtures ("198.18.1.2" and the like).
 uint32_t ParseIp(const std::string& text);  // network byte order; throws on a bad text
+int PrefixOf(const std::string& mask);      // "255.255.255.0": 24
 std::string IpText(uint32_t networkOrder);
 
 struct SimLinkEnd {
@@ -68,8 +69,9 @@ class CSimVethLink {
 
     const std::string& HostName() const { return m_hostName; }
     const std::string& PeerName() const { return m_peerName; }
-    // Adds another address to the camera end (two cameras on one link).
+    // Adds another address to the camera end (two cameras on one link), or takes one away.
     void AddPeerAddress(const std::string& ip, int prefix = 24);
+    void RemovePeerAddress(const std::string& ip, int prefix = 24);
     // Deletes the pair now (a link that disappears during a test); idempotent.
     void Remove();
 
