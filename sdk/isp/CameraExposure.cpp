@@ -1,5 +1,6 @@
 #include "CameraExposure.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -54,24 +55,16 @@ int CameraExposure::LoadParameter(const SensorParam& limits, const CameraSetting
     if (s.antiFlick == 1) m_flickerQuantum = s.lightFrequency == 2 ? kQuantum60Hz : kQuantum50Hz;
     if (s.lightFrequency != 1 && s.lightFrequency != 2) s.lightFrequency = 1;
 
-    // The AE gain range of the parameter group, brought into the sensor's range, so that a
-    // saved range is in force after a load as the controller reports it. A group that holds no
-    // usable range (maximum 0, or minimum above maximum) gets the sensor's full range.
-    auto intoSensorRange = [&](uint32_t v) {
-        if (v > m_sensorGainMax) v = m_sensorGainMax;
-        if (v < m_sensorGainMin) v = m_sensorGainMin;
-        return v;
-    };
-    s.aeGainMin = intoSensorRange(settings.aeAnalogGainMin);
-    s.aeGainMax = intoSensorRange(settings.aeAnalogGainMax);
-    if (settings.aeAnalogGainMax == 0 || s.aeGainMin > s.aeGainMax) {
-        s.aeGainMin = m_sensorGainMin;
-        s.aeGainMax = m_sensorGainMax;
-    }
+    // The AE gain range starts as the sensor's whole range at every load: the range the
+    // parameter group keeps is the host's record of its last request, and a range set with
+    // CameraSetAeAnalogGainRange holds until the next load.
+    s.aeGainMin = m_sensorGainMin;
+    s.aeGainMax = m_sensorGainMax;
 
     LoadSettings(s);
     m_brightness = 128;
     m_wbGains[0] = m_wbGains[1] = m_wbGains[2] = 100;
+    m_avgCount = 0;
     m_frameCounter = m_frameInterval;  // the first processed frame is measured
     return 0;
 }
@@ -135,16 +128,249 @@ void CameraExposure::ApplyPending() {
 
 int CameraExposure::ProcessFrame(const stImageInfo* info, const uint8_t* raw, int statisticsMethod,
                                  uint32_t* exposureLines, uint32_t* gain) {
-    (void)raw;
-    (void)statisticsMethod;
     Lock lock(m_mutex);
     ApplyPending();
     if (info == nullptr) return 0;
-    // The measurement and the exposure step are not built yet: every frame keeps the exposure
-    // and the gain it was taken with, so the controller has nothing to program.
-    if (exposureLines != nullptr) *exposureLines = ExposureLinesOf(*info);
-    if (gain != nullptr) *gain = info->Gain;
+    m_curGain = info->Gain;
+    m_lineTime = info->ExpLineTime;
+    m_curExposure = ExposureLinesOf(*info);
+    uint32_t lines = m_curExposure;
+    uint32_t newGain = m_curGain;
+
+    const int c = m_frameCounter;
+    ++m_frameCounter;
+    if (c >= m_frameInterval) {
+        if (m_active.aeState == 1) {
+            Measure(raw, *info, statisticsMethod, true);
+            // Without a line time there is no exposure in lines, and without a gain no step in
+            // gain: nothing is asked of the device for such a frame.
+            if (m_lineTime > 0 && m_curGain != 0) {
+                Step();
+                ApplyStep(&lines, &newGain);
+            }
+        } else {
+            Measure(raw, *info, statisticsMethod, false);
+            m_frameCounter = 0;
+        }
+    }
+    if (exposureLines != nullptr) *exposureLines = lines;
+    if (gain != nullptr) *gain = newGain;
     return 0;
+}
+
+// ---- Measurement -------------------------------------------------------------------------------
+
+void CameraExposure::Measure(const uint8_t* raw, const stImageInfo& info, int method,
+                             bool averaged) {
+    uint8_t measured = 0;
+    int r = 0;
+    switch (method) {
+        case kStatMean:
+            r = StatisticsMean(raw, &info, &measured);
+            break;
+        case kStatHistogram:
+            r = m_active.windowEnabled ? StatisticsHistWindow(raw, &info, &measured)
+                                       : StatisticsHist(raw, &info, &measured);
+            break;
+        case kStatZones:
+            r = StatisticsZone(raw, &info, 0, &measured);
+            break;
+        default:
+            break;  // no method: the frame measures 0
+    }
+    if (r != 0) return;
+    m_brightness = averaged ? MovingAverage(measured) : measured;
+}
+
+uint8_t CameraExposure::MovingAverage(uint8_t measurement) {
+    if (m_avgCount < 4) {
+        m_history[m_avgCount++] = measurement;
+    } else {
+        for (int i = 0; i < 3; ++i) m_history[i] = m_history[i + 1];
+        m_history[3] = measurement;
+    }
+    int sum = 0;
+    for (int i = 0; i < m_avgCount; ++i) sum += m_history[i];
+    return static_cast<uint8_t>(sum / m_avgCount);
+}
+
+// ---- The step ----------------------------------------------------------------------------------
+
+namespace {
+
+// Brightness within this of the target holds the exposure.
+constexpr int kHoldBand = 10;
+// One step changes the exposure (or gain) by at most this factor of itself.
+constexpr double kMaxRelativeStep = 2.0;
+constexpr uint32_t kUnityGain = 1000;
+
+uint32_t ToU32(double v) {
+    if (!(v > 0.0)) return 0;
+    if (v >= static_cast<double>(std::numeric_limits<uint32_t>::max()))
+        return std::numeric_limits<uint32_t>::max();
+    return static_cast<uint32_t>(v);
+}
+
+}  // namespace
+
+bool CameraExposure::AntiFlickerActive() const {
+    return m_active.antiFlick == 1 && m_active.lightFrequency != 0;
+}
+
+uint32_t CameraExposure::MaxLines() const {
+    const Settings& a = m_active;
+    const double limit =
+        a.exposureMode == 1 || a.exposureMax == -1 ? a.frameTimeLimit : a.exposureMax;
+    return ToU32(std::trunc(limit / m_lineTime + 0.5));
+}
+
+uint32_t CameraExposure::MinLines() const {
+    const Settings& a = m_active;
+    if (a.exposureMode == 1) {
+        if (a.frameTimeLimit < 1.0) return ToU32(std::trunc(a.frameTimeLimit / m_lineTime + 0.5));
+        return 1;
+    }
+    if (a.exposureMin != -1 && a.exposureMin > m_lineTime)
+        return ToU32(std::trunc(a.exposureMin / m_lineTime + 0.5));
+    return 1;
+}
+
+double CameraExposure::WholeQuanta(double x) const {
+    const double n = std::trunc(x * m_lineTime / m_flickerQuantum);
+    return n == 0 ? x : std::trunc(n * m_flickerQuantum / m_lineTime);
+}
+
+void CameraExposure::Step() {
+    const int d = static_cast<int>(m_active.aeTarget) - static_cast<int>(m_brightness);
+    const int magnitude = d < 0 ? -d : d;
+    double relative;
+    if (m_brightness == 0) {
+        m_brightness = 1;
+        relative = magnitude;
+    } else {
+        relative = static_cast<double>(magnitude) / m_brightness;
+    }
+    const double s = std::min(kMaxRelativeStep, relative);
+    if (d > kHoldBand || d < -kHoldBand) {
+        // A new exposure: the history belongs to the old one, and the frame after this one
+        // still shows the old exposure, so it is not evaluated.
+        m_avgCount = 0;
+        m_frameCounter = m_frameInterval - 1;
+        if (d > 0)
+            StepUp(s);
+        else
+            StepDown(s);
+    } else {
+        m_frameCounter = 0;
+        m_newExposure = m_curExposure;
+        m_newGain = m_curGain;
+    }
+}
+
+void CameraExposure::StepUp(double s) {
+    const double L = m_curExposure, G = m_curGain;
+    const double lmax = MaxLines();
+    if (L >= lmax) {
+        m_newExposure = m_curExposure;
+        m_newGain = ToU32(std::trunc(G + s * G));
+        return;
+    }
+    // Exposure first: it costs no noise.
+    const double wanted = std::trunc(L + std::max(1.0, L * s));
+    double taken;
+    if (wanted > lmax)
+        taken = AntiFlickerActive() ? std::min(lmax, WholeQuanta(wanted)) : lmax;
+    else
+        taken = AntiFlickerActive() && wanted * m_lineTime > m_flickerQuantum ? WholeQuanta(wanted)
+                                                                              : wanted;
+    // What the exposure could not take goes to the gain.
+    const double rest = s - s * (taken - L) / (wanted - L);
+    m_newExposure = ToU32(taken);
+    m_newGain = rest > 0 ? ToU32(std::trunc(G + rest * G)) : m_curGain;
+}
+
+void CameraExposure::StepDown(double s) {
+    const double L = m_curExposure, G = m_curGain;
+    // Gain first: lowering it also lowers the noise.
+    const double wanted = std::max(0.0, G - s * G);
+    const double gainMin = m_active.aeGainMin;
+    if (wanted >= gainMin) {
+        m_newGain = ToU32(std::trunc(wanted));
+        m_newExposure = m_curExposure;
+        return;
+    }
+    m_newGain = m_active.aeGainMin;
+    const double rest = s - s * (G - gainMin) / (G - wanted);
+    const uint32_t lmin = MinLines();
+    if (rest <= 0) {
+        m_newExposure = m_curExposure;
+    } else if (m_curExposure <= lmin) {
+        m_newExposure = lmin;
+    } else {
+        double e = std::trunc(L - rest * L);
+        if (AntiFlickerActive() && (e < lmin || e * m_lineTime > m_flickerQuantum))
+            e = WholeQuanta(e);
+        m_newExposure = std::max(lmin, ToU32(e));
+    }
+}
+
+void CameraExposure::ApplyStep(uint32_t* exposureLines, uint32_t* gain) {
+    const bool antiFlicker = AntiFlickerActive();
+    const double T = m_lineTime, q = m_flickerQuantum;
+    const double L = m_curExposure, G = m_curGain;
+    double lmax = MaxLines();
+
+    // The limit came down below the exposure in force: back under it first.
+    if (L > lmax) {
+        double out = lmax;
+        if (antiFlicker && m_active.frameTimeLimit > q) {
+            const double n = std::trunc(lmax * T / q);
+            if (n > 0) out = std::trunc(n * q / T + 0.5);
+        }
+        *exposureLines = ToU32(out);
+        return;
+    }
+    if (antiFlicker && lmax * T > q) lmax = WholeQuanta(lmax);
+
+    const double gainMax = m_active.aeGainMax;
+    double exposure = m_newExposure;
+    double outGain = G;
+    if (L < lmax && G > kUnityGain) {
+        // A gain above unity while the exposure has room: the gain becomes exposure, at once.
+        const double F = std::trunc(G / kUnityGain);
+        const double X = std::trunc(L * F + L + 0.5);
+        double traded;
+        if (X > lmax) {
+            exposure = lmax;
+            traded = std::max<double>(kUnityGain, std::trunc((F - (lmax - L) / L) * kUnityGain));
+        } else {
+            exposure = std::max<double>(m_newExposure, X);
+            traded = kUnityGain;
+        }
+        outGain = std::min(traded, gainMax);
+    } else {
+        exposure = std::min<double>(exposure, lmax);
+        const double G2 = m_newGain;
+        if (G2 != G) {
+            // Half the way, so that a frame taken between two settings is not overshot.
+            outGain = std::min(std::trunc(G + (G2 - G) / 2), gainMax);
+            if (std::trunc(G + (G2 - G) / 2) == G) outGain = std::min(G2, gainMax);
+            m_curGain = ToU32(outGain);
+        }
+        if (exposure != L) {
+            const double h = std::trunc((exposure - L) / 2);
+            if (h != 0 && G2 == outGain) exposure = L + h;
+        }
+    }
+    // With anti-flicker, an exposure longer than one quantum goes down to whole quanta.
+    if (antiFlicker && exposure * T > q) {
+        const double n = std::trunc(exposure * T / q + 0.5);
+        const double whole = std::trunc(n * q / T + 0.5);
+        if (whole < exposure && whole <= lmax) exposure = whole;
+    }
+    *exposureLines = ToU32(exposure);
+    *gain = ToU32(outGain);
+    m_curExposure = *exposureLines;
 }
 
 int CameraExposure::GetBrightness(uint8_t* brightness) const {

@@ -7,7 +7,8 @@
 // sensor's unit with 1000 as unity, white-balance gains in percent.
 //
 // Locking: m_mutex of CPendingSettings (recursive) guards every member; every operation takes
-// it. It is a leaf: nothing is called out of this object while it is held.
+// it, ProcessFrame for the whole frame. It is a leaf: nothing is called out of this object while
+// it is held.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +57,17 @@ class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> 
     // Statistics methods of ProcessFrame.
     enum StatisticsMethod : int { kStatMean = 0, kStatHistogram = 1, kStatZones = 2 };
 
+    // Bins of the brightness histograms.
+    static constexpr int RGBRANGE = 256;
+    // One peak of a brightness histogram: its first and last bin (group boundaries), its mean
+    // level and its share of the pixels in percent.
+    struct Peak {
+        int start;
+        int end;
+        int level;
+        int share;
+    };
+
     using Settings = CameraExposureSettings;
 
     CameraExposure();
@@ -84,6 +96,24 @@ class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> 
     // in lines and the gain to program into the two outputs (either may be null). Always 0.
     int ProcessFrame(const stImageInfo* info, const uint8_t* raw, int statisticsMethod,
                      uint32_t* exposureLines, uint32_t* gain);
+
+    // Brightness measurements of one raw frame (8- and 12-bit Bayer GRBG and mono), 0 to 255.
+    // 0; -6 for a frame without data; -4 (histograms) for a media type they do not take, which
+    // the mean and the zones measure as 0; -8 for a frame too small to measure or shorter than
+    // its description. The mean and the histograms also keep the channel statistics.
+    int StatisticsMean(const uint8_t* raw, const stImageInfo* info, uint8_t* brightness);
+    // Centre-weighted 3 x 3 zones; noDivide skips the final division by the weights' sum.
+    int StatisticsZone(const uint8_t* raw, const stImageInfo* info, int noDivide,
+                       uint8_t* brightness);
+    // Histograms with peak analysis, weighted by the white-balance gains: over the whole frame,
+    // or over the AE window clipped to the frame (the whole frame when nothing of it is left).
+    int StatisticsHist(const uint8_t* raw, const stImageInfo* info, uint8_t* brightness);
+    int StatisticsHistWindow(const uint8_t* raw, const stImageInfo* info, uint8_t* brightness);
+    // The brightness of one histogram of width x height pixels: the level of its up to three
+    // peaks weighted by their shares; pixels outside the peaks count as black. The peaks found
+    // go to peakCount and peaks (either may be null).
+    static int AnalyzePeaks(uint32_t width, uint32_t height, const uint32_t histogram[RGBRANGE],
+                            uint8_t* peakCount, Peak peaks[3]);
 
     int GetBrightness(uint8_t* brightness) const;  // 0
     // The channel statistics of the last measurement (any pointer may be null). 0.
@@ -121,6 +151,26 @@ class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> 
 
   private:
     void ApplyPending();
+    // One measurement by the statistics method; with auto exposure on it enters the moving
+    // average. Nothing changes when the method fails.
+    void Measure(const uint8_t* raw, const stImageInfo& info, int method, bool averaged);
+    uint8_t MovingAverage(uint8_t measurement);
+    // The comparison with the target and the new exposure and gain it asks for.
+    void Step();
+    void StepUp(double s);
+    void StepDown(double s);
+    // The new exposure and gain turned into what is programmed.
+    void ApplyStep(uint32_t* exposureLines, uint32_t* gain);
+    // Exposure limits in lines at the current line time, and whether anti-flicker is in force.
+    uint32_t MaxLines() const;
+    uint32_t MinLines() const;
+    bool AntiFlickerActive() const;
+    // x lines brought down to whole anti-flicker quanta (x itself below one quantum).
+    double WholeQuanta(double x) const;
+    // The histogram measurement of a region [left, right) x [top, bottom) of the frame, with
+    // the pixel count of the region.
+    int HistogramOfRegion(const uint8_t* raw, const stImageInfo& info, uint32_t left, uint32_t top,
+                          uint32_t right, uint32_t bottom, uint8_t* brightness);
 
     // Copied at load: AE target range, sensor gain range, exposure-line range.
     uint32_t m_targetMin = 0;
@@ -130,6 +180,14 @@ class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> 
     uint32_t m_linesMin = 0;
     uint32_t m_linesMax = 0;
     double m_flickerQuantum = 10000.0;  // microseconds: one half-period of 50 Hz mains
+    // The frame being processed and what the step made of it.
+    double m_lineTime = 0;       // microseconds per line
+    uint32_t m_curGain = 0;      // gain of the frame
+    uint32_t m_curExposure = 0;  // exposure of the frame in lines
+    uint32_t m_newGain = 0;      // asked for by the step
+    uint32_t m_newExposure = 0;  // asked for by the step
+    uint8_t m_avgCount = 0;      // measurements in the history, at most 4
+    uint8_t m_history[4] = {};   // oldest first
     uint8_t m_brightness = 128;
     uint32_t m_wbGains[3] = {100, 100, 100};
     uint8_t m_channelStats[5] = {0, 0, 0, 0, 0};  // red, green average, green 1, green 2, blue

@@ -7,6 +7,7 @@ set(qv_isp_sources
   ${CMAKE_CURRENT_LIST_DIR}/BayerScalar.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BayerSharpen.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraExposure.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CameraExposureStatistics.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraISP.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CameraWhiteBalance.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ColourSetup.cpp

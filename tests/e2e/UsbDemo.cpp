@@ -5,12 +5,15 @@
 // and has each one processed into mono 8-bit, then prints the frame rate, the frames lost (gaps
 // in the camera's frame numbers) and the frame size, and saves the last frame as BMP and PNG
 // files through CameraSaveImage; with --record it also records every processed frame into an
-// AVI file.
+// AVI file. With --ae the camera shows a scene that it renders with the exposure and gain the
+// SDK programmed into its sensor; the capture starts 5 times too dark with auto exposure on, and
+// the brightness of every processed frame is printed as it approaches the target.
 //
-//   qv_demo [--seconds S] [--fps F] [--out NAME] [--record FILE.avi]
+//   qv_demo [--seconds S] [--fps F] [--out NAME] [--record FILE.avi] [--ae TARGET]
 //     S  capture time (default 3); F  the camera's frame rate (default 30, 0: as fast as read);
 //     NAME  the saved frame's path without extension (default qv-demo-frame: qv-demo-frame.bmp
-//     and qv-demo-frame.png); FILE.avi  the recording (none by default)
+//     and qv-demo-frame.png); FILE.avi  the recording (none by default); TARGET  the
+//     auto-exposure target, 1 to 255
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +35,7 @@ struct Options {
     double fps = 30;
     std::string out = "qv-demo-frame";
     std::string record;  // empty: no recording
+    int aeTarget = 0;    // 0: auto exposure stays off
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -46,11 +50,39 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.out = argv[++i];
         } else if (a == "--record") {
             o.record = argv[++i];
+        } else if (a == "--ae") {
+            o.aeTarget = std::atoi(argv[++i]);
+            if (o.aeTarget < 1 || o.aeTarget > 255) return false;
         } else {
             return false;
         }
     }
     return o.seconds > 0 && o.fps >= 0;
+}
+
+double MeanOf(const uint8_t* data, const stImageInfo& frame) {
+    const size_t n = size_t{frame.iWidth} * frame.iHeight;
+    double sum = 0;
+    for (size_t i = 0; i < n; ++i) sum += data[i];
+    return n > 0 ? sum / static_cast<double>(n) : 0;
+}
+
+// The scene reaches the target at a 20 ms exposure with unity gain; the capture starts at 4 ms,
+// 5 times too dark, with auto exposure on. The camera runs at its 320 x 240 crop (preset 8):
+// the emulated USB link keeps up with full frames only at a lower frame rate, and then the
+// exposure requests of auto exposure wait behind the stream.
+int StartDark(HANDLE h, CSimUsbImx290Camera& sim, int target) {
+    int r = CameraSetResolution(h, 8);
+    if (r != 0) return r;
+    double lineTime = 0;
+    r = CameraGetExposureLineTime(h, &lineTime);
+    if (r != 0 || lineTime <= 0) return r != 0 ? r : -1;
+    sim.SetScene(target / (20000.0 / lineTime));
+    if ((r = CameraSetAnalogGain(h, 1000)) != 0 || (r = CameraSetExposureTime(h, 4000)) != 0 ||
+        (r = CameraSetAeTarget(h, static_cast<USHORT>(target))) != 0)
+        return r;
+    std::printf("auto exposure: target %d, starting at 4000 us\n", target);
+    return CameraSetAeState(h, 1);
 }
 
 int Fail(const char* what, int status) {
@@ -64,7 +96,8 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: qv_demo [--seconds S] [--fps F] [--out NAME] [--record FILE.avi]\n");
+                     "usage: qv_demo [--seconds S] [--fps F] [--out NAME] [--record FILE.avi] "
+                     "[--ae TARGET]\n");
         return 2;
     }
     // The simulated camera is plugged in before the SDK's first call starts libusb.
@@ -77,6 +110,7 @@ int main(int argc, char** argv) {
     camera.serial = "QV-DEMO-0001";
     camera.port = {1, 4};
     camera.fps = options.fps;
+    camera.scene = options.aeTarget > 0 ? 1 : 0;  // set once the sensor's line time is known
     auto sim = std::make_unique<CSimUsbImx290Camera>(testbed, camera);
 
     int count = 0;
@@ -89,6 +123,8 @@ int main(int argc, char** argv) {
 
     HANDLE h = nullptr;
     if ((r = CameraInit(&h, 0)) != 0) return Fail("CameraInit", r);
+    if (options.aeTarget > 0 && (r = StartDark(h, *sim, options.aeTarget)) != 0)
+        return Fail("auto exposure set-up", r);
     // The recording's frame rate is the camera's (a camera read as fast as it goes: 30).
     const int recordFps = options.fps >= 1 ? static_cast<int>(options.fps + 0.5) : 30;
     if (!options.record.empty() &&
@@ -120,6 +156,15 @@ int main(int argc, char** argv) {
             }
             lastNo = no;
             lastAt = Clock::now();
+            if (options.aeTarget > 0) {
+                double exposure = 0;
+                int gain = 0;
+                CameraGetExposureTime(h, &exposure);
+                CameraGetAnalogGain(h, &gain);
+                std::printf("frame %llu: brightness %.1f (exposure %.0f us, gain %.2f)\n",
+                            static_cast<unsigned long long>(no), MeanOf(out.data(), frame),
+                            exposure, gain / 1000.0);
+            }
             last = frame;
             ++frames;
             if (!options.record.empty() && recordError == 0) {

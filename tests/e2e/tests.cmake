@@ -7,6 +7,11 @@ if(TARGET qv_sim_usb_umockdev)
   qv_add_test(usb_trigger_end_to_end_test SOURCES e2e/UsbTriggerEndToEndTest.cpp
     $<TARGET_OBJECTS:qv_umockdev_preload>
     LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS concurrency)
+  # Auto exposure through the exports on a simulated camera that renders what it is programmed
+  # with.
+  qv_add_test(usb_auto_exposure_test SOURCES e2e/UsbAutoExposureTest.cpp
+    $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS concurrency)
 endif()
 
 # The main job's program (scripts/demo runs it): the simulated camera captured through the

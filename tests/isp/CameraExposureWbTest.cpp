@@ -1,6 +1,6 @@
 // CameraExposure and CameraWhiteBalance: the parameter load, the pending settings with their
-// dirty codes and the rules each setter applies, and the per-frame step that so far keeps the
-// exposure, the gain and the white-balance gains unchanged.
+// dirty codes and the rules each setter applies, frames with auto exposure off, and the
+// white-balance step that so far keeps the gains unchanged.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -92,17 +92,13 @@ TEST_F(ExposureTest, LoadTakesTheAutoExposureSettings) {
     EXPECT_EQ(brightness, 128);
 }
 
-TEST_F(ExposureTest, LoadKeepsTheGroupsGainRangeWithinTheSensors) {
+// The range of the parameter group is the host's record of its last request; every load starts
+// auto exposure on the sensor's whole gain range.
+TEST_F(ExposureTest, LoadStartsOnTheSensorsGainRange) {
     struct Case {
         uint32_t min, max;
-        uint32_t wantMin, wantMax;
     };
-    const Case cases[] = {
-        {2000, 8000, 2000, 8000},   // inside the sensor's 1000..16000
-        {500, 20000, 1000, 16000},  // brought into it
-        {0, 0, 1000, 16000},        // no range in the group: the sensor's
-        {9000, 3000, 1000, 16000},  // minimum above maximum: the sensor's
-    };
+    const Case cases[] = {{2000, 8000}, {500, 20000}, {0, 0}, {9000, 3000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.min << ".." << c.max);
         CameraSettings s = Settings();
@@ -111,9 +107,19 @@ TEST_F(ExposureTest, LoadKeepsTheGroupsGainRangeWithinTheSensors) {
         ASSERT_EQ(ae.LoadParameter(Limits(), s, 0), 0);
         uint32_t min = 0, max = 0;
         ae.CE_CameraGetAeAnalogGainRange(&min, &max);
-        EXPECT_EQ(min, c.wantMin);
-        EXPECT_EQ(max, c.wantMax);
+        EXPECT_EQ(min, 1000u);
+        EXPECT_EQ(max, 16000u);
     }
+    // A range set through the setter holds until the next load.
+    ae.CE_CameraSetAeAnalogGainRange(2000, 4000);
+    NextFrame();
+    uint32_t min = 0, max = 0;
+    ae.CE_CameraGetAeAnalogGainRange(&min, &max);
+    EXPECT_EQ(min, 2000u);
+    ASSERT_EQ(ae.LoadParameter(Limits(), Settings(), 0), 0);
+    ae.CE_CameraGetAeAnalogGainRange(&min, &max);
+    EXPECT_EQ(min, 1000u);
+    EXPECT_EQ(max, 16000u);
 }
 
 TEST_F(ExposureTest, LoadNormalisesLightFrequencyAndEnablesOnlyAWholeWindow) {
@@ -257,7 +263,10 @@ TEST_F(ExposureTest, FrameTimeOnlyMarksAChange) {
     EXPECT_EQ(ae.GetFrameTime(), 33333.0);
 }
 
-TEST_F(ExposureTest, FramesKeepTheirOwnExposureAndGain) {
+TEST_F(ExposureTest, WithAutoExposureOffFramesKeepTheirOwnExposureAndGain) {
+    CameraSettings off = Settings();
+    off.aeState = 0;
+    ASSERT_EQ(ae.LoadParameter(Limits(), off, 0), 0);
     struct Case {
         double expTime, lineTime;
         uint32_t gain;

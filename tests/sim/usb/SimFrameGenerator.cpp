@@ -24,6 +24,14 @@ void CSimFrameGenerator::Stop() {
 
 void CSimFrameGenerator::BeginFrame(Clock::time_point now) {
     m_current = m_format;
+    if (m_onFrameStart) m_onFrameStart(m_current);
+    if (m_current.pattern == SimFramePattern::kScene) {
+        for (uint32_t i = 0; i < kSceneSteps; ++i) {
+            const double v =
+                m_current.level * (0.75 + 0.5 * static_cast<double>(i) / (kSceneSteps - 1));
+            m_scene[i] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+        }
+    }
     m_inFrame = true;
     m_offset = 0;
     const uint32_t whole = m_current.imageBytes + (m_current.header ? 16u : 0u);
@@ -66,6 +74,8 @@ uint32_t CSimFrameGenerator::Produce(uint8_t* buf, uint32_t len, Clock::time_poi
     const uint32_t imageStart = m_offset + done - headerBytes;
     if (m_current.pattern == SimFramePattern::kConstant) {
         std::memset(buf + done, m_current.constant, n - done);
+    } else if (m_current.pattern == SimFramePattern::kScene) {
+        for (uint32_t i = done; i < n; ++i) buf[i] = m_scene[SceneStep(imageStart + (i - done))];
     } else {
         for (uint32_t i = done; i < n; ++i)
             buf[i] = RampByte(m_frameNumber, imageStart + (i - done));

@@ -9,11 +9,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 enum class SimFramePattern : uint8_t {
     kRamp,      // SimFrameGenerator::RampByte of frame number and image offset
     kConstant,  // every image byte is SimFrameFormat::constant
+    // A textured scene of mean brightness SimFrameFormat::level: each byte is the level times a
+    // factor from 0.75 to 1.25 (SimFrameGenerator::SceneFactor of its offset), saturating at 255.
+    kScene,
 };
 
 struct SimFrameFormat {
@@ -22,6 +26,7 @@ struct SimFrameFormat {
     double fps = 0;                   // 0: a frame is ready whenever the previous one is read
     SimFramePattern pattern = SimFramePattern::kRamp;
     uint8_t constant = 0;
+    double level = 0;  // kScene
 };
 
 class CSimFrameGenerator {
@@ -31,6 +36,11 @@ class CSimFrameGenerator {
     explicit CSimFrameGenerator(Clock::time_point epoch);
 
     void SetFormat(const SimFrameFormat& format);  // applies from the next frame
+    // Called as each frame begins with the format it is to have, which it may change (a sensor
+    // model sets the scene's level from the exposure in force).
+    void SetFrameStartHook(std::function<void(SimFrameFormat&)> hook) {
+        m_onFrameStart = std::move(hook);
+    }
     const SimFrameFormat& Format() const { return m_format; }
 
     // Stream start: the first frame is due at once. Stop drops the frame in progress.
@@ -67,8 +77,17 @@ class CSimFrameGenerator {
     static uint8_t RampByte(uint64_t frameNumber, uint32_t offset) {
         return static_cast<uint8_t>(offset + (offset >> 8) + (offset >> 16) + frameNumber * 31);
     }
+    // The texture of the scene pattern: 32 steps from 0.75 to 1.25, mean 1, spread along rows
+    // and across them.
+    static double SceneFactor(uint32_t offset) {
+        return 0.75 + 0.5 * static_cast<double>(SceneStep(offset)) / (kSceneSteps - 1);
+    }
 
   private:
+    static constexpr uint32_t kSceneSteps = 32;
+    static uint32_t SceneStep(uint32_t offset) {
+        return ((offset >> 2) + (offset >> 9)) % kSceneSteps;
+    }
     void BeginFrame(Clock::time_point now);
 
     SimFrameFormat m_format;   // as set
@@ -85,4 +104,6 @@ class CSimFrameGenerator {
     uint8_t m_header[16] = {};
     uint64_t m_frameNumber = 0;  // of the next frame to begin
     uint64_t m_framesCompleted = 0;
+    std::function<void(SimFrameFormat&)> m_onFrameStart;
+    uint8_t m_scene[kSceneSteps] = {};  // the bytes of the frame in progress, by texture step
 };

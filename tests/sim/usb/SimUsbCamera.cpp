@@ -688,6 +688,11 @@ void CSimUsbCamera::AllowFrames(uint32_t frames) {
     m_frames.Release(frames);
 }
 
+void CSimUsbCamera::SetFrameStartHook(std::function<void(SimFrameFormat&)> hook) {
+    std::lock_guard lock(m_mutex);
+    m_frames.SetFrameStartHook(std::move(hook));
+}
+
 SimFrameFormat CSimUsbCamera::FrameFormat() const {
     std::lock_guard lock(m_mutex);
     return m_frames.Format();

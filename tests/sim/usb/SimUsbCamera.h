@@ -282,6 +282,8 @@ class CSimUsbCamera {
     void GateFrames(bool gated);
     void AllowFrames(uint32_t frames);
     SimFrameFormat FrameFormat() const;
+    // See CSimFrameGenerator; the hook runs with the model's mutex held and may read the model.
+    void SetFrameStartHook(std::function<void(SimFrameFormat&)> hook);
     bool IsStreaming() const;
     uint64_t FramesCompleted() const;
     uint64_t NextFrameNumber() const;

@@ -1,5 +1,6 @@
 #include "SimUsbImx290Camera.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -7,6 +8,13 @@
 #include "control/CameraSettings.h"
 #include "QVDeviceDef.h"
 #include "StorageImage.h"
+
+namespace {
+
+// Property word of the capability's software auto-exposure flag.
+constexpr size_t kPropSoftwareAe = 68;
+
+}  // namespace
 
 void CSimUsbImx290Camera::FactorySettings(uint8_t (&block)[240]) {
     std::memset(block, 0, sizeof block);
@@ -32,6 +40,14 @@ void CSimUsbImx290Camera::FactorySettings(uint8_t (&block)[240]) {
     word(offsetof(CameraSettings, gamma), 100);
     word(offsetof(CameraSettings, contrastLut), 100);
     word(offsetof(CameraSettings, aeTarget), 120);
+    // No AE exposure range of its own: the sensor's.
+    const double unset = -1.0;
+    std::memcpy(&bits, &unset, sizeof bits);
+    for (size_t field :
+         {offsetof(CameraSettings, aeExposureMin), offsetof(CameraSettings, aeExposureMax)}) {
+        word(field, static_cast<uint32_t>(bits));
+        word(field + 4, static_cast<uint32_t>(bits >> 32));
+    }
 }
 
 namespace {
@@ -56,11 +72,12 @@ CSimUsbImx290Camera::~CSimUsbImx290Camera() {
 
 void CSimUsbImx290Camera::MakeModel() {
     SimUsbCameraConfig config;
-    config.frames = SimFrameFormat{.imageBytes = 4096,
-                                   .header = true,
-                                   .fps = m_options.fps,
-                                   .pattern = m_options.pattern,
-                                   .constant = m_options.constant};
+    config.frames =
+        SimFrameFormat{.imageBytes = 4096,
+                       .header = true,
+                       .fps = m_options.fps,
+                       .pattern = m_options.scene > 0 ? SimFramePattern::kScene : m_options.pattern,
+                       .constant = m_options.constant};
     config.frameSizeFromFpga = true;
     config.triggerRegister = kTriggerRegister;
     m_model = std::make_shared<CSimUsbCamera>(config);
@@ -74,6 +91,7 @@ void CSimUsbImx290Camera::MakeModel() {
     qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, m_options.modelCode);
     qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
     qvsim::SetPropertyWord(f.property, qvsim::kPropMonoSensor, 1);
+    qvsim::SetPropertyWord(f.property, kPropSoftwareAe, 1);
     // One output format: mono.
     qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatCount, 1);
     qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatMask, 1);
@@ -89,6 +107,33 @@ void CSimUsbImx290Camera::MakeModel() {
     m_model->AttachSensor(
         {.busAddress = m_options.sensorBusAddress, .registers = m_options.sensorRegisters});
     m_fpga = std::make_unique<CSimUsbFpga>(*m_model, m_options.fpga);
+
+    if (m_options.scene > 0) m_scene.store(m_options.scene);
+    m_model->SetFrameStartHook([this](SimFrameFormat& format) {
+        if (format.pattern == SimFramePattern::kScene)
+            format.level = m_scene.load() * ExposureLines() * LinearGain();
+    });
+}
+
+uint32_t CSimUsbImx290Camera::ExposureLines() const {
+    auto reg = [this](uint16_t r) {
+        return static_cast<uint32_t>(m_model->SensorReg(m_options.sensorBusAddress, r).value_or(0));
+    };
+    const uint32_t vmax = reg(0x3018) | reg(0x3019) << 8 | (reg(0x301A) & 0x0F) << 16;
+    const uint32_t shs1 = reg(0x3020) | reg(0x3021) << 8 | (reg(0x3022) & 0x01) << 16;
+    return vmax > shs1 ? vmax - shs1 : 0;
+}
+
+double CSimUsbImx290Camera::LinearGain() const {
+    const uint8_t bus = m_options.sensorBusAddress;
+    const uint16_t code = m_model->SensorReg(bus, 0x3014).value_or(0) & 0xFF;
+    const bool highConversion = (m_model->SensorReg(bus, 0x3009).value_or(0) & 0x10) != 0;
+    return std::pow(10.0, (0.3 * code + (highConversion ? 6.0 : 0.0)) / 20.0);
+}
+
+void CSimUsbImx290Camera::AllowFrames(uint32_t n) {
+    m_model->AllowFrames(n);
+    if (m_device != nullptr) m_device->Wake();
 }
 
 void CSimUsbImx290Camera::Pull() {

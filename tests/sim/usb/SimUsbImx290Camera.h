@@ -12,6 +12,7 @@
 // exported functions.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,6 +38,9 @@ struct SimImx290Options {
     double fps = 30;  // 0: as fast as the host reads
     SimFramePattern pattern = SimFramePattern::kRamp;
     uint8_t constant = 0;
+    // Above 0 (IMX290 chips): frames show a scene of this brightness per exposure line at unity
+    // gain, rendered with the exposure and gain programmed into the sensor (pattern kScene).
+    double scene = 0;
 };
 
 class CSimUsbImx290Camera {
@@ -61,6 +65,16 @@ class CSimUsbImx290Camera {
     CSimUsbImx290Camera& operator=(const CSimUsbImx290Camera&) = delete;
 
     CSimUsbCamera& Model() { return *m_model; }
+
+    // The scene's brightness per exposure line at unity gain, from the next frame on.
+    void SetScene(double perLine) { m_scene.store(perLine); }
+    // Lets n more frames begin while the model's frames are gated (CSimUsbCamera::GateFrames).
+    void AllowFrames(uint32_t n);
+    // What the sensor's registers program: exposure lines (frame length VMAX minus shutter
+    // start SHS1) and the linear gain (0.3 dB steps of register 0x3014, 6 dB more with the
+    // high-conversion bit 0x10 of register 0x3009).
+    uint32_t ExposureLines() const;
+    double LinearGain() const;
     CSimUsbFpga& Fpga() { return *m_fpga; }
     CSimUsbDevice* Device() { return m_device; }
 
@@ -82,4 +96,5 @@ class CSimUsbImx290Camera {
     std::shared_ptr<CSimUsbCamera> m_model;
     std::unique_ptr<CSimUsbFpga> m_fpga;
     CSimUsbDevice* m_device = nullptr;
+    std::atomic<double> m_scene{0};
 };
