@@ -369,9 +369,44 @@ TEST_F(Processed, AutoExposureOwnsTheGainOnlyWhileOn) {
         stImageInfo head = raw.Info();
         ASSERT_EQ(control->CameraGetOutImageBuffer(&head, data.data(), out.data()), 0);
         EXPECT_EQ(control->GetParameterRecord().settings.analogGain, aeState ? 1000u : 2000u);
-        // The exposure step keeps what the frame had (the measurement comes later): nothing to
-        // program.
+        // The pattern's brightness (about 127) is within the hold band of the target 120:
+        // nothing to program.
         EXPECT_EQ(camera->CallCount("SetExposureLines"), 0u);
+        EXPECT_EQ(camera->CallCount("SetAnalogGain"), 0u);
+        m_controls.clear();
+    }
+}
+
+// A black frame with auto exposure on: the exposure is programmed (800 lines of 12.5 us wanted
+// three times over, half of the way now: 1600), the unchanged gain is not; with it off nothing
+// is programmed.
+TEST_F(Processed, AutoExposureProgramsTheDeviceWhileOn) {
+    for (int aeState : {1, 0}) {
+        SCOPED_TRACE(aeState);
+        ctltest::ScopedHome home;
+        auto camera = std::make_shared<CTestCamera>();
+        tSdkCapability cap = ctltest::TestCapability();
+        const int32_t softwareAe = 1;
+        std::memcpy(cap.abPropertyFlags + (76 - 64), &softwareAe, sizeof softwareAe);
+        const CameraProperty prop = ctltest::TestProperty();
+        const DeviceMiscInfo misc = ctltest::TestMisc();
+        camera->ScriptDevParam(0, &cap, &prop, &misc);
+        CameraControl* control =
+            OpenWith(camera, [&](CameraParameter& r) { r.settings.aeState = aeState; });
+        camera->ClearCalls();
+        RawFrame raw;
+        raw.sample = [](uint32_t, uint32_t) { return uint16_t{0}; };
+        std::vector<BYTE> data = raw.Bytes();
+        std::vector<BYTE> out(kW * kH);
+        stImageInfo head = raw.Info();
+        ASSERT_EQ(control->CameraGetOutImageBuffer(&head, data.data(), out.data()), 0);
+        const auto lines = camera->CallsNamed({"SetExposureLines"});
+        if (aeState == 1) {
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_EQ(lines[0].args, std::vector<int64_t>{1600});
+        } else {
+            EXPECT_TRUE(lines.empty());
+        }
         EXPECT_EQ(camera->CallCount("SetAnalogGain"), 0u);
         m_controls.clear();
     }
