@@ -14,6 +14,9 @@
 #include "gige/GigeNetcard.h"
 #include "gige/SocketException.h"
 #include "gige/SocketGroup.h"
+#include "upgrade/UpgradeGigeCamera.h"
+#include "upgrade/UpgradeGigeCameraFlash4M.h"
+#include "upgrade/UpgradeGigeCameraFlash4MEF.h"
 
 namespace gige = qv::gige;
 
@@ -306,8 +309,19 @@ int CGigeCamera::GetIntValue(int id, int* value) {
 // ---- Upgrade ---------------------------------------------------------------------------------
 
 int CGigeCamera::Upgrade(const char* path, UpgradeProgress progress, void* context) {
-    (void)path, (void)progress, (void)context;
-    // The update procedures of the GigE flash maps are not built in yet.
-    qv::Log("this camera Does not support upgrade\n");
-    return CAMERA_STATUS_NOT_SUPPORTED;
+    switch (m_hardwareType) {
+        case 203:
+        case 204: {
+            CUpgradeGigeCameraFlash4M upgrade(this);
+            return upgrade.Upgrade(path, progress, context);
+        }
+        case 205: {
+            CUpgradeGigeCameraFlash4MEF upgrade(this);
+            return upgrade.Upgrade(path, progress, context);
+        }
+        default: {
+            CUpgradeGigeCamera upgrade(this);
+            return upgrade.Upgrade(path, progress, context);
+        }
+    }
 }

@@ -85,6 +85,9 @@ class CFlashData : public CStorageData {
 
     // Whether both images carry their magic (the factory keeps only such objects).
     bool BlocksValid() const;
+    // Where this camera keeps its blocks, user data and bad-pixel table (the firmware update
+    // stays clear of them).
+    const FlashMap& Map() const { return m_map; }
 
   protected:
     CFlashData(CJNDevice* device, const FlashMap& map);

@@ -1,4 +1,4 @@
-# On-camera storage: EEPROM and flash layouts, upgrade files.
+# On-camera storage: EEPROM and flash layouts.
 target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/BadPixelTable.cpp
   ${CMAKE_CURRENT_LIST_DIR}/EEPromData.cpp

@@ -8,6 +8,8 @@
 #include "common/Log.h"
 #include "common/TimeUtil.h"
 #include "services/TimerMng.h"
+#include "upgrade/UpgradeU2Camera.h"
+#include "upgrade/UpgradeU3Camera.h"
 #include "usb/UsbFpgaConfig.h"
 #include "usb/UsbHardwareType.h"
 #include "usb/UsbPll.h"
@@ -23,6 +25,10 @@ constexpr int kAlivePeriodMs = 500;
 // How long the controller CPU is held in reset: long enough for its reset logic, short enough
 // that the host sees one clean re-enumeration.
 constexpr unsigned kCpuResetHoldMs = 10;
+
+// The device type codes of the two controller generations, which choose the update procedure.
+constexpr uint16_t kDeviceTypeUsb3 = 0x1301;
+constexpr uint16_t kDeviceTypeUsb2 = 0x1201;
 
 }  // namespace
 
@@ -302,12 +308,20 @@ int CUsbCamera::GetDeviceInfo(tDevInfo* devinfo, DeviceMiscInfo* misc) {
 }
 
 int CUsbCamera::Upgrade(const char* path, UpgradeProgress progress, void* context) {
-    (void)path, (void)progress, (void)context;
     uint16_t type = 0;
     const int r = GetDeviceType(&type);
     if (r != CAMERA_STATUS_SUCCESS) return r;
-    // The update procedures of the two camera generations (device types 0x1301 and 0x1201)
-    // are not built in yet, so no camera can be updated.
-    qv::Log("this camera Does not support upgrade\n");
-    return CAMERA_STATUS_NOT_SUPPORTED;
+    switch (type) {
+        case kDeviceTypeUsb3: {
+            CUpgradeU3Camera upgrade(this);
+            return upgrade.Upgrade(path, progress, context);
+        }
+        case kDeviceTypeUsb2: {
+            CUpgradeU2Camera upgrade(this);
+            return upgrade.Upgrade(path, progress, context);
+        }
+        default:
+            qv::Log("this camera Does not support upgrade\n");
+            return CAMERA_STATUS_NOT_SUPPORTED;
+    }
 }

@@ -1,0 +1,90 @@
+// CLatticeBin: the JEDEC fuse file of a Lattice MachXO2 FPGA (JESD3 text, as the vendor's tools
+// write it) turned into the byte rows the USB 2.0 camera upgrade programs over I2C:
+// configuration rows, UFM rows, the feature row and the feature bits. It parses once, in the
+// constructor, from text the caller keeps alive.
+//
+// The text, line by line:
+//   STX (0x02)                      first line; without it nothing is parsed
+//   NOTE DEVICE NAME: LCMXO2-...    the device, which fixes how many rows are configuration
+//                                   (code 3, MachXO2-1200, when no such line names one)
+//   128 characters of '0' and '1'   one fuse row: 16 bytes, first character most significant;
+//                                   the device's configuration rows first, then UFM rows
+//   E + 64 characters               the feature row (8 bytes, read from the last character
+//                                   backwards), and on the next line 16 characters of feature
+//                                   bits (2 bytes, read the same way)
+//   ETX (0x03)                      the end
+//   '*', 'C', 'D', 'G', 'L', 'U' and anything else: ignored
+// A malformed fuse row or feature line, or more rows than the buffers hold (32768
+// configuration rows, 2048 UFM rows), fails the parse.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class CLatticeBin {
+  public:
+    static constexpr size_t kLineCapacity = 1024;  // characters of one line; longer ones are cut
+    static constexpr size_t kRowChars = 128;
+    static constexpr size_t kRowBytes = 16;
+    static constexpr size_t kConfigCapacity = 512 * 1024;
+    static constexpr size_t kUfmCapacity = 32 * 1024;
+    static constexpr size_t kFeatureRowBytes = 8;
+    static constexpr size_t kFeatureBitsBytes = 2;
+    static constexpr uint32_t kDefaultDevice = 3;
+
+    struct Device {
+        const char* name;
+        uint32_t configRows;
+        uint32_t ufmRows;
+        uint32_t further[4];  // carried with the table; nothing here reads them
+    };
+    static constexpr Device kDevices[] = {
+        {"MachXO2-256", 575, 0, {700, 0, 1, 0}},
+        {"MachXO2-640", 1152, 191, {1100, 600, 1, 0}},
+        {"MachXO2-640U", 2175, 512, {1400, 700, 1, 0}},
+        {"MachXO2-1200", 2175, 512, {1400, 700, 1, 0}},
+        {"MachXO2-1200U", 3200, 639, {1900, 900, 2, 0}},
+        {"MachXO2-2000", 3200, 639, {1900, 900, 2, 0}},
+        {"MachXO2-2000U", 5760, 767, {3100, 1000, 3, 0}},
+        {"MachXO2-4000", 5760, 767, {3100, 1000, 3, 0}},
+        {"MachXO2-7000", 9216, 2046, {4800, 1600, 4, 0}},
+    };
+
+    CLatticeBin(const char* text, int length);
+    virtual ~CLatticeBin();
+    CLatticeBin(const CLatticeBin&) = delete;
+    CLatticeBin& operator=(const CLatticeBin&) = delete;
+
+    bool IsParsed() const { return m_parsed; }
+    uint32_t DeviceCode() const { return m_deviceCode; }
+    uint32_t RowCount() const { return m_rows; }
+    const uint8_t* ConfigData() const { return m_config.get(); }  // null without rows
+    uint32_t ConfigBytes() const { return m_configBytes; }
+    const uint8_t* UfmData() const { return m_ufm.get(); }  // null without UFM rows
+    uint32_t UfmBytes() const { return m_ufmBytes; }
+    // The feature row (8 bytes) followed by the feature bits (2 bytes).
+    const uint8_t* Features() const { return m_features; }
+
+    // The device code a "NOTE DEVICE NAME:" text names (kDefaultDevice when none).
+    static uint32_t DeviceCodeOf(const char* name);
+
+  private:
+    // The next line into buf (at most kLineCapacity characters and a terminator): its length,
+    // 0 when only line ends were left, -1 at the end of the text.
+    int ReadLine(char* buf);
+    bool Parse();
+    bool AddRow(const char* line, size_t length);
+    bool ReadFeatures(const char* eLine, size_t length);
+
+    uint32_t m_deviceCode = kDefaultDevice;
+    uint32_t m_rows = 0;
+    uint32_t m_configBytes = 0;
+    uint32_t m_ufmBytes = 0;
+    std::unique_ptr<uint8_t[]> m_config;  // kConfigCapacity, made at the first row
+    std::unique_ptr<uint8_t[]> m_ufm;     // kUfmCapacity, made at the first UFM row
+    uint8_t m_features[kFeatureRowBytes + kFeatureBitsBytes] = {};
+    const char* m_text;
+    size_t m_left;
+    bool m_parsed = false;
+};

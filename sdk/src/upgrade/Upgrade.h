@@ -1,0 +1,107 @@
+// CUpgrade: reads and checks an upgrade file (UpgradeFile.h) and runs the update flow that every
+// camera family shares; the subclasses write the elements into the camera: CUpgradeU3Camera
+// and CUpgradeU2Camera (USB), CUpgradeGigeCamera and its two flash-map variants (GigE).
+//
+// The flow never leaves a half-written camera because of a bad file: it reads the whole file
+// and checks every element (magic, length within the file, the element count, each element
+// within the region it is written to) before it erases or writes anything. Then it writes the
+// elements in file order:
+//   -22  the file cannot be opened
+//   -23  its header cannot be read
+//   -4   wrong magic, or a file for another camera (device ID, sensor and board)
+//   -54  an element cannot be read (truncated or damaged file)
+//   -55  an element cannot be written (too large for its region, or the camera refused it)
+// Progress goes to the caller's callback: 0 at the start, 1..99 while writing (only on
+// change), 100 at the end; a refused file reports nothing.
+//
+// An upgrade object is made for one call on the stack of the device's Upgrade; it has no lock
+// of its own and runs under the attachment mutex of its caller. The file is closed on every
+// return path, and at the latest by the destructor.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <list>
+
+#include "QVDeviceDef.h"
+#include "upgrade/UpgradeFile.h"
+
+class CJNDevice;
+
+class CUpgrade {
+  public:
+    using ProgressCallback = void (*)(int percent, void* context);
+    // What a writer reports after each piece: bytes written, or the percentage of its element
+    // done (by the element type, see ElementKind).
+    using ElementProgress = std::function<void(unsigned)>;
+
+    explicit CUpgrade(CJNDevice* device);
+    virtual ~CUpgrade();
+    CUpgrade(const CUpgrade&) = delete;
+    CUpgrade& operator=(const CUpgrade&) = delete;
+
+    // Runs the update flow with this family's writers; 0 or a status above.
+    virtual int Upgrade(const char* path, ProgressCallback progress, void* context) = 0;
+
+    // Opens the file ("rb") and reads its header: -1 when it cannot be opened (or is no regular
+    // file), -2 for a short header, -3 for a wrong magic (the file is closed again for both);
+    // 0 leaves it open after the header. Both pointers are required.
+    int OpenUpgradeFile(const char* path, UpgradeFileHeader* header);
+    // The same on bytes in memory, which the caller keeps until the file is closed.
+    int OpenUpgradeBuffer(const uint8_t* bytes, size_t size, UpgradeFileHeader* header);
+    int CloseUpgradeFile();  // 0
+    // The support list after the header into list (cleared first): -1 when the file does not
+    // hold header->supportCount entries, else 0.
+    int ReadSupportCameraList(UpgradeFileHeader* header, std::list<Tag_UpgradeCameraInfo>& list);
+    // The next element: its header, and its data unmasked in a new buffer the caller releases
+    // with FreeReadDataBuffer (null for an empty element). The length (0 for an empty element),
+    // or -1 when no whole element follows: no open file, a short or foreign header, or a length
+    // beyond the end of the file (compared before anything is allocated).
+    int ReadUpgradeFile(UpgradeElmentHeader* header, BYTE** data);
+    void FreeReadDataBuffer(BYTE* data);
+    // Whether the file is for this camera: its device ID, and its stored sensor type and board
+    // code in the support list.
+    bool IsSupported(UpgradeFileHeader* header);
+    // Reads every element the header counts and checks it for this family, leaving the file
+    // after the last one: 0, -54 when an element cannot be read, -55 when one does not fit.
+    int CheckElements(const UpgradeFileHeader& header);
+
+  protected:
+    enum class ElementKind {
+        kUnknown,  // skipped with "flash type %u\n"
+        kBytes,    // the writer reports the bytes of each piece
+        kPercent,  // the writer reports the percentage of its element done
+    };
+    virtual ElementKind KindOf(uint32_t type) const = 0;
+    // Whether an element of a known type can be written: 0, or negative when it does not fit
+    // its region or cannot be written at all. Runs before anything is erased.
+    virtual int CheckElement(uint32_t type, uint32_t length, const BYTE* data) = 0;
+    // Writes one element of a known type: 0 or negative.
+    virtual int WriteElement(uint32_t type, uint32_t length, BYTE* data,
+                             const ElementProgress& progress) = 0;
+
+    // The update flow, with KindOf, CheckElement and WriteElement of the subclass.
+    int RunUpgrade(const char* path, ProgressCallback progress, void* context);
+
+    // Whether length bytes written at start stay inside a region of regionSize bytes there and
+    // clear of the camera's stored identity, user data and bad-pixel table (on cameras whose
+    // storage is flash). Logs the refusal.
+    bool FitsRegion(uint32_t type, uint32_t start, uint64_t regionSize, uint32_t length);
+    // Erases the 4 KiB sectors of [start, start + length), then writes pages of pageSize bytes
+    // (the last one filled up with 0xFF, as the erased part reads), reads each back and compares
+    // it; progress gets the element bytes of each page. 0, the erase error, or -1 for a failed
+    // write or read or a page that reads back different.
+    int WriteFlashRegion(uint32_t start, uint32_t length, const BYTE* data, uint32_t pageSize,
+                         const ElementProgress& progress);
+
+    CJNDevice* m_pDevice;     // the camera being updated; not owned
+    FILE* m_pFile = nullptr;  // the open upgrade file; null when closed
+
+  private:
+    // Positions the file at the first element (after the support list).
+    bool SeekElements(const UpgradeFileHeader& header);
+    int ReadHeader(UpgradeFileHeader* header);
+
+    uint64_t m_fileSize = 0;  // bytes of the open file
+};
