@@ -1,5 +1,7 @@
 #include "SimUsbInProcessCamera.h"
 
+#include "storage/StorageData.h"
+
 CSimUsbInProcessCamera::CSimUsbInProcessCamera(std::shared_ptr<CSimUsbCamera> model,
                                                int hardwareType)
     : CUsbCamera("in-process", "simulated usb camera", "1.0"),
@@ -10,6 +12,13 @@ CSimUsbInProcessCamera::CSimUsbInProcessCamera(std::shared_ptr<CSimUsbCamera> mo
 
 CSimUsbInProcessCamera::~CSimUsbInProcessCamera() {
     Shutdown();
+    delete m_pEEPromData;
+}
+
+bool CSimUsbInProcessCamera::OpenStorage() {
+    delete m_pEEPromData;
+    m_pEEPromData = MakeEEPromInstance(nullptr);
+    return m_pEEPromData != nullptr;
 }
 
 void CSimUsbInProcessCamera::AdoptSensor(SensorInf* sensor) {

@@ -27,6 +27,9 @@ class CSimUsbInProcessCamera : public CUsbCamera {
     void SetOpen(bool open);
     // The record the open would have filled, which GetDeviceInfo copies.
     void SetDeviceInfo(const tDevInfo& info) { m_devInfo = info; }
+    // Makes the storage object over the model's EEPROM or flash, as the open does; false when
+    // the stored identity cannot be read. The camera deletes it.
+    bool OpenStorage();
     // Holds the device's transfer mutex, as a thread in the middle of a request would.
     std::unique_lock<std::recursive_mutex> HoldTransfers() {
         return std::unique_lock(m_transferMutex);

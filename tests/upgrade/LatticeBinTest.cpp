@@ -1,0 +1,166 @@
+// The MachXO2 JEDEC parser on texts made from the format: the split between configuration and
+// UFM rows by device, the feature fields, and the texts it refuses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "UpgradeFiles.h"
+#include "upgrade/LatticeBin.h"
+
+namespace {
+
+using qvsim::BuildJedec;
+using qvsim::JedecSpec;
+using Rows = std::vector<std::array<uint8_t, 16>>;
+
+CLatticeBin Parse(const std::string& text) {
+    return CLatticeBin(text.data(), static_cast<int>(text.size()));
+}
+
+void ExpectRows(const uint8_t* got, const Rows& rows, size_t from, size_t count) {
+    ASSERT_NE(got, nullptr);
+    for (size_t r = 0; r < count; ++r)
+        ASSERT_EQ(std::memcmp(got + 16 * r, rows[from + r].data(), 16), 0) << "row " << from + r;
+}
+
+TEST(LatticeBin, Machxo2_1200SplitsConfigurationAndUfm) {
+    JedecSpec spec;
+    spec.deviceName = "LCMXO2-1200HC-4TG100C";
+    spec.rows = qvsim::RandomRows(2175 + 512, 1);
+    spec.featureRow = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    spec.featureBits = {0x60, 0x04};
+    const CLatticeBin bin = Parse(BuildJedec(spec));
+    ASSERT_TRUE(bin.IsParsed());
+    EXPECT_EQ(bin.DeviceCode(), 3u);
+    EXPECT_EQ(bin.ConfigBytes(), 34800u);
+    EXPECT_EQ(bin.UfmBytes(), 8192u);
+    ExpectRows(bin.ConfigData(), spec.rows, 0, 2175);
+    ExpectRows(bin.UfmData(), spec.rows, 2175, 512);
+    EXPECT_EQ(std::memcmp(bin.Features(), spec.featureRow.data(), 8), 0);
+    EXPECT_EQ(std::memcmp(bin.Features() + 8, spec.featureBits.data(), 2), 0);
+}
+
+TEST(LatticeBin, WithoutDeviceNameSplitsAsTheMachxo2_1200) {
+    JedecSpec spec;
+    spec.rows = qvsim::RandomRows(2180, 2);
+    spec.lineEnd = "\n";
+    const CLatticeBin bin = Parse(BuildJedec(spec));
+    ASSERT_TRUE(bin.IsParsed());
+    EXPECT_EQ(bin.DeviceCode(), 3u);
+    EXPECT_EQ(bin.ConfigBytes(), 2175u * 16);
+    EXPECT_EQ(bin.UfmBytes(), 5u * 16);
+    ExpectRows(bin.UfmData(), spec.rows, 2175, 5);
+}
+
+TEST(LatticeBin, FeatureFieldsReadFromTheirLastCharacter) {
+    // E, 63 zeros and a final 1: the first feature byte is 0x80.
+    const std::string zeros63(63, '0');
+    std::string text = "\x02\r\nE" + zeros63 + "1\r\n0000000000000001*\r\n\x03";
+    CLatticeBin bin = Parse(text);
+    ASSERT_TRUE(bin.IsParsed());
+    const uint8_t expected[10] = {0x80, 0, 0, 0, 0, 0, 0, 0, 0x80, 0};
+    EXPECT_EQ(std::memcmp(bin.Features(), expected, 10), 0);
+    // The first character is the lowest bit of the last byte.
+    text = "\x02\nE1" + zeros63 + "\n1000000000000000\n";
+    CLatticeBin first = Parse(text);
+    ASSERT_TRUE(first.IsParsed());
+    const uint8_t expectedFirst[10] = {0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0x01};
+    EXPECT_EQ(std::memcmp(first.Features(), expectedFirst, 10), 0);
+    EXPECT_EQ(first.ConfigBytes(), 0u);
+    EXPECT_EQ(first.ConfigData(), nullptr);
+}
+
+TEST(LatticeBin, DeviceNamesTheULongerNamesFirst) {
+    struct Case {
+        const char* name;
+        uint32_t code;
+        uint32_t configRows;
+    };
+    const Case cases[] = {
+        {"LCMXO2-256HC-4SG32C", 0, 575},      {"LCMXO2-640HC-4TG100C", 1, 1152},
+        {"LCMXO2-640UHC-4TG144C", 2, 2175},   {"LCMXO2-1200HC-4TG100C", 3, 2175},
+        {"LCMXO2-1200UHC-4FTG256C", 4, 3200}, {"LCMXO2-2000HC-4TG100C", 5, 3200},
+        {"LCMXO2-2000UHC-4FTG256C", 6, 5760}, {"LCMXO2-4000HC-4TG144C", 7, 5760},
+        {"LCMXO2-7000HC-4TG144C", 8, 9216},   {"LFXP2-5E-5QN208C", 3, 2175},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CLatticeBin::DeviceCodeOf(c.name), c.code);
+        EXPECT_EQ(CLatticeBin::kDevices[c.code].configRows, c.configRows);
+        // One row past the configuration rows is the first UFM row.
+        JedecSpec spec;
+        spec.deviceName = c.name;
+        spec.rows = qvsim::RandomRows(c.configRows + 1, c.code);
+        const CLatticeBin bin = Parse(BuildJedec(spec));
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.DeviceCode(), c.code);
+        EXPECT_EQ(bin.ConfigBytes(), 16 * c.configRows);
+        EXPECT_EQ(bin.UfmBytes(), 16u);
+        ExpectRows(bin.UfmData(), spec.rows, c.configRows, 1);
+    }
+}
+
+TEST(LatticeBin, UfmRowsUpToTheBufferAndNoMore) {
+    JedecSpec spec;
+    spec.deviceName = "LCMXO2-256HC";
+    spec.rows = qvsim::RandomRows(575 + 2048, 3);
+    const CLatticeBin full = Parse(BuildJedec(spec));
+    ASSERT_TRUE(full.IsParsed());
+    EXPECT_EQ(full.UfmBytes(), 32768u);
+    ExpectRows(full.UfmData(), spec.rows, 575, 2048);
+    spec.rows.push_back(spec.rows.front());
+    EXPECT_FALSE(Parse(BuildJedec(spec)).IsParsed());
+}
+
+TEST(LatticeBin, LongLinesAreCutNotSplit) {
+    const std::string row = qvsim::FuseRowText(qvsim::RandomRows(1, 4)[0]);
+    const std::string feature = "E" + std::string(64, '0') + "\n" + std::string(16, '0') + "\n";
+    // A comment of exactly 1024 characters, and one of 1024 characters followed by what
+    // would read as a fuse row if the rest of the line were taken as a line of its own.
+    const std::string exact = "N" + std::string(1023, 'x');
+    const std::string longer = "N" + std::string(1023, 'x') + std::string(128, '0');
+    const CLatticeBin bin =
+        Parse("\x02\n" + exact + "\n" + longer + "\r\n" + row + "\n" + feature + "\x03");
+    ASSERT_TRUE(bin.IsParsed());
+    EXPECT_EQ(bin.RowCount(), 1u);
+    EXPECT_EQ(bin.ConfigBytes(), 16u);
+}
+
+TEST(LatticeBin, MalformedTextsAreNotParsed) {
+    const std::string row = qvsim::FuseRowText(qvsim::RandomRows(1, 5)[0]);
+    const std::string e = "E" + std::string(64, '1');
+    const std::string bits = std::string(16, '0');
+    const std::string good = "\x02\n" + row + "\n" + e + "\n" + bits + "\n\x03";
+    ASSERT_TRUE(Parse(good).IsParsed());
+    struct Case {
+        const char* what;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"empty", ""},
+        {"line ends only", "\r\n\r\n"},
+        {"no STX", "*\n" + row + "\n" + e + "\n" + bits + "\n\x03"},
+        {"short row", "\x02\n" + row.substr(1) + "\n" + e + "\n" + bits + "\n\x03"},
+        {"long row", "\x02\n" + row + "0\n" + e + "\n" + bits + "\n\x03"},
+        {"row with another character", "\x02\n" + row.substr(0, 127) + "2\n" + e + "\n" + bits},
+        {"short feature row", "\x02\n" + row + "\n" + e.substr(0, 64) + "\n" + bits + "\n\x03"},
+        {"feature row with another character",
+         "\x02\n" + row + "\nE" + std::string(63, '0') + "x\n" + bits + "\n\x03"},
+        {"no feature bits line", "\x02\n" + row + "\n" + e + "\n"},
+        {"short feature bits line", "\x02\n" + row + "\n" + e + "\n" + bits.substr(1) + "\n"},
+        {"no feature row", "\x02\n" + row + "\n\x03"},
+        {"feature row after the end", "\x02\n" + row + "\n\x03\n" + e + "\n" + bits + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CLatticeBin bin = Parse(c.text);
+        EXPECT_FALSE(bin.IsParsed());
+        EXPECT_EQ(bin.ConfigBytes(), 0u);
+        EXPECT_EQ(bin.UfmBytes(), 0u);
+    }
+    EXPECT_FALSE(CLatticeBin(nullptr, 10).IsParsed());
+    EXPECT_FALSE(CLatticeBin(good.data(), -1).IsParsed());
+}
+
+}  // namespace

@@ -1,0 +1,322 @@
+// The USB 2.0 camera update on the in-process link to a simulated camera: the EEPROM image, the
+// MachXO2 programmer over I2C (models of the part's configuration port) and the GW1N flash
+// writer on the configuration port, with the pauses taken on a recording clock.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "LogCapture.h"
+#include "SimGw1n.h"
+#include "SimMachXO2.h"
+#include "SimUsbInProcessCamera.h"
+#include "StorageImage.h"
+#include "UpgradeFiles.h"
+#include "UpgradeTestSupport.h"
+#include "upgrade/LatticeBin.h"
+#include "upgrade/UpgradeU2Camera.h"
+
+namespace {
+
+using qvsim::TempFile;
+using qvsim::UpgradeElementSpec;
+using qvsim::UpgradeFileSpec;
+using upgradetest::ProgressLog;
+using upgradetest::RecordingClock;
+
+constexpr uint16_t kDeviceId = 0x0120;
+constexpr size_t kStorageBase = 0x3800;
+
+class UsbTwoUpgrade : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SimUsbCameraConfig config;
+        config.generation = SimUsbGeneration::kUsb2;
+        model = std::make_shared<CSimUsbCamera>(config);
+        qvsim::StoredFields f;
+        f.serial[0] = "U2UPG01";
+        f.productName = "QV-U2";
+        f.sensorType = upgradetest::kSensorType;
+        qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, upgradetest::kBoardCode);
+        qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
+        std::vector<uint8_t> eeprom(model->StorageSize(), 0xFF);
+        qvsim::WriteStorageImage(eeprom, qvsim::StorageLayout::kEeprom1, f);
+        model->WriteStorage(0, eeprom);
+        camera = std::make_unique<CSimUsbInProcessCamera>(model);
+        ASSERT_TRUE(camera->OpenStorage());
+        tDevInfo info{};
+        info.uDeviceId = kDeviceId;
+        camera->SetDeviceInfo(info);
+        machxo2 = std::make_unique<CSimMachXO2>(
+            *model, SimMachXO2Config{.featureRow = kFeatureRow, .featureBits = kFeatureBits});
+        gw1n = std::make_unique<CSimGw1n>(*model);
+        stored = model->ReadStorage(kStorageBase, 0x10000 - kStorageBase);
+    }
+
+    int RunUpgrade(std::vector<UpgradeElementSpec> elements, ProgressLog* log = nullptr) {
+        UpgradeFileSpec f;
+        f.deviceId = kDeviceId;
+        f.support = {{upgradetest::kSensorType, upgradetest::kBoardCode}};
+        f.elements = std::move(elements);
+        const TempFile file(qvsim::BuildUpgradeFile(f));
+        CUpgradeU2Camera up(camera.get());
+        return up.Upgrade(file.CPath(), log != nullptr ? &ProgressLog::Callback : nullptr, log);
+    }
+
+    std::vector<SimI2cWrite> FpgaWrites() const {
+        std::vector<SimI2cWrite> out;
+        for (auto& w : model->I2cWrites())
+            if ((w.address & 0xFF) == CSimMachXO2::kBusAddress) out.push_back(w);
+        return out;
+    }
+    std::vector<uint8_t> LastFpgaWrite(size_t back = 0) const {
+        const auto w = FpgaWrites();
+        return w.size() > back ? w[w.size() - 1 - back].data : std::vector<uint8_t>{};
+    }
+
+    static constexpr std::array<uint8_t, 8> kFeatureRow{0x00, 0x00, 0x00, 0x00,
+                                                        0x00, 0x08, 0x00, 0x00};
+    static constexpr std::array<uint8_t, 2> kFeatureBits{0x60, 0x04};
+
+    RecordingClock clock;
+    std::shared_ptr<CSimUsbCamera> model;
+    std::unique_ptr<CSimUsbInProcessCamera> camera;
+    std::unique_ptr<CSimMachXO2> machxo2;
+    std::unique_ptr<CSimGw1n> gw1n;
+    std::vector<uint8_t> stored;  // the identity and user data from 0x3800
+};
+
+std::string Jedec(size_t configRows, size_t ufmRows, std::array<uint8_t, 8> featureRow,
+                  std::array<uint8_t, 2> featureBits, uint32_t seed = 1) {
+    qvsim::JedecSpec spec;
+    spec.deviceName = "LCMXO2-256HC-4SG32C";  // 575 configuration rows: the rest are UFM
+    spec.rows = qvsim::RandomRows(configRows, seed);
+    if (ufmRows > 0) {
+        // Configuration rows up to the device's count, then the UFM rows.
+        const auto fill = qvsim::RandomRows(575 - configRows, seed + 1);
+        spec.rows.insert(spec.rows.end(), fill.begin(), fill.end());
+        const auto ufm = qvsim::RandomRows(ufmRows, seed + 2);
+        spec.rows.insert(spec.rows.end(), ufm.begin(), ufm.end());
+    }
+    spec.featureRow = featureRow;
+    spec.featureBits = featureBits;
+    return qvsim::BuildJedec(spec);
+}
+
+std::vector<uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+// ---- EEPROM -----------------------------------------------------------------------------------
+
+TEST_F(UsbTwoUpgrade, EepromImageLandsInPiecesAndSkipsUnknownTypes) {
+    const std::vector<uint8_t> image = qvsim::RandomBytes(3000, 11);
+    ProgressLog log;
+    qvsim::LogCapture logs;
+    ASSERT_EQ(
+        RunUpgrade({{.type = 2, .data = qvsim::RandomBytes(100, 12)}, {.type = 1, .data = image}},
+                   &log),
+        0);
+    EXPECT_EQ(model->ReadStorage(0, image.size()), image);
+    EXPECT_EQ(model->ReadStorage(kStorageBase, stored.size()), stored);
+    EXPECT_EQ(logs.Count("flash type 2\n"), 1);
+    // Pieces of 1024, 1024 and 952 bytes after the 100 skipped.
+    for (const char* line : {"write total byte size 1124\r\n", "write total byte size 2148\r\n",
+                             "write total byte size 3100\r\n"})
+        EXPECT_EQ(logs.Count(line), 1) << line;
+    EXPECT_EQ(log.values, (std::vector<int>{0, 35, 68, 99, 100}));
+    EXPECT_TRUE(FpgaWrites().empty());
+}
+
+TEST_F(UsbTwoUpgrade, EepromImageUpToTheStoredIdentity) {
+    const std::vector<uint8_t> before = model->ReadStorage(0, 0x10000);
+    EXPECT_EQ(RunUpgrade({{.type = 1, .data = qvsim::RandomBytes(0x3801, 13)}}),
+              CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+    EXPECT_EQ(model->ReadStorage(0, 0x10000), before);
+    const std::vector<uint8_t> image = qvsim::RandomBytes(0x3800, 14);
+    ASSERT_EQ(RunUpgrade({{.type = 1, .data = image}}), 0);
+    EXPECT_EQ(model->ReadStorage(0, image.size()), image);
+    EXPECT_EQ(model->ReadStorage(kStorageBase, stored.size()), stored);
+}
+
+// ---- MachXO2 ----------------------------------------------------------------------------------
+
+TEST_F(UsbTwoUpgrade, MachXO2WithItsOwnFeatureRowEndsWithRefresh) {
+    const std::string text = Jedec(575, 3, kFeatureRow, kFeatureBits);
+    const CLatticeBin jedec(text.data(), static_cast<int>(text.size()));
+    ASSERT_TRUE(jedec.IsParsed());
+    ProgressLog log;
+    ASSERT_EQ(RunUpgrade({{.type = 3, .data = Bytes(text)}}, &log), 0);
+
+    ASSERT_EQ(machxo2->ConfigRows().size(), 575u);
+    ASSERT_EQ(machxo2->UfmRows().size(), 3u);
+    for (size_t r = 0; r < 575; ++r)
+        ASSERT_EQ(std::memcmp(machxo2->ConfigRows()[r].data(), jedec.ConfigData() + 16 * r, 16), 0);
+    for (size_t r = 0; r < 3; ++r)
+        ASSERT_EQ(std::memcmp(machxo2->UfmRows()[r].data(), jedec.UfmData() + 16 * r, 16), 0);
+    EXPECT_EQ(machxo2->Erases(), 1);
+    EXPECT_TRUE(machxo2->Done());
+    EXPECT_FALSE(machxo2->ConfigMode());
+    EXPECT_EQ(machxo2->Refreshes(), 1);
+    EXPECT_EQ(machxo2->FeatureWrites(), 0);
+    // Refresh, then the status check.
+    EXPECT_EQ(LastFpgaWrite(2), (std::vector<uint8_t>{0x26, 0x00, 0x00}));
+    EXPECT_EQ(LastFpgaWrite(1), (std::vector<uint8_t>{0x79, 0x00, 0x00}));
+    EXPECT_EQ(LastFpgaWrite(), (std::vector<uint8_t>{0x3C, 0x00, 0x00, 0x00}));
+    EXPECT_TRUE(log.Sound());
+    EXPECT_GT(log.values.size(), 50u);
+    // The second between erase and programming, and the pause after each row.
+    EXPECT_GE(clock.TotalUs(), 1000000u + 578u * 200 + 22000);
+}
+
+TEST_F(UsbTwoUpgrade, MachXO2WithAnotherFeatureRowProgramsIt) {
+    const std::array<uint8_t, 8> row{1, 2, 3, 4, 5, 6, 7, 8};
+    const std::array<uint8_t, 2> bits{0x40, 0x06};
+    ASSERT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(20, 0, row, bits))}}), 0);
+    EXPECT_EQ(machxo2->ConfigRows().size(), 20u);
+    EXPECT_EQ(machxo2->FeatureRow(), row);
+    EXPECT_EQ(machxo2->FeatureBits(), bits);
+    EXPECT_EQ(machxo2->FeatureWrites(), 1);
+    EXPECT_EQ(machxo2->Refreshes(), 0);
+    // The feature bits, then status reads until the part is no longer busy.
+    std::vector<SimI2cWrite> writes = FpgaWrites();
+    const std::vector<uint8_t> status{0x3C, 0x00, 0x00, 0x00};
+    ASSERT_EQ(writes.back().data, status);
+    while (!writes.empty() && writes.back().data == status) writes.pop_back();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back().data, (std::vector<uint8_t>{0xF8, 0x00, 0x00, 0x00, 0x40, 0x06}));
+}
+
+TEST_F(UsbTwoUpgrade, MachXO2FailuresLeaveConfigurationMode) {
+    struct Case {
+        const char* what;
+        std::function<void(CSimMachXO2&)> fault;
+        bool otherFeatures;
+    };
+    const Case cases[] = {
+        {"verification mismatch", [](CSimMachXO2& m) { m.CorruptConfigReadBack(7); }, false},
+        {"fail bit", [](CSimMachXO2& m) { m.SetFailBit(true); }, false},
+        {"stays busy", [](CSimMachXO2& m) { m.SetStaysBusy(true); }, false},
+        {"done never sets", [](CSimMachXO2& m) { m.SetDoneNeverSets(true); }, false},
+        {"last busy poll fails", [](CSimMachXO2& m) { m.SetFeatureBitsFail(true); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        machxo2 = std::make_unique<CSimMachXO2>(
+            *model, SimMachXO2Config{.featureRow = kFeatureRow, .featureBits = kFeatureBits});
+        c.fault(*machxo2);
+        const std::array<uint8_t, 8> row =
+            c.otherFeatures ? std::array<uint8_t, 8>{9} : kFeatureRow;
+        ProgressLog log;
+        EXPECT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(10, 0, row, kFeatureBits))}}, &log),
+                  CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+        EXPECT_EQ(LastFpgaWrite(1), (std::vector<uint8_t>{0x26, 0x00, 0x00}));
+        EXPECT_EQ(LastFpgaWrite(), (std::vector<uint8_t>{0xFF}));
+        EXPECT_FALSE(machxo2->ConfigMode());
+        EXPECT_NE(log.values.back(), 100);
+    }
+}
+
+TEST_F(UsbTwoUpgrade, UnparsableJedecIsRefusedBeforeAnythingIsWritten) {
+    const std::vector<uint8_t> before = model->ReadStorage(0, 0x10000);
+    std::string text = Jedec(10, 0, kFeatureRow, kFeatureBits);
+    text[0] = '*';  // no STX
+    ProgressLog log;
+    EXPECT_EQ(RunUpgrade({{.type = 1, .data = qvsim::RandomBytes(100, 15)},
+                          {.type = 3, .data = Bytes(text)}},
+                         &log),
+              CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+    EXPECT_TRUE(FpgaWrites().empty());
+    EXPECT_EQ(model->ReadStorage(0, 0x10000), before);
+    EXPECT_TRUE(log.values.empty());
+}
+
+// ---- GW1N -------------------------------------------------------------------------------------
+
+TEST_F(UsbTwoUpgrade, Gw1nTenBytesAreOnePageWithTheLastWordFilledUp) {
+    const std::vector<uint8_t> image{0x10, 0x11, 0x12, 0x13, 0x20, 0x21, 0x22, 0x23, 0x30, 0x31};
+    ProgressLog log;
+    ASSERT_EQ(RunUpgrade({{.type = 4, .data = image}}, &log), 0);
+    const auto pages = gw1n->Pages();
+    ASSERT_EQ(pages.size(), 1u);
+    ASSERT_EQ(pages.count(0), 1u);
+    std::vector<uint8_t> expected{0x4E, 0x31, 0x57, 0x47,  // the image header word
+                                  0x13, 0x12, 0x11, 0x10, 0x23, 0x22,
+                                  0x21, 0x20, 0xFF, 0xFF, 0x31, 0x30};
+    expected.resize(256, 0xFF);
+    EXPECT_EQ(pages.at(0), expected);
+    EXPECT_TRUE(gw1n->Done());
+    EXPECT_FALSE(gw1n->PortOpen());
+    EXPECT_EQ(gw1n->FlashErases(), 1);
+    EXPECT_EQ(log.values, (std::vector<int>{0, 99, 100}));
+
+    // The running part left its configuration before the flash erase, and the page went out
+    // after its address.
+    const auto ins = gw1n->Instructions();
+    const std::vector<std::pair<uint8_t, uint8_t>> head(ins.begin(), ins.begin() + 9);
+    EXPECT_EQ(head, (std::vector<std::pair<uint8_t, uint8_t>>{{0x41, 5},
+                                                              {0x15, 5},
+                                                              {0x05, 5},
+                                                              {0x02, 5},
+                                                              {0x09, 5},
+                                                              {0x02, 5},
+                                                              {0x3A, 5},
+                                                              {0x02, 5},
+                                                              {0x15, 5}}));
+    EXPECT_NE(std::find(ins.begin(), ins.end(), std::make_pair<uint8_t, uint8_t>(0x71, 200)),
+              ins.end());
+}
+
+TEST_F(UsbTwoUpgrade, Gw1nImageOfSeveralPages) {
+    const std::vector<uint8_t> image = qvsim::RandomBytes(1001, 16);
+    ProgressLog log;
+    ASSERT_EQ(RunUpgrade({{.type = 4, .data = image}}, &log), 0);
+    const auto pages = gw1n->Pages();
+    std::vector<uint32_t> addresses;
+    for (const auto& p : pages) addresses.push_back(p.first);
+    EXPECT_EQ(addresses, (std::vector<uint32_t>{0, 64, 128, 192}));
+    // Word k of the image, byte order reversed, follows the header word.
+    const std::vector<uint8_t> flash = gw1n->Flash();
+    std::vector<uint8_t> padded = image;
+    padded.resize(1004, 0xFF);
+    for (size_t k = 0; k < padded.size() / 4; ++k)
+        for (size_t b = 0; b < 4; ++b)
+            ASSERT_EQ(flash[4 + 4 * k + b], padded[4 * k + 3 - b]) << "word " << k;
+    EXPECT_EQ(flash.size(), 1024u);
+    EXPECT_TRUE(log.Sound());
+    EXPECT_EQ(log.values.size(), 6u);
+}
+
+TEST_F(UsbTwoUpgrade, Gw1nFailuresCloseThePort) {
+    struct Case {
+        const char* what;
+        std::function<void(CSimGw1n&)> fault;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"port refuses to open", [](CSimGw1n& g) { g.SetRefuseOpen(true); }, false},
+        {"port check fails", [](CSimGw1n& g) { g.SetFailCheck(true); }, true},
+        {"erase leaves done set", [](CSimGw1n& g) { g.SetDoneStuck(true); }, true},
+        {"done never rises", [](CSimGw1n& g) { g.SetDoneNeverRises(true); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        gw1n = std::make_unique<CSimGw1n>(*model);
+        c.fault(*gw1n);
+        model->ClearRequests();
+        EXPECT_EQ(RunUpgrade({{.type = 4, .data = qvsim::RandomBytes(64, 17)}}),
+                  CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+        EXPECT_FALSE(gw1n->PortOpen());
+        if (!c.opens) {
+            EXPECT_TRUE(gw1n->Instructions().empty());
+            continue;
+        }
+        // The last configuration-port request closes it.
+        const auto requests = model->Requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests.back().setup.request, 0xE3);
+        EXPECT_EQ(requests.back().setup.index, 161);
+    }
+}
+
+}  // namespace
