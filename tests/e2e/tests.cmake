@@ -12,6 +12,10 @@ if(TARGET qv_sim_usb_umockdev)
   qv_add_test(usb_auto_exposure_test SOURCES e2e/UsbAutoExposureTest.cpp
     $<TARGET_OBJECTS:qv_umockdev_preload>
     LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS concurrency)
+  # Firmware update through CameraUpgrade.
+  qv_add_test(usb_upgrade_end_to_end_test SOURCES e2e/UsbUpgradeEndToEndTest.cpp
+    $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_imx290 qv_upgrade_files ${CMAKE_DL_LIBS})
 endif()
 
 # The main job's program (scripts/demo runs it): the simulated camera captured through the
@@ -26,3 +30,5 @@ endif()
 # program's own.
 qv_add_test(gige_end_to_end_test SOURCES e2e/GigeEndToEndTest.cpp
   $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
+qv_add_test(gige_upgrade_end_to_end_test SOURCES e2e/GigeUpgradeEndToEndTest.cpp
+  $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 qv_upgrade_files)

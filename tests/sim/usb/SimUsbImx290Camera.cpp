@@ -80,6 +80,7 @@ void CSimUsbImx290Camera::MakeModel() {
                        .constant = m_options.constant};
     config.frameSizeFromFpga = true;
     config.triggerRegister = kTriggerRegister;
+    config.generation = m_options.generation;
     m_model = std::make_shared<CSimUsbCamera>(config);
 
     qvsim::StoredFields f;
@@ -88,6 +89,7 @@ void CSimUsbImx290Camera::MakeModel() {
     f.productName = m_options.productName;
     f.productSeries = "QV-U3";
     f.sensorType = m_options.sensorType;
+    f.deviceId = m_options.deviceId;
     qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, m_options.modelCode);
     qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
     qvsim::SetPropertyWord(f.property, qvsim::kPropMonoSensor, 1);
@@ -102,7 +104,11 @@ void CSimUsbImx290Camera::MakeModel() {
     qvsim::SetPropertyWord(f.property, qvsim::kPropInputIoCount, kInputLines);
     SetDefaults(f.property);
     std::vector<uint8_t> store(m_model->StorageSize(), 0xFF);
-    qvsim::WriteStorageImage(store, qvsim::StorageLayout::kUsb3Flash, f);
+    qvsim::WriteStorageImage(store,
+                             m_options.generation == SimUsbGeneration::kUsb3
+                                 ? qvsim::StorageLayout::kUsb3Flash
+                                 : qvsim::StorageLayout::kEeprom1,
+                             f);
     m_model->WriteStorage(0, store);
     m_model->AttachSensor(
         {.busAddress = m_options.sensorBusAddress, .registers = m_options.sensorRegisters});

@@ -32,6 +32,10 @@ struct SimImx290Options {
     std::vector<std::pair<uint16_t, uint16_t>> sensorRegisters{};
     SimUsbFpgaConfig fpga{.configuredVersion = 0x1302};
     std::string productName = "QV-U3M-290";
+    // The controller generation (USB 2.0 cameras keep their identity in EEPROM, USB 3.0 ones
+    // in flash) and the device ID word stored with the identity.
+    SimUsbGeneration generation = SimUsbGeneration::kUsb3;
+    uint32_t deviceId = 0;
 
     std::string serial = "QV-SIM-0001";
     SimUsbPort port{};
