@@ -1,0 +1,24 @@
+# libFuzzer targets, built with -DQV_FUZZ=ON under clang (target qv_fuzz_targets). Each target
+# is one source with LLVMFuzzerTestOneInput and a seed corpus in fuzz/corpus/<corpus>/; the list
+# of targets, with their corpora, goes to fuzz_targets.txt in the build folder, from which
+# scripts/fuzz runs each for a bounded time.
+if(NOT QV_FUZZ)
+  return()
+endif()
+
+add_custom_target(qv_fuzz_targets)
+set(QV_FUZZ_LIST ${CMAKE_BINARY_DIR}/fuzz_targets.txt)
+file(WRITE ${QV_FUZZ_LIST} "")
+
+# qv_add_fuzz_target(<name> <source> <corpus folder> [libraries...])
+function(qv_add_fuzz_target name source corpus)
+  add_executable(${name} ${source})
+  target_link_libraries(${name} PRIVATE qv_netns_guard qvsdk_static ${ARGN})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  add_dependencies(qv_fuzz_targets ${name})
+  file(APPEND ${QV_FUZZ_LIST}
+    "${name} ${CMAKE_CURRENT_BINARY_DIR}/${name} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/${corpus}\n")
+endfunction()
+
+qv_add_fuzz_target(fuzz_upgrade_file fuzz/FuzzUpgradeFile.cpp upgrade_file)
+qv_add_fuzz_target(fuzz_jedec fuzz/FuzzJedec.cpp jedec)
