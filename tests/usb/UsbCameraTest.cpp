@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -648,11 +649,30 @@ TEST(UsbCameraDevice, ClosedDeviceAnswersNotFoundWithoutTraffic) {
     EXPECT_TRUE(camera->CheckAlive());
 }
 
-TEST(UsbCameraDevice, UpgradeIsNotAvailableYet) {
-    qvsim::LogCapture log;
-    auto camera = MakeCamera(100);
-    EXPECT_EQ(camera->Upgrade("/nonexistent", nullptr, nullptr), CAMERA_STATUS_NOT_SUPPORTED);
-    EXPECT_EQ(log.Count("this camera Does not support upgrade\n"), 1);
+// The device type code picks the update procedure; a missing file then gives -22. Any other
+// code has none.
+TEST(UsbCameraDevice, UpgradeByDeviceType) {
+    struct Case {
+        SimUsbGeneration generation;
+        std::optional<uint16_t> deviceType;
+        int result;
+    };
+    const Case cases[] = {
+        {SimUsbGeneration::kUsb3, std::nullopt, CAMERA_STATUS_FILE_OPEN_FAILED},
+        {SimUsbGeneration::kUsb2, std::nullopt, CAMERA_STATUS_FILE_OPEN_FAILED},
+        {SimUsbGeneration::kUsb3, 0x1401, CAMERA_STATUS_NOT_SUPPORTED},
+        {SimUsbGeneration::kUsb2, 0x1200, CAMERA_STATUS_NOT_SUPPORTED},
+    };
+    for (const Case& c : cases) {
+        qvsim::LogCapture log;
+        SimUsbCameraConfig config;
+        config.generation = c.generation;
+        config.deviceType = c.deviceType;
+        CSimUsbInProcessCamera camera(std::make_shared<CSimUsbCamera>(config), 100);
+        EXPECT_EQ(camera.Upgrade("/nonexistent", nullptr, nullptr), c.result);
+        EXPECT_EQ(log.Count("this camera Does not support upgrade\n"),
+                  c.result == CAMERA_STATUS_NOT_SUPPORTED ? 1 : 0);
+    }
 }
 
 // The device's FPGA operations are the configuration unit's on this camera's requests.
