@@ -36,6 +36,8 @@ enum class StorageLayout {
 constexpr size_t kPropertySize = 712;
 constexpr size_t kPropRedGainRange = 0;  // {min, max}
 constexpr size_t kPropGammaRange = 32;
+constexpr size_t kPropContrastRange = 40;
+constexpr size_t kPropSharpnessRange = 48;
 constexpr size_t kPropMonoSensor = 56;
 constexpr size_t kPropAeTargetOnSensor = 88;
 constexpr size_t kPropWdrSupported = 96;

@@ -55,6 +55,10 @@ void CSimFrameGenerator::BeginFrame(Clock::time_point now) {
         m_header[i] = static_cast<uint8_t>(stamp >> (8 * i));
         m_header[8 + i] = static_cast<uint8_t>(m_frameNumber >> (8 * i));
     }
+    if (m_current.pattern == SimFramePattern::kCallback) {
+        m_image.assign(m_current.imageBytes, 0);
+        if (m_current.image) m_current.image(m_frameNumber, m_image.data(), m_current.imageBytes);
+    }
 }
 
 uint32_t CSimFrameGenerator::Produce(uint8_t* buf, uint32_t len, Clock::time_point now) {
@@ -76,6 +80,13 @@ uint32_t CSimFrameGenerator::Produce(uint8_t* buf, uint32_t len, Clock::time_poi
         std::memset(buf + done, m_current.constant, n - done);
     } else if (m_current.pattern == SimFramePattern::kScene) {
         for (uint32_t i = done; i < n; ++i) buf[i] = m_scene[SceneStep(imageStart + (i - done))];
+    } else if (m_current.pattern == SimFramePattern::kCallback) {
+        // The bytes past the image (none in a whole frame) stay zero.
+        const uint32_t want = n - done;
+        const uint32_t have =
+            imageStart < m_image.size() ? std::min<uint32_t>(want, m_image.size() - imageStart) : 0;
+        if (have > 0) std::memcpy(buf + done, m_image.data() + imageStart, have);
+        std::memset(buf + done + have, 0, want - have);
     } else {
         for (uint32_t i = done; i < n; ++i)
             buf[i] = RampByte(m_frameNumber, imageStart + (i - done));

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 enum class SimFramePattern : uint8_t {
     kRamp,      // SimFrameGenerator::RampByte of frame number and image offset
@@ -18,7 +19,12 @@ enum class SimFramePattern : uint8_t {
     // A textured scene of mean brightness SimFrameFormat::level: each byte is the level times a
     // factor from 0.75 to 1.25 (SimFrameGenerator::SceneFactor of its offset), saturating at 255.
     kScene,
+    kCallback,  // each frame's image comes from SimFrameFormat::image
 };
+
+// Fills the image of frame `frameNumber` (`bytes` bytes, zero on entry), when it begins. Called
+// on the thread that reads the camera.
+using SimFrameImage = std::function<void(uint64_t frameNumber, uint8_t* image, uint32_t bytes)>;
 
 struct SimFrameFormat {
     uint32_t imageBytes = 64 * 1024;  // image data per frame, without the header
@@ -26,7 +32,8 @@ struct SimFrameFormat {
     double fps = 0;                   // 0: a frame is ready whenever the previous one is read
     SimFramePattern pattern = SimFramePattern::kRamp;
     uint8_t constant = 0;
-    double level = 0;  // kScene
+    double level = 0;       // kScene
+    SimFrameImage image{};  // for kCallback
 };
 
 class CSimFrameGenerator {
@@ -102,7 +109,8 @@ class CSimFrameGenerator {
     bool m_gated = false;
     uint64_t m_released = 0;  // frames that may still begin while gated
     uint8_t m_header[16] = {};
-    uint64_t m_frameNumber = 0;  // of the next frame to begin
+    std::vector<uint8_t> m_image;  // the frame in progress, for kCallback
+    uint64_t m_frameNumber = 0;    // of the next frame to begin
     uint64_t m_framesCompleted = 0;
     std::function<void(SimFrameFormat&)> m_onFrameStart;
     uint8_t m_scene[kSceneSteps] = {};  // the bytes of the frame in progress, by texture step

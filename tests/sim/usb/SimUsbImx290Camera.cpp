@@ -77,7 +77,8 @@ void CSimUsbImx290Camera::MakeModel() {
                        .header = true,
                        .fps = m_options.fps,
                        .pattern = m_options.scene > 0 ? SimFramePattern::kScene : m_options.pattern,
-                       .constant = m_options.constant};
+                       .constant = m_options.constant,
+                       .image = m_options.image};
     config.frameSizeFromFpga = true;
     config.triggerRegister = kTriggerRegister;
     config.generation = m_options.generation;
@@ -94,6 +95,9 @@ void CSimUsbImx290Camera::MakeModel() {
     qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
     qvsim::SetPropertyWord(f.property, qvsim::kPropMonoSensor, 1);
     qvsim::SetPropertyWord(f.property, kPropSoftwareAe, 1);
+    // The pipeline's contrast (50 neutral) and sharpness ranges.
+    qvsim::SetPropertyWord(f.property, qvsim::kPropContrastRange + 4, 100);
+    qvsim::SetPropertyWord(f.property, qvsim::kPropSharpnessRange + 4, 100);
     // One output format: mono.
     qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatCount, 1);
     qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatMask, 1);

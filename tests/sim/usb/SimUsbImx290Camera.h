@@ -45,6 +45,7 @@ struct SimImx290Options {
     // Above 0 (IMX290 chips): frames show a scene of this brightness per exposure line at unity
     // gain, rendered with the exposure and gain programmed into the sensor (pattern kScene).
     double scene = 0;
+    SimFrameImage image{};  // for SimFramePattern::kCallback
 };
 
 class CSimUsbImx290Camera {
