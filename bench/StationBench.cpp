@@ -11,10 +11,21 @@
 // then the scale to 1280x720) against cv::remap (fixed-point bilinear) with the same source
 // points computed once, plus the same scale. Reported per pair of views.
 //
-// OpenCV runs single-threaded, like the station's own loops.
+// BM_SoleFrameChain: the sole thread's work on one 1280x1024 frame with a foot on the plate
+// (crop and rotation, contact detector, accumulator, contrast stretch) against cv::transpose +
+// cv::flip, cv::threshold + cv::countNonZero over the detector's two windows, the accumulator's
+// OpenCV chain as above, and cv::minMaxLoc + cv::LUT.
+//
+// BM_SaveXDImage: one whole Tarn_SaveXDImageEX as the capture program calls it (JPEG sole image,
+// four upper views and the group image), with four frozen views; the save blocks the caller.
+//
+// OpenCV runs single-threaded, like the station's own loops (except in BM_SaveXDImage, which
+// measures the save as a host gets it).
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 #include <sys/time.h>
 
 #include <opencv2/core.hpp>
@@ -22,9 +33,15 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "PW_Mosaic.h"
+#include "Qvcam.h"
+#include "SimSoleScene.h"
+#include "Tarnlex.h"
 #include "Wcam.h"
 #include "support/AllocCounter.h"
 #include "support/BenchStats.h"
@@ -164,8 +181,137 @@ void BM_SaveCorrections(benchmark::State& state) {
     state.counters["ratio"] = cvNs > 0 ? oursNs / cvNs : 0.0;
 }
 
+void BM_SoleFrameChain(benchmark::State& state) {
+    cv::setNumThreads(1);
+    if (MOSAIC_Init(kW, kH) != 1) {
+        state.SkipWithError("MOSAIC_Init failed");
+        return;
+    }
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    using Phase = CSimSoleScene::Phase;
+    const cv::Mat empty = CSimSoleScene::ToFrame(CSimSoleScene::Upright(Phase::kEmpty));
+    const cv::Mat feet[2] = {CSimSoleScene::ToFrame(CSimSoleScene::Upright(Phase::kFull)),
+                             CSimSoleScene::ToFrame(CSimSoleScene::Upright(Phase::kRoll))};
+    std::vector<uint8_t> rotated(kSoleBytes), mosaic(kSoleBytes), stretched(kSoleBytes);
+    auto runOurs = [&](const cv::Mat& frame) {
+        qvcam_processImage(frame.data, 1280, 1024, 40, 252, 1200, 520, false, rotated.data());
+        qvcam_DetectFullContact(rotated.data(), kW, kH);
+        const int ret = MOSAIC_DoMosaic(rotated.data(), mosaic.data(), kW, kH);
+        qvcam_ContrastStretchingAuto(mosaic.data(), stretched.data(), kW, kH);
+        return ret;
+    };
+    runOurs(empty);  // learns the plate
+
+    cv::Mat transposed(1200, 520, CV_8UC1), cvRotated(kH, kW, CV_8UC1), binary;
+    cv::Mat background = cvRotated.clone(), buf, diff, temp(kH, kW, CV_8UC1, cv::Scalar(0)), mask,
+            cvOut(kH, kW, CV_8UC1), lut(1, 256, CV_8UC1), cvStretched;
+    const cv::Rect window(kW / 10, kH / 40, kW - 2 * (kW / 10), kH - 2 * (kH / 40));
+    const cv::Rect upper(60, 80, kW - 120, kH / 2 - 80), lower(60, kH / 2, kW - 120, kH / 2 - 80);
+    int counts = 0;
+    auto runOpenCv = [&](const cv::Mat& frame) {
+        cv::transpose(frame(cv::Rect(40, 252, 1200, 520)), transposed);
+        cv::flip(transposed, cvRotated, 0);
+        for (const cv::Rect& half : {upper, lower}) {
+            cv::threshold(cvRotated(half), binary, 59, 255, cv::THRESH_BINARY);
+            counts += cv::countNonZero(binary);
+        }
+        cvRotated.copyTo(buf);
+        cv::subtract(buf, background, diff);
+        cv::compare(diff(window), 28, mask, cv::CMP_GT);
+        if (cv::countNonZero(mask) > 1500) {
+            cv::max(temp, diff, temp);
+            temp.copyTo(cvOut);
+        }
+        double lo = 0, hi = 0;
+        cv::minMaxLoc(cvOut, &lo, &hi);
+        if (lo == hi) lo = 0, hi = 255;
+        const float scale = 255.0f / static_cast<float>(hi - lo);
+        for (int v = 0; v < 256; ++v)
+            lut.at<uint8_t>(v) =
+                cv::saturate_cast<uint8_t>(static_cast<int>(static_cast<float>(v - lo) * scale));
+        cv::LUT(cvOut, lut, cvStretched);
+    };
+    cv::flip(cv::Mat(empty(cv::Rect(40, 252, 1200, 520)).t()), background, 0);
+
+    std::vector<double> ours, theirs;
+    uint64_t allocations = 0, frames = 0;
+    int present = 0;
+    for (auto _ : state) {
+        const cv::Mat& frame = feet[frames % 2];
+        const uint64_t before = qvbench::AllocationCount();
+        const auto t0 = Clock::now();
+        present += runOurs(frame) == 1;
+        const auto t1 = Clock::now();
+        allocations += qvbench::AllocationCount() - before;
+        benchmark::DoNotOptimize(stretched.data());
+        runOpenCv(frame);
+        const auto t2 = Clock::now();
+        benchmark::ClobberMemory();
+        ours.push_back(Ns(t0, t1));
+        theirs.push_back(Ns(t1, t2));
+        ++frames;
+    }
+    MOSAIC_Close();
+    if (present != static_cast<int>(frames)) {
+        state.SkipWithError("the foot was not present on every frame");
+        return;
+    }
+    benchmark::DoNotOptimize(counts);
+    const double oursNs = qvbench::Median(ours);
+    const double cvNs = qvbench::Median(theirs);
+    state.counters["ours_us"] = oursNs / 1000;
+    state.counters["opencv_us"] = cvNs / 1000;
+    state.counters["ratio"] = cvNs > 0 ? oursNs / cvNs : 0.0;
+    state.counters["allocs_per_frame"] = qvbench::PerFrame(allocations, frames);
+}
+
+void BM_SaveXDImage(benchmark::State& state) {
+    {
+        std::lock_guard<std::mutex> lock(m_shotMutex);
+        for (cv::Mat& frozen : m_shotFrames) {
+            frozen.create(720, 1280, CV_8UC3);
+            cv::randu(frozen, 0, 256);
+        }
+    }
+    char dir[] = "/tmp/qv-station-bench-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    char out[64], sole[] = "shoe.jpg", group[] = "view.jpg";
+    std::snprintf(out, sizeof out, "%s/Output", dir);
+    char v1[] = "view1.jpg", v2[] = "view2.jpg", v3[] = "view3.jpg", v4[] = "view4.jpg";
+    char* views[] = {v1, v2, v3, v4};
+    // The library's log lines would swamp the report.
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    std::vector<double> times;
+    int failed = 0;
+    for (auto _ : state) {
+        FOOT_XD_INFO info{};
+        const auto t0 = Clock::now();
+        failed += Tarn_SaveXDImageEX(out, sole, views, group, &info) != 1;
+        times.push_back(Ns(t0, Clock::now()));
+    }
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(null);
+    std::filesystem::remove_all(dir);
+    if (failed != 0) {
+        state.SkipWithError("a save failed");
+        return;
+    }
+    state.counters["save_ms"] = qvbench::Median(times) / 1e6;
+}
+
 BENCHMARK(BM_MosaicFootPresent)->MinTime(1.0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SaveCorrections)->MinTime(1.0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SoleFrameChain)->MinTime(1.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SaveXDImage)->MinTime(3.0)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

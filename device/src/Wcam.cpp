@@ -121,6 +121,8 @@ bool wcam_OpenPaths(const std::array<std::string, CAMERA_NUM>& links) {
 void* wcam_SingleCameraProc(void* arg) {
     const int i = static_cast<int>(reinterpret_cast<intptr_t>(arg));
     if (i < 0 || i >= CAMERA_NUM || !cameraCaptures[i]) return nullptr;
+    // Named after the camera's link, for debuggers and the host's thread lists.
+    pthread_setname_np(pthread_self(), ("wcam" + std::to_string(i + 1)).c_str());
     // No exception may end the process from here; one error line per run of failures.
     bool failing = false;
     auto turn = [&](auto&& body) {

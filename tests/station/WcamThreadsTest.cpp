@@ -76,8 +76,8 @@ TEST(UpperCameraThreads, ShotsFetchesAndSavesWhileStreamingAndClosing) {
     // New frames for every camera while the shots run.
     for (int g = 0; g < 4; ++g) {
         for (int i = 0; i < CAMERA_NUM; ++i)
-            cameras.Serve(i, cv::Mat(small, CV_8UC3,
-                                     cv::Scalar((g * 37 + i) % 256, (g * 11) % 256, 90 + i)));
+            cameras.Serve(
+                i, cv::Mat(small, CV_8UC3, cv::Scalar((g * 37 + i) % 256, (g * 11) % 256, 90 + i)));
         ASSERT_TRUE(cameras.WaitForFreshReads(1));
     }
     for (int i = 0; i < CAMERA_NUM; ++i)

@@ -9,3 +9,35 @@ if(TARGET qv_sim_station)
   set_tests_properties(station_wcam_threads_test station_wcam_test station_wcam_save_test PROPERTIES
     ENVIRONMENT "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tsan.supp")
 endif()
+
+# The sole camera's image steps, the saved sole image and the six exports with the station
+# closed.
+if(TARGET qv_sim_station)
+  qv_add_test(station_sole_image_test SOURCES station/SoleImageTest.cpp LIBS qv_sim_station)
+  qv_add_test(station_tarn_test SOURCES station/TarnTest.cpp LIBS qv_sim_station)
+endif()
+
+# The station end to end through its exports: the simulated USB sole camera behind the real
+# libusb (the executable re-executes itself under the umockdev preload) and scripted upper
+# cameras. The SDK's shared library is listed first, so the station's calls bind to its exports.
+if(TARGET qv_sim_station AND TARGET qv_sim_usb_imx290)
+  qv_add_test(station_end_to_end_test SOURCES station/StationEndToEndTest.cpp
+    $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS QVCameraSDK::QVCameraSDK qv_sim_station qv_sim_usb_imx290 ${CMAKE_DL_LIBS}
+    LABELS concurrency)
+  set_tests_properties(station_end_to_end_test PROPERTIES
+    ENVIRONMENT "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tsan.supp")
+endif()
+
+# The shared library as hosts see it: a C program using only the public header, and the
+# library's exports, symbol versions and run path.
+if(TARGET Tarnlex)
+  add_executable(station_tarnlex_host station/TarnlexHost.c)
+  target_link_libraries(station_tarnlex_host PRIVATE qv_netns_guard Tarnlex::Tarnlex)
+  # The network-namespace guard is C++.
+  set_target_properties(station_tarnlex_host PROPERTIES LINKER_LANGUAGE CXX)
+  add_test(NAME station_tarnlex_host COMMAND station_tarnlex_host)
+  add_test(NAME station_tarnlex_library
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/check-tarnlex-library.sh $<TARGET_FILE:Tarnlex>)
+  set_tests_properties(station_tarnlex_host station_tarnlex_library PROPERTIES TIMEOUT 120)
+endif()

@@ -44,11 +44,7 @@ CScriptedUpperCameras::CScriptedUpperCameras() {
 
 CScriptedUpperCameras::~CScriptedUpperCameras() {
     wcam_SetFrameSourceFactory(nullptr);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (Camera& c : m_cameras) c.held = false;
-    }
-    m_changed.notify_all();
+    LetAll();
     std::error_code ec;
     if (!m_folder.empty()) fs::remove_all(m_folder, ec);
 }
@@ -80,6 +76,20 @@ void CScriptedUpperCameras::Let(int camera) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_cameras[camera].held = false;
+    }
+    m_changed.notify_all();
+}
+
+void CScriptedUpperCameras::HoldAfter(uint64_t reads) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_holdAfter = reads;
+}
+
+void CScriptedUpperCameras::LetAll() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holdAfter = UINT64_MAX;
+        for (Camera& c : m_cameras) c.held = false;
     }
     m_changed.notify_all();
 }
@@ -133,7 +143,17 @@ int CScriptedUpperCameras::Opens() const {
     return m_opens;
 }
 
+void CScriptedUpperCameras::Alias(int camera, const std::string& path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_aliases[camera] = path;
+}
+
 int CScriptedUpperCameras::CameraOf(const std::string& resolvedPath) const {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (int i = 0; i < CAMERA_NUM; ++i)
+            if (!m_aliases[i].empty() && m_aliases[i] == resolvedPath) return i;
+    }
     for (int i = 0; i < CAMERA_NUM; ++i) {
         std::error_code ec;
         if (fs::equivalent(resolvedPath, m_folder + "/cam" + std::to_string(i + 1), ec)) return i;
@@ -156,10 +176,10 @@ void CScriptedUpperCameras::RecordSet(int camera, int propId, double value) {
 bool CScriptedUpperCameras::ReadFrame(int camera, cv::Mat& image) {
     std::unique_lock<std::mutex> lock(m_mutex);
     Camera& c = m_cameras[camera];
-    if (c.held) {
+    if (c.held || c.reads >= m_holdAfter) {
         c.blocked = true;
         m_changed.notify_all();
-        m_changed.wait(lock, [&] { return !c.held; });
+        m_changed.wait(lock, [&] { return !c.held && c.reads < m_holdAfter; });
         c.blocked = false;
     }
     // A shared reference: the script only ever replaces its frame, never draws into it.

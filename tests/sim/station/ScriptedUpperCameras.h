@@ -38,11 +38,17 @@ class CScriptedUpperCameras {
     // The links, in camera order, for wcam_OpenPaths.
     std::array<std::string, CAMERA_NUM> Links() const;
     const std::string& Folder() const { return m_folder; }
+    // Another path that names camera's device (as the station will see it resolved).
+    void Alias(int camera, const std::string& path);
 
     void Serve(int camera, const cv::Mat& frame);  // every read from now on gives this frame
     void ServeNothing(int camera);                 // every read fails
     void Hold(int camera);                         // reads block until Let(camera)
     void Let(int camera);
+    // Every camera's reads after its first `reads` block until LetAll (a station that needs only
+    // some frames of each then does not copy frames all the time).
+    void HoldAfter(uint64_t reads);
+    void LetAll();
     void RefuseOpen(int camera);
 
     uint64_t Reads(int camera) const;
@@ -82,6 +88,8 @@ class CScriptedUpperCameras {
     Camera m_cameras[CAMERA_NUM];
     int m_opens = 0;
     bool m_stopWaiting = false;
+    uint64_t m_holdAfter = UINT64_MAX;
+    std::string m_aliases[CAMERA_NUM];
     // Frames served earlier, kept until the end: a read hands out a shared reference, and the
     // last reference must not be dropped in one thread while another still copies the pixels
     // (the reference count lives in OpenCV, out of a thread checker's sight).
