@@ -15,14 +15,25 @@
 #include "IMX206.h"
 #include "IMX225.h"
 #include "IMX226.h"
+#include "IMX264.h"
+#include "IMX265.h"
+#include "IMX287.h"
 #include "IMX290.h"
 #include "IMX290_WDR.h"
+#include "IMX294.h"
+#include "IMX296.h"
+#include "IMX297.h"
 #include "IMX335.h"
 #include "IMX377.h"
+#include "IMX392.h"
+#include "IMX487.h"
+#include "IMX533.h"
 #include "IMX577.h"
 #include "MT9J003.h"
 #include "MT9M001.h"
 #include "MT9P031.h"
+#include "OV5640.h"
+#include "OV7725.h"
 #include "common/TextCopy.h"
 
 namespace {
@@ -124,6 +135,17 @@ constexpr SensorDriverOps kDrivers[] = {
     DriverOps<CMT9J003>("CMT9J003"),
     DriverOps<CMT9M001>("CMT9M001"),
     DriverOps<CMT9P031>("CMT9P031"),
+    DriverOps<COV5640>("COV5640"),
+    DriverOps<COV7725>("COV7725"),
+    DriverOps<CIMX264>("CIMX264"),
+    DriverOps<CIMX265>("CIMX265"),
+    DriverOps<CIMX287>("CIMX287"),
+    DriverOps<CIMX297>("CIMX297"),
+    DriverOps<CIMX392>("CIMX392"),
+    DriverOps<CIMX296>("CIMX296"),
+    DriverOps<CIMX487>("CIMX487"),
+    DriverOps<CIMX294>("CIMX294"),
+    DriverOps<CIMX533>("CIMX533"),
 };
 // clang-format on
 

@@ -48,6 +48,13 @@ void CUsbCamera::Shutdown() {
     // Waits for a poll in progress; the poll holds no lock we hold here.
     if (entry != nullptr) CTimerMng::GetInstance()->RemoveTimer(entry);
     StopCoolingThread();
+    // While requests still work: a driver's periodic work may be in a step that makes them.
+    UnInitSensor();
+}
+
+void CUsbCamera::StopSensorWork() {
+    std::lock_guard lock(m_sensorMutex);
+    if (m_pSensor != nullptr) m_pSensor->Uninit();
 }
 
 int CUsbCamera::GetFpgaType(const CameraProperty* prop) {
@@ -224,6 +231,9 @@ int CUsbCamera::OpenStream(CFrameBucketProducer* producer, CameraInitParam* para
 
 int CUsbCamera::CloseStream() {
     if (!m_streamOpen.exchange(false)) return CAMERA_STATUS_SUCCESS;
+    // The driver outlives the stream (the next open initialises it again), its periodic work
+    // does not: nothing is to be exposed until then.
+    StopSensorWork();
     if (m_hardwareType == 9) {
         // Integer setting 1 back to 0.
         WriteFpgaReg(15, 0x3200);

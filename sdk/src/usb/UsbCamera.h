@@ -175,8 +175,12 @@ class CUsbCamera : public CJNDevice {
         }
     };
 
-    // Ends the liveness poll and the cooling loop; idempotent. Leaf destructors call it first.
+    // Ends the liveness poll, the cooling loop and the sensor driver (whose periodic work makes
+    // requests too); idempotent. Leaf destructors call it first.
     void Shutdown();
+    // Ends the sensor driver's periodic work (Uninit) and keeps the driver for the next stream
+    // open; without our transfer mutex, since ending that work waits for a step in progress.
+    void StopSensorWork();
     // Stops the cooling loop if it runs, leaving its bits and power; the caller holds none of
     // our mutexes (the loop is joined).
     void StopCoolingThread();

@@ -1,0 +1,158 @@
+#include "IMX294Family.h"
+
+#include <algorithm>
+
+#include "SensorGain.h"
+
+using namespace sensor;
+
+namespace {
+
+constexpr BoardReset kBoards[] = {{107, GpioReset(45)}, {201, FpgaBitReset()}};
+constexpr uint16_t kTimingReg107 = 35;  // board 107's frame timing, FPGA registers 35 to 37
+constexpr uint8_t kTimingC = 18;
+
+}  // namespace
+
+CIMX294Family::CIMX294Family(SensorTypeE type, imginf* inf, const Chip& chip)
+    : CSensorBase(type, inf), m_chip(chip), m_cycle(*inf, chip.cycle, this) {
+    m_auxValue = chip.auxValue;
+    m_frameTimeNs = 200000000.0;
+    m_frameSpeed = 2;
+    SetInstanceInfo(chip.instanceName, chip.kind);
+    m_param.aeTargetMin = 10;
+    m_param.aeTargetMax = 10;
+    m_param.analogGainMin = 1000;
+    m_param.analogGainMax = chip.gainMax;
+    m_param.expLinesMin = 4;
+    m_param.expLinesMax = chip.expLinesMax;
+    m_param.maxHeight = chip.fullHeight;
+    m_param.minHeight = 32;
+    m_param.maxWidth = chip.fullWidth;
+    m_param.minWidth = 32;
+    m_param.reductionModeMask = 7;
+    SetPixelFormat(kBayerGR8);
+}
+
+// The cycle's timer goes first (its member would go last, after this driver's own parts).
+CIMX294Family::~CIMX294Family() {
+    m_cycle.Remove();
+}
+
+int CIMX294Family::Reset() {
+    const BoardReset* board = FindBoard(kBoards, GetHardwareType());
+    if (board == nullptr) return CAMERA_STATUS_NOT_SUPPORTED;
+    return ResetAndSelectBus(board->reset, m_chip.busAddress, 0x12, 20);
+}
+
+int CIMX294Family::Uninit() {
+    m_cycle.Remove();
+    return CAMERA_STATUS_SUCCESS;
+}
+
+void CIMX294Family::ApplyWindow() {
+    ApplyResolution();
+    m_windowX = static_cast<uint16_t>(m_roiX + m_chip.columnAdd);
+    m_windowY = static_cast<uint16_t>(m_roiY + m_chip.rowAdd);
+}
+
+int CIMX294Family::WriteImageTiming(uint32_t frameLength, uint32_t lineLength,
+                                    uint32_t* frameInForce) {
+    const uint16_t reg = GetHardwareType() == 107 ? kTimingReg107 : 0;
+    return WriteFrameTiming(frameLength, lineLength, reg, frameInForce, kTimingC);
+}
+
+InverseGainCode CIMX294Family::EncodeGain(uint32_t gain) const {
+    // Below unity the analog code would be negative; above the cap the code stays at the cap's.
+    gain = std::clamp(gain, 1000u, std::min(m_param.analogGainMax, m_chip.gainCap));
+    return EncodeInverseGainStep(gain, m_chip.gainScale, 3);
+}
+
+int CIMX294Family::ExposureMs() const {
+    const double ms = m_expTimeUs / 1000.0;
+    return ms >= 2147483647.0 ? 2147483647 : static_cast<int>(ms);
+}
+
+// ---- Timing and exposure -----------------------------------------------------------------------
+
+// The speed changes no length: the FPGA's timing holds the frame. It sets the times and the
+// exposure range (2000 s of lines).
+int CIMX294Family::SetFrameSpeed(int speed) {
+    if (!Serves(GetHardwareType())) return CAMERA_STATUS_NOT_SUPPORTED;
+    if (speed < 0 || speed > 2) return CAMERA_STATUS_PARAMETER_INVALID;
+    m_frameSpeed = static_cast<uint32_t>(speed);
+    RecomputeTiming(m_inputClock);
+    if (m_lineTimeUs > 0) {
+        const double lines = 2e9 / m_lineTimeUs;
+        m_param.expLinesMax = lines >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(lines);
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CIMX294Family::SetExposure(double us) {
+    return SetExposureLines(LinesForUs(us, 2));
+}
+
+int CIMX294Family::SetBlackLevel(uint32_t level) {
+    m_blackLevel = level & 0xFF;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- Streaming and trigger ---------------------------------------------------------------------
+
+int CIMX294Family::StreamOn() {
+    if (!Serves(GetHardwareType())) return CAMERA_STATUS_SUCCESS;
+    const int r = SetSensorInterface(WordBits() | kIfRun);
+    if (r == CAMERA_STATUS_SUCCESS) m_streaming = true;
+    return r;
+}
+
+int CIMX294Family::StreamOff() {
+    int r = WriteStandby();
+    if (r != CAMERA_STATUS_SUCCESS || !Serves(GetHardwareType())) return r;
+    if ((r = SetSensorInterface(WordBits() | kIfStop)) != CAMERA_STATUS_SUCCESS) return r;
+    SetFpgaImageEnable(0);
+    m_streaming = false;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// The trigger modes take one frame per trigger: a running cycle ends, and continuous mode
+// applies the exposure again (which starts the cycle again when the exposure needs it).
+int CIMX294Family::SetTriggerMode(int mode) {
+    if (!Serves(GetHardwareType()) || mode < 0 || mode > 2) return CAMERA_STATUS_SUCCESS;
+    int r = ApplyTriggerControl(mode);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    if (mode == 0) {
+        SetExposure(m_expTimeUs);
+        return CAMERA_STATUS_SUCCESS;
+    }
+    if ((r = SetTriggerTiming(10, 50000)) != CAMERA_STATUS_SUCCESS) return r;
+    if (CycleRunning()) m_cycle.Stop();
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CIMX294Family::SoftTrigger() {
+    if (!Serves(GetHardwareType())) return CAMERA_STATUS_NOT_SUPPORTED;
+    const int period = SoftTriggerPeriod();
+    if (period >= 0) m_cycle.Start(period, ExposureMs());
+    return SendSoftTrigger();
+}
+
+int CIMX294Family::SetRoiOffset(int x, int y) {
+    m_resolution.iOffsetX = x;
+    m_resolution.iOffsetY = y;
+    ApplyWindow();
+    return WriteWindow();
+}
+
+void CIMX294Family::GetCapability(SensorCapability& cap) {
+    cap.isMono = 0;
+    cap.driverWord = 1;
+    cap.defaultResolutionIndex = m_chip.defaultIndex;
+    cap.presetMask = uint64_t{1} << m_chip.defaultIndex;
+    cap.defaultRedGain = 172;
+    cap.defaultGreenGain = 100;
+    cap.defaultBlueGain = 178;
+    using Formats = std::span<const uint32_t>;
+    SetFormats(cap, Serves(GetHardwareType()) ? Formats(kColour8And12) : Formats(kColour8));
+}

@@ -1,0 +1,153 @@
+#include "OV5640.h"
+
+#include "SensorFactory.h"
+
+using namespace sensor;
+
+namespace {
+
+constexpr uint32_t kWidth = 1280;
+constexpr uint32_t kHeight = 720;
+constexpr uint32_t kHorizontalBlank = 300;
+constexpr uint32_t kVerticalBlank = 10;
+constexpr double kPixelPeriodNs = 20;  // the 48 MHz clock counted in 50 MHz steps
+
+constexpr uint32_t kFormats[] = {kBayerGR8};
+
+}  // namespace
+
+COV5640::COV5640(SensorTypeE type, imginf* inf) : CSensorBase(type, inf) {
+    m_auxValue = 11;
+    m_pixelClock = 48000000;
+    m_frameTimeNs = 200000000.0;
+    // The lengths of the fixed output, so that the first Init computes its timing from them
+    // before the window is applied (1580 x 20 ns = 31.6 us lines).
+    m_lineLength = kWidth + kHorizontalBlank;
+    m_frameLength = kHeight + kVerticalBlank;
+    m_frameSpeed = 2;
+    SetInstanceInfo("OV5640", "CMOS_5M");
+    m_param.aeTargetMin = 10;
+    m_param.aeTargetMax = 160;
+    m_param.analogGainMin = 1000;
+    m_param.analogGainMax = 8000;
+    m_param.expLinesMin = 1;
+    m_param.expLinesMax = 15552;
+    m_param.maxHeight = 1944;
+    m_param.minHeight = 32;
+    m_param.maxWidth = 2592;
+    m_param.minWidth = 32;
+    m_param.reductionModeMask = 7;
+    SetPixelFormat(kBayerGR8);
+}
+
+int COV5640::GetSensorInfo(SensorTypeE type, SensorInfo* info) {
+    return FillSensorInfo("COV5640", type, info);
+}
+
+int COV5640::Probe(SensorTypeE type, imginf* inf) {
+    (void)type, (void)inf;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::Reset() {
+    return CAMERA_STATUS_SUCCESS;
+}
+
+void COV5640::ApplyWindow() {
+    ApplyResolution();
+    m_width = kWidth;
+    m_height = kHeight;
+    m_lineLength = kWidth + kHorizontalBlank;
+    m_frameLength = kHeight + kVerticalBlank;
+}
+
+int COV5640::Init(CameraInitParam* param) {
+    if (param == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    SetPixelFormat(param->mediaType);
+    SetFrameSpeed(param->frameSpeed);
+    m_lineTimeUs = m_lineTimeNs / 1000.0;
+    m_expTimeUs = m_expLines * m_lineTimeNs / 1000.0;
+    SetResolution(&param->resolution);
+    ApplyWindow();
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::SetFrameSpeed(int speed) {
+    // The chip's timing does not depend on the speed: every value is kept.
+    m_frameSpeed = static_cast<uint32_t>(speed);
+    m_pixelPeriodNs = kPixelPeriodNs;
+    m_lineTimeNs = m_lineLength * kPixelPeriodNs;
+    m_frameTimeNs = m_frameLength * m_lineTimeNs;
+    m_lineTimeUs = m_lineTimeNs / 1000.0;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::SetExposureLines(uint32_t lines) {
+    m_expLines = lines;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::SetExposure(double us) {
+    RecordExposureLines(LinesForUs(us, 1));
+    return CAMERA_STATUS_SUCCESS;
+}
+
+// The Micron-style gain code: eighths below x4.25, then x4 plus 250ths, then whole steps of x1
+// from x8 (bits 8 up), each decoded back to the gain it gives.
+int COV5640::SetAnalogGain(uint32_t gain) {
+    uint32_t code;
+    if (gain > 8000)
+        code = ((gain - 8000) / 1000) * 256 + 96;
+    else if (gain >= 4250)
+        code = gain / 250 + 64;
+    else
+        code = gain / 125;
+    code &= 0xFFFF;
+    m_gainReg = code;
+    if ((code >> 8) != 0)
+        m_gain = (code >> 8) * 1000 + 8000;
+    else if (code > 80)
+        m_gain = (code * 1000 - 64000) / 4;
+    else
+        m_gain = code * 125;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::SetBlackLevel(uint32_t level) {
+    m_blackLevel = level & 0xFF;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::StreamOn() {
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::StreamOff() {
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::SetTriggerMode(int mode) {
+    (void)mode;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::SoftTrigger() {
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int COV5640::GetResolution(tSdkResolution* res) {
+    const int r = CSensorBase::GetResolution(res);
+    if (res != nullptr) {
+        res->uWidth = kWidth;
+        res->uHeight = kHeight;
+    }
+    return r;
+}
+
+void COV5640::GetCapability(SensorCapability& cap) {
+    cap.isMono = 0;
+    cap.driverWord = 1;
+    cap.defaultResolutionIndex = 11;  // "2592X1944"
+    cap.presetMask = uint64_t{1} << 11;
+    SetFormats(cap, kFormats);
+}
