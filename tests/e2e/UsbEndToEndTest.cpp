@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -271,6 +272,62 @@ TEST_F(UsbEndToEnd, Ar0134OnBoard100AndAWrongChip) {
     HANDLE none = nullptr;
     EXPECT_EQ(CameraInit(&none, 0), CAMERA_STATUS_STREAM_OPEN_FAILED);
     if (none != nullptr) m_handles.push_back(none);
+}
+
+// A colour IMX294 on board 107 whose stored exposure is longer than a second: the driver times
+// that exposure from the host (the chip's exposure register and FPGA register 39, switched by a
+// timer), frames flow, the release ends that timer without waiting for the camera, and the
+// camera opens again.
+TEST_F(UsbEndToEnd, Imx294LongExposureOnBoard107) {
+    SimImx290Options o;
+    o.sensorType = 39;         // "IMX294C"
+    o.modelCode = 0xAA220007;  // hardware type 107
+    o.fpga = {.progPin = 25, .initPin = 23, .donePin = 27, .configuredVersion = 0x1204};
+    o.productName = "QV-U3C-294";
+    o.serial = "E2E-294";
+    o.port = {1, 70};
+    ASSERT_TRUE(qvsim::UseResolution("QV-U3C-294", qvsim::CustomResolution(0, 0, 320, 240), 1.2e6));
+    m_cameras.push_back(std::make_unique<CSimUsbImx290Camera>(*s_testbed, o));
+    CSimUsbImx290Camera& cam = *m_cameras.back();
+    ASSERT_EQ(EnumerateUntil(1), 0);
+    // FPGA register 39 of the model, once the cycle has switched it (it starts at 0).
+    auto cycleRuns = [&] {
+        const auto deadline = Clock::now() + 20s;
+        while (Clock::now() < deadline) {
+            if (cam.Model().FpgaReg(39) != 0) return true;
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    };
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        cam.Model().SetFpgaReg(39, 0);
+        HANDLE h = Init(0);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(cam.Fpga().Loaded().back().hardwareType, 107);
+        double exposure = 0;
+        ASSERT_EQ(CameraGetExposureTime(h, &exposure), 0);
+        EXPECT_NEAR(exposure, 1.2e6, 100);
+        ASSERT_EQ(CameraPlay(h), 0);
+        for (int i = 0; i < 3; ++i) {
+            stImageInfo frame{};
+            ASSERT_NE(CameraGetImageBufferEx(h, &frame, 5000), nullptr) << i;
+            EXPECT_EQ(frame.iWidth, 320u);
+            EXPECT_EQ(frame.iHeight, 240u);
+        }
+        ASSERT_TRUE(cycleRuns());
+        // The chip's long-exposure shutter: 25 lines from the frame start.
+        EXPECT_EQ(cam.Model().SensorReg(0x34, 0x302C).value_or(0), 25);
+
+        auto released = std::async(std::launch::async, [&] { UnInit(h); });
+        ASSERT_EQ(released.wait_for(20s), std::future_status::ready);
+        released.get();
+        // No step of the cycle follows the release.
+        cam.Model().SetFpgaReg(39, 0);
+        std::this_thread::sleep_for(250ms);
+        EXPECT_EQ(cam.Model().FpgaReg(39), 0);
+    }
 }
 
 // The host-opened rescan lists the host's devices alone: with none, or with none usable, it

@@ -70,6 +70,8 @@ std::vector<std::pair<uint16_t, uint16_t>> ChipIdentity(SensorTypeE code) {
         case SENSOR_TYPE_MT9P031C:
         case SENSOR_TYPE_MT9P031M:
             return {{0x00, 0x1801}};
+        case SENSOR_TYPE_OV7725:
+            return {{0x0A, 0x77}};
         default:
             return {};
     }

@@ -21,14 +21,25 @@
 #include "sensors/IMX206.h"
 #include "sensors/IMX225.h"
 #include "sensors/IMX226.h"
+#include "sensors/IMX264.h"
+#include "sensors/IMX265.h"
+#include "sensors/IMX287.h"
 #include "sensors/IMX290.h"
 #include "sensors/IMX290_WDR.h"
+#include "sensors/IMX294.h"
+#include "sensors/IMX296.h"
+#include "sensors/IMX297.h"
 #include "sensors/IMX335.h"
 #include "sensors/IMX377.h"
+#include "sensors/IMX392.h"
+#include "sensors/IMX487.h"
+#include "sensors/IMX533.h"
 #include "sensors/IMX577.h"
 #include "sensors/MT9J003.h"
 #include "sensors/MT9M001.h"
 #include "sensors/MT9P031.h"
+#include "sensors/OV5640.h"
+#include "sensors/OV7725.h"
 
 namespace {
 
@@ -114,9 +125,10 @@ const TypeRow kExpectedTypes[] = {
     {74, "CIMX577", "IMX577C", "CMOS_12M", N},
 };
 
-const std::set<int> kBuiltCodes = {2,  3,  4,  7,  8,  9,  10, 11, 12, 13, 14, 16,
-                                   17, 19, 20, 21, 22, 23, 30, 31, 36, 37, 40, 41,
-                                   50, 51, 52, 64, 65, 66, 68, 69, 70, 71, 72, 74};
+const std::set<int> kBuiltCodes = {2,  3,  4,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,
+                                   18, 19, 20, 21, 22, 23, 30, 31, 32, 33, 34, 35, 36, 37,
+                                   38, 39, 40, 41, 42, 43, 46, 47, 48, 49, 50, 51, 52, 55,
+                                   56, 58, 64, 65, 66, 68, 69, 70, 71, 72, 74};
 
 class SensorFactory : public ::testing::Test {
   protected:
@@ -202,6 +214,23 @@ TEST_F(SensorFactory, EveryBuiltCodeMakesItsClassWithoutTouchingTheDevice) {
         {66, [](SensorInf* s) { return dynamic_cast<CAR052x*>(s) != nullptr; }},
         {71, [](SensorInf* s) { return dynamic_cast<CAR0135*>(s) != nullptr; }},
         {72, [](SensorInf* s) { return dynamic_cast<CAR0135*>(s) != nullptr; }},
+        {15, [](SensorInf* s) { return dynamic_cast<COV5640*>(s) != nullptr; }},
+        {18, [](SensorInf* s) { return dynamic_cast<COV7725*>(s) != nullptr; }},
+        {32, [](SensorInf* s) { return dynamic_cast<CIMX264*>(s) != nullptr; }},
+        {33, [](SensorInf* s) { return dynamic_cast<CIMX264*>(s) != nullptr; }},
+        {34, [](SensorInf* s) { return dynamic_cast<CIMX265*>(s) != nullptr; }},
+        {35, [](SensorInf* s) { return dynamic_cast<CIMX265*>(s) != nullptr; }},
+        {38, [](SensorInf* s) { return dynamic_cast<CIMX533*>(s) != nullptr; }},
+        {39, [](SensorInf* s) { return dynamic_cast<CIMX294*>(s) != nullptr; }},
+        {42, [](SensorInf* s) { return dynamic_cast<CIMX297*>(s) != nullptr; }},
+        {43, [](SensorInf* s) { return dynamic_cast<CIMX297*>(s) != nullptr; }},
+        {46, [](SensorInf* s) { return dynamic_cast<CIMX287*>(s) != nullptr; }},
+        {47, [](SensorInf* s) { return dynamic_cast<CIMX287*>(s) != nullptr; }},
+        {48, [](SensorInf* s) { return dynamic_cast<CIMX296*>(s) != nullptr; }},
+        {49, [](SensorInf* s) { return dynamic_cast<CIMX296*>(s) != nullptr; }},
+        {55, [](SensorInf* s) { return dynamic_cast<CIMX392*>(s) != nullptr; }},
+        {56, [](SensorInf* s) { return dynamic_cast<CIMX392*>(s) != nullptr; }},
+        {58, [](SensorInf* s) { return dynamic_cast<CIMX487*>(s) != nullptr; }},
     };
     CSensorTrace trace(*dev);
     for (int hw : {0, 110, 201}) {
@@ -290,6 +319,34 @@ TEST_F(SensorFactory, CreationChecksTheChipWhereTheTableSaysSo) {
         CreateSensorDriver(ops, probed, SENSOR_TYPE_AR0144, dev.get(), true));
     EXPECT_NE(checked, nullptr);
     EXPECT_EQ(dev->CallCount("ReadSensorReg"), 1u);
+}
+
+// The OV7725 is made only when register 0x0A on its 8-bit bus reads 0x77; another value, or a
+// read that fails, makes no driver.
+TEST_F(SensorFactory, Ov7725IsMadeOnlyWhenItsChipAnswers) {
+    for (int hw : {0, 303}) {
+        SCOPED_TRACE(hw);
+        dev->SetHardwareType(hw);
+        dev->SetSensorReg(0x0A, 0x77);
+        std::unique_ptr<SensorInf> made(SensorInf::CreateSensor(SENSOR_TYPE_OV7725, dev.get()));
+        EXPECT_NE(dynamic_cast<COV7725*>(made.get()), nullptr);
+        const auto buses = dev->CallsNamed({"SetSensorBus"});
+        ASSERT_FALSE(buses.empty());
+        EXPECT_EQ(buses.back().args, (std::vector<int64_t>{0x42, 0x11}));
+        EXPECT_EQ(dev->CallCount("SetGpioMode") != 0, hw == 303);  // the reset line of 303 only
+
+        dev->SetSensorReg(0x0A, 0x76);
+        EXPECT_EQ(COV7725::Probe(SENSOR_TYPE_OV7725, dev.get()), CAMERA_STATUS_HARDWARE_NOT_FOUND);
+        EXPECT_EQ(SensorInf::CreateSensor(SENSOR_TYPE_OV7725, dev.get()), nullptr);
+        EXPECT_FALSE(SensorInf::ProbeSensor(SENSOR_TYPE_OV7725, dev.get()));
+
+        dev->SetSensorReg(0x0A, 0x77);
+        dev->SetResult("ReadSensorReg", CAMERA_STATUS_TIMEOUT);
+        EXPECT_EQ(COV7725::Probe(SENSOR_TYPE_OV7725, dev.get()), CAMERA_STATUS_TIMEOUT);
+        EXPECT_EQ(SensorInf::CreateSensor(SENSOR_TYPE_OV7725, dev.get()), nullptr);
+        dev->ClearResults();
+        dev->ClearCalls();
+    }
 }
 
 }  // namespace

@@ -15,3 +15,13 @@ qv_add_test(aptina_micron_table_test SOURCES sensors/AptinaMicronTableTest.cpp
   sensors/DriverFixture.cpp LIBS qv_sensor_sim)
 qv_add_test(aptina_micron_test SOURCES sensors/AptinaMicronTest.cpp sensors/DriverFixture.cpp
   LIBS qv_sensor_sim)
+qv_add_test(shutter_driver_table_test SOURCES sensors/ShutterDriverTableTest.cpp
+  sensors/DriverFixture.cpp LIBS qv_sensor_sim)
+qv_add_test(global_shutter_test SOURCES sensors/GlobalShutterTest.cpp sensors/DriverFixture.cpp
+  LIBS qv_sensor_sim)
+qv_add_test(ov_driver_test SOURCES sensors/OvDriverTest.cpp sensors/DriverFixture.cpp
+  LIBS qv_sensor_sim)
+qv_add_test(long_exposure_test SOURCES sensors/LongExposureTest.cpp sensors/DriverFixture.cpp
+  LIBS qv_sensor_sim)
+qv_add_test(long_exposure_threads_test SOURCES sensors/LongExposureThreadsTest.cpp
+  sensors/DriverFixture.cpp LIBS qv_sensor_sim LABELS concurrency)

@@ -39,7 +39,7 @@ bool UseImx290Resolution(const tSdkResolution& resolution) {
     return UseResolution(CSimUsbImx290Camera::kProductName, resolution);
 }
 
-bool UseResolution(const char* productName, const tSdkResolution& resolution) {
+bool UseResolution(const char* productName, const tSdkResolution& resolution, double exposureUs) {
     std::string dir;
     if (CameraParameterBuilder::MakeConfigFolder(dir) != 0) return false;
     CameraParameterBuilder builder;
@@ -50,6 +50,7 @@ bool UseResolution(const char* productName, const tSdkResolution& resolution) {
     static_assert(sizeof block == sizeof record.settings);
     std::memcpy(&record.settings, block, sizeof block);
     record.settings.resolutionIndex = resolution.iIndex;
+    if (exposureUs != 0) record.settings.exposureTime = exposureUs;
     if (resolution.iIndex == kCustomIndex) record.resolution = resolution;
     // The file the controller reads first ("_SAVE"), naming itself as the group to load.
     record.settings.parameterMode = 0;

@@ -14,9 +14,11 @@ tSdkResolution PresetResolution(int index);
 // A custom region of width x height at (x, y) of the sensor.
 tSdkResolution CustomResolution(int x, int y, unsigned width, unsigned height);
 
-// Makes the next CameraInit of a simulated camera of that product use `resolution` with the
-// camera's factory settings otherwise. False when the file cannot be written.
-bool UseResolution(const char* productName, const tSdkResolution& resolution);
+// Makes the next CameraInit of a simulated camera of that product use `resolution` (and, when
+// exposureUs is not 0, that manual exposure time) with the camera's factory settings otherwise.
+// False when the file cannot be written.
+bool UseResolution(const char* productName, const tSdkResolution& resolution,
+                   double exposureUs = 0);
 // The same for the default camera, the IMX290 product.
 bool UseImx290Resolution(const tSdkResolution& resolution);
 

@@ -1,0 +1,257 @@
+// The IMX294 and IMX533 drivers and their host-timed long-exposure cycle, on timers the test
+// fires by hand: each step's writes and FPGA word bits, the periods between them, when the cycle
+// starts and stops, the frame multiplier, the exposure limit of the 16-bit timing path, gains and
+// the trigger modes.
+#include <gtest/gtest.h>
+
+#include "DriverFixture.h"
+#include "LogCapture.h"
+#include "ManualSensorTimers.h"
+#include "sensors/IMX294Family.h"
+
+namespace {
+
+using namespace qvsim;
+
+constexpr uint32_t kBayer8 = 0x01080008;
+
+class LongExposure : public DriverFixture {
+  protected:
+    ~LongExposure() override { sensor.reset(); }  // before the timers go
+
+    void StartChip(int hw, SensorTypeE code) {
+        Start(hw, code, Window(640, 480), 2, kBayer8);
+        timers.ClearEvents();
+    }
+    CLongExposureCycle& Cycle() { return dynamic_cast<CIMX294Family&>(*sensor).Cycle(); }
+    // Fires the cycle's timer and returns the steps it made.
+    std::vector<TraceStep> Fire() {
+        trace->Clear();
+        TimerEntry* entry = timers.Only();
+        EXPECT_NE(entry, nullptr);
+        if (entry != nullptr) {
+            EXPECT_EQ(timers.Fire(entry), 0);
+        }
+        return Steps();
+    }
+    uint32_t FpgaFrame107() const { return (dev->FpgaReg(35) | dev->FpgaReg(37) << 16) + 1; }
+
+    CManualSensorTimers timers;
+};
+
+// The IMX294's cycle, step by step: exposure off and the FPGA word (1, 0, 0), 15 ms to settle,
+// the read-out pulse, 100 ms of read-out, exposure on with the word (1, 1, 1) for the exposure
+// time, and round again. A shorter exposure ends it: the timer goes, the exposure is switched
+// off and the word pulsed out of long-exposure mode.
+TEST_F(LongExposure, Imx294CycleStepByStep) {
+    StartChip(107, SENSOR_TYPE_IMX294C);
+    ASSERT_EQ(sensor->SetExposure(2e6), 0);
+    const int exposureMs = static_cast<int>(ExposureUs() / 1000);
+    EXPECT_NEAR(exposureMs, 2000, 1);
+    EXPECT_EQ(Sensor(0x332C), 0xFE);  // the chip's long-exposure shutter list
+    EXPECT_EQ(timers.Events(), (std::vector<std::string>{"add 100"}));
+    EXPECT_EQ(Cycle().State(), 0);
+
+    LogCapture log;
+    const TraceStep off = Reg(0x3111, 0), on = Reg(0x3111, 1);
+    struct Step {
+        std::vector<TraceStep> writes;
+        std::string period;
+        int state;
+    };
+    const Step kSteps[] = {
+        {{off, Fpga(39, 1)}, "reset 15", 3},
+        {{Fpga(39, 9), Fpga(39, 1)}, "reset 100", 2},
+        {{on, Fpga(39, 7)}, "reset " + std::to_string(exposureMs), 1},
+        {{off, Fpga(39, 1)}, "reset 15", 3},
+        {{Fpga(39, 9), Fpga(39, 1)}, "reset 100", 2},
+    };
+    for (const Step& step : kSteps) {
+        SCOPED_TRACE(step.period);
+        timers.ClearEvents();
+        EXPECT_TRUE(TraceMatches(Fire(), step.writes));
+        EXPECT_EQ(timers.Events(), (std::vector<std::string>{step.period}));
+        EXPECT_EQ(Cycle().State(), step.state);
+    }
+    EXPECT_EQ(log.Lines().size(), 2u);  // "acquire frame finish", "exposure finish"
+
+    trace->Clear();
+    timers.ClearEvents();
+    ASSERT_EQ(sensor->SetExposure(500000), 0);
+    EXPECT_EQ(timers.Events(), (std::vector<std::string>{"remove"}));
+    EXPECT_TRUE(ContainsInOrder(Steps(), {off, Fpga(39, 1), Sleep(15), Fpga(39, 8), Fpga(39, 0)}));
+    EXPECT_FALSE(Cycle().Running());
+    EXPECT_EQ(Sensor(0x332C), 0xFF);  // the chip's ordinary shutter list again
+
+    // Without a cycle, a short exposure neither writes the cycle's registers nor waits.
+    trace->Clear();
+    ASSERT_EQ(sensor->SetExposure(400000), 0);
+    for (const TraceStep& step : Steps()) {
+        EXPECT_NE(step.op, "Sleep");
+        EXPECT_FALSE(step.op == "Reg" && step.args[0] == 0x3111);
+        EXPECT_FALSE(step.op == "Fpga" && step.args[0] == 39);
+    }
+    EXPECT_EQ(timers.Count(), 0u);
+}
+
+// The IMX533's cycle switches 0x019E: 4 to expose, 1 otherwise (also when the cycle stops); a
+// finished exposure sets the FPGA word before the register.
+TEST_F(LongExposure, Imx533CycleValues) {
+    StartChip(107, SENSOR_TYPE_IMX533C);
+    ASSERT_EQ(sensor->SetExposure(2e6), 0);
+    ASSERT_EQ(timers.Count(), 1u);
+    EXPECT_TRUE(TraceMatches(Fire(), {Reg(0x019E, 1), Fpga(39, 1)}));
+    EXPECT_TRUE(TraceMatches(Fire(), {Fpga(39, 9), Fpga(39, 1)}));
+    EXPECT_TRUE(TraceMatches(Fire(), {Reg(0x019E, 4), Fpga(39, 7)}));
+    EXPECT_TRUE(TraceMatches(Fire(), {Fpga(39, 1), Reg(0x019E, 1)}));
+
+    // Back to an ordinary shutter: the frame timing of the mode, then the cycle ends.
+    trace->Clear();
+    ASSERT_EQ(sensor->SetExposure(10000), 0);
+    EXPECT_EQ(timers.Count(), 0u);
+    EXPECT_TRUE(ContainsInOrder(Steps(), {Fpga(35, 3048), Reg(0x019E, 1), Fpga(39, 1), Sleep(15),
+                                          Fpga(39, 8), Fpga(39, 0)}));
+}
+
+// Board 201 has no FPGA word: the cycle switches the chip's register only.
+TEST_F(LongExposure, NoFpgaWordOnGigE) {
+    StartChip(201, SENSOR_TYPE_IMX294C);
+    ASSERT_EQ(sensor->SetExposure(1.5e6), 0);
+    for (int i = 0; i < 4; ++i) {
+        for (const TraceStep& step : Fire()) {
+            EXPECT_NE(step.op, "Fpga");
+        }
+    }
+    ASSERT_EQ(sensor->SetExposure(1000), 0);
+    EXPECT_EQ(timers.Count(), 0u);
+    for (const RegWrite& w : dev->FpgaRegWrites()) EXPECT_NE(w.reg, 39u);
+}
+
+// The IMX294's shortest exposure is 4 lines (the log shows what was asked); the frame is at
+// least 4 + 25 lines.
+TEST_F(LongExposure, Imx294ShortestExposure) {
+    StartChip(107, SENSOR_TYPE_IMX294C);
+    LogCapture log;
+    ASSERT_EQ(sensor->SetExposureLines(0), 0);
+    EXPECT_EQ(log.Count("explines:0\n"), 1);
+    EXPECT_DOUBLE_EQ(ExposureUs(), 4 * LineUs());
+    EXPECT_EQ(FpgaFrame107(), 1446u);
+    EXPECT_EQ(SensorValue({{0x302C, 0xFF}, {0x302D, 0xFF}}), 1442u);
+    EXPECT_EQ(dev->FpgaReg(36), 874u - 19);
+}
+
+// Board 201 times the IMX294's frame through a 16-bit frame length: exposures stop at 65510
+// lines, which the exposure reported and the range say.
+TEST_F(LongExposure, Imx294FrameLimitOnGigE) {
+    StartChip(201, SENSOR_TYPE_IMX294C);
+    EXPECT_EQ(Param().expLinesMax, 65510u);
+    ASSERT_EQ(sensor->SetExposureLines(100000), 0);
+    EXPECT_EQ(ImageTimingFrame(), 0xFFFFu);
+    EXPECT_DOUBLE_EQ(ExposureUs(), 65510 * LineUs());
+    EXPECT_EQ(timers.Count(), 1u);  // 2.65 s: timed by the host
+    ASSERT_EQ(sensor->SetExposureLines(30000), 0);
+    EXPECT_EQ(ImageTimingFrame(), 30025u);
+    EXPECT_DOUBLE_EQ(ExposureUs(), 30000 * LineUs());
+
+    StartChip(107, SENSOR_TYPE_IMX294C);  // board 107's registers hold 32 bits
+    EXPECT_GT(Param().expLinesMax, 65510u);
+    ASSERT_EQ(sensor->SetExposureLines(100000), 0);
+    EXPECT_EQ(FpgaFrame107(), 100025u);
+}
+
+// The IMX533 stretches its frame in units of 1, 2 or 4 frames of at most 16383 lines; beyond
+// four the host times the exposure.
+TEST_F(LongExposure, Imx533FrameMultiplier) {
+    StartChip(107, SENSOR_TYPE_IMX533C);
+    struct Case {
+        uint32_t lines;
+        uint16_t code;
+        uint32_t frame, reported;
+    };
+    for (const Case& c : {Case{10000, 0, 10004, 10000}, Case{16380, 2, 8192, 16380},
+                          Case{40001, 3, 10001, 40000}, Case{65531, 3, 16383, 65528}}) {
+        SCOPED_TRACE(c.lines);
+        ASSERT_EQ(sensor->SetExposureLines(c.lines), 0);
+        EXPECT_EQ(Sensor(0x0012), c.code);
+        EXPECT_EQ(Sensor(0x0016), 2);
+        EXPECT_EQ(FpgaFrame107(), c.frame);
+        EXPECT_DOUBLE_EQ(ExposureUs(), c.reported * LineUs());
+        EXPECT_EQ(timers.Count(), 0u);
+    }
+    ASSERT_EQ(sensor->SetExposureLines(65532), 0);
+    EXPECT_EQ(timers.Count(), 1u);
+    EXPECT_EQ(Sensor(0x0012), 0);
+    EXPECT_EQ(FpgaFrame107(), 3049u);
+    // A longer one only restarts it.
+    timers.ClearEvents();
+    ASSERT_EQ(sensor->SetExposureLines(200000), 0);
+    EXPECT_EQ(timers.Events(), (std::vector<std::string>{"reset 100"}));
+}
+
+TEST_F(LongExposure, InverseGainWithDigitalSteps) {
+    StartChip(107, SENSOR_TYPE_IMX294C);
+    ASSERT_EQ(sensor->SetAnalogGain(16000), 0);
+    EXPECT_EQ(SensorValue({{0x300A, 0xFF}, {0x300B, 7}}), 1920u);
+    EXPECT_EQ(Sensor(0x3012), 0);
+    EXPECT_EQ(Gain(), 16000);
+    ASSERT_EQ(sensor->SetAnalogGain(16001), 0);
+    EXPECT_EQ(Sensor(0x3012), 1);  // x2 digital
+    ASSERT_EQ(sensor->SetAnalogGain(500), 0);
+    EXPECT_EQ(SensorValue({{0x300A, 0xFF}, {0x300B, 7}}), 0u);
+    EXPECT_EQ(Gain(), 1000);
+
+    StartChip(107, SENSOR_TYPE_IMX533C);
+    for (uint32_t gain : {128000u, 256000u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(gain);
+        trace->Clear();
+        ASSERT_EQ(sensor->SetAnalogGain(gain), 0);
+        EXPECT_TRUE(TraceMatches(Steps(), {Reg(0x003E, 48), Reg(0x0031, 14), Reg(0x0030, 255)}));
+        EXPECT_EQ(Gain(), 127968);
+    }
+}
+
+// The trigger modes take one frame a trigger: a running cycle ends. Continuous mode applies the
+// exposure again, which starts it again.
+TEST_F(LongExposure, TriggerModesEndTheCycle) {
+    StartChip(107, SENSOR_TYPE_IMX294C);
+    ASSERT_EQ(sensor->SetExposure(3e6), 0);
+    ASSERT_EQ(timers.Count(), 1u);
+    trace->Clear();
+    ASSERT_EQ(sensor->SetTriggerMode(1), 0);
+    EXPECT_EQ(timers.Count(), 0u);
+    EXPECT_TRUE(ContainsInOrder(Steps(), {Call("SetTriggerTiming", {10, 50000}), Reg(0x3111, 0)}));
+    ASSERT_EQ(sensor->SetTriggerMode(0), 0);
+    EXPECT_EQ(timers.Count(), 1u);
+
+    // A software trigger without a long exposure only triggers.
+    ASSERT_EQ(sensor->SetExposure(20000), 0);
+    ASSERT_EQ(sensor->SetTriggerMode(1), 0);
+    trace->Clear();
+    ASSERT_EQ(sensor->SoftTrigger(), 0);
+    EXPECT_TRUE(TraceMatches(Steps(), {Call("SendSoftTrigger")}));
+
+    // The IMX533 in host-timed mode keeps the mode through a trigger mode; a software trigger
+    // starts one exposure of the time in force.
+    StartChip(107, SENSOR_TYPE_IMX533C);
+    ASSERT_EQ(sensor->SetExposure(2e6), 0);
+    ASSERT_EQ(sensor->SetTriggerMode(1), 0);
+    EXPECT_EQ(timers.Count(), 0u);
+    timers.ClearEvents();
+    ASSERT_EQ(sensor->SoftTrigger(), 0);
+    EXPECT_EQ(
+        timers.Events(),
+        (std::vector<std::string>{"add " + std::to_string(static_cast<int>(ExposureUs() / 1000))}));
+}
+
+// Uninit ends the cycle without touching the device.
+TEST_F(LongExposure, UninitEndsTheCycle) {
+    StartChip(107, SENSOR_TYPE_IMX294C);
+    ASSERT_EQ(sensor->SetExposure(1e6), 0);
+    ASSERT_EQ(timers.Count(), 1u);
+    trace->Clear();
+    EXPECT_EQ(sensor->Uninit(), 0);
+    EXPECT_EQ(timers.Count(), 0u);
+    EXPECT_TRUE(Steps().empty());
+}
+
+}  // namespace
