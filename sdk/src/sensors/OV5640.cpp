@@ -1,6 +1,7 @@
 #include "OV5640.h"
 
 #include "SensorFactory.h"
+#include "SensorGain.h"
 
 using namespace sensor;
 
@@ -92,24 +93,10 @@ int COV5640::SetExposure(double us) {
     return CAMERA_STATUS_SUCCESS;
 }
 
-// The Micron-style gain code: eighths below x4.25, then x4 plus 250ths, then whole steps of x1
-// from x8 (bits 8 up), each decoded back to the gain it gives.
+// The Micron gain code with whole digital steps from x8, decoded back to the gain it gives.
 int COV5640::SetAnalogGain(uint32_t gain) {
-    uint32_t code;
-    if (gain > 8000)
-        code = ((gain - 8000) / 1000) * 256 + 96;
-    else if (gain >= 4250)
-        code = gain / 250 + 64;
-    else
-        code = gain / 125;
-    code &= 0xFFFF;
-    m_gainReg = code;
-    if ((code >> 8) != 0)
-        m_gain = (code >> 8) * 1000 + 8000;
-    else if (code > 80)
-        m_gain = (code * 1000 - 64000) / 4;
-    else
-        m_gain = code * 125;
+    m_gainReg = EncodeMicronGain(gain, MicronHighGain::DigitalSteps);
+    m_gain = DecodeMicronGain(m_gainReg, MicronHighGain::DigitalSteps);
     return CAMERA_STATUS_SUCCESS;
 }
 
