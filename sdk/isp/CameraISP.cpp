@@ -4,6 +4,7 @@
 #include "IspVectorOps.h"
 #include "control/CameraSettings.h"
 #include "MonoKernels.h"
+#include "RawYuvKernels.h"
 #include "OutFormat.h"
 
 using namespace qv::isp;
@@ -91,9 +92,13 @@ bool CameraISP::HasKernel(Kernel kernel) {
         case Kernel::kBayer8Scalar:
         case Kernel::kBayer16:
         case Kernel::kBayer16Scalar:
+        case Kernel::kRaw8ToRaw8:
+        case Kernel::kRaw8ToRaw16:
+        case Kernel::kRaw16ToRaw16:
+        case Kernel::kRaw16ToRaw8:
+        case Kernel::kYuv422:
             return true;
         default:
-            // The raw-output and YUV kernels are not part of this build yet.
             return false;
     }
 }
@@ -126,6 +131,11 @@ int CameraISP::ProcessFrame(const stImageInfo* inInfo, uint8_t* raw, stImageInfo
         case Kernel::kBayer8Scalar:
         case Kernel::kBayer16:
         case Kernel::kBayer16Scalar:
+        case Kernel::kRaw8ToRaw8:
+        case Kernel::kRaw8ToRaw16:
+        case Kernel::kRaw16ToRaw16:
+        case Kernel::kRaw16ToRaw8:
+        case Kernel::kYuv422:
             status = ProcessColour(kernel, frame, redGain, greenGain, blueGain);
             break;
         default:
@@ -164,6 +174,16 @@ int CameraISP::ProcessColour(Kernel kernel, IspFrame& frame, uint32_t redGain, u
             return ProcessBayer16(frame, colour, luts, m_stats, m_work);
         case Kernel::kBayer16Scalar:
             return ProcessBayer16Scalar(frame, colour, luts, m_stats, m_work);
+        case Kernel::kRaw8ToRaw8:
+            return ProcessRaw8ToRaw8(frame, colour, luts);
+        case Kernel::kRaw8ToRaw16:
+            return ProcessRaw8ToRaw16(frame, colour, luts);
+        case Kernel::kRaw16ToRaw16:
+            return ProcessRaw16ToRaw16(frame, colour, luts);
+        case Kernel::kRaw16ToRaw8:
+            return ProcessRaw16ToRaw8(frame, colour, luts);
+        case Kernel::kYuv422:
+            return ProcessYuv422(frame, colour);
         default:
             return CAMERA_STATUS_NOT_SUPPORTED;
     }

@@ -17,6 +17,7 @@ set(qv_isp_sources
   ${CMAKE_CURRENT_LIST_DIR}/MonoKernelsVector.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OutFormat.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RawResizer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RawYuvKernels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SharpenVector.cpp
 )
 target_sources(qvsdk_objects PRIVATE ${qv_isp_sources})

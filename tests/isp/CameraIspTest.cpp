@@ -494,6 +494,15 @@ TEST_F(CameraIspFrames, EachAcceptedCombinationRunsItsKernel) {
         {4, kBayer8, kBgra8, 4, kFlat, false, 3},
         {6, kBayer12, kBgr8, 3, kProbe >> 4, true, 3},
         {4, kBayer12, kMono8, 1, kFlat >> 4, false, 3},
+        // Processed raw output at every level: no dead-pixel correction; 8-bit values << 4 in
+        // 16-bit words, 12-bit values >> 4 in bytes.
+        {6, kBayer8, 0x01080008u, 1, kProbe, true, 3},
+        {4, kBayer8, 0x01100010u, 2, kProbe << 4, false, 3},
+        {6, kBayer12, 0x01100010u, 2, kProbe, true, 3},
+        {4, kBayer12, 0x01080008u, 1, kProbe >> 4, false, 3},
+        // Packed YUV (the probe's bytes are U 50, Y0 0): converted at level 5 and above, and
+        // the demosaic kind is left alone.
+        {6, kYuv, kMono8, 1, 0, true, 4},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(::testing::Message() << "level " << r.level << " input " << std::hex << r.input
@@ -522,11 +531,8 @@ TEST_F(CameraIspFrames, RefusedFramesWriteNothingAndReturnTheirStatus) {
         int status;
     };
     const Row rows[] = {
-        {"raw output kernel not in this build", 6, kBayer8, 0x01080008u,
-         CAMERA_STATUS_NOT_SUPPORTED},
-        {"raw output kernel, level 4", 4, kBayer12, 0x01100010u, CAMERA_STATUS_NOT_SUPPORTED},
-        {"YUV kernel not in this build", 6, kYuv, kRgb8, CAMERA_STATUS_NOT_SUPPORTED},
         {"YUV below level 5", 4, kYuv, kRgb8, CAMERA_STATUS_NOT_SUPPORTED},
+        {"YUV to a Bayer layout", 6, kYuv, 0x01080008u, CAMERA_STATUS_NOT_SUPPORTED},
         {"unknown input", 6, 0x01080001u, kMono8, CAMERA_STATUS_NOT_SUPPORTED},
         // Bayer orders other than GRBG never reach the colour kernels.
         {"Bayer RGGB8", 6, 0x01080009u, kBgr8, CAMERA_STATUS_NOT_SUPPORTED},

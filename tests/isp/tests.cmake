@@ -19,5 +19,5 @@ target_include_directories(qv_colour_model PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 # The models walk megapixel frames pixel by pixel: optimised in the sanitizer builds as well.
 target_compile_options(qv_colour_model PRIVATE -ffp-contract=off $<$<CONFIG:Debug>:-O1>)
 qv_add_test(isp_colour_test
-  SOURCES isp/ColourKernelsTest.cpp
+  SOURCES isp/ColourKernelsTest.cpp isp/RawYuvKernelsTest.cpp
   LIBS qvsdk_static qv_colour_model)
