@@ -345,6 +345,18 @@ QVSDK_API int CameraGetBlackLevel(HANDLE hCamera, int* pLevel);
 QVSDK_API int CameraSetCorrectDeadPixel(HANDLE hCamera, int on);
 QVSDK_API int CameraGetCorrectDeadPixel(HANDLE hCamera, int* pOn);
 
+/* ---- Lens shading ----------------------------------------------------------------------------
+ *
+ * Calibration measures the fall-off of a lens from a monochrome image of a flat, evenly lit
+ * field (8-bit: CAMERA_MEDIA_TYPE_MONO, CAMERA_MEDIA_TYPE_MONO8; 16-bit words: Mono12, Mono14,
+ * Mono16) and writes one gain per node of an m x n grid into the caller's table; correction
+ * multiplies every sample of an image by the gain interpolated between the nodes around it.
+ * Both work at once on the caller's buffers. CAMERA_STATUS_PARAMETER_INVALID for a null record
+ * or a request that does not fit its buffers (nothing is written then),
+ * CAMERA_STATUS_NOT_SUPPORTED for another media type. */
+QVSDK_API int CameraLscCalib(HANDLE hCamera, tSdkLscCalibParam* pParam);
+QVSDK_API int CameraLscCorrect(HANDLE hCamera, tSdkLscCorrectParam* pParam);
+
 /* ---- Trigger, strobe and I/O lines ------------------------------------------------------------
  *
  * Output lines are numbered from 0 below the camera's output count (tSdkCapability) and at most

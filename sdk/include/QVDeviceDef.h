@@ -265,10 +265,10 @@ typedef struct {
     UINT uMediaType;
     BYTE _pad0[4];
     void* pInput;
-    UINT uInputSize; /* samples */
+    UINT uInputSize; /* samples; at least uWidth x uHeight */
     BYTE _pad1[4];
     void* pOutput;        /* uWidth x uHeight samples of the input's depth; may equal pInput */
-    UINT uOutputCapacity; /* not examined */
+    UINT uOutputCapacity; /* samples; at least uWidth x uHeight */
     UINT uOutputSize;     /* set to uInputSize on success */
     BYTE* pTable;         /* a table written by CameraLscCalib */
     UINT uTableSize;      /* bytes */

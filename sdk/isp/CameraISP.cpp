@@ -3,6 +3,7 @@
 #include "ColourKernels.h"
 #include "IspVectorOps.h"
 #include "control/CameraSettings.h"
+#include "LensShading.h"
 #include "MonoKernels.h"
 #include "RawYuvKernels.h"
 #include "OutFormat.h"
@@ -314,13 +315,29 @@ int CameraISP::StoreCustomCurve(int channel, const uint16_t* curve) {
 }
 
 int CameraISP::LscCalibrate(tSdkLscCalibParam* param) {
-    (void)param;
-    return CAMERA_STATUS_NOT_SUPPORTED;
+    if (param == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    Lock lock(m_mutex);
+    switch (LscSampleBytes(param->uMediaType)) {
+        case 1:
+            return CalibrateLsc8(param);
+        case 2:
+            return CalibrateLsc16(param);
+        default:
+            return CAMERA_STATUS_NOT_SUPPORTED;
+    }
 }
 
 int CameraISP::LscCorrect(tSdkLscCorrectParam* param) {
-    (void)param;
-    return CAMERA_STATUS_NOT_SUPPORTED;
+    if (param == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    Lock lock(m_mutex);
+    switch (LscSampleBytes(param->uMediaType)) {
+        case 1:
+            return CorrectLsc8(param);
+        case 2:
+            return CorrectLsc16(param);
+        default:
+            return CAMERA_STATUS_NOT_SUPPORTED;
+    }
 }
 
 int CameraISP::GetLutMode() const {

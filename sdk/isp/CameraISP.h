@@ -156,7 +156,9 @@ class CameraISP : public qv::isp::CPendingSettings<CameraIspSettings> {
     // CAMERA_STATUS_PARAMETER_INVALID for another channel or a null curve.
     int StoreCustomCurve(int channel, const uint16_t* curve);
 
-    // Lens-shading calibration and correction on the caller's buffers.
+    // Lens-shading calibration and correction on the caller's buffers (LensShading.h), under
+    // the object's mutex: CAMERA_STATUS_PARAMETER_INVALID for a null record or a request the
+    // checks refuse, CAMERA_STATUS_NOT_SUPPORTED for a media type other than 8- or 16-bit mono.
     int LscCalibrate(tSdkLscCalibParam* param);
     int LscCorrect(tSdkLscCorrectParam* param);
 

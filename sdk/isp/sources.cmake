@@ -12,6 +12,7 @@ set(qv_isp_sources
   ${CMAKE_CURRENT_LIST_DIR}/CameraWhiteBalance.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ColourSetup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/IspVectorConstants.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LensShading.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LutTables.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MonoKernels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MonoKernelsVector.cpp

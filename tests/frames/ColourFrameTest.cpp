@@ -10,6 +10,7 @@
 #include "ColourReference.h"
 #include "FramesTestBase.h"
 #include "LutTables.h"
+#include "QVCameraApi.h"
 
 namespace {
 
@@ -120,6 +121,44 @@ TEST_F(ColourFrames, EveryOutputFormatOfBothInputsMatchesTheModel) {
             EXPECT_EQ(after, frame.raw);
             m_controls.clear();
         }
+}
+
+// Lens shading through the exports: the record reaches the pipeline as the host gave it.
+TEST_F(ColourFrames, LensShadingThroughTheExports) {
+    auto camera = std::make_shared<CTestCamera>();
+    CameraControl* control = OpenWith(camera);
+    std::vector<uint8_t> image(64 * 48, 100);
+    image[24 * 64 + 32] = 200;  // the centre: every other node gets gain 2
+    std::vector<uint8_t> table(3 * 3 * 2 + 64, 0);
+    tSdkLscCalibParam calib{};
+    calib.uWidth = 64;
+    calib.uHeight = 48;
+    calib.uMediaType = CAMERA_MEDIA_TYPE_MONO;
+    calib.pImage = image.data();
+    calib.uImageSize = 64 * 48;
+    calib.pTable = table.data();
+    calib.uTableCapacity = static_cast<UINT>(table.size());
+    calib.uGridColumns = calib.uGridRows = 2;
+    calib.uWindowSize = 1;
+    ASSERT_EQ(CameraLscCalib(control, &calib), 0);
+    EXPECT_EQ(calib.uTableSize, table.size());
+    std::vector<uint8_t> out(image.size(), 0);
+    tSdkLscCorrectParam correct{};
+    correct.uWidth = 64;
+    correct.uHeight = 48;
+    correct.uMediaType = CAMERA_MEDIA_TYPE_MONO8;
+    correct.pInput = image.data();
+    correct.uInputSize = 64 * 48;
+    correct.pOutput = out.data();
+    correct.uOutputCapacity = 64 * 48;
+    correct.pTable = table.data();
+    correct.uTableSize = calib.uTableSize;
+    ASSERT_EQ(CameraLscCorrect(control, &correct), 0);
+    EXPECT_EQ(out[0], 200);
+    EXPECT_EQ(CameraLscCalib(nullptr, &calib), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraLscCorrect(nullptr, &correct), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraLscCalib(control, nullptr), CAMERA_STATUS_PARAMETER_INVALID);
+    EXPECT_EQ(CameraLscCorrect(control, nullptr), CAMERA_STATUS_PARAMETER_INVALID);
 }
 
 }  // namespace

@@ -179,6 +179,16 @@ extern "C" int CameraGetCorrectDeadPixel(HANDLE hCamera, int* pOn) {
     return r;
 }
 
+extern "C" int CameraLscCalib(HANDLE hCamera, tSdkLscCalibParam* pParam) {
+    if (hCamera == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    return Control(hCamera)->CameraLscCalib(pParam);
+}
+
+extern "C" int CameraLscCorrect(HANDLE hCamera, tSdkLscCorrectParam* pParam) {
+    if (hCamera == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    return Control(hCamera)->CameraLscCorrect(pParam);
+}
+
 extern "C" int CameraFindDeadPixels(HANDLE hCamera, BYTE* pImage, stImageInfo* pInfo, int reference,
                                     int threshold, tSdkDeadPixelList* pOut) {
     if (hCamera == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;

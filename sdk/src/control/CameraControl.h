@@ -236,6 +236,9 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int CameraGetBayerAlgMode(int* mode);
     int CameraSetCorrectDeadPixel(int on);
     int CameraGetCorrectDeadPixel(uint8_t* on);                  // -6 null
+    // Lens-shading calibration and correction on the caller's buffers: the pipeline's result.
+    int CameraLscCalib(tSdkLscCalibParam* param);
+    int CameraLscCorrect(tSdkLscCorrectParam* param);
     int CameraGetFrameStatistic(tSdkFrameStatistic* statistic);  // -6 null
     int CameraGetOutImageSize(int* width, int* height);
 

@@ -255,6 +255,18 @@ int CameraControl::CameraGetCorrectDeadPixel(uint8_t* on) {
     return CAMERA_STATUS_SUCCESS;
 }
 
+// ---- Lens shading ---------------------------------------------------------------------------
+
+// The record goes to the pipeline as the host gave it. Only the pipeline's own mutex is taken:
+// the buffers are the host's and no controller setting is read or changed.
+int CameraControl::CameraLscCalib(tSdkLscCalibParam* param) {
+    return mIsp.LscCalibrate(param);
+}
+
+int CameraControl::CameraLscCorrect(tSdkLscCorrectParam* param) {
+    return mIsp.LscCorrect(param);
+}
+
 // ---- Frames ---------------------------------------------------------------------------------
 
 int CameraControl::CameraGetFrameStatistic(tSdkFrameStatistic* statistic) {
