@@ -1,6 +1,60 @@
 #include "CameraWhiteBalance.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/Log.h"
 #include "control/CameraSettings.h"
+
+namespace {
+
+constexpr uint32_t kBayer8 = 0x01080008u;
+constexpr uint32_t kBayer12 = 0x01100010u;
+// White dots have a luma up to this, and at least kLowLuma over the whole frame.
+constexpr int kHighLuma = 199;
+constexpr int kLowLuma = 21;
+
+// Red, green (mean of the two) and blue of the 2 x 2 block whose first green is at (x, y), on
+// the 8-bit scale, less the black offset.
+struct Block {
+    int r, g, b;
+};
+
+inline uint32_t Word(const uint8_t* row, int x) {
+    uint16_t v;
+    std::memcpy(&v, row + 2 * x, 2);
+    return v;
+}
+
+template <int kSampleBytes>
+inline Block ReadBlock(const uint8_t* raw, size_t rowBytes, int x, int y, int offset) {
+    const uint8_t* top = raw + static_cast<size_t>(y) * rowBytes;
+    const uint8_t* bottom = top + rowBytes;
+    int r, g, b;
+    if constexpr (kSampleBytes == 1) {
+        r = top[x + 1];
+        b = bottom[x];
+        g = (top[x] + bottom[x + 1]) >> 1;
+    } else {
+        // 12-bit samples, held to 4095 like everywhere in the pipeline.
+        r = static_cast<int>(std::min<uint32_t>(Word(top, x + 1), 4095)) >> 4;
+        b = static_cast<int>(std::min<uint32_t>(Word(bottom, x), 4095)) >> 4;
+        g = static_cast<int>(std::min<uint32_t>(Word(top, x), 4095) +
+                             std::min<uint32_t>(Word(bottom, x + 1), 4095)) >>
+            5;
+    }
+    auto less = [offset](int v) { return v > offset ? v - offset : 0; };
+    return {less(r), less(g), less(b)};
+}
+
+// Centre of the acceptance window: one spread further from neutral.
+inline int PushedCentre(int mean, int spread) {
+    return mean > 0 ? mean + spread : (mean < 0 ? mean - spread : mean);
+}
+
+}  // namespace
 
 CameraWhiteBalance::CameraWhiteBalance() = default;
 
@@ -54,18 +108,206 @@ void CameraWhiteBalance::ApplyPending() {
 int CameraWhiteBalance::ProcessFrame(const uint8_t* raw, const stImageInfo* info, uint32_t* redGain,
                                      uint32_t* greenGain, uint32_t* blueGain, int statisticsFlag,
                                      int brightness) {
-    (void)raw;
-    (void)info;
-    (void)redGain;
-    (void)greenGain;
-    (void)blueGain;
-    (void)statisticsFlag;
     (void)brightness;
     Lock lock(m_mutex);
     ApplyPending();
-    // The white-dot statistics and the smoothing are not built yet: the gains stay what the
-    // host set, in every mode, and a one-shot request stays due.
+    const Settings& a = m_active;
+    if (a.wbMode == 1 && m_autoFlag == 1) {
+        const uint32_t counter = m_frameCounter;
+        m_frameCounter = counter + 1;
+        if (counter >= m_frameInterval) {
+            m_frameCounter = 0;
+            if (statisticsFlag == 1) {
+                if (a.windowEnabled)
+                    FindWhiteDotsInWindow(raw, info);
+                else
+                    FindWhiteDots(raw, info);
+            }
+        }
+        Smooth(redGain, greenGain, blueGain);
+    } else if (a.onceRequest != 0 && m_onceFlag == 1) {
+        // The whole frame, whatever the window; the result at once.
+        FindWhiteDots(raw, info);
+        if (redGain != nullptr) *redGain = m_targetGains[0];
+        if (greenGain != nullptr) *greenGain = m_targetGains[1];
+        if (blueGain != nullptr) *blueGain = m_targetGains[2];
+        m_active.onceRequest = 0;
+    }
     return 0;
+}
+
+void CameraWhiteBalance::Smooth(uint32_t* red, uint32_t* green, uint32_t* blue) {
+    uint32_t* out[3] = {red, green, blue};
+    for (int c = 0; c < 3; ++c) {
+        m_startGains[c] = m_currentGains[c];
+        const int current = m_currentGains[c];
+        const int target = m_targetGains[c];
+        if (current != target) {
+            int next =
+                static_cast<int>(std::trunc(current + (target - current) * m_smoothStep / 3.0));
+            // A step too small to move takes the target itself.
+            if (next == current) next = target;
+            m_currentGains[c] = static_cast<uint16_t>(next);
+        }
+        if (out[c] != nullptr) *out[c] = m_currentGains[c];
+    }
+    m_smoothStep = std::min(m_smoothStep + 1, 3);
+}
+
+int CameraWhiteBalance::FindWhiteDots(const uint8_t* raw, const stImageInfo* info) {
+    if (raw == nullptr || info == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    Lock lock(m_mutex);
+    return Measure(raw, *info, 0, 0, static_cast<int>(std::min<UINT>(info->iWidth, 65535) / 2),
+                   static_cast<int>(std::min<UINT>(info->iHeight, 65535) / 2), kLowLuma);
+}
+
+int CameraWhiteBalance::FindWhiteDotsInWindow(const uint8_t* raw, const stImageInfo* info) {
+    if (raw == nullptr || info == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    Lock lock(m_mutex);
+    // The window in whole blocks: left and top, right and bottom edges rounded up to even,
+    // then clipped to the frame. A window that keeps no whole block measures nothing.
+    const int64_t W = std::min<UINT>(info->iWidth, 65535);
+    const int64_t H = std::min<UINT>(info->iHeight, 65535);
+    auto up = [](int64_t v) { return v + (v & 1); };
+    const int* w = m_active.window;
+    const int64_t left = std::max<int64_t>(up(w[0]), 0);
+    const int64_t top = std::max<int64_t>(up(w[1]), 0);
+    const int64_t right = std::min(up(static_cast<int64_t>(up(w[0])) + w[2]), W);
+    const int64_t bottom = std::min(up(static_cast<int64_t>(up(w[1])) + w[3]), H);
+    const int64_t blocksX = right > left ? (right - left) / 2 : 0;
+    const int64_t blocksY = bottom > top ? (bottom - top) / 2 : 0;
+    return Measure(raw, *info, static_cast<int>(left / 2), static_cast<int>(top / 2),
+                   static_cast<int>(blocksX), static_cast<int>(blocksY), 0);
+}
+
+int CameraWhiteBalance::Measure(const uint8_t* raw, const stImageInfo& info, int bx0, int by0,
+                                int bw, int bh, int lowLuma) {
+    const uint32_t type = info.uiMediaType;
+    if (type != kBayer8 && type != kBayer12) return CAMERA_STATUS_NOT_SUPPORTED;
+    const int sampleBytes = type == kBayer12 ? 2 : 1;
+    const uint64_t W = info.iWidth;
+    const uint64_t H = info.iHeight;
+    if (W * H * static_cast<uint64_t>(sampleBytes) > info.TotalBytes)
+        return CAMERA_STATUS_DATA_INVALID;
+    const int64_t blocks = static_cast<int64_t>(bw) * bh;
+    if (blocks <= 0) return CAMERA_STATUS_DATA_INVALID;
+    const size_t need = static_cast<size_t>(blocks) * 3;
+    if (m_whiteDots.size() < need) m_whiteDots.resize(need);
+    int32_t* rec = m_whiteDots.data();
+    const size_t rowBytes = static_cast<size_t>(W) * sampleBytes;
+    const int offset = m_active.blackOffset;
+    auto block = [&](int bx, int by) {
+        const int x = 2 * (bx0 + bx), y = 2 * (by0 + by);
+        return sampleBytes == 1 ? ReadBlock<1>(raw, rowBytes, x, y, offset)
+                                : ReadBlock<2>(raw, rowBytes, x, y, offset);
+    };
+
+    // Records and the mean colour.
+    int64_t sumU = 0, sumV = 0;
+    size_t i = 0;
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx, i += 3) {
+            const Block k = block(bx, by);
+            rec[i] = (150 * k.g + 76 * k.r + 29 * k.b) >> 8;
+            rec[i + 1] = (111 * k.b - 37 * k.r - 74 * k.g) >> 8;
+            rec[i + 2] = (157 * k.r - 131 * k.g - 26 * k.b) >> 8;
+            sumU += rec[i + 1];
+            sumV += rec[i + 2];
+        }
+    const int mU = static_cast<int>(sumU / blocks);
+    const int mV = static_cast<int>(sumV / blocks);
+
+    // Spread: the mean distance from the mean over the blocks that differ from it.
+    int64_t distU = 0, distV = 0, countU = 0, countV = 0;
+    for (size_t j = 0; j < need; j += 3) {
+        if (rec[j + 1] != mU) {
+            distU += std::abs(rec[j + 1] - mU);
+            ++countU;
+        }
+        if (rec[j + 2] != mV) {
+            distV += std::abs(rec[j + 2] - mV);
+            ++countV;
+        }
+    }
+    const int dU = countU ? static_cast<int>(distU / countU) : 0;
+    const int dV = countV ? static_cast<int>(distV / countV) : 0;
+    const float tU = std::max(3.0f, 1.5f * static_cast<float>(dU));
+    const float tV = std::max(3.0f, 1.5f * static_cast<float>(dV));
+    const int cU = PushedCentre(mU, dU);
+    const int cV = PushedCentre(mV, dV);
+
+    // White dots, counted by luma; every other block's luma becomes 0.
+    uint32_t histogram[256] = {};
+    int64_t n = 0;
+    for (size_t j = 0; j < need; j += 3) {
+        const int y = rec[j];
+        const bool white = y >= lowLuma && y <= kHighLuma &&
+                           static_cast<float>(std::abs(rec[j + 1] - cU)) < tU &&
+                           static_cast<float>(std::abs(rec[j + 2] - cV)) < tV;
+        if (white) {
+            ++histogram[y];
+            ++n;
+        } else {
+            rec[j] = 0;
+        }
+    }
+    if (n <= blocks / 20) {
+        for (int c = 0; c < 3; ++c) m_targetGains[c] = m_startGains[c];
+        m_smoothStep = 1;
+        qv::Log("===NONE WhiteDot====   Dr:%d,Db:%d,rate:%d\n", dU, dV,
+                static_cast<int>(n * 100 / blocks));
+        return 0;
+    }
+
+    // The brightest tenth: the luma from which, walking down from 200, the counts exceed it.
+    int threshold = 0;
+    int64_t sum = 0;
+    for (int level = 200; level >= 0; --level) {
+        sum += level < 256 ? histogram[level] : 0;
+        if (static_cast<double>(sum) > 0.1 * static_cast<double>(n)) {
+            threshold = level;
+            break;
+        }
+    }
+    int64_t sumR = 0, sumG = 0, sumB = 0, selected = 0;
+    i = 0;
+    for (int by = 0; by < bh; ++by)
+        for (int bx = 0; bx < bw; ++bx, i += 3) {
+            if (rec[i] < threshold) continue;
+            const Block k = block(bx, by);
+            sumR += k.r;
+            sumG += k.g;
+            sumB += k.b;
+            ++selected;
+        }
+    const int64_t meanR = std::max<int64_t>(sumR / selected, 1);
+    const int64_t meanG = std::max<int64_t>(sumG / selected, 1);
+    const int64_t meanB = std::max<int64_t>(sumB / selected, 1);
+    uint16_t red = static_cast<uint16_t>(100 * meanG / meanR);
+    uint16_t blue = static_cast<uint16_t>(100 * meanG / meanB);
+    auto limit = [](uint16_t v, uint32_t lo, uint32_t hi) {
+        if (v > hi) return static_cast<uint16_t>(hi);
+        if (v < lo) return static_cast<uint16_t>(lo);
+        return v;
+    };
+    m_targetGains[0] = limit(red, m_gainRanges[0], m_gainRanges[1]);
+    m_targetGains[1] = 100;
+    m_targetGains[2] = limit(blue, m_gainRanges[4], m_gainRanges[5]);
+    m_smoothStep = 1;
+    return 0;
+}
+
+int CameraWhiteBalance::GetTargetGains(uint32_t* red, uint32_t* green, uint32_t* blue) const {
+    Lock lock(m_mutex);
+    if (red != nullptr) *red = m_targetGains[0];
+    if (green != nullptr) *green = m_targetGains[1];
+    if (blue != nullptr) *blue = m_targetGains[2];
+    return 0;
+}
+
+size_t CameraWhiteBalance::WhiteDotCapacity() const {
+    Lock lock(m_mutex);
+    return m_whiteDots.capacity();
 }
 
 int CameraWhiteBalance::CWB_CameraSetWbMode(int mode) {

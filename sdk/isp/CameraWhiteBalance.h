@@ -2,13 +2,22 @@
 // frame and writes the red, green and blue gains (percent, 100 = unity) that the controller
 // keeps in its settings.
 //
+// It finds the white dots of a raw Bayer frame (2 x 2 blocks whose colour lies near the frame's
+// mean colour, pushed one spread further from neutral, and whose luma lies in a middle band),
+// takes the brightest tenth of them and derives the gains that make them grey: green 100, red
+// and blue scaled to match it, within the capability's ranges. In automatic mode it measures
+// every (interval + 1)-th frame and glides the gains to the result over three frames; a
+// one-shot request in manual mode measures once and takes the result at once.
+//
 // The setters record pending values with a dirty code; the next ProcessFrame takes them over.
 //
 // Locking: m_mutex of CPendingSettings (recursive) guards every member; every operation takes
-// it. It is a leaf: nothing is called out of this object while it is held.
+// it, ProcessFrame for the whole frame. It is a leaf: nothing but the log is called out of this
+// object while it is held.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "PendingSettings.h"
 #include "QVDeviceDef.h"
@@ -67,6 +76,20 @@ class CameraWhiteBalance : public qv::isp::CPendingSettings<CameraWhiteBalanceSe
     int CWB_CameraSetWbWindow(int left, int top, int width, int height);
     int SetBlackOffset(int offset);
 
+    // The white-dot statistics over the whole frame or inside the WB window: on success the
+    // target gains and smoothing step 1; with too few white dots the start gains as targets and
+    // the log line "===NONE WhiteDot====   Dr:%d,Db:%d,rate:%d\n". 0;
+    // CAMERA_STATUS_PARAMETER_INVALID without a frame; CAMERA_STATUS_NOT_SUPPORTED for a media
+    // type other than "Bayer GRBG8" and "Bayer GRBG12"; CAMERA_STATUS_DATA_INVALID for a frame
+    // shorter than its size or an area without a whole 2 x 2 block. The targets stay on every
+    // failure.
+    int FindWhiteDots(const uint8_t* raw, const stImageInfo* info);
+    int FindWhiteDotsInWindow(const uint8_t* raw, const stImageInfo* info);
+    // The gains the smoothing moves towards (red, green, blue). 0.
+    int GetTargetGains(uint32_t* red, uint32_t* green, uint32_t* blue) const;
+    // Capacity of the white-dot buffer, in 32-bit values: it grows and never shrinks.
+    size_t WhiteDotCapacity() const;
+
     // Getters of the active settings.
     int CWB_CameraGetWbMode() const;
     int CWB_CameraGetWbWindow(int* left, int* top, int* width, int* height) const;  // 0
@@ -79,6 +102,12 @@ class CameraWhiteBalance : public qv::isp::CPendingSettings<CameraWhiteBalanceSe
 
   private:
     void ApplyPending();
+    // The statistics over the blocks [bx0, bx0 + bw) x [by0, by0 + bh) (block coordinates);
+    // `lowLuma` is the smallest luma of a white dot.
+    int Measure(const uint8_t* raw, const stImageInfo& info, int bx0, int by0, int bw, int bh,
+                int lowLuma);
+    // One step of the glide from the current gains towards the targets.
+    void Smooth(uint32_t* red, uint32_t* green, uint32_t* blue);
 
     uint16_t m_currentGains[3] = {100, 100, 100};  // red, green, blue the smoothing reached
     uint16_t m_startGains[3] = {100, 100, 100};    // before the last smoothing move
@@ -89,4 +118,5 @@ class CameraWhiteBalance : public qv::isp::CPendingSettings<CameraWhiteBalanceSe
     int m_onceFlag = 0;
     uint32_t m_frameCounter = 0;
     uint32_t m_frameInterval = 3;
+    std::vector<int32_t> m_whiteDots;  // luma, blue difference, red difference per block
 };

@@ -1,6 +1,6 @@
 // CameraExposure and CameraWhiteBalance: the parameter load, the pending settings with their
 // dirty codes and the rules each setter applies, frames with auto exposure off, and the
-// white-balance step that so far keeps the gains unchanged.
+// white-balance step's gains in manual and automatic mode.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -371,7 +371,9 @@ TEST_F(WhiteBalanceTest, EachSetterStaysPendingWithItsDirtyCodeUntilTheNextFrame
         SCOPED_TRACE(c.name);
         CameraSettings s = Settings();
         s.wbMode = c.mode;
-        Load(s);
+        // A camera without the one-shot capability: a request is taken over but never measured,
+        // so it stays visible after the frame.
+        ASSERT_EQ(wb.LoadParameter(s, 1, 0, 50, 300, 100, 100, 60, 250), 0);
         EXPECT_EQ(c.set(wb), 0);
         EXPECT_EQ(wb.GetDirtyCode(), c.code);
         EXPECT_FALSE(c.applied(wb.GetActiveSettings()));
@@ -415,29 +417,37 @@ TEST_F(WhiteBalanceTest, AOneShotRequestIsDroppedWhileAutomaticWhiteBalanceIsOn)
     NextFrame();
     EXPECT_FALSE(wb.CWB_CameraGetOnceWB());
 
-    // Manual mode: the request is taken over.
+    // Manual mode: the request is taken over and measured on the same frame, whose gains it
+    // writes (a black frame has no white dot: the loaded gains).
     wb.CWB_CameraSetWbMode(0);
     NextFrame();
     wb.CWB_CameraSetOnceWB();
-    NextFrame();
-    EXPECT_TRUE(wb.CWB_CameraGetOnceWB());
+    const stImageInfo info = FrameInfo(1000.0, 10.0, 1000);
+    uint8_t raw[32] = {};
+    uint32_t r = 1, g = 1, b = 1;
+    wb.ProcessFrame(raw, &info, &r, &g, &b, 1, 128);
+    EXPECT_FALSE(wb.CWB_CameraGetOnceWB());
+    EXPECT_EQ(r, 130u);
+    EXPECT_EQ(g, 100u);
+    EXPECT_EQ(b, 90u);
 }
 
-TEST_F(WhiteBalanceTest, FramesLeaveTheGainsAsTheHostSetThem) {
+TEST_F(WhiteBalanceTest, ManualModeLeavesTheHostsGainsAndAutomaticModeWritesItsOwn) {
     for (int mode : {0, 1}) {
         SCOPED_TRACE(mode);
         CameraSettings s = Settings();
         s.wbMode = mode;
         Load(s);
-        if (mode == 0) wb.CWB_CameraSetOnceWB();
         const stImageInfo info = FrameInfo(1000.0, 10.0, 1000);
         uint8_t raw[32];
         std::memset(raw, 200, sizeof(raw));
         uint32_t r = 140, g = 100, b = 70;
         for (int i = 0; i < 8; ++i) EXPECT_EQ(wb.ProcessFrame(raw, &info, &r, &g, &b, 1, 128), 0);
-        EXPECT_EQ(r, 140u);
+        // The window lies below this small frame, so automatic mode measures nothing and holds
+        // the loaded gains.
+        EXPECT_EQ(r, mode == 0 ? 140u : 130u);
         EXPECT_EQ(g, 100u);
-        EXPECT_EQ(b, 70u);
+        EXPECT_EQ(b, mode == 0 ? 70u : 90u);
     }
     EXPECT_EQ(wb.GetFrameInterval(), 3u);
     wb.SetFrameInterval(0);

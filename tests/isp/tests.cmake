@@ -3,6 +3,7 @@ qv_add_test(isp_test
   SOURCES isp/LutTablesTest.cpp isp/MonoKernelsTest.cpp isp/OutFormatTest.cpp
           isp/RawResizerTest.cpp isp/CameraIspTest.cpp isp/CameraExposureWbTest.cpp
           isp/ExposureStatisticsTest.cpp isp/AutoExposureTest.cpp isp/LensShadingTest.cpp
+          isp/WhiteBalanceAwbTest.cpp
   LIBS qvsdk_static)
 # The references compute the single-precision contrast exactly as written: no fused multiply-add.
 target_compile_options(isp_test PRIVATE -ffp-contract=off)
