@@ -7,9 +7,13 @@
 // files through CameraSaveImage; with --record it also records every processed frame into an
 // AVI file. With --ae the camera shows a scene that it renders with the exposure and gain the
 // SDK programmed into its sensor; the capture starts 5 times too dark with auto exposure on, and
-// the brightness of every processed frame is printed as it approaches the target.
+// the brightness of every processed frame is printed as it approaches the target. With --colour
+// the camera is the simulated colour IMX290 looking at a grey scene under a reddish cast,
+// processed into BGR8, and the program prints the mean colour of the first and the last frame;
+// --awb turns automatic white balance on, which cancels the cast.
 //
 //   qv_demo [--seconds S] [--fps F] [--out NAME] [--record FILE.avi] [--ae TARGET]
+//           [--colour [--awb]]
 //     S  capture time (default 3); F  the camera's frame rate (default 30, 0: as fast as read);
 //     NAME  the saved frame's path without extension (default qv-demo-frame: qv-demo-frame.bmp
 //     and qv-demo-frame.png); FILE.avi  the recording (none by default); TARGET  the
@@ -36,11 +40,17 @@ struct Options {
     std::string out = "qv-demo-frame";
     std::string record;  // empty: no recording
     int aeTarget = 0;    // 0: auto exposure stays off
+    bool colour = false;
+    bool awb = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--colour" || a == "--awb") {
+            (a == "--colour" ? o.colour : o.awb) = true;
+            continue;
+        }
         if (i + 1 >= argc) return false;
         if (a == "--seconds") {
             o.seconds = std::atof(argv[++i]);
@@ -57,7 +67,19 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             return false;
         }
     }
-    return o.seconds > 0 && o.fps >= 0;
+    // The auto-exposure scene is the mono camera's.
+    return o.seconds > 0 && o.fps >= 0 && (o.colour || !o.awb) && !(o.colour && o.aeTarget > 0);
+}
+
+// The mean red, green and blue of a BGR8 frame.
+void PrintMeanColour(const char* which, const std::vector<uint8_t>& bgr, const stImageInfo& info) {
+    double sum[3] = {0, 0, 0};
+    const size_t pixels = size_t{info.iWidth} * info.iHeight;
+    for (size_t i = 0; i < pixels; ++i)
+        for (int c = 0; c < 3; ++c) sum[c] += bgr[3 * i + c];
+    std::printf(
+        "%s frame: mean red %.1f, green %.1f, blue %.1f (red/green %.3f, blue/green %.3f)\n", which,
+        sum[2] / pixels, sum[1] / pixels, sum[0] / pixels, sum[2] / sum[1], sum[0] / sum[1]);
 }
 
 double MeanOf(const uint8_t* data, const stImageInfo& frame) {
@@ -97,7 +119,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: qv_demo [--seconds S] [--fps F] [--out NAME] [--record FILE.avi] "
-                     "[--ae TARGET]\n");
+                     "[--ae TARGET] [--colour [--awb]]\n");
         return 2;
     }
     // The simulated camera is plugged in before the SDK's first call starts libusb.
@@ -106,8 +128,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qv_demo: not running under the umockdev preload\n");
         return 1;
     }
-    SimImx290Options camera;
-    camera.serial = "QV-DEMO-0001";
+    // The colour camera's scene: grey under a reddish cast (red 1.4, green 1.0, blue 0.7).
+    SimImx290Options camera =
+        options.colour ? SimImx290Options::Colour(1.4, 1.0, 0.7) : SimImx290Options{};
+    camera.serial = options.colour ? "QV-DEMO-C001" : "QV-DEMO-0001";
     camera.port = {1, 4};
     camera.fps = options.fps;
     camera.scene = options.aeTarget > 0 ? 1 : 0;  // set once the sensor's line time is known
@@ -130,6 +154,10 @@ int main(int argc, char** argv) {
     if (!options.record.empty() &&
         (r = CameraStartRecord(h, options.record.c_str(), 0, 0, recordFps)) != 0)
         return Fail("CameraStartRecord", r);
+    if (options.colour && (r = CameraSetIspOutFormat(h, CAMERA_MEDIA_TYPE_BGR8)) != 0)
+        return Fail("CameraSetIspOutFormat", r);
+    if (options.colour && (r = CameraSetWbMode(h, options.awb ? 1 : 0)) != 0)
+        return Fail("CameraSetWbMode", r);
     if ((r = CameraPlay(h)) != 0) return Fail("CameraPlay", r);
 
     std::vector<uint8_t> out;
@@ -151,6 +179,7 @@ int main(int argc, char** argv) {
             if (frames == 0) {
                 firstNo = no;
                 firstAt = Clock::now();
+                if (options.colour) PrintMeanColour("first", out, frame);
             } else if (no > lastNo + 1) {
                 lost += no - lastNo - 1;
             }
@@ -189,8 +218,16 @@ int main(int argc, char** argv) {
     std::printf("lost frames: %llu (camera frame numbers %llu to %llu)\n",
                 static_cast<unsigned long long>(lost), static_cast<unsigned long long>(firstNo),
                 static_cast<unsigned long long>(lastNo));
-    std::printf("frame size: %u x %u, %u bytes, mono 8-bit (media type 0x%08X)\n", last.iWidth,
-                last.iHeight, last.TotalBytes, last.uiMediaType);
+    std::printf("frame size: %u x %u, %u bytes, %s (media type 0x%08X)\n", last.iWidth,
+                last.iHeight, last.TotalBytes, options.colour ? "BGR8" : "mono 8-bit",
+                last.uiMediaType);
+    if (options.colour) {
+        PrintMeanColour("last", out, last);
+        uint16_t red = 0, green = 0, blue = 0;
+        CameraGetGain(h, &red, &green, &blue);
+        std::printf("white-balance gains: red %u %%, green %u %%, blue %u %% (automatic: %s)\n",
+                    red, green, blue, options.awb ? "on" : "off");
+    }
     const int bmp = CameraSaveImage(h, options.out.c_str(), out.data(), &last, 2, 0);
     const int png = CameraSaveImage(h, options.out.c_str(), out.data(), &last, 8, 0);
     if (bmp == 0 && png == 0)

@@ -1,7 +1,17 @@
 #include "SimFrameGenerator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+
+uint16_t SimBayerScene::Sample(uint32_t x, uint32_t y) const {
+    const uint32_t cellX = x & ~1u;
+    const double grey = 60.0 + 100.0 * cellX / std::max(width, 1u);
+    const int site = y % 2 == 0 ? (x % 2 == 0 ? 1 : 0) : (x % 2 == 0 ? 2 : 1);
+    const double v = std::min(grey * cast[site], 255.0);
+    const auto level = static_cast<uint16_t>(std::lround(v));
+    return sampleBytes == 2 ? static_cast<uint16_t>(level * 16 + ((x + y) & 15)) : level;
+}
 
 CSimFrameGenerator::CSimFrameGenerator(Clock::time_point epoch) : m_epoch(epoch), m_due(epoch) {}
 
@@ -22,6 +32,27 @@ void CSimFrameGenerator::Stop() {
     m_released = 0;
 }
 
+void CSimFrameGenerator::MakeBayerScene() {
+    const SimBayerScene& scene = m_current.bayerScene;
+    if (!m_bayerScene.empty() && scene == m_bayerSceneMade &&
+        m_bayerSceneBytes == m_current.imageBytes)
+        return;
+    m_bayerScene.assign(m_current.imageBytes, 0);
+    const uint32_t samples = m_current.imageBytes / static_cast<uint32_t>(scene.sampleBytes);
+    const uint32_t width = std::max(scene.width, 1u);
+    for (uint32_t i = 0; i < samples; ++i) {
+        const uint16_t v = scene.Sample(i % width, i / width);
+        if (scene.sampleBytes == 2) {
+            m_bayerScene[2 * i] = static_cast<uint8_t>(v);
+            m_bayerScene[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+        } else {
+            m_bayerScene[i] = static_cast<uint8_t>(v);
+        }
+    }
+    m_bayerSceneMade = scene;
+    m_bayerSceneBytes = m_current.imageBytes;
+}
+
 void CSimFrameGenerator::BeginFrame(Clock::time_point now) {
     m_current = m_format;
     if (m_onFrameStart) m_onFrameStart(m_current);
@@ -32,6 +63,7 @@ void CSimFrameGenerator::BeginFrame(Clock::time_point now) {
             m_scene[i] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
         }
     }
+    if (m_current.pattern == SimFramePattern::kBayerScene) MakeBayerScene();
     m_inFrame = true;
     m_offset = 0;
     const uint32_t whole = m_current.imageBytes + (m_current.header ? 16u : 0u);
@@ -78,6 +110,8 @@ uint32_t CSimFrameGenerator::Produce(uint8_t* buf, uint32_t len, Clock::time_poi
     const uint32_t imageStart = m_offset + done - headerBytes;
     if (m_current.pattern == SimFramePattern::kConstant) {
         std::memset(buf + done, m_current.constant, n - done);
+    } else if (m_current.pattern == SimFramePattern::kBayerScene) {
+        std::memcpy(buf + done, m_bayerScene.data() + imageStart, n - done);
     } else if (m_current.pattern == SimFramePattern::kScene) {
         for (uint32_t i = done; i < n; ++i) buf[i] = m_scene[SceneStep(imageStart + (i - done))];
     } else if (m_current.pattern == SimFramePattern::kCallback) {

@@ -19,7 +19,22 @@ enum class SimFramePattern : uint8_t {
     // A textured scene of mean brightness SimFrameFormat::level: each byte is the level times a
     // factor from 0.75 to 1.25 (SimFrameGenerator::SceneFactor of its offset), saturating at 255.
     kScene,
-    kCallback,  // each frame's image comes from SimFrameFormat::image
+    kCallback,    // each frame's image comes from SimFrameFormat::image
+    kBayerScene,  // a GRBG mosaic of a grey scene under a colour cast (SimBayerScene)
+};
+
+// A grey scene (a ramp of grey levels 60 to 160 from left to right, each 2 x 2 cell one level)
+// as a colour sensor behind a GRBG filter sees it under a cast: every sample is the cell's grey
+// level times the cast factor of its colour, at most 255. 12-bit frames carry the value in
+// their top 8 bits.
+struct SimBayerScene {
+    uint32_t width = 320;              // samples per row
+    int sampleBytes = 1;               // 1: "Bayer GRBG8"; 2: "Bayer GRBG12" in 16-bit words
+    double cast[3] = {1.0, 1.0, 1.0};  // red, green, blue
+
+    // The sample at (x, y).
+    uint16_t Sample(uint32_t x, uint32_t y) const;
+    bool operator==(const SimBayerScene&) const = default;
 };
 
 // Fills the image of frame `frameNumber` (`bytes` bytes, zero on entry), when it begins. Called
@@ -32,8 +47,9 @@ struct SimFrameFormat {
     double fps = 0;                   // 0: a frame is ready whenever the previous one is read
     SimFramePattern pattern = SimFramePattern::kRamp;
     uint8_t constant = 0;
-    double level = 0;       // kScene
-    SimFrameImage image{};  // for kCallback
+    double level = 0;            // kScene
+    SimFrameImage image{};       // for kCallback
+    SimBayerScene bayerScene{};  // kBayerScene
 };
 
 class CSimFrameGenerator {
@@ -96,6 +112,8 @@ class CSimFrameGenerator {
         return ((offset >> 2) + (offset >> 9)) % kSceneSteps;
     }
     void BeginFrame(Clock::time_point now);
+    // The image bytes of the Bayer scene pattern, made once per format.
+    void MakeBayerScene();
 
     SimFrameFormat m_format;   // as set
     SimFrameFormat m_current;  // of the frame in progress
@@ -114,4 +132,7 @@ class CSimFrameGenerator {
     uint64_t m_framesCompleted = 0;
     std::function<void(SimFrameFormat&)> m_onFrameStart;
     uint8_t m_scene[kSceneSteps] = {};  // the bytes of the frame in progress, by texture step
+    std::vector<uint8_t> m_bayerScene;  // image bytes of the Bayer scene pattern
+    SimBayerScene m_bayerSceneMade{};
+    uint32_t m_bayerSceneBytes = 0;
 };

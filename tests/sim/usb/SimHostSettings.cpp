@@ -49,6 +49,9 @@ bool UseResolution(const char* productName, const tSdkResolution& resolution, do
     CSimUsbImx290Camera::FactorySettings(block);
     static_assert(sizeof block == sizeof record.settings);
     std::memcpy(&record.settings, block, sizeof block);
+    // As a record the SDK writes after a reset: the per-frame statistics on.
+    record.aeProcessArg = 1;
+    record.awbProcessArg = 1;
     record.settings.resolutionIndex = resolution.iIndex;
     if (exposureUs != 0) record.settings.exposureTime = exposureUs;
     if (resolution.iIndex == kCustomIndex) record.resolution = resolution;

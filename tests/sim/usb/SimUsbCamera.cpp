@@ -192,6 +192,15 @@ CSimUsbCamera::Reply CSimUsbCamera::Firmware(const SimControlSetup& s, uint8_t* 
                     format.imageBytes = bytes;
                     m_frames.SetFormat(format);
                 }
+                // A scene is laid out on the image window the FPGA was given (width in register
+                // 27, height in 28): two bytes per sample when the frame size says so.
+                const uint32_t width = FpgaReg(27), height = FpgaReg(28);
+                SimFrameFormat format = m_frames.Format();
+                if (format.pattern == SimFramePattern::kBayerScene && width != 0) {
+                    format.bayerScene.width = width;
+                    format.bayerScene.sampleBytes = format.imageBytes == width * height * 2 ? 2 : 1;
+                    m_frames.SetFormat(format);
+                }
             }
             if (!m_frames.Running()) m_frames.Start(Clock::now());
             return StatusReply(data, kOk0);

@@ -11,7 +11,10 @@
 
 namespace {
 
-// Property word of the capability's software auto-exposure flag.
+// Property words of the capability's one-shot and automatic white-balance flags and its
+// software auto-exposure flag.
+constexpr size_t kPropOnceWb = 60;
+constexpr size_t kPropAutoWb = 64;
 constexpr size_t kPropSoftwareAe = 68;
 
 }  // namespace
@@ -48,6 +51,20 @@ void CSimUsbImx290Camera::FactorySettings(uint8_t (&block)[240]) {
         word(field, static_cast<uint32_t>(bits));
         word(field + 4, static_cast<uint32_t>(bits >> 32));
     }
+    // The identity colour matrix (used by colour cameras only).
+    for (int i = 0; i < 3; ++i) word(offsetof(CameraSettings, colorMatrix) + 16 * i, 256);
+}
+
+SimImx290Options SimImx290Options::Colour(double red, double green, double blue) {
+    SimImx290Options o;
+    o.sensorType = 14;  // "IMX290C"
+    o.productName = CSimUsbImx290Camera::kColourProductName;
+    o.colour = true;
+    o.pattern = SimFramePattern::kBayerScene;
+    o.cast[0] = red;
+    o.cast[1] = green;
+    o.cast[2] = blue;
+    return o;
 }
 
 namespace {
@@ -79,6 +96,7 @@ void CSimUsbImx290Camera::MakeModel() {
                        .pattern = m_options.scene > 0 ? SimFramePattern::kScene : m_options.pattern,
                        .constant = m_options.constant,
                        .image = m_options.image};
+    for (int c = 0; c < 3; ++c) config.frames.bayerScene.cast[c] = m_options.cast[c];
     config.frameSizeFromFpga = true;
     config.triggerRegister = kTriggerRegister;
     config.generation = m_options.generation;
@@ -93,14 +111,30 @@ void CSimUsbImx290Camera::MakeModel() {
     f.deviceId = m_options.deviceId;
     qvsim::SetPropertyWord(f.property, qvsim::kPropModelCode, m_options.modelCode);
     qvsim::SetPropertyWord(f.property, qvsim::kPropWrittenFlag, 1);
-    qvsim::SetPropertyWord(f.property, qvsim::kPropMonoSensor, 1);
     qvsim::SetPropertyWord(f.property, kPropSoftwareAe, 1);
     // The pipeline's contrast (50 neutral) and sharpness ranges.
     qvsim::SetPropertyWord(f.property, qvsim::kPropContrastRange + 4, 100);
     qvsim::SetPropertyWord(f.property, qvsim::kPropSharpnessRange + 4, 100);
-    // One output format: mono.
-    qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatCount, 1);
-    qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatMask, 1);
+    if (!m_options.colour) {
+        qvsim::SetPropertyWord(f.property, qvsim::kPropMonoSensor, 1);
+        // One output format: mono.
+        qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatCount, 1);
+        qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatMask, 1);
+    } else {
+        qvsim::SetPropertyWord(f.property, qvsim::kPropMonoSensor, 0);
+        // Mono, RGB8, BGR8, RGBA8 and BGRA8.
+        qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatCount, 5);
+        qvsim::SetPropertyWord(f.property, qvsim::kPropOutputFormatMask, 0x1F);
+        qvsim::SetPropertyWord(f.property, kPropOnceWb, 1);
+        qvsim::SetPropertyWord(f.property, kPropAutoWb, 1);
+        // A model number from which the stored colour matrix (the identity) is taken as it is.
+        qvsim::SetPropertyWord(f.property, qvsim::kPropModelNumber, 4105);
+        // Red, green and blue gains from 50 to 400 %.
+        for (size_t c = 0; c < 3; ++c) {
+            qvsim::SetPropertyWord(f.property, qvsim::kPropRedGainRange + 8 * c, 50);
+            qvsim::SetPropertyWord(f.property, qvsim::kPropRedGainRange + 8 * c + 4, 400);
+        }
+    }
     // Continuous, software and hardware trigger; two output lines and one input.
     qvsim::SetPropertyWord(f.property, qvsim::kPropTriggerModeCount, 3);
     qvsim::SetPropertyWord(f.property, qvsim::kPropTriggerModeMask, 0x7);

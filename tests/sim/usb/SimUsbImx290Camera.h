@@ -5,8 +5,9 @@
 // the FPGA model, the sensor chip on its bus, and frames as large as the image window the driver
 // sets in the FPGA. The options put another mono chip on another board: its sensor type and the
 // board's model code go into the stored identity, the chip answers at its bus address, and the
-// FPGA runs the version that board takes. Plugged into a testbed at a port of its own; it can be
-// pulled and put back.
+// FPGA runs the version that board takes; or they make it a colour IMX290 whose frames are a
+// Bayer mosaic of a grey scene under a colour cast. Plugged into a testbed at a port of its own;
+// it can be pulled and put back.
 //
 // For the end-to-end tests, the demo and the benchmarks, which drive it through the SDK's
 // exported functions.
@@ -46,6 +47,17 @@ struct SimImx290Options {
     // gain, rendered with the exposure and gain programmed into the sensor (pattern kScene).
     double scene = 0;
     SimFrameImage image{};  // for SimFramePattern::kCallback
+
+    // A colour camera: its sensor sees through a GRBG filter, its storage says so (colour sensor,
+    // the five output formats, white-balance gains from 50 to 400 %, one-shot and automatic
+    // white balance and software auto exposure in its capability, the identity colour matrix),
+    // and its frames are the Bayer scene pattern under `cast`.
+    bool colour = false;
+    double cast[3] = {1.0, 1.0, 1.0};  // red, green, blue
+
+    // A colour IMX290 ("IMX290C", sensor type 14, product "QV-U3C-290") whose scene carries the
+    // cast (red, green, blue factors).
+    static SimImx290Options Colour(double red, double green, double blue);
 };
 
 class CSimUsbImx290Camera {
@@ -54,6 +66,7 @@ class CSimUsbImx290Camera {
     static constexpr uint16_t kFpgaVersion = 0x1302;
     static constexpr uint8_t kSensorBusAddress = 0x34;
     static constexpr const char* kProductName = "QV-U3M-290";
+    static constexpr const char* kColourProductName = "QV-U3C-290";
     // Board 102, like the other boards with the full register map that the options may name,
     // keeps the trigger control word in FPGA register 16.
     static constexpr uint16_t kTriggerRegister = 16;
