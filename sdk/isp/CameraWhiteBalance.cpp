@@ -180,6 +180,114 @@ int CameraWhiteBalance::FindWhiteDotsInWindow(const uint8_t* raw, const stImageI
                    static_cast<int>(blocksX), static_cast<int>(blocksY), 0);
 }
 
+namespace {
+
+// What one measurement found: the white dots and the mean colour of the brightest of them.
+struct WhiteDotResult {
+    int64_t dots = 0;
+    int spreadU = 0;
+    int spreadV = 0;
+    int64_t meanR = 1, meanG = 1, meanB = 1;
+};
+
+// The statistics over bh rows of bw blocks from block (bx0, by0). `records` holds 3 x bw x bh
+// values.
+template <int kSampleBytes>
+WhiteDotResult MeasureBlocks(const uint8_t* raw, size_t rowBytes, int bx0, int by0, int bw, int bh,
+                             int lowLuma, int offset, int32_t* __restrict records) {
+    WhiteDotResult result;
+    const int64_t blocks = static_cast<int64_t>(bw) * bh;
+    const size_t count = static_cast<size_t>(blocks) * 3;
+    auto rowOf = [&](int by) { return raw + static_cast<size_t>(2 * (by0 + by)) * rowBytes; };
+
+    // Records and the mean colour.
+    int64_t sumU = 0, sumV = 0;
+    int32_t* rec = records;
+    for (int by = 0; by < bh; ++by) {
+        const uint8_t* top = rowOf(by);
+        for (int bx = 0; bx < bw; ++bx, rec += 3) {
+            const Block k = ReadBlock<kSampleBytes>(top, rowBytes, 2 * (bx0 + bx), 0, offset);
+            const int32_t u = (111 * k.b - 37 * k.r - 74 * k.g) >> 8;
+            const int32_t v = (157 * k.r - 131 * k.g - 26 * k.b) >> 8;
+            rec[0] = (150 * k.g + 76 * k.r + 29 * k.b) >> 8;
+            rec[1] = u;
+            rec[2] = v;
+            sumU += u;
+            sumV += v;
+        }
+    }
+    const int mU = static_cast<int>(sumU / blocks);
+    const int mV = static_cast<int>(sumV / blocks);
+
+    // Spread: the mean distance from the mean over the blocks that differ from it.
+    int64_t distU = 0, distV = 0, countU = 0, countV = 0;
+    for (size_t j = 0; j < count; j += 3) {
+        const int du = std::abs(records[j + 1] - mU);
+        const int dv = std::abs(records[j + 2] - mV);
+        distU += du;
+        distV += dv;
+        countU += du != 0;
+        countV += dv != 0;
+    }
+    const int dU = countU ? static_cast<int>(distU / countU) : 0;
+    const int dV = countV ? static_cast<int>(distV / countV) : 0;
+    result.spreadU = dU;
+    result.spreadV = dV;
+    const float tU = std::max(3.0f, 1.5f * static_cast<float>(dU));
+    const float tV = std::max(3.0f, 1.5f * static_cast<float>(dV));
+    const int cU = PushedCentre(mU, dU);
+    const int cV = PushedCentre(mV, dV);
+
+    // White dots, counted by luma; every other block's luma becomes 0.
+    uint32_t histogram[256] = {};
+    int64_t n = 0;
+    for (size_t j = 0; j < count; j += 3) {
+        const int y = records[j];
+        const bool white = y >= lowLuma && y <= kHighLuma &&
+                           static_cast<float>(std::abs(records[j + 1] - cU)) < tU &&
+                           static_cast<float>(std::abs(records[j + 2] - cV)) < tV;
+        if (white) {
+            ++histogram[y];
+            ++n;
+        } else {
+            records[j] = 0;
+        }
+    }
+    result.dots = n;
+    if (n <= blocks / 20) return result;
+
+    // The brightest tenth: the luma from which, walking down from 200, the counts exceed it.
+    int threshold = 0;
+    int64_t sum = 0;
+    for (int level = 200; level >= 0; --level) {
+        sum += histogram[level];
+        if (static_cast<double>(sum) > 0.1 * static_cast<double>(n)) {
+            threshold = level;
+            break;
+        }
+    }
+    int64_t sumR = 0, sumG = 0, sumB = 0, selected = 0;
+    rec = records;
+    for (int by = 0; by < bh; ++by) {
+        const uint8_t* top = rowOf(by);
+        for (int bx = 0; bx < bw; ++bx, rec += 3) {
+            if (rec[0] < threshold) continue;
+            const Block k = ReadBlock<kSampleBytes>(top, rowBytes, 2 * (bx0 + bx), 0, offset);
+            sumR += k.r;
+            sumG += k.g;
+            sumB += k.b;
+            ++selected;
+        }
+    }
+    // Every mean of 0 counts as 1.
+    result.meanR = std::max<int64_t>(sumR / selected, 1);
+    result.meanG = std::max<int64_t>(sumG / selected, 1);
+    result.meanB = std::max<int64_t>(sumB / selected, 1);
+    return result;
+}
+
+}  // namespace
+
 int CameraWhiteBalance::Measure(const uint8_t* raw, const stImageInfo& info, int bx0, int by0,
                                 int bw, int bh, int lowLuma) {
     const uint32_t type = info.uiMediaType;
@@ -193,98 +301,23 @@ int CameraWhiteBalance::Measure(const uint8_t* raw, const stImageInfo& info, int
     if (blocks <= 0) return CAMERA_STATUS_DATA_INVALID;
     const size_t need = static_cast<size_t>(blocks) * 3;
     if (m_whiteDots.size() < need) m_whiteDots.resize(need);
-    int32_t* rec = m_whiteDots.data();
     const size_t rowBytes = static_cast<size_t>(W) * sampleBytes;
     const int offset = m_active.blackOffset;
-    auto block = [&](int bx, int by) {
-        const int x = 2 * (bx0 + bx), y = 2 * (by0 + by);
-        return sampleBytes == 1 ? ReadBlock<1>(raw, rowBytes, x, y, offset)
-                                : ReadBlock<2>(raw, rowBytes, x, y, offset);
-    };
-
-    // Records and the mean colour.
-    int64_t sumU = 0, sumV = 0;
-    size_t i = 0;
-    for (int by = 0; by < bh; ++by)
-        for (int bx = 0; bx < bw; ++bx, i += 3) {
-            const Block k = block(bx, by);
-            rec[i] = (150 * k.g + 76 * k.r + 29 * k.b) >> 8;
-            rec[i + 1] = (111 * k.b - 37 * k.r - 74 * k.g) >> 8;
-            rec[i + 2] = (157 * k.r - 131 * k.g - 26 * k.b) >> 8;
-            sumU += rec[i + 1];
-            sumV += rec[i + 2];
-        }
-    const int mU = static_cast<int>(sumU / blocks);
-    const int mV = static_cast<int>(sumV / blocks);
-
-    // Spread: the mean distance from the mean over the blocks that differ from it.
-    int64_t distU = 0, distV = 0, countU = 0, countV = 0;
-    for (size_t j = 0; j < need; j += 3) {
-        if (rec[j + 1] != mU) {
-            distU += std::abs(rec[j + 1] - mU);
-            ++countU;
-        }
-        if (rec[j + 2] != mV) {
-            distV += std::abs(rec[j + 2] - mV);
-            ++countV;
-        }
-    }
-    const int dU = countU ? static_cast<int>(distU / countU) : 0;
-    const int dV = countV ? static_cast<int>(distV / countV) : 0;
-    const float tU = std::max(3.0f, 1.5f * static_cast<float>(dU));
-    const float tV = std::max(3.0f, 1.5f * static_cast<float>(dV));
-    const int cU = PushedCentre(mU, dU);
-    const int cV = PushedCentre(mV, dV);
-
-    // White dots, counted by luma; every other block's luma becomes 0.
-    uint32_t histogram[256] = {};
-    int64_t n = 0;
-    for (size_t j = 0; j < need; j += 3) {
-        const int y = rec[j];
-        const bool white = y >= lowLuma && y <= kHighLuma &&
-                           static_cast<float>(std::abs(rec[j + 1] - cU)) < tU &&
-                           static_cast<float>(std::abs(rec[j + 2] - cV)) < tV;
-        if (white) {
-            ++histogram[y];
-            ++n;
-        } else {
-            rec[j] = 0;
-        }
-    }
-    if (n <= blocks / 20) {
+    const WhiteDotResult r =
+        sampleBytes == 1
+            ? MeasureBlocks<1>(raw, rowBytes, bx0, by0, bw, bh, lowLuma, offset, m_whiteDots.data())
+            : MeasureBlocks<2>(raw, rowBytes, bx0, by0, bw, bh, lowLuma, offset,
+                               m_whiteDots.data());
+    if (r.dots <= blocks / 20) {
         for (int c = 0; c < 3; ++c) m_targetGains[c] = m_startGains[c];
         m_smoothStep = 1;
-        qv::Log("===NONE WhiteDot====   Dr:%d,Db:%d,rate:%d\n", dU, dV,
-                static_cast<int>(n * 100 / blocks));
+        qv::Log("===NONE WhiteDot====   Dr:%d,Db:%d,rate:%d\n", r.spreadU, r.spreadV,
+                static_cast<int>(r.dots * 100 / blocks));
         return 0;
     }
-
-    // The brightest tenth: the luma from which, walking down from 200, the counts exceed it.
-    int threshold = 0;
-    int64_t sum = 0;
-    for (int level = 200; level >= 0; --level) {
-        sum += level < 256 ? histogram[level] : 0;
-        if (static_cast<double>(sum) > 0.1 * static_cast<double>(n)) {
-            threshold = level;
-            break;
-        }
-    }
-    int64_t sumR = 0, sumG = 0, sumB = 0, selected = 0;
-    i = 0;
-    for (int by = 0; by < bh; ++by)
-        for (int bx = 0; bx < bw; ++bx, i += 3) {
-            if (rec[i] < threshold) continue;
-            const Block k = block(bx, by);
-            sumR += k.r;
-            sumG += k.g;
-            sumB += k.b;
-            ++selected;
-        }
-    const int64_t meanR = std::max<int64_t>(sumR / selected, 1);
-    const int64_t meanG = std::max<int64_t>(sumG / selected, 1);
-    const int64_t meanB = std::max<int64_t>(sumB / selected, 1);
-    uint16_t red = static_cast<uint16_t>(100 * meanG / meanR);
-    uint16_t blue = static_cast<uint16_t>(100 * meanG / meanB);
+    // Green stays at 100; red and blue match it, within their ranges.
+    const auto red = static_cast<uint16_t>(100 * r.meanG / r.meanR);
+    const auto blue = static_cast<uint16_t>(100 * r.meanG / r.meanB);
     auto limit = [](uint16_t v, uint32_t lo, uint32_t hi) {
         if (v > hi) return static_cast<uint16_t>(hi);
         if (v < lo) return static_cast<uint16_t>(lo);

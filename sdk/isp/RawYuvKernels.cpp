@@ -175,6 +175,128 @@ inline uint8_t Clamp255(int v) {
     return static_cast<uint8_t>(std::clamp(v, 0, 255));
 }
 
+// ---- The YUV conversion, eight pixel pairs at a time -------------------------------------------
+
+enum class YuvForm { kGrey, kInteger, kFloating };
+
+// Eight pairs of 32 input bytes in 16-bit lanes: U, V and the luma of the pairs' first and
+// second pixels.
+struct YuvPairs {
+    __m128i u, v, y0, y1;
+};
+
+inline YuvPairs LoadPairs(const uint8_t* src) {
+    // Per four pairs: U in bytes 0-3, V in 4-7, first lumas in 8-11, second lumas in 12-15.
+    const __m128i gather = _mm_setr_epi8(0, 4, 8, 12, 2, 6, 10, 14, 1, 5, 9, 13, 3, 7, 11, 15);
+    const __m128i a =
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), gather);
+    const __m128i b =
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16)), gather);
+    const __m128i uv = _mm_unpacklo_epi32(a, b);  // U0-3, U4-7, V0-3, V4-7
+    const __m128i yy = _mm_unpackhi_epi32(a, b);  // first lumas 0-7, second lumas 0-7
+    return {_mm_cvtepu8_epi16(uv), _mm_cvtepu8_epi16(_mm_srli_si128(uv, 8)), _mm_cvtepu8_epi16(yy),
+            _mm_cvtepu8_epi16(_mm_srli_si128(yy, 8))};
+}
+
+// (coefficient x d) >> 8 of the integer form, exactly: (d << 7) x 2 coefficient >> 16.
+inline __m128i IntegerTerm(__m128i d, int coefficient) {
+    return _mm_mulhi_epi16(_mm_slli_epi16(d, 7),
+                           _mm_set1_epi16(static_cast<int16_t>(2 * coefficient)));
+}
+
+// trunc(c x d) of the floating form for |d| <= 128, exactly: c = whole + fraction with the
+// fraction as a 16-bit multiplier chosen so that floor(|d| x c) = whole |d| + (|d| M) >> 16 for
+// every |d| up to 128, and the sign of d put back.
+inline __m128i FloatingTerm(__m128i d, int whole, int multiplier) {
+    const __m128i a = _mm_abs_epi16(d);
+    __m128i t = _mm_mulhi_epu16(a, _mm_set1_epi16(static_cast<int16_t>(multiplier)));
+    if (whole != 0)
+        t = _mm_add_epi16(t, _mm_mullo_epi16(a, _mm_set1_epi16(static_cast<int16_t>(whole))));
+    return _mm_sign_epi16(t, d);
+}
+
+// Sixteen pixels in order from the pairs' first and second pixel values (16-bit lanes).
+inline __m128i Interleave(__m128i first, __m128i second) {
+    return _mm_unpacklo_epi8(_mm_packus_epi16(first, first), _mm_packus_epi16(second, second));
+}
+
+// Byte-shuffle masks that interleave three planes of sixteen bytes into 48 bytes of
+// three-byte pixels: [output register][plane].
+struct Interleave3Masks {
+    __m128i m[3][3];
+    Interleave3Masks() {
+        for (int k = 0; k < 3; ++k)
+            for (int plane = 0; plane < 3; ++plane) {
+                alignas(16) uint8_t bytes[16];
+                for (int i = 0; i < 16; ++i) {
+                    const int j = 16 * k + i;
+                    bytes[i] = j % 3 == plane ? static_cast<uint8_t>(j / 3) : 0x80;
+                }
+                m[k][plane] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+            }
+    }
+};
+
+// Writes sixteen pixels of the planes c0, c1, c2 (in byte order) as 3 or 4 bytes each.
+inline void StorePixels(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2, int bpp,
+                        const Interleave3Masks& masks) {
+    if (bpp == 4) {
+        const __m128i lo01 = _mm_unpacklo_epi8(c0, c1), hi01 = _mm_unpackhi_epi8(c0, c1);
+        const __m128i alpha = _mm_set1_epi8(static_cast<char>(0xFF));
+        const __m128i lo2a = _mm_unpacklo_epi8(c2, alpha), hi2a = _mm_unpackhi_epi8(c2, alpha);
+        __m128i* out = reinterpret_cast<__m128i*>(dst);
+        _mm_storeu_si128(out, _mm_unpacklo_epi16(lo01, lo2a));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(lo01, lo2a));
+        _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(hi01, hi2a));
+        _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(hi01, hi2a));
+        return;
+    }
+    for (int k = 0; k < 3; ++k) {
+        const __m128i v = _mm_or_si128(
+            _mm_or_si128(_mm_shuffle_epi8(c0, masks.m[k][0]), _mm_shuffle_epi8(c1, masks.m[k][1])),
+            _mm_shuffle_epi8(c2, masks.m[k][2]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * k), v);
+    }
+}
+
+// Converts the row's pairs in groups of eight; returns the pairs done (the rest is left to the
+// caller).
+int ConvertYuvRowVector(const uint8_t* src, uint8_t* dst, int pairs, YuvForm form, bool lumaOnly,
+                        bool rgbOrder, int bpp, const Interleave3Masks& masks) {
+    const __m128i bias = _mm_set1_epi16(128);
+    int p = 0;
+    for (; p + 8 <= pairs; p += 8, src += 32) {
+        const YuvPairs in = LoadPairs(src);
+        if (form == YuvForm::kGrey) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * p), Interleave(in.y0, in.y1));
+            continue;
+        }
+        __m128i dr = _mm_setzero_si128(), dg = dr, db = dr;
+        if (!lumaOnly) {
+            const __m128i du = _mm_sub_epi16(in.u, bias);
+            const __m128i dv = _mm_sub_epi16(in.v, bias);
+            if (form == YuvForm::kInteger) {
+                dr = IntegerTerm(dv, 360);
+                dg = _mm_add_epi16(IntegerTerm(du, 88), IntegerTerm(dv, 184));
+                db = IntegerTerm(du, 455);
+            } else {
+                dr = FloatingTerm(dv, 1, 26375);
+                dg = _mm_add_epi16(FloatingTerm(du, 0, 22562), FloatingTerm(dv, 0, 46815));
+                db = FloatingTerm(du, 1, 50656);
+            }
+        }
+        const __m128i r = Interleave(_mm_add_epi16(in.y0, dr), _mm_add_epi16(in.y1, dr));
+        const __m128i g = Interleave(_mm_sub_epi16(in.y0, dg), _mm_sub_epi16(in.y1, dg));
+        const __m128i b = Interleave(_mm_add_epi16(in.y0, db), _mm_add_epi16(in.y1, db));
+        uint8_t* out = dst + static_cast<size_t>(2 * p) * bpp;
+        if (rgbOrder)
+            StorePixels(out, r, g, b, bpp, masks);
+        else
+            StorePixels(out, b, g, r, bpp, masks);
+    }
+    return p;
+}
+
 }  // namespace
 
 int ProcessRaw8ToRaw8(IspFrame& frame, const ColourSettings& settings, const ColourLuts& luts) {
@@ -196,26 +318,25 @@ int ProcessRaw16ToRaw8(IspFrame& frame, const ColourSettings& settings, const Co
 int ProcessYuv422(IspFrame& frame, const ColourSettings& settings) {
     const CScopedNearestRounding rounding;
     const uint32_t format = settings.ispOutFormat;
-    enum Form { kGrey, kInteger, kFloating };
-    Form form;
+    YuvForm form;
     bool rgbOrder = false;
     switch (format) {
         case CAMERA_MEDIA_TYPE_MONO8:
-            form = kGrey;
+            form = YuvForm::kGrey;
             break;
         case CAMERA_MEDIA_TYPE_RGB8:
-            form = kInteger;
+            form = YuvForm::kInteger;
             rgbOrder = true;
             break;
         case CAMERA_MEDIA_TYPE_BGR8:
-            form = kFloating;
+            form = YuvForm::kFloating;
             break;
         case CAMERA_MEDIA_TYPE_RGBA8:
-            form = kFloating;
+            form = YuvForm::kFloating;
             rgbOrder = true;
             break;
         case CAMERA_MEDIA_TYPE_BGRA8:
-            form = kInteger;
+            form = YuvForm::kInteger;
             break;
         default:
             // No conversion to any other format: refused before anything is written.
@@ -230,14 +351,15 @@ int ProcessYuv422(IspFrame& frame, const ColourSettings& settings) {
     if (rc != CAMERA_STATUS_SUCCESS) return rc;
     const int W = static_cast<int>(frame.inInfo->iWidth);
     const int H = static_cast<int>(frame.inInfo->iHeight);
+    const bool lumaOnly = settings.monochrome || form == YuvForm::kGrey;
     // Each chroma term depends on U or V alone: the terms of every value, in the form of the
-    // output format (all 0 for luma only).
+    // output format (all 0 for luma only), for the pairs after the last group of eight.
     int redOfV[256], greenOfU[256], greenOfV[256], blueOfU[256];
     for (int c = 0; c < 256; ++c) {
         const int d = c - 128;
-        if (settings.monochrome || form == kGrey) {
+        if (lumaOnly) {
             redOfV[c] = greenOfU[c] = greenOfV[c] = blueOfU[c] = 0;
-        } else if (form == kInteger) {
+        } else if (form == YuvForm::kInteger) {
             redOfV[c] = (360 * d) >> 8;
             greenOfU[c] = (88 * d) >> 8;
             greenOfV[c] = (184 * d) >> 8;
@@ -249,16 +371,22 @@ int ProcessYuv422(IspFrame& frame, const ColourSettings& settings) {
             blueOfU[c] = static_cast<int>(std::trunc(1.773 * d));
         }
     }
+    static const Interleave3Masks masks;
     const int first = rgbOrder ? 0 : 2;  // byte of red
     const int third = 2 - first;         // byte of blue
     for (int y = 0; y < H; ++y) {
         const uint8_t* __restrict src = frame.raw + static_cast<size_t>(y) * W * 2;
         uint8_t* __restrict dst = frame.out + static_cast<size_t>(y) * W * bpp;
-        if (form == kGrey) {
-            for (int x = 0; x < W; ++x) dst[x] = src[2 * x + 1];
-            continue;
-        }
-        for (int x = 0; x < W; x += 2, src += 4) {
+        const int done = ConvertYuvRowVector(src, dst, W / 2, form, lumaOnly, rgbOrder, bpp, masks);
+        src += 4 * done;
+        dst += static_cast<size_t>(2 * done) * bpp;
+        for (int x = 2 * done; x < W; x += 2, src += 4) {
+            if (form == YuvForm::kGrey) {
+                dst[0] = src[1];
+                dst[1] = src[3];
+                dst += 2;
+                continue;
+            }
             const int dr = redOfV[src[2]];
             const int dg = greenOfU[src[0]] + greenOfV[src[2]];
             const int db = blueOfU[src[0]];

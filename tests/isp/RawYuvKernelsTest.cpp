@@ -476,6 +476,28 @@ TEST(Yuv422, EveryFormatMatchesTheModel) {
             }
 }
 
+// Every combination of U and V, in every format: the conversion's arithmetic is exact for all.
+TEST(Yuv422, EveryChromaValue) {
+    constexpr int W = 512, H = 256;
+    std::vector<uint8_t> in(static_cast<size_t>(W) * H * 2);
+    for (int y = 0; y < H; ++y)
+        for (int p = 0; p < W / 2; ++p) {
+            uint8_t* g = &in[(static_cast<size_t>(y) * W + 2 * p) * 2];
+            g[0] = static_cast<uint8_t>(p);
+            g[1] = static_cast<uint8_t>(p * 7 + y);
+            g[2] = static_cast<uint8_t>(y);
+            g[3] = static_cast<uint8_t>(255 - p + y * 3);
+        }
+    for (uint32_t format : {CAMERA_MEDIA_TYPE_RGB8, CAMERA_MEDIA_TYPE_BGR8, CAMERA_MEDIA_TYPE_RGBA8,
+                            CAMERA_MEDIA_TYPE_BGRA8, CAMERA_MEDIA_TYPE_MONO8}) {
+        const YuvResult r = RunYuv(in, W, H, format);
+        ASSERT_EQ(r.rc, 0);
+        const std::vector<uint8_t> expected = YuvModel(in, W, H, format, false);
+        EXPECT_EQ(std::vector<uint8_t>(r.out.begin(), r.out.begin() + expected.size()), expected)
+            << std::hex << format;
+    }
+}
+
 TEST(Yuv422, WorkedNumbers) {
     // Y 250 and V 200: red clamps to 255 in both forms.
     const std::vector<uint8_t> bright = {128, 250, 200, 250};
