@@ -41,3 +41,16 @@ if(TARGET Tarnlex)
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/check-tarnlex-library.sh $<TARGET_FILE:Tarnlex>)
   set_tests_properties(station_tarnlex_host station_tarnlex_library PROPERTIES TIMEOUT 120)
 endif()
+
+# The main job's program (scripts/station runs it): the capture program's dialog driving the
+# station on simulated cameras, a synthetic foot walking on the sole camera. Also a test, short.
+if(TARGET qv_sim_station AND TARGET qv_sim_usb_imx290 AND TARGET pwcapture_dialog)
+  find_package(Qt6 COMPONENTS Widgets REQUIRED)
+  add_executable(qv_station station/StationRun.cpp $<TARGET_OBJECTS:qv_umockdev_preload>)
+  target_link_libraries(qv_station PRIVATE qv_netns_guard QVCameraSDK::QVCameraSDK
+    pwcapture_dialog qv_sim_station qv_sim_usb_imx290 Qt6::Widgets ${CMAKE_DL_LIBS})
+  add_test(NAME station_run COMMAND qv_station --seconds 1 --no-time-limit
+    --out ${CMAKE_CURRENT_BINARY_DIR}/station-run)
+  set_tests_properties(station_run PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    TIMEOUT 600)
+endif()

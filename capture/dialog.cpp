@@ -1,0 +1,92 @@
+#include "dialog.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QPixmap>
+
+#include "Tarnlex.h"
+#include "camerathread.h"
+#include "ui_dialog.h"
+
+namespace {
+
+const char* const kGroupBoxStyle =
+    "QGroupBox {   border: 2px solid gray;   border-radius: 5px;   margin-top: 1.5ex;}"
+    "QGroupBox::title {   subcontrol-origin: margin;   subcontrol-position: top left;   "
+    "padding: 0 3px;}";
+
+// The image scaled smoothly to the label's size, keeping its aspect ratio.
+void Show(QLabel* label, const QImage& image) {
+    label->setPixmap(QPixmap::fromImage(image).scaled(label->size(), Qt::KeepAspectRatio,
+                                                      Qt::SmoothTransformation));
+}
+
+}  // namespace
+
+Dialog::Dialog(QWidget* parent) : QDialog(parent), ui(new Ui_Dialog) {
+    ui->setupUi(this);
+    ui->groupBox->setStyleSheet(kGroupBoxStyle);
+}
+
+Dialog::~Dialog() {
+    if (m_thread != nullptr) {
+        m_thread->stop();
+        m_thread->wait();
+        delete m_thread;
+        m_thread = nullptr;
+    }
+    delete ui;
+}
+
+void Dialog::on_btnOpenDevice_clicked() {
+    if (m_thread != nullptr && m_thread->isRunning()) return;
+    // A thread that ended on its own (the station did not open) goes before a new one starts.
+    delete m_thread;
+    m_thread = new CameraThread(this);
+    connect(m_thread, &CameraThread::imageReady, this, &Dialog::updateImage);
+    connect(m_thread, &CameraThread::shotImageReady, this, &Dialog::updateShotImage);
+    m_thread->start();
+    ui->btnOpenDevice->setEnabled(false);
+    ui->btnCloseDevice->setEnabled(true);
+}
+
+void Dialog::on_btnCloseDevice_clicked() {
+    if (m_thread == nullptr) return;
+    m_thread->stop();
+    m_thread->wait();
+    delete m_thread;
+    m_thread = nullptr;
+    ui->imageLabel0->clear();
+    ui->imageLabel1->clear();
+    ui->btnOpenDevice->setEnabled(true);
+    ui->btnCloseDevice->setEnabled(false);
+}
+
+void Dialog::on_btnSaveImage_clicked() {
+    // The library takes writable arrays.
+    char folder[] = "Output";
+    char sole[] = "shoe.jpg";
+    char view1[] = "view1.jpg", view2[] = "view2.jpg", view3[] = "view3.jpg", view4[] = "view4.jpg";
+    char* views[] = {view1, view2, view3, view4};
+    char group[] = "view.jpg";
+    FOOT_XD_INFO info{};
+    const int result = Tarn_SaveXDImageEX(folder, sole, views, group, &info);
+    if (result == 1) {
+        QMessageBox::information(this, tr("提示"), tr("保存成功"));
+        ui->labelFrontWidth->setText(QString::number(info.footFrontWidth));
+        ui->labelBackWidth->setText(QString::number(info.footBackWidth));
+        ui->labelFootlength->setText(QString::number(info.footLong));
+        ui->labelScore->setText(QString::number(info.footScore));
+    } else {
+        qDebug() << "Tarn_SaveXDImageEX 函数调用失败，错误代码：" << result;
+        QMessageBox::information(this, tr("提示"), tr("保存失败，错误代码：%1").arg(result));
+    }
+}
+
+void Dialog::updateImage(QImage image) {
+    Show(ui->imageLabel0, image);
+}
+
+void Dialog::updateShotImage(QImage image) {
+    Show(ui->imageLabel1, image);
+}
