@@ -316,6 +316,9 @@ TEST_F(GigeForceIp, UnansweredOrMalformedAnswersChangeNothing) {
         {"another code", SimGvcpFault::kWrongCode, 0},
         {"error status", SimGvcpFault::kErrorStatus, 0x8002},
     };
+    // The camera takes each command (only its answer is spoiled); without discovery running
+    // the host's record shows only what the FORCEIP itself made of it.
+    factory.reset();
     for (const Case& c : cases) {
         cam->Camera().ClearRules();
         cam->Camera().AddRule({kForceIp, -1, c.fault, c.value});

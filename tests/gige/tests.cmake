@@ -16,3 +16,6 @@ qv_add_test(gige_network_test SOURCES gige/GigeNetworkTest.cpp $<TARGET_OBJECTS:
   LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
 qv_add_test(gige_settings_test SOURCES gige/GigeSettingsTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
   LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
+qv_add_test(gige_gvsp_receiver_test SOURCES gige/GvspReceiverTest.cpp
+  $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim qv_sim_gige LABELS concurrency)
+qv_add_test(gige_gvsp_resend_test SOURCES gige/GvspResendTest.cpp LIBS qvsdk_static)

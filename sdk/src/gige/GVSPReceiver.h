@@ -56,6 +56,18 @@ class CGVSPReceiver {
 
     uint16_t GetLocalPort() const { return m_localPort; }
 
+    // What the receive thread has seen (for diagnostics and the benchmarks); any thread.
+    struct Stats {
+        uint64_t receiveCalls = 0;  // reads that returned datagrams
+        uint64_t datagrams = 0;     // taken from the camera
+        uint64_t foreign = 0;       // dropped: another sender, too long or too short
+        uint64_t resent = 0;        // datagrams marked as resent by the camera
+        uint64_t framesCompleted = 0;
+        uint64_t framesLost = 0;  // given up, and block ids skipped
+        int64_t threadCpuNs = 0;  // the receive thread's own CPU time so far
+    };
+    virtual Stats GetStats() const { return {}; }
+
   protected:
     // Opens and binds the socket, sends the first dummy, asks for a 10 MiB receive buffer (and
     // logs what the system granted); -1 when the dummy does not go out (socket closed then).

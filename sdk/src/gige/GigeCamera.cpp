@@ -280,6 +280,60 @@ bool CGigeCamera::CheckAlive() {
     return alive;
 }
 
+// ---- Frame description ---------------------------------------------------------------------
+
+void CGigeCamera::GetFrameInfo(stImageInfo* info) {
+    std::lock_guard lock(m_frameInfoMutex);
+    *info = m_frameInfo;
+}
+
+int CGigeCamera::RefreshFrameInfo(int r) {
+    stImageInfo info{};
+    if (CJNDevice::GetImageInfo(&info) == CAMERA_STATUS_SUCCESS) {
+        std::lock_guard lock(m_frameInfoMutex);
+        m_frameInfo = info;
+    }
+    return r;
+}
+
+int CGigeCamera::InitSensor(CameraInitParam* param) {
+    return RefreshFrameInfo(CJNDevice::InitSensor(param));
+}
+int CGigeCamera::SetExposureLines(uint32_t lines) {
+    return RefreshFrameInfo(CJNDevice::SetExposureLines(lines));
+}
+int CGigeCamera::SetExposure(double us) {
+    return RefreshFrameInfo(CJNDevice::SetExposure(us));
+}
+int CGigeCamera::SetFrameTime(double us) {
+    return RefreshFrameInfo(CJNDevice::SetFrameTime(us));
+}
+int CGigeCamera::SetFrameSpeed(int speed) {
+    return RefreshFrameInfo(CJNDevice::SetFrameSpeed(speed));
+}
+int CGigeCamera::SetAnalogGain(uint32_t gain) {
+    return RefreshFrameInfo(CJNDevice::SetAnalogGain(gain));
+}
+int CGigeCamera::SetWdrMode(int mode) {
+    return RefreshFrameInfo(CJNDevice::SetWdrMode(mode));
+}
+int CGigeCamera::SetTriggerMode(int mode) {
+    return RefreshFrameInfo(CJNDevice::SetTriggerMode(mode));
+}
+int CGigeCamera::SetResolution(tSdkResolution* res) {
+    return RefreshFrameInfo(CJNDevice::SetResolution(res));
+}
+int CGigeCamera::SetRoiOffset(int x, int y) {
+    return RefreshFrameInfo(CJNDevice::SetRoiOffset(x, y));
+}
+
+bool CGigeCamera::GetStreamStats(CGVSPReceiver::Stats* stats) {
+    std::lock_guard lock(m_receiverMutex);
+    if (m_gvspReceiver == nullptr) return false;
+    *stats = m_gvspReceiver->GetStats();
+    return true;
+}
+
 // ---- Stream --------------------------------------------------------------------------------
 
 void CGigeCamera::ReleasePrivilege() {

@@ -37,10 +37,10 @@
 
 #include "device/JNDevice.h"
 #include "gige/Address.h"
+#include "gige/GVSPReceiver.h"
 #include "gige/GvcpProtocol.h"
 #include "gige/UDP.h"
 
-class CGVSPReceiver;
 struct TimerEntry;
 
 class CGigeCamera : public CJNDevice {
@@ -181,6 +181,24 @@ class CGigeCamera : public CJNDevice {
     virtual CGVSPReceiver* CreateGVSPReceiver(const LQComponent::Address& streamAddress,
                                               int frameCount) = 0;
 
+    // ---- Frame description and stream statistics ----
+    // The sensor's image information as of its last change through this device (any thread;
+    // the receive thread describes frames with it, since the driver itself may be changing).
+    virtual void GetFrameInfo(stImageInfo* info);
+    // The open stream's receiver statistics; false without a stream.
+    bool GetStreamStats(CGVSPReceiver::Stats* stats);
+    // Settings that change the frame description: forwarded, then the copy is refreshed.
+    int InitSensor(CameraInitParam* param) override;
+    int SetExposureLines(uint32_t lines) override;
+    int SetExposure(double us) override;
+    int SetFrameTime(double us) override;
+    int SetFrameSpeed(int speed) override;
+    int SetAnalogGain(uint32_t gain) override;
+    int SetWdrMode(int mode) override;
+    int SetTriggerMode(int mode) override;
+    int SetResolution(tSdkResolution* res) override;
+    int SetRoiOffset(int x, int y) override;
+
     // ---- Heartbeat (timer thread with 100 ms, receive thread with 0) ----
     int HeartbeatCheck(int timeoutMs);
 
@@ -222,6 +240,7 @@ class CGigeCamera : public CJNDevice {
     void CloseChannel();
     bool ChannelOpen();
     void SetPeerIp(const uint8_t (&ip)[4]);
+    int RefreshFrameInfo(int r);
 
     std::atomic<int> m_openRef{0};
     std::mutex m_openMutex;  // see the lock order above
@@ -250,6 +269,8 @@ class CGigeCamera : public CJNDevice {
     int m_missCount = 0;
 
     TimerEntry* m_heartbeatTimer = nullptr;  // guarded by m_openMutex
+    std::mutex m_frameInfoMutex;             // guards m_frameInfo; a leaf
+    stImageInfo m_frameInfo{};
     std::atomic<bool> m_acqCtrl{false};
     std::atomic<bool> m_pktNegotiation{false};
     std::atomic<uint32_t> m_gvcpCapability{0};

@@ -3,6 +3,7 @@
 target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Address.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CommonSocket.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/GVSPFrame.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GVSPReceiver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GVSPReceiverBySocket.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GigeCamera.cpp

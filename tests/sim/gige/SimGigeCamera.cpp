@@ -24,6 +24,7 @@ namespace {
 
 constexpr uint16_t kDiscovery = 0x0002;
 constexpr uint16_t kForceIp = 0x0004;
+constexpr uint16_t kPacketResend = 0x0040;
 constexpr uint16_t kReboot = 0x8000;
 constexpr auto kTick = std::chrono::milliseconds(10);
 
@@ -58,11 +59,13 @@ CSimGigeCamera::CSimGigeCamera(const Config& config)
     m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_wake < 0) throw std::runtime_error("eventfd");
     OpenSockets();
+    m_streamer = std::make_unique<CSimGvspStreamer>(m_firmware, m_stream, config.stream);
     StartThread();
 }
 
 CSimGigeCamera::~CSimGigeCamera() {
     StopThread();
+    m_streamer.reset();
     CloseSockets();
     close(m_wake);
 }
@@ -75,6 +78,9 @@ void CSimGigeCamera::OpenSockets() {
         m_control = UdpSocket(ip, m_config.gvcpPort, true);
         if (m_config.listenBroadcast) m_broadcast = UdpSocket(INADDR_ANY, m_config.gvcpPort, true);
         m_stream = UdpSocket(ip, 0, false);
+        // Room for a whole frame's burst of datagrams on the link.
+        const int buffer = 4 << 20;
+        setsockopt(m_stream, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     });
     sockaddr_in a{};
     socklen_t len = sizeof a;
@@ -85,10 +91,12 @@ void CSimGigeCamera::OpenSockets() {
 }
 
 void CSimGigeCamera::CloseSockets() {
-    for (int* fd : {&m_control, &m_broadcast, &m_stream}) {
+    for (int* fd : {&m_control, &m_broadcast}) {
         if (*fd >= 0) close(*fd);
         *fd = -1;
     }
+    const int stream = m_stream.exchange(-1);
+    if (stream >= 0) close(stream);
     std::lock_guard lock(m_mutex);
     m_plugged = false;
     m_outgoing.clear();
@@ -234,6 +242,14 @@ void CSimGigeCamera::Answer(const CSimGigeFirmware::Request& r, bool viaBroadcas
     if (r.command == kDiscovery) {
         a.ackCode = kDiscovery + 1;
         a.payload = m_firmware.DiscoveryAnswer();
+    } else if (r.command == kPacketResend) {
+        if (r.payload.size() == 12)
+            m_streamer->Resend(static_cast<uint32_t>(r.payload[2] << 8 | r.payload[3]),
+                               static_cast<uint32_t>(r.payload[4]) << 24 | r.payload[5] << 16 |
+                                   r.payload[6] << 8 | r.payload[7],
+                               static_cast<uint32_t>(r.payload[8]) << 24 | r.payload[9] << 16 |
+                                   r.payload[10] << 8 | r.payload[11]);
+        return;  // never acknowledged
     } else if (r.command == kForceIp) {
         const auto moved = m_firmware.ForceIp(r.payload);
         if (!moved.forThisCamera) return;  // for another camera
@@ -331,7 +347,7 @@ void CSimGigeCamera::MoveSockets(const CSimGigeFirmware::ForceIpResult& moved) {
         m_config.onAddressChange(moved.oldIp, moved.oldMask, moved.newIp, moved.newMask);
     const uint32_t ip = ParseIp(moved.newIp);
     close(m_control);
-    close(m_stream);
+    close(m_stream.exchange(-1));
     CSimNetns::RunIn(m_config.netnsFd, [&] {
         m_control = UdpSocket(ip, m_config.gvcpPort, true);
         m_stream = UdpSocket(ip, 0, false);

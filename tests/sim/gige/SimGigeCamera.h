@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "SimGigeFirmware.h"
+#include "SimGvspStreamer.h"
 
 namespace qvsim {
 
@@ -65,6 +66,7 @@ class CSimGigeCamera {
     struct Config {
         SimGigeFirmwareConfig firmware;
         AnswerRoute discoveryRoute = AnswerRoute::kAuto;
+        SimStreamConfig stream;
         uint16_t gvcpPort = 13956;
         int netnsFd = -1;              // the namespace of its sockets; -1: the caller's
         bool listenBroadcast = true;   // also on 0.0.0.0:port (discovery, FORCEIP)
@@ -94,6 +96,7 @@ class CSimGigeCamera {
     CSimGigeCamera& operator=(const CSimGigeCamera&) = delete;
 
     CSimGigeFirmware& Firmware() { return m_firmware; }
+    CSimGvspStreamer& Streamer() { return *m_streamer; }
 
     // ---- What the camera received ----
     std::vector<Command> Commands();
@@ -148,14 +151,15 @@ class CSimGigeCamera {
 
     Config m_config;
     CSimGigeFirmware m_firmware;
-    int m_control = -1;    // ip:port
-    int m_broadcast = -1;  // 0.0.0.0:port
-    int m_stream = -1;     // ip:source port
-    int m_wake = -1;       // eventfd: stop and queued sends
+    int m_control = -1;             // ip:port
+    int m_broadcast = -1;           // 0.0.0.0:port
+    std::atomic<int> m_stream{-1};  // ip:source port; the streamer sends from it
+    int m_wake = -1;                // eventfd: stop and queued sends
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_muted{false};
     std::atomic<unsigned> m_dummies{0};
+    std::unique_ptr<CSimGvspStreamer> m_streamer;
 
     std::mutex m_mutex;  // guards everything below
     std::condition_variable m_commandAdded;

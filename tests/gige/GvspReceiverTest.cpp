@@ -1,0 +1,402 @@
+// The GVSP receiver against a camera test double, fed by datagrams injected on loopback: block
+// ids with their wrap and lost-image counting, late and old packets, packets before their
+// leader, duplicates, all-in packets, two frames assembling, one frame starving later blocks,
+// timestamps, closing with frames assembling, error statuses, foreign senders and hostile
+// datagrams.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "GvspTestRig.h"
+#include "LogCapture.h"
+#include "frames/FrameBucket.h"
+#include "gige/GVSPReceiverBySocket.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using namespace gvsptest;
+using Bytes = std::vector<uint8_t>;
+
+// A socket on 127.0.0.1 (the "camera") or another loopback address (a foreign sender).
+class Injector {
+  public:
+    explicit Injector(const char* ip = "127.0.0.1") {
+        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        inet_pton(AF_INET, ip, &a.sin_addr);
+        bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+    }
+    ~Injector() { close(m_fd); }
+    uint16_t Port() const { return m_port; }
+    void Send(uint16_t port, const Bytes& d) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(m_fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+
+  private:
+    int m_fd = -1;
+    uint16_t m_port = 0;
+};
+
+class GvspReceiver : public ::testing::Test {
+  protected:
+    static constexpr int kPayload = 24;  // 64 bytes: data packets 1..3 (24, 24, 16), trailer 4
+
+    void Make(int frameCount = 6, int payload = kPayload) {
+        receiver = std::make_unique<CGVSPReceiverBySocket>(
+            &camera, LQComponent::Address("127.0.0.1", injector.Port()), frameCount);
+        ASSERT_EQ(receiver->Init(payload), 0);
+        ASSERT_EQ(receiver->OpenStream(bucket.GetProducer()), 0);
+        ASSERT_EQ(receiver->Start(), 0);
+    }
+    void TearDown() override {
+        if (receiver) {
+            receiver->Stop();
+            receiver->CloseStream();
+            receiver->Uninit();
+        }
+        if (client) bucket.DestroyBucketClient(client);
+    }
+    void Send(const Bytes& d) {
+        injector.Send(receiver->GetLocalPort(), d);
+        ++sent;
+    }
+    // Waits until the receive thread has looked at everything sent so far.
+    void Settle() {
+        const auto deadline = Clock::now() + 10s;
+        while (Clock::now() < deadline) {
+            const auto s = receiver->GetStats();
+            if (s.datagrams + s.foreign >= sent) return;
+            std::this_thread::sleep_for(1ms);
+        }
+        FAIL() << "datagrams not taken in time";
+    }
+    void Frame(uint32_t block, bool trailer = true, bool leader = true) {
+        if (leader) Send(Leader(block));
+        Send(Data(block, 1, 0, 24));
+        Send(Data(block, 2, 24, 24));
+        Send(Data(block, 3, 48, 16));
+        if (trailer) Send(Trailer(block, 4));
+    }
+    tSdkFrameStatistic Statistic() {
+        tSdkFrameStatistic s{};
+        bucket.GetStatistic(&s);
+        return s;
+    }
+    // The newest full frame not taken yet: its number and bytes (number 0: none).
+    std::pair<uint32_t, Bytes> Take() {
+        if (client == nullptr) client = bucket.CreateBucketClient();
+        CFrameBufferShared f;
+        if (client->GetFullFrame(f, 0) != 0) return {0, {}};
+        const uint8_t* data = f->GetData();
+        Bytes bytes(data, data + f->GetFilledSize());
+        const uint32_t no = f->GetFrameNo();
+        client->ReleaseFrame(f);
+        return {no, bytes};
+    }
+    static Bytes Expected(uint32_t block) {
+        Bytes b(64);
+        for (size_t i = 0; i < b.size(); ++i) b[i] = ImageByte(block, i);
+        return b;
+    }
+
+    CCameraDouble camera;
+    CFrameBucket bucket{4};
+    CFrameBucketClient* client = nullptr;
+    Injector injector;
+    std::unique_ptr<CGVSPReceiverBySocket> receiver;
+    uint64_t sent = 0;
+};
+
+TEST_F(GvspReceiver, CompleteFramesByteExact) {
+    Make();
+    Frame(7);
+    Settle();
+    auto [no, bytes] = Take();
+    EXPECT_EQ(no, 7u);
+    EXPECT_EQ(bytes, Expected(7));
+    // Arrival order does not matter: data before the leader, trailer first.
+    Send(Trailer(8, 4));
+    Send(Data(8, 3, 48, 16));
+    Send(Data(8, 1, 0, 24));
+    Send(Leader(8));
+    Send(Data(8, 2, 24, 24));
+    Send(Data(8, 2, 24, 24));  // a duplicate changes nothing
+    Settle();
+    std::tie(no, bytes) = Take();
+    EXPECT_EQ(no, 8u);
+    EXPECT_EQ(bytes, Expected(8));
+    EXPECT_EQ(Statistic().uGoodFrames, 2u);
+    EXPECT_EQ(Statistic().iLostFrames, 0);
+}
+
+TEST_F(GvspReceiver, LostImagesFromBlockIds) {
+    struct Case {
+        std::vector<uint32_t> blocks;
+        int lost;
+    };
+    const Case cases[] = {
+        {{65535, 1}, 0},    {{65534, 1}, 1}, {{65535, 3}, 2},
+        {{10, 13}, 2},      {{5}, 0},  // the first block after Start counts nothing below it
+        {{65000, 10}, 544},
+    };
+    Make();
+    for (const Case& c : cases) {
+        receiver->Stop();
+        const int before = Statistic().iLostFrames;
+        const uint32_t goodBefore = Statistic().uGoodFrames;
+        ASSERT_EQ(receiver->Start(), 0);
+        for (uint32_t b : c.blocks) Frame(b);
+        Settle();
+        EXPECT_EQ(Statistic().iLostFrames - before, c.lost) << c.blocks.front();
+        EXPECT_EQ(Statistic().uGoodFrames - goodBefore, c.blocks.size()) << c.blocks.front();
+    }
+}
+
+TEST_F(GvspReceiver, LateAndOldPacketsAreDropped) {
+    qvsim::LogCapture log;
+    Make();
+    Frame(100);
+    Settle();
+    Send(Data(100, 1, 0, 24));  // of a block completed already
+    Send(Data(99, 1, 0, 24));   // of an older one
+    Settle();
+    EXPECT_EQ(log.Count("Can't get a frame.\r\n"), 2);
+    Frame(101);
+    Settle();
+    EXPECT_EQ(Take().first, 101u);
+    EXPECT_EQ(Statistic().iLostFrames, 0);
+}
+
+// A frame given up is counted once: not again by the gap in block ids when a later one
+// completes.
+TEST_F(GvspReceiver, GivenUpFramesCountOnce) {
+    Make(2);
+    Frame(1);
+    Frame(2, false);  // no trailer
+    Frame(3, false);
+    Frame(4);  // no free frame: 2 goes at once; completing 4 gives up 3
+    Settle();
+    EXPECT_EQ(Take().first, 4u);
+    EXPECT_EQ(Statistic().iLostFrames, 2);
+    EXPECT_EQ(Statistic().uGoodFrames, 2u);
+}
+
+TEST_F(GvspReceiver, OlderFrameGivenUpOnlyWhenIdle) {
+    qvsim::LogCapture log;
+    // Without resend: the requests for a missing tail would keep the frames fresh.
+    camera.SetResendSupported(false);
+    Make(6);
+    Frame(1, false);
+    Frame(2, false);
+    Frame(3, false);  // two assembling and free frames left: 1 stays (it just had packets)
+    Settle();
+    EXPECT_EQ(log.Count("Get a frame from reading map11111, previous block id 1, block id 3\r\n"),
+              0);
+    std::this_thread::sleep_for(150ms);  // more than 100 ms without a packet for 1
+    Frame(4, false);
+    Settle();
+    EXPECT_EQ(log.Count("Get a frame from reading map11111, previous block id 1, block id 4\r\n"),
+              1);
+    // The trailers complete 2, 3 and 4.
+    Send(Trailer(2, 4));
+    Send(Trailer(3, 4));
+    Send(Trailer(4, 4));
+    Settle();
+    EXPECT_EQ(Statistic().uGoodFrames, 3u);
+    EXPECT_EQ(Statistic().iLostFrames, 1);
+}
+
+TEST_F(GvspReceiver, OneFrameStarvesLaterBlocksUntilItCompletes) {
+    qvsim::LogCapture log;
+    Make(1);
+    Frame(1, false);
+    Frame(2);
+    Settle();
+    EXPECT_GE(log.Count("Can't get a gvsp frame buffer from queue."), 1);
+    EXPECT_EQ(Statistic().uGoodFrames, 0u);
+    Send(Trailer(1, 4));
+    Settle();
+    EXPECT_EQ(Take().first, 1u);
+    Frame(3);
+    Settle();
+    EXPECT_EQ(Take().first, 3u);
+}
+
+TEST_F(GvspReceiver, AllInSetsOnlyTheFlags) {
+    Make();
+    Send(Leader(5));
+    Send(Header(0, 5, 4, 0));  // all-in, no data: not complete
+    Settle();
+    EXPECT_EQ(Statistic().uGoodFrames, 0u);
+    Send(Data(5, 1, 0, 24));
+    Send(Data(5, 2, 24, 24));
+    Send(Data(5, 3, 48, 16));
+    Send(Header(0, 5, 4, 0));
+    Settle();
+    EXPECT_EQ(Take().first, 5u);
+}
+
+TEST_F(GvspReceiver, TimestampsTimesAThousandExceptOnType205) {
+    for (int type : {201, 205}) {
+        camera.SetType(type);
+        Make();
+        Send(Leader(9, 0x123456789ULL));
+        Send(Data(9, 1, 0, 24));
+        Send(Data(9, 2, 24, 24));
+        Send(Data(9, 3, 48, 16));
+        Send(Trailer(9, 4));
+        Settle();
+        if (client == nullptr) client = bucket.CreateBucketClient();
+        CFrameBufferShared f;
+        ASSERT_EQ(client->GetFullFrame(f, 0), 0);
+        EXPECT_EQ(f->GetTimestamp(), type == 205 ? 0x123456789ULL : 0x123456789ULL * 1000);
+        stImageInfo info{};
+        f->GetImageInfo(&info);
+        EXPECT_EQ(info.iWidth, 16u);
+        EXPECT_EQ(info.TotalBytes, 64u);
+        client->ReleaseFrame(f);
+        receiver->Stop();
+        receiver->CloseStream();
+        receiver.reset();
+        sent = 0;
+    }
+}
+
+TEST_F(GvspReceiver, CloseWithFramesAssemblingGivesThemBack) {
+    Make(4);
+    Frame(1, false);
+    Frame(2, false);
+    Settle();
+    receiver->Stop();
+    ASSERT_EQ(receiver->CloseStream(), 0);
+    EXPECT_EQ(Statistic().iLostFrames, 0);
+    EXPECT_EQ(Statistic().uGoodFrames, 0u);
+    // Every buffer of the pool is free again.
+    std::vector<CFrameBufferShared> all;
+    for (int i = 0; i < 4; ++i) {
+        all.push_back(bucket.GetProducer()->GetEmptyFrame());
+        EXPECT_NE(all.back(), nullptr) << i;
+    }
+    for (auto& f : all) bucket.GetProducer()->PutEmptyFrame(f);
+    receiver.reset();
+}
+
+TEST_F(GvspReceiver, FrameCountAndPayloadChecks) {
+    Make();
+    EXPECT_EQ(receiver->SetFrameCount(3), CAMERA_STATUS_BUSY);
+    receiver->Stop();
+    EXPECT_EQ(receiver->SetFrameCount(0), -6);
+    EXPECT_EQ(receiver->SetFrameCount(11), -6);
+    EXPECT_EQ(receiver->SetFrameCount(3), 0);
+    int n = 0;
+    EXPECT_EQ(receiver->GetFrameCount(&n), 0);
+    EXPECT_EQ(n, 3);
+    CGVSPReceiverBySocket other(&camera, LQComponent::Address(), 0);
+    EXPECT_EQ(other.Init(0), -6);
+    EXPECT_EQ(other.Init(-36), -6);
+}
+
+TEST_F(GvspReceiver, ErrorStatusDropsTheFrameButAResendAnswerOnlyItsPacket) {
+    qvsim::LogCapture log;
+    Make();
+    Frame(1);
+    Send(Leader(2));
+    Send(Data(2, 1, 0, 24, 0x8001));  // an error packet of the stream: the frame goes
+    Settle();
+    EXPECT_EQ(log.Count("frame packet status error\n"), 1);
+    EXPECT_EQ(Statistic().iLostFrames, 1);
+    // Packet 2 of block 3 is missing and asked for; the camera answers it is unavailable: the
+    // packet is given up, not the frame, and nothing more is asked.
+    camera.ClearRequests();
+    Send(Leader(3));
+    Send(Data(3, 1, 0, 24));
+    Send(Data(3, 3, 48, 16));
+    Settle();
+    ASSERT_FALSE(camera.Requests().empty());
+    EXPECT_EQ(camera.Requests()[0], (CCameraDouble::Request{3, 2, 2}));
+    Send(Header(0x800C, 3, 3, 2));
+    Settle();
+    EXPECT_EQ(log.Count("frame packet status error\n"), 1);
+    EXPECT_EQ(Statistic().iLostFrames, 1);
+    camera.ClearRequests();
+    Send(Trailer(3, 4));
+    std::this_thread::sleep_for(100ms);  // past the 30 ms resend timeout: a scan would ask
+    Send(Data(3, 1, 0, 24));             // (a duplicate, to run the scan)
+    Settle();
+    EXPECT_TRUE(camera.Requests().empty());
+}
+
+TEST_F(GvspReceiver, ForeignSendersAndHostileDatagrams) {
+    Make();
+    Injector foreign("127.0.0.9");
+    // Another sender on the stream port: a whole frame of it is not taken.
+    for (const Bytes& d :
+         {Leader(1), Data(1, 1, 0, 24), Data(1, 2, 24, 24), Data(1, 3, 48, 16), Trailer(1, 4)})
+        foreign.Send(receiver->GetLocalPort(), d), ++sent;
+    const Bytes leader = Leader(2);
+    Bytes big(9300, 0x33);
+    big[4] = 3;
+    big[7] = 1;
+    const std::vector<Bytes> hostile = {
+        {},
+        {0x00},
+        {0, 0, 0, 2, 3, 0, 0},                       // shorter than the header
+        Bytes(leader.begin(), leader.begin() + 20),  // a 20-byte leader
+        Leader(3, 0, 16, 4, 0x0002),                 // another payload type
+        Leader(4, 0, 17, 4),                         // another width
+        Leader(5, 0, 16, 5),                         // another height
+        Data(6, 0, 0, 24),                           // data with packet id 0
+        Trailer(6, 0),                               // trailer with packet id 0
+        Data(6, 0xFFFFFF, 0, 24),                    // beyond every table
+        Data(6, 200000, 0, 24),
+        big,                 // longer than the packet buffer
+        Header(0, 7, 9, 1),  // another format
+        Header(0, 7, 5, 1),
+        Header(0, 7, 6, 1),
+        Header(0, 7, 0, 1),
+    };
+    for (const Bytes& d : hostile) Send(d);
+    Settle();
+    // Blocks the hostile datagrams started hold pool buffers until they are 100 ms old; each
+    // new block then gives up the oldest.
+    std::this_thread::sleep_for(150ms);
+    // Data and trailer ids beyond the frame's, and a padded last packet.
+    Send(Leader(8));
+    Send(Data(8, 1, 0, 24));
+    Send(Data(8, 2, 24, 24));
+    Bytes padded = Data(8, 3, 48, 16);
+    padded.resize(padded.size() + 8, 0xEE);  // 8 bytes beyond the image
+    Send(padded);
+    Send(Data(8, 4, 72, 24));   // the trailer's id as data
+    Send(Data(8, 9, 200, 24));  // offset beyond the buffer
+    Send(Trailer(8, 40));       // a trailer id beyond the frame
+    Send(Trailer(8, 4));
+    Settle();
+    auto [no, bytes] = Take();
+    EXPECT_EQ(no, 8u);
+    EXPECT_EQ(bytes, Expected(8));
+    EXPECT_GE(receiver->GetStats().foreign, 5u + 4u);
+    // The stream goes on.
+    Frame(9);
+    Settle();
+    EXPECT_EQ(Take().first, 9u);
+}
+
+}  // namespace
