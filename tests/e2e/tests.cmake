@@ -32,3 +32,5 @@ qv_add_test(gige_end_to_end_test SOURCES e2e/GigeEndToEndTest.cpp
   $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
 qv_add_test(gige_upgrade_end_to_end_test SOURCES e2e/GigeUpgradeEndToEndTest.cpp
   $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 qv_upgrade_files)
+qv_add_test(gige_frames_end_to_end_test SOURCES e2e/GigeFramesEndToEndTest.cpp
+  $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)

@@ -19,3 +19,5 @@ qv_add_test(gige_settings_test SOURCES gige/GigeSettingsTest.cpp $<TARGET_OBJECT
 qv_add_test(gige_gvsp_receiver_test SOURCES gige/GvspReceiverTest.cpp
   $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim qv_sim_gige LABELS concurrency)
 qv_add_test(gige_gvsp_resend_test SOURCES gige/GvspResendTest.cpp LIBS qvsdk_static)
+qv_add_test(gige_stream_frames_test SOURCES gige/GigeStreamFramesTest.cpp
+  $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)

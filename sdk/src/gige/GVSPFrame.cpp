@@ -26,6 +26,7 @@ void CGVSPFrame::Reset(uint32_t blockId, int64_t nowNs) {
     m_blockId = blockId;
     m_copied = m_flags = m_expected = m_received = m_highest = m_requested = 0;
     m_firstMissing = 0;
+    m_holdDeadlineNs = 0;
     m_pending.clear();
     m_lastPacketNs = nowNs;
     std::fill(m_table.begin(), m_table.end(), Entry{});
@@ -160,7 +161,8 @@ void CGVSPFrame::SendResend(uint32_t first, uint32_t last, bool markAlways, uint
     if (r == CAMERA_STATUS_SUCCESS || markAlways) MarkResendRequested(first, last, nowMs, retries);
 }
 
-void CGVSPFrame::RequestResend(int percent, int timeoutMs, int retries, int64_t nowNs) {
+void CGVSPFrame::RequestResend(int percent, int timeoutMs, int retries, int64_t nowNs,
+                               bool blockEnded) {
     if (retries <= 0 || !m_camera->IsResendSupported() || (m_flags & kFlagResendGivenUp) != 0)
         return;
     if (percent != 0 && m_expected != 0) {
@@ -213,8 +215,13 @@ void CGVSPFrame::RequestResend(int percent, int timeoutMs, int retries, int64_t 
             i = j + 1;
         }
     }
-    // The tail, above the highest id, once the packets have stopped for the timeout.
-    if (nowNs - m_lastPacketNs <= static_cast<int64_t>(timeout) * kNsPerMs) return;
+    // The tail, above the highest id, once the packets have stopped for the timeout, or at once
+    // when a newer block shows they have stopped and the tail was never asked for. Waiting for
+    // the timeout there would let the newer frame complete first, which gives this one up.
+    const bool tailNew = m_highest + 1 < end && m_table[m_highest + 1].state == kMissing;
+    if (!(blockEnded && tailNew) &&
+        nowNs - m_lastPacketNs <= static_cast<int64_t>(timeout) * kNsPerMs)
+        return;
     uint32_t i = m_highest + 1;
     for (; i < end; ++i) {
         Entry& e = m_table[i];

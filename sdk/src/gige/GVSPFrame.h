@@ -26,6 +26,8 @@ class CGVSPFrame {
     static constexpr uint32_t kFlagPayload = 1u << 1;
     static constexpr uint32_t kFlagTrailer = 1u << 2;
     static constexpr uint32_t kFlagResendGivenUp = 1u << 7;
+    // Complete, waiting behind an older frame whose resent packets are on their way.
+    static constexpr uint32_t kFlagHeld = 1u << 8;
     static constexpr uint32_t kAllParts = kFlagLeader | kFlagPayload | kFlagTrailer;
 
     static constexpr int32_t kMissing = 0;
@@ -66,12 +68,21 @@ class CGVSPFrame {
     void SetAllIn() { m_flags = (m_flags & ~kAllParts) | kAllParts; }
     bool IsComplete() const;
 
-    // The resend bookkeeping for this frame (percent P, timeout T ms, retries R).
-    void RequestResend(int percent, int timeoutMs, int retries, int64_t nowNs);
+    // The resend bookkeeping for this frame (percent P, timeout T ms, retries R). blockEnded: a
+    // newer block has begun, so this block's packets have stopped: a tail never asked for is
+    // asked for at once instead of T ms after the last packet.
+    void RequestResend(int percent, int timeoutMs, int retries, int64_t nowNs,
+                       bool blockEnded = false);
     void MarkResendRequested(uint32_t first, uint32_t last, uint64_t nowMs, int retries);
     // An error answer to a packet asked for again (the camera no longer has it): true when the
     // packet had been asked for; it is then given up and nothing more is asked for this frame.
     bool GiveUpRequestedPacket(uint32_t packetId);
+
+    void SetHeld() { m_flags |= kFlagHeld; }
+    // When a newer frame is complete, an older one still waiting for resent packets gets until
+    // this time (0: not set yet).
+    int64_t HoldDeadlineNs() const { return m_holdDeadlineNs; }
+    void SetHoldDeadline(int64_t ns) { m_holdDeadlineNs = ns; }
 
     uint32_t BlockId() const { return m_blockId; }
     uint32_t Flags() const { return m_flags; }
@@ -103,6 +114,7 @@ class CGVSPFrame {
     // Every id below it is received: the gap scan starts here.
     uint32_t m_firstMissing = 0;
     int64_t m_lastPacketNs = 0;
+    int64_t m_holdDeadlineNs = 0;
     std::deque<CGVSPPacket> m_pending;
     uint16_t m_paddingY = 0;
     uint64_t m_timestamp = 0;

@@ -104,6 +104,7 @@ int CGVSPReceiverBySocket::CloseStream() {
         m_freeFrames.push_back(frame);
     }
     m_assembling.clear();
+    m_held = 0;
     return CAMERA_STATUS_SUCCESS;
 }
 
@@ -112,6 +113,7 @@ int CGVSPReceiverBySocket::Start() {
     m_stop = false;
     m_lastBlockId = 0;
     m_lostTotal = 0;
+    m_held = 0;
     m_givenUpBlocks.clear();
     m_isRun = true;
     m_thread = std::make_unique<std::thread>([this] { ReceiveThread(); });
@@ -201,9 +203,11 @@ void CGVSPReceiverBySocket::ReceiveThread() {
                         m_foreign.fetch_add(1, std::memory_order_relaxed);
                         continue;
                     }
-                    m_datagrams.fetch_add(1, std::memory_order_relaxed);
                     DispatchPacket(p, now, resend);
+                    // Counted once handled: whoever sees the count sees what it did.
+                    m_datagrams.fetch_add(1, std::memory_order_release);
                 }
+                if (m_held > 0) DeliverCompleted(now, resend);
                 if (n < kBatchSize && !m_stop) {
                     const timespec nap{0, kBatchNapUs * 1000L};
                     nanosleep(&nap, nullptr);
@@ -226,7 +230,9 @@ void CGVSPReceiverBySocket::ReceiveThread() {
 }
 
 void CGVSPReceiverBySocket::IdleActions(int64_t nowNs) {
-    CheckResend(nowNs, GetResendParam());
+    const ResendParam resend = GetResendParam();
+    CheckResend(nowNs, resend);
+    if (m_held > 0) DeliverCompleted(nowNs, resend);
     const auto now = Clock::now();
     if (now - m_lastDummy >= kDummyPeriod) {
         SendDummy();
@@ -252,6 +258,7 @@ void CGVSPReceiverBySocket::Release(CGVSPFrame* frame, int64_t nowNs) {
 }
 
 void CGVSPReceiverBySocket::GiveUp(CGVSPFrame* frame, int64_t nowNs) {
+    if ((frame->Flags() & CGVSPFrame::kFlagHeld) != 0) --m_held;
     std::erase(m_assembling, frame);
     CFrameBufferShared buffer = frame->Detach();
     if (buffer != nullptr) m_producer->PutEmptyFrame(buffer);
@@ -279,12 +286,25 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
             GiveUp(oldest, nowNs);
         }
     }
-    CheckResend(nowNs, resend);
+    // A new block: the older ones have been sent whole, whatever is missing of them is lost.
+    if (resend.enable)
+        for (CGVSPFrame* older : m_assembling)
+            older->RequestResend(resend.percent, resend.timeoutMs, resend.retries, nowNs, true);
     if (m_freeFrames.empty()) {
         qv::Log("Can't get a gvsp frame buffer from queue.");
         return nullptr;
     }
     CFrameBufferShared buffer = m_producer->GetEmptyFrame();
+    if (buffer == nullptr && !m_assembling.empty()) {
+        // Every buffer of the pool is taken, most by frames still assembling: the oldest goes,
+        // as it would for want of a free frame, and the frames held behind it with it.
+        CGVSPFrame* oldest = m_assembling.front();
+        qv::Log("Get a frame from reading map11111, previous block id %u, block id %u\r\n",
+                oldest->BlockId(), b);
+        GiveUp(oldest, nowNs);
+        if (m_held > 0) DeliverCompleted(nowNs, resend);
+        buffer = m_producer->GetEmptyFrame();
+    }
     if (buffer == nullptr) return nullptr;
     buffer->SetFrameNo(static_cast<int>(b));
     CGVSPFrame* frame = m_freeFrames.front();
@@ -304,6 +324,9 @@ void CGVSPReceiverBySocket::DispatchPacket(CGVSPPacket& p, int64_t nowNs,
         qv::Log("Can't get a frame.\r\n");
         return;
     }
+    // A complete frame waiting for an older one takes nothing more (late duplicates, answers
+    // to requests that crossed its last packets).
+    if ((frame->Flags() & CGVSPFrame::kFlagHeld) != 0) return;
     if (gige::IsErrorStatus(p.status)) {
         // The camera's answer that a packet asked for again is gone: that packet is given up,
         // the frame waits for its end like any frame that cannot complete.
@@ -325,7 +348,7 @@ void CGVSPReceiverBySocket::DispatchPacket(CGVSPPacket& p, int64_t nowNs,
             break;
         case gige::kFormatAllIn:
             frame->SetAllIn();
-            if (frame->IsComplete()) CompleteFrame(frame, nowNs);
+            if (frame->IsComplete()) CompleteFrame(frame, nowNs, resend);
             return;
         case gige::kFormatH264:
             qv::Log("GVSP format 264\r\n");
@@ -343,19 +366,47 @@ void CGVSPReceiverBySocket::DispatchPacket(CGVSPPacket& p, int64_t nowNs,
         return;
     }
     if (frame->IsComplete())
-        CompleteFrame(frame, nowNs);
+        CompleteFrame(frame, nowNs, resend);
     else if (resend.enable)
         frame->RequestResend(resend.percent, resend.timeoutMs, resend.retries, nowNs);
 }
 
-void CGVSPReceiverBySocket::CompleteFrame(CGVSPFrame* frame, int64_t nowNs) {
-    const uint32_t c = frame->BlockId();
-    while (!m_assembling.empty() && m_assembling.front() != frame) {
-        CGVSPFrame* older = m_assembling.front();
+void CGVSPReceiverBySocket::CompleteFrame(CGVSPFrame* frame, int64_t nowNs,
+                                          const ResendParam& resend) {
+    if ((frame->Flags() & CGVSPFrame::kFlagHeld) != 0) return;
+    frame->SetHeld();
+    ++m_held;
+    DeliverCompleted(nowNs, resend);
+}
+
+void CGVSPReceiverBySocket::DeliverCompleted(int64_t nowNs, const ResendParam& resend) {
+    const bool waitForResend = resend.enable && resend.retries > 0 && m_camera->IsResendSupported();
+    while (m_held > 0 && !m_assembling.empty()) {
+        CGVSPFrame* oldest = m_assembling.front();
+        if ((oldest->Flags() & CGVSPFrame::kFlagHeld) != 0) {
+            --m_held;
+            Deliver(oldest, nowNs);
+            continue;
+        }
+        // An older frame is incomplete while a newer one is complete. It is worth waiting for
+        // as long as it has asked for packets and not given any up, at most the resend
+        // timeout from now.
+        const bool asked = oldest->RequestedPackets() != 0 &&
+                           (oldest->Flags() & CGVSPFrame::kFlagResendGivenUp) == 0;
+        if (waitForResend && asked) {
+            if (oldest->HoldDeadlineNs() == 0)
+                oldest->SetHoldDeadline(nowNs + static_cast<int64_t>(resend.timeoutMs) * 1000000);
+            if (nowNs < oldest->HoldDeadlineNs()) return;
+        }
+        CGVSPFrame* newest = m_assembling.back();
         qv::Log("Get a frame from reading map11111, previous block id %u, block id %u\r\n",
-                older->BlockId(), c);
-        GiveUp(older, nowNs);
+                oldest->BlockId(), newest->BlockId());
+        GiveUp(oldest, nowNs);
     }
+}
+
+void CGVSPReceiverBySocket::Deliver(CGVSPFrame* frame, int64_t nowNs) {
+    const uint32_t c = frame->BlockId();
     std::erase(m_assembling, frame);
     m_producer->PutFullFrame(frame->Detach());
     m_completed.fetch_add(1, std::memory_order_relaxed);

@@ -9,6 +9,12 @@
 // 1500 bytes in the socket's buffer (10 MiB asked for), and frames reach the pool at most that
 // much later.
 //
+// A frame that completes while an older one still waits for packets it asked the camera to
+// resend is held back, for at most the resend timeout, so that the older one can complete
+// first: frames reach the pool in block order, and a newer frame that arrived whole before the
+// repair of an older one (a lost trailer is only noticed when the next block begins) does not
+// make the older one lost.
+//
 // Only datagrams from the camera's address are taken: the stream goes to a broadcast
 // destination, where another camera's stream on the same port would mix in.
 //
@@ -58,7 +64,11 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     void ReceiveThread();
     void DispatchPacket(CGVSPPacket& p, int64_t nowNs, const ResendParam& resend);
     CGVSPFrame* GetFrameForBlock(const CGVSPPacket& p, int64_t nowNs, const ResendParam& resend);
-    void CompleteFrame(CGVSPFrame* frame, int64_t nowNs);
+    void CompleteFrame(CGVSPFrame* frame, int64_t nowNs, const ResendParam& resend);
+    // Hands the complete frames at the head of the assembly list to the pool, giving up older
+    // incomplete ones that are not (or no longer) worth waiting for.
+    void DeliverCompleted(int64_t nowNs, const ResendParam& resend);
+    void Deliver(CGVSPFrame* frame, int64_t nowNs);
     // Takes the frame out of assembly, gives its buffer back and counts it lost once.
     void GiveUp(CGVSPFrame* frame, int64_t nowNs);
     void Release(CGVSPFrame* frame, int64_t nowNs);  // reset, back to the free frames
@@ -74,6 +84,7 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     std::vector<CGVSPPacket> m_packets;     // the batch
     uint32_t m_lastBlockId = 0;             // 0: none since Start
     uint32_t m_lostTotal = 0;
+    int m_held = 0;                         // complete frames waiting behind older ones
     std::vector<uint32_t> m_givenUpBlocks;  // counted already; not again by the id gap
     std::chrono::steady_clock::time_point m_lastDummy;
     std::chrono::steady_clock::time_point m_lastHeartbeat;

@@ -8,9 +8,7 @@
 #include "StorageImage.h"
 #include "control/CameraSettings.h"
 
-namespace {
-
-void FactorySettings(uint8_t (&block)[240]) {
+void CSimGigeImx290Camera::FactorySettings(uint8_t (&block)[240]) {
     std::memset(block, 0, sizeof block);
     auto word = [&](size_t field, uint32_t v) {
         for (int i = 0; i < 4; ++i) block[field + i] = static_cast<uint8_t>(v >> (8 * i));
@@ -31,6 +29,8 @@ void FactorySettings(uint8_t (&block)[240]) {
     word(offsetof(CameraSettings, contrastLut), 100);
     word(offsetof(CameraSettings, aeTarget), 120);
 }
+
+namespace {
 
 qvsim::StorageLayout LayoutOf(const std::string& hardwareVersion) {
     if (hardwareVersion == "v4.0") return qvsim::StorageLayout::kGigeFlash4MEF;
@@ -57,6 +57,7 @@ qvsim::CSimGigeCamera::Config CSimGigeImx290Camera::MakeConfig(const SimGigeImx2
     c.gvcpPort = o.gvcpPort;
     c.netnsFd = o.netnsFd;
     c.testPacketLimit = o.testPacketLimit;
+    c.stream = o.stream;
     c.onAddressChange = o.onAddressChange;
     return c;
 }

@@ -25,6 +25,7 @@ struct SimGigeImx290Options {
     uint32_t gvcpCapability = 0;           // 4: packet resend
     uint32_t streamCapability = 0x300000;  // acquisition control and packet-size negotiation
     uint32_t testPacketLimit = 0;
+    qvsim::SimStreamConfig stream;
     // See CSimGigeCamera::Config::onAddressChange.
     std::function<void(const std::string&, const std::string&, const std::string&,
                        const std::string&)>
@@ -35,6 +36,10 @@ class CSimGigeImx290Camera {
   public:
     static constexpr int32_t kSensorImx290Mono = 37;
     static constexpr const char* kProductName = "QV-G2M-290";
+
+    // The factory settings block (240 bytes) stored with the identity: mono 8-bit output, auto
+    // exposure off.
+    static void FactorySettings(uint8_t (&block)[240]);
 
     explicit CSimGigeImx290Camera(const SimGigeImx290Options& options);
     CSimGigeImx290Camera(const CSimGigeImx290Camera&) = delete;

@@ -14,12 +14,12 @@ int CSimGigeNetwork::AddNamespace() {
 }
 
 int CSimGigeNetwork::AddLink(int ns, const std::string& hostIp, const std::string& cameraEndIp,
-                             int prefix) {
+                             int prefix, int mtu) {
     bool first = true;
     for (const LinkEntry& l : m_links) first &= l.ns != ns;
     SimLinkEnd host{hostIp, prefix, false};
     SimLinkEnd camera{cameraEndIp, prefix, first};
-    m_links.push_back({ns, std::make_unique<CSimVethLink>(Namespace(ns), host, camera)});
+    m_links.push_back({ns, std::make_unique<CSimVethLink>(Namespace(ns), host, camera, mtu)});
     return static_cast<int>(m_links.size()) - 1;
 }
 

@@ -32,7 +32,7 @@ class CSimGigeNetwork {
     // gets cameraEndIp (may be empty) and a default route when it is the namespace's first link.
     // Its index.
     int AddLink(int ns, const std::string& hostIp, const std::string& cameraEndIp = "",
-                int prefix = 24);
+                int prefix = 24, int mtu = 0);
     // A camera on a link: options.ip is added to the link's camera end (prefix of options.mask);
     // the camera runs in the link's namespace.
     CSimGigeImx290Camera& AddCamera(int link, SimGigeImx290Options options);

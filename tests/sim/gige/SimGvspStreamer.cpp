@@ -79,12 +79,22 @@ void CSimGvspStreamer::SetConfig(const SimStreamConfig& config) {
     m_changed.notify_all();
 }
 
+SimStreamConfig CSimGvspStreamer::GetConfig() {
+    std::lock_guard lock(m_mutex);
+    return m_config;
+}
+
 void CSimGvspStreamer::GrantFrames(unsigned n) {
     {
         std::lock_guard lock(m_mutex);
         m_granted += n;
     }
     m_changed.notify_all();
+}
+
+bool CSimGvspStreamer::WaitGateClosed(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_config.gated && m_atGate; });
 }
 
 bool CSimGvspStreamer::WaitFramesSent(uint64_t n, std::chrono::milliseconds timeout) {
@@ -322,6 +332,7 @@ void CSimGvspStreamer::Loop() {
             std::unique_lock lock(m_mutex);
             m_changed.wait_for(lock, std::chrono::milliseconds(5),
                                [this] { return m_stop.load(); });
+            m_atGate = m_config.gated;
             nextFrame = Clock::now();
             continue;
         }
@@ -331,11 +342,14 @@ void CSimGvspStreamer::Loop() {
             std::unique_lock lock(m_mutex);
             if (m_config.gated) {
                 if (m_granted == 0) {
+                    m_atGate = true;
+                    m_changed.notify_all();
                     m_changed.wait_for(lock, std::chrono::milliseconds(5));
                     continue;
                 }
                 --m_granted;
             }
+            m_atGate = false;
             fps = m_config.gated ? 0 : m_config.fps;
             block = m_nextBlock;
             m_nextBlock = m_nextBlock >= 65535 ? 1 : m_nextBlock + 1;

@@ -58,9 +58,12 @@ class CSimGvspStreamer {
     CSimGvspStreamer& operator=(const CSimGvspStreamer&) = delete;
 
     void SetConfig(const SimStreamConfig& config);
+    SimStreamConfig GetConfig();
     void GrantFrames(unsigned n);
     // Waits until n frames in all have been sent since construction.
     bool WaitFramesSent(uint64_t n, std::chrono::milliseconds timeout);
+    // In gated mode: waits until no frame is on its way (the streamer waits for a grant).
+    bool WaitGateClosed(std::chrono::milliseconds timeout);
 
     // ---- Knobs ----
     void SetLoss(unsigned perMille);
@@ -123,6 +126,7 @@ class CSimGvspStreamer {
     std::condition_variable m_changed;
     SimStreamConfig m_config;
     unsigned m_granted = 0;
+    bool m_atGate = false;  // waiting for a grant
     unsigned m_loss = 0, m_resendLoss = 0, m_reorder = 0, m_duplicates = 0;
     std::map<uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> m_drops;
     std::map<std::pair<uint32_t, uint32_t>, uint16_t> m_errors;
