@@ -26,6 +26,8 @@ void CGVSPFrame::Reset(uint32_t blockId, int64_t nowNs) {
     m_blockId = blockId;
     m_copied = m_flags = m_expected = m_received = m_highest = m_requested = 0;
     m_firstMissing = 0;
+    m_scannedUpTo = 0;
+    m_lastWholeScanMs = -1;
     m_holdDeadlineNs = 0;
     m_pending.clear();
     m_lastPacketNs = nowNs;
@@ -154,11 +156,12 @@ void CGVSPFrame::MarkResendRequested(uint32_t first, uint32_t last, uint64_t now
     if (first <= last) m_requested += last - first + 1;
 }
 
-void CGVSPFrame::SendResend(uint32_t first, uint32_t last, bool markAlways, uint64_t nowMs,
+bool CGVSPFrame::SendResend(uint32_t first, uint32_t last, bool markAlways, uint64_t nowMs,
                             int retries) {
     const int r = m_camera->SendPacketResend(static_cast<int>(m_blockId), static_cast<int>(first),
                                              static_cast<int>(last));
     if (r == CAMERA_STATUS_SUCCESS || markAlways) MarkResendRequested(first, last, nowMs, retries);
+    return r == CAMERA_STATUS_SUCCESS;
 }
 
 void CGVSPFrame::RequestResend(int percent, int timeoutMs, int retries, int64_t nowNs,
@@ -193,12 +196,19 @@ void CGVSPFrame::RequestResend(int percent, int timeoutMs, int retries, int64_t 
     }
 
     const uint32_t end = std::min<uint32_t>(m_expected, static_cast<uint32_t>(m_table.size()));
-    // The gap scan, below the highest id received.
+    // The gap scan, below the highest id received. Ids scanned before can only have become due
+    // for another request as time passed: they are looked at again once T ms after the last
+    // whole scan; in between only the ids the newest packets have passed are new. A scan per
+    // packet over every id would cost N x N visits for a frame of N packets.
     if (m_highest + 1 != m_received && m_highest != 0 && !m_table.empty()) {
         if (m_received == 0) return;
         while (m_firstMissing < m_highest && m_table[m_firstMissing].state == kReceived)
             ++m_firstMissing;
-        for (uint32_t i = m_firstMissing; i < m_highest && i < end;) {
+        const bool whole =
+            m_lastWholeScanMs < 0 || nowMs - static_cast<uint64_t>(m_lastWholeScanMs) >= timeout;
+        uint32_t i = whole ? m_firstMissing : std::max(m_firstMissing, m_scannedUpTo);
+        bool allSent = true;
+        while (i < m_highest && i < end) {
             Entry& e = m_table[i];
             if (e.state >= askedAll && due(e)) {
                 e.state = kGivenUp;
@@ -211,8 +221,13 @@ void CGVSPFrame::RequestResend(int percent, int timeoutMs, int retries, int64_t 
             }
             uint32_t j = i + 1;
             while (j < m_highest && m_table[j].state != kReceived) ++j;
-            SendResend(i, j - 1, false, nowMs, retries);
+            allSent &= SendResend(i, j - 1, false, nowMs, retries);
             i = j + 1;
+        }
+        // A request that did not go out is tried again at the next scan.
+        if (allSent) {
+            m_scannedUpTo = m_highest;
+            if (whole) m_lastWholeScanMs = static_cast<int64_t>(nowMs);
         }
     }
     // The tail, above the highest id, once the packets have stopped for the timeout, or at once

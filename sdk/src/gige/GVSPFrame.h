@@ -100,7 +100,8 @@ class CGVSPFrame {
   private:
     void GrowTable(size_t entries);
     void Received(uint32_t packetId, int64_t nowNs);
-    void SendResend(uint32_t first, uint32_t last, bool markAlways, uint64_t nowMs, int retries);
+    // True when the request went out.
+    bool SendResend(uint32_t first, uint32_t last, bool markAlways, uint64_t nowMs, int retries);
 
     CGigeCamera* m_camera;
     uint32_t m_payloadSize;
@@ -113,6 +114,9 @@ class CGVSPFrame {
     uint32_t m_requested = 0;
     // Every id below it is received: the gap scan starts here.
     uint32_t m_firstMissing = 0;
+    // Ids below it were scanned since the last whole scan (at m_lastWholeScanMs; -1: none yet).
+    uint32_t m_scannedUpTo = 0;
+    int64_t m_lastWholeScanMs = -1;
     int64_t m_lastPacketNs = 0;
     int64_t m_holdDeadlineNs = 0;
     std::deque<CGVSPPacket> m_pending;
