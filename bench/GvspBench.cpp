@@ -27,6 +27,7 @@
 #include "SimGigeNetwork.h"
 #include "device/CameraInitParam.h"
 #include "frames/FrameBucket.h"
+#include "gige/GVSPReceiverBySocket.h"
 #include "gige/GigeCameraBySocket.h"
 
 namespace {
@@ -164,7 +165,7 @@ void BM_Receiver(benchmark::State& state) {
 }
 
 // The floor: the same stream into a socket read by a loop that does nothing else, batched as the
-// receiver batches (drain with recvmmsg, nap 1 ms after a batch that did not fill).
+// receiver batches (drain with recvmmsg, nap after a batch that did not fill).
 void BM_RecvmmsgFloor(benchmark::State& state) {
     Rig& rig = TheRig();
     const int packetSize = static_cast<int>(state.range(0));
@@ -204,7 +205,7 @@ void BM_RecvmmsgFloor(benchmark::State& state) {
     std::atomic<uint64_t> packets{0}, calls{0};
     std::atomic<int64_t> cpu{0};
     std::thread loop([&] {
-        constexpr int kBatch = 64;
+        constexpr int kBatch = CGVSPReceiverBySocket::kBatchSize;
         std::vector<std::vector<uint8_t>> buffers(kBatch, std::vector<uint8_t>(9200));
         mmsghdr messages[kBatch];
         iovec vectors[kBatch];
@@ -220,7 +221,7 @@ void BM_RecvmmsgFloor(benchmark::State& state) {
                 packets += static_cast<uint64_t>(n);
                 ++calls;
                 if (n < kBatch) {
-                    const timespec nap{0, 1000000};
+                    const timespec nap{0, CGVSPReceiverBySocket::kBatchNapUs * 1000L};
                     nanosleep(&nap, nullptr);
                 }
                 continue;
