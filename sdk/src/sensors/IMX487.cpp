@@ -337,9 +337,7 @@ int CIMX487::SetTriggerMode(int mode) {
         UsePulseRange();
     } else if (m_triggerWidth) {
         m_triggerWidth = false;
-        m_param.expLinesMin = 1;
-        if (m_lineTimeUs > 0)
-            m_param.expLinesMax = static_cast<uint32_t>(kMaxExposureUs / m_lineTimeUs);
+        UseLineRange(kMaxExposureUs);
     }
     return CAMERA_STATUS_SUCCESS;
 }

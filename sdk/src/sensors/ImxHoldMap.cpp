@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/Log.h"
 #include "SensorGain.h"
 
 using namespace sensor;
@@ -119,6 +120,11 @@ void CImxHoldMap::UsePulseRange() {
     m_param.expLinesMax = 1000000;
 }
 
+void CImxHoldMap::UseLineRange(double maxExposureUs) {
+    m_param.expLinesMin = 1;
+    if (m_lineTimeUs > 0) m_param.expLinesMax = static_cast<uint32_t>(maxExposureUs / m_lineTimeUs);
+}
+
 int CImxHoldMap::GetExposureLineTime(double* us) {
     if (us != nullptr) *us = m_triggerWidth ? 1.0 : m_lineTimeUs;
     return CAMERA_STATUS_SUCCESS;
@@ -139,4 +145,29 @@ int CImxHoldMap::SetAnalogGain(uint32_t gain) {
     m_gainReg = code;
     m_gain = gain;
     return CAMERA_STATUS_SUCCESS;
+}
+
+// ---- Temperature -------------------------------------------------------------------------------
+
+double CImxHoldMap::DecodeTemperature(uint16_t raw) {
+    const int count = (raw & 0x800) != 0 ? static_cast<int>(raw & 0x7FF) - 0x800 : raw & 0x7FF;
+    return count / 8.0;
+}
+
+int CImxHoldMap::ReadTemperature(float* celsius) {
+    constexpr uint16_t kRegLatch = 0x3588, kRegLow = 0x3490, kRegHigh = 0x3491;
+    uint16_t latch = 0;
+    int r = ReadSensorReg(kRegLatch, &latch);
+    if (r == CAMERA_STATUS_SUCCESS) r = WriteSensorReg(kRegLatch, latch | 1);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    Pause(10);
+    uint16_t low = 0, high = 0;
+    r = ReadSensorReg(kRegLow, &low);
+    if (r == CAMERA_STATUS_SUCCESS) r = ReadSensorReg(kRegHigh, &high);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    const double degrees =
+        DecodeTemperature(static_cast<uint16_t>((high & 0xFF) << 8 | (low & 0xFF)));
+    qv::Log("IMX992 current temperature %lf\n", degrees);
+    if (celsius != nullptr) *celsius = static_cast<float>(degrees);
+    return WriteSensorReg(kRegLatch, latch & ~1u);
 }

@@ -20,6 +20,10 @@ class CImxHoldMap : public CSensorBase {
     int GetExposureLineTime(double* us) override;  // 1.0 while the exposure is a pulse width
     int SetAnalogGain(uint32_t gain) override;
 
+    // The thermometer's reading: a 12-bit two's-complement count of eighths of a degree Celsius
+    // (0x0F38 is -25.0, 0x00C8 is 25.0); bits above 11 are not part of it.
+    static double DecodeTemperature(uint16_t raw);
+
   protected:
     CImxHoldMap(SensorTypeE type, imginf* inf, uint32_t margin);
 
@@ -44,6 +48,15 @@ class CImxHoldMap : public CSensorBase {
     int ExposeFor(double us);
     // The trigger modes' exposure range, in microseconds: 15 to 1000000.
     void UsePulseRange();
+    // Continuous mode's range, in lines: from 1 to maxExposureUs at the line time in force.
+    void UseLineRange(double maxExposureUs);
+
+    // ---- Temperature ----
+    // The chip's thermometer: 0x3588 bit 0 latches a reading, which 0x3490 (low byte) and 0x3491
+    // (high byte) then hold as a 12-bit two's-complement count of eighths of a degree. A failed
+    // read or write before the reading ends with its status; the result is that of putting the
+    // latch bit back.
+    int ReadTemperature(float* celsius);
 
     // The stretched frame for a long exposure: the default writes VMAX and SHR = margin under
     // hold in one list. A member whose frame the FPGA times writes it there instead.

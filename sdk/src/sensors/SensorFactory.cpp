@@ -10,6 +10,8 @@
 #include "AR0144.h"
 #include "AR0234.h"
 #include "AR052x.h"
+#include "EV76C560.h"
+#include "EV76C570.h"
 #include "IMX178.h"
 #include "IMX183.h"
 #include "IMX206.h"
@@ -29,9 +31,17 @@
 #include "IMX487.h"
 #include "IMX533.h"
 #include "IMX577.h"
+#include "IMX990.h"
+#include "IMX991.h"
+#include "IMX992.h"
+#include "JXF28P.h"
 #include "MT9J003.h"
 #include "MT9M001.h"
 #include "MT9P031.h"
+#include "MT9T001.h"
+#include "MT9V024.h"
+#include "PYTHON1300.h"
+#include "SC130GS.h"
 #include "OV5640.h"
 #include "OV7725.h"
 #include "common/TextCopy.h"
@@ -146,6 +156,16 @@ constexpr SensorDriverOps kDrivers[] = {
     DriverOps<CIMX487>("CIMX487"),
     DriverOps<CIMX294>("CIMX294"),
     DriverOps<CIMX533>("CIMX533"),
+    DriverOps<CIMX990>("CIMX990"),
+    DriverOps<CIMX991>("CIMX991"),
+    DriverOps<CIMX992>("CIMX992"),
+    DriverOps<CEV76C560>("CEV76C560"),
+    DriverOps<CEV76C570>("CEV76C570"),
+    DriverOps<CMT9T001>("CMT9T001"),
+    DriverOps<CMT9V024>("CMT9V024"),
+    DriverOps<CPYTHON1300>("CPYTHON1300"),
+    DriverOps<CSC130GS>("CSC130GS"),
+    DriverOps<CJXF28P>("CJXF28P"),
 };
 // clang-format on
 

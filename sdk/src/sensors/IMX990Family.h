@@ -1,0 +1,82 @@
+// CIMX990Family: the Sony SWIR chips IMX990, IMX991 and IMX992 (mono, bus 0x34/0x12) on the
+// hold-bracket register map they share with the IMX487. Beyond it they read their temperature,
+// and on board 111 (and the IMX992 on every board) the FPGA generates the frame: FPGA registers 35
+// to 37 on board 111, register 40 as the frame length.
+//
+// A member is a descriptor: its boards and clocks, line lengths, tables and margins.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "ImxHoldMap.h"
+
+class CIMX990Family : public CImxHoldMap {
+  public:
+    // A board: its reset line, clock and lane bits; the clock-generator setting where it has one.
+    struct Board {
+        int hwType;
+        sensor::ResetLine reset;
+        sensor::PllSetting pll;  // inputClock: the chip's clock on this board
+        bool pllChecked;         // a failing SetPll ends Init
+        bool settle;             // 20 ms after the clock
+        uint16_t laneBits;
+        bool speedTableA;  // the GigE boards' readout speed table
+        // Line lengths (clocks) for 8-bit and 10/12-bit output.
+        uint32_t line8, line12;
+        bool initServes;  // Init and the speeds serve it (the reset alone may know more boards)
+    };
+
+    struct Chip {
+        const char* instanceName;
+        const char* kind;
+        int32_t auxValue;
+        uint32_t mediaAtConstruction;
+        uint32_t defaultIndex;  // preset resolution, also the only bit of the mask
+        uint32_t fullWidth, fullHeight;
+        uint32_t expLinesMax;  // before the first frame speed
+        uint32_t margin;       // a frame holds n lines while n + margin <= frame length
+        std::span<const Board> boards;
+        uint16_t widthCode8;  // 10 and 12 bits take width code 0
+        // The FPGA generates the frame on every board (else on board 111 only).
+        bool fpgaTimedEverywhere;
+        uint16_t triggerOff, triggerOn;  // register 0x3230 in continuous and trigger modes
+        uint16_t fullOffsetX, fullOffsetY, offsetX, offsetY;  // FPGA offsets of the windows
+        std::span<const uint16_t> init, settings8;
+        std::span<const uint16_t> outputMode[3];  // by width code
+        std::span<const uint16_t> speedA, speedB;
+        bool masterStart;  // 0x300C starts and stops the chip's master mode
+    };
+
+    int Reset() override;
+    int Init(CameraInitParam* param) override;
+    int SetExposure(double us) override;
+    int SetFrameSpeed(int speed) override;
+    int SetBlackLevel(uint32_t level) override;  // recorded only
+    int StreamOn() override;
+    int StreamOff() override;
+    int SetTriggerMode(int mode) override;
+    int SoftTrigger() override;
+    int SetRoiOffset(int x, int y) override;
+    int GetTemperature(float* celsius) override;
+    void GetCapability(SensorCapability& cap) override;
+
+  protected:
+    CIMX990Family(SensorTypeE type, imginf* inf, const Chip& chip);
+
+    const Board* CurrentBoard(bool forInit);
+    uint16_t WordBits() const { return m_widthCode | m_bitMode | m_laneBits; }
+    bool FpgaTimed() const { return m_chip.fpgaTimedEverywhere || m_hwType == 111; }
+    // The frame length to the FPGA: registers 35 to 37 on board 111, register 40 elsewhere.
+    void WriteFpgaFrame(uint32_t frameLength);
+
+    int WriteLongFrame(uint32_t frameLength) override;
+    int RestoreFrame() override;
+
+    const Chip& m_chip;
+    int m_hwType = 0;
+    uint16_t m_laneBits = 4;
+    uint16_t m_widthCode = 0;
+    bool m_speedTableA = false;
+    uint32_t m_baseFrameLength = 0;  // the window's, before the frame speed
+};
