@@ -330,6 +330,58 @@ TEST_F(UsbEndToEnd, Imx294LongExposureOnBoard107) {
     }
 }
 
+// A SWIR IMX990 on the cooled board 111: frames of its window, and the camera's temperature
+// (integer value 16, tenths of a degree) read from the chip's own thermometer registers.
+TEST_F(UsbEndToEnd, Imx990OnBoard111AndItsTemperature) {
+    SimImx290Options o;
+    o.sensorType = 57;         // "IMX990I"
+    o.modelCode = 0xAA22000B;  // hardware type 111
+    o.fpga = {.progPin = 25, .initPin = -1, .donePin = 27, .configuredVersion = 0x2300};
+    o.productName = "QV-U3I-990";
+    o.serial = "E2E-990";
+    o.port = {1, 80};
+    o.sensorRegisters = {{0x3490, 0x38}, {0x3491, 0x0F}};  // -25.0 degrees
+    ASSERT_TRUE(qvsim::UseResolution("QV-U3I-990", qvsim::CustomResolution(0, 0, 320, 240)));
+    m_cameras.push_back(std::make_unique<CSimUsbImx290Camera>(*s_testbed, o));
+    CSimUsbImx290Camera& cam = *m_cameras.back();
+    ASSERT_EQ(EnumerateUntil(1), 0);
+    HANDLE h = Init(0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(cam.Fpga().Loaded().at(0).hardwareType, 111);
+    ASSERT_EQ(CameraPlay(h), 0);
+    for (int i = 0; i < 3; ++i) {
+        stImageInfo frame{};
+        ASSERT_NE(CameraGetImageBufferEx(h, &frame, 5000), nullptr) << i;
+        EXPECT_EQ(frame.uiMediaType, kMono8);
+        EXPECT_EQ(frame.iWidth, 320u);
+        EXPECT_EQ(frame.iHeight, 240u);
+    }
+    // The chip runs a window 320 wide, its frame counted by the FPGA: height + 44 lines, here
+    // stretched for the stored 10 ms exposure to the exposure and the shutter's 15 lines.
+    const CSimUsbCamera& m = cam.Model();
+    EXPECT_EQ(m.SensorReg(0x34, 0x3000).value_or(0xFF), 0);
+    EXPECT_EQ(m.SensorReg(0x34, 0x3124).value_or(0) | m.SensorReg(0x34, 0x3125).value_or(0) << 8,
+              320);
+    EXPECT_EQ(m.FpgaReg(40), 240 + 44);
+    double exposureUs = 0, lineUs = 0;
+    ASSERT_EQ(CameraGetExposureTime(h, &exposureUs), 0);
+    ASSERT_EQ(CameraGetExposureLineTime(h, &lineUs), 0);
+    EXPECT_NEAR(m.FpgaReg(35) + 1 - m.SensorReg(0x34, 0x3240).value_or(0), exposureUs / lineUs, 1);
+
+    int tenths = 0;
+    ASSERT_EQ(CameraGetIntValue(h, 16, &tenths), 0);
+    EXPECT_EQ(tenths, -250);
+    // The reading follows the chip: 0x0147 is 40.875 degrees.
+    ASSERT_TRUE(cam.Model().SetSensorReg(0x34, 0x3490, 0x47));
+    ASSERT_TRUE(cam.Model().SetSensorReg(0x34, 0x3491, 0x01));
+    ASSERT_EQ(CameraGetIntValue(h, 16, &tenths), 0);
+    EXPECT_EQ(tenths, 408);
+    // The latch bit the reading sets is let go again.
+    EXPECT_EQ(m.SensorReg(0x34, 0x3588).value_or(1) & 1, 0);
+    UnInit(h);
+    EXPECT_FALSE(cam.Model().IsStreaming());
+}
+
 // The host-opened rescan lists the host's devices alone: with none, or with none usable, it
 // finds nothing (-16, count 0), whatever cameras the bus has, and opens none of them.
 TEST_F(UsbEndToEnd, HostOpenedRescanListsOnlyTheHostsDevices) {

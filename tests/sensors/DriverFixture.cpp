@@ -72,6 +72,22 @@ std::vector<std::pair<uint16_t, uint16_t>> ChipIdentity(SensorTypeE code) {
             return {{0x00, 0x1801}};
         case SENSOR_TYPE_OV7725:
             return {{0x0A, 0x77}};
+        case SENSOR_TYPE_MT9T001:
+            return {{0x00, 0x1621}};
+        case SENSOR_TYPE_MT9V024C:
+        case SENSOR_TYPE_MT9V024M:
+            return {{0x00, 0x1324}};
+        case SENSOR_TYPE_EV76C560C:
+        case SENSOR_TYPE_EV76C560M:
+            return {{0x7F, 0x0800}};
+        case SENSOR_TYPE_EV76C570C:
+        case SENSOR_TYPE_EV76C570M:
+            return {{0x7F, 0x0900}};
+        case SENSOR_TYPE_PYTHON1300C:
+        case SENSOR_TYPE_PYTHON1300M:
+            return {{0x000, 0x50D0}, {0x001, 0x0001}};
+        case SENSOR_TYPE_JXF28PC:
+            return {{0x0A, 0x08}, {0x0B, 0x50}};
         default:
             return {};
     }

@@ -25,3 +25,9 @@ qv_add_test(long_exposure_test SOURCES sensors/LongExposureTest.cpp sensors/Driv
   LIBS qv_sensor_sim)
 qv_add_test(long_exposure_threads_test SOURCES sensors/LongExposureThreadsTest.cpp
   sensors/DriverFixture.cpp LIBS qv_sensor_sim LABELS concurrency)
+qv_add_test(mixed_families_table_test SOURCES sensors/MixedFamiliesTableTest.cpp
+  sensors/DriverFixture.cpp LIBS qv_sensor_sim)
+qv_add_test(swir_imx_test SOURCES sensors/SwirImxTest.cpp sensors/DriverFixture.cpp
+  LIBS qv_sensor_sim)
+qv_add_test(mixed_families_test SOURCES sensors/MixedFamiliesTest.cpp sensors/DriverFixture.cpp
+  LIBS qv_sensor_sim)

@@ -589,6 +589,14 @@ std::optional<uint16_t> CSimUsbCamera::SensorReg(uint8_t busAddress, uint16_t re
     return r == it->second.registers.end() ? it->second.defaultValue : r->second;
 }
 
+bool CSimUsbCamera::SetSensorReg(uint8_t busAddress, uint16_t reg, uint16_t value) {
+    std::lock_guard lock(m_mutex);
+    auto it = m_sensors.find(busAddress);
+    if (it == m_sensors.end()) return false;
+    it->second.registers[reg] = value;
+    return true;
+}
+
 uint8_t CSimUsbCamera::SensorBusAddress() const {
     std::lock_guard lock(m_mutex);
     return m_sensorBus;

@@ -240,6 +240,9 @@ class CSimUsbCamera {
     void AttachSensor(const SimSensorChip& chip);
     void DetachSensor(uint8_t busAddress);
     std::optional<uint16_t> SensorReg(uint8_t busAddress, uint16_t reg) const;
+    // Test side: what a register of the chip at that address reads (as the chip's own
+    // circuits would change it); false when no chip answers there.
+    bool SetSensorReg(uint8_t busAddress, uint16_t reg, uint16_t value);
     uint8_t SensorBusAddress() const;
     uint8_t SensorBusWidths() const;
 
