@@ -1,5 +1,6 @@
 // The shared library's dynamic symbol table holds exactly the listed exports, each bound to the
 // version node "libQVCameraSDK", plus the node's own absolute symbol; no shared-object name.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "InterfaceFunctions.h"
+
 namespace {
+
+using apitest::kInterfaceFunctions;
 
 std::string RunCommand(const std::string& command) {
     std::string out;
@@ -126,6 +131,37 @@ TEST(ExportTable, OnlyListedExportsWithTheirVersion) {
     EXPECT_TRUE(nodeSymbol) << "the version node's absolute symbol is missing";
     for (const std::string& name : listed)
         EXPECT_TRUE(exported.count(name)) << "listed but not exported: " << name;
+}
+
+// The names of a that b lacks, separated by spaces.
+std::string Difference(const std::set<std::string>& a, const std::set<std::string>& b) {
+    std::string names;
+    for (const std::string& name : a)
+        if (!b.count(name)) names.append(names.empty() ? "" : " ").append(name);
+    return names;
+}
+
+// The whole interface, not only what the list holds: each name once, in the list and in the
+// library's symbol table, resolvable with its version as a host program binds it.
+TEST(ExportTable, EveryInterfaceFunctionIsExported) {
+    const std::set<std::string> interface(kInterfaceFunctions.begin(), kInterfaceFunctions.end());
+    ASSERT_EQ(interface.size(), 185u) << "a name is listed twice";
+    EXPECT_EQ(Difference(interface, ListedExports()), "") << "missing from sdk/exports.list";
+    EXPECT_EQ(Difference(ListedExports(), interface), "") << "listed but not in the interface";
+
+    std::set<std::string> exported;
+    for (const DynSym& s : DefinedDynamicSymbols())
+        if (s.type == "FUNC") exported.insert(s.name);
+    EXPECT_EQ(Difference(interface, exported), "") << "not exported";
+    EXPECT_EQ(Difference(exported, interface), "") << "exported but not in the interface";
+
+    void* library = dlopen(QVSDK_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(library, nullptr) << "the test links the library, so it is loaded already";
+    for (std::string_view name : kInterfaceFunctions) {
+        const std::string symbol(name);
+        EXPECT_NE(dlvsym(library, symbol.c_str(), "libQVCameraSDK"), nullptr) << symbol;
+    }
+    dlclose(library);
 }
 
 TEST(ExportTable, NoSharedObjectNameAndBaseVersionNamedAfterFile) {
