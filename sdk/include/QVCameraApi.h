@@ -111,7 +111,7 @@ QVSDK_API int CameraSetCallbackFunction(HANDLE hCamera, CameraFrameCallback pCal
  * frame discarded in software-trigger mode; CAMERA_STATUS_PARAMETER_INVALID for a null pFrame. */
 QVSDK_API int CameraGetRawImageBuffer(HANDLE hCamera, CameraFrameHandle* pFrame, int timeoutMs);
 /* Gives a frame of CameraGetRawImageBuffer back. CAMERA_STATUS_PARAMETER_INVALID for a null
- * frame or one that is not this camera's. */
+ * frame, one that is not this camera's, or one that nobody holds (given back already). */
 QVSDK_API int CameraReleaseFrameHandle(HANDLE hCamera, CameraFrameHandle frame);
 /* Image transfer mode of the transport; a change restarts the stream (its result). */
 QVSDK_API int CameraSetImageTransferMode(HANDLE hCamera, int mode);
@@ -482,7 +482,7 @@ QVSDK_API int CameraDrawText(BYTE* pImage, stImageInfo* pInfo, const char* pFont
  * (quality: its low 8 bits) or PNG; mono and raw frames as RAW (TotalBytes bytes as they are). A file appears only complete: it is written under a
  * temporary name in the same folder and renamed at the end, so a failure leaves no partial file
  * and an existing file of that name unchanged.
- * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, an unknown type, RAW of a colour frame, a
+ * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, an empty path, an unknown type, RAW of a colour frame, a
  * width or height that is not positive, or a path longer than 259 characters;
  * CAMERA_STATUS_NOT_SUPPORTED for a format the file type cannot hold (nothing is written);
  * CAMERA_STATUS_IO_ERROR when a write or the close fails (a full disk) and when a BMP file

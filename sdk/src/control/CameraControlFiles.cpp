@@ -33,7 +33,8 @@ bool ValidSize(const stImageInfo& head) {
 
 int CameraControl::CameraSaveImage(const char* path, const BYTE* image, const stImageInfo* head,
                                    int type, int quality) {
-    if (image == nullptr || head == nullptr || path == nullptr)
+    // An empty name would write a hidden file named after the extension in the working folder.
+    if (image == nullptr || head == nullptr || path == nullptr || path[0] == '\0')
         return CAMERA_STATUS_PARAMETER_INVALID;
     ApiLock lock(m_apiMutex);
     const char* extension = nullptr;

@@ -318,7 +318,9 @@ int CameraControl::CameraReleaseFrameHandle(CameraFrameHandle frame) {
     if (frame == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     ApiLock lock(m_apiMutex);
     if (m_bucketClient == nullptr || !IsPoolFrame(frame)) return CAMERA_STATUS_PARAMETER_INVALID;
-    m_bucketClient->ReleaseFrame(static_cast<CFrameBuffer*>(frame));
+    // A frame nobody holds was given back already.
+    if (!m_bucketClient->ReleaseFrame(static_cast<CFrameBuffer*>(frame)))
+        return CAMERA_STATUS_PARAMETER_INVALID;
     if (m_param.settings.triggerMode == TRIGGER_MODE_SOFTWARE && m_softTriggerEmulation &&
         m_pendingTriggers == 0)
         StopStream();

@@ -32,8 +32,8 @@ int CFrameBucketClient::GetFullFrame(CFrameBufferShared& frame, int timeoutMs) {
     return m_bucket->GetFullFrame(*this, frame, timeoutMs);
 }
 
-void CFrameBucketClient::ReleaseFrame(CFrameBuffer* frame) {
-    m_bucket->ReleaseFrame(frame);
+bool CFrameBucketClient::ReleaseFrame(CFrameBuffer* frame) {
+    return m_bucket->ReleaseFrame(frame);
 }
 
 void CFrameBucketClient::Reset() {
@@ -143,10 +143,12 @@ int CFrameBucket::GetStatus() {
     return m_status;
 }
 
-void CFrameBucket::ReleaseFrame(CFrameBuffer* frame) {
-    if (frame == nullptr) return;
+bool CFrameBucket::ReleaseFrame(CFrameBuffer* frame) {
+    if (frame == nullptr) return false;
     std::lock_guard lock(m_mutex);
+    if (!frame->HasReaders()) return false;
     frame->RemoveReader();
+    return true;
 }
 
 CFrameBufferShared CFrameBucket::TakeNewestLocked(CFrameBucketClient& client) {

@@ -40,8 +40,9 @@ class CFrameBucketClient {
     // 0 with a frame (its reader count taken), the posted status at once, or
     // CAMERA_STATUS_TIMEOUT when no unseen frame came within timeoutMs.
     int GetFullFrame(CFrameBufferShared& frame, int timeoutMs);
-    void ReleaseFrame(CFrameBuffer* frame);
-    void ReleaseFrame(const CFrameBufferShared& frame) { ReleaseFrame(frame.get()); }
+    // False when nobody held the frame (a frame given back twice): nothing changes then.
+    bool ReleaseFrame(CFrameBuffer* frame);
+    bool ReleaseFrame(const CFrameBufferShared& frame) { return ReleaseFrame(frame.get()); }
     // Forget the last frame taken (stream close), so no frame of the old stream counts as new.
     void Reset();
 
@@ -85,7 +86,7 @@ class CFrameBucket {
     void SetStatus(int status);
     int GetStatus();
 
-    void ReleaseFrame(CFrameBuffer* frame);
+    bool ReleaseFrame(CFrameBuffer* frame);
 
   private:
     friend class CFrameBucketClient;
