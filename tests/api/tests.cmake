@@ -5,3 +5,14 @@ qv_add_test(api_export_test
 target_compile_definitions(api_export_test PRIVATE
   QVSDK_LIBRARY_PATH="$<TARGET_FILE:QVCameraSDK>"
   QVSDK_EXPORTS_LIST="${PROJECT_SOURCE_DIR}/sdk/exports.list")
+
+# Bad input over every export on a simulated USB camera that streams throughout (the executable
+# re-executes itself under the umockdev preload).
+if(TARGET qv_sim_usb_umockdev)
+  qv_add_test(api_bad_input_test
+    SOURCES api/BadInputTest.cpp api/BadInputArgs.cpp api/BadInputRowsAcquisition.cpp
+      api/BadInputRowsSettings.cpp api/BadInputRowsLines.cpp api/BadInputRowsOther.cpp
+      $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS})
+  target_include_directories(api_bad_input_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
+endif()
