@@ -9,9 +9,9 @@ namespace badinput {
 
 namespace {
 
-constexpr int kStatusCodes[] = {0,   -1,  -4,  -5,  -6,  -7,  -8,  -12, -13, -14, -16, -18, -21,
-                                -22, -23, -28, -38, -40, -50, -51, -52, -53, -54, -55, -56, -57,
-                                -58, -59, kNull, kPointer};
+constexpr int kStatusCodes[] = {0,   -1,  -4,  -5,  -6,  -7,  -8,  -12, -13,   -14,
+                                -16, -18, -21, -22, -23, -28, -38, -40, -50,   -51,
+                                -52, -53, -54, -55, -56, -57, -58, -59, kNull, kPointer};
 
 // The largest output image a row asks for: the sensor's whole window, four bytes a pixel.
 constexpr size_t kImageOutBytes = 2048u * 1200u * 4u;
@@ -149,7 +149,8 @@ const char* Args::Text(const char* valid, Expect ifNull, std::initializer_list<T
     if (m_mode == Mode::kDiscover) {
         for (const TextCase& c : bad) {
             const std::string text = c.value;
-            labels.push_back("\"" + (text.size() > 24 ? text.substr(0, 24) + "...\"" : text + "\""));
+            labels.push_back("\"" +
+                             (text.size() > 24 ? text.substr(0, 24) + "...\"" : text + "\""));
             expects.push_back(c.expect);
         }
     }

@@ -124,7 +124,8 @@ class Args {
     // An input the row prepared.
     template <class T>
     T* In(T* valid, Expect ifNull = CAMERA_STATUS_PARAMETER_INVALID) {
-        return static_cast<T*>(Pointer("in", ifNull, const_cast<void*>(static_cast<const void*>(valid))));
+        return static_cast<T*>(
+            Pointer("in", ifNull, const_cast<void*>(static_cast<const void*>(valid))));
     }
     template <class T>
     T* In(T* valid, Expect ifNull, std::initializer_list<Alt<T>> others) {
@@ -159,7 +160,8 @@ class Args {
     template <class F>
     F Callback(F valid, Expect ifNull) {
         const int active = Enter("callback", {"null"}, {ifNull}, true);
-        if (m_mode == Mode::kDiscover || m_mode == Mode::kNullAndZero || active >= 0) return nullptr;
+        if (m_mode == Mode::kDiscover || m_mode == Mode::kNullAndZero || active >= 0)
+            return nullptr;
         return valid;
     }
     // A raw frame of the camera; bad values: null and a pointer to something that is no frame.

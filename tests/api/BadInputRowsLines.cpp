@@ -51,8 +51,7 @@ Row LineGetterRow(const char* name, int (*get)(HANDLE, int, V*), bool input, Exp
                 const std::vector<IntCase> lines = BadLines(count, input ? 2 : 4, badLine);
                 V* out = a.Out<V>();
                 if (out != nullptr) *out = static_cast<V>(kUntouched);
-                const int r = get(a.Handle(),
-                                  a.Int(0, lines), out);
+                const int r = get(a.Handle(), a.Int(0, lines), out);
                 if (untouchedOnFailure && r != 0 && out != nullptr &&
                     *out != static_cast<V>(kUntouched))
                     return kMismatch;
@@ -66,16 +65,15 @@ std::vector<Row> LineRows() {
     std::vector<Row> rows;
 
     // ---- Trigger.
-    rows.push_back({"CameraSetTriggerMode", 0, [](Args& a) {
-                        return CameraSetTriggerMode(a.Handle(), a.Int(TRIGGER_MODE_CONTINUOUS,
-                                                                      {{-1, kInvalid},
-                                                                       {3, kInvalid},
-                                                                       {INT_MAX, kInvalid},
-                                                                       {INT_MIN, kInvalid}}));
-                    }});
-    rows.push_back({"CameraGetTriggerMode", 0, [](Args& a) {
-                        return CameraGetTriggerMode(a.Handle(), a.Out<int>());
-                    }});
+    rows.push_back(
+        {"CameraSetTriggerMode", 0, [](Args& a) {
+             return CameraSetTriggerMode(
+                 a.Handle(),
+                 a.Int(TRIGGER_MODE_CONTINUOUS,
+                       {{-1, kInvalid}, {3, kInvalid}, {INT_MAX, kInvalid}, {INT_MIN, kInvalid}}));
+         }});
+    rows.push_back({"CameraGetTriggerMode", 0,
+                    [](Args& a) { return CameraGetTriggerMode(a.Handle(), a.Out<int>()); }});
     // Continuous mode takes no software trigger.
     rows.push_back({"CameraSoftTrigger", CAMERA_STATUS_FAILED,
                     [](Args& a) { return CameraSoftTrigger(a.Handle()); }});
@@ -89,9 +87,8 @@ std::vector<Row> LineRows() {
                         if (r == 0) CameraSetTriggerFrameCount(h, was);
                         return r;
                     }});
-    rows.push_back({"CameraGetTriggerFrameCount", 0, [](Args& a) {
-                        return CameraGetTriggerFrameCount(a.Handle(), a.Out<int>());
-                    }});
+    rows.push_back({"CameraGetTriggerFrameCount", 0,
+                    [](Args& a) { return CameraGetTriggerFrameCount(a.Handle(), a.Out<int>()); }});
     // Times are 24-bit on some boards, which refuse longer ones.
     rows.push_back({"CameraSetTriggerDelayTime", 0, [](Args& a) {
                         HANDLE h = a.Ctx().handle;
@@ -104,9 +101,8 @@ std::vector<Row> LineRows() {
                         if (r == 0) CameraSetTriggerDelayTime(h, was);
                         return r;
                     }});
-    rows.push_back({"CameraGetTriggerDelayTime", 0, [](Args& a) {
-                        return CameraGetTriggerDelayTime(a.Handle(), a.Out<UINT>());
-                    }});
+    rows.push_back({"CameraGetTriggerDelayTime", 0,
+                    [](Args& a) { return CameraGetTriggerDelayTime(a.Handle(), a.Out<UINT>()); }});
     rows.push_back(LineSetterRow<UINT>("CameraSetTriggerJitterTime", CameraSetTriggerJitterTime,
                                        CameraGetTriggerJitterTime, true, kInvalid,
                                        {{0, 0}, {0xFFFF, 0}, {UINT_MAX, {0, kOutOfRange}}}));
@@ -124,72 +120,64 @@ std::vector<Row> LineRows() {
     rows.push_back(LineSetterRow<int>("CameraSetStrobeMode", CameraSetStrobeMode,
                                       CameraGetStrobeMode, false, kInvalid,
                                       {{-1, kInvalid}, {2, kInvalid}, {INT_MIN, kInvalid}}));
-    rows.push_back(LineGetterRow<int>("CameraGetStrobeMode", CameraGetStrobeMode, false,
-                                      kInvalid, true));
-    rows.push_back(LineSetterRow<UINT>("CameraSetStrobeDelayTime", CameraSetStrobeDelayTime,
-                                       CameraGetStrobeDelayTime, false, kInvalid,
-                                       {{0x1000000, {0, kOutOfRange}},
-                                        {UINT_MAX, {0, kOutOfRange}},
-                                        {0xFFFFFF, 0}}));
-    rows.push_back(LineGetterRow<UINT>("CameraGetStrobeDelayTime", CameraGetStrobeDelayTime,
-                                       false, kInvalid));
-    rows.push_back(LineSetterRow<UINT>("CameraSetStrobePulseWidth", CameraSetStrobePulseWidth,
-                                       CameraGetStrobePulseWidth, false, kInvalid,
-                                       {{0x1000000, {0, kOutOfRange}},
-                                        {UINT_MAX, {0, kOutOfRange}},
-                                        {0xFFFFFF, 0}}));
+    rows.push_back(
+        LineGetterRow<int>("CameraGetStrobeMode", CameraGetStrobeMode, false, kInvalid, true));
+    rows.push_back(LineSetterRow<UINT>(
+        "CameraSetStrobeDelayTime", CameraSetStrobeDelayTime, CameraGetStrobeDelayTime, false,
+        kInvalid, {{0x1000000, {0, kOutOfRange}}, {UINT_MAX, {0, kOutOfRange}}, {0xFFFFFF, 0}}));
+    rows.push_back(
+        LineGetterRow<UINT>("CameraGetStrobeDelayTime", CameraGetStrobeDelayTime, false, kInvalid));
+    rows.push_back(LineSetterRow<UINT>(
+        "CameraSetStrobePulseWidth", CameraSetStrobePulseWidth, CameraGetStrobePulseWidth, false,
+        kInvalid, {{0x1000000, {0, kOutOfRange}}, {UINT_MAX, {0, kOutOfRange}}, {0xFFFFFF, 0}}));
     rows.push_back(LineGetterRow<UINT>("CameraGetStrobePulseWidth", CameraGetStrobePulseWidth,
                                        false, kInvalid));
     rows.push_back(LineSetterRow<int>("CameraSetStrobePolarity", CameraSetStrobePolarity,
                                       CameraGetStrobePolarity, false, kInvalid,
                                       {{-1, 0}, {INT_MAX, 0}, {INT_MIN, 0}}));
-    rows.push_back(LineGetterRow<int>("CameraGetStrobePolarity", CameraGetStrobePolarity, false,
-                                      kInvalid));
+    rows.push_back(
+        LineGetterRow<int>("CameraGetStrobePolarity", CameraGetStrobePolarity, false, kInvalid));
 
     // ---- I/O lines: a line the camera lacks is not supported.
     rows.push_back(LineSetterRow<int>("CameraSetOutputIOMode", CameraSetOutputIOMode,
                                       CameraGetOutputIOMode, false, kNotSupported,
                                       {{-1, kInvalid}, {3, kInvalid}, {INT_MIN, kInvalid}}));
-    rows.push_back(LineGetterRow<int>("CameraGetOutputIOMode", CameraGetOutputIOMode, false,
-                                      kNotSupported));
+    rows.push_back(
+        LineGetterRow<int>("CameraGetOutputIOMode", CameraGetOutputIOMode, false, kNotSupported));
     rows.push_back(LineSetterRow<int>("CameraSetInputIOMode", CameraSetInputIOMode,
                                       CameraGetInputIOMode, true, kNotSupported,
                                       {{-1, 0}, {INT_MAX, 0}, {INT_MIN, 0}}));
-    rows.push_back(LineGetterRow<int>("CameraGetInputIOMode", CameraGetInputIOMode, true,
-                                      kNotSupported));
+    rows.push_back(
+        LineGetterRow<int>("CameraGetInputIOMode", CameraGetInputIOMode, true, kNotSupported));
     rows.push_back(LineSetterRow<int>("CameraSetOutputIOState", CameraSetOutputIOState,
                                       CameraGetOutputIOState, false, kNotSupported,
                                       {{-1, 0}, {INT_MAX, 0}, {INT_MIN, 0}}));
-    rows.push_back(LineGetterRow<int>("CameraGetOutputIOState", CameraGetOutputIOState, false,
-                                      kNotSupported));
+    rows.push_back(
+        LineGetterRow<int>("CameraGetOutputIOState", CameraGetOutputIOState, false, kNotSupported));
     // A duty above the period is refused.
-    rows.push_back({"CameraSetOutputIOPWM", 0, [](Args& a) {
-                        HANDLE h = a.Ctx().handle;
-                        const std::vector<IntCase> lines =
-                            BadLines(a.Ctx().outputLines, 4, kNotSupported);
-                        UINT period = 0, duty = 0;
-                        CameraGetOutputIOPWM(h, 0, &period, &duty);
-                        HANDLE handle = a.Handle();
-                        const int line =
-                            a.Int(0, lines);
-                        const UINT p = a.UInt(period, {{0, duty == 0 ? 0 : kInvalid},
-                                                       {UINT_MAX, 0}});
-                        const UINT d = a.UInt(duty, {{UINT_MAX, period == UINT_MAX ? 0 : kInvalid},
-                                                     {0, 0}});
-                        const int r = CameraSetOutputIOPWM(handle, line, p, d);
-                        if (r == 0) CameraSetOutputIOPWM(h, line, period, duty);
-                        return r;
-                    }});
+    rows.push_back(
+        {"CameraSetOutputIOPWM", 0, [](Args& a) {
+             HANDLE h = a.Ctx().handle;
+             const std::vector<IntCase> lines = BadLines(a.Ctx().outputLines, 4, kNotSupported);
+             UINT period = 0, duty = 0;
+             CameraGetOutputIOPWM(h, 0, &period, &duty);
+             HANDLE handle = a.Handle();
+             const int line = a.Int(0, lines);
+             const UINT p = a.UInt(period, {{0, duty == 0 ? 0 : kInvalid}, {UINT_MAX, 0}});
+             const UINT d = a.UInt(duty, {{UINT_MAX, period == UINT_MAX ? 0 : kInvalid}, {0, 0}});
+             const int r = CameraSetOutputIOPWM(handle, line, p, d);
+             if (r == 0) CameraSetOutputIOPWM(h, line, period, duty);
+             return r;
+         }});
     rows.push_back({"CameraGetOutputIOPWM", 0, [](Args& a) {
                         const std::vector<IntCase> lines =
                             BadLines(a.Ctx().outputLines, 4, kNotSupported);
                         HANDLE handle = a.Handle();
-                        const int line =
-                            a.Int(0, lines);
+                        const int line = a.Int(0, lines);
                         return CameraGetOutputIOPWM(handle, line, a.Out<UINT>(), a.Out<UINT>());
                     }});
-    rows.push_back(LineGetterRow<UINT>("CameraGetInputIOState", CameraGetInputIOState, true,
-                                       kNotSupported));
+    rows.push_back(
+        LineGetterRow<UINT>("CameraGetInputIOState", CameraGetInputIOState, true, kNotSupported));
 
     // ---- GigE stream settings: kept on every camera, refused by a USB camera's device.
     // Sizes are brought into 1500 to 9000 (the stream restarts with a new one).
@@ -213,18 +201,19 @@ std::vector<Row> LineRows() {
                         HANDLE h = a.Ctx().handle;
                         int was = 0;
                         CameraGigeGetPacketDelayTime(h, &was);
-                        return CameraGigeSetPacketDelayTime(
-                            a.Handle(), a.Int(was, {{-1, kNotSupported},
-                                                    {1000, kNotSupported},
-                                                    {INT_MAX, kNotSupported},
-                                                    {INT_MIN, kNotSupported}}));
+                        return CameraGigeSetPacketDelayTime(a.Handle(),
+                                                            a.Int(was, {{-1, kNotSupported},
+                                                                        {1000, kNotSupported},
+                                                                        {INT_MAX, kNotSupported},
+                                                                        {INT_MIN, kNotSupported}}));
                     }});
     rows.push_back({"CameraGigeGetPacketDelayTime", 0, [](Args& a) {
                         return CameraGigeGetPacketDelayTime(a.Handle(), a.Out<int>());
                     }});
     rows.push_back({"CameraGigeSetResend", kNotSupported, [](Args& a) {
-                        const std::initializer_list<IntCase> bad = {
-                            {-1, kNotSupported}, {INT_MAX, kNotSupported}, {INT_MIN, kNotSupported}};
+                        const std::initializer_list<IntCase> bad = {{-1, kNotSupported},
+                                                                    {INT_MAX, kNotSupported},
+                                                                    {INT_MIN, kNotSupported}};
                         HANDLE handle = a.Handle();
                         const int enable = a.Int(1, bad);
                         const int x = a.Int(10, bad), y = a.Int(30, bad), z = a.Int(3, bad);

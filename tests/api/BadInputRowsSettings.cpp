@@ -99,28 +99,28 @@ struct LutMode {
 // and clipped when reported.
 Row WindowRow(const char* name, int (*set)(HANDLE, int, int, int, int),
               int (*get)(HANDLE, int*, int*, int*, int*)) {
-    return {name, 0, [set, get](Args& a) {
-                HANDLE h = a.Ctx().handle;
-                int w[4] = {};
-                get(h, &w[0], &w[1], &w[2], &w[3]);
-                const std::initializer_list<IntCase> position = {
-                    {-1, 0}, {INT_MAX, 0}, {INT_MIN, 0}};
-                const std::initializer_list<IntCase> size = {
-                    {-1, kInvalid}, {INT_MIN, kInvalid}, {INT_MAX, 0}, {0, 0}};
-                const int r = set(a.Handle(), a.Int(w[0], position), a.Int(w[1], position),
-                                  a.Int(w[2], size), a.Int(w[3], size));
-                if (r == 0) {
-                    int now[4] = {};
-                    get(h, &now[0], &now[1], &now[2], &now[3]);
-                    ProcessOneFrame(h);
-                    set(h, w[0], w[1], w[2], w[3]);
-                    // Reported clipped to the image.
-                    if (now[0] < 0 || now[1] < 0 || now[2] < 0 || now[3] < 0 ||
-                        now[0] + now[2] > 320 || now[1] + now[3] > 240)
-                        return kMismatch;
-                }
-                return r;
-            }};
+    return {
+        name, 0, [set, get](Args& a) {
+            HANDLE h = a.Ctx().handle;
+            int w[4] = {};
+            get(h, &w[0], &w[1], &w[2], &w[3]);
+            const std::initializer_list<IntCase> position = {{-1, 0}, {INT_MAX, 0}, {INT_MIN, 0}};
+            const std::initializer_list<IntCase> size = {
+                {-1, kInvalid}, {INT_MIN, kInvalid}, {INT_MAX, 0}, {0, 0}};
+            const int r = set(a.Handle(), a.Int(w[0], position), a.Int(w[1], position),
+                              a.Int(w[2], size), a.Int(w[3], size));
+            if (r == 0) {
+                int now[4] = {};
+                get(h, &now[0], &now[1], &now[2], &now[3]);
+                ProcessOneFrame(h);
+                set(h, w[0], w[1], w[2], w[3]);
+                // Reported clipped to the image.
+                if (now[0] < 0 || now[1] < 0 || now[2] < 0 || now[3] < 0 || now[0] + now[2] > 320 ||
+                    now[1] + now[3] > 240)
+                    return kMismatch;
+            }
+            return r;
+        }};
 }
 
 Row WindowGetterRow(const char* name, int (*get)(HANDLE, int*, int*, int*, int*)) {
@@ -152,42 +152,37 @@ std::vector<Row> SettingsRows() {
                         if (r == 0) CameraSetAeTarget(h, was);
                         return r;
                     }});
-    rows.push_back({"CameraGetAeTarget", 0, [](Args& a) {
-                        return CameraGetAeTarget(a.Handle(), a.Out<USHORT>(0));
-                    }});
+    rows.push_back({"CameraGetAeTarget", 0,
+                    [](Args& a) { return CameraGetAeTarget(a.Handle(), a.Out<USHORT>(0)); }});
     rows.push_back(ClampedRow("CameraSetAnalogGain", CameraSetAnalogGain, CameraGetAnalogGain));
     rows.push_back(GetterRow("CameraGetAnalogGain", CameraGetAnalogGain, kInvalid));
     // Any time is programmed as whole lines the sensor can take.
-    rows.push_back({"CameraSetExposureTime", 0, [](Args& a) {
-                        HANDLE h = a.Ctx().handle;
-                        double was = 0;
-                        CameraGetExposureTime(h, &was);
-                        const int r = CameraSetExposureTime(
-                            a.Handle(), a.Real(was, {{0, 0},
-                                                     {-1, 0},
-                                                     {kNaN, 0},
-                                                     {kInf, 0},
-                                                     {-kInf, 0},
-                                                     {1e300, 0},
-                                                     {1e-300, 0}}));
-                        if (r == 0) {
-                            double now = 0;
-                            CameraGetExposureTime(h, &now);
-                            CameraSetExposureTime(h, was);
-                            if (!(now >= 0) || std::isinf(now)) return kMismatch;
-                        }
-                        return r;
-                    }});
-    rows.push_back({"CameraGetExposureTime", 0, [](Args& a) {
-                        return CameraGetExposureTime(a.Handle(), a.Out<double>());
-                    }});
+    rows.push_back(
+        {"CameraSetExposureTime", 0, [](Args& a) {
+             HANDLE h = a.Ctx().handle;
+             double was = 0;
+             CameraGetExposureTime(h, &was);
+             const int r = CameraSetExposureTime(
+                 a.Handle(),
+                 a.Real(
+                     was,
+                     {{0, 0}, {-1, 0}, {kNaN, 0}, {kInf, 0}, {-kInf, 0}, {1e300, 0}, {1e-300, 0}}));
+             if (r == 0) {
+                 double now = 0;
+                 CameraGetExposureTime(h, &now);
+                 CameraSetExposureTime(h, was);
+                 if (!(now >= 0) || std::isinf(now)) return kMismatch;
+             }
+             return r;
+         }});
+    rows.push_back({"CameraGetExposureTime", 0,
+                    [](Args& a) { return CameraGetExposureTime(a.Handle(), a.Out<double>()); }});
     rows.push_back({"CameraGetExposureLineTime", 0, [](Args& a) {
                         return CameraGetExposureLineTime(a.Handle(),
                                                          a.Out<double>(CAMERA_STATUS_FAILED));
                     }});
-    rows.push_back({"CameraGetFrameTime", 0, [](Args& a) {
-                        return CameraGetFrameTime(a.Handle(), a.Out<double>(0));
-                    }});
+    rows.push_back({"CameraGetFrameTime", 0,
+                    [](Args& a) { return CameraGetFrameTime(a.Handle(), a.Out<double>(0)); }});
     rows.push_back(WindowRow("CameraSetAeWindow", CameraSetAeWindow, CameraGetAeWindow));
     rows.push_back(WindowGetterRow("CameraGetAeWindow", CameraGetAeWindow));
     rows.push_back(
@@ -212,62 +207,57 @@ std::vector<Row> SettingsRows() {
                         return r;
                     }});
     rows.push_back(GetterRow("CameraGetAeExposureMode", CameraGetAeExposureMode));
-    rows.push_back({"CameraSetAeExposureRange", 0, [](Args& a) {
-                        HANDLE h = a.Ctx().handle;
-                        AeOn ae(h);
-                        double lo = 0, hi = 0;
-                        CameraGetAeExposureRange(h, &lo, &hi);
-                        HANDLE handle = a.Handle();
-                        const double minUs = a.Real(lo, {{kNaN, kInvalid},
-                                                         {1e300, kInvalid},
-                                                         {kInf, kInvalid},
-                                                         {-1, 0},
-                                                         {-kInf, 0}});
-                        const double maxUs = a.Real(hi, {{kNaN, kInvalid},
-                                                         {-1, kInvalid},
-                                                         {-kInf, kInvalid},
-                                                         {1e300, 0},
-                                                         {kInf, 0}});
-                        const int r = CameraSetAeExposureRange(handle, minUs, maxUs);
-                        if (r == 0) {
-                            double nowLo = 0, nowHi = 0;
-                            CameraGetAeExposureRange(h, &nowLo, &nowHi);
-                            ProcessOneFrame(h);
-                            CameraSetAeExposureRange(h, lo, hi);
-                            if (!(nowLo <= nowHi) || std::isinf(nowHi)) return kMismatch;
-                        }
-                        return r;
-                    }});
+    rows.push_back(
+        {"CameraSetAeExposureRange", 0, [](Args& a) {
+             HANDLE h = a.Ctx().handle;
+             AeOn ae(h);
+             double lo = 0, hi = 0;
+             CameraGetAeExposureRange(h, &lo, &hi);
+             HANDLE handle = a.Handle();
+             const double minUs = a.Real(
+                 lo, {{kNaN, kInvalid}, {1e300, kInvalid}, {kInf, kInvalid}, {-1, 0}, {-kInf, 0}});
+             const double maxUs = a.Real(
+                 hi, {{kNaN, kInvalid}, {-1, kInvalid}, {-kInf, kInvalid}, {1e300, 0}, {kInf, 0}});
+             const int r = CameraSetAeExposureRange(handle, minUs, maxUs);
+             if (r == 0) {
+                 double nowLo = 0, nowHi = 0;
+                 CameraGetAeExposureRange(h, &nowLo, &nowHi);
+                 ProcessOneFrame(h);
+                 CameraSetAeExposureRange(h, lo, hi);
+                 if (!(nowLo <= nowHi) || std::isinf(nowHi)) return kMismatch;
+             }
+             return r;
+         }});
     rows.push_back({"CameraGetAeExposureRange", 0, [](Args& a) {
                         return CameraGetAeExposureRange(a.Handle(), a.Out<double>(0),
                                                         a.Out<double>(0));
                     }});
     // Gains are unsigned: a negative minimum lies above any maximum, a negative maximum is
     // brought down to the sensor's.
-    rows.push_back({"CameraSetAeAnalogGainRange", 0, [](Args& a) {
-                        HANDLE h = a.Ctx().handle;
-                        AeOn ae(h);
-                        int lo = 0, hi = 0;
-                        CameraGetAeAnalogGainRange(h, &lo, &hi);
-                        tSdkCapability cap{};
-                        CameraGetCapability(h, &cap);
-                        HANDLE handle = a.Handle();
-                        // The sensor's range (the camera's stored one need not be a range).
-                        const int sensorMin = static_cast<int>(cap.auSensorParam[2]);
-                        const int sensorMax = static_cast<int>(cap.auSensorParam[3]);
-                        const int minGain = a.Int(
-                            sensorMin, {{-1, kInvalid}, {INT_MAX, kInvalid}, {INT_MIN, kInvalid}});
-                        const int maxGain = a.Int(sensorMax, {{-1, 0}, {INT_MIN, 0}, {0, kInvalid}});
-                        const int r = CameraSetAeAnalogGainRange(handle, minGain, maxGain);
-                        if (r == 0) {
-                            ProcessOneFrame(h);
-                            CameraSetAeAnalogGainRange(h, lo, hi);
-                        }
-                        return r;
-                    }});
+    rows.push_back(
+        {"CameraSetAeAnalogGainRange", 0, [](Args& a) {
+             HANDLE h = a.Ctx().handle;
+             AeOn ae(h);
+             int lo = 0, hi = 0;
+             CameraGetAeAnalogGainRange(h, &lo, &hi);
+             tSdkCapability cap{};
+             CameraGetCapability(h, &cap);
+             HANDLE handle = a.Handle();
+             // The sensor's range (the camera's stored one need not be a range).
+             const int sensorMin = static_cast<int>(cap.auSensorParam[2]);
+             const int sensorMax = static_cast<int>(cap.auSensorParam[3]);
+             const int minGain =
+                 a.Int(sensorMin, {{-1, kInvalid}, {INT_MAX, kInvalid}, {INT_MIN, kInvalid}});
+             const int maxGain = a.Int(sensorMax, {{-1, 0}, {INT_MIN, 0}, {0, kInvalid}});
+             const int r = CameraSetAeAnalogGainRange(handle, minGain, maxGain);
+             if (r == 0) {
+                 ProcessOneFrame(h);
+                 CameraSetAeAnalogGainRange(h, lo, hi);
+             }
+             return r;
+         }});
     rows.push_back({"CameraGetAeAnalogGainRange", 0, [](Args& a) {
-                        return CameraGetAeAnalogGainRange(a.Handle(), a.Out<int>(0),
-                                                          a.Out<int>(0));
+                        return CameraGetAeAnalogGainRange(a.Handle(), a.Out<int>(0), a.Out<int>(0));
                     }});
 
     // ---- White balance.
@@ -324,11 +314,11 @@ std::vector<Row> SettingsRows() {
                         LutMode mode(h, 1);
                         int was = 0;
                         CameraGetLutPresetSel(h, &was);
-                        const int r = CameraSelectLutPreset(
-                            a.Handle(), a.Int(was, {{-1, kInvalid},
-                                                    {1000, kInvalid},
-                                                    {INT_MAX, kInvalid},
-                                                    {INT_MIN, kInvalid}}));
+                        const int r =
+                            CameraSelectLutPreset(a.Handle(), a.Int(was, {{-1, kInvalid},
+                                                                          {1000, kInvalid},
+                                                                          {INT_MAX, kInvalid},
+                                                                          {INT_MIN, kInvalid}}));
                         if (r == 0) {
                             ProcessOneFrame(h);
                             CameraSelectLutPreset(h, was);
@@ -422,14 +412,14 @@ std::vector<Row> SettingsRows() {
                                               {"all zero", &zero, kInvalid}}));
                     }});
     rows.push_back({"CameraGetResolutionEx", 0, [](Args& a) {
-                        return CameraGetResolutionEx(a.Handle(),
-                                                     a.Int(a.Ctx().resolutionIndex,
-                                                           {{-1, kInvalid},
+                        return CameraGetResolutionEx(
+                            a.Handle(),
+                            a.Int(a.Ctx().resolutionIndex, {{-1, kInvalid},
                                                             {64, kInvalid},
                                                             {255, kInvalid},
                                                             {INT_MAX, kInvalid},
                                                             {INT_MIN, kInvalid}}),
-                                                     a.Out<tSdkResolution>(0));
+                            a.Out<tSdkResolution>(0));
                     }});
     rows.push_back({"CameraGetCurResolution", 0, [](Args& a) {
                         return CameraGetCurResolution(a.Handle(), a.Out<tSdkResolution>(0));
@@ -448,22 +438,21 @@ std::vector<Row> SettingsRows() {
                         HANDLE h = a.Ctx().handle;
                         UINT was = 0;
                         CameraGetIspOutFormat(h, &was);
-                        const int r = CameraSetIspOutFormat(
-                            a.Handle(), a.UInt(was, {{0, 0},
-                                                     {0xFFFFFFFF, 0},
-                                                     {0x01000000, 0},
-                                                     {0x02180016, 0},
-                                                     {0x02FF0014, 0},
-                                                     {0x01100005, 0}}));
+                        const int r =
+                            CameraSetIspOutFormat(a.Handle(), a.UInt(was, {{0, 0},
+                                                                           {0xFFFFFFFF, 0},
+                                                                           {0x01000000, 0},
+                                                                           {0x02180016, 0},
+                                                                           {0x02FF0014, 0},
+                                                                           {0x01100005, 0}}));
                         if (r == 0) {
                             ProcessOneFrame(h);
                             CameraSetIspOutFormat(h, was);
                         }
                         return r;
                     }});
-    rows.push_back({"CameraGetIspOutFormat", 0, [](Args& a) {
-                        return CameraGetIspOutFormat(a.Handle(), a.Out<UINT>(0));
-                    }});
+    rows.push_back({"CameraGetIspOutFormat", 0,
+                    [](Args& a) { return CameraGetIspOutFormat(a.Handle(), a.Out<UINT>(0)); }});
     rows.push_back({"CameraSetSensorOutPixelFormat", 0, [](Args& a) {
                         HANDLE h = a.Ctx().handle;
                         UINT was = 0;
@@ -476,7 +465,8 @@ std::vector<Row> SettingsRows() {
     rows.push_back({"CameraGetSensorOutPixelFormat", 0, [](Args& a) {
                         return CameraGetSensorOutPixelFormat(a.Handle(), a.Out<UINT>());
                     }});
-    rows.push_back(ClampedRow("CameraSetBayerAlgMode", CameraSetBayerAlgMode, CameraGetBayerAlgMode));
+    rows.push_back(
+        ClampedRow("CameraSetBayerAlgMode", CameraSetBayerAlgMode, CameraGetBayerAlgMode));
     rows.push_back({"CameraSetBayerAlgThreshold", 0, [](Args& a) {
                         const int r = CameraSetBayerAlgThreshold(
                             a.Handle(), a.Int(0, {{-1, 0}, {INT_MAX, 0}, {INT_MIN, 0}}));
@@ -515,6 +505,112 @@ std::vector<Row> SettingsRows() {
     rows.push_back(
         FlagRow("CameraSetCorrectDeadPixel", CameraSetCorrectDeadPixel, CameraGetCorrectDeadPixel));
     rows.push_back(GetterRow("CameraGetCorrectDeadPixel", CameraGetCorrectDeadPixel, kInvalid));
+
+    // Lens shading works on the caller's buffers: records that do not fit them are refused
+    // before anything is written.
+    rows.push_back({"CameraLscCalib", 0, [](Args& a) {
+                        std::vector<uint8_t> image(64 * 48, 100);
+                        std::vector<uint8_t> table(3 * 3 * 2 + 64, 0);
+                        tSdkLscCalibParam good{};
+                        good.uWidth = 64;
+                        good.uHeight = 48;
+                        good.uMediaType = CAMERA_MEDIA_TYPE_MONO8;
+                        good.pImage = image.data();
+                        good.uImageSize = 64 * 48;
+                        good.pTable = table.data();
+                        good.uTableCapacity = static_cast<UINT>(table.size());
+                        good.uGridColumns = good.uGridRows = 2;
+                        tSdkLscCalibParam zero{}, noImage = good, shortImage = good, noTable = good,
+                                                  smallTable = good, grid1 = good, hugeGrid = good,
+                                                  huge = good, colour = good;
+                        noImage.pImage = nullptr;
+                        shortImage.uImageSize = 64 * 47;
+                        noTable.pTable = nullptr;
+                        smallTable.uTableCapacity = 8;
+                        grid1.uGridColumns = 1;
+                        hugeGrid.uGridRows = UINT_MAX;
+                        huge.uWidth = huge.uHeight = 0x80000000u;
+                        colour.uMediaType = CAMERA_MEDIA_TYPE_BGR8;
+                        HANDLE handle = a.Handle();
+                        tSdkLscCalibParam* p =
+                            a.In(&good, kInvalid,
+                                 {{"zero record", &zero, {kInvalid, CAMERA_STATUS_NOT_SUPPORTED}},
+                                  {"null image", &noImage, kInvalid},
+                                  {"image shorter than its size", &shortImage, kInvalid},
+                                  {"null table", &noTable, kInvalid},
+                                  {"table too small", &smallTable, kInvalid},
+                                  {"grid of one column", &grid1, kInvalid},
+                                  {"huge grid", &hugeGrid, kInvalid},
+                                  {"huge image", &huge, kInvalid},
+                                  {"colour media type", &colour, CAMERA_STATUS_NOT_SUPPORTED}});
+                        const int r = CameraLscCalib(handle, p);
+                        // A refused request writes nothing into the table.
+                        if (r != 0)
+                            for (uint8_t b : table)
+                                if (b != 0) return kMismatch;
+                        return r;
+                    }});
+    rows.push_back({"CameraLscCorrect", 0, [](Args& a) {
+                        std::vector<uint8_t> image(64 * 48, 100);
+                        std::vector<uint8_t> out(64 * 48, 0);
+                        // The table of a 2 x 2 grid over a flat field.
+                        std::vector<uint8_t> table(3 * 3 * 2 + 64, 0);
+                        tSdkLscCalibParam calib{};
+                        calib.uWidth = 64;
+                        calib.uHeight = 48;
+                        calib.uMediaType = CAMERA_MEDIA_TYPE_MONO8;
+                        calib.pImage = image.data();
+                        calib.uImageSize = 64 * 48;
+                        calib.pTable = table.data();
+                        calib.uTableCapacity = static_cast<UINT>(table.size());
+                        calib.uGridColumns = calib.uGridRows = 2;
+                        if (CameraLscCalib(a.Ctx().handle, &calib) != 0) return kMismatch;
+                        tSdkLscCorrectParam good{};
+                        good.uWidth = 64;
+                        good.uHeight = 48;
+                        good.uMediaType = CAMERA_MEDIA_TYPE_MONO8;
+                        good.pInput = image.data();
+                        good.uInputSize = 64 * 48;
+                        good.pOutput = out.data();
+                        good.uOutputCapacity = 64 * 48;
+                        good.pTable = table.data();
+                        good.uTableSize = calib.uTableSize;
+                        tSdkLscCorrectParam zero{},
+                            noInput = good, noOutput = good, shortOutput = good, shortTable = good,
+                            noTable = good, huge = good, colour = good, badMagic = good,
+                            bigGrid = good;
+                        noInput.pInput = nullptr;
+                        noOutput.pOutput = nullptr;
+                        shortOutput.uOutputCapacity = 64 * 47;
+                        shortTable.uTableSize = 4;
+                        noTable.pTable = nullptr;
+                        huge.uWidth = huge.uHeight = 0x80000000u;
+                        colour.uMediaType = CAMERA_MEDIA_TYPE_BGR8;
+                        // Tables whose head does not match them.
+                        std::vector<uint8_t> magic = table, grid = table;
+                        magic[0] ^= 0xFF;
+                        badMagic.pTable = magic.data();
+                        grid[4] = grid[5] = 0xFF;  // 65535 columns in a table of 2
+                        bigGrid.pTable = grid.data();
+                        HANDLE handle = a.Handle();
+                        tSdkLscCorrectParam* p =
+                            a.In(&good, kInvalid,
+                                 {{"zero record", &zero, {kInvalid, CAMERA_STATUS_NOT_SUPPORTED}},
+                                  {"null input", &noInput, kInvalid},
+                                  {"null output", &noOutput, kInvalid},
+                                  {"output too small", &shortOutput, kInvalid},
+                                  {"table too short", &shortTable, kInvalid},
+                                  {"null table", &noTable, kInvalid},
+                                  {"huge image", &huge, kInvalid},
+                                  {"table of another magic", &badMagic, kInvalid},
+                                  {"table's grid beyond its size", &bigGrid, kInvalid},
+                                  {"colour media type", &colour, CAMERA_STATUS_NOT_SUPPORTED}});
+                        const int r = CameraLscCorrect(handle, p);
+                        if (r != 0 && p != nullptr)
+                            for (uint8_t b : out)
+                                if (b != 0) return kMismatch;
+                        return r;
+                    }});
     return rows;
 }
 

@@ -132,8 +132,8 @@ class BadInput : public UsbEndToEnd {
         for (int line = 0; line < 9; ++line) {
             int x = 0, y = 0, visible = 0;
             UINT colour = 0;
-            s["CrossLine" + std::to_string(line)] =
-                Bytes(CameraGetCrossLine(h, line, &x, &y, &colour, &visible), x, y, colour, visible);
+            s["CrossLine" + std::to_string(line)] = Bytes(
+                CameraGetCrossLine(h, line, &x, &y, &colour, &visible), x, y, colour, visible);
         }
         s["LutMode"] = Bytes(CameraGetLutMode(h, &i), i);
         s["Gamma"] = Bytes(CameraGetGamma(h, &i), i);
@@ -157,7 +157,8 @@ class BadInput : public UsbEndToEnd {
         s["TransPacketSize"] = Bytes(CameraGigeGetTransPacketSize(h, &i), i);
         s["PacketDelayTime"] = Bytes(CameraGigeGetPacketDelayTime(h, &i), i);
         s["ImageTransferMode"] = Bytes(CameraGetImageTransferMode(h, &i), i);
-        for (int id : {0, 1, 2, 3}) s["IntValue" + std::to_string(id)] = Bytes(CameraGetIntValue(h, id, &i), i);
+        for (int id : {0, 1, 2, 3})
+            s["IntValue" + std::to_string(id)] = Bytes(CameraGetIntValue(h, id, &i), i);
         s["OutImageSize"] = Bytes(CameraGetOutImageSize(h, &i, &j), i, j);
         char text[32] = {};
         s["FriendlyName"] = Bytes(CameraGetFriendlyName(h, text), text);
@@ -168,7 +169,8 @@ class BadInput : public UsbEndToEnd {
         std::string changed;
         for (const auto& [name, bytes] : before) {
             const auto it = after.find(name);
-            if (it == after.end() || it->second != bytes) changed += (changed.empty() ? "" : ", ") + name;
+            if (it == after.end() || it->second != bytes)
+                changed += (changed.empty() ? "" : ", ") + name;
         }
         return changed;
     }
@@ -182,9 +184,8 @@ class BadInput : public UsbEndToEnd {
         args.Begin(mode, slot, badCase);
         const int r = row.call(args);
         args.End(row.releasesFrame && r == CAMERA_STATUS_SUCCESS);
-        const Expect& expected = mode == Args::Mode::kBad || mode == Args::Mode::kNullHandle
-                                     ? args.Expected()
-                                     : expect;
+        const Expect& expected =
+            mode == Args::Mode::kBad || mode == Args::Mode::kNullHandle ? args.Expected() : expect;
         EXPECT_TRUE(IsStatusCode(r)) << "answered " << r << ", which is no status code";
         EXPECT_TRUE(expected.Accepts(r))
             << "answered " << ResultText(r) << ", expected " << expected.ToString();
@@ -243,11 +244,12 @@ class BadInput : public UsbEndToEnd {
             const auto start = std::chrono::steady_clock::now();
             RunRow(row);
             if (getenv("QV_ROW_TIMES"))
-                fprintf(stderr, "%6lld ms %s\n",
-                        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                   std::chrono::steady_clock::now() - start)
-                                                   .count()),
-                        row.name);
+                fprintf(
+                    stderr, "%6lld ms %s\n",
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - start)
+                                               .count()),
+                    row.name);
             if (HasFatalFailure()) return;
         }
     }
@@ -278,10 +280,18 @@ class BadInput : public UsbEndToEnd {
     int m_calls = 0;
 };
 
-TEST_F(BadInput, AcquisitionExports) { RunRows(AcquisitionRows()); }
-TEST_F(BadInput, SettingExports) { RunRows(SettingsRows()); }
-TEST_F(BadInput, LineExports) { RunRows(LineRows()); }
-TEST_F(BadInput, OtherExports) { RunRows(OtherRows()); }
+TEST_F(BadInput, AcquisitionExports) {
+    RunRows(AcquisitionRows());
+}
+TEST_F(BadInput, SettingExports) {
+    RunRows(SettingsRows());
+}
+TEST_F(BadInput, LineExports) {
+    RunRows(LineRows());
+}
+TEST_F(BadInput, OtherExports) {
+    RunRows(OtherRows());
+}
 
 // Calls in an order the interface does not expect.
 TEST_F(BadInput, CallsInTheWrongOrder) {
@@ -334,7 +344,8 @@ TEST_F(BadInput, CallsInTheWrongOrder) {
     // Recording and display functions before their start.
     EXPECT_EQ(CameraStopRecord(h), CAMERA_STATUS_FAILED);
     EXPECT_EQ(CameraPushOneFrame(h, m_ctx.image.data(), &m_ctx.imageInfo), CAMERA_STATUS_FAILED);
-    EXPECT_EQ(CameraDisplay(h, m_ctx.image.data(), &m_ctx.imageInfo), CAMERA_STATUS_NOT_INITIALIZED);
+    EXPECT_EQ(CameraDisplay(h, m_ctx.image.data(), &m_ctx.imageInfo),
+              CAMERA_STATUS_NOT_INITIALIZED);
     EXPECT_EQ(CameraSetDisplayMode(h, 1), CAMERA_STATUS_NOT_INITIALIZED);
     EXPECT_EQ(CameraSetAeWinVisible(h, 1), CAMERA_STATUS_PARAMETER_INVALID);
     EXPECT_EQ(CameraSoftTrigger(h), CAMERA_STATUS_FAILED);
