@@ -16,3 +16,12 @@ if(TARGET qv_sim_usb_umockdev)
     LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS})
   target_include_directories(api_bad_input_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
 endif()
+
+# The same on one streaming handle from several threads at once.
+if(TARGET qv_sim_usb_umockdev)
+  qv_add_test(api_bad_input_concurrency_test
+    SOURCES api/BadInputConcurrencyTest.cpp api/BadInputArgs.cpp
+      $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS concurrency)
+  target_include_directories(api_bad_input_concurrency_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
+endif()
