@@ -34,3 +34,10 @@ qv_add_test(gige_upgrade_end_to_end_test SOURCES e2e/GigeUpgradeEndToEndTest.cpp
   $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 qv_upgrade_files)
 qv_add_test(gige_frames_end_to_end_test SOURCES e2e/GigeFramesEndToEndTest.cpp
   $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
+
+# The cable pulled and plugged again while the camera streams, QV_SOAK_CYCLES times (ctest -L soak).
+if(TARGET qv_sim_usb_umockdev)
+  qv_add_test(usb_unplug_soak_test SOURCES e2e/UsbUnplugSoakTest.cpp
+    $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS soak)
+endif()
