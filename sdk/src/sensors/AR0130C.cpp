@@ -76,17 +76,13 @@ CAR0130C::CAR0130C(SensorTypeE type, imginf* inf) : CAptinaSensor(type, inf, kCh
     m_imgPadH = 500;
     m_imgPadV = 50;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 10;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 10000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 30;
-    m_param.maxHeight = 960;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1280;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 1;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 10,
+               .gainMax = 10000,
+               .expLinesMax = 30,
+               .maxWidth = 1280,
+               .maxHeight = 960,
+               .reductionModeMask = 1});
     SetPixelFormat(kBayerGR8);
 }
 

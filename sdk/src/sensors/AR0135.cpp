@@ -46,17 +46,13 @@ CAR0135::CAR0135(SensorTypeE type, imginf* inf) : CAptinaSensor(type, inf, kChip
     m_auxValue = 5;
     m_inputClock = kClock;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 10;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 8000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 30;
-    m_param.maxHeight = 960;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1280;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 1;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 10,
+               .gainMax = 8000,
+               .expLinesMax = 30,
+               .maxWidth = 1280,
+               .maxHeight = 960,
+               .reductionModeMask = 1});
     SetPixelFormat(Mono() ? kMono8 : kBayerGR8);
 }
 

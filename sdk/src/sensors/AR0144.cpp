@@ -32,17 +32,13 @@ CAR0144::CAR0144(SensorTypeE type, imginf* inf) : CAptinaSensor(type, inf, kChip
     m_imgPadH = 208;
     m_imgPadV = 27;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 10;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 10000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 25;
-    m_param.maxHeight = 800;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1280;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 1;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 10,
+               .gainMax = 10000,
+               .expLinesMax = 25,
+               .maxWidth = 1280,
+               .maxHeight = 800,
+               .reductionModeMask = 1});
     // The chip is mono only: the Bayer default falls back to its first format.
     SetPixelFormat(kBayerGR8);
 }

@@ -83,17 +83,13 @@ CAR0234::CAR0234(SensorTypeE type, imginf* inf) : CAptinaSensor(type, inf, kChip
     m_imgPadH = 528;
     m_imgPadV = 22;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 10;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 10000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 225;
-    m_param.maxHeight = 1200;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1920;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 1;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 10,
+               .gainMax = 10000,
+               .expLinesMax = 225,
+               .maxWidth = 1920,
+               .maxHeight = 1200,
+               .reductionModeMask = 1});
     m_param.reductionModeMaskA = Mono() ? 5 : 0;
     m_param.reductionModeMaskB = 5;
     SetPixelFormat(Mono() ? kMono8 : kBayerGR8);

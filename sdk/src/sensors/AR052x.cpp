@@ -61,17 +61,13 @@ CAR052x::CAR052x(SensorTypeE type, imginf* inf) : CAptinaSensor(type, inf, kChip
     m_inputClock = 74250000;
     m_gain = 1000;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 10;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 10000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 972;
-    m_param.maxHeight = 1944;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 2592;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 1;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 10,
+               .gainMax = 10000,
+               .expLinesMax = 972,
+               .maxWidth = 2592,
+               .maxHeight = 1944,
+               .reductionModeMask = 1});
     // The mono chips fall back to their first format.
     SetPixelFormat(kBayerGR8);
 }

@@ -33,17 +33,13 @@ CEV76Family::CEV76Family(SensorTypeE type, imginf* inf, const Chip& chip)
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo(chip.instanceName, chip.kind);
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = chip.expLinesMax;
-    m_param.maxHeight = chip.fullHeight;
-    m_param.minHeight = 32;
-    m_param.maxWidth = chip.fullWidth;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 30000,
+               .expLinesMax = chip.expLinesMax,
+               .maxWidth = chip.fullWidth,
+               .maxHeight = chip.fullHeight,
+               .reductionModeMask = 7});
     SetPixelFormat(type == chip.monoCode ? kMono8 : kBayerGR8);
 }
 
@@ -214,11 +210,6 @@ int CEV76Family::SetAnalogGain(uint32_t gain) {
     m_gainReg = (m & 0x3F) | fine | coarse;
     WriteSensorReg(kRegGain, static_cast<uint16_t>(m_gainReg));  // the request is reported
     m_gain = static_cast<uint32_t>((1 << exponent) * (1 + (m & 0xFF) / 64.0) * factor * 1000);
-    return CAMERA_STATUS_SUCCESS;
-}
-
-int CEV76Family::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
     return CAMERA_STATUS_SUCCESS;
 }
 

@@ -44,7 +44,6 @@ class CEV76Family : public CSensorBase {
     int SetExposure(double us) override;
     int SetFrameSpeed(int speed) override;
     int SetAnalogGain(uint32_t gain) override;
-    int SetBlackLevel(uint32_t level) override;  // recorded only
     int StreamOn() override;
     int StreamOff() override;
     int SetTriggerMode(int mode) override;

@@ -102,17 +102,13 @@ CIMX178::CIMX178(SensorTypeE type, imginf* inf) : CSensorBase(type, inf) {
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo("IMX178", "CMOS_6M");
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 16384;
-    m_param.maxHeight = 2048;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 3072;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 3;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 30000,
+               .expLinesMax = 16384,
+               .maxWidth = 3072,
+               .maxHeight = 2048,
+               .reductionModeMask = 3});
     // The mono variant has no Bayer format and takes its own first one.
     SetPixelFormat(kBayerGR8);
 }

@@ -153,11 +153,6 @@ int CIMX183::SetExposureLines(uint32_t lines) {
     return WriteFrameCountShutter(kExposure, lines, m_frameLength, m_frameCount);
 }
 
-int CIMX183::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
-    return CAMERA_STATUS_SUCCESS;
-}
-
 void CIMX183::GetCapability(SensorCapability& cap) {
     const bool mono = m_sensorType == SENSOR_TYPE_IMX183M;
     cap.isMono = mono ? 1 : 0;

@@ -21,17 +21,14 @@ CIMX183Family::CIMX183Family(SensorTypeE type, imginf* inf, const Chip& chip)
     m_pixelClock = 72000000;
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 16000;
-    m_param.expLinesMin = 4;
-    m_param.expLinesMax = chip.maxLines;
-    m_param.maxHeight = chip.maxHeight;
-    m_param.minHeight = 32;
-    m_param.maxWidth = chip.maxWidth;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 160,
+               .gainMax = 16000,
+               .expLinesMin = 4,
+               .expLinesMax = chip.maxLines,
+               .maxWidth = chip.maxWidth,
+               .maxHeight = chip.maxHeight,
+               .reductionModeMask = 7});
 }
 
 const BoardReset* CIMX183Family::CurrentBoard() {

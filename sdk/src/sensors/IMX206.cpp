@@ -181,11 +181,6 @@ int CIMX206::SetExposureLines(uint32_t lines) {
     return WriteFrameCountShutter(kExposure, lines, m_frameLength, m_frameCount);
 }
 
-int CIMX206::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
-    return CAMERA_STATUS_SUCCESS;
-}
-
 void CIMX206::GetCapability(SensorCapability& cap) {
     cap.isMono = 0;
     cap.driverWord = 1;

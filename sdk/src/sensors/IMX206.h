@@ -16,7 +16,6 @@ class CIMX206 : public CIMX183Family {
 
     int Init(CameraInitParam* param) override;
     int SetExposureLines(uint32_t lines) override;
-    int SetBlackLevel(uint32_t level) override;  // recorded only
     void GetCapability(SensorCapability& cap) override;
 
   private:

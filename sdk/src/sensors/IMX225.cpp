@@ -121,17 +121,13 @@ CIMX225::CIMX225(SensorTypeE type, imginf* inf) : CSensorBase(type, inf) {
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo("IMX225", "CMOS_1.2M");
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 7680;
-    m_param.maxHeight = 960;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1280;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 3;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 30000,
+               .expLinesMax = 7680,
+               .maxWidth = 1280,
+               .maxHeight = 960,
+               .reductionModeMask = 3});
     SetPixelFormat(kBayerGR8);
 }
 

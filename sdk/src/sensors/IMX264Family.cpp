@@ -62,17 +62,13 @@ CIMX264Family::CIMX264Family(SensorTypeE type, imginf* inf, const Chip& chip)
     m_frameSpeed = 2;
     SetInstanceInfo(chip.instanceName, chip.kind);
     // The AE target runs from 60 to 160 as in the rest of the Sony family.
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = chip.expLinesMax;
-    m_param.maxHeight = chip.fullHeight;
-    m_param.minHeight = 32;
-    m_param.maxWidth = chip.fullWidth;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 3;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 30000,
+               .expLinesMax = chip.expLinesMax,
+               .maxWidth = chip.fullWidth,
+               .maxHeight = chip.fullHeight,
+               .reductionModeMask = 3});
     const bool mono = type == chip.monoCode;
     SetPixelFormat(mono && chip.monoAsksMono8 ? kMono8 : kBayerGR8);
 }

@@ -301,17 +301,13 @@ CIMX290::CIMX290(SensorTypeE type, imginf* inf) : CSensorBase(type, inf) {
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 3000000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 8640;
-    m_param.maxHeight = 1080;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1920;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 3000000,
+               .expLinesMax = 8640,
+               .maxWidth = 1920,
+               .maxHeight = 1080,
+               .reductionModeMask = 7});
     // The mono variants have no 8-bit Bayer format and take their own first format.
     SetPixelFormat(kBayerGR8);
 }

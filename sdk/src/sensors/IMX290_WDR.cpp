@@ -63,17 +63,13 @@ CIMX290_WDR::CIMX290_WDR(SensorTypeE type, imginf* inf) : CSensorBase(type, inf)
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 1;
-    m_param.aeTargetMax = 100;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 8640;
-    m_param.maxHeight = 1080;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1920;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 1,
+               .aeTargetMax = 100,
+               .gainMax = 30000,
+               .expLinesMax = 8640,
+               .maxWidth = 1920,
+               .maxHeight = 1080,
+               .reductionModeMask = 7});
     SetPixelFormat(kBayerGR8);
 }
 
@@ -143,11 +139,6 @@ int CIMX290_WDR::SetExposure(double us) {
 // Gain and black level are the module's own business: only recorded.
 int CIMX290_WDR::SetAnalogGain(uint32_t gain) {
     m_gain = std::clamp(gain, m_param.analogGainMin, m_param.analogGainMax);
-    return CAMERA_STATUS_SUCCESS;
-}
-
-int CIMX290_WDR::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
     return CAMERA_STATUS_SUCCESS;
 }
 

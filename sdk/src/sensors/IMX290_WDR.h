@@ -22,7 +22,6 @@ class CIMX290_WDR : public CSensorBase {
     int SetExposure(double us) override;
     int SetFrameSpeed(int speed) override;  // any speed: the module's timing is fixed
     int SetAnalogGain(uint32_t gain) override;
-    int SetBlackLevel(uint32_t level) override;
     int SetWdrMode(int mode) override;
     int GetWdrMode(int* mode) override;
     int SetAeTarget(int target) override;

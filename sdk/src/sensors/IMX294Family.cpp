@@ -20,17 +20,14 @@ CIMX294Family::CIMX294Family(SensorTypeE type, imginf* inf, const Chip& chip)
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo(chip.instanceName, chip.kind);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 10;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = chip.gainMax;
-    m_param.expLinesMin = 4;
-    m_param.expLinesMax = chip.expLinesMax;
-    m_param.maxHeight = chip.fullHeight;
-    m_param.minHeight = 32;
-    m_param.maxWidth = chip.fullWidth;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 10,
+               .gainMax = chip.gainMax,
+               .expLinesMin = 4,
+               .expLinesMax = chip.expLinesMax,
+               .maxWidth = chip.fullWidth,
+               .maxHeight = chip.fullHeight,
+               .reductionModeMask = 7});
     SetPixelFormat(kBayerGR8);
 }
 
@@ -91,11 +88,6 @@ int CIMX294Family::SetFrameSpeed(int speed) {
 
 int CIMX294Family::SetExposure(double us) {
     return SetExposureLines(LinesForUs(us, 2));
-}
-
-int CIMX294Family::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
-    return CAMERA_STATUS_SUCCESS;
 }
 
 // ---- Streaming and trigger ---------------------------------------------------------------------

@@ -34,7 +34,6 @@ class CIMX294Family : public CSensorBase {
     int Uninit() override;  // ends the long-exposure cycle
     int SetExposure(double us) override;
     int SetFrameSpeed(int speed) override;
-    int SetBlackLevel(uint32_t level) override;  // recorded only
     int StreamOn() override;
     int StreamOff() override;
     int SetTriggerMode(int mode) override;

@@ -118,17 +118,13 @@ CIMX335::CIMX335(SensorTypeE type, imginf* inf) : CSensorBase(type, inf) {
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo("IMX335", "CMOS_5M");
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 108864;
-    m_param.maxHeight = 1944;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 2592;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 3;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 30000,
+               .expLinesMax = 108864,
+               .maxWidth = 2592,
+               .maxHeight = 1944,
+               .reductionModeMask = 3});
     // The mono variants have no Bayer format and take their own first one.
     SetPixelFormat(kBayerGR8);
 }

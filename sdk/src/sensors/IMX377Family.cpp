@@ -27,17 +27,13 @@ CIMX377Family::CIMX377Family(SensorTypeE type, imginf* inf, const Chip& chip)
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo(chip.instanceName, "CMOS_12M");
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 168000;
-    m_param.maxHeight = 3000;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 4000;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 3;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 30000,
+               .expLinesMax = 168000,
+               .maxWidth = 4000,
+               .maxHeight = 3000,
+               .reductionModeMask = 3});
 }
 
 bool CIMX377Family::OnItsBoard() {
@@ -102,11 +98,6 @@ int CIMX377Family::SetFrameSpeed(int speed) {
     m_lineTimeNs = m_lineLength * m_pixelPeriodNs;
     m_frameTimeNs = m_frameLength * m_lineTimeNs;
     m_lineTimeUs = m_lineTimeNs / 1000.0;
-    return CAMERA_STATUS_SUCCESS;
-}
-
-int CIMX377Family::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
     return CAMERA_STATUS_SUCCESS;
 }
 

@@ -14,7 +14,6 @@ class CIMX377Family : public CSensorBase {
     int Reset() override;
     int Init(CameraInitParam* param) override;
     int SetFrameSpeed(int speed) override;
-    int SetBlackLevel(uint32_t level) override;  // recorded only
     int StreamOn() override;
     int StreamOff() override;
     int SetTriggerMode(int mode) override;

@@ -120,17 +120,13 @@ CIMX487::CIMX487(SensorTypeE type, imginf* inf) : CImxHoldMap(type, inf, kMargin
     m_frameSpeed = 2;
     SetInstanceInfo("IMX487", "CMOS_8M");
     // The AE target runs from 60 to 160 as in the rest of the Sony family.
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 22784;
-    m_param.maxHeight = kFull;
-    m_param.minHeight = 32;
-    m_param.maxWidth = kFull;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 1;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 30000,
+               .expLinesMax = 22784,
+               .maxWidth = kFull,
+               .maxHeight = kFull,
+               .reductionModeMask = 1});
     m_param.reductionModeMaskA = 1;
     SetPixelFormat(kBayerGR8);  // not listed: the chip's first format, Mono8
 }
@@ -289,11 +285,6 @@ int CIMX487::SetFrameSpeed(int speed) {
 
 int CIMX487::SetExposure(double us) {
     return ExposeFor(us);
-}
-
-int CIMX487::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
-    return CAMERA_STATUS_SUCCESS;
 }
 
 // ---- Streaming and trigger ---------------------------------------------------------------------

@@ -18,7 +18,6 @@ class CIMX487 : public CImxHoldMap {
     int Init(CameraInitParam* param) override;
     int SetExposure(double us) override;
     int SetFrameSpeed(int speed) override;
-    int SetBlackLevel(uint32_t level) override;  // recorded only
     int StreamOn() override;
     int StreamOff() override;
     int SetTriggerMode(int mode) override;

@@ -29,17 +29,14 @@ CIMX990Family::CIMX990Family(SensorTypeE type, imginf* inf, const Chip& chip)
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo(chip.instanceName, chip.kind);
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = chip.expLinesMax;
-    m_param.maxHeight = chip.fullHeight;
-    m_param.minHeight = 8;
-    m_param.maxWidth = chip.fullWidth;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 3;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 30000,
+               .expLinesMax = chip.expLinesMax,
+               .maxWidth = chip.fullWidth,
+               .maxHeight = chip.fullHeight,
+               .minHeight = 8,
+               .reductionModeMask = 3});
     SetPixelFormat(chip.mediaAtConstruction);
 }
 
@@ -178,11 +175,6 @@ int CIMX990Family::RestoreFrame() {
 
 int CIMX990Family::SetExposure(double us) {
     return ExposeFor(us);
-}
-
-int CIMX990Family::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
-    return CAMERA_STATUS_SUCCESS;
 }
 
 // ---- Streaming and trigger ---------------------------------------------------------------------

@@ -52,7 +52,6 @@ class CIMX990Family : public CImxHoldMap {
     int Init(CameraInitParam* param) override;
     int SetExposure(double us) override;
     int SetFrameSpeed(int speed) override;
-    int SetBlackLevel(uint32_t level) override;  // recorded only
     int StreamOn() override;
     int StreamOff() override;
     int SetTriggerMode(int mode) override;

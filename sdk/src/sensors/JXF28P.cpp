@@ -52,17 +52,13 @@ CJXF28P::CJXF28P(SensorTypeE type, imginf* inf) : CSensorBase(type, inf) {
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo("JXF28P", "CMOS_2M");
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 30000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 3780;
-    m_param.maxHeight = 1080;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1920;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 3;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 30000,
+               .expLinesMax = 3780,
+               .maxWidth = 1920,
+               .maxHeight = 1080,
+               .reductionModeMask = 3});
     SetPixelFormat(kBayerGR8);  // not listed: the chip's first format, Mono8
 }
 
@@ -173,11 +169,6 @@ int CJXF28P::SetAnalogGain(uint32_t gain) {
     if (r != CAMERA_STATUS_SUCCESS) return r;
     m_gainReg = code;
     m_gain = static_cast<uint32_t>(factor * (1 + fine / 16.0) * 1000);
-    return CAMERA_STATUS_SUCCESS;
-}
-
-int CJXF28P::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
     return CAMERA_STATUS_SUCCESS;
 }
 

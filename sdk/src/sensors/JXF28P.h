@@ -21,7 +21,6 @@ class CJXF28P : public CSensorBase {
     int SetExposure(double us) override;
     int SetFrameSpeed(int speed) override;
     int SetAnalogGain(uint32_t gain) override;
-    int SetBlackLevel(uint32_t level) override;  // recorded only
     int StreamOn() override;
     int StreamOff() override;
     int SetTriggerMode(int mode) override;

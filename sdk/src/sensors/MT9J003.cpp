@@ -71,17 +71,13 @@ CMT9J003::CMT9J003(SensorTypeE type, imginf* inf) : CAptinaSensor(type, inf, kCh
     m_imgPadH = 500;
     m_imgPadV = 50;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 10;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 8000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 10992;
-    m_param.maxHeight = 2748;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 3664;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 10,
+               .gainMax = 8000,
+               .expLinesMax = 10992,
+               .maxWidth = 3664,
+               .maxHeight = 2748,
+               .reductionModeMask = 7});
     SetPixelFormat(type == SENSOR_TYPE_MT9J003M ? kMono8 : kBayerGR8);
 }
 

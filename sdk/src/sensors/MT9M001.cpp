@@ -42,17 +42,13 @@ CMT9M001::CMT9M001(SensorTypeE type, imginf* inf) : CMicronSensor(type, inf, kCh
     m_imgPadH = 280;
     m_imgPadV = 60;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 10;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 8000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 32;
-    m_param.maxHeight = 1024;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1280;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 1;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 10,
+               .gainMax = 8000,
+               .expLinesMax = 32,
+               .maxWidth = 1280,
+               .maxHeight = 1024,
+               .reductionModeMask = 1});
     SetPixelFormat(Mono() ? kMono8 : kBayerGR8);
 }
 

@@ -79,17 +79,13 @@ CMT9P031::CMT9P031(SensorTypeE type, imginf* inf) : CMicronSensor(type, inf, kCh
     m_imgPadH = 300;
     m_imgPadV = 10;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 10;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 8000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 972;
-    m_param.maxHeight = 1944;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 2592;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 10,
+               .gainMax = 8000,
+               .expLinesMax = 972,
+               .maxWidth = 2592,
+               .maxHeight = 1944,
+               .reductionModeMask = 7});
     SetPixelFormat(Mono() ? kMono8 : kBayerGR8);
 }
 

@@ -48,17 +48,13 @@ CMT9T001::CMT9T001(SensorTypeE type, imginf* inf) : CMicronSensor(type, inf, kCh
     m_imgPadH = 255;
     m_imgPadV = 100;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 32000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 12288;
-    m_param.maxHeight = 1536;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 2048;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 160,
+               .gainMax = 32000,
+               .expLinesMax = 12288,
+               .maxWidth = 2048,
+               .maxHeight = 1536,
+               .reductionModeMask = 7});
     SetPixelFormat(kBayerGR8);
 }
 

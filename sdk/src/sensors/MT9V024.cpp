@@ -62,17 +62,13 @@ CMT9V024::CMT9V024(SensorTypeE type, imginf* inf) : CMicronSensor(type, inf, kCh
     m_imgPadH = 500;
     m_imgPadV = 50;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 4000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 480;
-    m_param.maxHeight = 480;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 752;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 1;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 160,
+               .gainMax = 4000,
+               .expLinesMax = 480,
+               .maxWidth = 752,
+               .maxHeight = 480,
+               .reductionModeMask = 1});
     SetPixelFormat(Mono() ? kMono8 : kBayerGR8);
 }
 

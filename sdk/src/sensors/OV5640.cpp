@@ -27,17 +27,13 @@ COV5640::COV5640(SensorTypeE type, imginf* inf) : CSensorBase(type, inf) {
     m_frameLength = kHeight + kVerticalBlank;
     m_frameSpeed = 2;
     SetInstanceInfo("OV5640", "CMOS_5M");
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 8000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 15552;
-    m_param.maxHeight = 1944;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 2592;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 160,
+               .gainMax = 8000,
+               .expLinesMax = 15552,
+               .maxWidth = 2592,
+               .maxHeight = 1944,
+               .reductionModeMask = 7});
     SetPixelFormat(kBayerGR8);
 }
 
@@ -97,11 +93,6 @@ int COV5640::SetExposure(double us) {
 int COV5640::SetAnalogGain(uint32_t gain) {
     m_gainReg = EncodeMicronGain(gain, MicronHighGain::DigitalSteps);
     m_gain = DecodeMicronGain(m_gainReg, MicronHighGain::DigitalSteps);
-    return CAMERA_STATUS_SUCCESS;
-}
-
-int COV5640::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
     return CAMERA_STATUS_SUCCESS;
 }
 

@@ -20,7 +20,6 @@ class COV5640 : public CSensorBase {
     int SetExposure(double us) override;
     int SetFrameSpeed(int speed) override;
     int SetAnalogGain(uint32_t gain) override;
-    int SetBlackLevel(uint32_t level) override;
     int StreamOn() override;
     int StreamOff() override;
     int SetTriggerMode(int mode) override;

@@ -50,17 +50,14 @@ COV7725::COV7725(SensorTypeE type, imginf* inf) : CSensorBase(type, inf) {
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo("OV7725", "CMOS_36W");
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 0;
-    m_param.analogGainMax = 32000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 510;
-    m_param.maxHeight = 480;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 640;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMin = 0,
+               .gainMax = 32000,
+               .expLinesMax = 510,
+               .maxWidth = 640,
+               .maxHeight = 480,
+               .reductionModeMask = 7});
     SetPixelFormat(kBayerGR8);
 }
 
@@ -188,11 +185,6 @@ int COV7725::SetAnalogGain(uint32_t gain) {
     WriteSensorRegs({0x00, static_cast<uint16_t>(code), 0x01, static_cast<uint16_t>(channel), 0x02,
                      static_cast<uint16_t>(channel), 0x03, static_cast<uint16_t>(channel)});
     m_gain = gain;
-    return CAMERA_STATUS_SUCCESS;
-}
-
-int COV7725::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
     return CAMERA_STATUS_SUCCESS;
 }
 

@@ -22,7 +22,6 @@ class COV7725 : public CSensorBase {
     int SetExposure(double us) override;
     int SetFrameSpeed(int speed) override;
     int SetAnalogGain(uint32_t gain) override;
-    int SetBlackLevel(uint32_t level) override;
     int StreamOn() override;
     int StreamOff() override;
     int SetTriggerMode(int mode) override;

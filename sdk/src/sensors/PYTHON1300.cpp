@@ -73,17 +73,15 @@ CPYTHON1300::CPYTHON1300(SensorTypeE type, imginf* inf) : CSensorBase(type, inf)
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     SetInstanceInfo("PYTHON1300", "CMOS_1.3M");
-    m_param.aeTargetMin = 60;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 8000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = 1000000;
-    m_param.maxHeight = 1024;
-    m_param.minHeight = 4;
-    m_param.maxWidth = 1280;
-    m_param.minWidth = 4;
-    m_param.reductionModeMask = 7;
+    SetLimits({.aeTargetMin = 60,
+               .aeTargetMax = 160,
+               .gainMax = 8000,
+               .expLinesMax = 1000000,
+               .maxWidth = 1280,
+               .maxHeight = 1024,
+               .minWidth = 4,
+               .minHeight = 4,
+               .reductionModeMask = 7});
     SetPixelFormat(kBayerGR8);  // the mono code's first format is Mono8
 }
 
@@ -216,11 +214,6 @@ int CPYTHON1300::SetAnalogGain(uint32_t gain) {
     if (r != CAMERA_STATUS_SUCCESS) return r;
     m_gainReg = code;
     m_gain = static_cast<uint32_t>(digital / 128.0 * factor * 1000);
-    return CAMERA_STATUS_SUCCESS;
-}
-
-int CPYTHON1300::SetBlackLevel(uint32_t level) {
-    m_blackLevel = level & 0xFF;
     return CAMERA_STATUS_SUCCESS;
 }
 

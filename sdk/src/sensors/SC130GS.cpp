@@ -78,17 +78,13 @@ CSC130GS::CSC130GS(SensorTypeE type, imginf* inf) : CSensorBase(type, inf) {
     m_frameTimeNs = 200000000.0;
     m_frameSpeed = 2;
     GetSensorInfo(type, &m_info);
-    m_param.aeTargetMin = 10;
-    m_param.aeTargetMax = 160;
-    m_param.analogGainMin = 1000;
-    m_param.analogGainMax = 10000;
-    m_param.expLinesMin = 1;
-    m_param.expLinesMax = kLinesMax;
-    m_param.maxHeight = 1024;
-    m_param.minHeight = 32;
-    m_param.maxWidth = 1280;
-    m_param.minWidth = 32;
-    m_param.reductionModeMask = 1;
+    SetLimits({.aeTargetMin = 10,
+               .aeTargetMax = 160,
+               .gainMax = 10000,
+               .expLinesMax = kLinesMax,
+               .maxWidth = 1280,
+               .maxHeight = 1024,
+               .reductionModeMask = 1});
     SetPixelFormat(kBayerGR8);  // the mono code's first format is Mono8
 }
 

@@ -65,6 +65,11 @@ int CSensorBase::GetAnalogGain(int* gain) {
     return CAMERA_STATUS_SUCCESS;
 }
 
+int CSensorBase::SetBlackLevel(uint32_t level) {
+    m_blackLevel = level & 0xFF;
+    return CAMERA_STATUS_SUCCESS;
+}
+
 int CSensorBase::GetBlackLevel(int* level) {
     if (level != nullptr) *level = static_cast<int>(m_blackLevel);
     return CAMERA_STATUS_SUCCESS;
@@ -372,6 +377,20 @@ void CSensorBase::SetInstanceInfo(const char* name, const char* kind) {
     m_info.type = m_sensorType;
     qv::CopyText(m_info.name, name);
     qv::CopyText(m_info.kind, kind);
+}
+
+void CSensorBase::SetLimits(const SensorLimits& limits) {
+    m_param.aeTargetMin = limits.aeTargetMin;
+    m_param.aeTargetMax = limits.aeTargetMax;
+    m_param.analogGainMin = limits.gainMin;
+    m_param.analogGainMax = limits.gainMax;
+    m_param.expLinesMin = limits.expLinesMin;
+    m_param.expLinesMax = limits.expLinesMax;
+    m_param.maxHeight = limits.maxHeight;
+    m_param.minHeight = limits.minHeight;
+    m_param.maxWidth = limits.maxWidth;
+    m_param.minWidth = limits.minWidth;
+    m_param.reductionModeMask = limits.reductionModeMask;
 }
 
 void CSensorBase::SetFormats(SensorCapability& cap, std::span<const uint32_t> formats) {

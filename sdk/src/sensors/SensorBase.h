@@ -6,7 +6,7 @@
 //
 // A chip driver derives from it, keeps its tables as constants in its own source file, and
 // implements what is left pure here: Reset, Init, SetExposureLines, SetExposure, SetFrameSpeed,
-// SetAnalogGain, SetBlackLevel, StreamOn, StreamOff, SetTriggerMode, SoftTrigger and
+// SetAnalogGain, StreamOn, StreamOff, SetTriggerMode, SoftTrigger and
 // GetCapability. Its constructor must end by calling SetPixelFormat with its default format
 // (from the most-derived constructor, because SetPixelFormat asks the driver's GetCapability).
 //
@@ -56,6 +56,17 @@ struct ChipId {
     uint16_t mask = 0xFFFF;
 };
 
+// The limits a driver reports in its SensorParam; the members left out take the values most
+// chips share.
+struct SensorLimits {
+    uint32_t aeTargetMin, aeTargetMax;
+    uint32_t gainMin = 1000, gainMax;  // thousandths
+    uint32_t expLinesMin = 1, expLinesMax;
+    uint32_t maxWidth, maxHeight;
+    uint32_t minWidth = 32, minHeight = 32;
+    uint32_t reductionModeMask;
+};
+
 class CSensorBase : public SensorInf {
   public:
     CSensorBase(SensorTypeE type, imginf* inf);
@@ -70,6 +81,7 @@ class CSensorBase : public SensorInf {
     int GetFrameSpeed(int* speed) override;
     int GetAnalogGainRange(int* min, int* max) override;  // the gain words of m_param
     int GetAnalogGain(int* gain) override;
+    int SetBlackLevel(uint32_t level) override;  // stores the low byte in m_blackLevel only
     int GetBlackLevel(int* level) override;
     int GetInfo(SensorInfo* info) override;           // -6 for null
     int GetSensorParam(SensorParam* param) override;  // -6 for null
@@ -195,6 +207,10 @@ class CSensorBase : public SensorInf {
     // m_info for this driver's code with the name the chip calls itself, which for several
     // classes differs from the model name of the type table.
     void SetInstanceInfo(const char* name, const char* kind);
+
+    // ---- Limits ----
+    // Fills the limit words of m_param (the others keep their values).
+    void SetLimits(const SensorLimits& limits);
 
     // ---- Capability ----
     // Replaces the format list (never empty: a driver that has none for a board passes its
