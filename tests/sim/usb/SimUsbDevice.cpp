@@ -377,6 +377,8 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
     Core& core = *m_core;
     std::lock_guard lock(core.mutex);
     ++core.stats.ioctls;
+    const auto entered = Clock::now();
+    bool bulkRead = false;  // a bulk read submitted or reaped: its time is counted
     const gulong request = umockdev_ioctl_client_get_request(ioctlClient);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(ioctlClient);
 
@@ -393,6 +395,8 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
         // The wake thread only has to re-plan while a bulk read waits for a frame not yet due.
         if (!core.fifoDrained && core.BulkWaiting()) core.wake.notify_all();
         umockdev_ioctl_client_complete(ioctlClient, result, error);
+        if (bulkRead)
+            core.stats.bulkSeconds += std::chrono::duration<double>(Clock::now() - entered).count();
         return TRUE;
     };
     // The ioctl argument's memory, copied in from the client; written back on completion.
@@ -561,6 +565,7 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
                     return complete(-1, core.refuseError);
                 }
                 ++core.stats.bulkSubmits;
+                bulkRead = true;
                 core.bulkLengths.push_back(static_cast<uint32_t>(u->buffer_length));
                 if (core.bulkLengths.size() > kBulkLengthsKept) core.bulkLengths.pop_front();
                 client->bulk.push_back(urb);  // filled when reaped and the camera has data
@@ -594,6 +599,7 @@ gboolean CSimUsbDevice::HandleIoctl(UMockdevIoctlClient* ioctlClient) {
             }
             Urb urb = client->done.front();
             client->done.pop_front();
+            bulkRead = urb.u()->type == USBDEVFS_URB_TYPE_BULK;
             // The argument is a usbdevfs_urb**: point the client's pointer at its own URB; umockdev
             // copies the URB and its buffer back to the client on completion.
             UMockdevIoctlData* slot = resolve(sizeof(void*));

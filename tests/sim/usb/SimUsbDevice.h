@@ -58,6 +58,9 @@ class CSimUsbDevice {
         uint64_t bulkBytes = 0;
         uint64_t bulkSubmits = 0;  // bulk URBs accepted
         uint64_t bulkRefused = 0;  // bulk URBs refused by FailBulkSubmits
+        // Time the handler spent on bulk reads, submits and reaps, umockdev's copies of their
+        // buffers to and from the client included.
+        double bulkSeconds = 0;
     };
 
     // Made by CSimUsbTestbed::AddCamera.
