@@ -24,6 +24,9 @@ if(TARGET qv_sim_usb_imx290)
   add_executable(qv_demo e2e/UsbDemo.cpp $<TARGET_OBJECTS:qv_umockdev_preload>)
   target_link_libraries(qv_demo PRIVATE qv_netns_guard QVCameraSDK::QVCameraSDK qv_sim_usb_imx290
     ${CMAKE_DL_LIBS})
+  # A program a user runs: build/bin/qv_demo; its pictures go into the build tree unless asked.
+  set_target_properties(qv_demo PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  target_compile_definitions(qv_demo PRIVATE QV_DEMO_OUTPUT_DIR="${CMAKE_BINARY_DIR}/demo-output")
 endif()
 
 # A simulated GigE camera through the exported functions, in a network namespace of the
