@@ -169,13 +169,7 @@ int CMT9M001::StreamOn() {
 int CMT9M001::StreamOff() {
     const int r = WriteSensorReg(kRegOutput, 0);
     if (r != CAMERA_STATUS_SUCCESS) return r;
-    const int hw = GetHardwareType();
-    if (hw == 301 || hw == 302) {
-        SetSensorInterface(m_bitMode | 0x10C);
-    } else if (InFpgaGroup()) {
-        SetSensorInterface(m_bitMode | 0x10D);
-        SetFpgaImageEnable(0);
-    }
+    StopFpgaStream();
     m_streaming = false;
     return CAMERA_STATUS_SUCCESS;
 }

@@ -252,32 +252,20 @@ int CMT9T001::SetBlackLevel(uint32_t level) {
 
 int CMT9T001::StreamOn() {
     WriteSensorReg(kRegOutput, 2);
-    if (InFpgaGroup()) SetSensorInterface(m_bitMode | (GroupB() ? 0x8C : 0x8D));
+    if (InFpgaGroup()) SetSensorInterface(m_bitMode | (InFpgaGroupB() ? 0x8C : 0x8D));
     m_streaming = true;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CMT9T001::StreamOff() {
     WriteSensorReg(kRegOutput, 0);
-    if (InFpgaGroup()) {
-        if (GroupB()) {
-            SetSensorInterface(m_bitMode | 0x10C);
-        } else {
-            SetSensorInterface(m_bitMode | 0x10D);
-            SetFpgaImageEnable(0);
-        }
-    }
+    StopFpgaStream();
     m_streaming = false;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CMT9T001::SetTriggerMode(int mode) {
-    if (mode < 0 || mode > 2) return CAMERA_STATUS_SUCCESS;
-    if (InFpgaGroup()) {
-        const int r = ApplyTriggerMode(mode, 1000, 50000);
-        if (r != CAMERA_STATUS_SUCCESS) return r;
-    }
-    return WriteSensorReg(kRegReadMode, mode == 0 ? kReadContinuous : kReadTriggered);
+    return ApplyTriggerModeReg(mode, {1000, kRegReadMode, kReadContinuous, kReadTriggered});
 }
 
 int CMT9T001::SoftTrigger() {

@@ -34,7 +34,6 @@ class CMT9T001 : public CMicronSensor {
 
   private:
     void ApplyWindow();
-    bool GroupB() { return sensor::IsOneOf(GetHardwareType(), {301, 302}); }
     static double PeriodOf(uint8_t divider);
     double LongestFrameUs() const;
     int SetDivider(uint8_t divider);

@@ -192,32 +192,20 @@ int CMT9V024::SetAnalogGain(uint32_t gain) {
 // ---- Streaming and trigger ---------------------------------------------------------------------
 
 int CMT9V024::StreamOn() {
-    if (InFpgaGroup()) SetSensorInterface(m_bitMode | (GroupB() ? 0x9C : 0x9D));
+    if (InFpgaGroup()) SetSensorInterface(m_bitMode | (InFpgaGroupB() ? 0x9C : 0x9D));
     m_streaming = true;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CMT9V024::StreamOff() {
     WriteSensorReg(kRegControl, kControlStopped);
-    if (InFpgaGroup()) {
-        if (GroupB()) {
-            SetSensorInterface(m_bitMode | 0x10C);
-        } else {
-            SetSensorInterface(m_bitMode | 0x10D);
-            SetFpgaImageEnable(0);
-        }
-    }
+    StopFpgaStream();
     m_streaming = false;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CMT9V024::SetTriggerMode(int mode) {
-    if (mode < 0 || mode > 2) return CAMERA_STATUS_SUCCESS;
-    if (InFpgaGroup()) {
-        const int r = ApplyTriggerMode(mode, 10, 50000);
-        if (r != CAMERA_STATUS_SUCCESS) return r;
-    }
-    return WriteSensorReg(kRegControl, mode == 0 ? kControlRun : kControlTriggered);
+    return ApplyTriggerModeReg(mode, {10, kRegControl, kControlRun, kControlTriggered});
 }
 
 int CMT9V024::SoftTrigger() {

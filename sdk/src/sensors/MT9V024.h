@@ -30,5 +30,4 @@ class CMT9V024 : public CMicronSensor {
   private:
     void ApplyWindow();
     bool Mono() const { return m_sensorType == SENSOR_TYPE_MT9V024M; }
-    bool GroupB() { return sensor::IsOneOf(GetHardwareType(), {301, 302}); }
 };

@@ -16,6 +16,25 @@ bool CMicronSensor::InFpgaGroup() {
            m_chip.fpgaGroup.end();
 }
 
+void CMicronSensor::StopFpgaStream() {
+    if (!InFpgaGroup()) return;
+    if (InFpgaGroupB()) {
+        SetSensorInterface(m_bitMode | 0x10C);
+    } else {
+        SetSensorInterface(m_bitMode | 0x10D);
+        SetFpgaImageEnable(0);
+    }
+}
+
+int CMicronSensor::ApplyTriggerModeReg(int mode, const TriggerModeReg& word) {
+    if (mode < 0 || mode > 2) return CAMERA_STATUS_SUCCESS;
+    if (InFpgaGroup()) {
+        const int r = ApplyTriggerMode(mode, word.fpgaTimingA, 50000);
+        if (r != CAMERA_STATUS_SUCCESS) return r;
+    }
+    return WriteSensorReg(word.reg, mode == 0 ? word.continuous : word.triggered);
+}
+
 int CMicronSensor::Reset() {
     const int hw = GetHardwareType();
     ResetSequence lines;

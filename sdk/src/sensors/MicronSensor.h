@@ -52,6 +52,24 @@ class CMicronSensor : public CSensorBase {
     CMicronSensor(SensorTypeE type, imginf* inf, const Chip& chip);
 
     bool InFpgaGroup();
+    // Boards 301 and 302 of the FPGA group: their interface words end in 0xC (0xD on the other
+    // boards of the group) and their FPGA keeps the image enabled when the stream stops.
+    bool InFpgaGroupB() { return sensor::IsOneOf(GetHardwareType(), {301, 302}); }
+    // The FPGA's part of a stream stop on the boards of the FPGA group: the interface word
+    // m_bitMode | 0x10C on group B, m_bitMode | 0x10D and the image disabled on the others.
+    // Statuses are not used.
+    void StopFpgaStream();
+    // A trigger mode held in one chip register: modes outside 0 to 2 do nothing; on the FPGA
+    // group the common trigger sequence with the timing (fpgaTimingA, 50000) comes first, and
+    // its failure is returned before the chip is written; then reg takes `continuous` (mode 0)
+    // or `triggered`.
+    struct TriggerModeReg {
+        uint16_t fpgaTimingA;
+        uint16_t reg;
+        uint16_t continuous;
+        uint16_t triggered;
+    };
+    int ApplyTriggerModeReg(int mode, const TriggerModeReg& word);
     // The exposure time of n lines (the overhead taken off).
     void RecordExposure(uint32_t lines);
     // The window start (m_fpgaOffsetY row, m_fpgaOffsetX column), and its size (the field of
