@@ -276,9 +276,5 @@ void CAR0130C::GetCapability(SensorCapability& cap) {
     cap.defaultRedGain = 139;
     cap.defaultGreenGain = 100;
     cap.defaultBlueGain = 139;
-    if (GetHardwareType() == 0) {
-        SetFormats(cap, kColour8);
-    } else {
-        SetFormats(cap, kColour8And12);
-    }
+    SetFormats8Or12(cap, false, GetHardwareType() != 0);
 }

@@ -172,6 +172,5 @@ void CAR0135::GetCapability(SensorCapability& cap) {
     cap.defaultRedGain = mono ? 128 : 177;
     cap.defaultGreenGain = 128;
     cap.defaultBlueGain = mono ? 128 : 177;
-    SetFormats(cap, mono ? std::span<const uint32_t>(kMono8And12)
-                         : std::span<const uint32_t>(kColour8And12));
+    SetFormats8Or12(cap, mono, true);
 }

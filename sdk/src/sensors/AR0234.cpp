@@ -322,11 +322,6 @@ void CAR0234::GetCapability(SensorCapability& cap) {
         cap.defaultGreenGain = 100;
         cap.defaultBlueGain = 151;
     }
-    using Formats = std::span<const uint32_t>;
     const int hw = GetHardwareType();
-    if (hw == 0 || hw == kMultiChipBoard) {
-        SetFormats(cap, mono ? Formats(kMono8Only) : Formats(kColour8));
-    } else {
-        SetFormats(cap, mono ? Formats(kMono8And12) : Formats(kColour8And12));
-    }
+    SetFormats8Or12(cap, mono, hw != 0 && hw != kMultiChipBoard);
 }

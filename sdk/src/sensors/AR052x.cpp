@@ -217,6 +217,5 @@ void CAR052x::GetCapability(SensorCapability& cap) {
     cap.defaultResolutionIndex = 11;  // "2592X1944", the only preset
     cap.presetMask = 0x800;
     cap.defaultRedGain = cap.defaultGreenGain = cap.defaultBlueGain = 100;
-    SetFormats(cap, mono ? std::span<const uint32_t>(kMono8And12)
-                         : std::span<const uint32_t>(kColour8And12));
+    SetFormats8Or12(cap, mono, true);
 }

@@ -251,10 +251,6 @@ void CEV76Family::GetCapability(SensorCapability& cap) {
     cap.driverWord = 1;
     cap.defaultResolutionIndex = m_chip.defaultIndex;
     cap.presetMask = uint64_t{1} << m_chip.defaultIndex;
-    using Formats = std::span<const uint32_t>;
     const bool both = Serves(GetHardwareType());
-    if (mono)
-        SetFormats(cap, both ? Formats(kMono8And12) : Formats(kMono8Only));
-    else
-        SetFormats(cap, both ? Formats(kColour8And12) : Formats(kColour8));
+    SetFormats8Or12(cap, mono, both);
 }

@@ -311,11 +311,6 @@ void CIMX178::GetCapability(SensorCapability& cap) {
         cap.defaultGreenGain = 100;
         cap.defaultBlueGain = 187;
     }
-    using Formats = std::span<const uint32_t>;
     const bool served = OnItsBoard();
-    if (mono) {
-        SetFormats(cap, served ? Formats(kMono8And12) : Formats(kMono8Only));
-    } else {
-        SetFormats(cap, served ? Formats(kColour8And12) : Formats(kColour8));
-    }
+    SetFormats8Or12(cap, mono, served);
 }

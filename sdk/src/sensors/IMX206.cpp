@@ -190,9 +190,5 @@ void CIMX206::GetCapability(SensorCapability& cap) {
     cap.defaultGreenGain = 100;
     cap.defaultBlueGain = 152;
     // A board of unknown model takes the 8-bit format only.
-    if (GetHardwareType() == 0) {
-        SetFormats(cap, kColour8);
-    } else {
-        SetFormats(cap, kColour8And12);
-    }
+    SetFormats8Or12(cap, false, GetHardwareType() != 0);
 }

@@ -425,9 +425,5 @@ void CIMX225::GetCapability(SensorCapability& cap) {
     cap.defaultResolutionIndex = 5;  // "1280X960"
     cap.presetMask = 0x32;           // presets 1, 4 and 5
     cap.defaultRedGain = cap.defaultGreenGain = cap.defaultBlueGain = 100;
-    if (CurrentBoard() != nullptr) {
-        SetFormats(cap, kColour8And12);
-    } else {
-        SetFormats(cap, kColour8);
-    }
+    SetFormats8Or12(cap, false, CurrentBoard() != nullptr);
 }

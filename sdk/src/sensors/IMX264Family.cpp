@@ -367,9 +367,5 @@ void CIMX264Family::GetCapability(SensorCapability& cap) {
     const int hw = GetHardwareType();
     const bool both = std::find(m_chip.formatBoards.begin(), m_chip.formatBoards.end(), hw) !=
                       m_chip.formatBoards.end();
-    using Formats = std::span<const uint32_t>;
-    if (mono)
-        SetFormats(cap, both ? Formats(kMono8And12) : Formats(kMono8Only));
-    else
-        SetFormats(cap, both ? Formats(kColour8And12) : Formats(kColour8));
+    SetFormats8Or12(cap, mono, both);
 }

@@ -775,13 +775,9 @@ void CIMX290::GetCapability(SensorCapability& cap) {
     }
     if (serial) {
         SetFormats(cap, kColour8);
-    } else if (hw == 0) {
-        // A board of unknown model: the 8-bit format only, for the AST variants as for the
-        // others.
-        SetFormats(cap, mono ? std::span<const uint32_t>(kMono8Only)
-                             : std::span<const uint32_t>(kColour8));
     } else {
-        SetFormats(cap, mono ? std::span<const uint32_t>(kMono8And12)
-                             : std::span<const uint32_t>(kColour8And12));
+        // A board of unknown model (0): the 8-bit format only, for the AST variants as for the
+        // others.
+        SetFormats8Or12(cap, mono, hw != 0);
     }
 }

@@ -145,6 +145,5 @@ void CIMX294Family::GetCapability(SensorCapability& cap) {
     cap.defaultRedGain = 172;
     cap.defaultGreenGain = 100;
     cap.defaultBlueGain = 178;
-    using Formats = std::span<const uint32_t>;
-    SetFormats(cap, Serves(GetHardwareType()) ? Formats(kColour8And12) : Formats(kColour8));
+    SetFormats8Or12(cap, false, Serves(GetHardwareType()));
 }

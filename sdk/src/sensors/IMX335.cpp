@@ -456,11 +456,6 @@ void CIMX335::GetCapability(SensorCapability& cap) {
         cap.defaultGreenGain = 100;
         cap.defaultBlueGain = 187;
     }
-    using Formats = std::span<const uint32_t>;
     const bool served = FindBoard(kBoards, hw) != nullptr;
-    if (mono) {
-        SetFormats(cap, served ? Formats(kMono8And12) : Formats(kMono8Only));
-    } else {
-        SetFormats(cap, served ? Formats(kColour8And12) : Formats(kColour8));
-    }
+    SetFormats8Or12(cap, mono, served);
 }

@@ -150,9 +150,5 @@ void CIMX377Family::GetCapability(SensorCapability& cap) {
     cap.defaultBlueGain = 168;
     // Other boards (a camera whose storage names this chip on a board it does not serve) get
     // the 8-bit format, so the device can still describe itself.
-    if (OnItsBoard()) {
-        SetFormats(cap, kColour8And12);
-    } else {
-        SetFormats(cap, kColour8);
-    }
+    SetFormats8Or12(cap, false, OnItsBoard());
 }

@@ -282,10 +282,5 @@ void CMT9J003::GetCapability(SensorCapability& cap) {
         cap.defaultGreenGain = 100;
         cap.defaultBlueGain = 122;
     }
-    using Formats = std::span<const uint32_t>;
-    if (IsOneOf(GetHardwareType(), {0, 9, 300, 301, 302, 305})) {
-        SetFormats(cap, mono ? Formats(kMono8Only) : Formats(kColour8));
-    } else {
-        SetFormats(cap, mono ? Formats(kMono8And12) : Formats(kColour8And12));
-    }
+    SetFormats8Or12(cap, mono, !IsOneOf(GetHardwareType(), {0, 9, 300, 301, 302, 305}));
 }

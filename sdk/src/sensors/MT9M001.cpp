@@ -201,10 +201,5 @@ void CMT9M001::GetCapability(SensorCapability& cap) {
     cap.defaultResolutionIndex = 9;  // "1280X1024"
     cap.presetMask = 0x333F;         // presets 0 to 5, 8, 9, 12 and 13
     cap.defaultRedGain = cap.defaultGreenGain = cap.defaultBlueGain = 100;
-    using Formats = std::span<const uint32_t>;
-    if (GetHardwareType() == 0) {
-        SetFormats(cap, mono ? Formats(kMono8Only) : Formats(kColour8));
-    } else {
-        SetFormats(cap, mono ? Formats(kMono8And12) : Formats(kColour8And12));
-    }
+    SetFormats8Or12(cap, mono, GetHardwareType() != 0);
 }

@@ -258,10 +258,5 @@ void CMT9P031::GetCapability(SensorCapability& cap) {
         cap.defaultGreenGain = 100;
         cap.defaultBlueGain = 157;
     }
-    using Formats = std::span<const uint32_t>;
-    if (GetHardwareType() == 0) {
-        SetFormats(cap, mono ? Formats(kMono8Only) : Formats(kColour8));
-    } else {
-        SetFormats(cap, mono ? Formats(kMono8And12) : Formats(kColour8And12));
-    }
+    SetFormats8Or12(cap, mono, GetHardwareType() != 0);
 }

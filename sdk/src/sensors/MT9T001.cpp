@@ -280,6 +280,5 @@ void CMT9T001::GetCapability(SensorCapability& cap) {
     cap.defaultRedGain = 126;
     cap.defaultGreenGain = 100;
     cap.defaultBlueGain = 126;
-    using Formats = std::span<const uint32_t>;
-    SetFormats(cap, GetHardwareType() == 0 ? Formats(kColour8) : Formats(kColour8And12));
+    SetFormats8Or12(cap, false, GetHardwareType() != 0);
 }

@@ -225,10 +225,5 @@ void CMT9V024::GetCapability(SensorCapability& cap) {
         cap.defaultGreenGain = 100;
         cap.defaultBlueGain = 158;
     }
-    using Formats = std::span<const uint32_t>;
-    const bool board0 = GetHardwareType() == 0;
-    if (mono)
-        SetFormats(cap, board0 ? Formats(kMono8Only) : Formats(kMono8And12));
-    else
-        SetFormats(cap, board0 ? Formats(kColour8) : Formats(kColour8And12));
+    SetFormats8Or12(cap, mono, GetHardwareType() != 0);
 }

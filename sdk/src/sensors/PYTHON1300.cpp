@@ -261,10 +261,6 @@ void CPYTHON1300::GetCapability(SensorCapability& cap) {
     cap.driverWord = 1;
     cap.defaultResolutionIndex = 9;  // "1280X1024"
     cap.presetMask = uint64_t{1} << 9;
-    using Formats = std::span<const uint32_t>;
     const bool both = Serves(GetHardwareType());
-    if (mono)
-        SetFormats(cap, both ? Formats(kMono8And12) : Formats(kMono8Only));
-    else
-        SetFormats(cap, both ? Formats(kColour8And12) : Formats(kColour8));
+    SetFormats8Or12(cap, mono, both);
 }

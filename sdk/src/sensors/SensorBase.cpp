@@ -397,3 +397,10 @@ void CSensorBase::SetFormats(SensorCapability& cap, std::span<const uint32_t> fo
     QV_ASSERT(!formats.empty());
     cap.supportMediaType.assign(formats.begin(), formats.end());
 }
+
+void CSensorBase::SetFormats8Or12(SensorCapability& cap, bool mono, bool with12) {
+    if (mono)
+        SetFormats(cap, with12 ? std::span<const uint32_t>(kMono8And12) : kMono8Only);
+    else
+        SetFormats(cap, with12 ? std::span<const uint32_t>(kColour8And12) : kColour8);
+}

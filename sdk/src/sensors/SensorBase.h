@@ -216,6 +216,9 @@ class CSensorBase : public SensorInf {
     // Replaces the format list (never empty: a driver that has none for a board passes its
     // 8-bit default).
     static void SetFormats(SensorCapability& cap, std::span<const uint32_t> formats);
+    // The choice most chips make: the mono or the colour list, 8 and 12 bits where with12 holds
+    // (the boards that carry the 12-bit format), the 8-bit format alone elsewhere.
+    static void SetFormats8Or12(SensorCapability& cap, bool mono, bool with12);
 
     int WriteRegs(const sensor::RegList& list) { return WriteSensorRegs(list.Words()); }
 
