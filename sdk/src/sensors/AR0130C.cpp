@@ -241,11 +241,9 @@ int CAR0130C::SetTriggerMode(int mode) {
 
 // Without the FPGA's trigger the chip takes its trigger on GPIO 67.
 int CAR0130C::SoftTrigger() {
-    if (InFpgaGroup()) return SendSoftTrigger();
-    const int r = WriteGpio(67, 1);
-    if (r != CAMERA_STATUS_SUCCESS) return r;
-    WriteGpio(67, 0);
-    return CAMERA_STATUS_SUCCESS;
+    return SoftTriggerVia(
+        InFpgaGroup(),
+        {.kind = ChipTrigger::Kind::Gpio, .target = 67, .release = true, .releaseStatus = false});
 }
 
 int CAR0130C::SetRoiOffset(int x, int y) {

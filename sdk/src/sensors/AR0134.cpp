@@ -230,12 +230,11 @@ int CAR0134::SetTriggerMode(int mode) {
 }
 
 int CAR0134::SoftTrigger() {
-    if (InFpgaGroup()) return SendSoftTrigger();
-    const int r = WriteGpio(67, 1);
-    if (r != CAMERA_STATUS_SUCCESS) return r;
-    Pause(1);
-    WriteGpio(67, 0);
-    return CAMERA_STATUS_SUCCESS;
+    return SoftTriggerVia(InFpgaGroup(), {.kind = ChipTrigger::Kind::Gpio,
+                                          .target = 67,
+                                          .release = true,
+                                          .pauseMs = 1,
+                                          .releaseStatus = false});
 }
 
 int CAR0134::SetRoiOffset(int x, int y) {

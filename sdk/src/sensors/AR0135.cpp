@@ -149,7 +149,7 @@ int CAR0135::SetTriggerMode(int mode) {
 }
 
 int CAR0135::SoftTrigger() {
-    return InFpgaGroup() ? SendSoftTrigger() : CAMERA_STATUS_SUCCESS;
+    return SoftTriggerVia(InFpgaGroup());
 }
 
 int CAR0135::SetRoiOffset(int x, int y) {

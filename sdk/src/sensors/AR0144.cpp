@@ -164,7 +164,7 @@ int CAR0144::SetTriggerMode(int mode) {
 }
 
 int CAR0144::SoftTrigger() {
-    return InFpgaGroup() ? SendSoftTrigger() : CAMERA_STATUS_SUCCESS;
+    return SoftTriggerVia(InFpgaGroup());
 }
 
 int CAR0144::SetRoiOffset(int x, int y) {

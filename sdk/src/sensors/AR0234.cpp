@@ -294,7 +294,7 @@ int CAR0234::SetTriggerMode(int mode) {
 }
 
 int CAR0234::SoftTrigger() {
-    return InFpgaGroup() ? SendSoftTrigger() : CAMERA_STATUS_SUCCESS;
+    return SoftTriggerVia(InFpgaGroup());
 }
 
 int CAR0234::SetRoiOffset(int x, int y) {

@@ -196,7 +196,7 @@ int CAR052x::SetTriggerMode(int mode) {
 }
 
 int CAR052x::SoftTrigger() {
-    return InFpgaGroup() ? SendSoftTrigger() : CAMERA_STATUS_SUCCESS;
+    return SoftTriggerVia(InFpgaGroup());
 }
 
 int CAR052x::SetRoiOffset(int x, int y) {

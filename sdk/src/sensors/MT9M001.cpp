@@ -190,7 +190,8 @@ int CMT9M001::SetTriggerMode(int mode) {
 }
 
 int CMT9M001::SoftTrigger() {
-    return InFpgaGroup() ? SendSoftTrigger() : WriteSensorReg(kRegRestart, 1);
+    return SoftTriggerVia(InFpgaGroup(),
+                          {.kind = ChipTrigger::Kind::Register, .target = kRegRestart});
 }
 
 void CMT9M001::GetCapability(SensorCapability& cap) {

@@ -230,11 +230,11 @@ int CMT9P031::SetTriggerMode(int mode) {
 }
 
 int CMT9P031::SoftTrigger() {
-    if (InFpgaGroup()) return SendSoftTrigger();
-    const int r = WriteSensorReg(kRegRestart, 4);
-    if (r != CAMERA_STATUS_SUCCESS) return r;
-    Pause(1);
-    return WriteSensorReg(kRegRestart, 0);
+    return SoftTriggerVia(InFpgaGroup(), {.kind = ChipTrigger::Kind::Register,
+                                          .target = kRegRestart,
+                                          .high = 4,
+                                          .release = true,
+                                          .pauseMs = 1});
 }
 
 int CMT9P031::SetRoiOffset(int x, int y) {

@@ -269,7 +269,8 @@ int CMT9T001::SetTriggerMode(int mode) {
 }
 
 int CMT9T001::SoftTrigger() {
-    return InFpgaGroup() ? SendSoftTrigger() : WriteSensorReg(kRegRestart, 1);
+    return SoftTriggerVia(InFpgaGroup(),
+                          {.kind = ChipTrigger::Kind::Register, .target = kRegRestart});
 }
 
 void CMT9T001::GetCapability(SensorCapability& cap) {

@@ -209,9 +209,8 @@ int CMT9V024::SetTriggerMode(int mode) {
 }
 
 int CMT9V024::SoftTrigger() {
-    if (InFpgaGroup()) return SendSoftTrigger();
-    const int r = WriteGpio(kTriggerPin, 1);
-    return r == CAMERA_STATUS_SUCCESS ? WriteGpio(kTriggerPin, 0) : r;
+    return SoftTriggerVia(
+        InFpgaGroup(), {.kind = ChipTrigger::Kind::Gpio, .target = kTriggerPin, .release = true});
 }
 
 void CMT9V024::GetCapability(SensorCapability& cap) {

@@ -353,6 +353,21 @@ int CSensorBase::ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB) 
     return r;
 }
 
+int CSensorBase::SoftTriggerVia(bool fpga, const ChipTrigger& chip) {
+    if (fpga) return SendSoftTrigger();
+    if (chip.kind == ChipTrigger::Kind::None) return CAMERA_STATUS_SUCCESS;
+    auto set = [&](uint16_t value) {
+        return chip.kind == ChipTrigger::Kind::Gpio
+                   ? WriteGpio(static_cast<uint8_t>(chip.target), static_cast<uint8_t>(value))
+                   : WriteSensorReg(chip.target, value);
+    };
+    const int r = set(chip.high);
+    if (r != CAMERA_STATUS_SUCCESS || !chip.release) return r;
+    Pause(chip.pauseMs);
+    const int released = set(chip.low);
+    return chip.releaseStatus ? released : CAMERA_STATUS_SUCCESS;
+}
+
 int CSensorBase::TakeChannelMask(CameraInitParam& param, uint8_t& count, uint16_t fpgaReg) {
     const uint32_t mask = static_cast<uint32_t>(param.channelMask) & 0xF;
     param.channelMask = static_cast<int>(mask);

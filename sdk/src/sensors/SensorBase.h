@@ -49,6 +49,22 @@ struct FrameCountLayout {
     uint32_t maxCount = 0xFFFF;  // the largest k the frame-count registers hold
 };
 
+// How a chip takes the software trigger itself, on the boards whose FPGA does not take it: not
+// at all, or a pulse on one of its GPIO lines or registers. The pulse sets the line or register
+// to `high`; with a release it then waits pauseMs and sets it to `low`. A failed first write ends
+// the pulse with its status; after a release its status is returned, or 0 where the driver does
+// not use it (releaseStatus false).
+struct ChipTrigger {
+    enum class Kind : uint8_t { None, Gpio, Register };
+    Kind kind = Kind::None;
+    uint16_t target = 0;  // GPIO pin or register
+    uint16_t high = 1;
+    bool release = false;
+    uint16_t low = 0;
+    uint8_t pauseMs = 0;
+    bool releaseStatus = true;
+};
+
 // One identity register of a chip and the value it must hold (under mask).
 struct ChipId {
     uint16_t reg;
@@ -189,6 +205,9 @@ class CSensorBase : public SensorInf {
     // The same for the chips that take no trigger timing: the control word only. Some chips
     // want the flag cleared in the triggered modes (triggeredFlag).
     int ApplyTriggerControl(int mode, uint16_t triggeredFlag = 1);
+    // The software trigger of the chips the FPGA triggers on some boards only: the FPGA's
+    // trigger where fpga holds (its status returned), the chip's own elsewhere.
+    int SoftTriggerVia(bool fpga, const ChipTrigger& chip = {});
 
     // ---- Multi-sensor boards ----
     // Takes the low four bits of the channel mask, writes them back into the record, stores the
