@@ -72,25 +72,19 @@ inline __m128i Pairs(int a, int b) {
                          static_cast<int16_t>(b), static_cast<int16_t>(a));
 }
 
-// Stores the first n samples of each row of a group into the ring through the site maps:
-// green, red in the first row, blue, green in the second.
-template <int kCount>
-QV_GROUP_INLINE void StoreLookedUp(__m128i e, __m128i o, uint16_t* __restrict even,
-                                   uint16_t* __restrict odd, int n, const uint8_t* __restrict red,
-                                   const uint8_t* __restrict green,
-                                   const uint8_t* __restrict blue) {
-    alignas(16) uint16_t a[8];
-    alignas(16) uint16_t b[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(a), e);
-    _mm_store_si128(reinterpret_cast<__m128i*>(b), o);
-    const int count = kCount > 0 ? kCount : n;
-#pragma GCC unroll 8
-    for (int i = 0; i < count; i += 2) {
-        even[i] = green[a[i]];
-        even[i + 1] = red[a[i + 1]];
-        odd[i] = blue[b[i]];
-        odd[i + 1] = green[b[i + 1]];
+// Puts the samples of one row of the ring through the site maps, in place: `first` for the
+// even columns, `second` for the odd ones. A pass of its own over the row just written (still
+// in L1) rather than lookups inside the vector loop: there each looked-up sample cost a lane
+// extraction and the shifts that put the bytes back together, here only two loads and a store.
+void LookUpRow(uint16_t* __restrict row, int width, const uint8_t* __restrict first,
+               const uint8_t* __restrict second) {
+    int x = 0;
+#pragma GCC unroll 4
+    for (; x + 2 <= width; x += 2) {
+        row[x] = first[row[x]];
+        row[x + 1] = second[row[x + 1]];
     }
+    if (x < width) row[x] = first[row[x]];
 }
 
 }  // namespace
@@ -165,21 +159,15 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
     const uint8_t* redMap = fs.redMap;
     const uint8_t* greenMap = fs.greenMap;
     const uint8_t* blueMap = fs.blueMap;
-    auto process = [&](__m128i e, __m128i o, __m128i bluePlus, __m128i cells, int x0, int n)
+    auto process = [&](__m128i e, __m128i o, __m128i bluePlus, __m128i cells, int x0)
         __attribute__((always_inline)) {
         if (colourCamera) {
             BalanceGreens(e, o, bluePlus, cells, gb);
             if (gainsStage) ApplyGainsMatrix(e, o, gm);
         }
-        if (!tableOn) {
-            // The ring's rows have room for whole groups.
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dstEven + x0), e);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dstOdd + x0), o);
-        } else if (n == 8) {
-            StoreLookedUp<8>(e, o, dstEven + x0, dstOdd + x0, 8, redMap, greenMap, blueMap);
-        } else {
-            StoreLookedUp<0>(e, o, dstEven + x0, dstOdd + x0, n, redMap, greenMap, blueMap);
-        }
+        // The ring's rows have room for whole groups.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dstEven + x0), e);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dstOdd + x0), o);
     };
     // Whole groups whose blue samples right of the cells lie inside the row.
     int x0 = 0;
@@ -188,7 +176,7 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
         const __m128i o = ReadGroup<kSampleBytes>(rowOdd, x0);
         const __m128i bluePlus =
             colourCamera ? ReadGroup<kSampleBytes>(rowOdd, x0 + 1) : _mm_setzero_si128();
-        process(e, o, bluePlus, allCells, x0, 8);
+        process(e, o, bluePlus, allCells, x0);
     }
     // The last group or two: the row's last cell, a partial group.
     for (; x0 < W; x0 += 8) {
@@ -197,7 +185,11 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
                                  : ReadPartialGroup<kSampleBytes>(rowEven, x0, n);
         const __m128i o = n == 8 ? ReadGroup<kSampleBytes>(rowOdd, x0)
                                  : ReadPartialGroup<kSampleBytes>(rowOdd, x0, n);
-        process(e, o, ReadBluePlus<kSampleBytes>(rowOdd, x0, W), CellLanes(n / 2), x0, n);
+        process(e, o, ReadBluePlus<kSampleBytes>(rowOdd, x0, W), CellLanes(n / 2), x0);
+    }
+    if (tableOn) {
+        LookUpRow(dstEven, W, greenMap, redMap);
+        LookUpRow(dstOdd, W, blueMap, greenMap);
     }
 }
 
