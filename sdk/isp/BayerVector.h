@@ -35,11 +35,12 @@ struct GainsMatrixRegs {
 GainsMatrixRegs MakeGainsMatrixRegs(const colour::ColourFrameSetup& fs);
 
 // The white-balance gain of eight 8-bit samples: round(sample x gain / 100) to the nearest
-// integer, ties to even, at most 255. This is the value the single-precision rule gives (the
-// 32-bit product divided by 100.0f and rounded to nearest even): a quotient of an integer by
-// 100 is never closer than 0.01 to a half, farther than the float rounding can move it, and
-// its exact halves are representable. Products from 25600 on all give 255, so gains are held
-// to 25600 and the products to 16 bits.
+// integer, ties to even, at most 255 - the single-precision rule (the 32-bit product divided
+// by 100.0f and rounded to nearest even). Multiplying by 0.01f in place of the division gives
+// the same integer for every product up to 65535 (checked exhaustively): a quotient of an
+// integer by 100 is never closer than 0.01 to a half, far more than the two roundings can move
+// it, and its exact halves come out exact. Products from 25600 on all give 255, so products
+// beyond 16 bits are held to 65535. The caller keeps the rounding mode at nearest.
 QV_GROUP_INLINE __m128i GainOf(__m128i samples, __m128i gains, bool wideGains) {
     __m128i x = _mm_mullo_epi16(samples, gains);
     if (wideGains) {
@@ -48,14 +49,14 @@ QV_GROUP_INLINE __m128i GainOf(__m128i samples, __m128i gains, bool wideGains) {
             _mm_cmpeq_epi16(_mm_mulhi_epu16(samples, gains), _mm_setzero_si128());
         x = _mm_or_si128(x, _mm_andnot_si128(narrow, _mm_set1_epi16(-1)));
     }
-    x = _mm_min_epu16(x, _mm_set1_epi16(25600));
-    // q = (x + 50) / 100 (exact for these x), then one less at an exact odd half.
-    const __m128i n = _mm_add_epi16(x, _mm_set1_epi16(50));
-    __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(n, _mm_set1_epi16(5243)), 3);
-    const __m128i rest = _mm_sub_epi16(n, _mm_mullo_epi16(q, _mm_set1_epi16(100)));
-    const __m128i half = _mm_cmpeq_epi16(rest, _mm_setzero_si128());
-    q = _mm_sub_epi16(q, _mm_and_si128(_mm_and_si128(half, q), _mm_set1_epi16(1)));
-    return _mm_min_epu16(q, _mm_set1_epi16(255));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 hundredth = _mm_set1_ps(0.01f);
+    const __m128i lo =
+        _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(x, zero)), hundredth));
+    const __m128i hi =
+        _mm_cvtps_epi32(_mm_mul_ps(_mm_cvtepi32_ps(_mm_unpackhi_epi16(x, zero)), hundredth));
+    // At most 655: the signed pack keeps every value.
+    return _mm_min_epi16(_mm_packs_epi32(lo, hi), _mm_set1_epi16(255));
 }
 
 QV_GROUP_INLINE __m128i ClampTo255(__m128i v) {
