@@ -22,11 +22,17 @@ template <int s>
 void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
                 const uint16_t* __restrict c, uint16_t* __restrict dst,
                 uint16_t* __restrict columnSums, int width, int strength) {
-    std::memcpy(dst, b, static_cast<size_t>(width) * sizeof(uint16_t));
     const int start = 2 * s;
-    if (width < start) return;
+    if (width < start) {
+        std::memcpy(dst, b, static_cast<size_t>(width) * sizeof(uint16_t));
+        return;
+    }
     const int groups = (width - start) / 8;
-    const int end = std::min(start + 8 * groups, width - 2 * s);
+    const int end = std::max(std::min(start + 8 * groups, width - 2 * s), start);
+    // Only the columns left unsharpened are copied: a copy of the whole row first would be one
+    // more pass over it.
+    std::memcpy(dst, b, static_cast<size_t>(start) * sizeof(uint16_t));
+    std::memcpy(dst + end, b + end, static_cast<size_t>(width - end) * sizeof(uint16_t));
     const int offsets[5] = {-2 * s, -s, 0, s, 2 * s};
     // The window is three rows by five columns: sum the three rows once per column.
     int x = 0;
