@@ -18,7 +18,10 @@ inline int SharpenOne(int v, int sum15, int strength) {
     return std::clamp(v + ((diff * strength) >> 7), 0, 255);
 }
 
-template <int s>
+// kNarrow: |strength| <= 128, so every product of a difference (at most 255 either way) and
+// the strength fits 16 bits, and the 16-bit product shifted gives the same value as the 32-bit
+// one with fewer steps.
+template <int s, bool kNarrow>
 void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
                 const uint16_t* __restrict c, uint16_t* __restrict dst,
                 uint16_t* __restrict columnSums, int width, int strength) {
@@ -57,11 +60,16 @@ void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
         const __m128i m = _mm_srli_epi16(_mm_add_epi16(v, sum), 4);
         const __m128i diff = _mm_min_epi16(_mm_max_epi16(_mm_sub_epi16(v, m), lowLimit), highLimit);
-        const __m128i lo = _mm_mullo_epi16(diff, t);
-        const __m128i hi = _mm_mulhi_epi16(diff, t);
-        const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 7);
-        const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 7);
-        __m128i res = _mm_adds_epi16(v, _mm_packs_epi32(p0, p1));
+        __m128i res;
+        if constexpr (kNarrow) {
+            res = _mm_adds_epi16(v, _mm_srai_epi16(_mm_mullo_epi16(diff, t), 7));
+        } else {
+            const __m128i lo = _mm_mullo_epi16(diff, t);
+            const __m128i hi = _mm_mulhi_epi16(diff, t);
+            const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 7);
+            const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 7);
+            res = _mm_adds_epi16(v, _mm_packs_epi32(p0, p1));
+        }
         res = _mm_min_epi16(_mm_max_epi16(res, zero), highLimit);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), res);
     }
@@ -76,10 +84,15 @@ void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
 
 void SharpenRowVector(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
                       uint16_t* columnSums, int width, int s, int strength) {
-    if (s == 2)
-        SharpenRow<2>(a, b, c, dst, columnSums, width, strength);
+    const bool narrow = strength >= -128 && strength <= 128;
+    if (s == 2 && narrow)
+        SharpenRow<2, true>(a, b, c, dst, columnSums, width, strength);
+    else if (s == 2)
+        SharpenRow<2, false>(a, b, c, dst, columnSums, width, strength);
+    else if (narrow)
+        SharpenRow<1, true>(a, b, c, dst, columnSums, width, strength);
     else
-        SharpenRow<1>(a, b, c, dst, columnSums, width, strength);
+        SharpenRow<1, false>(a, b, c, dst, columnSums, width, strength);
 }
 
 }  // namespace qv::isp
