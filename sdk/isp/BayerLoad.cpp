@@ -161,10 +161,7 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
     const uint8_t* blueMap = fs.blueMap;
     auto process = [&](__m128i e, __m128i o, __m128i bluePlus, __m128i cells, int x0)
         __attribute__((always_inline)) {
-        if (colourCamera) {
-            BalanceGreens(e, o, bluePlus, cells, gb);
-            if (gainsStage) ApplyGainsMatrix(e, o, gm);
-        }
+        if (colourCamera) BalanceGreens(e, o, bluePlus, cells, gb);
         // The ring's rows have room for whole groups.
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dstEven + x0), e);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dstOdd + x0), o);
@@ -186,6 +183,18 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
         const __m128i o = n == 8 ? ReadGroup<kSampleBytes>(rowOdd, x0)
                                  : ReadPartialGroup<kSampleBytes>(rowOdd, x0, n);
         process(e, o, ReadBluePlus<kSampleBytes>(rowOdd, x0, W), CellLanes(n / 2), x0);
+    }
+    // The gains and matrix as a pass of their own over the row pair just stored (still in L1):
+    // fused into the loop above, each group's chain of dependent steps grew too long for the
+    // processor to overlap enough groups.
+    if (gainsStage) {
+        for (size_t x = 0; x < fs.rowStride; x += 8) {
+            __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstEven + x));
+            __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstOdd + x));
+            ApplyGainsMatrix(e, o, gm);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dstEven + x), e);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dstOdd + x), o);
+        }
     }
     if (tableOn) {
         LookUpRow(dstEven, W, greenMap, redMap);
