@@ -186,19 +186,26 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
     }
     // The gains and matrix as a pass of their own over the row pair just stored (still in L1):
     // fused into the loop above, each group's chain of dependent steps grew too long for the
-    // processor to overlap enough groups.
+    // processor to overlap enough groups. The table lookups of the group before ride along:
+    // they keep the load and store units busy while the vector units do the arithmetic.
+    int looked = 0;  // samples of each row looked up so far
     if (gainsStage) {
-        for (size_t x = 0; x < fs.rowStride; x += 8) {
+        for (int x = 0; x < static_cast<int>(fs.rowStride); x += 8) {
             __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstEven + x));
             __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstOdd + x));
             ApplyGainsMatrix(e, o, gm);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dstEven + x), e);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dstOdd + x), o);
+            if (tableOn && x > 0) {
+                LookUpRow(dstEven + looked, 8, greenMap, redMap);
+                LookUpRow(dstOdd + looked, 8, blueMap, greenMap);
+                looked += 8;
+            }
         }
     }
     if (tableOn) {
-        LookUpRow(dstEven, W, greenMap, redMap);
-        LookUpRow(dstOdd, W, blueMap, greenMap);
+        LookUpRow(dstEven + looked, W - looked, greenMap, redMap);
+        LookUpRow(dstOdd + looked, W - looked, blueMap, greenMap);
     }
 }
 
