@@ -8,17 +8,12 @@
 #include <limits>
 
 #include "control/CameraControl.h"
+#include "control/SettingRules.h"
 #include "common/Log.h"
 
-namespace {
+using namespace qv::control;
 
-// Sensor limits in the capability's sensor-parameter words (SensorParam order).
-constexpr int kAeTargetMinWord = 0;
-constexpr int kAeTargetMaxWord = 1;
-constexpr int kGainMinWord = 2;
-constexpr int kGainMaxWord = 3;
-constexpr int kLinesMinWord = 4;
-constexpr int kLinesMaxWord = 5;
+namespace {
 
 constexpr int kExposureModeFrameTime = 1;  // the exposure maximum is the frame time
 // A one-push white balance gets the next processed frame; the host waits at most this long.
@@ -31,12 +26,6 @@ double CutToU32(double us) {
     if (us >= static_cast<double>(std::numeric_limits<uint32_t>::max()))
         return static_cast<double>(std::numeric_limits<uint32_t>::max());
     return std::trunc(us);
-}
-
-uint32_t Clamp(uint32_t v, uint32_t lo, uint32_t hi) {
-    if (v > hi) v = hi;
-    if (v < lo) v = lo;
-    return v;
 }
 
 }  // namespace
@@ -61,8 +50,8 @@ int CameraControl::CameraSetAeTarget(int target) {
     ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    const uint32_t t = Clamp(static_cast<uint32_t>(target) & 0xFFFF, SensorLimit(kAeTargetMinWord),
-                             SensorLimit(kAeTargetMaxWord));
+    const uint32_t t =
+        AeTargetInRange(target, SensorLimit(kAeTargetMinWord), SensorLimit(kAeTargetMaxWord));
     if (FeatureWord(kAeTargetWord) != 0)
         SetAeTarget(static_cast<int>(t));
     else
@@ -84,8 +73,8 @@ int CameraControl::CameraSetAnalogGain(int gain) {
     ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    const uint32_t g =
-        Clamp(static_cast<uint32_t>(gain), SensorLimit(kGainMinWord), SensorLimit(kGainMaxWord));
+    const uint32_t g = ClampToLimits(static_cast<uint32_t>(gain), SensorLimit(kGainMinWord),
+                                     SensorLimit(kGainMaxWord));
     // Auto exposure owns the gain while it runs.
     if (m_param.settings.aeState != 0) return CAMERA_STATUS_PARAMETER_INVALID;
     SetAnalogGain(g);
@@ -281,12 +270,8 @@ int CameraControl::CameraSetGain(int red, int green, int blue) {
     if (m_param.settings.wbMode != 0) return CAMERA_STATUS_PARAMETER_INVALID;
     const int gains[3] = {red, green, blue};
     const INT* ranges = m_capability.aiGainRange;
-    for (int c = 0; c < 3; ++c) {
-        // The capability's range words are the camera's; compared as it keeps them.
-        const int v = gains[c] & 0xFFFF;
-        m_param.settings.rgbGain[c] = static_cast<uint32_t>(
-            std::clamp(v, ranges[2 * c], std::max(ranges[2 * c], ranges[2 * c + 1])));
-    }
+    for (int c = 0; c < 3; ++c)
+        m_param.settings.rgbGain[c] = RgbGainInRange(gains[c], ranges + 2 * c);
     return CAMERA_STATUS_SUCCESS;
 }
 

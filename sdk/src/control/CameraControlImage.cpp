@@ -5,27 +5,10 @@
 #include <cstring>
 
 #include "control/CameraControl.h"
+#include "control/SettingRules.h"
 #include "common/Log.h"
 
-namespace {
-
-// A capability range [min, max] with the value compared unsigned, as the camera's ranges are
-// never negative: a negative value counts as a very large one and becomes the maximum.
-int ClampUnsigned(int value, const INT range[2]) {
-    const auto v = static_cast<uint32_t>(value);
-    if (v > static_cast<uint32_t>(range[1])) return range[1];
-    if (v < static_cast<uint32_t>(range[0])) return range[0];
-    return value;
-}
-
-// A capability range compared signed.
-int ClampSigned(int value, const INT range[2]) {
-    if (value > range[1]) return range[1];
-    if (value < range[0]) return range[0];
-    return value;
-}
-
-}  // namespace
+using namespace qv::control;
 
 // ---- Lookup tables ------------------------------------------------------------------------------
 

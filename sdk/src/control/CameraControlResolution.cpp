@@ -7,14 +7,12 @@
 
 #include "control/CameraControl.h"
 #include "control/ResolutionRules.h"
+#include "control/SettingRules.h"
 #include "common/Log.h"
 
 using namespace qv::control;
 
 namespace {
-
-constexpr int kLastPresetIndex = 63;
-constexpr int kSpeedBits = 32;
 
 // Whether a and b describe the same region apart from where it starts on the sensor.
 bool SameExceptOffsets(const tSdkResolution& a, const tSdkResolution& b) {
@@ -32,8 +30,7 @@ int CameraControl::CameraSetFrameSpeed(int speed) {
     ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    // The mask has one bit per speed; a speed outside it has none (and must not be a shift).
-    if (speed < 0 || speed >= kSpeedBits || (m_property.frameSpeedMask >> speed & 1u) == 0)
+    if (!FrameSpeedOffered(speed, m_property.frameSpeedMask))
         return CAMERA_STATUS_PARAMETER_INVALID;
     if (speed != m_param.settings.frameSpeed) {
         CloseCameraStream();
@@ -60,9 +57,8 @@ int CameraControl::CameraSetResolution(int index) {
     bool accepted = false;
     if (index == kCustomIndex) {
         accepted = m_param.resolution.uWidth != 0;
-    } else if (index >= 0 && index <= kLastPresetIndex) {
-        const uint32_t mask = index < 32 ? m_property.presetMaskLow : m_property.presetMaskHigh;
-        accepted = (mask >> (index % 32) & 1u) != 0;
+    } else {
+        accepted = PresetOffered(index, m_property.presetMaskLow, m_property.presetMaskHigh);
     }
     if (!accepted) return CAMERA_STATUS_PARAMETER_INVALID;
     // Also for the index in force: the host may want the stream started afresh.
@@ -80,10 +76,7 @@ int CameraControl::CameraSetResolutionEx(tSdkResolution* res) {
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     if (res == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     const UINT* sensor = m_capability.auSensorParam;
-    if (!ModeOffered(res->uModeA, sensor[kBinningAMask]) ||
-        !ModeOffered(res->uModeB, sensor[kBinningBMask]) ||
-        !ModeOffered(res->uModeC, sensor[kSkipModeMask]))
-        return CAMERA_STATUS_PARAMETER_INVALID;
+    if (!ModesOffered(*res, sensor)) return CAMERA_STATUS_PARAMETER_INVALID;
 
     tSdkResolution r = *res;
     if (r.uResizeWidth == 0 || r.uResizeHeight == 0) r.uResizeWidth = r.uResizeHeight = 0;
@@ -99,11 +92,7 @@ int CameraControl::CameraSetResolutionEx(tSdkResolution* res) {
     res->iOffsetX = r.iOffsetX;
     res->iOffsetY = r.iOffsetY;
 
-    // Sensors take windows of even size, image widths in steps of 4 and even heights.
-    r.iSensorWidth -= r.iSensorWidth & 1;
-    r.iSensorHeight -= r.iSensorHeight & 1;
-    r.uWidth &= ~3u;
-    r.uHeight &= ~1u;
+    AlignToSensorSteps(r);
     if (!FitsSensor(r, sensor)) return CAMERA_STATUS_PARAMETER_INVALID;
     r.uResizeHeight &= ~1u;
     r.uResizeWidth &= ~3u;

@@ -15,10 +15,7 @@ int CameraControl::CameraSetResolutionForSnap(tSdkResolution* res) {
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     if (res == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     const UINT* sensor = m_capability.auSensorParam;
-    if (!ModeOffered(res->uModeA, sensor[kBinningAMask]) ||
-        !ModeOffered(res->uModeB, sensor[kBinningBMask]) ||
-        !ModeOffered(res->uModeC, sensor[kSkipModeMask]))
-        return CAMERA_STATUS_PARAMETER_INVALID;
+    if (!ModesOffered(*res, sensor)) return CAMERA_STATUS_PARAMETER_INVALID;
 
     if (res->uWidth == 0 || res->uHeight == 0) {
         // The current resolution. A custom region is followed as it is at the time of the
@@ -31,11 +28,7 @@ int CameraControl::CameraSetResolutionForSnap(tSdkResolution* res) {
         return CAMERA_STATUS_SUCCESS;
     }
 
-    // Sensors take windows of even size, image widths in steps of 4 and even heights.
-    res->iSensorWidth -= res->iSensorWidth & 1;
-    res->iSensorHeight -= res->iSensorHeight & 1;
-    res->uWidth &= ~3u;
-    res->uHeight &= ~1u;
+    AlignToSensorSteps(*res);
     res->uResizeWidth = 0;
     res->uResizeHeight = 0;
     if (!FitsSensor(*res, sensor)) return CAMERA_STATUS_PARAMETER_INVALID;

@@ -12,6 +12,9 @@
 
 #include "common/Log.h"
 #include "control/CameraControl.h"
+#include "control/SettingRules.h"
+
+using namespace qv::control;
 
 namespace {
 
@@ -46,8 +49,7 @@ int CameraControl::CameraSetTriggerMode(int mode) {
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     // Only the three modes, and only those the camera lists; checked before any shift.
-    if (mode < TRIGGER_MODE_CONTINUOUS || mode > TRIGGER_MODE_HARDWARE ||
-        (m_property.triggerModeMask & (1u << mode)) == 0)
+    if (!TriggerModeOffered(mode, m_property.triggerModeMask))
         return CAMERA_STATUS_PARAMETER_INVALID;
     if (mode == m_param.settings.triggerMode) return CAMERA_STATUS_SUCCESS;
     CloseCameraStream();
@@ -254,8 +256,7 @@ int CameraControl::CameraSetOutputIOMode(int output, int mode) {
     if (!IsOutputLine(output)) return CAMERA_STATUS_NOT_SUPPORTED;
     // The record keeps the mode in a byte and the stream open knows these three: any other
     // would be stored as something the camera was never told.
-    if (mode < IOMODE_STROBE_OUTPUT || mode > IOMODE_PWM_OUTPUT)
-        return CAMERA_STATUS_PARAMETER_INVALID;
+    if (!OutputIoModeKnown(mode)) return CAMERA_STATUS_PARAMETER_INVALID;
     OutputLineSetting& line = m_param.outputLines[output];
     if (mode == line.mode) return CAMERA_STATUS_SUCCESS;
     int r = CAMERA_STATUS_SUCCESS;

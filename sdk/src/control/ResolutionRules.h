@@ -30,6 +30,21 @@ inline bool ModeOffered(UINT mode, UINT mask) {
     return mode == 0 || (mode <= kModeBits && (mask >> (mode - 1) & 1u) != 0);
 }
 
+// Whether the sensor offers every reduction mode of r.
+inline bool ModesOffered(const tSdkResolution& r, const UINT* sensor) {
+    return ModeOffered(r.uModeA, sensor[kBinningAMask]) &&
+           ModeOffered(r.uModeB, sensor[kBinningBMask]) &&
+           ModeOffered(r.uModeC, sensor[kSkipModeMask]);
+}
+
+// Sensors take windows of even size, image widths in steps of 4 and even heights.
+inline void AlignToSensorSteps(tSdkResolution& r) {
+    r.iSensorWidth -= r.iSensorWidth & 1;
+    r.iSensorHeight -= r.iSensorHeight & 1;
+    r.uWidth &= ~3u;
+    r.uHeight &= ~1u;
+}
+
 // Whether a normalised record is one the sensor can deliver: the window is the image times the
 // reduction, within the sensor's limits, and the image region lies on the sensor.
 inline bool FitsSensor(const tSdkResolution& r, const UINT* sensor) {
@@ -40,6 +55,18 @@ inline bool FitsSensor(const tSdkResolution& r, const UINT* sensor) {
            imageW >= sensor[kWindowWidthMin] && imageH >= sensor[kWindowHeightMin] &&
            r.iSensorWidth <= maxW && r.iSensorHeight <= maxH && r.iOffsetX >= 0 &&
            r.iOffsetY >= 0 && imageW + r.iOffsetX <= maxW && imageH + r.iOffsetY <= maxH;
+}
+
+// Whether a region kept in a parameter record is one the resolution setters could have stored:
+// offered reduction modes, sizes in the sensor's steps, on the sensor, and a software resize
+// in the same steps.
+inline bool IsStorableRegion(const tSdkResolution& r, const UINT* sensor) {
+    tSdkResolution aligned = r;
+    AlignToSensorSteps(aligned);
+    return ModesOffered(r, sensor) && aligned.iSensorWidth == r.iSensorWidth &&
+           aligned.iSensorHeight == r.iSensorHeight && aligned.uWidth == r.uWidth &&
+           aligned.uHeight == r.uHeight && (r.uResizeWidth & 3u) == 0 &&
+           (r.uResizeHeight & 1u) == 0 && FitsSensor(r, sensor);
 }
 
 }  // namespace qv::control
