@@ -24,6 +24,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlLifecycle.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlLoss.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlParameters.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlRecordLimits.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlResolution.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlSnap.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlStream.cpp

@@ -12,6 +12,10 @@ if(TARGET qv_sim_usb_umockdev)
   qv_add_test(usb_auto_exposure_test SOURCES e2e/UsbAutoExposureTest.cpp
     $<TARGET_OBJECTS:qv_umockdev_preload>
     LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS concurrency)
+  # Damaged parameter-group files met by CameraInit.
+  qv_add_test(usb_parameter_file_test SOURCES e2e/UsbParameterFileEndToEndTest.cpp
+    $<TARGET_OBJECTS:qv_umockdev_preload>
+    LIBS qv_sim_usb_imx290 qv_sim ${CMAKE_DL_LIBS})
   # Firmware update through CameraUpgrade.
   qv_add_test(usb_upgrade_end_to_end_test SOURCES e2e/UsbUpgradeEndToEndTest.cpp
     $<TARGET_OBJECTS:qv_umockdev_preload>

@@ -2,6 +2,7 @@
 // arguments, truncated tables, and what a failed save leaves behind.
 #include "ParameterFileFixture.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -176,6 +177,25 @@ TEST_F(ParameterFiles, ArbitraryBytesNeverCorruptTheRecord) {
         ASSERT_NE(r.intValueA, 0);
         ASSERT_EQ(r.transferMode, 0);
     }
+}
+
+// A valid file in front of gigabytes of holes (a damaged or tampered disk): read as far as a
+// file of any version reaches, the rest never touched.
+TEST_F(ParameterFiles, HugeSparseFileLoadsItsRecordAndTables) {
+    CameraParameter saved = PatternedRecord(9);
+    const Table t1 = MakeTable(10), t2 = MakeTable(20), t3 = MakeTable(30);
+    const std::string path = Path("sparse.bin");
+    ASSERT_EQ(m_builder.SaveToFile(path.c_str(), &saved, t1.data(), t2.data(), t3.data()), 0);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{6} << 30), 0);
+    ::close(fd);
+
+    CameraParameter r = PatternedRecord(77);
+    Table l1{}, l2{}, l3{};
+    ASSERT_EQ(m_builder.GetCfgFile(path.c_str(), &r, l1.data(), l2.data(), l3.data()), 0);
+    EXPECT_TRUE(SameBytes(r, saved));
+    EXPECT_TRUE(l1 == t1 && l2 == t2 && l3 == t3);
 }
 
 // ---- Failed saves ---------------------------------------------------------------------------

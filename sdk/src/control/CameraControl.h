@@ -235,7 +235,7 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int CameraSetBayerAlgThreshold(int threshold);
     int CameraGetBayerAlgMode(int* mode);
     int CameraSetCorrectDeadPixel(int on);
-    int CameraGetCorrectDeadPixel(uint8_t* on);                  // -6 null
+    int CameraGetCorrectDeadPixel(uint8_t* on);  // -6 null
     // Lens-shading calibration and correction on the caller's buffers: the pipeline's result.
     int CameraLscCalib(tSdkLscCalibParam* param);
     int CameraLscCorrect(tSdkLscCorrectParam* param);
@@ -522,7 +522,14 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int CameraGetCameraDevParam();
     int GetResolutionDesc(int index, tSdkResolution* out);
     int CameraGetCameraSensorParam();
-    void LoadParameterGroup(int paramMode, int paramGroup);
+    // Each AE limit of settings within the sensor's (negative ones, "not set", become them).
+    void ClampAeLimits(CameraSettings& settings, const SensorParam& sensor);
+    // Loads the group CameraInit asks for into the record; the path of the file whose record is
+    // in force, empty when none is (the camera's defaults).
+    std::string LoadParameterGroup(int paramMode, int paramGroup);
+    // The record's stream settings made usable for an open: a listed sensor format and a
+    // resolution the camera has (else the default one).
+    void SettleStreamSettings();
     void ApplyDeviceDefaults();  // gains and frame speed of DeviceMiscInfo after SetDefault
     void ApplyInitOptions(const CameraInitOption& options);
     void StartPipeline();
@@ -598,10 +605,30 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // The dead-pixel positions into the controller's storage and out pointing at them.
     void PublishDeadPixels(const uint32_t* positions, uint32_t count, tSdkDeadPixelList* out);
 
+    // ---- Records from files (CameraControlRecordLimits.cpp) ----
+    // Brings a record read from a parameter file within this camera's capability, property and
+    // (once a stream was open) sensor limits, as the setters would: ranges clamped, values the
+    // setters refuse replaced by the camera's defaults.
+    void ClampFileRecord(CameraParameter& record);
+    // After the first stream open of a record from a file: the limits only the sensor knows,
+    // sent to the device, and the black level the device took.
+    void ClampFileRecordToSensor();
+    // The analog gain, AE target and AE limits within the sensor's limits (capability words).
+    void ClampToSensorLimits(CameraSettings& settings);
+    // The record's black level as the device took it.
+    void KeepDeviceBlackLevel();
+    // The sensor-limit words the resolution rules read (14): the sensor's, or before the first
+    // stream open the window limits and reduction masks of the property record.
+    void SensorRuleWords(UINT out[]) const;
+    // mediaType when the camera lists it as a sensor format (or lists none), else its first.
+    uint32_t SensorOutFormatFor(uint32_t mediaType) const;
+
     // ---- Parameter loads (CameraControlParameters.cpp) ----
     // With the API mutex held: record (and the custom curves, when given) in force with the
     // stream closed and reopened; the reopen's result.
     int ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3]);
+    // ApplyLoadedRecord for a record read from a file, clamped first (ClampFileRecord).
+    int ApplyFileRecord(CameraParameter& record, const uint16_t* const curves[3]);
     // The custom curves of the pipeline (red, green, blue) into three tables.
     void ReadCustomCurves(std::vector<uint16_t>& tables, uint16_t* curves[3]) const;
 

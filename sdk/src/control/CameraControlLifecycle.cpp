@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "control/CameraControl.h"
+#include "control/SettingRules.h"
 #include "display/Display.h"
 #include "imagefile/AviWriter.h"
 #include "params/DeviceCapability.h"
@@ -65,25 +66,14 @@ int CameraControl::CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, 
         Detach();
         return CAMERA_STATUS_FAILED;
     }
-    if (m_devParamValid) LoadParameterGroup(paramMode, paramGroup);
+    // The camera's own settings, for an open that the loaded group's settings fail.
+    const CameraParameter factory = m_param;
+    std::string loadedFile;
+    if (m_devParamValid) loadedFile = LoadParameterGroup(paramMode, paramGroup);
 
     m_optFrameCount = 0;
     if (options != nullptr) ApplyInitOptions(*options);
-
-    // A sensor format the camera does not list gives way to the first one it does.
-    if (m_capability.iMediaTypeDesc > 0 && m_capability.pMediaTypeDesc != nullptr) {
-        const tSdkBayerType* begin = m_capability.pMediaTypeDesc;
-        const tSdkBayerType* end = begin + m_capability.iMediaTypeDesc;
-        if (std::none_of(begin, end, [this](const tSdkBayerType& t) {
-                return t.uMediaType == m_param.sensorOutFormat;
-            }))
-            m_param.sensorOutFormat = begin->uMediaType;
-    }
-
-    if (GetResolutionDesc(m_param.settings.resolutionIndex, &m_curResolution) != 0) {
-        m_curResolution = m_defaultResolution;
-        m_param.settings.resolutionIndex = m_defaultResolution.iIndex;
-    }
+    SettleStreamSettings();
 
     // The pool takes at most CFrameBucket::kMaxFrames; the receivers get the count the pool has.
     if (m_optFrameCount > CFrameBucket::kMaxFrames) m_optFrameCount = CFrameBucket::kMaxFrames;
@@ -93,12 +83,33 @@ int CameraControl::CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, 
 
     CameraInitParam param = BuildInitParam();
     r = OpenCameraStream(&param);
+    if (r != CAMERA_STATUS_SUCCESS && !loadedFile.empty()) {
+        // Settings the camera refuses must not lock the user out of it: once more with the
+        // camera's defaults under the same mode and group (a later save replaces the file).
+        qv::Log("Parameter file %s rejected by the camera, opened with defaults\n",
+                loadedFile.c_str());
+        const int mode = m_param.settings.parameterMode;
+        const int group = m_param.settings.parameterGroup;
+        m_param = factory;
+        mParamBuilder.SetDefault(&m_param);
+        ApplyDeviceDefaults();
+        m_param.settings.parameterMode = mode;
+        m_param.settings.parameterGroup = group;
+        if (options != nullptr) ApplyInitOptions(*options);
+        SettleStreamSettings();
+        m_frameBucket->Reset();
+        m_bucketClient->Reset();
+        loadedFile.clear();
+        param = BuildInitParam();
+        r = OpenCameraStream(&param);
+    }
     if (r != CAMERA_STATUS_SUCCESS) {
         qv::Log("open camera device failed\n");
         Detach();
         return r;
     }
     CameraGetCameraSensorParam();
+    if (!loadedFile.empty()) ClampFileRecordToSensor();
     StartPipeline();
 
     {
@@ -179,10 +190,9 @@ int CameraControl::GetResolutionDesc(int index, tSdkResolution* out) {
         *out = m_param.resolution;
         return CAMERA_STATUS_SUCCESS;
     }
-    // Preset indices are 0 to 63; an index from a parameter file may be anything.
-    if (index < 0 || index > 63) return CAMERA_STATUS_PARAMETER_INVALID;
-    const uint32_t mask = index < 32 ? m_property.presetMaskLow : m_property.presetMaskHigh;
-    if ((mask >> (index % 32) & 1u) == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    // An index from a parameter file may be anything.
+    if (!qv::control::PresetOffered(index, m_property.presetMaskLow, m_property.presetMaskHigh))
+        return CAMERA_STATUS_PARAMETER_INVALID;
     for (int i = 0; i < m_capability.iImageSizeDesc && m_capability.pImageSizeDesc != nullptr;
          ++i) {
         if (m_capability.pImageSizeDesc[i].iIndex == index) {
@@ -201,9 +211,14 @@ int CameraControl::CameraGetCameraSensorParam() {
     } else {
         std::memcpy(&sensor, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
     }
+    ClampAeLimits(m_param.settings, sensor);
+    m_capability.sResolutionDefault = m_defaultResolution;
+    return CAMERA_STATUS_SUCCESS;
+}
+
+void CameraControl::ClampAeLimits(CameraSettings& s, const SensorParam& sensor) {
     // Stored gain limits are unsigned in the record; a value that reads negative as int32 was
     // never set.
-    CameraSettings& s = m_param.settings;
     if (static_cast<int32_t>(s.aeAnalogGainMax) < 0 || s.aeAnalogGainMax > sensor.analogGainMax)
         s.aeAnalogGainMax = sensor.analogGainMax;
     if (static_cast<int32_t>(s.aeAnalogGainMin) < 0 || s.aeAnalogGainMin < sensor.analogGainMin)
@@ -215,8 +230,6 @@ int CameraControl::CameraGetCameraSensorParam() {
         if (s.aeExposureMax < 0 || s.aeExposureMax > maxUs) s.aeExposureMax = maxUs;
         if (s.aeExposureMin < 0 || s.aeExposureMin < minUs) s.aeExposureMin = minUs;
     }
-    m_capability.sResolutionDefault = m_defaultResolution;
-    return CAMERA_STATUS_SUCCESS;
 }
 
 void CameraControl::ApplyDeviceDefaults() {
@@ -226,7 +239,15 @@ void CameraControl::ApplyDeviceDefaults() {
     m_param.settings.frameSpeed = m_miscInfo.defaultFrameSpeed;
 }
 
-void CameraControl::LoadParameterGroup(int paramMode, int paramGroup) {
+void CameraControl::SettleStreamSettings() {
+    m_param.sensorOutFormat = SensorOutFormatFor(m_param.sensorOutFormat);
+    if (GetResolutionDesc(m_param.settings.resolutionIndex, &m_curResolution) != 0) {
+        m_curResolution = m_defaultResolution;
+        m_param.settings.resolutionIndex = m_defaultResolution.iIndex;
+    }
+}
+
+std::string CameraControl::LoadParameterGroup(int paramMode, int paramGroup) {
     CameraSettings& s = m_param.settings;
     // A group file carries the three custom curves (red, green, blue) after the record; curves
     // the file lacks keep what the pipeline holds.
@@ -236,8 +257,16 @@ void CameraControl::LoadParameterGroup(int paramMode, int paramGroup) {
         luts[c] = curves.data() + c * CameraParameterBuilder::kTableEntries;
         mIsp.GetCustomLut(c + 1, luts[c]);
     }
-    bool loaded = false;
+    std::string loaded;  // the file whose record is in force
     const char* dir = m_configDir.c_str();
+    auto load = [&](int mode, int group) {
+        std::string path;
+        mParamBuilder.MakeCfgFilePath(path, dir, mode, group, &m_devInfo);
+        if (mParamBuilder.GetCfgFile(path.c_str(), &m_param, luts[0], luts[1], luts[2]) != 0)
+            return false;
+        loaded = path;
+        return true;
+    };
     if (paramGroup == CameraParameterBuilder::kSaveGroup) {
         mParamBuilder.SetDefault(&m_param);
         ApplyDeviceDefaults();
@@ -245,13 +274,10 @@ void CameraControl::LoadParameterGroup(int paramMode, int paramGroup) {
         s.parameterGroup = CameraParameterBuilder::kSaveGroup;
     } else if (paramMode < 0 || paramGroup < 0) {
         // The "_SAVE" file names the mode and group saved last.
-        if (mParamBuilder.LoadGroup(dir, 0, CameraParameterBuilder::kSaveGroup, &m_devInfo,
-                                    &m_param, luts[0], luts[1], luts[2]) == 0) {
-            loaded = true;
+        if (load(0, CameraParameterBuilder::kSaveGroup)) {
             const int mode = s.parameterMode;
             const int group = s.parameterGroup;
-            if (mParamBuilder.LoadGroup(dir, mode, group, &m_devInfo, &m_param, luts[0], luts[1],
-                                        luts[2]) != 0) {
+            if (!load(mode, group)) {
                 s.parameterMode = std::max(mode, 0);
                 s.parameterGroup = std::max(group, 0);
             }
@@ -261,16 +287,16 @@ void CameraControl::LoadParameterGroup(int paramMode, int paramGroup) {
             s.parameterMode = 0;
             s.parameterGroup = 0;
         }
-    } else if (mParamBuilder.LoadGroup(dir, paramMode, paramGroup, &m_devInfo, &m_param, luts[0],
-                                       luts[1], luts[2]) != 0) {
+    } else if (!load(paramMode, paramGroup)) {
         // The camera's defaults stay in force under the asked-for names.
         s.parameterMode = paramMode;
         s.parameterGroup = paramGroup;
-    } else {
-        loaded = true;
     }
-    if (loaded)
+    if (!loaded.empty()) {
+        ClampFileRecord(m_param);
         for (int c = 0; c < 3; ++c) mIsp.StoreCustomCurve(c, luts[c]);
+    }
+    return loaded;
 }
 
 void CameraControl::ApplyInitOptions(const CameraInitOption& o) {

@@ -36,6 +36,13 @@ int CameraControl::ApplyLoadedRecord(const CameraParameter& record,
     return ReopenCameraStream(true);
 }
 
+int CameraControl::ApplyFileRecord(CameraParameter& record, const uint16_t* const curves[3]) {
+    ClampFileRecord(record);
+    const int r = ApplyLoadedRecord(record, curves);
+    if (r == CAMERA_STATUS_SUCCESS) KeepDeviceBlackLevel();
+    return r;
+}
+
 int CameraControl::CameraSetParameterMode(int mode) {
     ApiLock lock(m_apiMutex);
     m_param.settings.parameterMode = mode;
@@ -140,7 +147,7 @@ int CameraControl::CameraLoadParameter(int group) {
     record.settings.parameterMode = mode;
     record.settings.parameterGroup = group;
     const uint16_t* const loaded[3] = {curves[0], curves[1], curves[2]};
-    return ApplyLoadedRecord(record, loaded);
+    return ApplyFileRecord(record, loaded);
 }
 
 int CameraControl::CameraReadParameterFromFile(const char* path) {
@@ -162,7 +169,7 @@ int CameraControl::CameraReadParameterFromFile(const char* path) {
     record.settings.parameterMode = m_param.settings.parameterMode;
     record.settings.parameterGroup = m_param.settings.parameterGroup;
     const uint16_t* const loaded[3] = {curves[0], curves[1], curves[2]};
-    return ApplyLoadedRecord(record, loaded);
+    return ApplyFileRecord(record, loaded);
 }
 
 int CameraControl::CameraGetCapability(tSdkCapability* capability) {
