@@ -22,3 +22,12 @@ if(TARGET pwcapture_dialog AND TARGET Tarnlex)
   set_tests_properties(capture_library_test PROPERTIES
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
 endif()
+
+# The same again on an X server (Xvfb), through Qt's xcb platform as on a desktop.
+find_program(QV_XVFB_RUN xvfb-run)
+if(TARGET capture_library_test AND QV_XVFB_RUN)
+  add_test(NAME capture_library_xvfb_test COMMAND ${QV_XVFB_RUN} -a
+    -s "-screen 0 1280x1024x24 -nolisten tcp" $<TARGET_FILE:capture_library_test>)
+  set_tests_properties(capture_library_xvfb_test PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=xcb" TIMEOUT 600)
+endif()
