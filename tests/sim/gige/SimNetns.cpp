@@ -312,12 +312,4 @@ void AddAddress(const std::string& ifname, const std::string& ip, int prefix) {
     Address(RTM_NEWADDR, ifname, ip, prefix);
 }
 
-bool RaiseReceiveBufferLimit(int bytes) {
-    std::ofstream f("/proc/sys/net/core/rmem_max");
-    if (!f) return false;
-    f << bytes;
-    f.flush();
-    return static_cast<bool>(f);
-}
-
 }  // namespace qvsim

@@ -87,8 +87,4 @@ class CSimVethLink {
 // give discovery a loopback interface to broadcast on; only 127.0.0.1 is skipped).
 void AddAddress(const std::string& ifname, const std::string& ip, int prefix);
 
-// Raises the receive-buffer limit (net.core.rmem_max) of the calling thread's namespace when the
-// kernel lets a namespace have its own; false when it cannot.
-bool RaiseReceiveBufferLimit(int bytes);
-
 }  // namespace qvsim
