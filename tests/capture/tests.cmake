@@ -29,5 +29,6 @@ if(TARGET capture_library_test AND QV_XVFB_RUN)
   add_test(NAME capture_library_xvfb_test COMMAND ${QV_XVFB_RUN} -a
     -s "-screen 0 1280x1024x24 -nolisten tcp" $<TARGET_FILE:capture_library_test>)
   set_tests_properties(capture_library_xvfb_test PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=xcb" TIMEOUT 600)
+    ENVIRONMENT "QT_QPA_PLATFORM=xcb;LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp"
+    TIMEOUT 600)
 endif()
