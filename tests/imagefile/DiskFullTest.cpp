@@ -1,6 +1,7 @@
-// Image files and recordings on a full disk: a small tmpfs mounted in a mount namespace of
-// this process's own (root only; the tests skip themselves otherwise). The process must still
-// be single-threaded when the namespace is made, so nothing here starts a thread first.
+// Image files, recordings and parameter files on a full disk: a small tmpfs mounted in a mount
+// namespace of this process's own (root only; the tests skip themselves otherwise). The process
+// must still be single-threaded when the namespace is made, so nothing here starts a thread
+// first.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -14,6 +15,7 @@
 #include "FileReaders.h"
 #include "FrameMaker.h"
 #include "control/CameraControl.h"
+#include "params/CameraParameterBuilder.h"
 
 namespace {
 
@@ -96,6 +98,44 @@ TEST_F(DiskFull, ImageFilesAreWholeOrAbsent) {
         EXPECT_EQ(m_dir.Names(), std::vector<std::string>{"img" + std::string(row.extension)});
         std::remove((base + row.extension).c_str());
     }
+}
+
+// A parameter file that does not fit fails (-13 from the builder, -1 through the controller)
+// and leaves neither a partial file nor its temporary file; the file it would replace stays
+// whole and loads as before.
+TEST_F(DiskFull, ParameterFilesAreWholeOrAbsent) {
+    // One file (the record and three tables, 25792 bytes) fits in eight pages; a second does not.
+    MountTmpfs(8 * 4096);
+    if (IsSkipped()) return;
+    CameraParameterBuilder builder;
+    CameraParameter record{};
+    builder.SetDefault(&record);
+    record.triggerDelayTime = 777;
+    std::vector<uint16_t> tables(3 * CameraParameterBuilder::kTableEntries, 0x0123);
+    const uint16_t* t[3] = {tables.data(), tables.data() + CameraParameterBuilder::kTableEntries,
+                            tables.data() + 2 * CameraParameterBuilder::kTableEntries};
+    const std::string kept = m_dir / "kept_Cfg_A.bin";
+    ASSERT_EQ(builder.SaveToFile(kept.c_str(), &record, t[0], t[1], t[2]), 0);
+    const std::vector<uint8_t> good = ReadAll(kept);
+    ASSERT_EQ(good.size(), 1216u + 3u * 8192u);
+
+    const std::string other = m_dir / "other_Cfg_A.bin";
+    EXPECT_EQ(builder.SaveToFile(other.c_str(), &record, t[0], t[1], t[2]),
+              CAMERA_STATUS_FILE_IO_FAILED);
+    record.triggerDelayTime = 333;  // a save that would change the kept file
+    EXPECT_EQ(builder.SaveToFile(kept.c_str(), &record, t[0], t[1], t[2]),
+              CAMERA_STATUS_FILE_IO_FAILED);
+    EXPECT_EQ(m_control.CameraSaveParameterToFile(other.c_str()), CAMERA_STATUS_FAILED);
+    EXPECT_EQ(m_dir.Names(), std::vector<std::string>{"kept_Cfg_A.bin"});
+    EXPECT_EQ(ReadAll(kept), good);
+
+    CameraParameter loaded{};
+    std::vector<uint16_t> back(3 * CameraParameterBuilder::kTableEntries, 0);
+    ASSERT_EQ(builder.LoadFromFile(kept.c_str(), &loaded, back.data(),
+                                   back.data() + CameraParameterBuilder::kTableEntries,
+                                   back.data() + 2 * CameraParameterBuilder::kTableEntries),
+              0);
+    EXPECT_EQ(back, tables);
 }
 
 // A frame that does not fit is refused whole (-23), again and again; the recording then
