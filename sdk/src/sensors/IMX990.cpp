@@ -8,28 +8,16 @@ using namespace sensor;
 
 namespace {
 
-constexpr PllSetting kPll100 = Pll({27, 1, 1, 1, 10, 13, 13, 6}, 74250000);
-constexpr PllSetting kPll201 = Pll({18, 1, 1, 1, 12, 12, 6, 27}, 74250000);
-// Board 9 runs the chip at half the clock; its line lengths are those of the other USB boards.
-constexpr PllSetting kPll9 = Pll({1, 8, 128, 0, 0, 0, 0, 0}, 37125000);
-
 constexpr CIMX990Family::Board kBoards[] = {
-    {100, GpioReset(28), kPll100, true, true, 4, false, 516, 972, true},
+    {100, GpioReset(28), imx990::kPll100, true, true, 4, false, 516, 972, true},
     {110, GpioReset(29), NoPll(74250000), true, true, 4, false, 516, 972, true},
     {111, GpioReset(29), NoPll(54000000), true, false, 4, false, 376, 752, true},
-    {201, FpgaBitReset(), kPll201, true, true, 4, true, 772, 1544, true},
+    {201, FpgaBitReset(), imx990::kPll201, true, true, 4, true, 772, 1544, true},
     {205, FpgaBitReset(), NoPll(74250000), true, true, 4, true, 772, 1544, true},
-    {9, GpioReset(23), kPll9, false, true, 4, false, 516, 972, true},
+    {9, GpioReset(23), imx990::kPll9, false, true, 4, false, 516, 972, true},
 };
 
 // clang-format off
-constexpr uint16_t kSettings8[] = {
-    0x3220, 0x50,  0x3221, 0x16,  0x3224, 0x50,  0x3225, 0x16,  0x343C, 0xF0,  0x3444, 0x02,
-    0x3445, 0x03,  0x3502, 0x00,
-};
-constexpr uint16_t kSpeedA[] = {0x3226, 0xA3,  0x30DC, 0x01};
-constexpr uint16_t kSpeedB[] = {0x3226, 0x93,  0x30DC, 0x00};
-
 // ---- Chip maker's settings ------------------------------------------------------------------
 // QV_MAKER_ROW rows are placeholders for values the chip maker supplies (see SensorTables.h).
 
@@ -69,10 +57,10 @@ constexpr CIMX990Family::Chip kChip{
     .offsetX = 0,
     .offsetY = 21,
     .init = kInit,
-    .settings8 = kSettings8,
+    .settings8 = imx990::kSettings8,
     .outputMode = {kOutput12, {}, kOutput8},
-    .speedA = kSpeedA,
-    .speedB = kSpeedB,
+    .speedA = imx990::kSpeedA,
+    .speedB = imx990::kSpeedB,
     .masterStart = true,
 };
 

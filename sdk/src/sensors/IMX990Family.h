@@ -11,6 +11,23 @@
 
 #include "ImxHoldMap.h"
 
+// The IMX990 and IMX991 share their clocks on every board, the 8-bit converter settings and
+// the two readout speed tables.
+namespace imx990 {
+inline constexpr sensor::PllSetting kPll100 = sensor::Pll({27, 1, 1, 1, 10, 13, 13, 6}, 74250000);
+inline constexpr sensor::PllSetting kPll201 = sensor::Pll({18, 1, 1, 1, 12, 12, 6, 27}, 74250000);
+// Board 9 runs the chip at half the clock; its line lengths are those of the other USB boards.
+inline constexpr sensor::PllSetting kPll9 = sensor::Pll({1, 8, 128, 0, 0, 0, 0, 0}, 37125000);
+// clang-format off
+inline constexpr uint16_t kSettings8[] = {
+    0x3220, 0x50,  0x3221, 0x16,  0x3224, 0x50,  0x3225, 0x16,  0x343C, 0xF0,  0x3444, 0x02,
+    0x3445, 0x03,  0x3502, 0x00,
+};
+inline constexpr uint16_t kSpeedA[] = {0x3226, 0xA3,  0x30DC, 0x01};
+inline constexpr uint16_t kSpeedB[] = {0x3226, 0x93,  0x30DC, 0x00};
+// clang-format on
+}  // namespace imx990
+
 class CIMX990Family : public CImxHoldMap {
   public:
     // A board: its reset line, clock and lane bits; the clock-generator setting where it has one.
