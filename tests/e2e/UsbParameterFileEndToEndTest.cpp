@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "LogCapture.h"
+#include "params/CameraParameterBuilder.h"
 #include "SimHostSettings.h"
 #include "UsbEndToEndFixture.h"
 
@@ -34,6 +35,9 @@ constexpr int kFixturePreset = 8;
 constexpr int kBlackLevelMax = 255;
 // The simulated camera lists no frame speeds; it runs at the speed of its factory settings.
 constexpr int kFactoryFrameSpeed = 2;
+constexpr int kCustomIndex = 255;
+// A lookup curve no camera starts with.
+constexpr uint16_t kFileCurve = 0x0ABC;
 
 std::string RejectedLine(const std::string& path) {
     std::string line = "Parameter file ";
@@ -246,6 +250,9 @@ TEST_F(UsbParameterFile, RandomValuesOfEveryVersionOpenWithinRangeAndStream) {
         EXPECT_EQ(log.Count(RejectedLine(SaveFile())), 0);
         ExpectWithinCapability(h);
         ExpectFrames(h);
+        // The file's custom region stays only when the setters could have stored it: asked for
+        // later, it is refused or it streams as any region does.
+        if (CameraSetResolution(h, kCustomIndex) == 0) ExpectFrames(h);
         // The same for a file read into the streaming camera.
         const std::string other = (s_home / "other.bin").string();
         WriteFile(other, RandomFile(c.version, c.seed + 1, deviceId));
@@ -305,6 +312,17 @@ TEST_F(UsbParameterFile, GroupTheCameraRefusesIsOpenedWithDefaultsOnceAndLogged)
         ++address;
         ASSERT_EQ(EnumerateUntil(1), 0);
         ASSERT_TRUE(qvsim::UseImx290Resolution(qvsim::PresetResolution(kFixturePreset)));
+        // The group also carries lookup curves of its own.
+        {
+            CameraParameterBuilder builder;
+            CameraParameter record{};
+            ASSERT_EQ(builder.LoadFromFile(SaveFile().c_str(), &record, nullptr, nullptr, nullptr),
+                      0);
+            const std::vector<uint16_t> curve(CameraParameterBuilder::kTableEntries, kFileCurve);
+            ASSERT_EQ(builder.SaveToFile(SaveFile().c_str(), &record, curve.data(), curve.data(),
+                                         curve.data()),
+                      0);
+        }
         // The sensor's first register write of each refused open goes unanswered.
         cam.Model().InjectFault(
             {.kind = SimFaultKind::kStall, .request = 0xD0, .times = c.refusedOpens});
@@ -319,6 +337,10 @@ TEST_F(UsbParameterFile, GroupTheCameraRefusesIsOpenedWithDefaultsOnceAndLogged)
             int index = -1;
             ASSERT_EQ(CameraGetResolution(h, &index), 0);
             EXPECT_NE(index, kFixturePreset);
+            // Nor the file's curves.
+            std::vector<USHORT> lut(CameraParameterBuilder::kTableEntries);
+            ASSERT_EQ(CameraGetCustomLut(h, 1, lut.data()), 0);
+            EXPECT_NE(lut, std::vector<USHORT>(lut.size(), kFileCurve));
             ExpectFrames(h);
         } else {
             EXPECT_EQ(log.Count("open camera device failed\n"), 1);

@@ -68,6 +68,9 @@ int CameraControl::CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, 
     }
     // The camera's own settings, for an open that the loaded group's settings fail.
     const CameraParameter factory = m_param;
+    std::vector<uint16_t> factoryTables;
+    uint16_t* factoryCurves[3];
+    ReadCustomCurves(factoryTables, factoryCurves);
     std::string loadedFile;
     if (m_devParamValid) loadedFile = LoadParameterGroup(paramMode, paramGroup);
 
@@ -83,7 +86,9 @@ int CameraControl::CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, 
 
     CameraInitParam param = BuildInitParam();
     r = OpenCameraStream(&param);
-    if (r != CAMERA_STATUS_SUCCESS && !loadedFile.empty()) {
+    // Only a stream the camera could not set up speaks against the file; a port held by another
+    // program or a failing cable says nothing about it, and must not cost the user the file.
+    if (r == CAMERA_STATUS_STREAM_OPEN_FAILED && !loadedFile.empty()) {
         // Settings the camera refuses must not lock the user out of it: once more with the
         // camera's defaults under the same mode and group (a later save replaces the file).
         qv::Log("Parameter file %s rejected by the camera, opened with defaults\n",
@@ -91,6 +96,7 @@ int CameraControl::CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, 
         const int mode = m_param.settings.parameterMode;
         const int group = m_param.settings.parameterGroup;
         m_param = factory;
+        for (int c = 0; c < 3; ++c) mIsp.StoreCustomCurve(c, factoryCurves[c]);
         mParamBuilder.SetDefault(&m_param);
         ApplyDeviceDefaults();
         m_param.settings.parameterMode = mode;

@@ -110,6 +110,9 @@ void CameraControl::ClampFileRecord(CameraParameter& r) {
         PresetOffered(s.resolutionIndex, m_property.presetMaskLow, m_property.presetMaskHigh);
     if (s.resolutionIndex == kCustomIndex ? !customUsable : !presetUsable)
         s.resolutionIndex = m_defaultResolution.iIndex;
+    // Kept or not in force now, a region the setters could not store never stays in the record:
+    // a later CameraSetResolution(255) would put it in force unchecked.
+    if (!customUsable) r.resolution = tSdkResolution{};
     // No snapshot resolution (the current one is used) rather than one the sensor cannot take.
     if (r.snapResolution.uWidth != 0 &&
         !(IsStorableRegion(r.snapResolution, sensor) && r.snapResolution.uResizeWidth == 0 &&
