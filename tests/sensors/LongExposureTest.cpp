@@ -243,15 +243,108 @@ TEST_F(LongExposure, TriggerModesEndTheCycle) {
         (std::vector<std::string>{"add " + std::to_string(static_cast<int>(ExposureUs() / 1000))}));
 }
 
-// Uninit ends the cycle without touching the device.
-TEST_F(LongExposure, UninitEndsTheCycle) {
-    StartChip(107, SENSOR_TYPE_IMX294C);
-    ASSERT_EQ(sensor->SetExposure(1e6), 0);
-    ASSERT_EQ(timers.Count(), 1u);
+// A stream closed while the host times an exposure (Uninit, as every USB stream close runs it,
+// or the driver's end) switches the camera out of long exposure: the exposure off and the FPGA
+// word pulsed to 0. The stream opened again and given a short exposure then runs on the chip's
+// own shutter; the IMX533 opened again in its host-timed mode puts its long shutter back when
+// the long exposure comes again. A close without a running cycle touches nothing of it.
+TEST_F(LongExposure, StreamCloseAndReopenDuringALongExposure) {
+    struct Case {
+        int hw;
+        SensorTypeE code;
+        bool destroy;
+        TraceStep off, on;
+    };
+    const Case kCases[] = {
+        {107, SENSOR_TYPE_IMX294C, false, Reg(0x3111, 0), Reg(0x3111, 1)},
+        {107, SENSOR_TYPE_IMX533C, false, Reg(0x019E, 1), Reg(0x019E, 4)},
+        {107, SENSOR_TYPE_IMX294C, true, Reg(0x3111, 0), Reg(0x3111, 1)},
+        {107, SENSOR_TYPE_IMX533C, true, Reg(0x019E, 1), Reg(0x019E, 4)},
+        {201, SENSOR_TYPE_IMX294C, false, Reg(0x3111, 0), Reg(0x3111, 1)},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.code << " on " << c.hw << (c.destroy ? ", destroyed" : ", Uninit"));
+        StartChip(c.hw, c.code);
+        ASSERT_EQ(sensor->SetExposure(3e6), 0);
+        Fire();
+        Fire();
+        EXPECT_TRUE(ContainsInOrder(Fire(), {c.on}));  // exposing
+        if (c.hw == 107) {
+            EXPECT_EQ(dev->FpgaReg(39), 7u);
+        }
+
+        trace->Clear();
+        if (c.destroy) {
+            sensor.reset();
+        } else {
+            EXPECT_EQ(sensor->Uninit(), 0);
+        }
+        EXPECT_EQ(timers.Count(), 0u);
+        if (c.hw == 107) {
+            EXPECT_TRUE(
+                TraceMatches(Steps(), {c.off, Fpga(39, 1), Sleep(15), Fpga(39, 8), Fpga(39, 0)}));
+            EXPECT_EQ(dev->FpgaReg(39), 0u);
+        } else {
+            EXPECT_TRUE(TraceMatches(Steps(), {c.off, Sleep(15)}));
+        }
+        if (c.destroy) continue;
+
+        // Opened again with a short exposure.
+        trace->Clear();
+        ASSERT_EQ(sensor->Init(&param), 0);
+        ASSERT_EQ(sensor->SetExposure(10000), 0);
+        EXPECT_EQ(timers.Count(), 0u);
+        EXPECT_NEAR(ExposureUs(), 10000, LineUs());
+        const uint32_t lines = static_cast<uint32_t>(ExposureUs() / LineUs() + 0.5);
+        if (c.code == SENSOR_TYPE_IMX294C) {
+            EXPECT_EQ(SensorValue({{0x302C, 0xFF}, {0x302D, 0xFF}}), 1446 - lines);
+            EXPECT_EQ(Sensor(0x332C), 0xFF);  // the chip's ordinary shutter list
+        } else {
+            const uint32_t shutter = 3049 - lines;
+            EXPECT_EQ(Sensor(0x0016), (shutter >> 1) & 0xFF);
+            EXPECT_EQ(Sensor(0x0017), shutter >> 9);
+            EXPECT_EQ(Sensor(0x0012), 0u);
+        }
+        if (c.hw == 107) {
+            EXPECT_EQ(dev->FpgaReg(39), 0u);
+            EXPECT_EQ(FpgaFrame107(), c.code == SENSOR_TYPE_IMX294C ? 1446u : 3049u);
+        }
+
+        // The long exposure again: the chip's long shutter and a new cycle.
+        ASSERT_EQ(sensor->SetExposure(3e6), 0);
+        EXPECT_EQ(timers.Count(), 1u);
+        if (c.code == SENSOR_TYPE_IMX533C) {
+            EXPECT_EQ(Sensor(0x0016), 2u);
+            EXPECT_EQ(Sensor(0x0017), 0u);
+            EXPECT_EQ(Sensor(0x0012), 0u);
+        } else {
+            EXPECT_EQ(Sensor(0x332C), 0xFE);
+        }
+
+        // Closed once more after the long exposure was ended: nothing more to switch off.
+        ASSERT_EQ(sensor->SetExposure(10000), 0);
+        trace->Clear();
+        EXPECT_EQ(sensor->Uninit(), 0);
+        EXPECT_TRUE(Steps().empty());
+    }
+}
+
+// The IMX533 opened again after a stream close in its host-timed mode starts from the chip's
+// own shutter: the next long exposure programs the long shutter (Init's shutter reset has put
+// 0x0016 back to 0xF1), not only a new cycle.
+TEST_F(LongExposure, Imx533ReopenedInItsHostTimedMode) {
+    StartChip(107, SENSOR_TYPE_IMX533C);
+    ASSERT_EQ(sensor->SetExposure(3e6), 0);
+    ASSERT_EQ(sensor->Uninit(), 0);
+    ASSERT_EQ(sensor->Init(&param), 0);
+    EXPECT_EQ(Sensor(0x0016), 0xF1u);
     trace->Clear();
-    EXPECT_EQ(sensor->Uninit(), 0);
-    EXPECT_EQ(timers.Count(), 0u);
-    EXPECT_TRUE(Steps().empty());
+    ASSERT_EQ(sensor->SetExposure(3e6), 0);
+    EXPECT_TRUE(ContainsInOrder(
+        Steps(), {Fpga(35, 3048), Regs({{0x0016, 2}, {0x0017, 0}, {0x0012, 0}, {0x0013, 0}})}));
+    EXPECT_EQ(Sensor(0x0016), 2u);
+    EXPECT_EQ(timers.Count(), 1u);
 }
 
 }  // namespace

@@ -31,9 +31,10 @@ CIMX294Family::CIMX294Family(SensorTypeE type, imginf* inf, const Chip& chip)
     SetPixelFormat(kBayerGR8);
 }
 
-// The cycle's timer goes first (its member would go last, after this driver's own parts).
+// The cycle goes first (its member would go last, after this driver's own parts), and leaves
+// the camera out of long exposure as a stream close does.
 CIMX294Family::~CIMX294Family() {
-    m_cycle.Remove();
+    m_cycle.Stop();
 }
 
 int CIMX294Family::Reset() {
@@ -42,8 +43,11 @@ int CIMX294Family::Reset() {
     return ResetAndSelectBus(board->reset, m_chip.busAddress, 0x12, 20);
 }
 
+// Every stream close comes here. The FPGA word and the chip's exposure register outlive it (the
+// FPGA is not loaded again at the next open), so a running cycle is ended with the camera out
+// of long exposure.
 int CIMX294Family::Uninit() {
-    m_cycle.Remove();
+    m_cycle.Stop();
     return CAMERA_STATUS_SUCCESS;
 }
 

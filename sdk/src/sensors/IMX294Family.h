@@ -31,7 +31,7 @@ class CIMX294Family : public CSensorBase {
     ~CIMX294Family() override;
 
     int Reset() override;
-    int Uninit() override;  // ends the long-exposure cycle
+    int Uninit() override;  // ends the long-exposure cycle, the camera out of long exposure
     int SetExposure(double us) override;
     int SetFrameSpeed(int speed) override;
     int StreamOn() override;

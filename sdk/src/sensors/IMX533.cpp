@@ -92,6 +92,9 @@ int CIMX533::Init(CameraInitParam* param) {
     SetResolution(&param->resolution);
     ApplyWindow();
     m_streaming = false;
+    // The shutter reset below leaves the chip's own shutter in force, whatever the last stream
+    // ran: the next exposure programs its way from there.
+    m_longExpMode = 0;
     m_ifMode = 3;
     m_inputClock = 72000000;
     Pause(10);

@@ -16,7 +16,7 @@ CLongExposureCycle::CLongExposureCycle(imginf& device, const Chip& chip, const v
     : m_device(device), m_chip(chip), m_owner(owner) {}
 
 CLongExposureCycle::~CLongExposureCycle() {
-    Remove();
+    RemoveTimer();
 }
 
 void CLongExposureCycle::Start(int periodMs, int exposureMs) {
@@ -30,10 +30,6 @@ void CLongExposureCycle::Start(int periodMs, int exposureMs) {
     // A step that fires at once waits for our mutex, so it sees the handle set.
     m_timers = &SensorTimers::Get();
     m_timer = m_timers->AddTimer(&CLongExposureCycle::TimerProc, periodMs, this);
-}
-
-void CLongExposureCycle::Remove() {
-    RemoveTimer();
 }
 
 bool CLongExposureCycle::RemoveTimer() {
@@ -80,7 +76,7 @@ int CLongExposureCycle::TimerProc(TimerEntry* entry, void* user) {
     if (entry != self->m_timer) return 0;
     const int period = self->StepLocked();
     if (period >= 0) self->m_timers->ResetTimer(entry, period);
-    return 0;  // the cycle ends only by Stop or Remove
+    return 0;  // the cycle ends only by Stop or the destructor
 }
 
 int CLongExposureCycle::Step() {

@@ -13,10 +13,15 @@
 // wait is a state of its own so that no step blocks the timer worker, which serves every
 // camera's liveness and heartbeat checks as well.
 //
+// A cycle that ends leaves the camera out of long-exposure mode (exposure off, the FPGA word
+// pulsed to 0): the word and the chip's register outlive a stream close and the FPGA is not
+// loaded again when the stream opens, so an ordinary exposure after it would otherwise still
+// run with the gates open.
+//
 // Threads: the steps run on the timer worker, the driver's calls on the caller's thread. A mutex
 // guards the state, the timer handle, the exposure time and the register traffic of both; it is
 // never held while the timer is removed (removal waits for a step in progress, and a step takes
-// the mutex). Once Stop, Remove or the destructor has returned, no step runs any more.
+// the mutex). Once Stop or the destructor has returned, no step runs any more.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +48,8 @@ class CLongExposureCycle {
 
     // owner names the driver in the log lines.
     CLongExposureCycle(imginf& device, const Chip& chip, const void* owner);
-    ~CLongExposureCycle();  // Remove()
+    // Removes a cycle still running without touching the device: its owner stops it first.
+    ~CLongExposureCycle();
 
     CLongExposureCycle(const CLongExposureCycle&) = delete;
     CLongExposureCycle& operator=(const CLongExposureCycle&) = delete;
@@ -55,8 +61,6 @@ class CLongExposureCycle {
     // word out of long-exposure mode (with a 15 ms wait between). Does nothing, and does not
     // wait, when no cycle runs; false then.
     bool Stop();
-    // Ends a running cycle without touching the device.
-    void Remove();
 
     bool Running() const;
     int State() const;
