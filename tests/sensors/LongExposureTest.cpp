@@ -243,6 +243,23 @@ TEST_F(LongExposure, TriggerModesEndTheCycle) {
         (std::vector<std::string>{"add " + std::to_string(static_cast<int>(ExposureUs() / 1000))}));
 }
 
+// A trigger mode whose trigger word cannot be read is not set: the read's status comes back and
+// nothing is written, and a running cycle goes on.
+TEST_F(LongExposure, TriggerModeEndsAtAFailedReadOfTheTriggerWord) {
+    for (SensorTypeE code : {SENSOR_TYPE_IMX294C, SENSOR_TYPE_IMX533C}) {
+        StartChip(107, code);
+        ASSERT_EQ(sensor->SetExposure(3e6), 0);
+        dev->SetResult("GetTriggerControl", CAMERA_STATUS_COMM_ERROR);
+        for (int mode : {0, 1, 2}) {
+            SCOPED_TRACE(testing::Message() << code << " mode " << mode);
+            trace->Clear();
+            EXPECT_EQ(sensor->SetTriggerMode(mode), CAMERA_STATUS_COMM_ERROR);
+            EXPECT_TRUE(TraceMatches(Steps(), {Call("GetTriggerControl")}));
+            EXPECT_EQ(timers.Count(), 1u);
+        }
+    }
+}
+
 // A stream closed while the host times an exposure (Uninit, as every USB stream close runs it,
 // or the driver's end) switches the camera out of long exposure: the exposure off and the FPGA
 // word pulsed to 0. The stream opened again and given a short exposure then runs on the chip's

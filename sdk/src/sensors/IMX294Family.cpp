@@ -113,10 +113,11 @@ int CIMX294Family::StreamOff() {
 }
 
 // The trigger modes take one frame per trigger: a running cycle ends, and continuous mode
-// applies the exposure again (which starts the cycle again when the exposure needs it).
+// applies the exposure again (which starts the cycle again when the exposure needs it). Every
+// failing call ends the change with its status, the read of the trigger word too.
 int CIMX294Family::SetTriggerMode(int mode) {
     if (!Serves(GetHardwareType()) || mode < 0 || mode > 2) return CAMERA_STATUS_SUCCESS;
-    int r = ApplyTriggerControl(mode);
+    int r = ApplyTriggerControl(mode, 1, true);
     if (r != CAMERA_STATUS_SUCCESS) return r;
     if (mode == 0) {
         SetExposure(m_expTimeUs);

@@ -336,11 +336,12 @@ int CSensorBase::WriteFrameTiming(uint32_t frameLength, uint32_t lineLength, uin
 
 // ---- Trigger, channels, identity, capability --------------------------------------------------
 
-int CSensorBase::ApplyTriggerControl(int mode, uint16_t triggeredFlag) {
+int CSensorBase::ApplyTriggerControl(int mode, uint16_t triggeredFlag, bool readFailureEnds) {
     if (mode < 0 || mode > 2) return CAMERA_STATUS_SUCCESS;
     // What the word holds when it cannot be read: mode field 0 and the external source 1.
     uint16_t modeField = 0, source = 1;
-    GetTriggerControl(&modeField, &source, nullptr, nullptr);
+    const int read = GetTriggerControl(&modeField, &source, nullptr, nullptr);
+    if (read != CAMERA_STATUS_SUCCESS && readFailureEnds) return read;
     modeField |= 0x108;
     if (mode == 0) return SetTriggerControl(modeField, 0, 1, 0);
     return SetTriggerControl(modeField, mode == 1 ? 6 : source, triggeredFlag, 1);

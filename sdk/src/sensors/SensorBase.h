@@ -203,8 +203,9 @@ class CSensorBase : public SensorInf {
     // modes 1 and 2 then set the trigger timing (timingA, timingB). Other modes: 0, nothing done.
     int ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB);
     // The same for the chips that take no trigger timing: the control word only. Some chips
-    // want the flag cleared in the triggered modes (triggeredFlag).
-    int ApplyTriggerControl(int mode, uint16_t triggeredFlag = 1);
+    // want the flag cleared in the triggered modes (triggeredFlag). Where a failed read of the
+    // word must end the change (readFailureEnds), its status is returned before any write.
+    int ApplyTriggerControl(int mode, uint16_t triggeredFlag = 1, bool readFailureEnds = false);
     // The software trigger of the chips the FPGA triggers on some boards only: the FPGA's
     // trigger where fpga holds (its status returned), the chip's own elsewhere.
     int SoftTriggerVia(bool fpga, const ChipTrigger& chip = {});
