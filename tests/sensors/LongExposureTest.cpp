@@ -160,16 +160,22 @@ TEST_F(LongExposure, Imx294FrameLimitOnGigE) {
 }
 
 // The IMX533 stretches its frame in units of 1, 2 or 4 frames of at most 16383 lines; beyond
-// four the host times the exposure.
+// four the host times the exposure. The exposure reported is the lines asked.
 TEST_F(LongExposure, Imx533FrameMultiplier) {
     StartChip(107, SENSOR_TYPE_IMX533C);
+    // Inside the frame: the shutter start 3049 - 100 in pairs of lines.
+    ASSERT_EQ(sensor->SetExposureLines(100), 0);
+    EXPECT_EQ(Sensor(0x0016), (2949u >> 1) & 0xFF);
+    EXPECT_EQ(Sensor(0x0017), 2949u >> 9);
+    EXPECT_EQ(Sensor(0x0012), 0u);
+    EXPECT_DOUBLE_EQ(ExposureUs(), 100 * LineUs());
     struct Case {
         uint32_t lines;
         uint16_t code;
         uint32_t frame, reported;
     };
     for (const Case& c : {Case{10000, 0, 10004, 10000}, Case{16380, 2, 8192, 16380},
-                          Case{40001, 3, 10001, 40000}, Case{65531, 3, 16383, 65528}}) {
+                          Case{40001, 3, 10001, 40001}, Case{65531, 3, 16383, 65531}}) {
         SCOPED_TRACE(c.lines);
         ASSERT_EQ(sensor->SetExposureLines(c.lines), 0);
         EXPECT_EQ(Sensor(0x0012), c.code);

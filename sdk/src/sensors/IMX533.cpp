@@ -149,8 +149,8 @@ int CIMX533::SetExposureLines(uint32_t lines) {
         r = WriteSensorRegs({0x0016, static_cast<uint16_t>((s >> 1) & 0xFF), 0x0017,
                              static_cast<uint16_t>((s & 0xFFFF) >> 9), 0x0012, 0, 0x0013, 0});
         if (r != CAMERA_STATUS_SUCCESS) return r;
-        // The shutter counts pairs of lines: an odd start exposes one line more.
-        RecordExposureLines(m_frameLength - (s & ~1u));
+        // The lines asked: the shutter counts pairs of lines, so an odd start exposes one more.
+        RecordExposureLines(lines);
         if (m_longExpMode != 0 &&
             WriteImageTiming(m_frameLength, m_lineLength) == CAMERA_STATUS_SUCCESS) {
             if (m_longExpMode == 2) m_cycle.Stop();
@@ -170,9 +170,8 @@ int CIMX533::SetExposureLines(uint32_t lines) {
             CAMERA_STATUS_SUCCESS)
             return r;
         if ((r = WriteLongShutter(code)) != CAMERA_STATUS_SUCCESS) return r;
-        // The frame holds whole units: up to three lines of the request fall off.
-        const uint32_t units = code == 0 ? 1 : code == 2 ? 2 : 4;
-        RecordExposureLines(static_cast<uint32_t>(frame) * units - kShutterMargin);
+        // The lines asked: the frame holds whole units, so up to three of them fall off.
+        RecordExposureLines(lines);
         if (m_longExpMode == 2) m_cycle.Stop();
         m_longExpMode = 1;
         return CAMERA_STATUS_SUCCESS;
