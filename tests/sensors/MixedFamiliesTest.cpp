@@ -327,6 +327,27 @@ TEST_F(MixedFamilies, Sc130gsExposureHeldToItsRegisters) {
     EXPECT_EQ(sensor->SetFrameSpeed(1), CAMERA_STATUS_PARAMETER_INVALID);
 }
 
+// In the trigger modes the exposure is the trigger pulse: below 15 us the shortest pulse, 15
+// reported; else the whole microseconds of the time less the 14 us the chip adds, and the time
+// asked reported; past the 32-bit pulse the longest, and what it gives reported.
+TEST_F(MixedFamilies, Sc130gsTriggerPulse) {
+    Start(201, SENSOR_TYPE_SC130GSM, Window(640, 480), 2, kMono8);
+    ASSERT_EQ(sensor->SetTriggerMode(2), 0);
+    struct Case {
+        double us;
+        int64_t pulse;
+        double reported;
+    };
+    for (const Case& c : {Case{3, 1, 15}, Case{5000.5, 4986, 5000.5}, Case{5014, 5000, 5014},
+                          Case{1e12, 0xFFFFFFFF, 4294967295.0 + 14}}) {
+        SCOPED_TRACE(c.us);
+        ASSERT_EQ(sensor->SetExposure(c.us), 0);
+        EXPECT_EQ(dev->CallsNamed({"SetTriggerTiming"}).back().args,
+                  (std::vector<int64_t>{c.pulse & 0xFFFF, c.pulse >> 16}));
+        EXPECT_EQ(ExposureUs(), c.reported);
+    }
+}
+
 // ---- JX-F28P -----------------------------------------------------------------------------------
 
 // An exposure of 3000 lines at speed 2 stretches the frame registers to 3000; the frame of the

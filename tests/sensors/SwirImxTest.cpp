@@ -101,20 +101,28 @@ TEST_F(SwirImx, Imx992StretchesTheFpgaFrameOnBoard205) {
     EXPECT_DOUBLE_EQ(ExposureUs(), 0xFFFCB * LineUs());
 }
 
-// The trigger pulse: below 15 us the shortest pulse, 15 reported; the pulse is the time less the
-// 14 us the chip adds.
+// The trigger pulse: below 15 us the shortest pulse, 15 reported; the pulse is the whole
+// microseconds of the time less the 14 us the chip adds, and the time asked is reported; a time
+// past what the 32-bit pulse holds gives the longest pulse and reports what it gives.
 TEST_F(SwirImx, TriggerPulse) {
     Start(201, SENSOR_TYPE_IMX991I, Window(640, 480), 2, kMono8);
     ASSERT_EQ(sensor->SetTriggerMode(1), 0);
     EXPECT_EQ(Sensor(0x3230), 19);
     EXPECT_EQ(Sensor(0x3400), 1);
-    ASSERT_EQ(sensor->SetExposure(10), 0);
-    EXPECT_EQ(dev->CallsNamed({"SetTriggerTiming"}).back().args, (std::vector<int64_t>{1, 0}));
-    EXPECT_EQ(ExposureUs(), 15);
-    ASSERT_EQ(sensor->SetExposure(100014), 0);
-    EXPECT_EQ(dev->CallsNamed({"SetTriggerTiming"}).back().args,
-              (std::vector<int64_t>{100000 & 0xFFFF, 100000 >> 16}));
-    EXPECT_EQ(ExposureUs(), 100014);
+    struct Case {
+        double us;
+        int64_t pulse;
+        double reported;
+    };
+    for (const Case& c :
+         {Case{10, 1, 15}, Case{100014, 100000, 100014}, Case{100014.75, 100000, 100014.75},
+          Case{15.5, 1, 15.5}, Case{1e12, 0xFFFFFFFF, 4294967295.0 + 14}}) {
+        SCOPED_TRACE(c.us);
+        ASSERT_EQ(sensor->SetExposure(c.us), 0);
+        EXPECT_EQ(dev->CallsNamed({"SetTriggerTiming"}).back().args,
+                  (std::vector<int64_t>{c.pulse & 0xFFFF, c.pulse >> 16}));
+        EXPECT_EQ(ExposureUs(), c.reported);
+    }
     ASSERT_EQ(sensor->SetTriggerMode(0), 0);
     EXPECT_EQ(Sensor(0x3230), 17);
 

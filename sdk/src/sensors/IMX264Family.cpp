@@ -235,13 +235,7 @@ int CIMX264Family::TriggerExposure(double us) {
         case Pulse::Min15:
             break;
     }
-    if (!(us >= 15)) {
-        m_expTimeUs = 15;
-        return SetTriggerTiming(1, 0);
-    }
-    // Times past what the 32-bit pulse holds report the longest pulse.
-    m_expTimeUs = pulse + kChipPulseOffsetUs;
-    return SetTriggerTiming(pulse & 0xFFFF, pulse >> 16);
+    return SetPulseExposure(us);
 }
 
 int CIMX264Family::GetExposureLineTime(double* us) {

@@ -104,15 +104,7 @@ int CImxHoldMap::ExposeFor(double us) {
         const double t = us > kChipPulseOffsetUs ? us - kChipPulseOffsetUs : 0;
         return SetExposureLines(LinesForUs(t, 1));
     }
-    if (!(us >= 15)) {
-        m_expTimeUs = 15;
-        return SetTriggerTiming(1, 0);
-    }
-    // The pulse holds 32 bits of microseconds; longer times give the longest pulse.
-    const double w = us - kChipPulseOffsetUs;
-    const uint32_t pulse = w >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(w);
-    m_expTimeUs = pulse + kChipPulseOffsetUs;
-    return SetTriggerTiming(pulse & 0xFFFF, pulse >> 16);
+    return SetPulseExposure(us);
 }
 
 void CImxHoldMap::UsePulseRange() {

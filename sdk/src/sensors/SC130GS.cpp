@@ -204,16 +204,7 @@ int CSC130GS::SetExposureLines(uint32_t lines) {
 }
 
 int CSC130GS::SetExposure(double us) {
-    if (m_triggerWidth) {
-        if (!(us >= 15)) {
-            m_expTimeUs = 15;
-            return SetTriggerTiming(1, 0);
-        }
-        const double w = us - 14;
-        const uint32_t pulse = w >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(w);
-        m_expTimeUs = pulse + 14.0;
-        return SetTriggerTiming(pulse & 0xFFFF, pulse >> 16);
-    }
+    if (m_triggerWidth) return SetPulseExposure(us);
     const double eighths = m_lineTimeNs > 0 && us > 0 ? us * 1000.0 / m_lineTimeNs * 8 : 0;
     return WriteEighths(eighths >= kMaxEighths ? kMaxEighths : static_cast<uint32_t>(eighths));
 }

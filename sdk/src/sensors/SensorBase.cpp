@@ -354,6 +354,19 @@ int CSensorBase::ApplyTriggerMode(int mode, uint16_t timingA, uint16_t timingB) 
     return r;
 }
 
+int CSensorBase::SetPulseExposure(double us) {
+    constexpr double kChipPastPulseUs = 14;
+    if (!(us >= kChipPastPulseUs + 1)) {
+        m_expTimeUs = kChipPastPulseUs + 1;
+        return SetTriggerTiming(1, 0);
+    }
+    const double w = us - kChipPastPulseUs;
+    const bool fits = w < 4294967296.0;
+    const uint32_t pulse = fits ? static_cast<uint32_t>(w) : 0xFFFFFFFFu;
+    m_expTimeUs = fits ? us : pulse + kChipPastPulseUs;
+    return SetTriggerTiming(pulse & 0xFFFF, pulse >> 16);
+}
+
 int CSensorBase::SoftTriggerVia(bool fpga, const ChipTrigger& chip) {
     if (fpga) return SendSoftTrigger();
     if (chip.kind == ChipTrigger::Kind::None) return CAMERA_STATUS_SUCCESS;

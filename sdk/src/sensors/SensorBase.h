@@ -209,6 +209,12 @@ class CSensorBase : public SensorInf {
     // The software trigger of the chips the FPGA triggers on some boards only: the FPGA's
     // trigger where fpga holds (its status returned), the chip's own elsewhere.
     int SoftTriggerVia(bool fpga, const ChipTrigger& chip = {});
+    // The exposure of the chips that, in the trigger modes, expose for the FPGA's trigger pulse
+    // and 14 us past it: below 15 us the shortest pulse (1 us), reported as 15 us; otherwise a
+    // pulse of the whole microseconds of us - 14, reported as the time asked, or, for a time the
+    // 32-bit pulse cannot hold, the longest pulse, reported as what it gives. The result is the
+    // status of SetTriggerTiming.
+    int SetPulseExposure(double us);
 
     // ---- Multi-sensor boards ----
     // Takes the low four bits of the channel mask, writes them back into the record, stores the
