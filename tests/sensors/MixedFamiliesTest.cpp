@@ -146,6 +146,24 @@ TEST_F(MixedFamilies, Mt9t001FrameTime) {
     EXPECT_LE(Sensor(0x06), 2047);
 }
 
+// On the clock in force the frame takes the nearest whole number of lines to the time asked:
+// 100 ms of 50.5625 us lines (2048 + 10 + 369 clocks at 48 MHz) are 1977.75 lines, a blank of
+// 442 below the 1536 rows; 85 ms are 1681.09 lines, a blank of 145.
+TEST_F(MixedFamilies, Mt9t001FrameTimeTakesTheNearestLine) {
+    struct Case {
+        double us;
+        uint32_t blank;
+    };
+    for (const Case& c : {Case{100000, 442}, Case{85000, 145}}) {
+        SCOPED_TRACE(c.us);
+        Start(201, SENSOR_TYPE_MT9T001, Window(2048, 1536), 2, kBayer8);
+        ASSERT_EQ(sensor->SetFrameTime(c.us), 0);
+        EXPECT_EQ(Sensor(0x0A), 0);  // the clock stays
+        EXPECT_EQ(Sensor(0x06), c.blank);
+        EXPECT_NEAR(FrameUs(), (1536 + c.blank) * 2427 / 48.0, 1e-6);
+    }
+}
+
 // A frame already longer than the target on the fastest clock with no blank to give: a blank of
 // 3 lines and a shorter line (at least 21 clocks of horizontal blank).
 TEST_F(MixedFamilies, Mt9t001ShorterLineAtTheFastestClock) {

@@ -197,27 +197,29 @@ void CMT9T001::FitLine(double targetNs, uint32_t frameLines) {
 // The frame grows by its vertical blank up to 2047 lines, then by halving the clock (the
 // divider doubles up to 32) as often as it takes, and at the slowest clock by the horizontal
 // blank; it shrinks the same way back, down to a blank of 3 lines at the fastest clock and then a
-// shorter line. Every step is reckoned in double precision, so no product wraps; the frame time
-// in force is what GetFrameTime reports.
+// shorter line. On the clock in force the frame takes the nearest whole number of lines; on a
+// clock it changes to, the whole lines that fit. Every step is reckoned in double precision, so
+// no product wraps; the frame time in force is what GetFrameTime reports.
 int CMT9T001::SetFrameTime(double us) {
     const double t =
         std::isnan(us) ? kShortestFrameUs : std::clamp(us, kShortestFrameUs, LongestFrameUs());
     const double targetNs = t * 1000.0;
     const int64_t height = m_height;
-    auto blankAt = [&](uint8_t divider) {
-        return static_cast<int64_t>(targetNs / (m_lineLength * PeriodOf(divider))) - height;
+    auto blankAt = [&](uint8_t divider, double rounding) {
+        return static_cast<int64_t>(targetNs / (m_lineLength * PeriodOf(divider)) + rounding) -
+               height;
     };
     uint8_t divider = m_divider;
-    int64_t vblank = blankAt(divider);
+    int64_t vblank = blankAt(divider, 0.5);
     if (vblank > kMaxVBlank) {
         while (vblank > kMaxVBlank && divider < kSlowestDivider) {
             divider = divider == 0 ? 1 : static_cast<uint8_t>(2 * divider);
-            vblank = blankAt(divider);
+            vblank = blankAt(divider, 0);
         }
     } else {
         while (vblank < kMinVBlank && divider > 0) {
             divider = divider == 1 ? 0 : static_cast<uint8_t>(divider / 2);
-            vblank = blankAt(divider);
+            vblank = blankAt(divider, 0);
         }
     }
     m_pixelPeriodNs = PeriodOf(divider);
