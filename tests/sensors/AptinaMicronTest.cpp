@@ -122,6 +122,27 @@ TEST_F(AptinaMicron, Ar0234ClockOnBoard9FollowsTheWindowWidth) {
     EXPECT_NEAR(LineUs() * 1000, 15937.5, 1e-6);
 }
 
+// Init's settings, then the analog table of 32 rows with the rows known of it at their places
+// (the first three, the last four; the maker's between), then 0x3060 once more.
+TEST_F(AptinaMicron, Ar0234AnalogTable) {
+    Make(201, SENSOR_TYPE_AR0234C);
+    param = Stream(Window(1280, 720), 2, kBayer8);
+    trace->Clear();
+    ASSERT_EQ(sensor->Init(&param), 0);
+    EXPECT_TRUE(ContainsInOrder(
+        Steps(),
+        {Regs({{0x3044, 0x0410},
+               {0x3094, 0x03D4},
+               {0x3096, 0x0480},
+               {0x30BA, 0x7602},
+               {0x30FE, 0x002A}}),
+         Regs(RegRows{{0x31DE, 0x0410}, {0x3ED6, 0x1435}, {0x3ED8, 0x9865}} + AnyRows(25) +
+              RegRows{{0x3276, 0x05DC}, {0x30BA, 0x7602}, {0x3102, 0x5000}, {0x3060, 0x000D}}),
+         Reg(0x3060, 0x000D)}));
+    EXPECT_EQ(Sensor(0x3276), 0x05DCu);
+    EXPECT_EQ(Sensor(0x3102), 0x5000u);
+}
+
 // The binned preset reads the whole 1920 x 1200 field and bins it to 960 x 600.
 TEST_F(AptinaMicron, Ar0234BinningReadsTheWholeField) {
     tSdkResolution res = Window(960, 600, 0, 0, 33);

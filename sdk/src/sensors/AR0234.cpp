@@ -68,10 +68,11 @@ constexpr uint16_t kSettings[] = {
 // ---- Chip maker's settings ------------------------------------------------------------------
 // QV_MAKER_ROW rows are placeholders for values the chip maker supplies (see SensorTables.h).
 
-// Analog settings, 32 rows: the first 3 known, 29 from the maker.
+// Analog settings, 32 rows: the first 3 known, 25 from the maker, the last 4 known.
 constexpr uint16_t kAnalog[] = {
     0x31DE, 0x0410,  0x3ED6, 0x1435,  0x3ED8, 0x9865,
-    QV_MAKER_ROWS_16, QV_MAKER_ROWS_8, QV_MAKER_ROWS_4, QV_MAKER_ROW,
+    QV_MAKER_ROWS_16, QV_MAKER_ROWS_8, QV_MAKER_ROW,
+    0x3276, 0x05DC,  0x30BA, 0x7602,  0x3102, 0x5000,  0x3060, 0x000D,
 };
 // clang-format on
 static_assert(std::size(kAnalog) == 2 * 32);
