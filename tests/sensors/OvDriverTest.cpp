@@ -106,18 +106,25 @@ TEST_F(OvDriver, Ov7725FramesOfTwoBytesAPixel) {
 }
 
 // Three speeds of fixed timing, each with its clock divider; 784 periods a line, 510 lines a
-// frame.
+// frame. Any other speed runs as the middle one and is kept as asked.
 TEST_F(OvDriver, Ov7725Speeds) {
     Start(100, SENSOR_TYPE_OV7725, Window(640, 480), 2, kBayer8);
     struct Case {
         int speed;
-        uint16_t divider;
+        uint16_t divider, reg22, reg23;
         double lineUs, frameUs;
     };
-    for (const Case& c : {Case{0, 3, 130.144, 66373.44}, Case{1, 1, 65.072, 33186.72},
-                          Case{2, 0, 32.144, 16393.44}}) {
+    for (const Case& c :
+         {Case{0, 3, 0x3F, 7, 130.144, 66373.44}, Case{1, 1, 0x7F, 3, 65.072, 33186.72},
+          Case{2, 0, 0xFF, 1, 32.144, 16393.44}, Case{3, 1, 0x7F, 3, 65.072, 33186.72},
+          Case{-6, 1, 0x7F, 3, 65.072, 33186.72}}) {
+        SCOPED_TRACE(c.speed);
+        ASSERT_EQ(sensor->SetFrameSpeed(2), 0);
+        trace->Clear();
         ASSERT_EQ(sensor->SetFrameSpeed(c.speed), 0);
-        EXPECT_EQ(Sensor(0x11), c.divider);
+        EXPECT_TRUE(
+            TraceMatches(Steps(), {Regs({{0x11, c.divider}, {0x22, c.reg22}, {0x23, c.reg23}})}));
+        EXPECT_EQ(Speed(), c.speed);
         EXPECT_DOUBLE_EQ(LineUs(), c.lineUs);
         double frameUs = 0;
         sensor->GetFrameTime(&frameUs);

@@ -128,10 +128,9 @@ int COV7725::Init(CameraInitParam* param) {
     return CAMERA_STATUS_SUCCESS;
 }
 
-// Speeds outside 0 to 2 are refused with nothing changed.
+// A speed outside 0 to 2 runs as the middle one; the speed is kept as asked.
 int COV7725::SetFrameSpeed(int speed) {
-    if (speed < 0 || speed > 2) return CAMERA_STATUS_PARAMETER_INVALID;
-    const SpeedRow& row = kSpeeds[speed];
+    const SpeedRow& row = kSpeeds[speed >= 0 && speed <= 2 ? speed : 1];
     const int r = WriteSensorRegs({0x11, row.divider, 0x22, row.reg22, 0x23, row.reg23});
     if (r != CAMERA_STATUS_SUCCESS) return r;
     m_frameSpeed = static_cast<uint32_t>(speed);
