@@ -383,14 +383,26 @@ TEST_F(MixedFamilies, Jxf28pStretchedFrame) {
 // Gain 1990: below x2 the sixteenths stop at 15 (code 0x0F, 1937).
 TEST_F(MixedFamilies, Jxf28pGain) {
     Start(110, SENSOR_TYPE_JXF28PC, Window(640, 480), 2, kMono8);
-    EXPECT_EQ(Gain(), 1000);  // Init's closing list: code 0, 8 lines
-    EXPECT_DOUBLE_EQ(ExposureUs(), 8 * LineUs());
     ASSERT_EQ(sensor->SetAnalogGain(1990), 0);
     EXPECT_EQ(Sensor(0x00), 0x0F);
     EXPECT_EQ(Gain(), 1937);
     ASSERT_EQ(sensor->SetAnalogGain(30000), 0);
     EXPECT_EQ(Sensor(0x00), 0x40 | 14);
     EXPECT_EQ(Gain(), 30000);
+}
+
+// Init ends with the chip at unity gain and 8 lines (its closing list); the driver's exposure
+// and gain stay as they were, for the stream open sets both next.
+TEST_F(MixedFamilies, Jxf28pInitLeavesExposureAndGainToTheStreamOpen) {
+    Start(110, SENSOR_TYPE_JXF28PC, Window(640, 480), 2, kMono8);
+    ASSERT_EQ(sensor->SetAnalogGain(1990), 0);
+    ASSERT_EQ(sensor->SetExposureLines(500), 0);
+    const double exposure = ExposureUs();
+    ASSERT_EQ(sensor->Init(&param), 0);
+    EXPECT_EQ(Sensor(0x00), 0u);
+    EXPECT_EQ(SensorValue({{0x01, 0xFF}, {0x02, 0xFF}}), 8u);
+    EXPECT_EQ(Gain(), 1937);
+    EXPECT_DOUBLE_EQ(ExposureUs(), exposure);
 }
 
 }  // namespace

@@ -27,7 +27,6 @@ constexpr SpeedRow kSpeeds[] = {{6400, 1125, 14, 30}, {1280, 2250, 4, 20}, {1280
 
 // The closing list leaves gain code 0 and 8 lines of exposure.
 constexpr uint16_t kClosing[] = {0x00, 0x00, 0x01, 0x08, 0x02, 0x00};
-constexpr uint32_t kClosingLines = 8;
 
 // ---- Chip maker's settings ------------------------------------------------------------------
 // QV_MAKER_ROW rows are placeholders for values the chip maker supplies (see SensorTables.h).
@@ -101,12 +100,8 @@ int CJXF28P::Init(CameraInitParam* param) {
                          kFrameBufferLimit,
                          GetFrameBufferMode(static_cast<unsigned>(param->transferMode)));
     if (r != CAMERA_STATUS_SUCCESS) return r;
-    if ((r = WriteSensorRegs(kClosing)) != CAMERA_STATUS_SUCCESS) return r;
-    // What the closing list left in force.
-    RecordExposureLines(kClosingLines);
-    m_gainReg = 0;
-    m_gain = 1000;
-    return CAMERA_STATUS_SUCCESS;
+    // The exposure and gain members keep their values: the stream open sets both next.
+    return WriteSensorRegs(kClosing);
 }
 
 // ---- Timing and exposure -----------------------------------------------------------------------
