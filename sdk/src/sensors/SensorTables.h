@@ -46,9 +46,9 @@ inline constexpr uint32_t kFrameBufferLimit = 0x8000000;
 inline constexpr uint16_t kPauseReg = 0xFFFF;
 
 // Rows of a register table whose values come from the chip maker's settings and are not known to
-// this code yet. Each stands as a zero pause, which every transport skips without touching the
-// chip, so a table keeps its length and its known rows keep their positions until the maker's
-// values are dropped in.
+// this code yet. Each stands as a zero pause, which writes nothing to the chip (the USB transport
+// skips it; a GigE camera gets it in its list as a delay of 0 ms), so a table keeps its length and
+// its known rows keep their positions until the maker's values are dropped in.
 #define QV_MAKER_ROW sensor::kPauseReg, 0
 #define QV_MAKER_ROWS_2 QV_MAKER_ROW, QV_MAKER_ROW
 #define QV_MAKER_ROWS_4 QV_MAKER_ROWS_2, QV_MAKER_ROWS_2
