@@ -3,6 +3,9 @@
 // progress the caller sees, and the files that are refused without a single erase.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -377,6 +380,77 @@ TEST_P(UpgradeRefusal, NothingErasedNothingWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, UpgradeRefusal, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- A file that changes on disk while the camera is written -----------------------------------
+
+// Overwrites bytes of the file in place, as another program writing it would.
+void Patch(const std::filesystem::path& path, size_t at, const std::vector<uint8_t>& bytes) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(at));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(f.good());
+}
+
+struct ChangeCase {
+    const char* name;
+    // Changes the file once the first sector is being erased (after the whole file was checked).
+    std::function<void(const std::filesystem::path&, const UpgradeFileSpec&)> change;
+};
+
+const ChangeCase kChanges[] = {
+    // A skipped element of the size of the region and beyond (it would reach the stored identity
+    // at 0x2B8000) turns into one for the type 1 region.
+    {"SkippedElementBecomesType1",
+     [](const std::filesystem::path& p, const UpgradeFileSpec& f) {
+         Patch(p, qvsim::ElementOffset(f, 2) + 12, Word(1));
+     }},
+    // The bytes of an element that was checked and is still to be written.
+    {"ElementDataReplaced",
+     [](const std::filesystem::path& p, const UpgradeFileSpec& f) {
+         Patch(p, qvsim::ElementOffset(f, 1) + qvsim::kElementHeaderBytes,
+               qvsim::RandomBytes(f.elements[1].data.size(), 99));
+     }},
+    // Cut short behind the first element.
+    {"FileCutShort",
+     [](const std::filesystem::path& p, const UpgradeFileSpec& f) {
+         std::filesystem::resize_file(p, qvsim::ElementOffset(f, 1));
+     }},
+};
+
+class UpgradeFileChanged : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(UpgradeFileChanged, WritesExactlyWhatWasChecked) {
+    // Elements larger than the buffer a file reader keeps: what follows the first one is read
+    // from the disk again, not from memory, by a reader that reads the file twice.
+    const UpgradeFileSpec spec =
+        FileFor({{.type = 1, .data = qvsim::RandomBytes(20000, 1)},
+                 {.type = 2, .data = qvsim::RandomBytes(20000, 2)},
+                 {.type = 9, .data = std::vector<uint8_t>(0x89000, 0x5A)}});
+    // The same file, unchanged, on a camera of its own: what the update must leave behind.
+    FlashCamera reference(StorageLayout::kGigeFlash4MEF, kDeviceId, "v4.0");
+    ASSERT_EQ(RunUpgrade(Family::kGige4MEF, reference, spec, nullptr), 0);
+
+    FlashCamera cam(StorageLayout::kGigeFlash4MEF, kDeviceId, "v4.0");
+    const TempFile file(qvsim::BuildUpgradeFile(spec));
+    bool changed = false;
+    cam.Device().SetCallHook([&](const qvsim::FakeCall& call) {
+        if (call.name != "EraseFlashSector" || changed) return;
+        changed = true;
+        GetParam().change(file.Path(), spec);
+    });
+    ProgressLog log;
+    CUpgradeGigeCameraFlash4MEF up(&cam.Device());
+    EXPECT_EQ(up.Upgrade(file.CPath(), &ProgressLog::Callback, &log), 0);
+    cam.Device().SetCallHook(nullptr);
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(log.Sound());
+    EXPECT_TRUE(cam.Image() == reference.Image());
+    EXPECT_EQ(cam.FlashBytes(0x138000, spec.elements[1].data.size()), spec.elements[1].data);
+}
+
+INSTANTIATE_TEST_SUITE_P(WhileWriting, UpgradeFileChanged, ::testing::ValuesIn(kChanges),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UpgradeFlash, MissingFileAndNullPath) {

@@ -223,16 +223,24 @@ bool CUpgrade::SeekElements(const UpgradeFileHeader& header) {
 }
 
 int CUpgrade::CheckElements(const UpgradeFileHeader& header) {
+    m_elements.clear();
     if (!SeekElements(header)) return CAMERA_STATUS_UPGRADE_READ_FAILED;
     for (uint32_t i = 0; i < header.elementCount; ++i) {
         UpgradeElmentHeader element{};
         BYTE* data = nullptr;
         const int length = ReadUpgradeFile(&element, &data);
-        if (length < 0) return CAMERA_STATUS_UPGRADE_READ_FAILED;
-        const std::unique_ptr<BYTE[]> owned(data);
-        if (KindOf(element.type) != ElementKind::kUnknown &&
-            CheckElement(element.type, element.length, data) < 0)
+        if (length < 0) {
+            m_elements.clear();
+            return CAMERA_STATUS_UPGRADE_READ_FAILED;
+        }
+        std::unique_ptr<BYTE[]> owned(data);
+        if (KindOf(element.type) == ElementKind::kUnknown) {
+            owned.reset();  // only its length counts
+        } else if (CheckElement(element.type, element.length, owned.get()) < 0) {
+            m_elements.clear();
             return CAMERA_STATUS_UPGRADE_WRITE_FAILED;
+        }
+        m_elements.push_back({element.type, element.length, std::move(owned)});
     }
     return CAMERA_STATUS_SUCCESS;
 }
@@ -252,25 +260,24 @@ int CUpgrade::RunUpgrade(const char* path, ProgressCallback progress, void* cont
     }
     struct Closer {
         CUpgrade* self;
-        ~Closer() { self->CloseUpgradeFile(); }
+        ~Closer() {
+            self->CloseUpgradeFile();
+            self->m_elements.clear();
+        }
     } closer{this};
 
     if (!IsSupported(&header)) return CAMERA_STATUS_NOT_SUPPORTED;
-    // Everything is read and checked before the first erase.
+    // Everything is read and checked before the first erase, and what is written is what was
+    // checked: the file is not read again.
     int r = CheckElements(header);
     if (r != CAMERA_STATUS_SUCCESS) return r;
-    if (!SeekElements(header)) return CAMERA_STATUS_UPGRADE_READ_FAILED;
+    CloseUpgradeFile();
 
     ProgressReport report(progress, context, header.total);
     report.Start();
     const ElementProgress bytes = [&](unsigned n) { report.Bytes(n); };
     const ElementProgress percent = [&](unsigned q) { report.Percent(q); };
-    for (uint32_t i = 0; i < header.elementCount; ++i) {
-        UpgradeElmentHeader element{};
-        BYTE* data = nullptr;
-        const int length = ReadUpgradeFile(&element, &data);
-        if (length < 0) return CAMERA_STATUS_UPGRADE_READ_FAILED;
-        const std::unique_ptr<BYTE[]> owned(data);
+    for (CheckedElement& element : m_elements) {
         const ElementKind kind = KindOf(element.type);
         if (kind == ElementKind::kUnknown) {
             qv::Log("flash type %u\n", element.type);
@@ -278,7 +285,7 @@ int CUpgrade::RunUpgrade(const char* path, ProgressCallback progress, void* cont
             continue;
         }
         report.BeginElement(element.length);
-        r = WriteElement(element.type, element.length, data,
+        r = WriteElement(element.type, element.length, element.data.get(),
                          kind == ElementKind::kBytes ? bytes : percent);
         if (r < 0) return CAMERA_STATUS_UPGRADE_WRITE_FAILED;
         report.EndElement();

@@ -5,7 +5,8 @@
 // The flow never leaves a half-written camera because of a bad file: it reads the whole file
 // and checks every element (magic, length within the file, the element count, each element
 // within the region it is written to) before it erases or writes anything. Then it writes the
-// elements in file order:
+// elements in file order, from the bytes it checked: the file is read only once, so a file that
+// changes on disk while the camera is written changes nothing that was not checked.
 //   -22  the file cannot be opened
 //   -23  its header cannot be read
 //   -4   wrong magic, or a file for another camera (device ID, sensor and board)
@@ -23,6 +24,8 @@
 #include <cstdio>
 #include <functional>
 #include <list>
+#include <memory>
+#include <vector>
 
 #include "QVDeviceDef.h"
 #include "upgrade/UpgradeFile.h"
@@ -65,6 +68,7 @@ class CUpgrade {
     bool IsSupported(UpgradeFileHeader* header);
     // Reads every element the header counts and checks it for this family, leaving the file
     // after the last one: 0, -54 when an element cannot be read, -55 when one does not fit.
+    // Keeps what it read of each element for the writes (the data of the types it knows).
     int CheckElements(const UpgradeFileHeader& header);
 
   protected:
@@ -99,9 +103,17 @@ class CUpgrade {
     FILE* m_pFile = nullptr;  // the open upgrade file; null when closed
 
   private:
+    // One element as CheckElements read and checked it.
+    struct CheckedElement {
+        uint32_t type;
+        uint32_t length;
+        std::unique_ptr<BYTE[]> data;  // unmasked; null when empty or of a type that is skipped
+    };
+
     // Positions the file at the first element (after the support list).
     bool SeekElements(const UpgradeFileHeader& header);
     int ReadHeader(UpgradeFileHeader* header);
 
-    uint64_t m_fileSize = 0;  // bytes of the open file
+    uint64_t m_fileSize = 0;                 // bytes of the open file
+    std::vector<CheckedElement> m_elements;  // from the last CheckElements, in file order
 };
