@@ -141,7 +141,7 @@ TEST_F(UsbUpgradeEndToEnd, Usb2EepromMachXO2AndGw1nLandByteForByte) {
     const std::vector<uint8_t> eeprom = qvsim::RandomBytes(5000, 4);
     qvsim::JedecSpec jedec;
     jedec.deviceName = "LCMXO2-256HC-4SG32C";
-    jedec.rows = qvsim::RandomRows(12, 5);
+    jedec.rows = qvsim::RandomRows(575, 5);  // every configuration row of the part
     jedec.featureRow = {0, 0, 0, 0, 0, 0x08, 0, 0};
     const std::string jedecText = qvsim::BuildJedec(jedec);
     const std::vector<uint8_t> gw1nImage = qvsim::RandomBytes(1000, 6);

@@ -101,6 +101,36 @@ TEST(LatticeBin, DeviceNamesTheULongerNamesFirst) {
     }
 }
 
+TEST(LatticeBin, TellsWhetherEveryConfigurationRowIsThere) {
+    struct Case {
+        const char* device;  // empty: no NOTE DEVICE NAME line
+        size_t rows;
+        bool all;
+    };
+    const Case cases[] = {
+        {"LCMXO2-256HC-4SG32C", 575, true},
+        {"LCMXO2-256HC-4SG32C", 574, false},
+        {"LCMXO2-256HC-4SG32C", 576, true},
+        {"LCMXO2-256HC-4SG32C", 0, false},
+        {"LCMXO2-7000HC-4TG144C", 9216, true},
+        {"LCMXO2-7000HC-4TG144C", 9215, false},
+        {"", 2175, true},
+        {"", 2174, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.device) + " " + std::to_string(c.rows));
+        JedecSpec spec;
+        spec.deviceName = c.device;
+        spec.rows = qvsim::RandomRows(c.rows, 6);
+        const CLatticeBin bin = Parse(BuildJedec(spec));
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.HasAllConfigRows(), c.all);
+        EXPECT_EQ(bin.ConfigRowsNeeded(), CLatticeBin::kDevices[bin.DeviceCode()].configRows);
+    }
+    // A text that does not parse has nothing to program.
+    EXPECT_FALSE(Parse("").HasAllConfigRows());
+}
+
 TEST(LatticeBin, UfmRowsUpToTheBufferAndNoMore) {
     JedecSpec spec;
     spec.deviceName = "LCMXO2-256HC";

@@ -172,8 +172,8 @@ TEST_F(UsbTwoUpgrade, MachXO2WithItsOwnFeatureRowEndsWithRefresh) {
 TEST_F(UsbTwoUpgrade, MachXO2WithAnotherFeatureRowProgramsIt) {
     const std::array<uint8_t, 8> row{1, 2, 3, 4, 5, 6, 7, 8};
     const std::array<uint8_t, 2> bits{0x40, 0x06};
-    ASSERT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(20, 0, row, bits))}}), 0);
-    EXPECT_EQ(machxo2->ConfigRows().size(), 20u);
+    ASSERT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(575, 0, row, bits))}}), 0);
+    EXPECT_EQ(machxo2->ConfigRows().size(), 575u);
     EXPECT_EQ(machxo2->FeatureRow(), row);
     EXPECT_EQ(machxo2->FeatureBits(), bits);
     EXPECT_EQ(machxo2->FeatureWrites(), 1);
@@ -208,7 +208,7 @@ TEST_F(UsbTwoUpgrade, MachXO2FailuresLeaveConfigurationMode) {
         const std::array<uint8_t, 8> row =
             c.otherFeatures ? std::array<uint8_t, 8>{9} : kFeatureRow;
         ProgressLog log;
-        EXPECT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(10, 0, row, kFeatureBits))}}, &log),
+        EXPECT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(575, 0, row, kFeatureBits))}}, &log),
                   CAMERA_STATUS_UPGRADE_WRITE_FAILED);
         EXPECT_EQ(LastFpgaWrite(1), (std::vector<uint8_t>{0x26, 0x00, 0x00}));
         EXPECT_EQ(LastFpgaWrite(), (std::vector<uint8_t>{0xFF}));
@@ -229,6 +229,47 @@ TEST_F(UsbTwoUpgrade, UnparsableJedecIsRefusedBeforeAnythingIsWritten) {
     EXPECT_TRUE(FpgaWrites().empty());
     EXPECT_EQ(model->ReadStorage(0, 0x10000), before);
     EXPECT_TRUE(log.values.empty());
+}
+
+TEST_F(UsbTwoUpgrade, JedecWithRowsMissingIsRefusedBeforeAnythingIsErased) {
+    // The feature lines and the end are there, the last configuration rows are not: such a
+    // text would leave the part with a partial configuration.
+    struct Case {
+        const char* device;
+        size_t rows;
+        const char* log;
+    };
+    const Case cases[] = {
+        {"LCMXO2-256HC-4SG32C", 574,
+         "upgrade element type 3 holds 574 of the 575 configuration rows of a MachXO2-256\n"},
+        {"LCMXO2-256HC-4SG32C", 0,
+         "upgrade element type 3 holds 0 of the 575 configuration rows of a MachXO2-256\n"},
+        {"LCMXO2-1200HC-4TG100C", 575,
+         "upgrade element type 3 holds 575 of the 2175 configuration rows of a MachXO2-1200\n"},
+    };
+    const std::vector<uint8_t> before = model->ReadStorage(0, 0x10000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log);
+        qvsim::JedecSpec spec;
+        spec.deviceName = c.device;
+        spec.rows = qvsim::RandomRows(c.rows, 21);
+        spec.featureRow = kFeatureRow;
+        spec.featureBits = kFeatureBits;
+        const std::string text = qvsim::BuildJedec(spec);
+        ASSERT_TRUE(CLatticeBin(text.data(), static_cast<int>(text.size())).IsParsed());
+        ProgressLog log;
+        qvsim::LogCapture logs;
+        EXPECT_EQ(RunUpgrade({{.type = 1, .data = qvsim::RandomBytes(100, 22)},
+                              {.type = 3, .data = Bytes(text)}},
+                             &log),
+                  CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+        EXPECT_EQ(logs.Count(c.log), 1);
+        EXPECT_TRUE(FpgaWrites().empty());
+        EXPECT_EQ(machxo2->Erases(), 0);
+        EXPECT_TRUE(machxo2->ConfigRows().empty());
+        EXPECT_EQ(model->ReadStorage(0, 0x10000), before);
+        EXPECT_TRUE(log.values.empty());
+    }
 }
 
 // ---- GW1N -------------------------------------------------------------------------------------

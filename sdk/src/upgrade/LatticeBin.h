@@ -15,7 +15,9 @@
 //   ETX (0x03)                      the end
 //   '*', 'C', 'D', 'G', 'L', 'U' and anything else: ignored
 // A malformed fuse row or feature line, or more rows than the buffers hold (32768
-// configuration rows, 2048 UFM rows), fails the parse.
+// configuration rows, 2048 UFM rows), fails the parse. A text that parses may still lack rows
+// (a file cut short keeps its feature lines): HasAllConfigRows tells whether it can configure
+// the whole device.
 #pragma once
 
 #include <cstddef>
@@ -57,6 +59,12 @@ class CLatticeBin {
     CLatticeBin& operator=(const CLatticeBin&) = delete;
 
     bool IsParsed() const { return m_parsed; }
+    // Parsed, with every configuration row of its device: programming fewer would leave the
+    // part with a partial configuration.
+    bool HasAllConfigRows() const {
+        return m_parsed && m_configBytes / kRowBytes >= kDevices[m_deviceCode].configRows;
+    }
+    uint32_t ConfigRowsNeeded() const { return kDevices[m_deviceCode].configRows; }
     uint32_t DeviceCode() const { return m_deviceCode; }
     uint32_t RowCount() const { return m_rows; }
     const uint8_t* ConfigData() const { return m_config.get(); }  // null without rows

@@ -71,9 +71,17 @@ int CUpgradeU2Camera::CheckElement(uint32_t type, uint32_t length, const BYTE* d
                                                                  : CAMERA_STATUS_FAILED;
         case 3: {
             const CLatticeBin jedec(reinterpret_cast<const char*>(data), static_cast<int>(length));
-            if (jedec.IsParsed()) return CAMERA_STATUS_SUCCESS;
-            qv::Log("upgrade element type %u is no MachXO2 JEDEC file\n", type);
-            return CAMERA_STATUS_FAILED;
+            if (!jedec.IsParsed()) {
+                qv::Log("upgrade element type %u is no MachXO2 JEDEC file\n", type);
+                return CAMERA_STATUS_FAILED;
+            }
+            if (!jedec.HasAllConfigRows()) {
+                qv::Log("upgrade element type %u holds %u of the %u configuration rows of a %s\n",
+                        type, jedec.ConfigBytes() / static_cast<unsigned>(CLatticeBin::kRowBytes),
+                        jedec.ConfigRowsNeeded(), CLatticeBin::kDevices[jedec.DeviceCode()].name);
+                return CAMERA_STATUS_FAILED;
+            }
+            return CAMERA_STATUS_SUCCESS;
         }
         case 4:
             return CAMERA_STATUS_SUCCESS;
@@ -222,7 +230,8 @@ int CUpgradeU2Camera::FailMachXO2() {
 int CUpgradeU2Camera::ProgramMachXO2(uint32_t length, const BYTE* data,
                                      const ElementProgress& progress) {
     const CLatticeBin jedec(reinterpret_cast<const char*>(data), static_cast<int>(length));
-    if (!jedec.IsParsed()) return CAMERA_STATUS_FAILED;
+    // Nothing is erased for a text that cannot configure the whole part.
+    if (!jedec.HasAllConfigRows()) return CAMERA_STATUS_FAILED;
 
     static constexpr uint8_t kEnable[] = {0x74, 0x08, 0x00};
     static constexpr uint8_t kReadFeatureRow[] = {0xE7, 0x00, 0x00, 0x00};
