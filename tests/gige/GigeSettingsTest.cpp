@@ -240,6 +240,54 @@ TEST_F(GigeSettings, ControlWordFieldsOnTheCamera) {
     EXPECT_EQ(Transactions(rig.Camera(), 0x8010).size(), 0u);
 }
 
+TEST_F(GigeSettings, I2cReadTakesOnlyAnAnswerOfTheLengthAsked) {
+    CGigeCamera& d = rig.Device();
+    uint8_t written[4] = {0x11, 0x22, 0x33, 0x44};
+    ASSERT_EQ(d.I2CWrite(0x50, written, 4), 0);
+    uint8_t back[4] = {};
+    ASSERT_EQ(d.I2CRead(0x50, back, 4), 0);
+    EXPECT_EQ(Bytes(back, back + 4), Bytes(written, written + 4));
+    ASSERT_EQ(d.I2CRead(0x50, back, 0), 0);  // nothing asked, nothing answered
+
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> edit;  // the answer datagram
+        int result;
+    };
+    const Case cases[] = {
+        {"two bytes of four",
+         [](std::vector<uint8_t>& dg) {
+             dg.resize(8 + 2);
+             dg[5] = 2;
+         },
+         CAMERA_STATUS_COMM_ERROR},
+        {"no bytes",
+         [](std::vector<uint8_t>& dg) {
+             dg.resize(8);
+             dg[5] = 0;
+         },
+         CAMERA_STATUS_COMM_ERROR},
+        {"six bytes of four",
+         [](std::vector<uint8_t>& dg) {
+             dg.insert(dg.end(), {0x55, 0x66});
+             dg[5] = 6;
+         },
+         CAMERA_STATUS_COMM_ERROR},
+    };
+    for (const Case& c : cases) {
+        rig.Camera().SetAnswerEditor([&](uint16_t command, std::vector<uint8_t>& dg) {
+            if (command == 0x800C) c.edit(dg);
+        });
+        uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        EXPECT_EQ(d.I2CRead(0x50, buffer, 4), c.result) << c.what;
+    }
+    rig.Camera().SetAnswerEditor({});
+    // No answer at all: the transaction's own code.
+    rig.Camera().AddRule({0x800C, -1, SimGvcpFault::kDropAnswer});
+    EXPECT_EQ(d.I2CRead(0x50, back, 4), CAMERA_STATUS_TIMEOUT);
+    rig.Camera().ClearRules();
+}
+
 // The acknowledge time each operation allows: an answer 150 ms late is taken by a wait of
 // 500 ms or more at the first try; a 100 ms wait sends again (and takes it then), and the
 // transfer test, with one try, fails.

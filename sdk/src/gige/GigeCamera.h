@@ -87,6 +87,7 @@ class CGigeCamera : public CJNDevice {
     int WriteFpgaRegs(std::span<const uint32_t> regAndVal) override;
     int ReadFpgaReg(uint16_t reg, uint32_t* value) override;
     int I2CWrite(uint8_t address, uint8_t* data, uint8_t len) override;
+    // The answer must carry exactly len bytes (-14 otherwise).
     int I2CRead(uint8_t address, uint8_t* data, uint8_t len) override;
     int SetGpioMode(uint8_t pin, uint8_t mode) override;
     int WriteGpio(uint8_t pin, uint8_t level) override;

@@ -132,7 +132,12 @@ int CGigeCamera::I2CRead(uint8_t address, uint8_t* data, uint8_t len) {
     if (data == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     const uint8_t payload[2] = {address, len};
     size_t got = len;
-    return Vendor(gige::kVendorI2cRead, payload, sizeof payload, data, &got, kTimeoutMs, kTries);
+    const int r =
+        Vendor(gige::kVendorI2cRead, payload, sizeof payload, data, &got, kTimeoutMs, kTries);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    // The caller learns no count: fewer bytes would leave the rest of its buffer stale, and
+    // more were not copied at all.
+    return got == len ? CAMERA_STATUS_SUCCESS : CAMERA_STATUS_COMM_ERROR;
 }
 
 // ---- GPIO, clock -----------------------------------------------------------------------------
