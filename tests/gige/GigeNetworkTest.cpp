@@ -301,6 +301,27 @@ TEST_F(GigeForceIp, TemporaryGoesBackToTheStartUpAddress) {
     EXPECT_EQ(Config().uPersistent, 0u);
 }
 
+TEST_F(GigeForceIp, TemporaryAddressCommandsFollowTheRecord) {
+    ASSERT_EQ(SetIp("198.18.10.30", "255.255.255.0", "0.0.0.0", 1), 0);
+    // Without discovery only the FORCEIP itself moves the control address from here on.
+    factory.reset();
+    // Back to the start-up address, which the record names: the camera is reached there at once.
+    ASSERT_EQ(SetIp("198.18.10.2", "255.255.255.0", "0.0.0.0", 0), 0);
+    EXPECT_EQ(cam->Firmware().Identity().ip, "198.18.10.2");
+    EXPECT_EQ(device->GetPeerAddress().ip(), "198.18.10.2");
+    EXPECT_STREQ(Config().acIp, "0.0.0.0");  // the stored answer shows what was sent
+    ASSERT_EQ(device->Open(nullptr), 0);
+    EXPECT_TRUE(cam->Firmware().CcpHolder().has_value());
+    device->Close();
+    // A record address no command can go to leaves the control address as it was.
+    for (const char* text : {"0.0.0.0", "no address", "255.255.255.255"}) {
+        ASSERT_EQ(SetIp(text, "255.255.255.0", "0.0.0.0", 0), 0) << text;
+        EXPECT_EQ(device->GetPeerAddress().ip(), "198.18.10.2") << text;
+    }
+    ASSERT_EQ(device->Open(nullptr), 0);
+    device->Close();
+}
+
 TEST_F(GigeForceIp, UnansweredOrMalformedAnswersChangeNothing) {
     struct Case {
         const char* what;

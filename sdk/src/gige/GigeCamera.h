@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -162,6 +163,7 @@ class CGigeCamera : public CJNDevice {
     int RequestTransferImage() override;
     int RequestTransferImageEx(int value) override;
     int GetIpConfig(tGigeIpConfig* config) override;
+    // FORCEIP with the record's texts; on success commands go to the record's address.
     int SetIpConfig(tGigeIpConfig* config) override;
     int SetPacketDelay(uint32_t delay) override;
     int SetResend(uint8_t enable, int percent, int timeoutMs, int retries) override;
@@ -178,6 +180,9 @@ class CGigeCamera : public CJNDevice {
     virtual int SendPacketResend(int blockId, int firstPacket, int lastPacket);
     virtual bool IsResendSupported();
     virtual int RunTransferTest(int count);
+    // FORCEIP by broadcast from the camera's interface (zeros when not persistent): on its
+    // acknowledge the stored answer shows what was sent, and discovery answers to commands sent
+    // before are no longer taken. The control address is left to the caller (SetIpConfig).
     virtual int ForceIp(bool persistent, uint32_t ip, uint32_t mask, uint32_t gateway);
     virtual CGVSPReceiver* CreateGVSPReceiver(const LQComponent::Address& streamAddress,
                                               int frameCount) = 0;
@@ -241,6 +246,10 @@ class CGigeCamera : public CJNDevice {
     void CloseChannel();
     bool ChannelOpen();
     void SetPeerIp(const uint8_t (&ip)[4]);
+    // ForceIp; on success the control address becomes follow when one is given, set under
+    // m_infoMutex with the stored answer, so a discovery answer taken after it is not undone.
+    int ForceIpAndFollow(bool persistent, uint32_t ip, uint32_t mask, uint32_t gateway,
+                         std::optional<uint32_t> follow);
     int RefreshFrameInfo(int r);
 
     std::atomic<int> m_openRef{0};

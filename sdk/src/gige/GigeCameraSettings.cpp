@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "common/ByteOrder.h"
@@ -139,10 +140,22 @@ int CGigeCamera::SetIpConfig(tGigeIpConfig* config) {
     qv::CopyText(ip, config->acIp);
     qv::CopyText(mask, config->acMask);
     qv::CopyText(gw, config->acGateway);
-    return ForceIp(config->uPersistent != 0, inet_addr(ip), inet_addr(mask), inet_addr(gw));
+    // Commands follow the record's address, also after a temporary FORCEIP: that one sends
+    // zeros, and the camera's own address shows only in its next discovery answer. An address
+    // no command can go to (0.0.0.0, or a text that is none) leaves the control address as it
+    // was: 0.0.0.0 would send them to this host.
+    const uint32_t address = inet_addr(ip);
+    const bool usable = address != INADDR_ANY && address != INADDR_NONE;
+    return ForceIpAndFollow(config->uPersistent != 0, address, inet_addr(mask), inet_addr(gw),
+                            usable ? std::optional<uint32_t>(address) : std::nullopt);
 }
 
 int CGigeCamera::ForceIp(bool persistent, uint32_t ip, uint32_t mask, uint32_t gateway) {
+    return ForceIpAndFollow(persistent, ip, mask, gateway, std::nullopt);
+}
+
+int CGigeCamera::ForceIpAndFollow(bool persistent, uint32_t ip, uint32_t mask, uint32_t gateway,
+                                  std::optional<uint32_t> follow) {
     if (!persistent) ip = mask = gateway = 0;
     const gige::NetcardAddress host = gige::GetNetcardAddress(GetNetcardName());
     LQComponent::UDP sender;
@@ -181,7 +194,11 @@ int CGigeCamera::ForceIp(bool persistent, uint32_t ip, uint32_t mask, uint32_t g
             std::memcpy(m_discoveryAck.currentIp, &ip, 4);
             std::memcpy(m_discoveryAck.subnetMask, &mask, 4);
             std::memcpy(m_discoveryAck.defaultGateway, &gateway, 4);
-            SetPeerIp(m_discoveryAck.currentIp);
+            if (follow) {
+                uint8_t address[4];
+                std::memcpy(address, &*follow, sizeof address);
+                SetPeerIp(address);
+            }
             m_forcedAt = std::chrono::steady_clock::now();
             result = CAMERA_STATUS_SUCCESS;
         }
