@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -23,6 +25,7 @@ namespace gige = qv::gige;
 constexpr uint16_t kReadReg = 0x0080;
 constexpr uint16_t kWriteReg = 0x0082;
 constexpr uint16_t kReadMem = 0x0084;
+constexpr uint16_t kWriteMem = 0x0086;
 constexpr uint16_t kResend = 0x0040;
 
 class GvcpChannel : public ::testing::Test {
@@ -160,6 +163,82 @@ TEST_F(GvcpChannel, AnswerLargerThanTheCapacityCopiesNothing) {
     uint8_t both[8] = {};
     ASSERT_EQ(d.Transact(kReadReg, address, sizeof address, kReadReg + 1, both, &len, 1000, 3), 0);
     EXPECT_EQ(Be32(std::vector<uint8_t>(both, both + 8), 4), 0xCAFEF00Du);
+}
+
+TEST_F(GvcpChannel, SeveralRegistersInOneRead) {
+    CGigeCamera& d = rig.Device();
+    rig.Sim().Firmware().SetRegister(0x2000, 7);
+    std::map<unsigned int, unsigned int> regs{{0x2000, 0}, {0x1234, 0}, {gige::kRegCcp, 0}};
+    ASSERT_EQ(d.ReadRegs(regs, 1000, 3), 0);
+    EXPECT_EQ(regs, (std::map<unsigned int, unsigned int>{
+                        {0x1234, 0xCAFEF00D}, {0x2000, 7}, {gige::kRegCcp, gige::kCcpControl}}));
+    const auto reads = gigetest::Transactions(rig.Camera(), kReadReg);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].flags, 0x01);
+    EXPECT_EQ(reads[0].payload,
+              (std::vector<uint8_t>{0, 0, 0x0A, 0, 0, 0, 0x12, 0x34, 0, 0, 0x20, 0}));
+
+    // An answer with a value more or one fewer than asked for leaves every value as it was.
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> edit;
+        int result;
+    };
+    const Case cases[] = {
+        {"a value more",
+         [](std::vector<uint8_t>& dg) {
+             dg.insert(dg.end(), {0, 0, 0, 9});
+             dg[5] = static_cast<uint8_t>(dg.size() - 8);
+         },
+         CAMERA_STATUS_COMM_ERROR},
+        {"a value fewer",
+         [](std::vector<uint8_t>& dg) {
+             dg.resize(dg.size() - 4);
+             dg[5] = static_cast<uint8_t>(dg.size() - 8);
+         },
+         CAMERA_STATUS_COMM_ERROR},
+    };
+    for (const Case& c : cases) {
+        rig.Camera().SetAnswerEditor([&](uint16_t command, std::vector<uint8_t>& dg) {
+            if (command == kReadReg) c.edit(dg);
+        });
+        std::map<unsigned int, unsigned int> two{{0x1234, 1}, {0x2000, 2}};
+        EXPECT_EQ(d.ReadRegs(two, 300, 1), c.result) << c.what;
+        EXPECT_EQ(two, (std::map<unsigned int, unsigned int>{{0x1234, 1}, {0x2000, 2}})) << c.what;
+    }
+    rig.Camera().SetAnswerEditor({});
+    rig.Camera().AddRule({kReadReg, -1, SimGvcpFault::kErrorStatus, 0x8003});
+    std::map<unsigned int, unsigned int> one{{0x1234, 0}};
+    EXPECT_EQ(d.ReadRegs(one, 300, 2), CAMERA_STATUS_FAILED);
+    rig.Camera().ClearRules();
+}
+
+TEST_F(GvcpChannel, MemoryWrite) {
+    CGigeCamera& d = rig.Device();
+    const uint8_t data[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+    ASSERT_EQ(d.WriteMem(0x4000, data, sizeof data), 0);
+    EXPECT_EQ(rig.Sim().Firmware().Register(0x4000), 0x11223344u);
+    EXPECT_EQ(rig.Sim().Firmware().Register(0x4004), 0x55667788u);
+    const auto writes = gigetest::Transactions(rig.Camera(), kWriteMem);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].flags, 0x01);
+    EXPECT_EQ(writes[0].payload, (std::vector<uint8_t>{0, 0, 0x40, 0, 0x11, 0x22, 0x33, 0x44, 0x55,
+                                                       0x66, 0x77, 0x88}));
+    uint8_t back[8] = {};
+    ASSERT_EQ(d.ReadMem(0x4000, back, sizeof back), 0);
+    EXPECT_EQ(std::vector<uint8_t>(back, back + 8), std::vector<uint8_t>(data, data + 8));
+
+    // The camera refuses the read-only hardware version text: an error status each try.
+    rig.Camera().ClearCommands();
+    EXPECT_EQ(d.WriteMem(gige::kMemHardwareVersion, data, sizeof data), CAMERA_STATUS_FAILED);
+    EXPECT_EQ(Only(rig.Camera(), kWriteMem).size(), 3u);
+    // Unanswered: three tries of 100 ms.
+    rig.Camera().ClearCommands();
+    rig.Camera().AddRule({kWriteMem, -1, SimGvcpFault::kDropAnswer});
+    EXPECT_EQ(d.WriteMem(0x4000, data, 4), CAMERA_STATUS_TIMEOUT);
+    EXPECT_EQ(Only(rig.Camera(), kWriteMem).size(), 3u);
+    rig.Camera().ClearRules();
+    EXPECT_EQ(d.WriteMem(0x4000, nullptr, 4), CAMERA_STATUS_PARAMETER_INVALID);
 }
 
 TEST_F(GvcpChannel, ForeignDatagramsEndTheWaitAtItsDeadline) {

@@ -31,6 +31,7 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -224,8 +225,14 @@ class CGigeCamera : public CJNDevice {
     // (address, value) pairs in one message; a non-empty list of even length.
     int WriteRegs(std::initializer_list<uint32_t> regAndVal, int timeoutMs, int tries);
     int WriteRegs(std::span<const uint32_t> regAndVal, int timeoutMs, int tries);
+    // READREG of the addresses that are the keys of regAndVal (at most 135) in one message; on
+    // 0 each key's value is its register's. The answer must carry every value (-14 otherwise).
+    int ReadRegs(std::map<unsigned int, unsigned int>& regAndVal, int timeoutMs, int tries);
     // len (a multiple of 4, at most 536) bytes of device memory; the answer must carry them all.
     int ReadMem(uint32_t address, void* dst, size_t len);
+    // WRITEMEM of len bytes (a multiple of 4 for the cameras of the standard, at most 536) at
+    // address; 100 ms, 3 tries.
+    int WriteMem(uint32_t address, const void* data, size_t len);
 
     LQComponent::Address GetPeerAddress();
     // The heartbeat timeout Open writes: QVCAM_GIGE_DEBUG_HEARTBEAT, else 5000 (see Open).

@@ -2,6 +2,7 @@
 // helpers, PACKETRESEND) and the control address.
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "common/ByteOrder.h"
@@ -152,6 +153,44 @@ int CGigeCamera::ReadMem(uint32_t address, void* dst, size_t len) {
     if (got != len + 4) return CAMERA_STATUS_COMM_ERROR;
     std::memcpy(dst, answer + 4, len);
     return CAMERA_STATUS_SUCCESS;
+}
+
+int CGigeCamera::ReadRegs(std::map<unsigned int, unsigned int>& regAndVal, int timeoutMs,
+                          int tries) {
+    QV_ASSERT(regAndVal.size() > 0);
+    QV_ASSERT(regAndVal.size() * 4 <= gige::kMaxPayload);
+    std::vector<uint8_t> request;
+    request.reserve(regAndVal.size() * 4);
+    for (const auto& [address, value] : regAndVal) {
+        (void)value;
+        uint8_t word[4];
+        qv::StoreBe32(word, address);
+        request.insert(request.end(), word, word + 4);
+    }
+    std::vector<uint8_t> answer(request.size());
+    size_t len = answer.size();
+    const int r = Transact(gige::kReadRegCmd, request.data(), request.size(), gige::kReadRegAck,
+                           answer.data(), &len, timeoutMs, tries);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    // One value for each address, in the order asked, or none of them is to be trusted.
+    if (len != answer.size()) return CAMERA_STATUS_COMM_ERROR;
+    size_t at = 0;
+    for (auto& [address, value] : regAndVal) {
+        (void)address;
+        value = qv::LoadBe32(&answer[at]);
+        at += 4;
+    }
+    return CAMERA_STATUS_SUCCESS;
+}
+
+int CGigeCamera::WriteMem(uint32_t address, const void* data, size_t len) {
+    QV_ASSERT(len <= gige::kMaxPayload - 4);
+    if (data == nullptr && len != 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    uint8_t payload[gige::kMaxPayload];
+    qv::StoreBe32(payload, address);
+    if (len != 0) std::memcpy(payload + 4, data, len);
+    return Transact(gige::kWriteMemCmd, payload, 4 + len, gige::kWriteMemAck, nullptr, nullptr, 100,
+                    3);
 }
 
 int CGigeCamera::SendPacketResend(int blockId, int firstPacket, int lastPacket) {

@@ -139,7 +139,7 @@ CSimGigeFirmware::Answer CSimGigeFirmware::Execute(const Request& r, Clock::time
         case kReadMem:
             return ReadMemory(r);
         case kWriteMem:
-            return Status(kGevStatusNotImplemented, kWriteMem + 1);
+            return WriteMemory(r, now);
         default:
             if (r.command >= 0x8000) return Vendor(r);
             return Status(kGevStatusNotImplemented, static_cast<uint16_t>(r.command + 1));
@@ -247,6 +247,35 @@ CSimGigeFirmware::Answer CSimGigeFirmware::ReadMemory(const Request& r) {
         }
         a.payload.push_back(byte);
     }
+    return a;
+}
+
+// Whole words at a word address, each written as a register would be; the hardware version text
+// is read-only. The answer carries the number of bytes written.
+CSimGigeFirmware::Answer CSimGigeFirmware::WriteMemory(const Request& r, Clock::time_point now) {
+    if (r.payload.size() < 8 || r.payload.size() > 540 || r.payload.size() % 4 != 0)
+        return Status(kGevStatusInvalidParameter, kWriteMem + 1);
+    const uint32_t address = Be32(&r.payload[0]);
+    const uint32_t count = static_cast<uint32_t>(r.payload.size() - 4);
+    if (address % 4 != 0) return Status(kGevStatusInvalidParameter, kWriteMem + 1);
+    std::lock_guard lock(m_mutex);
+    if (RefusedLocked(r)) return Status(kGevStatusAccessDenied, kWriteMem + 1);
+    if (address < kMemVersion + kMemVersionSize && kMemVersion < address + count)
+        return Status(kGevStatusInvalidAddress, kWriteMem + 1);
+    uint16_t written = 0;
+    for (uint32_t i = 0; i < count; i += 4) {
+        if (!WriteRegisterLocked(address + i, Be32(&r.payload[4 + i]), r, now)) {
+            Answer a = Status(kGevStatusInvalidAddress, kWriteMem + 1);
+            Put16(a.payload, 0);
+            Put16(a.payload, written);
+            return a;
+        }
+        written = static_cast<uint16_t>(written + 4);
+    }
+    Answer a;
+    a.ackCode = kWriteMem + 1;
+    Put16(a.payload, 0);
+    Put16(a.payload, written);
     return a;
 }
 

@@ -166,6 +166,7 @@ class CSimGigeFirmware {
     Answer ReadRegisters(const Request& r);
     Answer WriteRegisters(const Request& r, Clock::time_point now);
     Answer ReadMemory(const Request& r);
+    Answer WriteMemory(const Request& r, Clock::time_point now);
     Answer Vendor(const Request& r);
     bool WriteRegisterLocked(uint32_t address, uint32_t value, const Request& r,
                              Clock::time_point now);
