@@ -298,6 +298,43 @@ TEST_F(GigeHeartbeat, WithoutAStreamNothingIsPosted) {
     rig.Camera().Mute(false);
 }
 
+// A stream opened with a heartbeat time of its own: the camera gets it (raised to 5000 ms when
+// shorter), the record shows what was used, and the checks go on keeping the privilege. Zero
+// leaves the camera with the time of the open.
+TEST(GigeStreamHeartbeat, NonZeroValueReachesTheCameraAndTheRecord) {
+    struct Case {
+        int asked;
+        int used;  // 0: nothing written
+    };
+    const Case cases[] = {{1, 5000},    {3000, 5000}, {4999, 5000},
+                          {5000, 5000}, {0, 0},       {12000, 12000}};
+    CameraRig rig;
+    ASSERT_EQ(rig.Open(), 0);
+    qvsim::CSimGigeFirmware& fw = rig.Sim().Firmware();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked);
+        fw.SetRegister(0x0938, 7777);  // what the camera had before this stream
+        CFrameBucket bucket(2);
+        CameraInitParam p = StreamParam(1500, c.asked);
+        rig.Camera().ClearCommands();
+        ASSERT_EQ(rig.Device().OpenStream(bucket.GetProducer(), &p), 0);
+        EXPECT_EQ(p.heartbeat, c.used);
+        if (c.used != 0) {
+            EXPECT_TRUE(WroteRegister(rig.Camera(), 0x0938, static_cast<uint32_t>(c.used)));
+            EXPECT_EQ(fw.Register(0x0938), static_cast<uint32_t>(c.used));
+        } else {
+            for (const auto& w : Only(rig.Camera(), kWriteReg)) EXPECT_NE(Pairs(w)[0], 0x0938u);
+            EXPECT_EQ(fw.Register(0x0938), 7777u);
+        }
+        // The checks still pass and keep the privilege, through the stream's close too.
+        EXPECT_EQ(rig.Device().HeartbeatCheck(100), 0);
+        EXPECT_TRUE(fw.CcpHolder().has_value());
+        EXPECT_EQ(bucket.GetStatus(), 0);
+        ASSERT_EQ(rig.Device().CloseStream(), 0);
+        EXPECT_TRUE(fw.CcpHolder().has_value());
+    }
+}
+
 TEST(GigeHeartbeatType200, RewritesThePrivilege) {
     SimGigeImx290Options o;
     o.modelCode = 0xAA310001;
