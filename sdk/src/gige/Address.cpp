@@ -23,6 +23,9 @@ Address::Address(uint32_t ip, uint16_t port) {
     m_addr.sin_addr.s_addr = ip;
 }
 
+Address::Address(const sockaddr_in& address)
+    : Address(address.sin_addr.s_addr, ntohs(address.sin_port)) {}
+
 std::string Address::ip(const std::string& text) {
     in_addr parsed{};
     if (inet_aton(text.c_str(), &parsed) == 0)
@@ -48,6 +51,10 @@ uint16_t Address::port() const {
 
 void Address::port(uint16_t hostOrder) {
     m_addr.sin_port = htons(hostOrder);
+}
+
+std::ostream& operator<<(std::ostream& os, const Address& address) {
+    return os << address.ip() << ':' << address.port();
 }
 
 }  // namespace LQComponent

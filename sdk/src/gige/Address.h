@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 namespace LQComponent {
@@ -18,6 +19,9 @@ class Address {
     Address(const std::string& ip, uint16_t port);
     // ip in network byte order (first octet in the lowest-addressed byte).
     Address(uint32_t ip, uint16_t port);
+    // The address and port of a system address (as accept and recvfrom give them); the family
+    // is AF_INET and the padding zero whatever the value held.
+    explicit Address(const sockaddr_in& address);
 
     // Stores the parsed text (throws as the constructor) and returns its normalised form.
     std::string ip(const std::string& text);
@@ -40,5 +44,8 @@ class Address {
     sockaddr_in m_addr;
 };
 static_assert(sizeof(Address) == 16);
+
+// "ip:port", as "192.168.1.10:13956".
+std::ostream& operator<<(std::ostream& os, const Address& address);
 
 }  // namespace LQComponent

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <exception>
+#include <ostream>
 #include <string>
 #include <utility>
 
@@ -17,6 +18,11 @@ class SocketException : public std::exception {
   private:
     std::string m_message;
 };
+
+// Its message.
+inline std::ostream& operator<<(std::ostream& os, const SocketException& e) {
+    return os << e.what();
+}
 
 // The largest datagram the component sends or receives; only a longer length is refused.
 inline constexpr size_t kMaxDatagramLength = 0x10000;

@@ -1,5 +1,7 @@
 #include "gige/SocketGroup.h"
 
+#include <sys/socket.h>
+
 #include "gige/SocketException.h"
 
 namespace LQComponent {
@@ -32,7 +34,10 @@ uint32_t SocketGroup::receive_timeout(int timeoutMs, Address& from, void* buffer
     const int ready = GroupIo::WaitReadable(fds, timeoutMs);
     if (ready < 0) return 0;
     const int fd = fds[static_cast<size_t>(ready)];
-    *len = GroupIo::ReceiveFrom(fd, from, buffer, *len);
+    // Not waiting again: what poll saw may be gone (a datagram the system dropped on reading).
+    const std::optional<uint32_t> got = GroupIo::ReceiveFrom(fd, from, buffer, *len, MSG_DONTWAIT);
+    if (!got) return 0;
+    *len = *got;
     if (descriptor != nullptr) *descriptor = fd;
     return *len;
 }
