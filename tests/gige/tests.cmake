@@ -2,7 +2,7 @@
 # (qv_gige_own_netns), where the simulated cameras live on loopback addresses or behind veth
 # links into further namespaces.
 qv_add_test(gige_socket_test SOURCES gige/SocketTest.cpp gige/SocketHelpersTest.cpp
-  $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige)
+  gige/TcpSocketTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige)
 qv_add_test(gige_channel_test SOURCES gige/GvcpChannelTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
   LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
 qv_add_test(gige_camera_test SOURCES gige/GigeCameraTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>

@@ -1,5 +1,6 @@
-# GigE camera transport: the socket component, the GVCP wire format, the camera device with its
-# channel, identity, register and setting operations, the stream receiver, and discovery.
+# GigE camera transport: the socket component (datagram and stream sockets), the GVCP wire
+# format, the camera device with its channel, identity, register and setting operations, the
+# stream receiver, and discovery.
 target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Address.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CommonSocket.cpp
@@ -16,5 +17,6 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/GigeNetcard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GvcpProtocol.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SocketGroup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TCP.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UDP.cpp
 )
