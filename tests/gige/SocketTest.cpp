@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "SocketTestSupport.h"
 #include "gige/Address.h"
 #include "gige/SocketException.h"
 #include "gige/SocketGroup.h"
@@ -27,21 +28,8 @@ using LQComponent::Address;
 using LQComponent::SocketException;
 using LQComponent::SocketGroup;
 using LQComponent::UDP;
-
-std::string MessageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const SocketException& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
-UDP Bound() {
-    UDP s;
-    EXPECT_EQ(s.bind("127.0.0.1", 0), 0);
-    return s;
-}
+using sockettest::Bound;
+using sockettest::MessageOf;
 
 TEST(Socket, ExceptionMessages) {
     std::vector<uint8_t> big(65537, 'x');

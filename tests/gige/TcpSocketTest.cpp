@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "SocketTestSupport.h"
 #include "gige/SocketException.h"
 #include "gige/TCP.h"
 
@@ -20,15 +21,7 @@ namespace {
 using LQComponent::Address;
 using LQComponent::SocketException;
 using LQComponent::TCP;
-
-std::string MessageOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const SocketException& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
+using sockettest::MessageOf;
 
 // A listener on 127.0.0.1 and a port of the system's choice.
 TCP Listener(int listeners = 8) {
