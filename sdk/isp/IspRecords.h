@@ -84,6 +84,7 @@ struct IspWorkBuffers {
     std::vector<uint16_t> rowRing;       // rows of the frame after the lookup, in frame order
     std::vector<uint16_t> finishedRows;  // sharpened rows waiting to be written
     std::vector<uint16_t> sampleMap;     // per-frame sample -> working value (offset, LUT)
+    std::vector<uint8_t> byteRows;       // rows of 8-bit working values (AVX2 mono kernels)
     std::array<uint8_t, 256> byteMap{};  // the same for 8-bit samples written as one byte
     // The colour kernels' per-frame tables: 8-bit sample -> value after the lookup table, for
     // the red, green and blue sites.
@@ -93,6 +94,9 @@ struct IspWorkBuffers {
         if (rowRing.size() < ringElements) rowRing.resize(ringElements);
         if (finishedRows.size() < finishedElements) finishedRows.resize(finishedElements);
         if (sampleMap.size() < mapElements) sampleMap.resize(mapElements);
+    }
+    void GrowByteRows(size_t bytes) {
+        if (byteRows.size() < bytes) byteRows.resize(bytes);
     }
 };
 

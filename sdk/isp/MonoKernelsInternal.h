@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "IspRecords.h"
+#include "MonoKernels.h"
 
 namespace qv::isp::mono {
 
@@ -15,6 +16,36 @@ struct FrameSetup {
     int outputId = 0;
     stImageInfo outInfo{};
 };
+
+// What the vector mono kernels fix for a frame before its rows are walked.
+struct VectorFrame {
+    int width = 0;
+    int height = 0;
+    int sampleBytes = 1;  // 1: "Mono8", 2: "Mono12"
+    int bytesPerPixel = 1;
+    int outputId = 0;
+    int d = 1;  // distance of the dead-pixel neighbours and step of the sharpening window
+    bool deadPixel = false;
+    bool sharpen = false;
+    int strength = 0;  // (sharpness x 128) / 25, held to 16 bits
+    bool contrast = false;
+    float factor = 1.0f;      // single-precision contrast factor of the inner rows
+    int redMean = 0;          // their pivot
+    MonoRowParams borderRow;  // the first and the last row
+    bool mirrorH = false;
+    bool mirrorV = false;
+    // Sample -> working value (0..255): none when the samples are taken as they are (8-bit)
+    // or held to 4095 and shifted right by 4 (12-bit).
+    bool identity = true;
+    const uint16_t* map = nullptr;     // `mapSize` entries
+    const uint8_t* byteMap = nullptr;  // 8-bit samples: the same map in bytes
+    uint8_t* raw = nullptr;
+    uint8_t* out = nullptr;
+};
+
+// The rows of a vector mono frame in the AVX2 family (MonoKernelsAvx2.cpp): the same bytes
+// as the SSE4.1 walk. Only to be called where the processor runs AVX2.
+void WalkMonoFrameAvx2(const VectorFrame& frame, IspWorkBuffers& work);
 
 // Checks the frame record before anything is written; see MonoKernels.h for the codes.
 int PrepareFrame(const IspFrame& frame, const MonoSettings& settings, const LutView& lut,

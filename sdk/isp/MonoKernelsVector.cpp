@@ -4,6 +4,7 @@
 
 #include "IspVectorConstants.h"
 #include "IspVectorOps.h"
+#include "KernelFamily.h"
 #include "MonoKernels.h"
 #include "MonoKernelsInternal.h"
 #include "SharpenVector.h"
@@ -212,6 +213,37 @@ int ProcessMonoVector(IspFrame& frame, const MonoSettings& s, const LutView& lut
         return CAMERA_STATUS_SUCCESS;
     }
 
+    const MonoRowParams rowParams{s.contrast, stats.greenPivot, s.mirrorH, 8};
+    if (ActiveKernelFamily() == KernelFamily::kAvx2) {
+        VectorFrame vf;
+        vf.width = W;
+        vf.height = H;
+        vf.sampleBytes = kSampleBytes;
+        vf.bytesPerPixel = bpp;
+        vf.outputId = fs.outputId;
+        vf.d = d;
+        vf.deadPixel = s.deadPixel;
+        vf.sharpen = sharpen;
+        vf.strength = strength;
+        vf.contrast = contrast;
+        vf.factor = ContrastFactorFloat(s.contrast);
+        vf.redMean = stats.redMean;
+        vf.borderRow = rowParams;
+        vf.mirrorH = s.mirrorH;
+        vf.mirrorV = s.mirrorV;
+        vf.identity = identity;
+        vf.map = map;
+        if (kSampleBytes == 1 && !identity) {
+            for (int v = 0; v < 256; ++v) work.byteMap[v] = static_cast<uint8_t>(map[v]);
+        }
+        vf.byteMap = work.byteMap.data();
+        vf.raw = frame.raw;
+        vf.out = frame.out;
+        WalkMonoFrameAvx2(vf, work);
+        *frame.outInfo = fs.outInfo;
+        return CAMERA_STATUS_SUCCESS;
+    }
+
     uint16_t* ring = work.rowRing.data();
     uint16_t* finished = work.finishedRows.data();
     auto ringRow = [&](int y) { return ring + static_cast<size_t>(y % ringRows) * W; };
@@ -226,7 +258,6 @@ int ProcessMonoVector(IspFrame& frame, const MonoSettings& s, const LutView& lut
     ep.mask3 = LoadConstant(fs.outputId == 20 ? GetPackMaskRgb8(false) : GetPackMaskBgr8(false));
     ep.reverse = LoadConstant(k.reverseWords);
 
-    const MonoRowParams rowParams{s.contrast, stats.greenPivot, s.mirrorH, 8};
     auto writeBorder = [&](int y) {
         WriteMonoRow(ringRow(y), outRow(y), W, bpp, fs.outputId, rowParams);
     };

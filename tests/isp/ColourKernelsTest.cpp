@@ -2,9 +2,7 @@
 // shapes and a grid of settings, with guard pages after the raw frame and the output; the
 // worked numbers of the rules as one table; and the frames the kernels refuse.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <cfenv>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -17,6 +15,7 @@
 #include "CameraISP.h"
 #include "ColourKernels.h"
 #include "ColourReference.h"
+#include "KernelTestSupport.h"
 #include "LutTables.h"
 #include "control/CameraSettings.h"
 
@@ -48,42 +47,8 @@ const KernelInfo kKernels[] = {
     {"ProcessBayer16Scalar", &ProcessBayer16Scalar, 2, false},
 };
 
-// Memory whose last byte lies right before an inaccessible page: a read or write past the end
-// faults at once. One region per use is kept and reused, so large frames do not pay for fresh
-// pages on every run.
-class GuardedBuffer {
-  public:
-    uint8_t* Place(size_t size) {
-        if (size > m_capacity) Grow(size);
-        return m_end - size;
-    }
-    ~GuardedBuffer() {
-        if (m_base != nullptr) munmap(m_base, m_total);
-    }
-
-  private:
-    void Grow(size_t size) {
-        if (m_base != nullptr) munmap(m_base, m_total);
-        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        const size_t pages = (size + page - 1) / page;
-        m_total = (pages + 1) * page;
-        void* base =
-            mmap(nullptr, m_total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (base == MAP_FAILED) std::abort();
-        m_base = static_cast<uint8_t*>(base);
-        if (mprotect(m_base + pages * page, page, PROT_NONE) != 0) std::abort();
-        m_end = m_base + pages * page;
-        m_capacity = pages * page;
-    }
-
-    uint8_t* m_base = nullptr;
-    uint8_t* m_end = nullptr;
-    size_t m_total = 0;
-    size_t m_capacity = 0;
-};
-
-GuardedBuffer g_rawBuffer;
-GuardedBuffer g_outBuffer;
+qvtest::GuardedBuffer g_rawBuffer;
+qvtest::GuardedBuffer g_outBuffer;
 
 struct Case {
     int width = 0;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "KernelTestSupport.h"
 #include "MonoKernels.h"
 
 using namespace qv::isp;
@@ -27,14 +28,24 @@ struct KernelInfo {
     Kernel kernel;
     int sampleBytes;  // 1: "Mono8", 2: "Mono12"
     bool vector;
+    KernelFamily family;  // the instruction set of a vector kernel
 };
 
+// Every kernel in every family: the scalar kernels, the vector ones in SSE4.1 and AVX2.
 const KernelInfo kKernels[] = {
-    {"ProcessMono8", &ProcessMono8, 1, true},
-    {"ProcessMono8Scalar", &ProcessMono8Scalar, 1, false},
-    {"ProcessMono12", &ProcessMono12, 2, true},
-    {"ProcessMono12Scalar", &ProcessMono12Scalar, 2, false},
+    {"ProcessMono8Sse41", &ProcessMono8, 1, true, KernelFamily::kSse41},
+    {"ProcessMono8Scalar", &ProcessMono8Scalar, 1, false, KernelFamily::kSse41},
+    {"ProcessMono12Sse41", &ProcessMono12, 2, true, KernelFamily::kSse41},
+    {"ProcessMono12Scalar", &ProcessMono12Scalar, 2, false, KernelFamily::kSse41},
+    {"ProcessMono8Avx2", &ProcessMono8, 1, true, KernelFamily::kAvx2},
+    {"ProcessMono12Avx2", &ProcessMono12, 2, true, KernelFamily::kAvx2},
 };
+const KernelInfo& kMono8Avx2 = kKernels[4];
+
+// Whether this processor runs the kernel's family.
+bool Runs(const KernelInfo& k) {
+    return KernelFamilySupported(k.family);
+}
 
 struct Case {
     int width = 0;
@@ -198,6 +209,9 @@ std::vector<uint8_t> Reference(const KernelInfo& k, std::vector<int>& raw, const
 
 // ---- Running a kernel on exact-size buffers ------------------------------------------------
 
+qvtest::GuardedBuffer g_rawBuffer;
+qvtest::GuardedBuffer g_outBuffer;
+
 struct Result {
     int rc = 0;
     std::vector<uint8_t> out;
@@ -223,22 +237,29 @@ std::vector<uint8_t> PackRaw(const std::vector<int>& raw, int sampleBytes) {
 Result RunKernel(const KernelInfo& k, const std::vector<int>& raw, const Case& c,
                  IspWorkBuffers* work = nullptr, uint8_t fill = 0xCD) {
     Result r;
-    std::vector<uint8_t> rawBytes = PackRaw(raw, k.sampleBytes);
+    const qvtest::ScopedKernelFamily family(k.family);
+    EXPECT_TRUE(family.Runs()) << k.name;
+    // The frame and the output end right before a guard page.
+    const std::vector<uint8_t> packed = PackRaw(raw, k.sampleBytes);
+    uint8_t* rawBytes = g_rawBuffer.Place(packed.size());
+    std::memcpy(rawBytes, packed.data(), packed.size());
     stImageInfo in{};
     in.iWidth = static_cast<UINT>(c.width);
     in.iHeight = static_cast<UINT>(c.height);
-    in.TotalBytes = static_cast<UINT>(rawBytes.size());
+    in.TotalBytes = static_cast<UINT>(packed.size());
     in.uiMediaType = k.sampleBytes == 2 ? kMono12 : kMono8;
     in.ExpTime = 5000;
     in.Gain = 1000;
     const int bpp = std::max(1, BytesPerPixel(c.s.ispOutFormat));
-    r.out.assign(static_cast<size_t>(c.width) * c.height * bpp, fill);
+    const size_t outSize = static_cast<size_t>(c.width) * c.height * bpp;
+    uint8_t* out = g_outBuffer.Place(outSize);
+    std::memset(out, fill, outSize);
     std::memset(&r.outInfo, 0x77, sizeof r.outInfo);
     IspFrame frame;
     frame.inInfo = &in;
-    frame.raw = rawBytes.data();
+    frame.raw = rawBytes;
     frame.outInfo = &r.outInfo;
-    frame.out = r.out.data();
+    frame.out = out;
     LutView lut;
     lut.table = c.table.empty() ? nullptr : c.table.data();
     lut.size = static_cast<uint32_t>(c.table.size());
@@ -247,6 +268,7 @@ Result RunKernel(const KernelInfo& k, const std::vector<int>& raw, const Case& c
     IspWorkBuffers local;
     r.rc = k.kernel(frame, c.s, lut, r.stats, work ? *work : local);
     r.demosaicKind = frame.demosaicKind;
+    r.out.assign(out, out + outSize);
     r.rawAfter.resize(raw.size());
     for (size_t i = 0; i < raw.size(); ++i) {
         if (k.sampleBytes == 1) {
@@ -354,6 +376,7 @@ class MonoKernelReference : public ::testing::TestWithParam<int> {};
 
 TEST_P(MonoKernelReference, RandomFramesOfAwkwardSizes) {
     const KernelInfo& k = kKernels[GetParam()];
+    if (!Runs(k)) GTEST_SKIP() << "no " << KernelFamilyName(k.family) << " on this processor";
     std::mt19937 rng(1234u + static_cast<unsigned>(GetParam()));
     const int widths[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 15,
                           16, 17, 19, 20, 23, 24, 25, 28, 31, 32, 33, 36, 40, 1284};
@@ -369,6 +392,7 @@ TEST_P(MonoKernelReference, RandomFramesOfAwkwardSizes) {
 
 TEST_P(MonoKernelReference, EveryFeatureTogetherOnLargerFrames) {
     const KernelInfo& k = kKernels[GetParam()];
+    if (!Runs(k)) GTEST_SKIP() << "no " << KernelFamilyName(k.family) << " on this processor";
     std::mt19937 rng(99u + static_cast<unsigned>(GetParam()));
     for (auto [W, H] : {std::pair{1284, 37}, std::pair{1280, 64}, std::pair{644, 21}}) {
         for (bool monoCamera : {true, false}) {
@@ -384,7 +408,26 @@ TEST_P(MonoKernelReference, EveryFeatureTogetherOnLargerFrames) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, MonoKernelReference, ::testing::Range(0, 4),
+TEST_P(MonoKernelReference, TableOfFrameShapes) {
+    const KernelInfo& k = kKernels[GetParam()];
+    if (!Runs(k)) GTEST_SKIP() << "no " << KernelFamilyName(k.family) << " on this processor";
+    std::mt19937 rng(777u + static_cast<unsigned>(GetParam()));
+    for (int W : qvtest::kShapeWidths)
+        for (int H : {1, 2, 3, 4, 5, 8, 17})
+            for (int i = 0; i < 3; ++i) {
+                Case c = RandomCase(rng, k, W, H);
+                if (i == 0) {
+                    // Sharpening and contrast on, whatever the draw.
+                    c.s.sharpness = 50;
+                    c.s.contrast = 60;
+                }
+                ExpectMatchesReference(k, RandomFrame(rng, W, H, k.sampleBytes), c);
+                if (HasFatalFailure()) return;
+            }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, MonoKernelReference,
+                         ::testing::Range(0, static_cast<int>(std::size(kKernels))),
                          [](const auto& info) { return std::string(kKernels[info.param].name); });
 
 // ---- Edge cases of the rules -------------------------------------------------------------------
@@ -404,7 +447,8 @@ std::vector<int> Ramp(int W, int H, int maxV) {
 }
 
 TEST(MonoKernels, NeutralSettingsCopyTheFrame) {
-    for (const KernelInfo& k : {kKernels[0], kKernels[1]}) {
+    for (const KernelInfo& k : {kKernels[0], kKernels[1], kMono8Avx2}) {
+        if (!Runs(k)) continue;
         const std::vector<int> raw = Ramp(13, 5, 255);
         const Result r = RunKernel(k, raw, Plain(13, 5));
         ASSERT_EQ(r.rc, 0);
@@ -413,7 +457,8 @@ TEST(MonoKernels, NeutralSettingsCopyTheFrame) {
 }
 
 TEST(MonoKernels, MirrorsAndBgraPacking) {
-    for (const KernelInfo& k : {kKernels[0], kKernels[1]}) {
+    for (const KernelInfo& k : {kKernels[0], kKernels[1], kMono8Avx2}) {
+        if (!Runs(k)) continue;
         const std::vector<int> raw = Ramp(11, 4, 255);
         Case c = Plain(11, 4, CAMERA_MEDIA_TYPE_BGRA8);
         c.s.mirrorV = true;
@@ -447,6 +492,7 @@ TEST(MonoKernels, DeadPixelThresholdsOfBothFamilies) {
     // Difference 180 is dead for both; 25 for neither; 30 only for the scalar test (>= 30).
     for (Row row : {Row{200, 20, 20}, Row{45, 45, 45}, Row{50, 50, 20}}) {
         for (const KernelInfo& k : kKernels) {
+            if (!Runs(k)) continue;
             Case c = Plain(32, 9, k.sampleBytes == 2 && !k.vector ? kMono16Out : kMono8);
             c.s.deadPixel = true;
             const Result r = RunKernel(k, FlatWithSpike(row.spike), c);
@@ -509,6 +555,7 @@ TEST(MonoKernels, ColourCameraNeighboursStayInsideTheFrame) {
     // outside the frame to be judged by: it stays; the vector kernel's lowest tested row pair
     // stops where row + 2 would leave the frame.
     for (const KernelInfo& k : kKernels) {
+        if (!Runs(k)) continue;
         Case c = Plain(40, 6, k.sampleBytes == 2 && !k.vector ? kMono16Out : kMono8);
         c.s.deadPixel = true;
         c.s.monoCamera = false;
@@ -527,7 +574,8 @@ TEST(MonoKernels, SharpeningLeavesBorderRowsAndWindowlessColumns) {
     std::mt19937 rng(5);
     const int W = 1284, H = 6;
     std::vector<int> raw = RandomFrame(rng, W, H, 1);
-    for (const KernelInfo& k : {kKernels[0], kKernels[1]}) {
+    for (const KernelInfo& k : {kKernels[0], kKernels[1], kMono8Avx2}) {
+        if (!Runs(k)) continue;
         Case c = Plain(W, H);
         c.s.sharpness = 100;
         c.s.monoCamera = false;
@@ -553,7 +601,8 @@ TEST(MonoKernels, TwelveBitToSixteenBitKeepsTwelveBitsAndBytesShiftByFour) {
     ASSERT_EQ(r.rc, 0);
     for (size_t i = 0; i < raw.size(); ++i)
         EXPECT_EQ(r.out[2 * i] | (r.out[2 * i + 1] << 8), raw[i]);
-    for (const KernelInfo& k : {kKernels[2], kKernels[3]}) {
+    for (const KernelInfo& k : {kKernels[2], kKernels[3], kKernels[5]}) {
+        if (!Runs(k)) continue;
         r = RunKernel(k, raw, Plain(9, 4, kMono8));
         ASSERT_EQ(r.rc, 0);
         for (size_t i = 0; i < raw.size(); ++i) EXPECT_EQ(r.out[i], raw[i] >> 4) << k.name;
@@ -561,7 +610,8 @@ TEST(MonoKernels, TwelveBitToSixteenBitKeepsTwelveBitsAndBytesShiftByFour) {
 }
 
 TEST(MonoKernels, TwelveBitWordsAboveTheRangeAreSaturatedBeforeTheLookup) {
-    for (const KernelInfo& k : {kKernels[2], kKernels[3]}) {
+    for (const KernelInfo& k : {kKernels[2], kKernels[3], kKernels[5]}) {
+        if (!Runs(k)) continue;
         Case c = Plain(9, 3, kMono8);
         c.lutOn = true;
         c.table.assign(4096, 0);
@@ -582,10 +632,13 @@ TEST(MonoKernels, RowWriterAndInteriorRowsUseTheirOwnContrast) {
     c.stats.green1Mean = 40;
     c.stats.green2Mean = 61;  // pivot 50
     const std::vector<int> raw(24, 90);
-    const Result v = RunKernel(kKernels[0], raw, c);
-    EXPECT_EQ(v.out[0], 130);  // 2 x (90 - 50) + 50
-    EXPECT_EQ(v.out[8], 80);   // 2 x (90 - 100) + 100
-    EXPECT_EQ(v.out[16], 130);
+    for (const KernelInfo& k : {kKernels[0], kMono8Avx2}) {
+        if (!Runs(k)) continue;
+        const Result v = RunKernel(k, raw, c);
+        EXPECT_EQ(v.out[0], 130) << k.name;  // 2 x (90 - 50) + 50
+        EXPECT_EQ(v.out[8], 80) << k.name;   // 2 x (90 - 100) + 100
+        EXPECT_EQ(v.out[16], 130) << k.name;
+    }
     const Result s = RunKernel(kKernels[1], raw, c);
     EXPECT_EQ(s.out[8], 130);
 }
@@ -663,6 +716,7 @@ TEST(MonoKernels, SteadyFramesReuseTheWorkBuffers) {
     std::mt19937 rng(11);
     IspWorkBuffers work;
     for (const KernelInfo& k : kKernels) {
+        if (!Runs(k)) continue;
         Case c = RandomCase(rng, k, 1284, 20);
         c.s.sharpness = 40;
         const std::vector<int> raw = RandomFrame(rng, 1284, 20, k.sampleBytes);
