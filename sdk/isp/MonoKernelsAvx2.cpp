@@ -56,26 +56,42 @@ inline int SharpenOne(int v, int sum15, int strength) {
     return std::clamp(v + ((diff * strength) >> 7), 0, 255);
 }
 
-// Row b sharpened into dst from the column sums of the window's three rows, with the rules of
+// Where a sharpened row goes: 16-bit working values for the output stage, or, for one-byte
+// grey without contrast, straight into the output row (reversed under the mirror).
+enum class SharpenTo { kValues, kBytes, kBytesMirrored };
+
+// Row b sharpened from the column sums of the window's three rows, with the rules of
 // SharpenRowVector: columns 2s up to the last complete group of eight from there, while the
 // window stays in the row; every other column copied. kNarrow: |strength| <= 128, where every
 // product of a difference and the strength fits 16 bits.
-template <int s, bool kNarrow>
-void SharpenRow(const uint8_t* __restrict b, const uint16_t* __restrict sums,
-                uint16_t* __restrict dst, int width, int strength) {
+template <int s, bool kNarrow, SharpenTo kTo>
+void SharpenRow(const uint8_t* __restrict b, const uint16_t* __restrict sums, void* __restrict out,
+                int width, int strength) {
+    uint16_t* values = static_cast<uint16_t*>(out);
+    uint8_t* bytes = static_cast<uint8_t*>(out);
+    auto put = [&](int x, int v) __attribute__((always_inline)) {
+        if constexpr (kTo == SharpenTo::kValues)
+            values[x] = static_cast<uint16_t>(v);
+        else if constexpr (kTo == SharpenTo::kBytes)
+            bytes[x] = static_cast<uint8_t>(v);
+        else
+            bytes[width - 1 - x] = static_cast<uint8_t>(v);
+    };
     const int start = 2 * s;
     if (width < start) {
-        WidenRow(b, dst, width);
+        for (int x = 0; x < width; ++x) put(x, b[x]);
         return;
     }
     const int groups = (width - start) / 8;
     const int end = std::max(std::min(start + 8 * groups, width - 2 * s), start);
-    for (int x = 0; x < start; ++x) dst[x] = b[x];
-    for (int x = end; x < width; ++x) dst[x] = b[x];
+    for (int x = 0; x < start; ++x) put(x, b[x]);
+    for (int x = end; x < width; ++x) put(x, b[x]);
     const __m256i t = _mm256_set1_epi16(static_cast<int16_t>(strength));
     const __m256i lowLimit = _mm256_set1_epi16(-255);
     const __m256i highLimit = _mm256_set1_epi16(255);
     const __m256i zero = _mm256_setzero_si256();
+    const __m128i reverseBytes =
+        _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
     auto block = [&](int x) __attribute__((always_inline)) {
         const __m256i sum = _mm256_add_epi16(
             _mm256_add_epi16(_mm256_add_epi16(Load16(sums + x - 2 * s), Load16(sums + x - s)),
@@ -95,7 +111,19 @@ void SharpenRow(const uint8_t* __restrict b, const uint16_t* __restrict sums,
             const __m256i p1 = _mm256_srai_epi32(_mm256_unpackhi_epi16(lo, hi), 7);
             res = _mm256_adds_epi16(v, _mm256_packs_epi32(p0, p1));
         }
-        Store16(dst + x, _mm256_min_epi16(_mm256_max_epi16(res, zero), highLimit));
+        res = _mm256_max_epi16(res, zero);
+        if constexpr (kTo == SharpenTo::kValues) {
+            Store16(values + x, _mm256_min_epi16(res, highLimit));
+        } else {
+            __m128i g =
+                _mm_packus_epi16(_mm256_castsi256_si128(res), _mm256_extracti128_si256(res, 1));
+            if constexpr (kTo == SharpenTo::kBytes) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + x), g);
+            } else {
+                g = _mm_shuffle_epi8(g, reverseBytes);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + width - x - 16), g);
+            }
+        }
     };
     int x = start;
     for (; x + 16 <= end; x += 16) block(x);
@@ -107,16 +135,38 @@ void SharpenRow(const uint8_t* __restrict b, const uint16_t* __restrict sums,
     for (; x < end; ++x) {
         int sum = 0;
         for (int o = -2; o <= 2; ++o) sum += sums[x + o * s];
-        dst[x] = static_cast<uint16_t>(SharpenOne(b[x], sum, strength));
+        put(x, SharpenOne(b[x], sum, strength));
     }
 }
 
-using SharpenFn = void (*)(const uint8_t*, const uint16_t*, uint16_t*, int, int);
+using SharpenFn = void (*)(const uint8_t*, const uint16_t*, void*, int, int);
 
-SharpenFn ChooseSharpen(int s, int strength) {
+template <SharpenTo kTo>
+SharpenFn ChooseSharpenTo(int s, bool narrow) {
+    if (s == 2) return narrow ? &SharpenRow<2, true, kTo> : &SharpenRow<2, false, kTo>;
+    return narrow ? &SharpenRow<1, true, kTo> : &SharpenRow<1, false, kTo>;
+}
+
+SharpenFn ChooseSharpen(int s, int strength, SharpenTo to) {
     const bool narrow = strength >= -128 && strength <= 128;
-    if (s == 2) return narrow ? &SharpenRow<2, true> : &SharpenRow<2, false>;
-    return narrow ? &SharpenRow<1, true> : &SharpenRow<1, false>;
+    if (to == SharpenTo::kBytes) return ChooseSharpenTo<SharpenTo::kBytes>(s, narrow);
+    if (to == SharpenTo::kBytesMirrored)
+        return ChooseSharpenTo<SharpenTo::kBytesMirrored>(s, narrow);
+    return ChooseSharpenTo<SharpenTo::kValues>(s, narrow);
+}
+
+// A row of bytes reversed.
+void ReverseBytes(const uint8_t* __restrict src, uint8_t* __restrict dst, int width) {
+    const __m256i reverse = _mm256_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0,
+                                             15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const __m256i v =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + width - x - 32));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x),
+                            _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, 0x4E), reverse));
+    }
+    for (; x < width; ++x) dst[x] = src[width - 1 - x];
 }
 
 // Output masks of grey values replicated into pixels, from sixteen grey bytes held in both
@@ -228,19 +278,69 @@ EmitFn ChooseEmit(int bpp, bool mirror, bool contrast) {
     return ChooseEmitFor<4>(mirror, contrast);
 }
 
+// A 256-entry byte table looked up 32 bytes at a time with byte shuffles, which pick from 16
+// bytes by the low four bits of each index and give 0 where its top bit is set. Row h of the
+// table serves the indexes 16h to 16h + 15. For indexes below 128, subtracting 16h with signed
+// saturation leaves the top bit clear exactly for those from 16h on, with the low four bits
+// kept; so the shuffles of the rows 0 to h, each holding the difference (exclusive or) of its
+// table row to the row before, add up by exclusive or to the table row of the index. Indexes
+// from 128 on do the same with their top bit flipped, against the rows 8 to 15.
+struct ByteLookup {
+    __m256i rows[16];  // difference rows, each in both 128-bit lanes
+
+    explicit ByteLookup(const uint8_t* table) {
+        for (int h = 0; h < 16; ++h) {
+            alignas(16) uint8_t row[16];
+            for (int i = 0; i < 16; ++i) {
+                const int before = h % 8 == 0 ? 0 : table[16 * (h - 1) + i];
+                row[i] = static_cast<uint8_t>(table[16 * h + i] ^ before);
+            }
+            rows[h] =
+                _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(row)));
+        }
+    }
+
+    inline __m256i operator()(__m256i v) const {
+        const __m256i flipped = _mm256_xor_si256(v, _mm256_set1_epi8(static_cast<char>(0x80)));
+        __m256i low = _mm256_shuffle_epi8(rows[0], v);
+        __m256i high = _mm256_shuffle_epi8(rows[8], flipped);
+#pragma GCC unroll 8
+        for (int h = 1; h < 8; ++h) {
+            const __m256i step = _mm256_set1_epi8(static_cast<char>(16 * h));
+            low = _mm256_xor_si256(low, _mm256_shuffle_epi8(rows[h], _mm256_subs_epi8(v, step)));
+            high = _mm256_xor_si256(
+                high, _mm256_shuffle_epi8(rows[8 + h], _mm256_subs_epi8(flipped, step)));
+        }
+        return _mm256_xor_si256(low, high);
+    }
+};
+
+// A row of bytes through the table, read backwards under the mirror.
+template <bool kMirror>
+void LookUpBytes(const uint8_t* __restrict src, uint8_t* __restrict dst, int width,
+                 const uint8_t* __restrict table, const ByteLookup& lookup) {
+    const __m256i reverse = _mm256_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0,
+                                             15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        __m256i v = _mm256_loadu_si256(
+            reinterpret_cast<const __m256i*>(src + (kMirror ? width - x - 32 : x)));
+        v = lookup(v);
+        if constexpr (kMirror) v = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, 0x4E), reverse);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x), v);
+    }
+    for (; x < width; ++x) dst[x] = table[src[kMirror ? width - 1 - x : x]];
+}
+
 // A raw row into the ring as working bytes: through the byte map (8-bit samples) or the sample
 // map (12-bit words held to 4095), or, for 12-bit words without a map, held to 4095 and
 // shifted right by 4.
-void LoadRow(const VectorFrame& f, const uint8_t* __restrict src, uint8_t* __restrict dst) {
+void LoadRow(const VectorFrame& f, const ByteLookup& lookup, const uint8_t* __restrict src,
+             uint8_t* __restrict dst) {
     const int W = f.width;
     int x = 0;
     if (f.sampleBytes == 1) {
-        const uint8_t* __restrict map = f.byteMap;
-        for (; x + 16 <= W; x += 16) {
-#pragma GCC unroll 16
-            for (int i = 0; i < 16; ++i) dst[x + i] = map[src[x + i]];
-        }
-        for (; x < W; ++x) dst[x] = map[src[x]];
+        LookUpBytes<false>(src, dst, W, f.byteMap, lookup);
         return;
     }
     const auto word = [&](int i) {
@@ -263,6 +363,20 @@ void LoadRow(const VectorFrame& f, const uint8_t* __restrict src, uint8_t* __res
     for (; x < W; ++x) dst[x] = static_cast<uint8_t>(word(x) >> 4);
 }
 
+// Row y and the row below, just before row y is read; the row below only where its
+// neighbours d rows away still lie inside the frame.
+void CorrectRows(const VectorFrame& f, size_t rowBytes, int y) {
+    if (!f.deadPixel || y < 2 || y > f.height - 3) return;
+    const bool below = y + 1 + f.d <= f.height - 1;
+    if (f.sampleBytes == 1) {
+        CorrectRowVector<1>(f.raw, rowBytes, f.width, y, f.d);
+        if (below) CorrectRowVector<1>(f.raw, rowBytes, f.width, y + 1, f.d);
+    } else {
+        CorrectRowVector<2>(f.raw, rowBytes, f.width, y, f.d);
+        if (below) CorrectRowVector<2>(f.raw, rowBytes, f.width, y + 1, f.d);
+    }
+}
+
 }  // namespace
 
 void WalkMonoFrameAvx2(const VectorFrame& frame, IspWorkBuffers& work) {
@@ -280,6 +394,9 @@ void WalkMonoFrameAvx2(const VectorFrame& frame, IspWorkBuffers& work) {
     uint16_t* sums = finished + W;
     uint16_t* border = finished + 2 * static_cast<size_t>(W);
 
+    auto outRow = [&](int y) {
+        return f.out + static_cast<size_t>(f.mirrorV ? H - 1 - y : y) * outRowBytes;
+    };
     const PackMasks& masks = Masks();
     EmitParams ep;
     ep.pivot = _mm256_set1_ps(static_cast<float>(f.redMean));
@@ -291,29 +408,39 @@ void WalkMonoFrameAvx2(const VectorFrame& frame, IspWorkBuffers& work) {
     ep.alpha = LoadMask(masks.alpha);
     ep.reverse = LoadMask(masks.reverseWords);
     const EmitFn emit = ChooseEmit(f.bytesPerPixel, f.mirrorH, f.contrast);
-    const SharpenFn sharpenRow = ChooseSharpen(f.d, f.strength);
+    // One-byte grey without contrast takes the sharpened rows straight into the output.
+    const bool straight = f.bytesPerPixel == 1 && !f.contrast;
+    const SharpenFn sharpenRow =
+        ChooseSharpen(f.d, f.strength,
+                      !straight ? SharpenTo::kValues
+                                : (f.mirrorH ? SharpenTo::kBytesMirrored : SharpenTo::kBytes));
 
+    const ByteLookup lookup(f.byteMap);
+    if (f.sampleBytes == 1 && !f.sharpen && !f.contrast && f.bytesPerPixel == 1) {
+        // One-byte grey without sharpening or contrast: every row is the map of its raw row.
+        for (int y = 0; y < H; ++y) {
+            CorrectRows(f, rowBytes, y);
+            const uint8_t* src = f.raw + static_cast<size_t>(y) * rowBytes;
+            uint8_t* dst = outRow(y);
+            if (f.identity && !f.mirrorH)
+                std::memcpy(dst, src, static_cast<size_t>(W));
+            else if (f.identity)
+                ReverseBytes(src, dst, W);
+            else if (f.mirrorH)
+                LookUpBytes<true>(src, dst, W, f.byteMap, lookup);
+            else
+                LookUpBytes<false>(src, dst, W, f.byteMap, lookup);
+        }
+        return;
+    }
     auto ringRow = [&](int y) -> const uint8_t* {
         if (direct) return f.raw + static_cast<size_t>(y) * rowBytes;
         return ring + static_cast<size_t>(y % ringRows) * W;
     };
-    auto outRow = [&](int y) {
-        return f.out + static_cast<size_t>(f.mirrorV ? H - 1 - y : y) * outRowBytes;
-    };
     auto load = [&](int y) {
-        // Row y and the row below, just before row y is read; the row below only where its
-        // neighbours d rows away still lie inside the frame.
-        if (f.deadPixel && y >= 2 && y <= H - 3) {
-            if (f.sampleBytes == 1) {
-                CorrectRowVector<1>(f.raw, rowBytes, W, y, f.d);
-                if (y + 1 + f.d <= H - 1) CorrectRowVector<1>(f.raw, rowBytes, W, y + 1, f.d);
-            } else {
-                CorrectRowVector<2>(f.raw, rowBytes, W, y, f.d);
-                if (y + 1 + f.d <= H - 1) CorrectRowVector<2>(f.raw, rowBytes, W, y + 1, f.d);
-            }
-        }
+        CorrectRows(f, rowBytes, y);
         if (!direct)
-            LoadRow(f, f.raw + static_cast<size_t>(y) * rowBytes,
+            LoadRow(f, lookup, f.raw + static_cast<size_t>(y) * rowBytes,
                     ring + static_cast<size_t>(y % ringRows) * W);
     };
     auto writeBorder = [&](int y) {
@@ -323,6 +450,10 @@ void WalkMonoFrameAvx2(const VectorFrame& frame, IspWorkBuffers& work) {
     auto writeInterior = [&](int c) {
         if (f.sharpen) {
             ColumnSums(ringRow(c - 1), ringRow(c), ringRow(c + 1), sums, W);
+            if (straight) {
+                sharpenRow(ringRow(c), sums, outRow(c), W, f.strength);
+                return;
+            }
             sharpenRow(ringRow(c), sums, finished, W, f.strength);
         } else {
             WidenRow(ringRow(c), finished, W);

@@ -200,20 +200,6 @@ int ProcessMonoVector(IspFrame& frame, const MonoSettings& s, const LutView& lut
         if (y + 1 + d <= H - 1) CorrectRowVector<kSampleBytes>(frame.raw, rowBytes, W, y + 1, d);
     };
 
-    if (kSampleBytes == 1 && !sharpen && !contrast && bpp == 1) {
-        uint8_t* byteMap = work.byteMap.data();
-        for (int v = 0; v < 256; ++v) byteMap[v] = static_cast<uint8_t>(identity ? v : map[v]);
-        __m128i reverseBytes = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-        for (int y = 0; y < H; ++y) {
-            correctRows(y);
-            MapRowBytes(frame.raw + static_cast<size_t>(y) * rowBytes, outRow(y), W, byteMap,
-                        s.mirrorH, identity, reverseBytes);
-        }
-        *frame.outInfo = fs.outInfo;
-        return CAMERA_STATUS_SUCCESS;
-    }
-
-    const MonoRowParams rowParams{s.contrast, stats.greenPivot, s.mirrorH, 8};
     if (ActiveKernelFamily() == KernelFamily::kAvx2) {
         VectorFrame vf;
         vf.width = W;
@@ -228,14 +214,13 @@ int ProcessMonoVector(IspFrame& frame, const MonoSettings& s, const LutView& lut
         vf.contrast = contrast;
         vf.factor = ContrastFactorFloat(s.contrast);
         vf.redMean = stats.redMean;
-        vf.borderRow = rowParams;
+        vf.borderRow = MonoRowParams{s.contrast, stats.greenPivot, s.mirrorH, 8};
         vf.mirrorH = s.mirrorH;
         vf.mirrorV = s.mirrorV;
         vf.identity = identity;
         vf.map = map;
-        if (kSampleBytes == 1 && !identity) {
-            for (int v = 0; v < 256; ++v) work.byteMap[v] = static_cast<uint8_t>(map[v]);
-        }
+        for (int v = 0; v < 256; ++v)
+            work.byteMap[v] = static_cast<uint8_t>(identity || kSampleBytes == 2 ? v : map[v]);
         vf.byteMap = work.byteMap.data();
         vf.raw = frame.raw;
         vf.out = frame.out;
@@ -244,6 +229,20 @@ int ProcessMonoVector(IspFrame& frame, const MonoSettings& s, const LutView& lut
         return CAMERA_STATUS_SUCCESS;
     }
 
+    if (kSampleBytes == 1 && !sharpen && !contrast && bpp == 1) {
+        uint8_t* byteMap = work.byteMap.data();
+        for (int v = 0; v < 256; ++v) byteMap[v] = static_cast<uint8_t>(identity ? v : map[v]);
+        __m128i reverseBytes = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        for (int y = 0; y < H; ++y) {
+            correctRows(y);
+            MapRowBytes(frame.raw + static_cast<size_t>(y) * rowBytes, outRow(y), W, byteMap,
+                        s.mirrorH, identity, reverseBytes);
+        }
+        *frame.outInfo = fs.outInfo;
+        return CAMERA_STATUS_SUCCESS;
+    }
+
+    const MonoRowParams rowParams{s.contrast, stats.greenPivot, s.mirrorH, 8};
     uint16_t* ring = work.rowRing.data();
     uint16_t* finished = work.finishedRows.data();
     auto ringRow = [&](int y) { return ring + static_cast<size_t>(y % ringRows) * W; };
