@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "IspVectorOps.h"
+#include "KernelFamily.h"
 #include "OutFormat.h"
+#include "YuvRows.h"
 
 namespace qv::isp {
 
@@ -177,7 +179,7 @@ inline uint8_t Clamp255(int v) {
 
 // ---- The YUV conversion, eight pixel pairs at a time -------------------------------------------
 
-enum class YuvForm { kGrey, kInteger, kFloating };
+using YuvForm = yuv::Form;
 
 // Eight pairs of 32 input bytes in 16-bit lanes: U, V and the luma of the pairs' first and
 // second pixels.
@@ -374,10 +376,13 @@ int ProcessYuv422(IspFrame& frame, const ColourSettings& settings) {
     static const Interleave3Masks masks;
     const int first = rgbOrder ? 0 : 2;  // byte of red
     const int third = 2 - first;         // byte of blue
+    const bool avx2 = ActiveKernelFamily() == KernelFamily::kAvx2;
     for (int y = 0; y < H; ++y) {
         const uint8_t* __restrict src = frame.raw + static_cast<size_t>(y) * W * 2;
         uint8_t* __restrict dst = frame.out + static_cast<size_t>(y) * W * bpp;
-        const int done = ConvertYuvRowVector(src, dst, W / 2, form, lumaOnly, rgbOrder, bpp, masks);
+        int done = avx2 ? yuv::ConvertRowAvx2(src, dst, W / 2, form, lumaOnly, rgbOrder, bpp) : 0;
+        done += ConvertYuvRowVector(src + 4 * done, dst + static_cast<size_t>(2 * done) * bpp,
+                                    W / 2 - done, form, lumaOnly, rgbOrder, bpp, masks);
         src += 4 * done;
         dst += static_cast<size_t>(2 * done) * bpp;
         for (int x = 2 * done; x < W; x += 2, src += 4) {

@@ -22,6 +22,7 @@ set(qv_isp_sources
   ${CMAKE_CURRENT_LIST_DIR}/RawResizer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RawYuvKernels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SharpenVector.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/YuvRowsAvx2.cpp
 )
 target_sources(qvsdk_objects PRIVATE ${qv_isp_sources})
 target_include_directories(qvsdk_objects PUBLIC ${CMAKE_CURRENT_LIST_DIR})
