@@ -3,6 +3,7 @@
 #include "BayerVector.h"
 #include "ColourKernels.h"
 #include "IspVectorOps.h"
+#include "KernelFamily.h"
 
 namespace qv::isp {
 
@@ -22,20 +23,35 @@ int ProcessBayerVector(IspFrame& frame, const ColourSettings& settings, const Co
     const GainsMatrixRegs gm = MakeGainsMatrixRegs(fs);
     uint8_t* raw = frame.raw;
     uint8_t* out = frame.out;
+    const bool avx2 = ActiveKernelFamily() == KernelFamily::kAvx2;
     colour::WalkFrame(
         fs,
         [&](int j, uint16_t* pair) {
-            if constexpr (kSampleBytes == 1)
-                colour::LoadRowPair8(fs, gm, raw, j, pair);
-            else
-                colour::LoadRowPair16(fs, gm, raw, j, pair);
+            colour::CorrectRowPair(fs, raw, j, kSampleBytes);
+            if (avx2) {
+                if constexpr (kSampleBytes == 1)
+                    colour::LoadRowPair8Avx2(fs, gm, raw, j, pair);
+                else
+                    colour::LoadRowPair16Avx2(fs, gm, raw, j, pair);
+            } else {
+                if constexpr (kSampleBytes == 1)
+                    colour::LoadRowPair8(fs, gm, raw, j, pair);
+                else
+                    colour::LoadRowPair16(fs, gm, raw, j, pair);
+            }
         },
         [&](int j, const uint16_t* pair) { colour::WriteBorderRows(fs, j, pair, out); },
         [&](const uint16_t* above, const uint16_t* pair, const uint16_t* below, uint16_t* dst) {
-            colour::SharpenRowPair(fs, above, pair, below, dst);
+            if (avx2)
+                colour::SharpenRowPairAvx2(fs, above, pair, below, dst);
+            else
+                colour::SharpenRowPair(fs, above, pair, below, dst);
         },
         [&](int j, const uint16_t* above, const uint16_t* pair, const uint16_t* below) {
-            colour::DemosaicRowPair(fs, j, above, pair, below, out);
+            if (avx2)
+                colour::DemosaicRowPairAvx2(fs, j, above, pair, below, out);
+            else
+                colour::DemosaicRowPair(fs, j, above, pair, below, out);
         });
     *frame.outInfo = fs.outInfo;
     return CAMERA_STATUS_SUCCESS;

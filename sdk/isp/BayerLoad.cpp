@@ -132,8 +132,8 @@ namespace colour {
 namespace {
 
 template <int kSampleBytes>
-void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, uint8_t* raw, int j,
-                 uint16_t* pair) {
+void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, const uint8_t* raw,
+                 int j, uint16_t* pair, int from) {
     // Local copies: the stores below could otherwise alias them.
     const ColourFrameSetup fs = setup;
     const GainsMatrixRegs gm = gains;
@@ -142,13 +142,6 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
     const int W = fs.width;
     const size_t rowBytes = static_cast<size_t>(W) * kSampleBytes;
     const int y = 2 * j;
-    // Both rows are corrected before any sample of the pair is read, so the blue right of a
-    // group's last cell is read corrected like every other sample.
-    if (fs.deadPixel && j > 0 && j < fs.pairs - 1) {
-        const int d = fs.monoCamera ? 1 : 2;
-        CorrectRowVector<kSampleBytes>(raw, rowBytes, W, y, d);
-        CorrectRowVector<kSampleBytes>(raw, rowBytes, W, y + 1, d);
-    }
     const uint8_t* rowEven = raw + static_cast<size_t>(y) * rowBytes;
     const uint8_t* rowOdd = rowEven + rowBytes;
     uint16_t* dstEven = pair;
@@ -167,7 +160,7 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dstOdd + x0), o);
     };
     // Whole groups whose blue samples right of the cells lie inside the row.
-    int x0 = 0;
+    int x0 = from;
     for (; x0 + 9 <= W; x0 += 8) {
         const __m128i e = ReadGroup<kSampleBytes>(rowEven, x0);
         const __m128i o = ReadGroup<kSampleBytes>(rowOdd, x0);
@@ -188,15 +181,15 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
     // fused into the loop above, each group's chain of dependent steps grew too long for the
     // processor to overlap enough groups. The table lookups of the group before ride along:
     // they keep the load and store units busy while the vector units do the arithmetic.
-    int looked = 0;  // samples of each row looked up so far
+    int looked = from;  // samples of each row looked up so far
     if (gainsStage) {
-        for (int x = 0; x < static_cast<int>(fs.rowStride); x += 8) {
+        for (int x = from; x < static_cast<int>(fs.rowStride); x += 8) {
             __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstEven + x));
             __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dstOdd + x));
             ApplyGainsMatrix(e, o, gm);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dstEven + x), e);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dstOdd + x), o);
-            if (tableOn && x > 0) {
+            if (tableOn && x > from) {
                 LookUpRow(dstEven + looked, 8, greenMap, redMap);
                 LookUpRow(dstOdd + looked, 8, blueMap, greenMap);
                 looked += 8;
@@ -211,14 +204,30 @@ void LoadRowPair(const ColourFrameSetup& setup, const GainsMatrixRegs& gains, ui
 
 }  // namespace
 
-void LoadRowPair8(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, uint8_t* raw, int j,
-                  uint16_t* pair) {
-    LoadRowPair<1>(fs, gm, raw, j, pair);
+void CorrectRowPair(const ColourFrameSetup& fs, uint8_t* raw, int j, int sampleBytes) {
+    // Both rows are corrected before any sample of the pair is read, so the blue right of a
+    // group's last cell is read corrected like every other sample.
+    if (!fs.deadPixel || j == 0 || j >= fs.pairs - 1) return;
+    const int W = fs.width;
+    const int d = fs.monoCamera ? 1 : 2;
+    const size_t rowBytes = static_cast<size_t>(W) * sampleBytes;
+    if (sampleBytes == 1) {
+        CorrectRowVector<1>(raw, rowBytes, W, 2 * j, d);
+        CorrectRowVector<1>(raw, rowBytes, W, 2 * j + 1, d);
+    } else {
+        CorrectRowVector<2>(raw, rowBytes, W, 2 * j, d);
+        CorrectRowVector<2>(raw, rowBytes, W, 2 * j + 1, d);
+    }
 }
 
-void LoadRowPair16(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, uint8_t* raw, int j,
-                   uint16_t* pair) {
-    LoadRowPair<2>(fs, gm, raw, j, pair);
+void LoadRowPair8(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw, int j,
+                  uint16_t* pair, int from) {
+    LoadRowPair<1>(fs, gm, raw, j, pair, from);
+}
+
+void LoadRowPair16(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw, int j,
+                   uint16_t* pair, int from) {
+    LoadRowPair<2>(fs, gm, raw, j, pair, from);
 }
 
 }  // namespace colour

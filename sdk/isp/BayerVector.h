@@ -240,12 +240,27 @@ void BalanceGreens16(__m128i& even, __m128i& odd, const uint8_t* rawOddRow, int 
 
 namespace colour {
 
-// Loads row pair j of the raw frame into `pair` (two rows of the ring): dead-pixel correction
-// in place, reading, green balance, gains with matrix and compensation, and the site maps.
-void LoadRowPair8(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, uint8_t* raw, int j,
-                  uint16_t* pair);
-void LoadRowPair16(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, uint8_t* raw, int j,
-                   uint16_t* pair);
+// Dead-pixel correction of row pair j of the raw frame, in place, before the pair is read.
+void CorrectRowPair(const ColourFrameSetup& fs, uint8_t* raw, int j, int sampleBytes);
+
+// Loads row pair j of the raw frame into `pair` (two rows of the ring): reading, green balance,
+// gains with matrix and compensation, and the site maps, for the columns from `from` (a
+// multiple of 8; the columns before it were loaded by the caller).
+void LoadRowPair8(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw, int j,
+                  uint16_t* pair, int from = 0);
+void LoadRowPair16(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw, int j,
+                   uint16_t* pair, int from = 0);
+
+// The same in AVX2 (BayerAvx2.cpp), sixteen columns at a time, the last columns through the
+// SSE4.1 loader; the same bytes. Only where the processor runs AVX2.
+void LoadRowPair8Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw,
+                      int j, uint16_t* pair);
+void LoadRowPair16Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw,
+                       int j, uint16_t* pair);
+void SharpenRowPairAvx2(const ColourFrameSetup& fs, const uint16_t* above, const uint16_t* pair,
+                        const uint16_t* below, uint16_t* dst);
+void DemosaicRowPairAvx2(const ColourFrameSetup& fs, int j, const uint16_t* above,
+                         const uint16_t* pair, const uint16_t* below, uint8_t* out);
 
 // Sharpens a row pair from the row pairs above and below into `dst`.
 void SharpenRowPair(const ColourFrameSetup& fs, const uint16_t* above, const uint16_t* pair,

@@ -1,6 +1,7 @@
 # Image processing: the pipeline objects, lookup tables, kernels and the vector constants they
 # share.
 set(qv_isp_sources
+  ${CMAKE_CURRENT_LIST_DIR}/BayerAvx2.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BayerKernels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BayerLoad.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BayerOutput.cpp

@@ -38,14 +38,23 @@ struct KernelInfo {
     Kernel kernel;
     int sampleBytes;
     bool vector;
+    KernelFamily family;  // the instruction set of a vector kernel
 };
 
+// Every kernel in every family: the vector ones in SSE4.1 and AVX2, and the scalar ones.
 const KernelInfo kKernels[] = {
-    {"ProcessBayer8", &ProcessBayer8, 1, true},
-    {"ProcessBayer16", &ProcessBayer16, 2, true},
-    {"ProcessBayer8Scalar", &ProcessBayer8Scalar, 1, false},
-    {"ProcessBayer16Scalar", &ProcessBayer16Scalar, 2, false},
+    {"ProcessBayer8Sse41", &ProcessBayer8, 1, true, KernelFamily::kSse41},
+    {"ProcessBayer16Sse41", &ProcessBayer16, 2, true, KernelFamily::kSse41},
+    {"ProcessBayer8Scalar", &ProcessBayer8Scalar, 1, false, KernelFamily::kSse41},
+    {"ProcessBayer16Scalar", &ProcessBayer16Scalar, 2, false, KernelFamily::kSse41},
+    {"ProcessBayer8Avx2", &ProcessBayer8, 1, true, KernelFamily::kAvx2},
+    {"ProcessBayer16Avx2", &ProcessBayer16, 2, true, KernelFamily::kAvx2},
 };
+
+// Whether this processor runs the kernel's family.
+bool Runs(const KernelInfo& k) {
+    return KernelFamilySupported(k.family);
+}
 
 qvtest::GuardedBuffer g_rawBuffer;
 qvtest::GuardedBuffer g_outBuffer;
@@ -99,6 +108,8 @@ ColourSettings KernelSettings(const Case& c) {
 Result RunKernel(const KernelInfo& k, const std::vector<int>& raw, const Case& c,
                  IspWorkBuffers* work = nullptr, uint32_t mediaType = 0, UINT totalBytes = 0) {
     Result r;
+    const qvtest::ScopedKernelFamily family(k.family);
+    EXPECT_TRUE(family.Runs()) << k.name;
     const size_t rawSize = raw.size() * k.sampleBytes;
     uint8_t* rawData = g_rawBuffer.Place(rawSize);
     for (size_t i = 0; i < raw.size(); ++i) {
@@ -272,8 +283,12 @@ class ColourKernelModel : public ::testing::TestWithParam<int> {};
 // Every shape of the table, every output format, every mirror (the frames 1024 rows high once).
 TEST_P(ColourKernelModel, FrameShapesFormatsAndMirrors) {
     const KernelInfo& k = kKernels[GetParam()];
+    if (!Runs(k)) GTEST_SKIP() << "no " << KernelFamilyName(k.family) << " on this processor";
     std::mt19937 rng(700u + static_cast<unsigned>(GetParam()));
-    const int widths[] = {12, 16, 20, 68, 1280, 1284};
+    // The table of shapes (even widths from 12), and 20 and 1280.
+    std::vector<int> widths = {20, 1280};
+    for (int W : qvtest::kShapeWidths)
+        if (W >= 12 && W % 2 == 0) widths.push_back(W);
     const int heights[] = {4, 8, 10, 1024};
     for (int W : widths)
         for (int H : heights) {
@@ -297,6 +312,7 @@ TEST_P(ColourKernelModel, FrameShapesFormatsAndMirrors) {
 // The grid of settings on a frame with a partial last group (68 = 4 mod 8).
 TEST_P(ColourKernelModel, SettingsGrid) {
     const KernelInfo& k = kKernels[GetParam()];
+    if (!Runs(k)) GTEST_SKIP() << "no " << KernelFamilyName(k.family) << " on this processor";
     std::mt19937 rng(900u + static_cast<unsigned>(GetParam()));
     const std::vector<int> raw = RandomFrame(rng, 68, 10, k.sampleBytes);
     const uint32_t gainSets[][3] = {{100, 100, 100}, {140, 100, 70}, {50, 50, 50}};
@@ -318,13 +334,15 @@ TEST_P(ColourKernelModel, SettingsGrid) {
                     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, ColourKernelModel, ::testing::Range(0, 4),
+INSTANTIATE_TEST_SUITE_P(Kernels, ColourKernelModel,
+                         ::testing::Range(0, static_cast<int>(std::size(kKernels))),
                          [](const auto& info) { return std::string(kKernels[info.param].name); });
 
 // Mirrored and unmirrored output of the same frame are exact mirror images at every width.
 TEST(ColourKernels, MirroredOutputIsTheExactMirrorImage) {
     std::mt19937 rng(5);
-    for (const KernelInfo& k : kKernels)
+    for (const KernelInfo& k : kKernels) {
+        if (!Runs(k)) continue;
         for (int W = 12; W <= 70; W += 2) {
             const std::vector<int> raw = RandomFrame(rng, W, 8, k.sampleBytes);
             Case c = RandomCase(rng, k, W, 8);
@@ -343,13 +361,15 @@ TEST(ColourKernels, MirroredOutputIsTheExactMirrorImage) {
                             mirrored.out[(static_cast<size_t>(7 - y) * W + W - 1 - x) * 3 + b])
                             << k.name << " width " << W << " at " << x << "," << y;
         }
+    }
 }
 
 // The results do not depend on the caller's rounding mode: the single-precision steps round
 // with explicit modes.
 TEST(ColourKernels, ResultsDoNotFollowTheCallersRoundingMode) {
     std::mt19937 rng(21);
-    for (int k = 0; k < 4; ++k) {
+    for (size_t k = 0; k < std::size(kKernels); ++k) {
+        if (!Runs(kKernels[k])) continue;
         const std::vector<int> raw = RandomFrame(rng, 36, 10, kKernels[k].sampleBytes);
         Case c = RandomCase(rng, kKernels[k], 36, 10);
         c.s.contrast = 73;
@@ -604,10 +624,16 @@ TEST(ColourKernels, WorkedNumbers) {
         {"4095 -> 255, scalar", 3, 16, 8, flat(4095), none, 6, 4, {255, 255, 255}},
     };
     for (const Worked& w : rows) {
-        SCOPED_TRACE(w.what);
-        const Result r = RunFrame(kKernels[w.kernel], w.width, w.height, w.sample, w.edit);
-        ASSERT_EQ(r.rc, 0);
-        EXPECT_EQ(Rgb(r, w.width, w.x, w.y), w.expected);
+        // A vector kernel's numbers hold in each family.
+        for (int index : {w.kernel, w.kernel + 4}) {
+            if (index >= static_cast<int>(std::size(kKernels)) || !Runs(kKernels[index]) ||
+                (index != w.kernel && !kKernels[w.kernel].vector))
+                continue;
+            SCOPED_TRACE(std::string(w.what) + " " + kKernels[index].name);
+            const Result r = RunFrame(kKernels[index], w.width, w.height, w.sample, w.edit);
+            ASSERT_EQ(r.rc, 0);
+            EXPECT_EQ(Rgb(r, w.width, w.x, w.y), w.expected);
+        }
     }
 }
 
@@ -637,27 +663,31 @@ TEST(ColourKernels, DeadPixelWorkedNumbers) {
         {"columns 0 to 7 are not tested", 0, {{6, 200}}, 100, {{6, 200}}},
         {"12-bit words are stored back whole", 1, {{16, 3000}}, 1000, {{16, 1000}}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        const KernelInfo& k = kKernels[row.kernel];
-        constexpr int W = 40, H = 16, Y = 8;
-        Case c;
-        c.width = W;
-        c.height = H;
-        SetFormat(c, CAMERA_MEDIA_TYPE_BGR8);
-        c.s.deadPixel = true;
-        std::vector<int> raw(static_cast<size_t>(W) * H, row.flat);
-        for (auto [x, v] : row.hot) raw[static_cast<size_t>(Y) * W + x] = v;
-        const Result r = RunKernel(k, raw, c);
-        ASSERT_EQ(r.rc, 0);
-        for (auto [x, v] : row.after) EXPECT_EQ(r.rawAfter[static_cast<size_t>(Y) * W + x], v);
-        // Nothing else changed.
-        for (int i = 0; i < W * H; ++i) {
-            if (i / W != Y) {
-                ASSERT_EQ(r.rawAfter[i], row.flat);
+    for (const Row& row : rows)
+        for (int index : {row.kernel, row.kernel + 4}) {
+            if (index >= static_cast<int>(std::size(kKernels)) || !Runs(kKernels[index]) ||
+                (index != row.kernel && !kKernels[row.kernel].vector))
+                continue;
+            const KernelInfo& k = kKernels[index];
+            SCOPED_TRACE(std::string(row.what) + " " + k.name);
+            constexpr int W = 40, H = 16, Y = 8;
+            Case c;
+            c.width = W;
+            c.height = H;
+            SetFormat(c, CAMERA_MEDIA_TYPE_BGR8);
+            c.s.deadPixel = true;
+            std::vector<int> raw(static_cast<size_t>(W) * H, row.flat);
+            for (auto [x, v] : row.hot) raw[static_cast<size_t>(Y) * W + x] = v;
+            const Result r = RunKernel(k, raw, c);
+            ASSERT_EQ(r.rc, 0);
+            for (auto [x, v] : row.after) EXPECT_EQ(r.rawAfter[static_cast<size_t>(Y) * W + x], v);
+            // Nothing else changed.
+            for (int i = 0; i < W * H; ++i) {
+                if (i / W != Y) {
+                    ASSERT_EQ(r.rawAfter[i], row.flat);
+                }
             }
         }
-    }
     // A hot sample in the first or last row pair stays.
     for (int y : {1, 14}) {
         Case c;
@@ -667,10 +697,11 @@ TEST(ColourKernels, DeadPixelWorkedNumbers) {
         c.s.deadPixel = true;
         std::vector<int> raw(40 * 16, 100);
         raw[static_cast<size_t>(y) * 40 + 16] = 200;
-        for (int k = 0; k < 4; ++k)
-            EXPECT_EQ(RunKernel(kKernels[k], raw, c).rawAfter[static_cast<size_t>(y) * 40 + 16],
-                      200)
-                << kKernels[k].name << " row " << y;
+        for (const KernelInfo& k : kKernels) {
+            if (!Runs(k)) continue;
+            EXPECT_EQ(RunKernel(k, raw, c).rawAfter[static_cast<size_t>(y) * 40 + 16], 200)
+                << k.name << " row " << y;
+        }
     }
 }
 
@@ -704,7 +735,8 @@ TEST(ColourKernels, RefusedFramesTouchNothing) {
         {"short frame", 16, 8, CAMERA_MEDIA_TYPE_BGR8, 0, 0, 1, CAMERA_STATUS_DATA_INVALID},
     };
     std::mt19937 rng(3);
-    for (const KernelInfo& k : kKernels)
+    for (const KernelInfo& k : kKernels) {
+        if (!Runs(k)) continue;
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(k.name) + ": " + row.what);
             Case c = RandomCase(rng, k, row.width, row.height);
@@ -726,10 +758,12 @@ TEST(ColourKernels, RefusedFramesTouchNothing) {
             EXPECT_TRUE(
                 std::all_of(info, info + sizeof r.outInfo, [](uint8_t b) { return b == 0x77; }));
         }
+    }
 }
 
 TEST(ColourKernels, NullBuffersAreRefused) {
     for (const KernelInfo& k : kKernels) {
+        if (!Runs(k)) continue;
         std::vector<uint8_t> raw(16 * 8 * 2, 0), out(16 * 8 * 3, kFill);
         stImageInfo in{};
         in.iWidth = 16;

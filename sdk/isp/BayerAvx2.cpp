@@ -1,0 +1,545 @@
+// The vector colour kernels in AVX2: loading, sharpening and the interior demosaic sixteen
+// columns at a time. Each 128-bit lane of a register holds one group of eight columns of the
+// SSE4.1 kernels and does that group's work, so the group rules (the green balance's test
+// over the cells of a group) and every result stay those of the SSE4.1 kernels. The columns
+// left at the end of a row go through the SSE4.1 code.
+//
+// Everything below the target pragma is built for AVX2 and reached only where the processor
+// runs it; the headers come first, so their inline functions stay built for the baseline.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "BayerVector.h"
+#include "IspVectorConstants.h"
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+namespace qv::isp::colour {
+
+namespace {
+
+#define QV_AVX2_INLINE inline __attribute__((always_inline))
+
+QV_AVX2_INLINE __m256i Load(const uint16_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+QV_AVX2_INLINE void Store(uint16_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+QV_AVX2_INLINE __m256i Both(__m128i v) {
+    return _mm256_broadcastsi128_si256(v);
+}
+
+// Sixteen samples of a raw row from column x as 8-bit values in 16-bit lanes.
+template <int kSampleBytes>
+QV_AVX2_INLINE __m256i ReadBlock(const uint8_t* row, int x) {
+    if constexpr (kSampleBytes == 1) {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)));
+    } else {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 2 * x));
+        return _mm256_srli_epi16(_mm256_min_epu16(v, _mm256_set1_epi16(4095)), 4);
+    }
+}
+
+QV_AVX2_INLINE __m256i AbsDiff(__m256i a, __m256i b) {
+    return _mm256_or_si256(_mm256_subs_epu16(a, b), _mm256_subs_epu16(b, a));
+}
+
+// BalanceGreens on two groups, one per lane, every cell present.
+QV_AVX2_INLINE void BalanceGreens(__m256i& even, __m256i& odd, __m256i bluePlus, __m256i cells) {
+    const __m256i ten = _mm256_set1_epi16(10);
+    const __m256i bright = _mm256_set1_epi16(200);
+    const __m256i g1 = even;
+    const __m256i g2 = _mm256_srli_si256(odd, 2);
+    const __m256i r = _mm256_srli_si256(even, 2);
+    const __m256i b = odd;
+    const __m256i bp = _mm256_srli_si256(bluePlus, 2);
+    const __m256i d = AbsDiff(g1, g2);
+    __m256i equalise = _mm256_or_si256(_mm256_cmpgt_epi16(ten, d),
+                                       _mm256_cmpgt_epi16(_mm256_srli_epi16(g1, 3), d));
+    const __m256i hot = _mm256_and_si256(
+        _mm256_and_si256(_mm256_cmpgt_epi16(r, bright), _mm256_cmpgt_epi16(b, bright)),
+        _mm256_cmpgt_epi16(_mm256_max_epi16(g1, g2), bright));
+    equalise = _mm256_or_si256(equalise, hot);
+    // Whether some cell of each lane's group has red and right blue closer than 10.
+    const __m256i neutral = _mm256_and_si256(_mm256_cmpgt_epi16(ten, AbsDiff(r, bp)), cells);
+    const __m256i anyNeutral =
+        _mm256_xor_si256(_mm256_cmpeq_epi64(_mm256_or_si256(neutral, _mm256_srli_si256(neutral, 8)),
+                                            _mm256_setzero_si256()),
+                         _mm256_set1_epi32(-1));
+    const __m256i m = _mm256_avg_epu16(r, bp);
+    const __m256i near = _mm256_cmpgt_epi16(ten, _mm256_min_epi16(AbsDiff(m, g1), AbsDiff(m, g2)));
+    equalise = _mm256_or_si256(
+        equalise, _mm256_and_si256(near, _mm256_unpacklo_epi64(anyNeutral, anyNeutral)));
+    equalise = _mm256_and_si256(equalise, cells);
+    const __m256i mean = _mm256_avg_epu16(g1, g2);
+    even = _mm256_blendv_epi8(even, mean, equalise);
+    odd = _mm256_blendv_epi8(odd, _mm256_slli_si256(mean, 2), _mm256_slli_si256(equalise, 2));
+}
+
+// GainsMatrixRegs in both lanes.
+struct GainsMatrix256 {
+    __m256i gainsEven, gainsOdd;
+    bool wideGains;
+    __m256i redFromEven, redFromBlueMean, blueFromEven, blueFromBlueMean;
+    __m256i green1FromEven, green1FromOdd, green2FromEven, green2FromOdd;
+    __m256i m32[9];
+    bool wideMatrix;
+    __m256i factor;
+    bool compensate;
+
+    explicit GainsMatrix256(const GainsMatrixRegs& g)
+        : gainsEven(Both(g.gainsEven)),
+          gainsOdd(Both(g.gainsOdd)),
+          wideGains(g.wideGains),
+          redFromEven(Both(g.redFromEven)),
+          redFromBlueMean(Both(g.redFromBlueMean)),
+          blueFromEven(Both(g.blueFromEven)),
+          blueFromBlueMean(Both(g.blueFromBlueMean)),
+          green1FromEven(Both(g.green1FromEven)),
+          green1FromOdd(Both(g.green1FromOdd)),
+          green2FromEven(Both(g.green2FromEven)),
+          green2FromOdd(Both(g.green2FromOdd)),
+          wideMatrix(g.wideMatrix),
+          factor(Both(g.factor)),
+          compensate(g.compensate) {
+        for (int i = 0; i < 9; ++i) m32[i] = Both(g.m32[i]);
+    }
+};
+
+// GainOf on sixteen samples.
+QV_AVX2_INLINE __m256i GainOf(__m256i samples, __m256i gains, bool wideGains) {
+    __m256i x = _mm256_mullo_epi16(samples, gains);
+    if (wideGains) {
+        const __m256i narrow =
+            _mm256_cmpeq_epi16(_mm256_mulhi_epu16(samples, gains), _mm256_setzero_si256());
+        x = _mm256_or_si256(x, _mm256_andnot_si256(narrow, _mm256_set1_epi16(-1)));
+    }
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256 hundredth = _mm256_set1_ps(0.01f);
+    const __m256i lo = _mm256_cvtps_epi32(
+        _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_unpacklo_epi16(x, zero)), hundredth));
+    const __m256i hi = _mm256_cvtps_epi32(
+        _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_unpackhi_epi16(x, zero)), hundredth));
+    return _mm256_min_epi16(_mm256_packs_epi32(lo, hi), _mm256_set1_epi16(255));
+}
+
+QV_AVX2_INLINE __m256i ClampTo255(__m256i v) {
+    return _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()), _mm256_set1_epi16(255));
+}
+
+QV_AVX2_INLINE __m256i Dot(__m256i a, __m256i ma, __m256i b, __m256i mb, __m256i c, __m256i mc) {
+    return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a, ma), _mm256_mullo_epi32(b, mb)),
+                            _mm256_mullo_epi32(c, mc));
+}
+
+// ApplyGainsMatrix on two groups.
+QV_AVX2_INLINE void ApplyGainsMatrix(__m256i& even, __m256i& odd, const GainsMatrix256& gm) {
+    const __m256i e = GainOf(even, gm.gainsEven, gm.wideGains);
+    const __m256i o = GainOf(odd, gm.gainsOdd, gm.wideGains);
+    const __m256i mean = _mm256_avg_epu16(_mm256_slli_si256(e, 2), o);
+    const __m256i blueMean = _mm256_blend_epi16(o, mean, 0xAA);
+    __m256i red, green1, green2, blue;
+    if (!gm.wideMatrix) {
+        red = _mm256_add_epi32(_mm256_madd_epi16(e, gm.redFromEven),
+                               _mm256_madd_epi16(blueMean, gm.redFromBlueMean));
+        blue = _mm256_add_epi32(_mm256_madd_epi16(e, gm.blueFromEven),
+                                _mm256_madd_epi16(blueMean, gm.blueFromBlueMean));
+        green1 = _mm256_add_epi32(_mm256_madd_epi16(e, gm.green1FromEven),
+                                  _mm256_madd_epi16(o, gm.green1FromOdd));
+        green2 = _mm256_add_epi32(_mm256_madd_epi16(e, gm.green2FromEven),
+                                  _mm256_madd_epi16(o, gm.green2FromOdd));
+    } else {
+        const __m256i lowWords = _mm256_set1_epi32(0xFFFF);
+        const __m256i g1 = _mm256_and_si256(e, lowWords);
+        const __m256i r = _mm256_srli_epi32(e, 16);
+        const __m256i b = _mm256_and_si256(o, lowWords);
+        const __m256i g2 = _mm256_srli_epi32(o, 16);
+        const __m256i gmean = _mm256_srli_epi32(mean, 16);
+        red = Dot(r, gm.m32[0], gmean, gm.m32[1], b, gm.m32[2]);
+        green1 = Dot(r, gm.m32[3], g1, gm.m32[4], b, gm.m32[5]);
+        green2 = Dot(r, gm.m32[3], g2, gm.m32[4], b, gm.m32[5]);
+        blue = Dot(r, gm.m32[6], gmean, gm.m32[7], b, gm.m32[8]);
+    }
+    red = _mm256_srai_epi32(red, 8);
+    green1 = _mm256_srai_epi32(green1, 8);
+    green2 = _mm256_srai_epi32(green2, 8);
+    blue = _mm256_srai_epi32(blue, 8);
+    even =
+        _mm256_packs_epi32(_mm256_unpacklo_epi32(green1, red), _mm256_unpackhi_epi32(green1, red));
+    odd = _mm256_packs_epi32(_mm256_unpacklo_epi32(blue, green2),
+                             _mm256_unpackhi_epi32(blue, green2));
+    even = ClampTo255(even);
+    odd = ClampTo255(odd);
+    if (gm.compensate) {
+        even = _mm256_min_epi16(_mm256_srli_epi16(_mm256_mullo_epi16(even, gm.factor), 7),
+                                _mm256_set1_epi16(255));
+        odd = _mm256_min_epi16(_mm256_srli_epi16(_mm256_mullo_epi16(odd, gm.factor), 7),
+                               _mm256_set1_epi16(255));
+    }
+}
+
+// The site maps on sixteen samples of each row, in place.
+QV_AVX2_INLINE void LookUp16(uint16_t* __restrict row, const uint8_t* __restrict first,
+                             const uint8_t* __restrict second) {
+#pragma GCC unroll 8
+    for (int x = 0; x < 16; x += 2) {
+        row[x] = first[row[x]];
+        row[x + 1] = second[row[x + 1]];
+    }
+}
+
+template <int kSampleBytes>
+void LoadRowPairAvx2(const ColourFrameSetup& setup, const GainsMatrixRegs& gains,
+                     const uint8_t* raw, int j, uint16_t* pair) {
+    const ColourFrameSetup fs = setup;
+    const int W = fs.width;
+    const size_t rowBytes = static_cast<size_t>(W) * kSampleBytes;
+    const uint8_t* rowEven = raw + static_cast<size_t>(2 * j) * rowBytes;
+    const uint8_t* rowOdd = rowEven + rowBytes;
+    uint16_t* dstEven = pair;
+    uint16_t* dstOdd = pair + fs.rowStride;
+    const bool colourCamera = !fs.monoCamera;
+    const __m256i cells = _mm256_set1_epi32(0xFFFF);
+    // Blocks whose blue samples right of the cells lie inside the row.
+    int x0 = 0;
+    for (; x0 + 17 <= W; x0 += 16) {
+        __m256i e = ReadBlock<kSampleBytes>(rowEven, x0);
+        __m256i o = ReadBlock<kSampleBytes>(rowOdd, x0);
+        if (colourCamera) BalanceGreens(e, o, ReadBlock<kSampleBytes>(rowOdd, x0 + 1), cells);
+        Store(dstEven + x0, e);
+        Store(dstOdd + x0, o);
+    }
+    const int done = x0;
+    if (colourCamera && !fs.gainsStageIsIdentity) {
+        const GainsMatrix256 gm(gains);
+        for (int x = 0; x < done; x += 16) {
+            __m256i e = Load(dstEven + x);
+            __m256i o = Load(dstOdd + x);
+            ApplyGainsMatrix(e, o, gm);
+            Store(dstEven + x, e);
+            Store(dstOdd + x, o);
+            // The lookups of the block before keep the load and store units busy meanwhile.
+            if (fs.tableOn && x > 0) {
+                LookUp16(dstEven + x - 16, fs.greenMap, fs.redMap);
+                LookUp16(dstOdd + x - 16, fs.blueMap, fs.greenMap);
+            }
+        }
+        if (fs.tableOn && done > 0) {
+            LookUp16(dstEven + done - 16, fs.greenMap, fs.redMap);
+            LookUp16(dstOdd + done - 16, fs.blueMap, fs.greenMap);
+        }
+    } else if (fs.tableOn) {
+        for (int x = 0; x < done; x += 16) {
+            LookUp16(dstEven + x, fs.greenMap, fs.redMap);
+            LookUp16(dstOdd + x, fs.blueMap, fs.greenMap);
+        }
+    }
+    // The columns left: the last cell of the row and a partial group.
+    if constexpr (kSampleBytes == 1)
+        LoadRowPair8(fs, gains, raw, j, pair, done);
+    else
+        LoadRowPair16(fs, gains, raw, j, pair, done);
+}
+
+QV_AVX2_INLINE int SharpenOne(int v, int sum15, int strength) {
+    const int m = (v + sum15) >> 4;
+    const int diff = std::clamp(v - m, -255, 255);
+    return std::clamp(v + ((diff * strength) >> 7), 0, 255);
+}
+
+// SharpenRowVector sixteen samples at a time: the same columns and values.
+template <int s, bool kNarrow>
+void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
+                const uint16_t* __restrict c, uint16_t* __restrict dst, uint16_t* __restrict sums,
+                int width, int strength) {
+    const int start = 2 * s;
+    if (width < start) {
+        std::memcpy(dst, b, static_cast<size_t>(width) * sizeof(uint16_t));
+        return;
+    }
+    const int groups = (width - start) / 8;
+    const int end = std::max(std::min(start + 8 * groups, width - 2 * s), start);
+    std::memcpy(dst, b, static_cast<size_t>(start) * sizeof(uint16_t));
+    std::memcpy(dst + end, b + end, static_cast<size_t>(width - end) * sizeof(uint16_t));
+    int x = 0;
+    for (; x + 16 <= width; x += 16)
+        Store(sums + x, _mm256_add_epi16(_mm256_add_epi16(Load(a + x), Load(b + x)), Load(c + x)));
+    for (; x < width; ++x) sums[x] = static_cast<uint16_t>(a[x] + b[x] + c[x]);
+    const __m256i t = _mm256_set1_epi16(static_cast<int16_t>(strength));
+    const __m256i lowLimit = _mm256_set1_epi16(-255);
+    const __m256i highLimit = _mm256_set1_epi16(255);
+    const __m256i zero = _mm256_setzero_si256();
+    auto block = [&](int x) __attribute__((always_inline)) {
+        const __m256i sum = _mm256_add_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(Load(sums + x - 2 * s), Load(sums + x - s)),
+                             _mm256_add_epi16(Load(sums + x + s), Load(sums + x + 2 * s))),
+            Load(sums + x));
+        const __m256i v = Load(b + x);
+        const __m256i m = _mm256_srli_epi16(_mm256_add_epi16(v, sum), 4);
+        const __m256i diff =
+            _mm256_min_epi16(_mm256_max_epi16(_mm256_sub_epi16(v, m), lowLimit), highLimit);
+        __m256i res;
+        if constexpr (kNarrow) {
+            res = _mm256_adds_epi16(v, _mm256_srai_epi16(_mm256_mullo_epi16(diff, t), 7));
+        } else {
+            const __m256i lo = _mm256_mullo_epi16(diff, t);
+            const __m256i hi = _mm256_mulhi_epi16(diff, t);
+            const __m256i p0 = _mm256_srai_epi32(_mm256_unpacklo_epi16(lo, hi), 7);
+            const __m256i p1 = _mm256_srai_epi32(_mm256_unpackhi_epi16(lo, hi), 7);
+            res = _mm256_adds_epi16(v, _mm256_packs_epi32(p0, p1));
+        }
+        Store(dst + x, _mm256_min_epi16(_mm256_max_epi16(res, zero), highLimit));
+    };
+    x = start;
+    for (; x + 16 <= end; x += 16) block(x);
+    if (x < end && end - start >= 16) {
+        block(end - 16);  // overlaps the block before; the same values
+        return;
+    }
+    for (; x < end; ++x) {
+        int sum = 0;
+        for (int o = -2; o <= 2; ++o) sum += sums[x + o * s];
+        dst[x] = static_cast<uint16_t>(SharpenOne(b[x], sum, strength));
+    }
+}
+
+void SharpenRowVectorAvx2(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
+                          uint16_t* sums, int width, int s, int strength) {
+    const bool narrow = strength >= -128 && strength <= 128;
+    if (s == 2 && narrow)
+        SharpenRow<2, true>(a, b, c, dst, sums, width, strength);
+    else if (s == 2)
+        SharpenRow<2, false>(a, b, c, dst, sums, width, strength);
+    else if (narrow)
+        SharpenRow<1, true>(a, b, c, dst, sums, width, strength);
+    else
+        SharpenRow<1, false>(a, b, c, dst, sums, width, strength);
+}
+
+// ApplyChannelContrast on sixteen samples with one pivot and factor.
+QV_AVX2_INLINE __m256i ChannelContrast(__m256i v, __m256 pivot, __m256 factor) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256 a = _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(v, zero));
+    __m256 b = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(v, zero));
+    a = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(a, pivot), factor), pivot);
+    b = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(b, pivot), factor), pivot);
+    a = _mm256_round_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    b = _mm256_round_ps(b, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m256 high = _mm256_set1_ps(255.0f);
+    a = _mm256_min_ps(_mm256_max_ps(a, _mm256_setzero_ps()), high);
+    b = _mm256_min_ps(_mm256_max_ps(b, _mm256_setzero_ps()), high);
+    return _mm256_packs_epi32(_mm256_cvtps_epi32(a), _mm256_cvtps_epi32(b));
+}
+
+QV_AVX2_INLINE __m256i LumaOf(__m256i r, __m256i g, __m256i b) {
+    return _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(r, _mm256_set1_epi16(76)),
+                                          _mm256_mullo_epi16(g, _mm256_set1_epi16(150))),
+                         _mm256_mullo_epi16(b, _mm256_set1_epi16(29))),
+        8);
+}
+
+// ApplyLumaContrast on sixteen pixels.
+QV_AVX2_INLINE void LumaContrast(__m256i& red, __m256i& green, __m256i& blue, __m256 pivot,
+                                 __m256 factor) {
+    const __m256i y2 = ChannelContrast(LumaOf(red, green, blue), pivot, factor);
+    const __m256i u = _mm256_srai_epi16(
+        _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(red, _mm256_set1_epi16(-37)),
+                                          _mm256_mullo_epi16(green, _mm256_set1_epi16(-74))),
+                         _mm256_mullo_epi16(blue, _mm256_set1_epi16(111))),
+        8);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i rg0 = _mm256_unpacklo_epi16(red, green);
+    const __m256i rg1 = _mm256_unpackhi_epi16(red, green);
+    const __m256i b0 = _mm256_unpacklo_epi16(blue, zero);
+    const __m256i b1 = _mm256_unpackhi_epi16(blue, zero);
+    const __m256i wRg = _mm256_set1_epi32(
+        static_cast<int>((static_cast<uint32_t>(-131) << 16) | static_cast<uint16_t>(157)));
+    const __m256i wB = _mm256_set1_epi32(static_cast<uint16_t>(-26));
+    const __m256i v0 = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(rg0, wRg), _mm256_madd_epi16(b0, wB)), 8);
+    const __m256i v1 = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(rg1, wRg), _mm256_madd_epi16(b1, wB)), 8);
+    const __m256i v = _mm256_packs_epi32(v0, v1);
+    const __m256i uv0 = _mm256_unpacklo_epi16(u, v);
+    const __m256i uv1 = _mm256_unpackhi_epi16(u, v);
+    auto term = [&](int wu, int wv) {
+        const __m256i w = _mm256_set1_epi32(
+            static_cast<int>((static_cast<uint32_t>(wv) << 16) | static_cast<uint16_t>(wu)));
+        return _mm256_packs_epi32(_mm256_srai_epi32(_mm256_madd_epi16(uv0, w), 8),
+                                  _mm256_srai_epi32(_mm256_madd_epi16(uv1, w), 8));
+    };
+    const __m256i top = _mm256_set1_epi16(255);
+    red = _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(y2, term(0, 292)), zero), top);
+    green = _mm256_min_epi16(_mm256_max_epi16(_mm256_sub_epi16(y2, term(101, 149)), zero), top);
+    blue = _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(y2, term(520, 0)), zero), top);
+}
+
+// What the output stage of a frame needs in registers.
+struct OutputRegs {
+    __m256i packMask;  // plain packing mask of the 3- and 4-byte layouts, in both lanes
+    __m256i reverse;   // reverses the words within each lane
+    __m256 redPivot;
+    __m256 factor;
+};
+
+// Sixteen words reversed.
+QV_AVX2_INLINE __m256i Reverse(__m256i v, const OutputRegs& o) {
+    return _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, 0x4E), o.reverse);
+}
+
+// Writes sixteen processed pixels at output pixel outX of a row (reversed under the mirror);
+// nothing outside those sixteen pixels is written.
+QV_AVX2_INLINE void EmitBlock(const ColourFrameSetup& fs, const OutputRegs& o, __m256i r, __m256i g,
+                              __m256i b, uint8_t* outRow, int outX) {
+    uint8_t* dst = outRow + static_cast<size_t>(outX) * fs.bytesPerPixel;
+    if (fs.mirrorH) {
+        r = Reverse(r, o);
+        if (fs.bytesPerPixel != 1) {
+            g = Reverse(g, o);
+            b = Reverse(b, o);
+        }
+    }
+    if (fs.bytesPerPixel == 1) {
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(dst),
+            _mm_packus_epi16(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1)));
+        return;
+    }
+    // Each pixel as B, G, R, 255; lane k of `lo` holds pixels 8k to 8k + 3, of `hi` 8k + 4 to
+    // 8k + 7.
+    const __m256i bg = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
+    const __m256i ra = _mm256_or_si256(r, _mm256_set1_epi16(static_cast<int16_t>(0xFF00)));
+    const __m256i lo = _mm256_shuffle_epi8(_mm256_unpacklo_epi16(bg, ra), o.packMask);
+    const __m256i hi = _mm256_shuffle_epi8(_mm256_unpackhi_epi16(bg, ra), o.packMask);
+    if (fs.bytesPerPixel == 4) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst),
+                            _mm256_permute2x128_si256(lo, hi, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32),
+                            _mm256_permute2x128_si256(lo, hi, 0x31));
+        return;
+    }
+    // Twelve bytes per four pixels; each store's four zero bytes are covered by the next one.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(lo));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 12), _mm256_castsi256_si128(hi));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), _mm256_extracti128_si256(lo, 1));
+    const __m128i last = _mm256_extracti128_si256(hi, 1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 36), last);
+    const int tail = _mm_extract_epi32(last, 2);
+    std::memcpy(dst + 44, &tail, 4);
+}
+
+// The interior demosaic of sixteen pixels from column x0 of a row.
+QV_AVX2_INLINE void DemosaicBlock(const ColourFrameSetup& fs, const OutputRegs& o,
+                                  const uint16_t* up, const uint16_t* row, const uint16_t* down,
+                                  bool oddRow, int x0, uint8_t* outRow) {
+    const __m256i c = Load(row + x0);
+    __m256i r, g, b;
+    if (fs.monoCamera) {
+        r = fs.contrast ? ChannelContrast(c, o.redPivot, o.factor) : c;
+        g = b = r;
+    } else {
+        const __m256i ha =
+            _mm256_srli_epi16(_mm256_add_epi16(Load(row + x0 - 1), Load(row + x0 + 1)), 1);
+        const __m256i va = _mm256_srli_epi16(_mm256_add_epi16(Load(up + x0), Load(down + x0)), 1);
+        const __m256i xa = _mm256_srli_epi16(_mm256_add_epi16(ha, va), 1);
+        const __m256i da = _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(Load(up + x0 - 1), Load(up + x0 + 1)),
+                             _mm256_add_epi16(Load(down + x0 - 1), Load(down + x0 + 1))),
+            2);
+        const __m256i gs = _mm256_srli_epi16(_mm256_add_epi16(c, da), 1);
+        if (!oddRow) {
+            r = _mm256_blend_epi16(ha, c, 0xAA);
+            g = _mm256_blend_epi16(gs, xa, 0xAA);
+            b = _mm256_blend_epi16(va, da, 0xAA);
+        } else {
+            r = _mm256_blend_epi16(da, va, 0xAA);
+            g = _mm256_blend_epi16(xa, gs, 0xAA);
+            b = _mm256_blend_epi16(c, ha, 0xAA);
+        }
+        if (fs.contrast) LumaContrast(r, g, b, o.redPivot, o.factor);
+        if (!fs.matrixInUse) r = g = b = LumaOf(r, g, b);
+    }
+    EmitBlock(fs, o, r, g, b, outRow, fs.mirrorH ? fs.width - 16 - x0 : x0);
+}
+
+}  // namespace
+
+void LoadRowPair8Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw,
+                      int j, uint16_t* pair) {
+    LoadRowPairAvx2<1>(fs, gm, raw, j, pair);
+}
+
+void LoadRowPair16Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw,
+                       int j, uint16_t* pair) {
+    LoadRowPairAvx2<2>(fs, gm, raw, j, pair);
+}
+
+void SharpenRowPairAvx2(const ColourFrameSetup& fs, const uint16_t* above, const uint16_t* pair,
+                        const uint16_t* below, uint16_t* dst) {
+    const size_t S = fs.rowStride;
+    for (int r = 0; r < 2; ++r) {
+        const uint16_t* row = pair + r * S;
+        const uint16_t* up;
+        const uint16_t* down;
+        if (!fs.monoCamera) {
+            up = above + r * S;
+            down = below + r * S;
+        } else {
+            up = r == 0 ? above + S : pair;
+            down = r == 0 ? pair + S : below;
+        }
+        SharpenRowVectorAvx2(up, row, down, dst + r * S, fs.scratch, fs.width,
+                             fs.monoCamera ? 1 : 2, fs.strength);
+    }
+}
+
+void DemosaicRowPairAvx2(const ColourFrameSetup& setup, int j, const uint16_t* above,
+                         const uint16_t* pair, const uint16_t* below, uint8_t* out) {
+    const ColourFrameSetup fs = setup;
+    const int W = fs.width;
+    if (W < 18) {
+        // Too narrow for a block of sixteen inside the border cells.
+        DemosaicRowPair(fs, j, above, pair, below, out);
+        return;
+    }
+    const bool rgb = fs.outputId == 20;
+    OutputRegs o;
+    const uint8_t* pack =
+        fs.bytesPerPixel == 3   ? (rgb ? GetPackMaskRgb8(false) : GetPackMaskBgr8(false))
+        : fs.bytesPerPixel == 4 ? (rgb ? GetPackMaskRgba8(false) : GetPackMaskBgra8(false))
+                                : GetPackMaskMono8(false);
+    o.packMask = Both(_mm_load_si128(reinterpret_cast<const __m128i*>(pack)));
+    o.reverse =
+        Both(_mm_load_si128(reinterpret_cast<const __m128i*>(VectorConstants().reverseWords)));
+    o.redPivot = _mm256_set1_ps(static_cast<float>(fs.redMean));
+    o.factor = _mm256_set1_ps(fs.factor);
+    const size_t S = fs.rowStride;
+    for (int r = 0; r < 2; ++r) {
+        const uint16_t* row = pair + r * S;
+        const uint16_t* up = r == 0 ? above + S : pair;
+        const uint16_t* down = r == 0 ? pair + S : below;
+        uint8_t* outRow = fs.OutRow(out, 2 * j + r);
+        WriteBorderCellPixels(fs, pair[0], pair[1], pair[S], pair[S + 1], r, 0, outRow);
+        // Blocks from column 2; the last one ends at column W - 3, overlapping the one before
+        // when the interior is not a whole number of blocks (its pixels come out the same).
+        for (int x0 = 2;; x0 += 16) {
+            const int g = std::min(x0, W - 18);
+            DemosaicBlock(fs, o, up, row, down, r == 1, g, outRow);
+            if (g + 16 >= W - 2) break;
+        }
+        WriteBorderCellPixels(fs, pair[W - 2], pair[W - 1], pair[S + W - 2], pair[S + W - 1], r,
+                              W - 2, outRow);
+    }
+}
+
+}  // namespace qv::isp::colour
+
+#pragma GCC pop_options
