@@ -14,9 +14,12 @@
 
 #include "BayerVector.h"
 #include "IspVectorConstants.h"
+#include "SharpenVector.h"
 
 #pragma GCC push_options
 #pragma GCC target("avx2")
+
+#include "SharpenAvx2.h"
 
 namespace qv::isp::colour {
 
@@ -248,12 +251,6 @@ void LoadRowPairAvx2(const ColourFrameSetup& setup, const GainsMatrixRegs& gains
         LoadRowPair16(fs, gains, raw, j, pair, done);
 }
 
-QV_AVX2_INLINE int SharpenOne(int v, int sum15, int strength) {
-    const int m = (v + sum15) >> 4;
-    const int diff = std::clamp(v - m, -255, 255);
-    return std::clamp(v + ((diff * strength) >> 7), 0, 255);
-}
-
 // SharpenRowVector sixteen samples at a time: the same columns and values.
 template <int s, bool kNarrow>
 void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
@@ -264,8 +261,7 @@ void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
         std::memcpy(dst, b, static_cast<size_t>(width) * sizeof(uint16_t));
         return;
     }
-    const int groups = (width - start) / 8;
-    const int end = std::max(std::min(start + 8 * groups, width - 2 * s), start);
+    const int end = avx2::SharpenEnd(width, s);
     std::memcpy(dst, b, static_cast<size_t>(start) * sizeof(uint16_t));
     std::memcpy(dst + end, b + end, static_cast<size_t>(width - end) * sizeof(uint16_t));
     int x = 0;
@@ -273,29 +269,8 @@ void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
         Store(sums + x, _mm256_add_epi16(_mm256_add_epi16(Load(a + x), Load(b + x)), Load(c + x)));
     for (; x < width; ++x) sums[x] = static_cast<uint16_t>(a[x] + b[x] + c[x]);
     const __m256i t = _mm256_set1_epi16(static_cast<int16_t>(strength));
-    const __m256i lowLimit = _mm256_set1_epi16(-255);
-    const __m256i highLimit = _mm256_set1_epi16(255);
-    const __m256i zero = _mm256_setzero_si256();
     auto block = [&](int x) __attribute__((always_inline)) {
-        const __m256i sum = _mm256_add_epi16(
-            _mm256_add_epi16(_mm256_add_epi16(Load(sums + x - 2 * s), Load(sums + x - s)),
-                             _mm256_add_epi16(Load(sums + x + s), Load(sums + x + 2 * s))),
-            Load(sums + x));
-        const __m256i v = Load(b + x);
-        const __m256i m = _mm256_srli_epi16(_mm256_add_epi16(v, sum), 4);
-        const __m256i diff =
-            _mm256_min_epi16(_mm256_max_epi16(_mm256_sub_epi16(v, m), lowLimit), highLimit);
-        __m256i res;
-        if constexpr (kNarrow) {
-            res = _mm256_adds_epi16(v, _mm256_srai_epi16(_mm256_mullo_epi16(diff, t), 7));
-        } else {
-            const __m256i lo = _mm256_mullo_epi16(diff, t);
-            const __m256i hi = _mm256_mulhi_epi16(diff, t);
-            const __m256i p0 = _mm256_srai_epi32(_mm256_unpacklo_epi16(lo, hi), 7);
-            const __m256i p1 = _mm256_srai_epi32(_mm256_unpackhi_epi16(lo, hi), 7);
-            res = _mm256_adds_epi16(v, _mm256_packs_epi32(p0, p1));
-        }
-        Store(dst + x, _mm256_min_epi16(_mm256_max_epi16(res, zero), highLimit));
+        Store(dst + x, avx2::SharpenBlock<s, kNarrow>(Load(b + x), sums, x, t));
     };
     x = start;
     for (; x + 16 <= end; x += 16) block(x);
@@ -306,21 +281,8 @@ void SharpenRow(const uint16_t* __restrict a, const uint16_t* __restrict b,
     for (; x < end; ++x) {
         int sum = 0;
         for (int o = -2; o <= 2; ++o) sum += sums[x + o * s];
-        dst[x] = static_cast<uint16_t>(SharpenOne(b[x], sum, strength));
+        dst[x] = static_cast<uint16_t>(avx2::SharpenOne(b[x], sum, strength));
     }
-}
-
-void SharpenRowVectorAvx2(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
-                          uint16_t* sums, int width, int s, int strength) {
-    const bool narrow = strength >= -128 && strength <= 128;
-    if (s == 2 && narrow)
-        SharpenRow<2, true>(a, b, c, dst, sums, width, strength);
-    else if (s == 2)
-        SharpenRow<2, false>(a, b, c, dst, sums, width, strength);
-    else if (narrow)
-        SharpenRow<1, true>(a, b, c, dst, sums, width, strength);
-    else
-        SharpenRow<1, false>(a, b, c, dst, sums, width, strength);
 }
 
 // ApplyChannelContrast on sixteen samples with one pivot and factor.
@@ -482,25 +444,6 @@ void LoadRowPair16Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, co
     LoadRowPairAvx2<2>(fs, gm, raw, j, pair);
 }
 
-void SharpenRowPairAvx2(const ColourFrameSetup& fs, const uint16_t* above, const uint16_t* pair,
-                        const uint16_t* below, uint16_t* dst) {
-    const size_t S = fs.rowStride;
-    for (int r = 0; r < 2; ++r) {
-        const uint16_t* row = pair + r * S;
-        const uint16_t* up;
-        const uint16_t* down;
-        if (!fs.monoCamera) {
-            up = above + r * S;
-            down = below + r * S;
-        } else {
-            up = r == 0 ? above + S : pair;
-            down = r == 0 ? pair + S : below;
-        }
-        SharpenRowVectorAvx2(up, row, down, dst + r * S, fs.scratch, fs.width,
-                             fs.monoCamera ? 1 : 2, fs.strength);
-    }
-}
-
 void DemosaicRowPairAvx2(const ColourFrameSetup& setup, int j, const uint16_t* above,
                          const uint16_t* pair, const uint16_t* below, uint8_t* out) {
     const ColourFrameSetup fs = setup;
@@ -541,5 +484,22 @@ void DemosaicRowPairAvx2(const ColourFrameSetup& setup, int j, const uint16_t* a
 }
 
 }  // namespace qv::isp::colour
+
+namespace qv::isp {
+
+void SharpenRowVectorAvx2(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
+                          uint16_t* sums, int width, int s, int strength) {
+    const bool narrow = strength >= -128 && strength <= 128;
+    if (s == 2 && narrow)
+        colour::SharpenRow<2, true>(a, b, c, dst, sums, width, strength);
+    else if (s == 2)
+        colour::SharpenRow<2, false>(a, b, c, dst, sums, width, strength);
+    else if (narrow)
+        colour::SharpenRow<1, true>(a, b, c, dst, sums, width, strength);
+    else
+        colour::SharpenRow<1, false>(a, b, c, dst, sums, width, strength);
+}
+
+}  // namespace qv::isp
 
 #pragma GCC pop_options

@@ -42,10 +42,8 @@ int ProcessBayerVector(IspFrame& frame, const ColourSettings& settings, const Co
         },
         [&](int j, const uint16_t* pair) { colour::WriteBorderRows(fs, j, pair, out); },
         [&](const uint16_t* above, const uint16_t* pair, const uint16_t* below, uint16_t* dst) {
-            if (avx2)
-                colour::SharpenRowPairAvx2(fs, above, pair, below, dst);
-            else
-                colour::SharpenRowPair(fs, above, pair, below, dst);
+            colour::SharpenRowPair(fs, above, pair, below, dst,
+                                   avx2 ? &SharpenRowVectorAvx2 : &SharpenRowVector);
         },
         [&](int j, const uint16_t* above, const uint16_t* pair, const uint16_t* below) {
             if (avx2)

@@ -6,7 +6,7 @@
 namespace qv::isp::colour {
 
 void SharpenRowPair(const ColourFrameSetup& fs, const uint16_t* above, const uint16_t* pair,
-                    const uint16_t* below, uint16_t* dst) {
+                    const uint16_t* below, uint16_t* dst, SharpenRowFn sharpenRow) {
     const size_t S = fs.rowStride;
     for (int r = 0; r < 2; ++r) {
         const uint16_t* row = pair + r * S;
@@ -20,8 +20,8 @@ void SharpenRowPair(const ColourFrameSetup& fs, const uint16_t* above, const uin
             up = r == 0 ? above + S : pair;
             down = r == 0 ? pair + S : below;
         }
-        SharpenRowVector(up, row, down, dst + r * S, fs.scratch, fs.width, fs.monoCamera ? 1 : 2,
-                         fs.strength);
+        sharpenRow(up, row, down, dst + r * S, fs.scratch, fs.width, fs.monoCamera ? 1 : 2,
+                   fs.strength);
     }
 }
 

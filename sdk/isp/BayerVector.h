@@ -10,6 +10,7 @@
 
 #include "ColourKernelsInternal.h"
 #include "IspVectorOps.h"
+#include "SharpenVector.h"
 
 // The group operations run once per group of the hot loops: always inlined there.
 #define QV_GROUP_INLINE inline __attribute__((always_inline))
@@ -257,14 +258,13 @@ void LoadRowPair8Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, con
                       int j, uint16_t* pair);
 void LoadRowPair16Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw,
                        int j, uint16_t* pair);
-void SharpenRowPairAvx2(const ColourFrameSetup& fs, const uint16_t* above, const uint16_t* pair,
-                        const uint16_t* below, uint16_t* dst);
 void DemosaicRowPairAvx2(const ColourFrameSetup& fs, int j, const uint16_t* above,
                          const uint16_t* pair, const uint16_t* below, uint8_t* out);
 
-// Sharpens a row pair from the row pairs above and below into `dst`.
+// Sharpens a row pair from the row pairs above and below into `dst`, row by row with
+// `sharpenRow` (SharpenRowVector or its AVX2 version).
 void SharpenRowPair(const ColourFrameSetup& fs, const uint16_t* above, const uint16_t* pair,
-                    const uint16_t* below, uint16_t* dst);
+                    const uint16_t* below, uint16_t* dst, SharpenRowFn sharpenRow);
 
 // Writes the two output rows of inner row pair j: the border cells at both ends, the interior
 // demosaic in between.

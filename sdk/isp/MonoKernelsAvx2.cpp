@@ -18,6 +18,8 @@
 #pragma GCC push_options
 #pragma GCC target("avx2")
 
+#include "SharpenAvx2.h"
+
 namespace qv::isp::mono {
 
 namespace {
@@ -50,12 +52,6 @@ void ColumnSums(const uint8_t* __restrict a, const uint8_t* __restrict b,
     for (; x < width; ++x) sums[x] = static_cast<uint16_t>(a[x] + b[x] + c[x]);
 }
 
-inline int SharpenOne(int v, int sum15, int strength) {
-    const int m = (v + sum15) >> 4;
-    const int diff = std::clamp(v - m, -255, 255);
-    return std::clamp(v + ((diff * strength) >> 7), 0, 255);
-}
-
 // Where a sharpened row goes: 16-bit working values for the output stage, or, for one-byte
 // grey without contrast, straight into the output row (reversed under the mirror).
 enum class SharpenTo { kValues, kBytes, kBytesMirrored };
@@ -82,38 +78,16 @@ void SharpenRow(const uint8_t* __restrict b, const uint16_t* __restrict sums, vo
         for (int x = 0; x < width; ++x) put(x, b[x]);
         return;
     }
-    const int groups = (width - start) / 8;
-    const int end = std::max(std::min(start + 8 * groups, width - 2 * s), start);
+    const int end = avx2::SharpenEnd(width, s);
     for (int x = 0; x < start; ++x) put(x, b[x]);
     for (int x = end; x < width; ++x) put(x, b[x]);
     const __m256i t = _mm256_set1_epi16(static_cast<int16_t>(strength));
-    const __m256i lowLimit = _mm256_set1_epi16(-255);
-    const __m256i highLimit = _mm256_set1_epi16(255);
-    const __m256i zero = _mm256_setzero_si256();
     const __m128i reverseBytes =
         _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
     auto block = [&](int x) __attribute__((always_inline)) {
-        const __m256i sum = _mm256_add_epi16(
-            _mm256_add_epi16(_mm256_add_epi16(Load16(sums + x - 2 * s), Load16(sums + x - s)),
-                             _mm256_add_epi16(Load16(sums + x + s), Load16(sums + x + 2 * s))),
-            Load16(sums + x));
-        const __m256i v = Widen(b + x);
-        const __m256i m = _mm256_srli_epi16(_mm256_add_epi16(v, sum), 4);
-        const __m256i diff =
-            _mm256_min_epi16(_mm256_max_epi16(_mm256_sub_epi16(v, m), lowLimit), highLimit);
-        __m256i res;
-        if constexpr (kNarrow) {
-            res = _mm256_adds_epi16(v, _mm256_srai_epi16(_mm256_mullo_epi16(diff, t), 7));
-        } else {
-            const __m256i lo = _mm256_mullo_epi16(diff, t);
-            const __m256i hi = _mm256_mulhi_epi16(diff, t);
-            const __m256i p0 = _mm256_srai_epi32(_mm256_unpacklo_epi16(lo, hi), 7);
-            const __m256i p1 = _mm256_srai_epi32(_mm256_unpackhi_epi16(lo, hi), 7);
-            res = _mm256_adds_epi16(v, _mm256_packs_epi32(p0, p1));
-        }
-        res = _mm256_max_epi16(res, zero);
+        const __m256i res = avx2::SharpenBlock<s, kNarrow>(Widen(b + x), sums, x, t);
         if constexpr (kTo == SharpenTo::kValues) {
-            Store16(values + x, _mm256_min_epi16(res, highLimit));
+            Store16(values + x, res);
         } else {
             __m128i g =
                 _mm_packus_epi16(_mm256_castsi256_si128(res), _mm256_extracti128_si256(res, 1));
@@ -135,7 +109,7 @@ void SharpenRow(const uint8_t* __restrict b, const uint16_t* __restrict sums, vo
     for (; x < end; ++x) {
         int sum = 0;
         for (int o = -2; o <= 2; ++o) sum += sums[x + o * s];
-        put(x, SharpenOne(b[x], sum, strength));
+        put(x, avx2::SharpenOne(b[x], sum, strength));
     }
 }
 

@@ -16,4 +16,12 @@ namespace qv::isp {
 void SharpenRowVector(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
                       uint16_t* columnSums, int width, int s, int strength);
 
+// The same in AVX2, sixteen samples at a time (BayerAvx2.cpp). Only where the processor runs
+// AVX2.
+void SharpenRowVectorAvx2(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* dst,
+                          uint16_t* columnSums, int width, int s, int strength);
+
+using SharpenRowFn = void (*)(const uint16_t*, const uint16_t*, const uint16_t*, uint16_t*,
+                              uint16_t*, int, int, int);
+
 }  // namespace qv::isp

@@ -22,3 +22,9 @@ target_compile_options(qv_colour_model PRIVATE -ffp-contract=off $<$<CONFIG:Debu
 qv_add_test(isp_colour_test
   SOURCES isp/ColourKernelsTest.cpp isp/RawYuvKernelsTest.cpp
   LIBS qvsdk_static qv_colour_model)
+
+# Only the AVX2 kernels hold AVX instructions, so the library runs on processors without them.
+add_test(NAME isp_avx2_containment_test
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/CheckAvx2Containment.sh $<TARGET_FILE:QVCameraSDK>
+          $<TARGET_OBJECTS:qvsdk_objects>
+  COMMAND_EXPAND_LISTS)
