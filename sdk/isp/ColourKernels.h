@@ -7,8 +7,9 @@
 // sharpening in the Bayer domain, demosaic, contrast, grey conversion, and packing with the
 // mirrors. A frame is streamed once from top to bottom through a ring of processed row pairs.
 //
-// The vector kernels (SSE2/SSSE3/SSE4.1, eight pixels at a time) serve processing level 5 and
-// above, the scalar ones the levels below. The two families differ on purpose (dead-pixel
+// The vector kernels (eight pixels at a time per group, in the instruction-set family of
+// KernelFamily.h: SSE4.1, or AVX2 with two groups per register; the same bytes) serve
+// processing level 5 and above, the scalar ones the levels below. The two families differ on purpose (dead-pixel
 // threshold, green balance, gain rounding, brightness compensation, sharpening, the green of
 // green sites, the contrast arithmetic); each is exact to its own rules.
 //

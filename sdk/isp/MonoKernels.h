@@ -4,7 +4,8 @@
 // correction (in place, on the caller's raw samples), black offset, lookup table, sharpening,
 // contrast, horizontal mirror and packing; the vertical mirror writes the rows bottom up.
 //
-// The vector kernels (SSE2/SSSE3/SSE4.1) serve processing level 5 and above, the scalar ones
+// The vector kernels serve processing level 5 and above, in the instruction-set family of
+// KernelFamily.h (SSE4.1, or AVX2 where the processor has it; the same bytes), the scalar ones
 // the levels below, and ProcessMono12Scalar also the 16-bit grey output at every level. The two
 // families differ on purpose in their dead-pixel threshold and coverage, their sharpening and
 // their contrast arithmetic; each is exact to its own rules.
