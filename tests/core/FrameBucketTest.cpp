@@ -396,6 +396,26 @@ TEST(FrameBuffer, ReserveGrowsOnlyAndResetsFill) {
     EXPECT_EQ(room, 112);
 }
 
+// A buffer handed out by the pool expects nothing, fresh or after a complete frame: it is not
+// complete before the producer reserves a frame in it.
+TEST(FrameBuffer, HandedOutEmptyAndIncomplete) {
+    CFrameBucket bucket(1);
+    CFrameBufferShared f = bucket.GetProducer()->GetEmptyFrame();
+    ASSERT_NE(f, nullptr);
+    EXPECT_FALSE(f->IsComplete());
+    ASSERT_TRUE(f->Reserve(10, 16));
+    f->SetFilledSize(10);
+    ASSERT_TRUE(f->IsComplete());
+    bucket.GetProducer()->PutEmptyFrame(f);
+    f = bucket.GetProducer()->GetEmptyFrame();
+    ASSERT_NE(f, nullptr);
+    uint32_t expected = 1;
+    f->GetBuffer(nullptr, &expected);
+    EXPECT_EQ(expected, 0u);
+    EXPECT_EQ(f->GetFilledSize(), 0u);
+    EXPECT_FALSE(f->IsComplete());
+}
+
 // ---- Stress: producer, two consumers and stream resets at once (run under TSan in CI) ----
 
 TEST(FrameBucketStress, ConcurrentProducerConsumersAndResets) {

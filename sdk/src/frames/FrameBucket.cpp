@@ -109,6 +109,7 @@ CFrameBufferShared CFrameBucket::GetEmptyFrame() {
         if (pos == m_newest || buffer.GetState() == CFrameBuffer::kFilling || buffer.HasReaders())
             continue;
         m_lastWritten = pos;
+        buffer.ClearFill();
         buffer.SetState(CFrameBuffer::kFilling);
         return m_frameList[pos];
     }

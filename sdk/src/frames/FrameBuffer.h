@@ -8,7 +8,7 @@
 #include "QVDeviceDef.h"
 
 class CFrameBuffer {
-public:
+  public:
     enum State : int { kFree = 0, kFilling = 1, kFull = 2 };
 
     CFrameBuffer() = default;
@@ -27,7 +27,14 @@ public:
     void SetDataOffset(int offset) { m_dataOffset = static_cast<uint32_t>(offset); }
     void SetFrameNo(int frameNo) { m_frameNo = static_cast<uint32_t>(frameNo); }
     void SetState(int state) { m_state.store(state, std::memory_order_release); }
-    bool IsComplete() const { return m_filledSize == m_expectedSize; }
+    // A buffer that expects nothing (none reserved since the pool handed it out) holds no frame.
+    bool IsComplete() const { return m_expectedSize != 0 && m_filledSize == m_expectedSize; }
+    // The pool, handing the buffer out: nothing expected and nothing filled, whatever frame it
+    // held before.
+    void ClearFill() {
+        m_expectedSize = 0;
+        m_filledSize = 0;
+    }
     void SetImageInfo(const stImageInfo& info, uint64_t timestamp);
 
     // Consumer side.
@@ -43,7 +50,7 @@ public:
     bool RemoveReader();
     bool HasReaders() const { return m_readers.load(std::memory_order_acquire) > 0; }
 
-private:
+  private:
     std::atomic<int> m_state{kFree};
     uint32_t m_frameNo = 0;
     std::unique_ptr<uint8_t[]> m_data;
