@@ -134,16 +134,17 @@ TEST_F(GvspResend, ALostLeader) {
 
 TEST_F(GvspResend, PendingIdsBeyondTheFirstTable) {
     // The earliest packet before the leader lies beyond 1024: the table grows to it.
-    camera.SetInfo({8000, 1, 8000, 0x01080000, 0, 0, 0, {}});
+    camera.SetInfo({8000, 8, 64000, 0x01080000, 0, 0, 0, {}});  // N = 8002
     Start(kBlock, 0);
     frame.FillByPayloadPacket(Packet(gvsptest::Data(kBlock, 5000, 0, kPayload)), 0);
     EXPECT_EQ(Ask(0), (Requests{{kBlock, 0, 4999}}));
     EXPECT_GE(frame.TableEntries(), 5000u);
     EXPECT_EQ(frame.State(4999).state, 100);
-    // Beyond any table: the range is cut to the largest.
+    // Beyond what the image can need: not kept, nothing asked for.
     Start(kBlock + 1, 0);
     frame.FillByPayloadPacket(Packet(gvsptest::Data(kBlock + 1, 0x7FFFFF, 0, kPayload)), 0);
-    EXPECT_EQ(Ask(0), (Requests{{kBlock + 1, 0, CGVSPFrame::kMaxTableEntries - 1}}));
+    EXPECT_EQ(frame.PendingPackets(), 0u);
+    EXPECT_EQ(Ask(0), Requests{});
     // A data packet with id 0 is not kept.
     Start(kBlock + 2, 0);
     EXPECT_EQ(frame.FillByPayloadPacket(Packet(gvsptest::Data(kBlock + 2, 0, 0, kPayload)), 0),
@@ -184,6 +185,41 @@ TEST_F(GvspResend, AnErrorAnswerGivesUpOnlyAPacketAskedFor) {
     EXPECT_EQ(frame.State(3).state, CGVSPFrame::kGivenUp);
     EXPECT_FALSE(frame.GiveUpRequestedPacket(1000000));
     EXPECT_EQ(Ask(100 * kMs), Requests{});
+}
+
+// Packets before their leader are kept only as far as the camera's image can use them: ids 1
+// to N - 1, and no more copies than that.
+TEST_F(GvspResend, PacketsBeforeTheLeaderBoundedByTheImage) {
+    for (uint32_t id = 10; id < 40; ++id)  // beyond the trailer's id 9
+        frame.FillByPayloadPacket(Packet(gvsptest::Data(kBlock, id, 0, kPayload)), 0);
+    EXPECT_EQ(frame.PendingPackets(), 0u);
+    EXPECT_EQ(Ask(0), Requests{});
+    for (int copy = 0; copy < 30; ++copy) Data({5}, 0);  // a packet resent over and over
+    EXPECT_EQ(frame.PendingPackets(), 9u);
+    Leader(0);
+    EXPECT_EQ(frame.PendingPackets(), 0u);
+    Data({1, 2, 3, 4, 6, 7, 8, 9}, 0);
+    EXPECT_TRUE(frame.IsComplete());
+}
+
+// An image of more packets than a table of 2^17 entries: the table is sized from the image and
+// every packet lands in it.
+TEST_F(GvspResend, TheTableIsSizedFromTheImage) {
+    constexpr uint32_t kDataPackets = 140000;
+    constexpr uint32_t kWidth = kDataPackets * kPayload;
+    camera.SetInfo({kWidth, 1, kWidth, 0x01080000, 0, 0, 0, {}});
+    Start(kBlock, 0);
+    ASSERT_EQ(frame.FillByLeaderPacket(Packet(gvsptest::Leader(kBlock, 1, kWidth, 1)), 0),
+              CGVSPFrame::Fill::kTaken);
+    ASSERT_EQ(frame.ExpectedPackets(), kDataPackets + 2);
+    ASSERT_GE(frame.TableEntries(), kDataPackets + 2);
+    for (uint32_t id = kDataPackets; id >= 1; --id)
+        frame.FillByPayloadPacket(Packet(gvsptest::Data(kBlock, id, (id - 1) * kPayload, kPayload)),
+                                  0);
+    frame.FillByTrailerPacket(Packet(Trailer(kBlock, kDataPackets + 1)), 0);
+    EXPECT_TRUE(frame.IsComplete());
+    EXPECT_EQ(frame.State(kDataPackets + 1).state, CGVSPFrame::kReceived);
+    EXPECT_EQ(frame.ReceivedPackets(), kDataPackets + 2);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "common/Log.h"
 #include "gige/GigeCamera.h"
@@ -12,9 +13,10 @@ namespace {
 
 constexpr int64_t kNsPerMs = 1000000;
 
-// The data packets and the leader and trailer around them.
+// The data packets and the leader and trailer around them (no more than ids can number).
 uint32_t PacketsFor(uint32_t bytes, uint32_t payload) {
-    return (bytes + payload - 1) / payload + 2;
+    const uint64_t n = (uint64_t{bytes} + payload - 1) / payload + 2;
+    return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
 }
 
 }  // namespace
@@ -30,6 +32,7 @@ void CGVSPFrame::Reset(uint32_t blockId, int64_t nowNs) {
     m_lastWholeScanMs = -1;
     m_holdDeadlineNs = 0;
     m_pending.clear();
+    m_pendingLimit = 0;
     m_lastPacketNs = nowNs;
     std::fill(m_table.begin(), m_table.end(), Entry{});
     m_buffer.reset();
@@ -41,9 +44,14 @@ CFrameBufferShared CGVSPFrame::Detach() {
     return buffer;
 }
 
-void CGVSPFrame::GrowTable(size_t entries) {
-    entries = std::min<size_t>(entries, kMaxTableEntries);
-    if (m_table.size() < entries) m_table.resize(entries);
+bool CGVSPFrame::GrowTable(size_t entries) {
+    if (m_table.size() >= entries) return true;
+    try {
+        m_table.resize(entries);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 void CGVSPFrame::Received(uint32_t packetId, int64_t nowNs) {
@@ -67,18 +75,17 @@ CGVSPFrame::Fill CGVSPFrame::FillByLeaderPacket(const CGVSPPacket& p, int64_t no
         return Fill::kIgnored;
     }
     if (gige::IsErrorStatus(p.status) || (m_flags & kFlagLeader) != 0) return Fill::kIgnored;
+    m_sizeX = leader.sizeX;
+    m_sizeY = leader.sizeY;
     stImageInfo info{};
     m_camera->GetFrameInfo(&info);
     // An image of another size than the camera's settings describe would not fit the frame
     // the pool hands out for them: the block cannot be taken.
-    if (info.iWidth != leader.sizeX || info.iHeight != leader.sizeY || info.TotalBytes == 0 ||
-        m_payloadSize == 0 || m_buffer == nullptr)
-        return Fill::kIgnored;
+    if (info.iWidth != leader.sizeX || info.iHeight != leader.sizeY) return Fill::kOtherSize;
+    if (info.TotalBytes == 0 || m_payloadSize == 0 || m_buffer == nullptr) return Fill::kIgnored;
     m_flags |= kFlagLeader;
     m_timestamp = m_camera->GetHardwareType() == 205 ? leader.timestamp : leader.timestamp * 1000;
     m_pixelFormat = leader.pixelFormat;
-    m_sizeX = leader.sizeX;
-    m_sizeY = leader.sizeY;
     m_offsetX = leader.offsetX;
     m_offsetY = leader.offsetY;
     m_paddingX = leader.paddingX;
@@ -87,7 +94,8 @@ CGVSPFrame::Fill CGVSPFrame::FillByLeaderPacket(const CGVSPPacket& p, int64_t no
         return Fill::kFailed;
     m_buffer->SetImageInfo(info, m_timestamp);
     m_expected = PacketsFor(info.TotalBytes, m_payloadSize);
-    GrowTable(m_expected);
+    // Every id below N has its entry: the checks against N keep packets inside the table.
+    if (!GrowTable(m_expected)) return Fill::kFailed;
     if (p.packetId < m_table.size()) Received(p.packetId, nowNs);
     std::deque<CGVSPPacket> pending;
     pending.swap(m_pending);
@@ -103,11 +111,7 @@ CGVSPFrame::Fill CGVSPFrame::FillByLeaderPacket(const CGVSPPacket& p, int64_t no
 CGVSPFrame::Fill CGVSPFrame::FillByPayloadPacket(const CGVSPPacket& p, int64_t nowNs) {
     // Packet 0 is the leader's: a data packet with it is no data packet.
     if (gige::IsErrorStatus(p.status) || p.packetId == 0) return Fill::kIgnored;
-    if ((m_flags & kFlagLeader) == 0) {
-        if (m_pending.size() >= kMaxPending) return Fill::kIgnored;
-        m_pending.push_back(CGVSPPacket::CopyOf(p));
-        return Fill::kTaken;
-    }
+    if ((m_flags & kFlagLeader) == 0) return KeepPending(p);
     // Data packets are 1..N-2.
     if (p.packetId + 1 >= m_expected || m_table[p.packetId].state == kReceived)
         return Fill::kIgnored;
@@ -128,14 +132,25 @@ CGVSPFrame::Fill CGVSPFrame::FillByPayloadPacket(const CGVSPPacket& p, int64_t n
 
 CGVSPFrame::Fill CGVSPFrame::FillByTrailerPacket(const CGVSPPacket& p, int64_t nowNs) {
     if (gige::IsErrorStatus(p.status) || p.packetId == 0) return Fill::kIgnored;
-    if ((m_flags & kFlagLeader) == 0) {
-        if (m_pending.size() >= kMaxPending) return Fill::kIgnored;
-        m_pending.push_back(CGVSPPacket::CopyOf(p));
-        return Fill::kTaken;
-    }
+    if ((m_flags & kFlagLeader) == 0) return KeepPending(p);
     if ((m_flags & kFlagTrailer) != 0 || p.packetId >= m_expected) return Fill::kIgnored;
     m_flags |= kFlagTrailer;
     Received(p.packetId, nowNs);
+    return Fill::kTaken;
+}
+
+CGVSPFrame::Fill CGVSPFrame::KeepPending(const CGVSPPacket& p) {
+    if (m_pendingLimit == 0) {
+        // Once per block that begins without its leader.
+        stImageInfo info{};
+        m_camera->GetFrameInfo(&info);
+        m_pendingLimit = info.TotalBytes != 0 ? PacketsFor(info.TotalBytes, m_payloadSize) : 1;
+    }
+    // The leader takes none beyond N - 1 ids; copies of more would only hold memory (a
+    // hostile stream could make them about 9 KB each, for every id of 24 bits).
+    if (p.packetId >= m_pendingLimit || m_pending.size() + 1 >= m_pendingLimit)
+        return Fill::kIgnored;
+    m_pending.push_back(CGVSPPacket::CopyOf(p));
     return Fill::kTaken;
 }
 
@@ -182,9 +197,9 @@ void CGVSPFrame::RequestResend(int percent, int timeoutMs, int retries, int64_t 
         if (m_pending.empty()) return;
         uint32_t earliest = UINT32_MAX;
         for (const CGVSPPacket& q : m_pending) earliest = std::min(earliest, q.packetId);
-        if (m_table.empty()) GrowTable(kFirstTableEntries);
-        // The range must lie in the table: it grows to it, up to its limit.
-        GrowTable(earliest);
+        if (m_table.empty() && !GrowTable(kFirstTableEntries)) return;
+        // The range must lie in the table (the earliest id is below the image's N).
+        if (!GrowTable(earliest)) return;
         const Entry& leader = m_table[0];
         const bool ask = leader.state == kMissing ||
                          (leader.state >= kRequested && leader.state < askedAll && due(leader));

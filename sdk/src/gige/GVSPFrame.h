@@ -35,13 +35,10 @@ class CGVSPFrame {
     static constexpr int32_t kGivenUp = 2;
     static constexpr int32_t kRequested = 100;
 
-    // A table made before the leader starts with this many entries.
+    // A table made before the leader starts with this many entries. The table grows to the
+    // packet count of the camera's image and no further: packets before the leader are kept
+    // only with the ids that image has.
     static constexpr uint32_t kFirstTableEntries = 1024;
-    // The table never grows beyond this (a frame of about 190 MB at 1500-byte packets); a
-    // request beyond it is cut to it.
-    static constexpr uint32_t kMaxTableEntries = 1u << 17;
-    // Packets kept before their leader; later ones are dropped.
-    static constexpr size_t kMaxPending = 1u << 15;
 
     struct Entry {
         int32_t state = kMissing;
@@ -57,11 +54,15 @@ class CGVSPFrame {
     CFrameBufferShared Detach();
     const CFrameBufferShared& Buffer() const { return m_buffer; }
 
-    // What a packet did to the frame.
-    enum class Fill { kTaken, kIgnored, kFailed };
-    // The leader: image information from the camera, the buffer reserved, the pending packets
-    // replayed. kFailed when the buffer cannot be reserved.
+    // What a packet did to the frame. kOtherSize: a leader ignored because its image size is
+    // not the camera's.
+    enum class Fill { kTaken, kIgnored, kFailed, kOtherSize };
+    // The leader: image information from the camera, the buffer reserved and the status table
+    // sized for the image, the pending packets replayed. kFailed when the memory for them is
+    // not available.
     Fill FillByLeaderPacket(const CGVSPPacket& p, int64_t nowNs);
+    // Before the leader, payload and trailer packets are kept as copies, as far as the camera's
+    // image can use them: ids below its packet count N, at most N - 1 copies.
     Fill FillByPayloadPacket(const CGVSPPacket& p, int64_t nowNs);
     Fill FillByTrailerPacket(const CGVSPPacket& p, int64_t nowNs);
     // An all-in packet: the three part flags, nothing copied.
@@ -93,12 +94,16 @@ class CGVSPFrame {
     uint32_t BytesCopied() const { return m_copied; }
     int64_t LastPacketNs() const { return m_lastPacketNs; }
     uint64_t Timestamp() const { return m_timestamp; }
+    uint32_t SizeX() const { return m_sizeX; }  // of the last leader
+    uint32_t SizeY() const { return m_sizeY; }
     size_t PendingPackets() const { return m_pending.size(); }
     size_t TableEntries() const { return m_table.size(); }
     const Entry& State(uint32_t packetId) const { return m_table.at(packetId); }
 
   private:
-    void GrowTable(size_t entries);
+    // False when the memory is not available.
+    bool GrowTable(size_t entries);
+    Fill KeepPending(const CGVSPPacket& p);
     void Received(uint32_t packetId, int64_t nowNs);
     // True when the request went out.
     bool SendResend(uint32_t first, uint32_t last, bool markAlways, uint64_t nowMs, int retries);
@@ -120,6 +125,7 @@ class CGVSPFrame {
     int64_t m_lastPacketNs = 0;
     int64_t m_holdDeadlineNs = 0;
     std::deque<CGVSPPacket> m_pending;
+    uint32_t m_pendingLimit = 0;  // N of the camera's image; 0: not read yet for this block
     uint16_t m_paddingY = 0;
     uint64_t m_timestamp = 0;
     uint32_t m_pixelFormat = 0;
