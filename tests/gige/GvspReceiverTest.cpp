@@ -439,3 +439,130 @@ TEST_F(GvspReceiver, ForeignSendersAndHostileDatagrams) {
 }
 
 }  // namespace
+
+// Pause and play with a complete frame held behind an older one that waits for resent packets,
+// and another frame half received: the pause hands the held frame to the pool and gives up the
+// one it waited for; the half frame goes back unfilled and uncounted. After the play every block
+// reaches the pool as it completes, one at a time as frames come in trigger mode.
+TEST_F(GvspReceiver, PauseAndPlayWithAFrameHeldAndFramesAssembling) {
+    Make();
+    receiver->SetResendParam(true, 0, 20000, 3);  // 6 would wait 20 s for 5
+    Send(Leader(5));
+    Send(Data(5, 1, 0, 24));
+    Send(Data(5, 3, 48, 16));  // 2 is missing: asked for
+    Send(Trailer(5, 4));
+    Frame(6);
+    Send(Leader(7));
+    Send(Data(7, 1, 0, 24));
+    Settle();
+    EXPECT_EQ(Statistic().uGoodFrames, 0u);
+
+    receiver->Stop();
+    auto [no, bytes] = Take();
+    EXPECT_EQ(no, 6u);
+    EXPECT_EQ(bytes, Expected(6));
+    EXPECT_EQ(Statistic().iLostFrames, 1);
+
+    ASSERT_EQ(receiver->Start(), 0);
+    for (uint32_t block = 8; block <= 12; ++block) {
+        Frame(block);
+        Settle();
+        std::tie(no, bytes) = Take(5000);
+        EXPECT_EQ(no, block);
+        EXPECT_EQ(bytes, Expected(block));
+    }
+    EXPECT_EQ(Statistic().uGoodFrames, 6u);
+    EXPECT_EQ(Statistic().iLostFrames, 1);
+}
+
+// An all-in packet that begins a block finds a pool buffer with nothing expected (a fresh one,
+// or one that held an earlier image): the block is not complete, is never delivered, and the
+// blocks before it are still taken.
+TEST_F(GvspReceiver, AllInFirstInABlockOnFreshAndReusedBuffers) {
+    Make();
+    Frame(1);
+    Settle();
+    EXPECT_EQ(Take().first, 1u);
+    Send(Header(0, 3, 4, 0));  // begins block 3 on a buffer never filled
+    Settle();
+    EXPECT_EQ(Statistic().uGoodFrames, 1u);
+    Frame(2);  // completes: 3 is given up
+    Settle();
+    auto [no, bytes] = Take(5000);
+    EXPECT_EQ(no, 2u);
+    EXPECT_EQ(bytes, Expected(2));
+    for (uint32_t block = 4; block <= 6; ++block) Frame(block);  // the other buffers
+    Settle();
+    EXPECT_EQ(Take().first, 6u);
+    Send(Header(0, 8, 4, 0));  // begins block 8 on the buffer that held block 2
+    Settle();
+    EXPECT_EQ(Statistic().uGoodFrames, 5u);
+    Frame(7);
+    Settle();
+    std::tie(no, bytes) = Take(5000);
+    EXPECT_EQ(no, 7u);
+    EXPECT_EQ(bytes, Expected(7));
+    EXPECT_EQ(Statistic().uGoodFrames, 6u);
+    EXPECT_EQ(Statistic().iLostFrames, 2);  // blocks 3 and 8
+}
+
+// An error-status packet drops its block once; the rest of that block's packets start nothing
+// (no frame without a leader that would ask for it and hold the next one back).
+TEST_F(GvspReceiver, ErrorStatusFollowedByTheRestOfItsBlock) {
+    qvsim::LogCapture log;
+    Make();
+    Frame(1);
+    Send(Leader(2));
+    Send(Data(2, 1, 0, 24, 0x8001));
+    Send(Data(2, 2, 24, 24));
+    Send(Data(2, 3, 48, 16));
+    Send(Trailer(2, 4));
+    Settle();
+    EXPECT_EQ(log.Count("frame packet status error\n"), 1);
+    EXPECT_EQ(Statistic().iLostFrames, 1);
+    Frame(3);
+    Settle();
+    EXPECT_EQ(Take().first, 3u);  // at once: nothing older waits
+    EXPECT_EQ(Statistic().uGoodFrames, 2u);
+    EXPECT_EQ(Statistic().iLostFrames, 1);
+    for (const auto& [block, first, last] : camera.Requests()) EXPECT_NE(block, 2) << first;
+}
+
+// A camera streaming another image size than its settings describe: said once per stream
+// start, and its blocks are dropped.
+TEST_F(GvspReceiver, LeaderOfAnotherSizeLoggedOncePerStart) {
+    qvsim::LogCapture log;
+    camera.SetResendSupported(false);
+    Make();
+    const std::string line =
+        "GVSP leader of 17 x 4 does not match the camera's image of 16 x 4, block dropped\r\n";
+    for (uint32_t block = 1; block <= 3; ++block) Send(Leader(block, 0, 17, 4));
+    Settle();
+    EXPECT_EQ(log.Count(line), 1);
+    receiver->Stop();
+    ASSERT_EQ(receiver->Start(), 0);
+    Send(Leader(4, 0, 17, 4));
+    Send(Leader(5, 0, 17, 4));
+    Settle();
+    EXPECT_EQ(log.Count(line), 2);
+    Frame(6);
+    Settle();
+    EXPECT_EQ(Take(5000).first, 6u);
+}
+
+// Blocks given up one after another while none completes: the receiver remembers a bounded
+// number of them, and each is still counted lost once when a block finally completes.
+TEST_F(GvspReceiver, ManyBlocksGivenUpWithoutADelivery) {
+    camera.SetResendSupported(false);
+    Make(2);
+    Frame(1);
+    for (uint32_t block = 2; block <= 201; ++block) Send(Data(block, 1, 0, 24));
+    Settle();
+    EXPECT_LE(receiver->GivenUpBlocksKept(), CGVSPReceiverBySocket::kGivenUpKept);
+    EXPECT_EQ(Statistic().iLostFrames, 198);
+    Frame(202);
+    Settle();
+    EXPECT_EQ(Take(5000).first, 202u);
+    EXPECT_EQ(Statistic().iLostFrames, 200);
+    EXPECT_EQ(Statistic().uGoodFrames, 2u);
+}

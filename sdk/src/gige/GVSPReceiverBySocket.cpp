@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "common/Log.h"
 #include "frames/FrameBucket.h"
@@ -18,23 +19,23 @@ namespace gige = qv::gige;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kReceiveWaitMs = 30;
-constexpr auto kDummyPeriod = std::chrono::seconds(60);
-constexpr auto kHeartbeatPeriod = std::chrono::seconds(3);
+constexpr int64_t kNsPerSecond = 1000000000LL;
+constexpr int64_t kDummyPeriodNs = 60 * kNsPerSecond;
+constexpr int64_t kHeartbeatPeriodNs = 3 * kNsPerSecond;
 // An older frame that got no packet for this long is given up when a new block starts.
 constexpr int64_t kStaleFrameNs = 100 * 1000000LL;
 
-int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
 int64_t CpuNs(clockid_t clock) {
     timespec t{};
     if (clock_gettime(clock, &t) != 0) return 0;
-    return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+    return static_cast<int64_t>(t.tv_sec) * kNsPerSecond + t.tv_nsec;
 }
 
 // Whether id comes after last in the cycle of block ids, within the wrap distance.
@@ -44,21 +45,86 @@ bool After(uint32_t last, uint32_t id) {
 
 }  // namespace
 
+// The stream socket: a batch is one recvmmsg, the wait a poll.
+class CGVSPReceiverBySocket::SocketPort final : public Port {
+  public:
+    explicit SocketPort(CGVSPReceiverBySocket& receiver)
+        : m_receiver(receiver), m_fd(receiver.m_socket.GetSocket()) {
+        for (int i = 0; i < kBatchSize; ++i) {
+            m_messages[i] = {};
+            m_messages[i].msg_hdr.msg_iov = &m_vectors[i];
+            m_messages[i].msg_hdr.msg_iovlen = 1;
+            m_messages[i].msg_hdr.msg_name = &m_senders[i];
+        }
+    }
+
+    int64_t NowNs() override { return SteadyNs(); }
+
+    int Receive(CGVSPPacket* packets, Arrival* arrivals, int count) override {
+        count = std::min(count, kBatchSize);
+        for (int i = 0; i < count; ++i) {
+            m_vectors[i] = {packets[i].Data(), packets[i].Capacity()};
+            m_messages[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+        }
+        const int n =
+            recvmmsg(m_fd, m_messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+            throw LQComponent::SocketException("[receive_timeout] Cannot receive");
+        }
+        for (int i = 0; i < n; ++i) {
+            packets[i].length = m_messages[i].msg_len;
+            arrivals[i].sender = m_senders[i].sin_addr.s_addr;
+            arrivals[i].truncated = (m_messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+        }
+        return n;
+    }
+
+    bool Wait(int ms) override {
+        pollfd wait{m_fd, POLLIN, 0};
+        const int ready = poll(&wait, 1, ms);
+        if (ready < 0 && errno != EINTR)
+            throw LQComponent::SocketException("[receive_timeout] select() return SOCKET_ERROR");
+        return ready != 0;
+    }
+
+    void Nap() override {
+        const timespec nap{0, kBatchNapUs * 1000L};
+        nanosleep(&nap, nullptr);
+    }
+
+    void SendDummy() override { m_receiver.SendDummy(); }
+
+  private:
+    CGVSPReceiverBySocket& m_receiver;
+    const int m_fd;
+    mmsghdr m_messages[kBatchSize];
+    iovec m_vectors[kBatchSize];
+    sockaddr_in m_senders[kBatchSize];
+};
+
 CGVSPReceiverBySocket::CGVSPReceiverBySocket(CGigeCamera* camera,
                                              const LQComponent::Address& streamAddress,
                                              int frameCount)
     : CGVSPReceiver(camera, streamAddress),
-      m_frameCount(frameCount > 0 ? frameCount : kDefaultFrameCount) {}
+      m_frameCount(frameCount > 0 ? frameCount : kDefaultFrameCount) {
+    m_givenUpBlocks.reserve(kGivenUpKept);
+}
 
 CGVSPReceiverBySocket::~CGVSPReceiverBySocket() {
     Stop();
     Uninit();
 }
 
+int64_t CGVSPReceiverBySocket::NowNs() {
+    return m_testPort != nullptr ? m_testPort->NowNs() : SteadyNs();
+}
+
 int CGVSPReceiverBySocket::Init(int payloadSize) {
     if (payloadSize < 1) return CAMERA_STATUS_PARAMETER_INVALID;
     m_payloadSize = static_cast<uint32_t>(payloadSize);
     m_packets.assign(kBatchSize, CGVSPPacket());
+    m_arrivals.assign(kBatchSize, Port::Arrival());
     m_frames.clear();
     m_freeFrames.clear();
     m_assembling.clear();
@@ -71,6 +137,7 @@ int CGVSPReceiverBySocket::Init(int payloadSize) {
 
 int CGVSPReceiverBySocket::Uninit() {
     m_packets.clear();
+    m_arrivals.clear();
     m_freeFrames.clear();
     m_assembling.clear();
     m_frames.clear();
@@ -95,16 +162,7 @@ int CGVSPReceiverBySocket::OpenStream(CFrameBucketProducer* producer) {
 int CGVSPReceiverBySocket::CloseStream() {
     QV_ASSERT(!m_isRun);
     CloseSocket();
-    const int64_t now = NowNs();
-    // Frames still assembling go back to the pool empty; none of them counts as lost.
-    for (CGVSPFrame* frame : m_assembling) {
-        CFrameBufferShared buffer = frame->Detach();
-        if (buffer != nullptr && m_producer != nullptr) m_producer->PutEmptyFrame(buffer);
-        frame->Reset(0, now);
-        m_freeFrames.push_back(frame);
-    }
-    m_assembling.clear();
-    m_held = 0;
+    GiveBackAssembling(NowNs());
     return CAMERA_STATUS_SUCCESS;
 }
 
@@ -113,10 +171,13 @@ int CGVSPReceiverBySocket::Start() {
     m_stop = false;
     m_lastBlockId = 0;
     m_lostTotal = 0;
-    m_held = 0;
     m_givenUpBlocks.clear();
+    m_givenUpForgotten = 0;
+    m_otherSizeLogged = false;
+    m_lastDummyNs = m_lastHeartbeatNs = NowNs();
     m_isRun = true;
-    m_thread = std::make_unique<std::thread>([this] { ReceiveThread(); });
+    if (m_testPort == nullptr)
+        m_thread = std::make_unique<std::thread>([this] { ReceiveThread(); });
     return CAMERA_STATUS_SUCCESS;
 }
 
@@ -126,6 +187,11 @@ void CGVSPReceiverBySocket::Stop() {
     m_stop = true;
     if (m_thread != nullptr && m_thread->joinable()) m_thread->join();
     m_thread.reset();
+    // No resent packet is taken from here on, and Start begins the block ids afresh: nothing
+    // waits any longer.
+    const int64_t now = NowNs();
+    DeliverCompleted(now, GetResendParam(), false);
+    GiveBackAssembling(now);
 }
 
 int CGVSPReceiverBySocket::SetFrameCount(int count) {
@@ -170,77 +236,55 @@ CGVSPReceiverBySocket::Stats CGVSPReceiverBySocket::GetStats() const {
     return s;
 }
 
-// ---- The receive thread ------------------------------------------------------------------------
+// ---- The receive loop --------------------------------------------------------------------------
 
 void CGVSPReceiverBySocket::ReceiveThread() {
-    m_lastDummy = m_lastHeartbeat = Clock::now();
-    mmsghdr messages[kBatchSize];
-    iovec vectors[kBatchSize];
-    sockaddr_in senders[kBatchSize];
-    for (int i = 0; i < kBatchSize; ++i) {
-        vectors[i] = {m_packets[static_cast<size_t>(i)].Data(), CGVSPPacket::kCapacity};
-        messages[i] = {};
-        messages[i].msg_hdr.msg_iov = &vectors[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-        messages[i].msg_hdr.msg_name = &senders[i];
-    }
-    const int fd = m_socket.GetSocket();
-    const uint32_t camera = m_streamAddress.raw();
+    SocketPort port(*this);
     try {
-        while (!m_stop) {
-            for (auto& m : messages) m.msg_hdr.msg_namelen = sizeof(sockaddr_in);
-            const int n = recvmmsg(fd, messages, kBatchSize, MSG_DONTWAIT, nullptr);
-            if (n > 0) {
-                m_receiveCalls.fetch_add(1, std::memory_order_relaxed);
-                const int64_t now = NowNs();
-                const ResendParam resend = GetResendParam();
-                for (int i = 0; i < n; ++i) {
-                    CGVSPPacket& p = m_packets[static_cast<size_t>(i)];
-                    const msghdr& h = messages[i].msg_hdr;
-                    p.length = messages[i].msg_len;
-                    if ((h.msg_flags & MSG_TRUNC) != 0 || p.length < gige::kGvspHeaderSize ||
-                        senders[i].sin_addr.s_addr != camera) {
-                        m_foreign.fetch_add(1, std::memory_order_relaxed);
-                        continue;
-                    }
-                    DispatchPacket(p, now, resend);
-                    // Counted once handled: whoever sees the count sees what it did.
-                    m_datagrams.fetch_add(1, std::memory_order_release);
-                }
-                if (m_held > 0) DeliverCompleted(now, resend);
-                if (n < kBatchSize && !m_stop) {
-                    const timespec nap{0, kBatchNapUs * 1000L};
-                    nanosleep(&nap, nullptr);
-                }
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                throw LQComponent::SocketException("[receive_timeout] Cannot receive");
-            pollfd wait{fd, POLLIN, 0};
-            const int ready = poll(&wait, 1, kReceiveWaitMs);
-            if (ready < 0 && errno != EINTR)
-                throw LQComponent::SocketException(
-                    "[receive_timeout] select() return SOCKET_ERROR");
-            if (ready == 0) IdleActions(NowNs());
-        }
+        while (!m_stop) Step(port);
     } catch (const LQComponent::SocketException&) {
         qv::Log("gvsp receive error\r\n");
     }
     m_endCpuNs = CpuNs(CLOCK_THREAD_CPUTIME_ID);
 }
 
-void CGVSPReceiverBySocket::IdleActions(int64_t nowNs) {
+void CGVSPReceiverBySocket::Step(Port& port) {
+    const int capacity = static_cast<int>(m_packets.size());
+    const int n = port.Receive(m_packets.data(), m_arrivals.data(), capacity);
+    if (n > 0) {
+        m_receiveCalls.fetch_add(1, std::memory_order_relaxed);
+        const int64_t now = port.NowNs();
+        const ResendParam resend = GetResendParam();
+        const uint32_t camera = m_streamAddress.raw();
+        for (int i = 0; i < n; ++i) {
+            CGVSPPacket& p = m_packets[static_cast<size_t>(i)];
+            const Port::Arrival& from = m_arrivals[static_cast<size_t>(i)];
+            if (from.truncated || p.length < gige::kGvspHeaderSize || from.sender != camera) {
+                m_foreign.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            DispatchPacket(p, now, resend);
+            // Counted once handled: whoever sees the count sees what it did.
+            m_datagrams.fetch_add(1, std::memory_order_release);
+        }
+        DeliverCompleted(now, resend);
+        if (n < capacity && !m_stop) port.Nap();
+        return;
+    }
+    if (!port.Wait(kReceiveWaitMs)) IdleActions(port, port.NowNs());
+}
+
+void CGVSPReceiverBySocket::IdleActions(Port& port, int64_t nowNs) {
     const ResendParam resend = GetResendParam();
     CheckResend(nowNs, resend);
-    if (m_held > 0) DeliverCompleted(nowNs, resend);
-    const auto now = Clock::now();
-    if (now - m_lastDummy >= kDummyPeriod) {
-        SendDummy();
-        m_lastDummy = now;
+    DeliverCompleted(nowNs, resend);
+    if (nowNs - m_lastDummyNs >= kDummyPeriodNs) {
+        port.SendDummy();
+        m_lastDummyNs = nowNs;
     }
-    if (now - m_lastHeartbeat >= kHeartbeatPeriod) {
+    if (nowNs - m_lastHeartbeatNs >= kHeartbeatPeriodNs) {
         m_camera->HeartbeatCheck(0);
-        m_lastHeartbeat = now;
+        m_lastHeartbeatNs = nowNs;
     }
 }
 
@@ -257,14 +301,35 @@ void CGVSPReceiverBySocket::Release(CGVSPFrame* frame, int64_t nowNs) {
     m_freeFrames.push_back(frame);
 }
 
+void CGVSPReceiverBySocket::GiveBackAssembling(int64_t nowNs) {
+    for (CGVSPFrame* frame : m_assembling) {
+        CFrameBufferShared buffer = frame->Detach();
+        if (buffer != nullptr && m_producer != nullptr) m_producer->PutEmptyFrame(buffer);
+        Release(frame, nowNs);
+    }
+    m_assembling.clear();
+}
+
+void CGVSPReceiverBySocket::RememberGivenUp(uint32_t blockId) {
+    if (m_givenUpBlocks.size() == kGivenUpKept) {
+        m_givenUpBlocks.erase(m_givenUpBlocks.begin());
+        ++m_givenUpForgotten;
+    }
+    m_givenUpBlocks.push_back(blockId);
+}
+
+bool CGVSPReceiverBySocket::WasGivenUp(uint32_t blockId) const {
+    return std::find(m_givenUpBlocks.begin(), m_givenUpBlocks.end(), blockId) !=
+           m_givenUpBlocks.end();
+}
+
 void CGVSPReceiverBySocket::GiveUp(CGVSPFrame* frame, int64_t nowNs) {
-    if ((frame->Flags() & CGVSPFrame::kFlagHeld) != 0) --m_held;
     std::erase(m_assembling, frame);
     CFrameBufferShared buffer = frame->Detach();
     if (buffer != nullptr) m_producer->PutEmptyFrame(buffer);
     m_producer->AddLostFrames(1);
     m_lost.fetch_add(1, std::memory_order_relaxed);
-    m_givenUpBlocks.push_back(frame->BlockId());
+    RememberGivenUp(frame->BlockId());
     Release(frame, nowNs);
 }
 
@@ -277,7 +342,9 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
     if (last != 0 && !(b > last || b + gige::kBlockWrapDistance < last)) return nullptr;
     for (auto it = m_assembling.rbegin(); it != m_assembling.rend(); ++it)
         if ((*it)->BlockId() == b) return *it;
-    if (gige::IsErrorStatus(p.status) || b == 0) return nullptr;
+    // The rest of a block given up (after an error status, say) would start a frame without its
+    // leader that asks for it again and holds the next complete frame back.
+    if (gige::IsErrorStatus(p.status) || b == 0 || WasGivenUp(b)) return nullptr;
     if (m_assembling.size() >= 2) {
         CGVSPFrame* oldest = m_assembling.front();
         if (m_freeFrames.empty() || nowNs - oldest->LastPacketNs() > kStaleFrameNs) {
@@ -302,7 +369,7 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
         qv::Log("Get a frame from reading map11111, previous block id %u, block id %u\r\n",
                 oldest->BlockId(), b);
         GiveUp(oldest, nowNs);
-        if (m_held > 0) DeliverCompleted(nowNs, resend);
+        DeliverCompleted(nowNs, resend);
         buffer = m_producer->GetEmptyFrame();
     }
     if (buffer == nullptr) return nullptr;
@@ -339,6 +406,17 @@ void CGVSPReceiverBySocket::DispatchPacket(CGVSPPacket& p, int64_t nowNs,
     switch (p.format) {
         case gige::kFormatLeader:
             fill = frame->FillByLeaderPacket(p, nowNs);
+            if (fill == CGVSPFrame::Fill::kOtherSize && !m_otherSizeLogged) {
+                // Once per start: a camera streaming another size than its settings describe
+                // would otherwise only show as frames that never come.
+                stImageInfo info{};
+                m_camera->GetFrameInfo(&info);
+                qv::Log(
+                    "GVSP leader of %u x %u does not match the camera's image of %u x %u, "
+                    "block dropped\r\n",
+                    frame->SizeX(), frame->SizeY(), info.iWidth, info.iHeight);
+                m_otherSizeLogged = true;
+            }
             break;
         case gige::kFormatTrailer:
             fill = frame->FillByTrailerPacket(p, nowNs);
@@ -375,16 +453,22 @@ void CGVSPReceiverBySocket::CompleteFrame(CGVSPFrame* frame, int64_t nowNs,
                                           const ResendParam& resend) {
     if ((frame->Flags() & CGVSPFrame::kFlagHeld) != 0) return;
     frame->SetHeld();
-    ++m_held;
     DeliverCompleted(nowNs, resend);
 }
 
-void CGVSPReceiverBySocket::DeliverCompleted(int64_t nowNs, const ResendParam& resend) {
-    const bool waitForResend = resend.enable && resend.retries > 0 && m_camera->IsResendSupported();
-    while (m_held > 0 && !m_assembling.empty()) {
+bool CGVSPReceiverBySocket::AnyHeld() const {
+    return std::any_of(m_assembling.begin(), m_assembling.end(), [](const CGVSPFrame* f) {
+        return (f->Flags() & CGVSPFrame::kFlagHeld) != 0;
+    });
+}
+
+void CGVSPReceiverBySocket::DeliverCompleted(int64_t nowNs, const ResendParam& resend,
+                                             bool mayWait) {
+    const bool waitForResend =
+        mayWait && resend.enable && resend.retries > 0 && m_camera->IsResendSupported();
+    while (AnyHeld()) {
         CGVSPFrame* oldest = m_assembling.front();
         if ((oldest->Flags() & CGVSPFrame::kFlagHeld) != 0) {
-            --m_held;
             Deliver(oldest, nowNs);
             continue;
         }
@@ -417,6 +501,9 @@ void CGVSPReceiverBySocket::Deliver(CGVSPFrame* frame, int64_t nowNs) {
         uint32_t lost = gige::BlocksBetween(last, c);
         for (uint32_t id : m_givenUpBlocks)
             if (lost > 0 && After(last, id) && After(id, c)) --lost;
+        const uint32_t forgotten = std::min(lost, m_givenUpForgotten);
+        lost -= forgotten;
+        m_givenUpForgotten -= forgotten;
         if (lost != 0) {
             m_lostTotal += lost;
             m_producer->AddLostFrames(static_cast<int>(lost));
@@ -425,6 +512,9 @@ void CGVSPReceiverBySocket::Deliver(CGVSPFrame* frame, int64_t nowNs) {
                 ">>>>>>>>>>>>>>>>>>>>>> last block id %u, cur block id %u, lost frame num %u\r\n",
                 last, c, m_lostTotal);
         }
+    } else {
+        // The first block since Start counts no gap: what was given up before it is settled.
+        m_givenUpForgotten = 0;
     }
     // Given-up blocks up to this one are settled.
     std::erase_if(m_givenUpBlocks, [c](uint32_t id) { return !After(c, id); });

@@ -14,18 +14,29 @@
 // resend is held back, for at most the resend timeout, so that the older one can complete
 // first: frames reach the pool in block order, and a newer frame that arrived whole before the
 // repair of an older one (a lost trailer is only noticed when the next block begins) does not
-// make the older one lost.
+// make the older one lost. Whether a frame is held is its own flag; nothing else counts them.
+//
+// Stop (a pause) ends the waits: the resent packets would arrive after it, when Start has begun
+// the block ids afresh. Held frames go to the pool and the older ones they waited for are given
+// up, as their wait would have ended; frames still incomplete after the last complete one go
+// back to the pool unfilled and uncounted (the stop cut them short, as a stream close does).
+// Start then begins with no frame in assembly.
+//
+// A block that was given up (an error status, no free frame, too old, or a newer frame
+// completed) is remembered until a delivered block passes it: its late packets start no frame,
+// and the gap in block ids does not count it lost again.
 //
 // Only datagrams from the camera's address are taken: the stream goes to a broadcast
 // destination, where another camera's stream on the same port would mix in.
 //
 // Threads: Init, OpenStream, CloseStream, Uninit and SetFrameCount (refused while running) run
 // on the camera's side while the thread is stopped; while it runs, the thread alone touches the
-// frames, the packets and the lists. The resend parameters and the statistics are atomic.
+// frames, the packets and the lists; Stop settles the frames after the thread has ended. The
+// resend parameters and the statistics are atomic.
 #pragma once
 
 #include <atomic>
-#include <chrono>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <thread>
@@ -41,6 +52,33 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     static constexpr int kMaxFrameCount = 10;
     static constexpr int kBatchSize = 128;
     static constexpr int kBatchNapUs = 2000;
+    // Given-up blocks remembered by id. More given up before a delivery passes them are only
+    // counted, so that the gap in block ids still counts each of them once.
+    static constexpr size_t kGivenUpKept = 64;
+
+    // What the receive loop needs of the outside world: the stream's datagrams, a wait for the
+    // next one, the keep-alive dummy and the clock. The receiver's own port is its socket and the
+    // steady clock; a test may put its own in place (SetPortForTest).
+    class Port {
+      public:
+        struct Arrival {
+            uint32_t sender = 0;     // IPv4 address in network order
+            bool truncated = false;  // longer than the packet buffer
+        };
+        virtual ~Port() = default;
+        // Steady clock, nanoseconds.
+        virtual int64_t NowNs() = 0;
+        // The datagrams queued now, up to count, without waiting: their bytes and lengths into
+        // packets, where they came from into arrivals. 0 when none is queued. Throws
+        // LQComponent::SocketException when the socket fails.
+        virtual int Receive(CGVSPPacket* packets, Arrival* arrivals, int count) = 0;
+        // Waits up to ms for a datagram; false when none came. Throws as Receive does.
+        virtual bool Wait(int ms) = 0;
+        // The pause after a batch that did not fill, so that the next one gathers more.
+        virtual void Nap() = 0;
+        // One zero byte to the camera's stream source port. Throws as Receive does.
+        virtual void SendDummy() = 0;
+    };
 
     // frameCount 0 (or less) means kDefaultFrameCount.
     CGVSPReceiverBySocket(CGigeCamera* camera, const LQComponent::Address& streamAddress,
@@ -61,20 +99,39 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
 
     Stats GetStats() const override;
 
+    // ---- Test seam (internal) ----
+    // With a port set while stopped, Start and Stop start and end no thread: the caller turns
+    // the receive loop itself, one Step at a time, on the port's datagrams and clock. The port
+    // is not owned; nullptr gives the socket back.
+    void SetPortForTest(Port* port) { m_testPort = port; }
+    // One turn of the receive loop on the test port: a batch dispatched, or a wait and the
+    // idle actions. Only between Start and Stop.
+    void Step() { Step(*m_testPort); }
+    size_t GivenUpBlocksKept() const { return m_givenUpBlocks.size(); }
+
   private:
+    class SocketPort;
+
     void ReceiveThread();
+    void Step(Port& port);
     void DispatchPacket(CGVSPPacket& p, int64_t nowNs, const ResendParam& resend);
     CGVSPFrame* GetFrameForBlock(const CGVSPPacket& p, int64_t nowNs, const ResendParam& resend);
     void CompleteFrame(CGVSPFrame* frame, int64_t nowNs, const ResendParam& resend);
+    bool AnyHeld() const;
     // Hands the complete frames at the head of the assembly list to the pool, giving up older
-    // incomplete ones that are not (or no longer) worth waiting for.
-    void DeliverCompleted(int64_t nowNs, const ResendParam& resend);
+    // incomplete ones that are not (or no longer) worth waiting for; with mayWait false none is.
+    void DeliverCompleted(int64_t nowNs, const ResendParam& resend, bool mayWait = true);
     void Deliver(CGVSPFrame* frame, int64_t nowNs);
     // Takes the frame out of assembly, gives its buffer back and counts it lost once.
     void GiveUp(CGVSPFrame* frame, int64_t nowNs);
     void Release(CGVSPFrame* frame, int64_t nowNs);  // reset, back to the free frames
+    // Every frame still in assembly back to the pool unfilled, none counted lost.
+    void GiveBackAssembling(int64_t nowNs);
+    void RememberGivenUp(uint32_t blockId);
+    bool WasGivenUp(uint32_t blockId) const;
     void CheckResend(int64_t nowNs, const ResendParam& resend);
-    void IdleActions(int64_t nowNs);
+    void IdleActions(Port& port, int64_t nowNs);
+    int64_t NowNs();
 
     CFrameBucketProducer* m_producer = nullptr;
     uint32_t m_payloadSize = 0;
@@ -83,12 +140,17 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     std::deque<CGVSPFrame*> m_freeFrames;
     std::vector<CGVSPFrame*> m_assembling;  // oldest first
     std::vector<CGVSPPacket> m_packets;     // the batch
+    std::vector<Port::Arrival> m_arrivals;  // of the batch's datagrams
     uint32_t m_lastBlockId = 0;             // 0: none since Start
     uint32_t m_lostTotal = 0;
-    int m_held = 0;                         // complete frames waiting behind older ones
-    std::vector<uint32_t> m_givenUpBlocks;  // counted already; not again by the id gap
-    std::chrono::steady_clock::time_point m_lastDummy;
-    std::chrono::steady_clock::time_point m_lastHeartbeat;
+    // Given up and counted, not yet passed by a delivered block; oldest first, at most
+    // kGivenUpKept. m_givenUpForgotten: those pushed out since, still to be taken off a gap.
+    std::vector<uint32_t> m_givenUpBlocks;
+    uint32_t m_givenUpForgotten = 0;
+    bool m_otherSizeLogged = false;  // a leader of another size, since Start
+    int64_t m_lastDummyNs = 0;
+    int64_t m_lastHeartbeatNs = 0;
+    Port* m_testPort = nullptr;
 
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_isRun{false};
