@@ -134,6 +134,39 @@ TEST_P(GigeStreamFrames, LostLeaderAndLostTrailerCompletedByResend) {
     EXPECT_GE(Streamer().GetStats().resendRequests, 3u);
 }
 
+// A pause while a complete frame waits behind an older one whose lost packet is asked for but
+// never resent (the resend timeout is long): the pause hands the waiting frame to the pool. After
+// the play, as in trigger mode, each frame the camera is let to send arrives on its own.
+TEST_P(GigeStreamFrames, PauseAndPlayWithAFrameHeld) {
+    ASSERT_EQ(device->SetResend(1, 0, 20000, 3), 0);
+    Streamer().SetResendLoss(1000);
+    const uint32_t next = Streamer().GetStats().lastBlockId + 1;
+    Streamer().DropPackets(next, 2, 2);
+    const uint64_t before = Streamer().GetStats().framesSent;
+    Streamer().GrantFrames(2);
+    ASSERT_TRUE(Streamer().WaitFramesSent(before + 2, 10s));
+    CGVSPReceiver::Stats stats;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    do {
+        ASSERT_TRUE(device->GetStreamStats(&stats));
+    } while (stats.datagrams < 2 * Packets() - 1 && std::chrono::steady_clock::now() < deadline);
+    ASSERT_EQ(stats.datagrams, 2 * Packets() - 1);
+    EXPECT_EQ(Statistic().uGoodFrames, 0u);
+
+    ASSERT_EQ(device->StopCapture(), 0);
+    CFrameBufferShared f;
+    ASSERT_EQ(client->GetFullFrame(f, 0), 0);
+    EXPECT_EQ(f->GetFrameNo(), next + 1);
+    client->ReleaseFrame(f);
+    EXPECT_EQ(Statistic().iLostFrames, 1);
+
+    Streamer().SetResendLoss(0);
+    ASSERT_EQ(device->StartCapture(), 0);
+    for (uint32_t i = 2; i < 5; ++i) EXPECT_EQ(OneFrame(), next + i);
+    EXPECT_EQ(Statistic().uGoodFrames, 4u);
+    EXPECT_EQ(Statistic().iLostFrames, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(PacketSizes, GigeStreamFrames, ::testing::Values(1500, 9000));
 
 }  // namespace
