@@ -128,6 +128,8 @@ int CGVSPReceiverBySocket::Init(int payloadSize) {
     m_frames.clear();
     m_freeFrames.clear();
     m_assembling.clear();
+    m_freeFrames.reserve(kMaxFrameCount);
+    m_assembling.reserve(kMaxFrameCount);
     for (int i = 0; i < m_frameCount; ++i) {
         m_frames.push_back(std::make_unique<CGVSPFrame>(m_camera, m_payloadSize));
         m_freeFrames.push_back(m_frames.back().get());
@@ -375,7 +377,7 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
     if (buffer == nullptr) return nullptr;
     buffer->SetFrameNo(static_cast<int>(b));
     CGVSPFrame* frame = m_freeFrames.front();
-    m_freeFrames.pop_front();
+    m_freeFrames.erase(m_freeFrames.begin());
     frame->Reset(b, nowNs);
     frame->Attach(buffer);
     m_assembling.push_back(frame);

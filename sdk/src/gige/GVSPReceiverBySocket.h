@@ -37,7 +37,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -137,7 +136,9 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     uint32_t m_payloadSize = 0;
     std::atomic<int> m_frameCount;
     std::vector<std::unique_ptr<CGVSPFrame>> m_frames;  // all of them
-    std::deque<CGVSPFrame*> m_freeFrames;
+    // Taken from the front, given back at the back. A vector of at most a few frames: a deque
+    // would allocate a block every 64 frames that pass through it.
+    std::vector<CGVSPFrame*> m_freeFrames;
     std::vector<CGVSPFrame*> m_assembling;  // oldest first
     std::vector<CGVSPPacket> m_packets;     // the batch
     std::vector<Port::Arrival> m_arrivals;  // of the batch's datagrams
