@@ -95,8 +95,12 @@ void CSimGigeCamera::CloseSockets() {
         if (*fd >= 0) close(*fd);
         *fd = -1;
     }
-    const int stream = m_stream.exchange(-1);
-    if (stream >= 0) close(stream);
+    {
+        std::unique_lock<std::mutex> sends;
+        if (m_streamer) sends = m_streamer->HoldSends();
+        const int stream = m_stream.exchange(-1);
+        if (stream >= 0) close(stream);
+    }
     std::lock_guard lock(m_mutex);
     m_plugged = false;
     m_outgoing.clear();

@@ -230,12 +230,14 @@ void CSimGvspStreamer::Flush(std::vector<std::vector<uint8_t>>& queue) {
         messages[i].msg_hdr.msg_namelen = sizeof to;
     }
     size_t done = 0;
+    std::unique_lock sending(m_sendMutex);
     while (done < messages.size()) {
         const int n = sendmmsg(m_socket.load(), messages.data() + done,
                                static_cast<unsigned>(messages.size() - done), 0);
         if (n <= 0) break;  // the camera's link went away: the rest is lost
         done += static_cast<size_t>(n);
     }
+    sending.unlock();
     std::lock_guard lock(m_mutex);
     m_stats.packetsSent += done;
 }

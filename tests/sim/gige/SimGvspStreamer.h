@@ -91,6 +91,10 @@ class CSimGvspStreamer {
     };
     Stats GetStats();
 
+    // Holds off sends while the camera closes or replaces its stream socket: a descriptor closed
+    // under a send in flight could be reused by another socket of the process before the send.
+    [[nodiscard]] std::unique_lock<std::mutex> HoldSends() { return std::unique_lock(m_sendMutex); }
+
   private:
     struct Shape {
         uint32_t packetSize;
@@ -122,7 +126,8 @@ class CSimGvspStreamer {
     std::atomic<bool> m_cpuClockSet{false};
     std::chrono::steady_clock::time_point m_epoch;
 
-    std::mutex m_mutex;  // guards everything below
+    std::mutex m_sendMutex;  // held while the stream socket is in use by a send
+    std::mutex m_mutex;      // guards everything below
     std::condition_variable m_changed;
     SimStreamConfig m_config;
     unsigned m_granted = 0;
