@@ -25,8 +25,7 @@ void CFrameBucketProducer::SetStatus(int status) {
 
 // ---- CFrameBucketClient ------------------------------------------------------------------
 
-CFrameBucketClient::CFrameBucketClient(CFrameBucket* bucket)
-    : m_bucket(bucket), m_lastTaken(CFrameBucket::kNone) {}
+CFrameBucketClient::CFrameBucketClient(CFrameBucket* bucket) : m_bucket(bucket) {}
 
 int CFrameBucketClient::GetFullFrame(CFrameBufferShared& frame, int timeoutMs) {
     return m_bucket->GetFullFrame(*this, frame, timeoutMs);
@@ -38,7 +37,7 @@ bool CFrameBucketClient::ReleaseFrame(CFrameBuffer* frame) {
 
 void CFrameBucketClient::Reset() {
     std::lock_guard lock(m_bucket->m_mutex);
-    m_lastTaken = CFrameBucket::kNone;
+    m_lastTaken = 0;
 }
 
 // ---- CFrameBucket ------------------------------------------------------------------------
@@ -124,6 +123,7 @@ void CFrameBucket::PutFullFrame(const CFrameBufferShared& frame) {
         QV_ASSERT(pos != kNone);
         frame->SetState(CFrameBuffer::kFull);
         m_newest = pos;
+        ++m_completed;
     }
     m_newFrame.notify_all();
 }
@@ -153,8 +153,8 @@ bool CFrameBucket::ReleaseFrame(CFrameBuffer* frame) {
 }
 
 CFrameBufferShared CFrameBucket::TakeNewestLocked(CFrameBucketClient& client) {
-    if (m_newest == kNone || m_newest == client.m_lastTaken) return {};
-    client.m_lastTaken = m_newest;
+    if (m_newest == kNone || m_completed == client.m_lastTaken) return {};
+    client.m_lastTaken = m_completed;
     const CFrameBufferShared& frame = m_frameList[m_newest];
     frame->AddReader();
     return frame;
@@ -171,8 +171,8 @@ int CFrameBucket::GetFullFrame(CFrameBucketClient& client, CFrameBufferShared& f
         // may end the wait early.
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        m_newFrame.wait_until(lock, deadline,
-                              [&] { return m_newest != kNone && m_newest != client.m_lastTaken; });
+        m_newFrame.wait_until(
+            lock, deadline, [&] { return m_newest != kNone && m_completed != client.m_lastTaken; });
         taken = TakeNewestLocked(client);
     }
     frame = taken;

@@ -51,7 +51,9 @@ class CFrameBucketClient {
     explicit CFrameBucketClient(CFrameBucket* bucket);
 
     CFrameBucket* m_bucket;
-    size_t m_lastTaken;              // guarded by the pool's mutex
+    // Which frame the client took last, by the pool's count of completed frames rather than by
+    // ring position: after the ring goes round, a new frame sits in the buffer taken last.
+    uint64_t m_lastTaken = 0;        // guarded by the pool's mutex; 0: none
     CFrameBufferShared m_lastFrame;  // guarded by the pool's mutex
 };
 
@@ -105,6 +107,7 @@ class CFrameBucket {
     CFrameBucketProducer m_producer{this};
     size_t m_lastWritten = kNone;
     size_t m_newest = kNone;
+    uint64_t m_completed = 0;  // frames completed in the pool's life; the newest one's number
     std::atomic<uint32_t> m_goodCount{0};
     std::atomic<uint32_t> m_lostCount{0};
 };
