@@ -30,7 +30,8 @@ bool createDirectoryIfNotExists(const char* dirPath) {
         }
         return true;
     }
-    if ((info.st_mode & 0x4000) == 0) {  // S_IFDIR
+    // The file type as a whole: a socket or a block device also has the directory bit set.
+    if (!S_ISDIR(info.st_mode)) {
         TARN_LOG_ERROR(std::string("Path exists but is not a directory:") + dirPath);
         return false;
     }

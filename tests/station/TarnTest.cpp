@@ -3,11 +3,16 @@
 // lines, and an open that finds no upper camera.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -162,6 +167,49 @@ TEST_F(Closed, AFolderThatCannotBeMadeIsRefused) {
               std::string::npos)
         << err;
     EXPECT_NE(capture.Out().find("[INFO] : 从足迹采集设备保存图像\n"), std::string::npos);
+}
+
+// Whatever exists at the folder's path and is no directory refuses the save before anything is
+// written, whichever bits its file type shares with a directory's.
+TEST_F(Closed, AnythingButADirectoryIsRefusedAsTheFolder) {
+    struct Kind {
+        const char* name;
+        std::function<bool(const std::string&)> make;
+    };
+    const Kind kinds[] = {
+        {"regular file", [](const std::string& p) { return std::ofstream(p).put('x').good(); }},
+        {"fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
+        {"socket",
+         [](const std::string& p) {
+             const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             std::snprintf(address.sun_path, sizeof address.sun_path, "%s", p.c_str());
+             const bool bound =
+                 fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+             if (fd >= 0) close(fd);
+             return bound;
+         }},
+        {"block device",
+         [](const std::string& p) { return mknod(p.c_str(), S_IFBLK | 0600, makedev(7, 0)) == 0; }},
+        {"character device",
+         [](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; }},
+    };
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        const std::string path = m_dir + "/not-a-folder";
+        ASSERT_TRUE(kind.make(path)) << std::strerror(errno);
+        FOOT_XD_INFO info{};
+        CStdStreamCapture capture;
+        EXPECT_EQ(Save(path, &info), -7);
+        capture.Stop();
+        EXPECT_NE(capture.Err().find(" Path exists but is not a directory:" + path + "\n"),
+                  std::string::npos)
+            << capture.Err();
+        EXPECT_EQ(capture.Out().find("qvcam_save"), std::string::npos) << "the save went on";
+        EXPECT_EQ(info.footLong, 0);
+        fs::remove(path);
+    }
 }
 
 TEST_F(Closed, ASaveBeforeAnyShotWritesTheSoleImageOnly) {
