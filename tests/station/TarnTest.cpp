@@ -21,6 +21,7 @@
 
 #include "StdStreamCapture.h"
 #include "Tarn.h"
+#include "TarnLog.h"
 #include "Tarnlex.h"
 #include "Wcam.h"
 
@@ -252,13 +253,17 @@ TEST_F(Closed, TheRulerSideFollowsTheLastAcceptedValue) {
 
 TEST_F(Closed, AFileThatWasNotWrittenIsReportedWithTheMeasurementsFilled) {
     FOOT_XD_INFO info{};
-    // The sole image under a name no image writer knows.
+    // The sole image under a name no image writer knows: OpenCV's exception, one line.
     CStdStreamCapture capture;
     EXPECT_EQ(Save(m_out, &info, "shoe.unknown"), -8);
     capture.Stop();
     EXPECT_EQ(info.footLong, -342);
     EXPECT_EQ(capture.Out().find("图像保存成功"), std::string::npos);
-    EXPECT_NE(capture.Err().find("[ERROR] "), std::string::npos);
+    EXPECT_TRUE(std::regex_match(
+        capture.Err(), std::regex("\\[ERROR\\] [^ \n]+QvcamSave\\.cpp:[0-9]+ cannot write the sole "
+                                  "image " +
+                                  m_out + "/shoe\\.unknown: OpenCV[^\n]+\n")))
+        << capture.Err();
 
     // All four upper views frozen, but too small for their cuts: the views are due and refused.
     {
@@ -282,6 +287,22 @@ TEST_F(Closed, AFileThatWasNotWrittenIsReportedWithTheMeasurementsFilled) {
     for (const char* name :
          {"shoe.bmp", "view1.bmp", "view2.bmp", "view3.bmp", "view4.bmp", "view.bmp"})
         EXPECT_TRUE(fs::exists(m_out + "/" + name)) << name;
+}
+
+TEST(TarnLog, EveryMessageIsOneLineWhateverLineEndItBrings) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"text", "text"}, {"text\n", "text"}, {"text\r\n", "text"},         {"text\n\n", "text"},
+        {"", ""},         {"\n", ""},         {"two\nlines", "two\nlines"},
+    };
+    for (const auto& [message, shown] : cases) {
+        SCOPED_TRACE(message);
+        CStdStreamCapture capture;
+        TarnLogInfo(message);
+        TarnLogError("Source.cpp", 12, message);
+        capture.Stop();
+        EXPECT_EQ(capture.Out(), "[INFO] : " + shown + "\n");
+        EXPECT_EQ(capture.Err(), "[ERROR] Source.cpp:12 " + shown + "\n");
+    }
 }
 
 }  // namespace
