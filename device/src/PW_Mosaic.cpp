@@ -1,19 +1,16 @@
 #include "PW_Mosaic.h"
 
 #include <emmintrin.h>
-#include <signal.h>
-#include <sys/time.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
-std::atomic<int> t_flag{0};
-std::atomic<int> t_cnt{0};
-
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // A pixel counts as changed when it is brighter than the background by more than this.
 constexpr int kChangeThreshold = 28;
@@ -23,8 +20,8 @@ constexpr int kPresenceCount = 1500;
 constexpr int kQuietStep = 50;
 // Quiet frames in a row after which the background is learned again.
 constexpr int kRelearnFrames = 7;
-// Seconds a foot may stand before the accumulation starts over.
-constexpr int kTimeLimitSeconds = 6;
+// How long a foot may stand before the accumulation starts over.
+constexpr auto kTimeLimit = std::chrono::seconds(6);
 
 bool MOSAIC_flag = false;
 int IMAGEWIDTH = 0;
@@ -39,6 +36,18 @@ int th1 = 0;
 int th2 = 0;
 uint8_t FramCnt = 0;
 bool ch_flg = false;
+// Whether the seconds of a foot are being counted, and since when. Only the sole thread reads
+// and writes them.
+bool t_flag = false;
+Clock::time_point t_start;
+
+// Set by a test while the sole thread may be reading it.
+std::atomic<MosaicClock> g_clock{nullptr};
+
+Clock::time_point Now() {
+    const MosaicClock clock = g_clock.load(std::memory_order_relaxed);
+    return clock != nullptr ? clock() : Clock::now();
+}
 
 void FreeImages() {
     for (unsigned char** image : {&buf, &background, &buf_image, &temp_image}) {
@@ -104,31 +113,13 @@ void Accumulate(unsigned char* out, size_t n) {
 
 }  // namespace
 
-void timer_handler(int /*signum*/) {
-    if (t_flag.load(std::memory_order_relaxed) != 0) t_cnt.fetch_add(1, std::memory_order_relaxed);
+void MOSAIC_SetClock(MosaicClock clock) {
+    g_clock.store(clock, std::memory_order_relaxed);
 }
 
 int MOSAIC_Init(int nWidth, int nHeight) {
     if (MOSAIC_flag) return 1;
     if (nWidth <= 0 || nHeight <= 0) return -1;
-
-    // No SA_RESTART: this is the handler the station has always installed, and hosts expect
-    // their blocking calls to return early once a second rather than to be restarted.
-    struct sigaction action {};
-    action.sa_handler = timer_handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    if (sigaction(SIGALRM, &action, nullptr) != 0) {
-        perror("sigaction");
-        exit(1);
-    }
-    struct itimerval timer {};
-    timer.it_value.tv_sec = 1;
-    timer.it_interval.tv_sec = 1;
-    if (setitimer(ITIMER_REAL, &timer, nullptr) != 0) {
-        perror("setitimer");
-        exit(1);
-    }
 
     const size_t n = static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight);
     for (unsigned char** image : {&buf, &background, &buf_image, &temp_image}) {
@@ -141,8 +132,7 @@ int MOSAIC_Init(int nWidth, int nHeight) {
     MOSAIC_flag = true;
     IMAGEWIDTH = nWidth;
     IMAGEHEIGHT = nHeight;
-    t_flag = 0;
-    t_cnt = 0;
+    t_flag = false;
     ch_flg = false;
     FramCnt = 0;
     cst = 0;
@@ -169,13 +159,15 @@ int MOSAIC_DoMosaic(unsigned char* pInBuf, unsigned char* pOutBuf, int nWidth, i
     cst = CountChanged(nWidth, nHeight);
 
     if (cst > kPresenceCount && ch_flg) {
-        t_flag = 1;
+        const Clock::time_point now = Now();
+        if (!t_flag) {
+            t_flag = true;
+            t_start = now;
+        }
         Accumulate(pOutBuf, n);
-        if (t_cnt >= kTimeLimitSeconds) {
-            // The flag first: a tick between the two clears then finds nothing to count.
+        if (now - t_start >= kTimeLimit) {
             ch_flg = false;
-            t_flag = 0;
-            t_cnt = 0;
+            t_flag = false;
             std::memset(temp_image, 0, n);
             std::memset(pOutBuf, 0, n);
             puts("Timer expired  times");
@@ -189,11 +181,9 @@ int MOSAIC_DoMosaic(unsigned char* pInBuf, unsigned char* pOutBuf, int nWidth, i
         std::memcpy(background, buf, n);
         ch_flg = true;
     }
-    // Cleared on every frame without a foot, whatever the count: a sixth second that ticks
-    // between the last frame with a foot and the first without one would otherwise keep the
-    // counter running over the empty plate and reset the next foot on its first frame.
-    t_flag = 0;
-    t_cnt = 0;
+    // Cleared on every frame without a foot, however long the foot stood: a count kept over the
+    // empty plate would reset the next foot on its first frame.
+    t_flag = false;
     if (cst >= cstold + kQuietStep)
         FramCnt = 0;
     else

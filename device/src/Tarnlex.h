@@ -6,9 +6,7 @@
  * success and a negative code on failure (Tarn_GetPreviewImage returns 2 when it also copied a
  * new upper mosaic).
  *
- * From the first Tarn_InitDevice on, the process receives SIGALRM once a second (the
- * accumulator's seconds counter), installed without SA_RESTART: a blocking call of the host may
- * return early with EINTR.
+ * The library leaves the host's signals and timers alone.
  */
 #ifndef TARNLEX_H
 #define TARNLEX_H

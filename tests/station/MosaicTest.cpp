@@ -1,14 +1,14 @@
 // The foot accumulator on synthetic 520x1200 frames: what counts as a foot, the impression as a
 // per-pixel maximum, the relearning of the empty plate and the six-second limit, plus the
-// lifecycle and refusals. Each test runs in a process of its own (the accumulator's state and
-// its SIGALRM timer are process-wide); the timer is disarmed after initialisation and the
-// seconds are driven with raise(SIGALRM).
+// lifecycle and refusals. Each test runs in a process of its own (the accumulator's state is
+// process-wide); the seconds of a foot are read from a clock the test moves on.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/time.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,7 +42,7 @@ struct Probe {
 };
 
 struct Step {
-    int ticksBefore;  // seconds ticked (raise(SIGALRM)) before the frame
+    double secondsBefore;  // how far the clock moves on before the frame
     Frame frame;
     int expect;
     std::vector<Probe> out;  // pixels of the caller's output after the frame
@@ -69,17 +69,23 @@ std::vector<uint8_t> Render(const Frame& f) {
     return std::vector<uint8_t>(image.data, image.data + image.total());
 }
 
-Step Quiet(int base, int ticks = 0) {
-    return {ticks, {base, {}}, 0, {}};
+Step Quiet(int base, double seconds = 0) {
+    return {seconds, {base, {}}, 0, {}};
 }
 
-void DisarmTimer() {
-    itimerval zero{};
-    ASSERT_EQ(setitimer(ITIMER_REAL, &zero, nullptr), 0);
+// The accumulator's clock in these tests: it stands still until a test moves it on.
+std::chrono::steady_clock::time_point g_now{std::chrono::hours(1)};
+
+std::chrono::steady_clock::time_point TestClock() {
+    return g_now;
 }
 
-void Tick(int n) {
-    for (int i = 0; i < n; ++i) raise(SIGALRM);
+void UseTestClock() {
+    MOSAIC_SetClock(TestClock);
+}
+
+void MoveOn(std::chrono::steady_clock::duration d) {
+    g_now += d;
 }
 
 std::vector<Case> Cases() {
@@ -158,6 +164,13 @@ std::vector<Case> Cases() {
                       // ... so a foot that keeps standing adds only what brightens further.
                       {0, {0, {{kA, 150}}}, 1, {{kA.x, kA.y, 30}}}},
                      1});
+    // Six seconds from the foot's first frame, to the millisecond.
+    cases.push_back({"the reset comes when six seconds are full",
+                     {Quiet(0, 0.5),
+                      {0.25, {0, {{kA, 100}}}, 1, {}},
+                      {5.999, {0, {{kA, 100}}}, 1, {{kA.x, kA.y, 100}}},
+                      {0.001, {0, {{kA, 100}}}, -2, {{kA.x, kA.y, 0}}}},
+                     1});
     cases.push_back({"seconds without a foot are not counted",
                      {Quiet(0, 10), {0, {0, {{kA, 100}}}, 1, {}}, {5, {0, {{kA, 100}}}, 1, {}}},
                      0});
@@ -168,7 +181,7 @@ std::vector<Case> Cases() {
                       {0, {0, {{kA, 100}}}, 1, {}},
                       {5, {0, {{kA, 100}}}, 1, {}}},
                      0});
-    // The sixth second ticks between the last frame with the foot and the first without it.
+    // The sixth second passes between the last frame with the foot and the first without it.
     cases.push_back({"a sixth second after the foot left does not reset the next foot",
                      {Quiet(0),
                       {0, {0, {{kA, 100}}}, 1, {}},
@@ -188,12 +201,13 @@ TEST_P(MosaicSequence, GivesTheResultsAndImpression) {
     const Case& c = GetParam();
     RunInOwnProcess([&] {
         CStdStreamCapture capture;
+        UseTestClock();
         ASSERT_EQ(MOSAIC_Init(kW, kH), 1);
-        DisarmTimer();
         std::vector<uint8_t> out(static_cast<size_t>(kW) * kH, 0xAB);
         for (size_t i = 0; i < c.steps.size(); ++i) {
             const Step& step = c.steps[i];
-            Tick(step.ticksBefore);
+            MoveOn(std::chrono::round<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(step.secondsBefore)));
             std::vector<uint8_t> in = Render(step.frame);
             EXPECT_EQ(MOSAIC_DoMosaic(in.data(), out.data(), kW, kH), step.expect) << "frame " << i;
             for (const Probe& p : step.out)
@@ -221,8 +235,8 @@ INSTANTIATE_TEST_SUITE_P(Frames, MosaicSequence, ::testing::ValuesIn(Cases()),
 
 TEST(Mosaic, TheImpressionIsAnOutputOnlyWhileAFootIsPresent) {
     RunInOwnProcess([] {
+        UseTestClock();
         ASSERT_EQ(MOSAIC_Init(kW, kH), 1);
-        DisarmTimer();
         std::vector<uint8_t> out(static_cast<size_t>(kW) * kH, 0xAB);
         std::vector<uint8_t> in = Render({0, {}});
         EXPECT_EQ(MOSAIC_DoMosaic(in.data(), out.data(), kW, kH), 0);
@@ -233,24 +247,42 @@ TEST(Mosaic, TheImpressionIsAnOutputOnlyWhileAFootIsPresent) {
     });
 }
 
-TEST(Mosaic, InstallsTheHandlerWithoutRestartAndAOneSecondTimerThatOutliveClose) {
+// The process's SIGALRM and its real-time interval timer belong to the host: the accumulator
+// counts its seconds without them.
+void HostAlarm(int) {}
+
+TEST(Mosaic, LeavesTheHostsSignalHandlerAndIntervalTimerAlone) {
     RunInOwnProcess([] {
+        struct sigaction host {};
+        host.sa_handler = HostAlarm;
+        sigemptyset(&host.sa_mask);
+        host.sa_flags = SA_RESTART;
+        ASSERT_EQ(sigaction(SIGALRM, &host, nullptr), 0);
+        // Long enough never to expire during the test.
+        const itimerval timer{{500, 250000}, {1000, 0}};
+        ASSERT_EQ(setitimer(ITIMER_REAL, &timer, nullptr), 0);
+        auto expectTheHosts = [](const char* when) {
+            SCOPED_TRACE(when);
+            struct sigaction now {};
+            ASSERT_EQ(sigaction(SIGALRM, nullptr, &now), 0);
+            EXPECT_EQ(now.sa_handler, &HostAlarm);
+            EXPECT_EQ(now.sa_flags & SA_RESTART, SA_RESTART);
+            itimerval left{};
+            ASSERT_EQ(getitimer(ITIMER_REAL, &left), 0);
+            EXPECT_EQ(left.it_interval.tv_sec, 500);
+            EXPECT_EQ(left.it_interval.tv_usec, 250000);
+            EXPECT_GT(left.it_value.tv_sec, 900);
+        };
         ASSERT_EQ(MOSAIC_Init(kW, kH), 1);
-        for (int pass = 0; pass < 2; ++pass) {
-            struct sigaction action {};
-            ASSERT_EQ(sigaction(SIGALRM, nullptr, &action), 0);
-            EXPECT_EQ(action.sa_handler, &timer_handler);
-            EXPECT_EQ(action.sa_flags & SA_RESTART, 0);
-            EXPECT_EQ(action.sa_flags & SA_SIGINFO, 0);
-            itimerval timer{};
-            ASSERT_EQ(getitimer(ITIMER_REAL, &timer), 0);
-            EXPECT_EQ(timer.it_interval.tv_sec, 1);
-            EXPECT_EQ(timer.it_interval.tv_usec, 0);
-            EXPECT_TRUE(timer.it_value.tv_sec > 0 || timer.it_value.tv_usec > 0);
-            if (pass == 0) {
-                EXPECT_EQ(MOSAIC_Close(), 1);
-            }
-        }
+        expectTheHosts("initialised");
+        std::vector<uint8_t> in(static_cast<size_t>(kW) * kH, 7), out(in.size());
+        EXPECT_EQ(MOSAIC_DoMosaic(in.data(), out.data(), kW, kH), 0);
+        expectTheHosts("after a frame");
+        EXPECT_EQ(MOSAIC_Close(), 1);
+        expectTheHosts("closed");
+        ASSERT_EQ(MOSAIC_Init(kW, kH), 1);
+        expectTheHosts("initialised again");
+        EXPECT_EQ(MOSAIC_Close(), 1);
     });
 }
 
@@ -261,8 +293,8 @@ TEST(Mosaic, LifecycleAndRefusals) {
         EXPECT_EQ(MOSAIC_DoMosaic(in.data(), out.data(), kW, kH), -1) << "before init";
         EXPECT_EQ(MOSAIC_Close(), -1) << "before init";
 
+        UseTestClock();
         ASSERT_EQ(MOSAIC_Init(kW, kH), 1);
-        DisarmTimer();
         EXPECT_EQ(MOSAIC_Init(100, 100), 1) << "a second init keeps the first size";
         EXPECT_EQ(MOSAIC_DoMosaic(in.data(), nullptr, kW, kH), -1);
         EXPECT_EQ(MOSAIC_DoMosaic(nullptr, out.data(), kW, kH), -1);
@@ -284,7 +316,6 @@ TEST(Mosaic, LifecycleAndRefusals) {
 
         // After a close, an init of another size takes the new size.
         ASSERT_EQ(MOSAIC_Init(100, 100), 1);
-        DisarmTimer();
         EXPECT_EQ(MOSAIC_DoMosaic(small.data(), smallOut.data(), 100, 100), 0);
         EXPECT_EQ(MOSAIC_DoMosaic(in.data(), out.data(), kW, kH), -1);
         EXPECT_EQ(MOSAIC_Close(), 1);
@@ -300,8 +331,8 @@ TEST(Mosaic, MarginsFollowTheImageShape) {
     for (const Shape& shape : {Shape{400, 400, 40, 10}, Shape{1200, 520, 30, 52}}) {
         SCOPED_TRACE(std::to_string(shape.w) + "x" + std::to_string(shape.h));
         RunInOwnProcess([&] {
+            UseTestClock();
             ASSERT_EQ(MOSAIC_Init(shape.w, shape.h), 1);
-            DisarmTimer();
             cv::Mat bg(shape.h, shape.w, CV_8UC1, cv::Scalar(0));
             std::vector<uint8_t> out(bg.total());
             EXPECT_EQ(MOSAIC_DoMosaic(bg.data, out.data(), shape.w, shape.h), 0);

@@ -1,6 +1,5 @@
-// Runs a test body in a child process of its own. The station's accumulator installs a
-// process-wide SIGALRM handler and interval timer at its first initialisation, and its state is
-// global: each test that initialises it starts from a fresh process this way. The child's
+// Runs a test body in a child process of its own. The station's accumulator keeps its state in
+// globals: each test that initialises it starts from a fresh process this way. The child's
 // failures are printed as they happen; the parent fails when the child did.
 #pragma once
 

@@ -8,13 +8,16 @@
 
 #include <dirent.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/time.h>
 #include <umockdev.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -26,6 +29,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "PW_Mosaic.h"
 #include "QVCameraApi.h"
 #include "ScriptedUpperCameras.h"
 #include "SimHostSettings.h"
@@ -73,6 +77,36 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit 
     return true;
 }
 
+// A clock that stands still: a foot may stand as long as this machine needs, with no six-second
+// reset.
+Clock::time_point StandingClock() {
+    return Clock::time_point{};
+}
+
+// A read of this thread (the process's main thread, which a signal to the process reaches first)
+// that another thread satisfies after `wait`: 1 when it got its byte, else -1 with the error.
+std::pair<ssize_t, int> BlockingRead(std::chrono::milliseconds wait) {
+    int fds[2];
+    if (pipe(fds) != 0) return {-1, errno};
+    std::thread writer([&] {
+        std::this_thread::sleep_for(wait);
+        const char byte = 'x';
+        EXPECT_EQ(write(fds[1], &byte, 1), 1);
+    });
+    char byte = 0;
+    const ssize_t n = read(fds[0], &byte, 1);
+    const int error = errno;
+    writer.join();
+    close(fds[0]);
+    close(fds[1]);
+    return {n, error};
+}
+
+std::atomic<int> g_hostAlarms{0};
+void CountHostAlarm(int) {
+    ++g_hostAlarms;
+}
+
 class Station : public ::testing::Test {
   protected:
     // Once per process: the SDK's libusb keeps following the testbed it started with.
@@ -105,6 +139,7 @@ class Station : public ::testing::Test {
     void TearDown() override {
         m_upper.LetAll();
         Tarn_ReleaseDevice();
+        MOSAIC_SetClock(nullptr);
         Unlink();
         // The manager's list still holds the camera: empty it before the device goes.
         int count = 0;
@@ -232,6 +267,52 @@ TEST_F(Station, UpperThreadsThatCannotStartUndoTheOpen) {
     EXPECT_FALSE(m_sole->Model().OutputLine(0).DrivenHigh()) << "the light was switched on";
 }
 
+// The process's signals, its interval timer and its blocking calls are the host's, while the
+// station runs and after its release.
+TEST_F(Station, TheHostKeepsItsSignalHandlerTimerAndBlockingCalls) {
+    struct sigaction host {};
+    struct sigaction saved {};
+    host.sa_handler = CountHostAlarm;
+    sigemptyset(&host.sa_mask);
+    host.sa_flags = SA_RESTART;
+    ASSERT_EQ(sigaction(SIGALRM, &host, &saved), 0);
+    // Long enough never to expire during the test.
+    const itimerval timer{{500, 0}, {1000, 0}};
+    ASSERT_EQ(setitimer(ITIMER_REAL, &timer, nullptr), 0);
+    struct Restore {
+        struct sigaction saved;
+        ~Restore() {
+            const itimerval off{};
+            setitimer(ITIMER_REAL, &off, nullptr);
+            sigaction(SIGALRM, &saved, nullptr);
+        }
+    } restore{saved};
+    auto expectTheHosts = [](const char* when) {
+        SCOPED_TRACE(when);
+        struct sigaction now {};
+        ASSERT_EQ(sigaction(SIGALRM, nullptr, &now), 0);
+        EXPECT_EQ(now.sa_handler, &CountHostAlarm);
+        itimerval left{};
+        ASSERT_EQ(getitimer(ITIMER_REAL, &left), 0);
+        EXPECT_EQ(left.it_interval.tv_sec, 500);
+        EXPECT_GT(left.it_value.tv_sec, 900);
+        const int before = g_hostAlarms;
+        raise(SIGALRM);
+        EXPECT_EQ(g_hostAlarms, before + 1);
+        // Longer than a second, the period of any timer a station might arm.
+        const auto [n, error] = BlockingRead(2500ms);
+        EXPECT_EQ(n, 1) << "the blocking read ended early: " << std::strerror(error);
+    };
+
+    LinkUpperCameras();
+    PlugSole();
+    ASSERT_EQ(Tarn_InitDevice(), 1);
+    ASSERT_TRUE(WaitFor([] { return StationThreads() == 5; }));
+    expectTheHosts("while the station runs");
+    ASSERT_EQ(Tarn_ReleaseDevice(), 1);
+    expectTheHosts("after the release");
+}
+
 TEST_F(Station, FramesOfAnotherSizeNeverReachTheCrop) {
     // This time the camera keeps 320x240 as its resolution.
     ASSERT_TRUE(qvsim::UseImx290Resolution(qvsim::PresetResolution(8)));
@@ -272,9 +353,7 @@ TEST_F(Station, AFootWalksOnIsShotAndSaved) {
     for (const char* line : {"[INFO] : 初始化足迹采集设备\n", "[INFO] : 鞋面相机打开成功\n",
                              "[INFO] : 鞋底相机打开成功\n"})
         EXPECT_NE(out.find(line), std::string::npos) << line;
-    // The foot may stand as long as this machine needs: no six-second reset.
-    itimerval off{};
-    setitimer(ITIMER_REAL, &off, nullptr);
+    MOSAIC_SetClock(StandingClock);
     // (Each thread names itself as it starts.)
     EXPECT_TRUE(WaitFor([] { return StationThreads() == 5; }));
     EXPECT_EQ(Tarn_InitDevice(), 1) << "a second open while running";

@@ -17,8 +17,7 @@
 //           DIR/pwcapture.png); the SDK's parameter files go to DIR/.home
 //     S     how long the station runs from Open to Save (default 5; at least the walk)
 //     --no-time-limit  the foot may stand as long as the machine needs (the station's
-//           six-second limit on one foot is switched off by stopping the interval timer)
-#include <sys/time.h>
+//           six-second limit on one foot is switched off: its clock stands still)
 #include <umockdev.h>
 #include <unistd.h>
 
@@ -40,6 +39,7 @@
 #include <memory>
 #include <string>
 
+#include "PW_Mosaic.h"
 #include "QVCameraApi.h"
 #include "ScriptedUpperCameras.h"
 #include "SimHostSettings.h"
@@ -103,6 +103,11 @@ int Bright(const QImage& sole, const QRect& area) {
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x) n += sole.pixelIndex(x, y) > 127;
     return n;
+}
+
+// The station's clock with --no-time-limit.
+std::chrono::steady_clock::time_point StandingClock() {
+    return std::chrono::steady_clock::time_point{};
 }
 
 const QRect kForefoot(160, 210, 201, 381);
@@ -194,10 +199,7 @@ int main(int argc, char** argv) {
     if (!WaitFor([&] { return !latest.isNull() || thread->isFinished(); }))
         return Fail("no sole preview");
     if (thread->isFinished()) return Fail("the station did not open");
-    if (options.noTimeLimit) {
-        itimerval off{};
-        setitimer(ITIMER_REAL, &off, nullptr);
-    }
+    if (options.noTimeLimit) MOSAIC_SetClock(StandingClock);
 
     // 2. The walk: heel (tried again after more empty frames should the station have learned the
     // plate with the heel on it), full contact, the heel lifting (the shot), toes, gone.
