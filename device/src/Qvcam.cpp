@@ -1,6 +1,7 @@
 // The sole camera through the camera SDK's exports, and the sole thread.
 #include "Qvcam.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 
 #include <chrono>
@@ -51,19 +52,24 @@ unsigned char bufferB[kSoleBytes];
 unsigned char* writeBuffer = bufferA;
 unsigned char* readBuffer = bufferB;
 
-// Wakes the idle turn at close. Never destroyed: the sole thread may outlive static destruction
-// in a host that exits without releasing the station.
-std::mutex& IdleMutex() {
-    static std::mutex* mutex = new std::mutex;
-    return *mutex;
-}
-std::condition_variable& IdleWake() {
-    static std::condition_variable* wake = new std::condition_variable;
-    return *wake;
+// Wakes the idle turn at close. Held around the change of the run flags, so that a close
+// between the idle turn's check of the flags and its wait is not missed. (The sole thread has
+// ended before static objects are destroyed, also in a host that exits without the release.)
+std::mutex g_idleMutex;
+std::condition_variable g_idleWake;
+
+// The SDK's camera manager, which the first enumeration starts, keeps threads of its own for
+// the rest of the process: the SDK must stay loaded when a host unloads this library after
+// using it. (The name matches the loaded library; nothing is loaded here.)
+void KeepSdkLoaded() {
+    static const bool kept =
+        dlopen("libQVCameraSDK.so", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+    (void)kept;
 }
 
 // Steps 2 to 8 of the open, after the accumulator.
 bool OpenCamera() {
+    KeepSdkLoaded();
     int count = -1;
     if (CameraEnumerateDevice(&count) != 0 || count < 1) {
         TARN_LOG_INFO("异常:鞋底相机枚举设备失败，检查驱动和USB连接");
@@ -200,8 +206,8 @@ void* qvcam_ThreadProc(void* /*arg*/) {
     bool failing = false;
     while (m_bQVThreadState) {
         if (!m_bQVStartGrabbing) {
-            std::unique_lock<std::mutex> lock(IdleMutex());
-            IdleWake().wait_for(lock, kIdleWait,
+            std::unique_lock<std::mutex> lock(g_idleMutex);
+            g_idleWake.wait_for(lock, kIdleWait,
                                 [] { return !m_bQVThreadState || m_bQVStartGrabbing; });
             continue;
         }
@@ -238,18 +244,22 @@ int qvcam_GetPreviewImage(unsigned char* pFootPreviewData, unsigned char* pUpper
     return mosaic ? 2 : 1;
 }
 
-bool qvcam_Close() {
-    TARN_LOG_INFO("qvcam_Close");
+void qvcam_StopThread() {
     {
-        std::lock_guard<std::mutex> lock(IdleMutex());
+        std::lock_guard<std::mutex> lock(g_idleMutex);
         m_bQVStartGrabbing = false;
         m_bQVThreadState = false;
     }
-    IdleWake().notify_all();
+    g_idleWake.notify_all();
     if (m_qvThreadStarted) {
         pthread_join(m_qvThreadID, nullptr);
         m_qvThreadStarted = false;
     }
+}
+
+bool qvcam_Close() {
+    TARN_LOG_INFO("qvcam_Close");
+    qvcam_StopThread();
     qvcam_LightControl(false);
     if (m_qvOpen) {
         CameraUnInit(m_qvHandle);

@@ -53,6 +53,8 @@ void qvcam_ContrastStretchingAuto(const unsigned char* srcImage, unsigned char* 
 void qvcam_CopyPublished(unsigned char* dst);
 // Copies the sole preview and, when new, the upper mosaic: 2, 1, or -1 for a NULL pointer.
 int qvcam_GetPreviewImage(unsigned char* pFootPreviewData, unsigned char* pUpperData);
+// Stops and joins the sole thread; the camera stays open.
+void qvcam_StopThread();
 // Stops the sole thread, switches the light off, closes the camera; always true.
 bool qvcam_Close();
 

@@ -1,6 +1,7 @@
 // The station's six exported functions.
 #include "Tarnlex.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "Qvcam.h"
@@ -10,9 +11,31 @@
 
 namespace {
 
-// Opening and releasing the station, serialised; true from a successful open to the release.
+// Guards g_running and serialises opening, releasing and the stop at exit.
 std::mutex g_lifecycleMutex;
+// True from a successful open to the release.
 bool g_running = false;
+
+// A host that exits, or unloads the library, without Tarn_ReleaseDevice: the station's threads
+// must not go on reading into the frames, mutexes and cameras that the process destroys next.
+// Only the threads stop; a Tarn_ReleaseDevice still to come (from a host's own static object)
+// closes the cameras as usual.
+void StopThreadsAtExit() {
+    std::lock_guard<std::mutex> lock(g_lifecycleMutex);
+    if (!g_running) return;
+    // The sole thread first: it takes the shots, which read the upper cameras' frames.
+    qvcam_StopThread();
+    wcam_StopStreaming();
+}
+
+// Exit handlers run in the reverse order of their registration, the destructors of static
+// objects among them. Registered once the SDK and OpenCV have made their own process-wide
+// objects for a running station, so the threads stop before any of those or the station's own
+// go; in a library that is unloaded, the handler runs at dlclose.
+void StopThreadsAtExitFromNowOn() {
+    static const bool registered = std::atexit(StopThreadsAtExit) == 0;
+    (void)registered;
+}
 
 }  // namespace
 
@@ -43,6 +66,7 @@ TARN_API int Tarn_InitDevice(void) {
         return -4;
     }
     g_running = true;
+    StopThreadsAtExitFromNowOn();
     return 1;
 }
 

@@ -6,7 +6,9 @@
  * success and a negative code on failure (Tarn_GetPreviewImage returns 2 when it also copied a
  * new upper mosaic).
  *
- * The library leaves the host's signals and timers alone.
+ * The library leaves the host's signals and timers alone. A host may unload it (dlclose) after
+ * Tarn_ReleaseDevice, and may exit, or unload it, without the release: the station's threads
+ * stop first.
  */
 #ifndef TARNLEX_H
 #define TARNLEX_H

@@ -29,6 +29,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "HostWaits.h"
 #include "PW_Mosaic.h"
 #include "QVCameraApi.h"
 #include "ScriptedUpperCameras.h"
@@ -45,6 +46,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Phase = CSimSoleScene::Phase;
+using qvstation::BlockingRead;
+using qvstation::WaitFor;
 
 constexpr size_t kSoleBytes = 520 * 1200;
 constexpr size_t kMosaicBytes = 320 * 180 * 3;
@@ -67,39 +70,10 @@ int StationThreads() {
     return n;
 }
 
-// Waits for `condition` with a generous limit; false when it never held.
-bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 60s) {
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 // A clock that stands still: a foot may stand as long as this machine needs, with no six-second
 // reset.
 Clock::time_point StandingClock() {
     return Clock::time_point{};
-}
-
-// A read of this thread (the process's main thread, which a signal to the process reaches first)
-// that another thread satisfies after `wait`: 1 when it got its byte, else -1 with the error.
-std::pair<ssize_t, int> BlockingRead(std::chrono::milliseconds wait) {
-    int fds[2];
-    if (pipe(fds) != 0) return {-1, errno};
-    std::thread writer([&] {
-        std::this_thread::sleep_for(wait);
-        const char byte = 'x';
-        EXPECT_EQ(write(fds[1], &byte, 1), 1);
-    });
-    char byte = 0;
-    const ssize_t n = read(fds[0], &byte, 1);
-    const int error = errno;
-    writer.join();
-    close(fds[0]);
-    close(fds[1]);
-    return {n, error};
 }
 
 std::atomic<int> g_hostAlarms{0};
@@ -299,7 +273,8 @@ TEST_F(Station, TheHostKeepsItsSignalHandlerTimerAndBlockingCalls) {
         const int before = g_hostAlarms;
         raise(SIGALRM);
         EXPECT_EQ(g_hostAlarms, before + 1);
-        // Longer than a second, the period of any timer a station might arm.
+        // In the main thread, which a signal to the process reaches first; longer than a
+        // second, the period of any timer a station might arm.
         const auto [n, error] = BlockingRead(2500ms);
         EXPECT_EQ(n, 1) << "the blocking read ended early: " << std::strerror(error);
     };
