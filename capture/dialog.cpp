@@ -1,6 +1,7 @@
 #include "dialog.h"
 
 #include <QDebug>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPixmap>
 
@@ -15,6 +16,10 @@ const char* const kGroupBoxStyle =
     "QGroupBox::title {   subcontrol-origin: margin;   subcontrol-position: top left;   "
     "padding: 0 3px;}";
 
+// The widest measurement the station reports: a sign and three digits (the empty plate's foot
+// length is -342).
+const char* const kWidestValue = "-888";
+
 // The image scaled smoothly to the label's size, keeping its aspect ratio.
 void Show(QLabel* label, const QImage& image) {
     label->setPixmap(QPixmap::fromImage(image).scaled(label->size(), Qt::KeepAspectRatio,
@@ -26,6 +31,20 @@ void Show(QLabel* label, const QImage& image) {
 Dialog::Dialog(QWidget* parent) : QDialog(parent), ui(new Ui_Dialog) {
     ui->setupUi(this);
     ui->groupBox->setStyleSheet(kGroupBoxStyle);
+    FitPanel();
+}
+
+void Dialog::FitPanel() {
+    // The values take the panel's spare width (their size policy) and never less than the widest
+    // one needs, so each shows whole from the layout it is set in, before any later pass.
+    for (QLabel* value :
+         {ui->labelScore, ui->labelFootlength, ui->labelFrontWidth, ui->labelBackWidth})
+        value->setMinimumWidth(value->fontMetrics().horizontalAdvance(kWidestValue));
+    // The form's place and size, unless the layout needs more (a larger application font): then
+    // the layout's own size, so that no caption is cut either. The style sheet's border and
+    // margin count.
+    ui->groupBox->ensurePolished();
+    ui->layoutWidget->resize(ui->layoutWidget->size().expandedTo(ui->gridLayout_2->sizeHint()));
 }
 
 Dialog::~Dialog() {

@@ -26,6 +26,9 @@ class Dialog : public QDialog {
     void updateShotImage(QImage image);
 
   private:
+    // Room for the measurements, and the panel sized to hold its captions and values.
+    void FitPanel();
+
     Ui_Dialog* ui;
     CameraThread* m_thread = nullptr;
 };

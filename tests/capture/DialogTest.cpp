@@ -296,6 +296,58 @@ class DialogTest : public QObject {
                 1);
     }
 
+    // Each value is whole as soon as Save has set it, before any event that follows; so are
+    // the captions once the events have run. At an 11-point application font the panel takes
+    // the size its layout needs, in the form's place.
+    void theValuesAndCaptionsShowWhole_data() {
+        QTest::addColumn<qreal>("pointSize");  // 0: the platform's own
+        QTest::newRow("platform font") << 0.0;
+        QTest::newRow("11 points") << 11.0;
+    }
+
+    void theValuesAndCaptionsShowWhole() {
+        QFETCH(qreal, pointSize);
+        struct FontBack {
+            QFont font = QApplication::font();
+            ~FontBack() { QApplication::setFont(font); }
+        } fontBack;
+        if (pointSize > 0) {
+            QFont font = fontBack.font;
+            font.setPointSizeF(pointSize);
+            QApplication::setFont(font);
+        }
+        Dialog dialog;
+        dialog.show();
+        {
+            std::lock_guard<std::mutex> lock(FakeTarnlex::Instance().mutex);
+            // The widest values: those of the empty plate.
+            FakeTarnlex::Instance().saveInfo = {-89, -342, -142, -142};
+        }
+        auto whole = [](const QLabel* label) {
+            return label->contentsRect().width() >=
+                   label->fontMetrics().horizontalAdvance(label->text());
+        };
+        MessageBoxAnswer answer;
+        AnswerNextMessageBox(&answer);
+        QTest::mouseClick(dialog.findChild<QPushButton*>("btnSaveImage"), Qt::LeftButton);
+        QVERIFY(answer.seen);
+        for (const char* name :
+             {"labelScore", "labelFootlength", "labelFrontWidth", "labelBackWidth"}) {
+            const QLabel* value = dialog.findChild<QLabel*>(name);
+            QVERIFY(value->text().startsWith('-'));
+            QVERIFY2(whole(value), name);
+        }
+        QCoreApplication::processEvents();
+        for (const QLabel* label :
+             dialog.findChild<QGroupBox*>("groupBox")->findChildren<QLabel*>())
+            QVERIFY2(whole(label), qPrintable(label->objectName()));
+        const QRect panel = dialog.findChild<QWidget*>("layoutWidget")->geometry();
+        QCOMPARE(panel.topLeft(), QPoint(20, 20));
+        QVERIFY(panel.width() >= 193 && panel.height() >= 364);
+        QVERIFY2(panel.right() < dialog.findChild<QLabel*>("imageLabel0")->x(),
+                 "the panel reaches into the sole preview");
+    }
+
     void theDestructorStopsTheThreadAndReleasesOnce() {
         QTest::mouseClick(Open(), Qt::LeftButton);
         QVERIFY(FakeTarnlex::Instance().WaitPolls(2));

@@ -110,6 +110,18 @@ std::chrono::steady_clock::time_point StandingClock() {
     return std::chrono::steady_clock::time_point{};
 }
 
+// The labels whose text does not fit their width: their names.
+std::string ClippedLabels(const Dialog& dialog) {
+    std::string clipped;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;
+        if (label->contentsRect().width() < label->fontMetrics().horizontalAdvance(label->text()))
+            clipped += " " + label->objectName().toStdString() + " (\"" +
+                       label->text().toStdString() + "\")";
+    }
+    return clipped;
+}
+
 const QRect kForefoot(160, 210, 201, 381);
 const QRect kHeel(190, 700, 141, 301);
 
@@ -252,8 +264,12 @@ int main(int argc, char** argv) {
                 text("labelScore").c_str(), text("labelFootlength").c_str(),
                 text("labelFrontWidth").c_str(), text("labelBackWidth").c_str());
     std::fflush(stdout);
+    // Whole from the layout the values were set in, before the events that follow a change.
+    const std::string clippedAtOnce = ClippedLabels(dialog);
 
-    // 4. The screenshot.
+    // 4. The screenshot, once the events the new values brought have run.
+    QCoreApplication::processEvents();
+    const std::string clipped = ClippedLabels(dialog);
     const QImage screenshot = dialog.grab().toImage();
     if (!screenshot.save(QString::fromStdString(options.screenshot)))
         return Fail("cannot write " + options.screenshot);
@@ -272,6 +288,8 @@ int main(int argc, char** argv) {
         }
     };
     check(answer == QString::fromUtf8("保存成功"), "the save answered " + answer.toStdString());
+    check(clippedAtOnce.empty(), "labels cut short after the save:" + clippedAtOnce);
+    check(clipped.empty(), "labels cut short in the screenshot:" + clipped);
     for (const char* name :
          {"shoe.jpg", "view1.jpg", "view2.jpg", "view3.jpg", "view4.jpg", "view.jpg"})
         check(fs::exists(out / "Output" / name), std::string(name) + " was not written");
