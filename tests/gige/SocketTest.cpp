@@ -223,8 +223,8 @@ void CountSignal(int) {
     g_signals.fetch_add(1);
 }
 
-// The station library raises SIGALRM every second without SA_RESTART: a wait it interrupts
-// goes on for the rest of its time instead of failing.
+// A host may catch signals without SA_RESTART: a wait a signal interrupts goes on for the rest
+// of its time instead of failing.
 TEST(Socket, InterruptedWaitGoesOn) {
     struct sigaction sa {};
     sa.sa_handler = CountSignal;

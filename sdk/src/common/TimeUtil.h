@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-// Sleeps the whole time even when signals interrupt it (the station library installs a
-// SIGALRM interval timer without SA_RESTART). 0 returns at once.
+// Sleeps the whole time even when signals interrupt it (a host process may run interval timers
+// or handlers installed without SA_RESTART). 0 returns at once.
 void SleepMs(unsigned ms);
 // The same in microseconds.
 void SleepUs(unsigned us);

@@ -8,8 +8,8 @@
 // nothing; none of them opens the socket.
 //
 // Waits for readability use poll, so a descriptor number above the select set size is no
-// hazard, and a wait cut short by a signal (EINTR; the station library raises SIGALRM every
-// second without SA_RESTART) goes on waiting for the rest of its time instead of failing.
+// hazard, and a wait cut short by a signal (EINTR; a host's handler installed without
+// SA_RESTART) goes on waiting for the rest of its time instead of failing.
 //
 // Not thread-safe: a socket object is used by one thread at a time; its owner guarantees that.
 #pragma once

@@ -53,7 +53,7 @@ void CLibUsbCameraFactory::EventLoop(std::stop_token stop) {
     while (!stop.stop_requested()) {
         timeval wait{0, kEventWaitMs * 1000};
         const int r = libusb_handle_events_timeout(nullptr, &wait);
-        // A signal that ended the wait (the station library's SIGALRM comes every second) is no
+        // A signal that ended the wait (a host's interval timer, say) is no
         // fault: pausing for it would hold back every camera's frames.
         if (r == 0 || r == LIBUSB_ERROR_INTERRUPTED) continue;
         std::unique_lock lock(m_pauseMutex);
