@@ -25,3 +25,9 @@ if(TARGET qv_sim_usb_umockdev)
     LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS concurrency)
   target_include_directories(api_bad_input_concurrency_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
 endif()
+
+# A host that loads the library with dlopen, starts its services and unloads it. The test itself
+# does not link the library, so the unload is real.
+qv_add_test(api_unload_test SOURCES api/UnloadTest.cpp LIBS ${CMAKE_DL_LIBS})
+target_compile_definitions(api_unload_test PRIVATE QVSDK_LIBRARY_PATH="$<TARGET_FILE:QVCameraSDK>")
+add_dependencies(api_unload_test QVCameraSDK)
