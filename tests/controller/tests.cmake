@@ -18,3 +18,5 @@ qv_add_test(controller_parameters_test SOURCES controller/ControllerParametersTe
   LIBS qv_controller_fixture)
 qv_add_test(controller_display_test SOURCES controller/ControllerDisplayTest.cpp
   LIBS qv_controller_fixture)
+qv_add_test(controller_lock_test SOURCES controller/ControllerLockTest.cpp
+  LIBS qv_controller_fixture LABELS concurrency)

@@ -86,7 +86,10 @@ class UsbEndToEnd : public ::testing::Test {
         o.fps = fps;
         o.pattern = pattern;
         o.constant = constant;
-        m_cameras.push_back(std::make_unique<CSimUsbImx290Camera>(*s_testbed, o));
+        return PlugWith(o);
+    }
+    CSimUsbImx290Camera& PlugWith(const SimImx290Options& options) {
+        m_cameras.push_back(std::make_unique<CSimUsbImx290Camera>(*s_testbed, options));
         return *m_cameras.back();
     }
 

@@ -5,6 +5,7 @@
 // was pulled and put back the settings are on the camera again.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -24,6 +25,7 @@ using Trigger = UsbEndToEnd;
 
 constexpr uint16_t kTriggerWord = CSimUsbImx290Camera::kTriggerRegister;
 constexpr uint8_t kFpgaWriteRequest = 0xD6;
+constexpr uint16_t kSensorStandby = 0x3000;  // the IMX290's standby register: 0 streams
 
 // How long a camera that must not send a frame is watched: at its frame rate, frames flowing
 // on their own would show many times over.
@@ -113,6 +115,63 @@ TEST_F(Trigger, SoftwareTriggerGivesExactlyItsFrames) {
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(TakeRaw(h)) << i;
     EXPECT_EQ(CameraSoftTrigger(h), CAMERA_STATUS_FAILED);
     UnInit(h);
+}
+
+// A host that fires its own trigger: output line 0 is wired back to the trigger input. One
+// thread waits in a snapshot for the hardware trigger while another drives the output line; the
+// snapshot returns the frame that the edge let through. The line is pulsed once the shot has
+// switched the paused sensor on (from then on the snapshot only waits), until it has its frame.
+TEST_F(Trigger, SnapshotTakesTheFrameAnOutputLineTriggers) {
+    SimImx290Options options;
+    options.serial = "E2E-LOOP";
+    options.port = {1, 57};
+    options.fps = kFps;
+    options.outputLoopedToInput = true;
+    CSimUsbImx290Camera& cam = PlugWith(options);
+    CSimUsbCamera& model = cam.Model();
+    ASSERT_EQ(EnumerateUntil(1), 0);
+    HANDLE h = Init(0);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(CameraSetTriggerMode(h, TRIGGER_MODE_HARDWARE), 0);
+    ASSERT_EQ(CameraSetTriggerSignalType(h, 0, 0), 0);
+    ASSERT_EQ(TriggerSource(model), 1);
+    ASSERT_EQ(CameraSetOutputIOState(h, 0, 0), 0);
+    ASSERT_EQ(CameraSetOutputIOMode(h, 0, IOMODE_GP_OUTPUT), 0);
+    ASSERT_TRUE(model.OutputLine(0).DrivenLow());
+    const auto sensorStreaming = [&] {
+        return model.SensorReg(CSimUsbImx290Camera::kSensorBusAddress, kSensorStandby) ==
+               std::optional<uint16_t>(0);
+    };
+    ASSERT_FALSE(sensorStreaming());
+    const uint64_t triggers = model.TriggersTaken();
+    const uint64_t frames = model.FramesCompleted();
+
+    std::atomic<bool> done{false};
+    int result = 1;
+    CameraFrameHandle frame = nullptr;
+    stImageInfo info{};
+    BYTE* data = nullptr;
+    std::thread snap([&] {
+        result = CameraSnapToBuffer(h, &frame, &info, &data, 20000);
+        done = true;
+    });
+    EXPECT_TRUE(WaitFor(sensorStreaming));
+    while (!done) {
+        EXPECT_EQ(CameraSetOutputIOState(h, 0, 1), 0);
+        EXPECT_EQ(CameraSetOutputIOState(h, 0, 0), 0);
+        std::this_thread::sleep_for(20ms);
+    }
+    snap.join();
+    ASSERT_EQ(result, 0);
+    ASSERT_NE(data, nullptr);
+    // Frames flow only when triggered: this one came from an edge on the looped-back line.
+    EXPECT_GT(model.TriggersTaken(), triggers);
+    EXPECT_GT(model.FramesCompleted(), frames);
+    EXPECT_EQ(info.uiMediaType, e2etest::kMono8);
+    uint64_t no = 0;
+    EXPECT_EQ(CameraGetImageFrameNo(h, frame, &no), 0);
+    EXPECT_EQ(data[0], CSimFrameGenerator::RampByte(no, 0));
+    EXPECT_EQ(CameraReleaseFrameHandle(h, frame), 0);
 }
 
 TEST_F(Trigger, HardwareTriggerGivesOneFramePerEdge) {

@@ -16,11 +16,18 @@
 // transports' threads (ConnectionStatusCallback).
 //
 // Locks, in this order: m_apiMutex, then the attachment mutex of CJNCamObject (inside every
-// device call), then the device's own. The frame wait runs without m_apiMutex. Background threads
-// never block on m_apiMutex: the keep-alive reconnection, the timer task and the connection-status
-// handler only try it and come back at their next period. Registration with the keep-alive
-// service happens with m_apiMutex held; the timer task only tries that too. CameraPause and
-// CameraUninit release m_apiMutex while they join the capture thread, whose frame wait takes it.
+// device call, and held across several by HoldDevice), then the device's own; m_displayMutex
+// after m_apiMutex. The frame wait runs without m_apiMutex. So do the trigger, strobe and
+// I/O-line settings (not the trigger mode), the display settings, the cross-line getter and the
+// overlay, the parameter mode, and the device information, storage, upgrade and integer-value
+// operations (not the channel mask): they never wait for a stream change, a frame being
+// processed or a snapshot waiting for its frame. They hold the attachment mutex instead, which
+// also guards the record fields and records they share with the stream operations (marked
+// below). Background threads never block on m_apiMutex: the keep-alive reconnection, the timer
+// task and the connection-status handler only try it and come back at their next period.
+// Registration with the keep-alive service happens with m_apiMutex held; the timer task only
+// tries that too. CameraPause and CameraUninit release m_apiMutex while they join the capture
+// thread, whose frame wait takes it.
 #pragma once
 
 #include <atomic>
@@ -513,6 +520,7 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
         int m_depth = 0;  // guarded by m_mutex
     };
     using ApiLock = std::unique_lock<CApiMutex>;
+    using DeviceHold = std::unique_lock<std::recursive_mutex>;
 
     // ---- Opening (CameraControlLifecycle.cpp) ----
     // The device records, the parameter record and the resolutions, all zero (the capability's
@@ -624,6 +632,9 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     uint32_t SensorOutFormatFor(uint32_t mediaType) const;
 
     // ---- Parameter loads (CameraControlParameters.cpp) ----
+    // With the API mutex held (the frame path writes the record under it): the whole record,
+    // copied under the attachment mutex.
+    CameraParameter RecordCopy();
     // With the API mutex held: record (and the custom curves, when given) in force with the
     // stream closed and reopened; the reopen's result.
     int ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3]);
@@ -681,15 +692,24 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
 
     std::string m_configDir;  // "<HOME>/.QVConfig/"
 
-    // Records read from the device by CameraGetCameraDevParam.
-    tSdkCapability m_capability;  // its lists are owned here
-    tDevInfo m_devInfo;
-    uint8_t m_featureWords[56];  // capability bytes 64 to 119
-    CameraProperty m_property;
-    DeviceMiscInfo m_miscInfo;
+    // Records read from the device by CameraGetCameraDevParam. The four marked ones are also
+    // guarded by the attachment mutex (HoldDevice): operations without the API mutex read them,
+    // and the friendly name of m_devInfo is written by one.
+    tSdkCapability m_capability;     // also the attachment mutex; its lists are owned here
+    tDevInfo m_devInfo;              // also the attachment mutex
+    uint8_t m_featureWords[56];      // capability bytes 64 to 119
+    CameraProperty m_property;       // also the attachment mutex
+    DeviceMiscInfo m_miscInfo;       // also the attachment mutex
     uint32_t m_sensorMediaType = 0;  // what the sensor delivers, read at initialisation
 
-    CameraParameter m_param;  // every persistent setting
+    // Every persistent setting. These fields are also guarded by the attachment mutex, because
+    // operations without the API mutex read or write them: the input and output lines, the
+    // trigger frame count and delay, the packet delay, the trigger mode, the parameter mode and
+    // group, integer values 2, 13 and 15, the cross lines, the AE and WB windows with their
+    // snapshots and visibility, and the mirror flags. They are written with it held (and the
+    // API mutex too, except by those operations); code holding only the API mutex takes it to
+    // read the ones those operations write, and to copy or replace the record as a whole.
+    CameraParameter m_param;
 
     // Frame processing: the output of CameraGetImageBufferEx/Ex3 and the resized raw frame,
     // each grown to the largest frame seen and kept until CameraUninit.
@@ -706,7 +726,7 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     std::atomic<bool> m_devParamValid{false};
     std::atomic<bool> m_playing{false};
 
-    tSdkResolution m_curResolution;
+    tSdkResolution m_curResolution;  // also the attachment mutex (the overlay reads it)
     tSdkResolution m_defaultResolution;
 
     // Software-trigger emulation for devices without a software trigger of their own.
@@ -718,8 +738,8 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     std::shared_ptr<CFrameBucket> m_frameBucket;
     CFrameBucketClient* m_bucketClient = nullptr;
 
-    int32_t m_intValue1 = 0;
-    int32_t m_intValue3 = 0;
+    int32_t m_intValue1 = 0;   // also the attachment mutex
+    int32_t m_intValue3 = 0;   // also the attachment mutex
     int32_t m_intValue14 = 0;  // read back at every stream close, re-sent at the next open
 
     // GigE resend: enable, then the transport's three values.
@@ -729,9 +749,11 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // Dead-pixel positions handed out by the dead-pixel calls: grown to the largest list seen,
     // freed by CameraUninit.
     std::vector<uint32_t> m_deadPixels;
-    bool m_displayInitialized = false;  // a display window has been given
+    std::atomic<bool> m_displayInitialized{false};  // a display window has been given
 
-    // Display (guarded by the API mutex).
+    // Display: the settings calls run without the API mutex, so the display object and its
+    // state have a mutex of their own (recursive: the display callback may set them).
+    std::recursive_mutex m_displayMutex;  // guards the members up to the settings pages
     std::unique_ptr<Display> m_pDisplay;  // null until CameraDisplayInit
     uintptr_t m_displayWindow = 0;
     bool m_displayMode = false;  // true after display mode 0, false after mode 1
@@ -739,7 +761,7 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     size_t m_displayBufferSize = 0;
     CameraDisplayCallback m_displayCallback = nullptr;
     void* m_displayContext = nullptr;
-    // Settings pages (stored only).
+    // Settings pages (stored only; the attachment mutex).
     uintptr_t m_settingPage = 0;
     int m_activePageIndex = 0;
     // Pairs with m_aeAwbDone for CameraSetOnceWB's wait; the per-frame notification takes it

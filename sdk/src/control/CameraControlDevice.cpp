@@ -1,6 +1,10 @@
 // What the controller reads from and writes to the camera itself: serial numbers, user data,
 // the friendly name, version texts, firmware upgrade and the integer values; and the fixed
 // answers of the settings pages.
+//
+// None of these takes a controller lock (but the channel mask, which reopens the stream): they
+// hold the device mutex, under which the camera records and the integer values they share with
+// the stream operations change.
 #include <cstdio>
 #include <cstring>
 
@@ -27,7 +31,7 @@ int CameraControl::CameraWriteSN(BYTE* sn, int level) {
 int CameraControl::CameraReadSN(BYTE* sn, int level) {
     if (sn == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     if (level == 0) {
-        ApiLock lock(m_apiMutex);
+        const DeviceHold hold = HoldDevice();
         static_assert(sizeof m_devInfo.acSn == kTextBytes);
         std::memcpy(sn, m_devInfo.acSn, kTextBytes);
         return CAMERA_STATUS_SUCCESS;
@@ -36,7 +40,7 @@ int CameraControl::CameraReadSN(BYTE* sn, int level) {
 }
 
 uint32_t CameraControl::UserDataCapacity() {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     return m_capability.uUserDataSize;
 }
 
@@ -59,9 +63,9 @@ int CameraControl::CameraLoadUserData(uint32_t offset, BYTE* data, uint32_t leng
 }
 
 int CameraControl::CameraGetFriendlyName(char* name) {
-    ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (name == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    const DeviceHold hold = HoldDevice();
     qv::CopyText(name, kTextBytes, m_devInfo.acFriendlyName);
     return CAMERA_STATUS_SUCCESS;
 }
@@ -71,11 +75,9 @@ int CameraControl::CameraSetFriendlyName(const char* name) {
     // The camera's field holds 31 characters and the terminator.
     char text[kTextBytes];
     qv::CopyText(text, name);
+    const DeviceHold hold = HoldDevice();
     const int r = DevSetFriendlyName(text);
-    if (r == CAMERA_STATUS_SUCCESS) {
-        ApiLock lock(m_apiMutex);
-        qv::CopyText(m_devInfo.acFriendlyName, text);
-    }
+    if (r == CAMERA_STATUS_SUCCESS) qv::CopyText(m_devInfo.acFriendlyName, text);
     return r;
 }
 
@@ -86,7 +88,7 @@ int CameraControl::CameraCheckFwUpdate(uint8_t* needUpdate) {
 
 int CameraControl::CameraGetFirmwareVision(char* version) {
     if (version == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     // The device's field need not be terminated (a full "v255.255.255.255" fills it).
     const size_t n = strnlen(m_miscInfo.firmwareVersion, sizeof m_miscInfo.firmwareVersion);
     std::memset(version, 0, kTextBytes);
@@ -96,14 +98,14 @@ int CameraControl::CameraGetFirmwareVision(char* version) {
 
 int CameraControl::CameraGetDeviceType(int* type) {
     if (type == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     *type = static_cast<int>(m_devInfo.uDeviceId);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetInerfaceVersion(char* version) {
     if (version == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     // Property bytes 188 to 191: four 4-bit version fields in the low 16 bits.
     const uint32_t word = m_property.hostWord;
     std::snprintf(version, kTextBytes, "V%d.%d.%d.%d", static_cast<int>(word >> 12 & 0xF),
@@ -119,15 +121,16 @@ int CameraControl::CameraUpgrade(const char* path, CameraUpgradeProgressCallback
 }
 
 int CameraControl::CameraSetIntValue(int id, int value) {
-    ApiLock lock(m_apiMutex);
+    if (id == 0) {
+        // The channel mask reaches the sensor only through a stream open.
+        if (value == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+        ApiLock lock(m_apiMutex);
+        CloseCameraStream();
+        ChannelMask() = value;
+        return ReopenCameraStream(true);
+    }
+    const DeviceHold hold = HoldDevice();
     switch (id) {
-        case 0: {
-            // The channel mask reaches the sensor only through a stream open.
-            if (value == 0) return CAMERA_STATUS_PARAMETER_INVALID;
-            CloseCameraStream();
-            ChannelMask() = value;
-            return ReopenCameraStream(true);
-        }
         case 1:
         case 3: {
             const int r = SetIntValue(id, value);
@@ -156,11 +159,13 @@ int CameraControl::CameraSetIntValue(int id, int value) {
 
 int CameraControl::CameraGetIntValue(int id, int* value) {
     if (value == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    if (id == 0) {
+        ApiLock lock(m_apiMutex);
+        *value = ChannelMask();
+        return CAMERA_STATUS_SUCCESS;
+    }
+    const DeviceHold hold = HoldDevice();
     switch (id) {
-        case 0:
-            *value = ChannelMask();
-            return CAMERA_STATUS_SUCCESS;
         case 1:
             *value = m_intValue1;
             return CAMERA_STATUS_SUCCESS;
@@ -185,14 +190,14 @@ int CameraControl::CameraShowSettingPage(int) {
 }
 
 int CameraControl::CameraSetActivePage(uintptr_t pages, int index) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     m_settingPage = pages;
     m_activePageIndex = index;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraCreateSettingPageEx() {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     m_settingPage = 0;
     return CAMERA_STATUS_SUCCESS;
 }

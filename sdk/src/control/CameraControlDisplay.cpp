@@ -1,4 +1,9 @@
 // Display of output images, cross lines and the AE and WB window overlay.
+//
+// CameraDisplayInit, CameraDisplay and CameraSetCrossLine take the API mutex; the display
+// settings, the cross-line getter and the overlay do not. The display object has a mutex of its
+// own; the cross lines and the windows the overlay draws are read under the device mutex, under
+// which they change.
 #include <algorithm>
 #include <new>
 
@@ -23,6 +28,7 @@ int CameraControl::RecreateDisplay() {
 }
 
 void CameraControl::ReleaseDisplay() {
+    std::lock_guard display(m_displayMutex);
     m_pDisplay.reset();
     m_displayInitialized = false;
     m_pDisplayBuffer.reset();
@@ -34,6 +40,7 @@ int CameraControl::CameraDisplayInit(uintptr_t window) {
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     stImageInfo head{};
     CameraGetFrameHead(&head, 0, 0);
+    std::lock_guard display(m_displayMutex);
     if (RecreateDisplay() != CAMERA_STATUS_SUCCESS ||
         m_pDisplay->BeginFrame(window, static_cast<int>(head.iWidth),
                                static_cast<int>(head.iHeight)) != CAMERA_STATUS_SUCCESS) {
@@ -47,7 +54,7 @@ int CameraControl::CameraDisplayInit(uintptr_t window) {
 }
 
 int CameraControl::CameraSetDisplayMode(int mode) {
-    ApiLock lock(m_apiMutex);
+    std::lock_guard display(m_displayMutex);
     if (!m_pDisplay) return CAMERA_STATUS_NOT_INITIALIZED;
     if (mode == 0 || mode == 1) m_displayMode = mode != 1;
     m_pDisplay->SetMode(mode);
@@ -55,21 +62,21 @@ int CameraControl::CameraSetDisplayMode(int mode) {
 }
 
 int CameraControl::CameraSetDisplayScaleRadio(int scale) {
-    ApiLock lock(m_apiMutex);
+    std::lock_guard display(m_displayMutex);
     if (!m_pDisplay) return CAMERA_STATUS_NOT_INITIALIZED;
     if (m_displayMode) return CAMERA_STATUS_FAILED;  // scaling belongs to mode 1
     return m_pDisplay->SetScale(scale);
 }
 
 int CameraControl::CameraSetDisplayOffset(int x, int y) {
-    ApiLock lock(m_apiMutex);
+    std::lock_guard display(m_displayMutex);
     if (!m_pDisplay) return CAMERA_STATUS_NOT_INITIALIZED;
     if (m_displayMode) return CAMERA_STATUS_FAILED;
     return m_pDisplay->SetOffset(x, y);
 }
 
 int CameraControl::CameraSetDisplaySize(int width, int height) {
-    ApiLock lock(m_apiMutex);
+    std::lock_guard display(m_displayMutex);
     if (!m_pDisplay) return CAMERA_STATUS_NOT_INITIALIZED;
     m_pDisplay->SetSize(width, height);
     return CAMERA_STATUS_SUCCESS;
@@ -77,7 +84,7 @@ int CameraControl::CameraSetDisplaySize(int width, int height) {
 
 int CameraControl::CameraSetDisplayCallbackFun(CameraDisplayCallback callback, void* context,
                                                CameraDisplayCallback* previous) {
-    ApiLock lock(m_apiMutex);
+    std::lock_guard display(m_displayMutex);
     if (callback == nullptr || !m_pDisplay) return CAMERA_STATUS_PARAMETER_INVALID;
     if (previous != nullptr) *previous = m_displayCallback;
     m_displayCallback = callback;
@@ -88,6 +95,7 @@ int CameraControl::CameraSetDisplayCallbackFun(CameraDisplayCallback callback, v
 int CameraControl::CameraSetCrossLine(int line, int x, int y, uint32_t colour, int visible) {
     if (line < 0 || line >= kCrossLines) return CAMERA_STATUS_PARAMETER_INVALID;
     ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     CrossLine& l = m_param.crossLines[line];
     l.visible = visible;
     // A hidden line keeps where it was and its colour.
@@ -102,7 +110,7 @@ int CameraControl::CameraSetCrossLine(int line, int x, int y, uint32_t colour, i
 int CameraControl::CameraGetCrossLine(int line, int* x, int* y, uint32_t* colour,
                                       uint8_t* visible) {
     if (line < 0 || line >= kCrossLines) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     const CrossLine& l = m_param.crossLines[line];
     if (x != nullptr) *x = l.x;
     if (y != nullptr) *y = l.y;
@@ -117,7 +125,7 @@ int CameraControl::CameraImageOverlay(BYTE* image, const stImageInfo* head) {
     if (!qv::display::OverlayTarget(image, *head, &target)) return CAMERA_STATUS_SUCCESS;
     const int w = target.width, h = target.height;
 
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     // Lines on the image's border or outside it are not drawn.
     std::vector<const CrossLine*> lines;
     for (const CrossLine& l : m_param.crossLines)
@@ -128,21 +136,18 @@ int CameraControl::CameraImageOverlay(BYTE* image, const stImageInfo* head) {
     struct Window {
         bool visible;
         const int32_t* stored;
-        bool ae;
+        const uint8_t* snapshot;
         uint32_t colour;
     };
-    const Window windows[2] = {
-        {m_param.aeWindowVisible != 0, m_param.settings.aeWindow, true, kAeWindowColour},
-        {m_param.wbWindowVisible != 0, m_param.settings.wbWindow, false, kWbWindowColour}};
+    const Window windows[2] = {{m_param.aeWindowVisible != 0, m_param.settings.aeWindow,
+                                m_param.aeWindowBlock, kAeWindowColour},
+                               {m_param.wbWindowVisible != 0, m_param.settings.wbWindow,
+                                m_param.wbWindowBlock, kWbWindowColour}};
     for (const Window& win : windows) {
         if (!win.visible) continue;
         int r[4] = {0, 0, w, h};  // not set (width or height -1): the whole image
-        if (win.stored[2] != -1 && win.stored[3] != -1) {
-            if (win.ae)
-                CameraGetAeWindow(&r[0], &r[1], &r[2], &r[3]);
-            else
-                CameraGetWbWindow(&r[0], &r[1], &r[2], &r[3]);
-        }
+        if (win.stored[2] != -1 && win.stored[3] != -1)
+            ReportWindow(win.stored, win.snapshot, &r[0], &r[1], &r[2], &r[3]);
         // The window is clipped to the current image, which the caller's image may be smaller
         // than: right and bottom are cut to this image, and what still lies outside it (left or
         // top beyond its edge) is not drawn.
@@ -158,6 +163,7 @@ int CameraControl::CameraImageOverlay(BYTE* image, const stImageInfo* head) {
 
 int CameraControl::CameraDisplay(const BYTE* image, const stImageInfo* head) {
     ApiLock lock(m_apiMutex);
+    std::lock_guard display(m_displayMutex);
     if (!m_initialized || !m_pDisplay) return CAMERA_STATUS_NOT_INITIALIZED;
     if (image == nullptr || head == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     const int width = static_cast<int>(head->iWidth), height = static_cast<int>(head->iHeight);

@@ -139,6 +139,7 @@ int CameraControl::CameraSetMirror(int direction, int on) {
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     if (direction != 0 && direction != 1) return CAMERA_STATUS_PARAMETER_INVALID;
     mIsp.SetMirror(direction, on);
+    const DeviceHold hold = HoldDevice();  // the overlay reads the flags without the API mutex
     (direction == 0 ? m_param.settings.mirrorH : m_param.settings.mirrorV) = on;
     return CAMERA_STATUS_SUCCESS;
 }

@@ -148,6 +148,7 @@ void CameraControl::ClearRecords() {
 }
 
 void CameraControl::ResetState() {
+    const DeviceHold hold = HoldDevice();
     ReleaseCapabilityLists(&m_capability);
     ClearRecords();
     SetResetArgs(m_param);
@@ -168,6 +169,7 @@ void CameraControl::ResetState() {
 }
 
 int CameraControl::CameraGetCameraDevParam() {
+    const DeviceHold hold = HoldDevice();
     ReleaseCapabilityLists(&m_capability);
     std::memset(&m_capability, 0, sizeof m_capability);
     const int r = GetCameraDevParam(&m_capability, &m_devInfo, &m_property, &m_miscInfo);
@@ -210,6 +212,7 @@ int CameraControl::GetResolutionDesc(int index, tSdkResolution* out) {
 }
 
 int CameraControl::CameraGetCameraSensorParam() {
+    const DeviceHold hold = HoldDevice();
     SensorParam sensor{};
     if (GetSensorParam(&sensor) == CAMERA_STATUS_SUCCESS) {
         static_assert(sizeof m_capability.auSensorParam <= sizeof sensor);
@@ -246,6 +249,7 @@ void CameraControl::ApplyDeviceDefaults() {
 }
 
 void CameraControl::SettleStreamSettings() {
+    const DeviceHold hold = HoldDevice();
     m_param.sensorOutFormat = SensorOutFormatFor(m_param.sensorOutFormat);
     if (GetResolutionDesc(m_param.settings.resolutionIndex, &m_curResolution) != 0) {
         m_curResolution = m_defaultResolution;
@@ -387,11 +391,12 @@ int CameraControl::CameraUninit() {
 
 CameraParameter CameraControl::GetParameterRecord() {
     ApiLock lock(m_apiMutex);
-    return m_param;
+    return RecordCopy();
 }
 
 tSdkResolution CameraControl::GetCurrentResolution() {
     ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     return m_curResolution;
 }
 

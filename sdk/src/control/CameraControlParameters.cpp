@@ -1,4 +1,9 @@
 // Parameter groups and files, capability and device information.
+//
+// The loads take the API mutex (they reopen the stream), and so do the saves and the current
+// device information, which read the whole record: every processed frame writes its gains. The
+// parameter mode, the current group and the capability take no controller lock; they hold the
+// device mutex, under which the record's mode and group and the camera records change.
 #include <cstring>
 #include <vector>
 
@@ -29,7 +34,10 @@ void CameraControl::ReadCustomCurves(std::vector<uint16_t>& tables, uint16_t* cu
 int CameraControl::ApplyLoadedRecord(const CameraParameter& record,
                                      const uint16_t* const curves[3]) {
     CloseCameraStream();
-    m_param = record;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param = record;
+    }
     if (curves != nullptr)
         for (int c = 0; c < 3; ++c) mIsp.StoreCustomCurve(c, curves[c]);
     LoadPipeline();
@@ -43,22 +51,27 @@ int CameraControl::ApplyFileRecord(CameraParameter& record, const uint16_t* cons
     return r;
 }
 
+CameraParameter CameraControl::RecordCopy() {
+    const DeviceHold hold = HoldDevice();
+    return m_param;
+}
+
 int CameraControl::CameraSetParameterMode(int mode) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     m_param.settings.parameterMode = mode;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetParameterMode(int* mode) {
     if (mode == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     *mode = m_param.settings.parameterMode;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetCurrentParameterGroup(int* group) {
     if (group == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     *group = m_param.settings.parameterGroup;
     return CAMERA_STATUS_SUCCESS;
 }
@@ -67,26 +80,34 @@ int CameraControl::CameraSaveParameter(int group) {
     ApiLock lock(m_apiMutex);
     // Without an opened camera there is no name for the files.
     if (!m_initialized || m_configDir.empty()) return CAMERA_STATUS_FAILED;
-    m_param.settings.parameterGroup = group;
+    CameraParameter record;
+    tDevInfo info;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.settings.parameterGroup = group;
+        record = m_param;
+        info = m_devInfo;
+    }
     std::vector<uint16_t> tables;
     uint16_t* curves[3];
     ReadCustomCurves(tables, curves);
     const char* dir = m_configDir.c_str();
-    const int saved = mParamBuilder.SaveGroup(dir, &m_param, m_param.settings.parameterMode, group,
-                                              &m_devInfo, curves[0], curves[1], curves[2]);
+    const int saved = mParamBuilder.SaveGroup(dir, &record, record.settings.parameterMode, group,
+                                              &info, curves[0], curves[1], curves[2]);
     // The "_SAVE" file names the group saved last for the next opening.
-    const int named = mParamBuilder.SaveGroup(dir, &m_param, 0, CameraParameterBuilder::kSaveGroup,
-                                              &m_devInfo, curves[0], curves[1], curves[2]);
+    const int named = mParamBuilder.SaveGroup(dir, &record, 0, CameraParameterBuilder::kSaveGroup,
+                                              &info, curves[0], curves[1], curves[2]);
     return saved == 0 && named == 0 ? CAMERA_STATUS_SUCCESS : CAMERA_STATUS_FAILED;
 }
 
 int CameraControl::CameraSaveParameterToFile(const char* path) {
     if (path == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     ApiLock lock(m_apiMutex);
+    CameraParameter record = RecordCopy();
     std::vector<uint16_t> tables;
     uint16_t* curves[3];
     ReadCustomCurves(tables, curves);
-    return mParamBuilder.SaveToFile(path, &m_param, curves[0], curves[1], curves[2]) == 0
+    return mParamBuilder.SaveToFile(path, &record, curves[0], curves[1], curves[2]) == 0
                ? CAMERA_STATUS_SUCCESS
                : CAMERA_STATUS_FAILED;
 }
@@ -95,26 +116,31 @@ int CameraControl::CameraLoadParameter(int group) {
     ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    const int mode = m_param.settings.parameterMode;
-    const int currentGroup = m_param.settings.parameterGroup;
+    const CameraParameter before = RecordCopy();
+    const int mode = before.settings.parameterMode;
+    const int currentGroup = before.settings.parameterGroup;
 
     if (group == CameraParameterBuilder::kSaveGroup) {
         // The camera's defaults: re-read from the device over the current record.
-        const CameraParameter before = m_param;
-        mParamBuilder.SetDefault(&m_param);
+        {
+            const DeviceHold hold = HoldDevice();
+            mParamBuilder.SetDefault(&m_param);
+        }
         const int r = CameraGetCameraDevParam();
         if (!DeviceParametersUsable(r)) {
             qv::Log("CameraGetCameraDevParam err:%d\n", r);
+            const DeviceHold hold = HoldDevice();
             m_param = before;
             return CAMERA_STATUS_FAILED;
         }
         const int sensor = CameraGetCameraSensorParam();
         if (sensor != CAMERA_STATUS_SUCCESS) {
             qv::Log("CameraGetCameraSensorParam err:%d\n", sensor);
+            const DeviceHold hold = HoldDevice();
             m_param = before;
             return CAMERA_STATUS_FAILED;
         }
-        CameraParameter record = m_param;
+        CameraParameter record = RecordCopy();
         record.aeWindowVisible = 0;
         record.wbWindowVisible = 0;
         record.aeProcessArg = 1;
@@ -134,11 +160,16 @@ int CameraControl::CameraLoadParameter(int group) {
 
     // Fields a file of an older version does not carry keep their current values, and so do
     // the curves it does not hold.
-    CameraParameter record = m_param;
+    CameraParameter record = before;
+    tDevInfo info;
+    {
+        const DeviceHold hold = HoldDevice();
+        info = m_devInfo;
+    }
     std::vector<uint16_t> tables;
     uint16_t* curves[3];
     ReadCustomCurves(tables, curves);
-    const int r = mParamBuilder.LoadGroup(m_configDir.c_str(), mode, group, &m_devInfo, &record,
+    const int r = mParamBuilder.LoadGroup(m_configDir.c_str(), mode, group, &info, &record,
                                           curves[0], curves[1], curves[2]);
     if (r != CAMERA_STATUS_SUCCESS) {
         qv::Log("load param failed.\n");
@@ -156,7 +187,8 @@ int CameraControl::CameraReadParameterFromFile(const char* path) {
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     // Into temporaries: nothing of the file is in force before its stamp is accepted.
-    CameraParameter record = m_param;
+    const CameraParameter current = RecordCopy();
+    CameraParameter record = current;
     std::vector<uint16_t> tables;
     uint16_t* curves[3];
     ReadCustomCurves(tables, curves);
@@ -166,19 +198,25 @@ int CameraControl::CameraReadParameterFromFile(const char* path) {
         qv::Log("CameraLoadParameter Fail!!!\n");
         return CAMERA_STATUS_PARAMETER_MISMATCH;
     }
-    record.settings.parameterMode = m_param.settings.parameterMode;
-    record.settings.parameterGroup = m_param.settings.parameterGroup;
+    record.settings.parameterMode = current.settings.parameterMode;
+    record.settings.parameterGroup = current.settings.parameterGroup;
     const uint16_t* const loaded[3] = {curves[0], curves[1], curves[2]};
     return ApplyFileRecord(record, loaded);
 }
 
 int CameraControl::CameraGetCapability(tSdkCapability* capability) {
-    ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     if (capability == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    CameraGetCameraSensorParam();
+    const DeviceHold hold = HoldDevice();
     std::memcpy(capability, &m_capability, sizeof *capability);
+    // The sensor's limits as they are now, into the caller's copy only: the controller's own
+    // are read by its setters under the API mutex, which this call does not take.
+    SensorParam sensor{};
+    if (GetSensorParam(&sensor) == CAMERA_STATUS_SUCCESS) {
+        static_assert(sizeof capability->auSensorParam <= sizeof sensor);
+        std::memcpy(capability->auSensorParam, &sensor, sizeof capability->auSensorParam);
+    }
     return CAMERA_STATUS_SUCCESS;
 }
 
@@ -186,10 +224,14 @@ int CameraControl::CameraGetCurDevInfo(CameraCurDevInfo* info) {
     if (info == nullptr) return CAMERA_STATUS_SUCCESS;
     ApiLock lock(m_apiMutex);
     std::memset(info, 0, sizeof *info);
-    info->sDevInfo = m_devInfo;
+    CameraSettings s;
+    {
+        const DeviceHold hold = HoldDevice();
+        info->sDevInfo = m_devInfo;
+        s = m_param.settings;
+    }
     info->sDevInfo.uInUse = 1;
     // The settings block as the getters report it.
-    CameraSettings s = m_param.settings;
     CameraGetAeExposureRange(&s.aeExposureMin, &s.aeExposureMax);
     int gainMin = 0, gainMax = 0;
     if (CameraGetAeAnalogGainRange(&gainMin, &gainMax) == CAMERA_STATUS_SUCCESS) {

@@ -110,7 +110,10 @@ int CameraControl::CameraSetResolutionEx(tSdkResolution* res) {
         m_param.resolution = r;
         if (offsetsOnly) {
             qv::Log("=============================== just startx and starty is different\r\n");
-            m_curResolution = r;
+            {
+                const DeviceHold hold = HoldDevice();
+                m_curResolution = r;
+            }
             SetRoiOffset(r.iOffsetX, r.iOffsetY);
             // The AE and WB windows lie on the sensor: they follow the region.
             SendWindowsToPipeline();

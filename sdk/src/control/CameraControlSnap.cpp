@@ -110,7 +110,10 @@ int CameraControl::CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* inf
     if (snap.uWidth != 0 &&
         (snap.uWidth != m_curResolution.uWidth || snap.uHeight != m_curResolution.uHeight)) {
         switched = true;
-        m_curResolution = snap;
+        {
+            const DeviceHold hold = HoldDevice();
+            m_curResolution = snap;
+        }
         m_param.settings.resolutionIndex = snap.iIndex;
         if (snap.iIndex == kCustomIndex) m_param.resolution = snap;
         CloseCameraStream();
@@ -150,7 +153,10 @@ int CameraControl::CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* inf
         m_playing = false;
     }
     if (switched) {
-        m_curResolution = savedResolution;
+        {
+            const DeviceHold hold = HoldDevice();
+            m_curResolution = savedResolution;
+        }
         m_param.resolution = savedCustom;
         m_param.settings.resolutionIndex = savedIndex;
         // A camera lost during the shot gets its resolution back with the reconnection.

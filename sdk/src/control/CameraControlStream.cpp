@@ -39,7 +39,10 @@ int CameraControl::OpenCameraStream(CameraInitParam* param) {
         return r;
     }
     // From here on device errors are not fatal: the stream is open and runs with what the
-    // device took.
+    // device took. The line and integer settings are changed without the API mutex, under the
+    // device mutex held here: each is sent as it stands, and one changed meanwhile reaches the
+    // device after these.
+    const DeviceHold hold = HoldDevice();
     SetIntValue(1, m_intValue1);
     SetIntValue(3, m_intValue3);
     SetIntValue(15, IntValue15());
@@ -152,8 +155,11 @@ int CameraControl::CloseCameraStream() {
 }
 
 int CameraControl::ReopenCameraStream(bool refreshFrameTime) {
-    if (GetResolutionDesc(m_param.settings.resolutionIndex, &m_curResolution) != 0)
-        m_curResolution = m_defaultResolution;
+    {
+        const DeviceHold hold = HoldDevice();
+        if (GetResolutionDesc(m_param.settings.resolutionIndex, &m_curResolution) != 0)
+            m_curResolution = m_defaultResolution;
+    }
     CameraInitParam param = BuildInitParam();
     if (OpenCameraStream(&param) != CAMERA_STATUS_SUCCESS) return CAMERA_STATUS_FAILED;
     if (refreshFrameTime) {

@@ -6,8 +6,12 @@
 // next stream open, which sends them all. A device failure is returned and leaves the stored
 // value, so the record never claims what the camera refused.
 //
-// All of these take the API mutex: the record they write is the one a stream open, a reopen
-// after a loss and a parameter save read as a whole.
+// The line settings (and trigger frame count and delay, and the packet delay) take no
+// controller lock, so that a host can drive its lines while another of its threads waits in a
+// long call (a snapshot waiting for the trigger an output line fires). They hold the device
+// mutex instead, for the device call and the record fields it goes with, which every stream
+// open reads under the same mutex. The trigger mode, packet size, resend and optimal packet
+// size take the API mutex: they reopen the stream or work with it.
 #include <algorithm>
 
 #include "common/Log.h"
@@ -53,7 +57,11 @@ int CameraControl::CameraSetTriggerMode(int mode) {
         return CAMERA_STATUS_PARAMETER_INVALID;
     if (mode == m_param.settings.triggerMode) return CAMERA_STATUS_SUCCESS;
     CloseCameraStream();
-    m_param.settings.triggerMode = mode;
+    {
+        // The trigger-input setters read the mode without the API mutex.
+        const DeviceHold hold = HoldDevice();
+        m_param.settings.triggerMode = mode;
+    }
     const int r = ReopenCameraStream(true);
     qv::Log("CameraSetTriggerMode  %d\n", mode);
     return r;
@@ -61,13 +69,13 @@ int CameraControl::CameraSetTriggerMode(int mode) {
 
 int CameraControl::CameraGetTriggerMode(int* mode) {
     if (mode == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     *mode = m_param.settings.triggerMode;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetTriggerFrameCount(int count) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     // The device counts unsigned: a negative count reaches it as its two's-complement value.
     const int r = SetTriggerFrameCount(static_cast<uint32_t>(count));
     if (r == CAMERA_STATUS_SUCCESS) m_param.triggerFrameCount = count;
@@ -76,13 +84,13 @@ int CameraControl::CameraSetTriggerFrameCount(int count) {
 
 int CameraControl::CameraGetTriggerFrameCount(int* count) {
     if (count == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     *count = m_param.triggerFrameCount;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetTriggerDelayTime(uint32_t delay) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     const int r = SetTriggerDelayTime(delay);
     if (r == CAMERA_STATUS_SUCCESS) m_param.triggerDelayTime = delay;
     return r;
@@ -90,7 +98,7 @@ int CameraControl::CameraSetTriggerDelayTime(uint32_t delay) {
 
 int CameraControl::CameraGetTriggerDelayTime(uint32_t* delay) {
     if (delay == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     *delay = m_param.triggerDelayTime;
     return CAMERA_STATUS_SUCCESS;
 }
@@ -98,7 +106,7 @@ int CameraControl::CameraGetTriggerDelayTime(uint32_t* delay) {
 // ---- Trigger inputs --------------------------------------------------------------------------
 
 int CameraControl::CameraSetTriggerJitterTime(int input, uint32_t time) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsInputLine(input)) return CAMERA_STATUS_PARAMETER_INVALID;
     if (!HasHardwareTrigger()) return CAMERA_STATUS_NOT_SUPPORTED;
     const int r = SetTriggerJitterTime(input, time);
@@ -107,7 +115,7 @@ int CameraControl::CameraSetTriggerJitterTime(int input, uint32_t time) {
 }
 
 int CameraControl::CameraGetTriggerJitterTime(int input, uint32_t* time) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsInputLine(input)) return CAMERA_STATUS_PARAMETER_INVALID;
     if (!HasHardwareTrigger()) return CAMERA_STATUS_NOT_SUPPORTED;
     if (time == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
@@ -116,7 +124,7 @@ int CameraControl::CameraGetTriggerJitterTime(int input, uint32_t* time) {
 }
 
 int CameraControl::CameraSetTriggerSignalType(int input, int type) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsInputLine(input)) return CAMERA_STATUS_PARAMETER_INVALID;
     if (!HasHardwareTrigger()) return CAMERA_STATUS_NOT_SUPPORTED;
     InputLineSetting& line = m_param.inputLines[input];
@@ -129,7 +137,7 @@ int CameraControl::CameraSetTriggerSignalType(int input, int type) {
 }
 
 int CameraControl::CameraGetTriggerSignalType(int input, int* type) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsInputLine(input)) return CAMERA_STATUS_PARAMETER_INVALID;
     if (!HasHardwareTrigger()) return CAMERA_STATUS_NOT_SUPPORTED;
     if (type == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
@@ -138,7 +146,7 @@ int CameraControl::CameraGetTriggerSignalType(int input, int* type) {
 }
 
 int CameraControl::CameraSetInputIOMode(int input, int mode) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsInputLine(input)) return CAMERA_STATUS_NOT_SUPPORTED;
     InputLineSetting& line = m_param.inputLines[input];
     if (mode == 0 && m_param.settings.triggerMode == TRIGGER_MODE_HARDWARE) {
@@ -152,7 +160,7 @@ int CameraControl::CameraSetInputIOMode(int input, int mode) {
 }
 
 int CameraControl::CameraGetInputIOMode(int input, int* mode) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsInputLine(input)) return CAMERA_STATUS_NOT_SUPPORTED;
     if (mode == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     *mode = m_param.inputLines[input].mode;
@@ -160,7 +168,7 @@ int CameraControl::CameraGetInputIOMode(int input, int* mode) {
 }
 
 int CameraControl::CameraGetInputIOState(int input, uint32_t* state) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (input < 0 ||
         static_cast<int64_t>(input) >= static_cast<int64_t>(m_capability.uInputIoCount))
         return CAMERA_STATUS_NOT_SUPPORTED;
@@ -174,7 +182,7 @@ int CameraControl::CameraGetInputIOState(int input, uint32_t* state) {
 // ---- Strobe ----------------------------------------------------------------------------------
 
 int CameraControl::CameraSetStrobeMode(int output, int mode) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_PARAMETER_INVALID;
     OutputLineSetting& line = m_param.outputLines[output];
     if (line.mode == IOMODE_STROBE_OUTPUT) {
@@ -186,14 +194,14 @@ int CameraControl::CameraSetStrobeMode(int output, int mode) {
 }
 
 int CameraControl::CameraGetStrobeMode(int output, int* mode) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output) || mode == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     *mode = m_param.outputLines[output].strobeMode;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetStrobeDelayTime(int output, uint32_t delay) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_PARAMETER_INVALID;
     OutputLineSetting& line = m_param.outputLines[output];
     if (line.mode == IOMODE_STROBE_OUTPUT) {
@@ -205,14 +213,14 @@ int CameraControl::CameraSetStrobeDelayTime(int output, uint32_t delay) {
 }
 
 int CameraControl::CameraGetStrobeDelayTime(int output, uint32_t* delay) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output) || delay == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     *delay = m_param.outputLines[output].strobeDelay;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetStrobePulseWidth(int output, uint32_t width) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_PARAMETER_INVALID;
     OutputLineSetting& line = m_param.outputLines[output];
     if (line.mode == IOMODE_STROBE_OUTPUT) {
@@ -224,14 +232,14 @@ int CameraControl::CameraSetStrobePulseWidth(int output, uint32_t width) {
 }
 
 int CameraControl::CameraGetStrobePulseWidth(int output, uint32_t* width) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output) || width == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     *width = m_param.outputLines[output].strobePulseWidth;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetStrobePolarity(int output, int polarity) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_PARAMETER_INVALID;
     OutputLineSetting& line = m_param.outputLines[output];
     if (line.mode == IOMODE_STROBE_OUTPUT) {
@@ -243,7 +251,7 @@ int CameraControl::CameraSetStrobePolarity(int output, int polarity) {
 }
 
 int CameraControl::CameraGetStrobePolarity(int output, int* polarity) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output) || polarity == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     *polarity = m_param.outputLines[output].strobePolarity;
     return CAMERA_STATUS_SUCCESS;
@@ -252,7 +260,7 @@ int CameraControl::CameraGetStrobePolarity(int output, int* polarity) {
 // ---- Output lines ----------------------------------------------------------------------------
 
 int CameraControl::CameraSetOutputIOMode(int output, int mode) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_NOT_SUPPORTED;
     // The record keeps the mode in a byte and the stream open knows these three: any other
     // would be stored as something the camera was never told.
@@ -280,7 +288,7 @@ int CameraControl::CameraSetOutputIOMode(int output, int mode) {
 }
 
 int CameraControl::CameraGetOutputIOMode(int output, int* mode) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_NOT_SUPPORTED;
     if (mode == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     *mode = m_param.outputLines[output].mode;
@@ -288,7 +296,7 @@ int CameraControl::CameraGetOutputIOMode(int output, int* mode) {
 }
 
 int CameraControl::CameraSetOutputIOState(int output, int level) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_NOT_SUPPORTED;
     OutputLineSetting& line = m_param.outputLines[output];
     if (line.mode == IOMODE_GP_OUTPUT) {
@@ -301,7 +309,7 @@ int CameraControl::CameraSetOutputIOState(int output, int level) {
 }
 
 int CameraControl::CameraGetOutputIOState(int output, int* level) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_NOT_SUPPORTED;
     if (level == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     *level = m_param.outputLines[output].state;
@@ -309,7 +317,7 @@ int CameraControl::CameraGetOutputIOState(int output, int* level) {
 }
 
 int CameraControl::CameraSetOutputIOPWM(int output, uint32_t period, uint32_t duty) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_NOT_SUPPORTED;
     if (period < duty) return CAMERA_STATUS_PARAMETER_INVALID;
     OutputLineSetting& line = m_param.outputLines[output];
@@ -323,7 +331,7 @@ int CameraControl::CameraSetOutputIOPWM(int output, uint32_t period, uint32_t du
 }
 
 int CameraControl::CameraGetOutputIOPWM(int output, uint32_t* period, uint32_t* duty) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (!IsOutputLine(output)) return CAMERA_STATUS_NOT_SUPPORTED;
     if (period == nullptr || duty == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     *period = m_param.outputLines[output].pwmPeriod;
@@ -354,7 +362,7 @@ int CameraControl::CameraGigeGetTransPacketSize(int* size) {
 }
 
 int CameraControl::CameraGigeSetPacketDelayTime(uint32_t delay) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     delay = std::min(delay, kMaxPacketDelay);
     if (delay == m_param.packetDelay) return CAMERA_STATUS_SUCCESS;
     const int r = SetPacketDelay(delay);
@@ -364,7 +372,7 @@ int CameraControl::CameraGigeSetPacketDelayTime(uint32_t delay) {
 
 int CameraControl::CameraGigeGetPacketDelayTime(int* delay) {
     if (delay == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     *delay = static_cast<int>(m_param.packetDelay);
     return CAMERA_STATUS_SUCCESS;
 }

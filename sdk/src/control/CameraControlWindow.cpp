@@ -159,6 +159,8 @@ void CameraControl::SendWindowsToPipeline() {
 
 bool CameraControl::StoreWindow(int left, int top, int width, int height, int32_t window[4],
                                 uint8_t* snapshotBlock, int raw[4]) {
+    // The overlay reads the window without the API mutex.
+    const DeviceHold hold = HoldDevice();
     window[0] = left;
     window[1] = top;
     window[2] = width;
@@ -217,7 +219,10 @@ int CameraControl::CameraGetAeWindow(int* left, int* top, int* width, int* heigh
 int CameraControl::CameraSetAeWinVisible(int visible) {
     ApiLock lock(m_apiMutex);
     if (!m_displayInitialized) return CAMERA_STATUS_PARAMETER_INVALID;
-    m_param.aeWindowVisible = static_cast<uint8_t>(visible);
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.aeWindowVisible = static_cast<uint8_t>(visible);
+    }
     qv::Log("CameraSetAeWinVisible  %d\n", visible);
     return CAMERA_STATUS_SUCCESS;
 }
@@ -248,7 +253,10 @@ int CameraControl::CameraGetWbWindow(int* left, int* top, int* width, int* heigh
 int CameraControl::CameraSetWbWinVisible(int visible) {
     ApiLock lock(m_apiMutex);
     if (!m_displayInitialized) return CAMERA_STATUS_PARAMETER_INVALID;
-    m_param.wbWindowVisible = static_cast<uint8_t>(visible);
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.wbWindowVisible = static_cast<uint8_t>(visible);
+    }
     qv::Log("CameraSetWbWinVisible  %d\n", visible);
     return CAMERA_STATUS_SUCCESS;
 }

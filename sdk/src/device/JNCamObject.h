@@ -148,6 +148,13 @@ class CJNCamObject {
     int CloseStream();
 
   protected:
+    // Holds the device mutex across several device calls and the caller's own bookkeeping, so
+    // that they are one step for every other user of the device; the wrappers take it again
+    // (it is recursive). Callers that also hold their API mutex take that one first.
+    std::unique_lock<std::recursive_mutex> HoldDevice() {
+        return std::unique_lock<std::recursive_mutex>(m_devMutex);
+    }
+
     CJNDeviceMgr* const m_manager;  // not owned
 
   private:

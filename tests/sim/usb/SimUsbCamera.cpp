@@ -50,6 +50,7 @@ constexpr uint16_t kCompactTriggerReg = 10;
 // Output line groups of the trigger control word: 3 code bits and a polarity bit.
 constexpr int kLineShift[2] = {6, 11};
 constexpr int kPolarityOffset = 4;
+constexpr uint16_t kDrivenHigh = 2;  // output line code: general-purpose output driven high
 // Timing registers of the full map per output line: delay (PWM period) high and low, pulse
 // width (PWM duty) high and low.
 constexpr uint16_t kLineTiming[2][4] = {{22, 23, 20, 21}, {31, 32, 29, 30}};
@@ -229,8 +230,9 @@ CSimUsbCamera::Reply CSimUsbCamera::Firmware(const SimControlSetup& s, uint8_t* 
         case kFpgaWrite:
             if (!needIn(1)) return Stall();
             if (s.index != kFpgaVersionReg) {
+                const uint16_t before = m_fpga[s.index];
                 m_fpga[s.index] = s.value;
-                OnFpgaWrite(s.index, s.value);
+                OnFpgaWrite(s.index, before, s.value);
             }
             return StatusReply(data, kOk8);
         case kFpgaRead: {
@@ -384,8 +386,15 @@ bool CSimUsbCamera::TriggerMode() const {
     return m_config.triggerRegister != 0 && (FpgaReg(m_config.triggerRegister) & 1) != 0;
 }
 
-void CSimUsbCamera::OnFpgaWrite(uint16_t reg, uint16_t value) {
-    if (reg == m_config.triggerRegister && reg != 0) m_frames.SetGated((value & 1) != 0);
+void CSimUsbCamera::OnFpgaWrite(uint16_t reg, uint16_t before, uint16_t value) {
+    if (reg == m_config.triggerRegister && reg != 0) {
+        m_frames.SetGated((value & 1) != 0);
+        // Line 0 rising on the loop-back cable.
+        const auto lineCode = [](uint16_t word) { return (word >> kLineShift[0]) & 7; };
+        if (m_config.outputLoopedToInput && lineCode(before) != kDrivenHigh &&
+            lineCode(value) == kDrivenHigh)
+            InputEdge();
+    }
     if (reg == kCommandReg && value == 1) Trigger();
 }
 
@@ -409,6 +418,10 @@ void CSimUsbCamera::Trigger() {
 
 void CSimUsbCamera::PulseInput() {
     std::lock_guard lock(m_mutex);
+    InputEdge();
+}
+
+void CSimUsbCamera::InputEdge() {
     if (m_config.triggerRegister == 0) return;
     const uint16_t source = (FpgaReg(m_config.triggerRegister) >> 1) & 7;
     if (source >= 1 && source <= 5) Trigger();

@@ -82,6 +82,9 @@ struct SimUsbCameraConfig {
     // register 128 := 1 while streaming (software), or an edge on input line 0 while bits 1-3 of
     // the word hold a hardware source code (1-5).
     uint16_t triggerRegister = 0;
+    // Output line 0 wired back to input line 0 (a loop-back cable on the I/O connector): the
+    // moment the FPGA starts driving the output high (line code 2), the input sees an edge.
+    bool outputLoopedToInput = false;
     std::optional<SimThermalConfig> thermal{};
 };
 
@@ -330,9 +333,10 @@ class CSimUsbCamera {
     void SetPin(uint8_t pin, uint8_t mode, uint8_t level);
     PendingFault* TakeFault(const SimControlSetup& setup, SimFaultKind kind, bool applies);
     // The FPGA logic behind a register the host wrote.
-    void OnFpgaWrite(uint16_t reg, uint16_t value);
+    void OnFpgaWrite(uint16_t reg, uint16_t before, uint16_t value);
     bool TriggerMode() const;
     void Trigger();
+    void InputEdge();  // with m_mutex held
     uint16_t CoolingSensorReading() const;
 
     mutable std::recursive_mutex m_mutex;  // guards everything below

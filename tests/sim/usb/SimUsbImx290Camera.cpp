@@ -99,6 +99,7 @@ void CSimUsbImx290Camera::MakeModel() {
     for (int c = 0; c < 3; ++c) config.frames.bayerScene.cast[c] = m_options.cast[c];
     config.frameSizeFromFpga = true;
     config.triggerRegister = kTriggerRegister;
+    config.outputLoopedToInput = m_options.outputLoopedToInput;
     config.generation = m_options.generation;
     m_model = std::make_shared<CSimUsbCamera>(config);
 

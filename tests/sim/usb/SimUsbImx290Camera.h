@@ -54,6 +54,8 @@ struct SimImx290Options {
     // and its frames are the Bayer scene pattern under `cast`.
     bool colour = false;
     double cast[3] = {1.0, 1.0, 1.0};  // red, green, blue
+    // Output line 0 wired back to the trigger input (SimUsbCameraConfig::outputLoopedToInput).
+    bool outputLoopedToInput = false;
 
     // A colour IMX290 ("IMX290C", sensor type 14, product "QV-U3C-290") whose scene carries the
     // cast (red, green, blue factors).

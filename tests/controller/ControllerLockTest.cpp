@@ -1,0 +1,182 @@
+// Which controller calls wait for a long call on the same camera: a snapshot holds the camera
+// for its whole wait, and the line, display and information operations must answer meanwhile
+// (a host that fires its own trigger from an output line could otherwise never end the wait).
+// No timing: the snapshot's frame comes only once every operation of the table has answered, so
+// an operation that waited for the snapshot would leave it to its time-out.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "ControllerTestBase.h"
+
+namespace {
+
+using ctltest::ControllerTest;
+using ctltest::CTestCamera;
+
+// Long enough for any machine to run the table; only a broken lock rule lets it pass.
+constexpr unsigned kSnapWaitMs = 20000;
+
+void DisplayCallback(HANDLE, BYTE*, stImageInfo*, void*, int) {}
+
+// The controller-test camera with its storage calls answered in memory.
+class CLockCamera : public CTestCamera {
+  public:
+    int DevWriteSN(uint8_t*, INT level) override { return Rec("DevWriteSN", {level}); }
+    int DevReadSN(uint8_t* sn, INT level) override {
+        std::memset(sn, 0, 32);
+        return Rec("DevReadSN", {level});
+    }
+    int DevSaveUserData(uint32_t offset, uint8_t*, int len) override {
+        return Rec("DevSaveUserData", {offset, len});
+    }
+    int DevLoadUserData(uint32_t offset, uint8_t* data, int len) override {
+        std::memset(data, 0, static_cast<size_t>(len));
+        return Rec("DevLoadUserData", {offset, len});
+    }
+    int DevSetFriendlyName(char*) override { return Rec("DevSetFriendlyName"); }
+};
+
+class Locks : public ControllerTest {
+  protected:
+    // A camera with all three trigger modes, four output and two input lines and 64 bytes of
+    // user data, in hardware-trigger mode with a display.
+    CameraControl* OpenCamera() {
+        m_camera = std::make_shared<CLockCamera>();
+        m_camera->ScriptParameters(
+            0, [](CameraProperty& p) { p.triggerModeMask = 0x7; },
+            [](tSdkCapability& c) { c.uUserDataSize = 64; });
+        CameraControl* c = Open(m_camera);
+        EXPECT_EQ(c->CameraSetTriggerMode(TRIGGER_MODE_HARDWARE), 0);
+        EXPECT_EQ(c->CameraDisplayInit(1), 0);
+        return c;
+    }
+    std::shared_ptr<CLockCamera> m_camera;
+};
+
+struct Row {
+    const char* name;
+    std::function<int(CameraControl*)> call;
+    int result;
+};
+
+TEST_F(Locks, LineDisplayAndInformationOperationsAnswerWhileASnapshotWaits) {
+    CameraControl* c = OpenCamera();
+    int i = 0, j = 0;
+    uint32_t u = 0, v = 0;
+    uint8_t flag = 0;
+    BYTE bytes[64] = {};
+    char text[64] = {};
+    std::vector<BYTE> image(640 * 480 * 3, 0);
+    stImageInfo head{};
+    head.iWidth = 640;
+    head.iHeight = 480;
+    head.TotalBytes = 640 * 480 * 3;
+    head.uiMediaType = CAMERA_MEDIA_TYPE_BGR8;
+    tSdkCapability capability{};
+    tSdkResolution resolution{};
+    const std::vector<Row> rows = {
+        // Trigger and I/O lines.
+        {"trigger frame count", [](auto* c) { return c->CameraSetTriggerFrameCount(2); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetTriggerFrameCount(&i); }, 0},
+        {"trigger delay", [](auto* c) { return c->CameraSetTriggerDelayTime(5); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetTriggerDelayTime(&u); }, 0},
+        {"trigger mode getter", [&](auto* c) { return c->CameraGetTriggerMode(&i); }, 0},
+        {"jitter", [](auto* c) { return c->CameraSetTriggerJitterTime(0, 3); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetTriggerJitterTime(0, &u); }, 0},
+        {"signal type", [](auto* c) { return c->CameraSetTriggerSignalType(0, 1); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetTriggerSignalType(0, &i); }, 0},
+        {"strobe mode", [](auto* c) { return c->CameraSetStrobeMode(0, 1); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetStrobeMode(0, &i); }, 0},
+        {"strobe delay", [](auto* c) { return c->CameraSetStrobeDelayTime(0, 10); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetStrobeDelayTime(0, &u); }, 0},
+        {"strobe width", [](auto* c) { return c->CameraSetStrobePulseWidth(0, 20); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetStrobePulseWidth(0, &u); }, 0},
+        {"strobe polarity", [](auto* c) { return c->CameraSetStrobePolarity(0, 1); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetStrobePolarity(0, &i); }, 0},
+        {"output mode", [](auto* c) { return c->CameraSetOutputIOMode(1, IOMODE_GP_OUTPUT); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetOutputIOMode(1, &i); }, 0},
+        {"output level", [](auto* c) { return c->CameraSetOutputIOState(1, 1); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetOutputIOState(1, &i); }, 0},
+        {"PWM", [](auto* c) { return c->CameraSetOutputIOPWM(2, 100, 50); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetOutputIOPWM(2, &u, &v); }, 0},
+        {"input mode", [](auto* c) { return c->CameraSetInputIOMode(1, 0); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetInputIOMode(1, &i); }, 0},
+        {"input level", [&](auto* c) { return c->CameraGetInputIOState(0, &u); }, 0},
+        {"packet delay", [](auto* c) { return c->CameraGigeSetPacketDelayTime(10); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGigeGetPacketDelayTime(&i); }, 0},
+        // Display and overlay.
+        {"display mode", [](auto* c) { return c->CameraSetDisplayMode(1); }, 0},
+        {"display scale", [](auto* c) { return c->CameraSetDisplayScaleRadio(2); }, 0},
+        {"display offset", [](auto* c) { return c->CameraSetDisplayOffset(3, 4); }, 0},
+        {"display size", [](auto* c) { return c->CameraSetDisplaySize(320, 240); }, 0},
+        {"display callback",
+         [](auto* c) { return c->CameraSetDisplayCallbackFun(DisplayCallback, nullptr, nullptr); },
+         0},
+        {"cross line getter", [&](auto* c) { return c->CameraGetCrossLine(0, &i, &j, &u, &flag); },
+         0},
+        {"overlay", [&](auto* c) { return c->CameraImageOverlay(image.data(), &head); }, 0},
+        // Parameter mode, device information and maintenance.
+        {"parameter mode", [](auto* c) { return c->CameraSetParameterMode(1); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetParameterMode(&i); }, 0},
+        {"current group", [&](auto* c) { return c->CameraGetCurrentParameterGroup(&i); }, 0},
+        {"capability", [&](auto* c) { return c->CameraGetCapability(&capability); }, 0},
+        {"serial number as opened", [&](auto* c) { return c->CameraReadSN(bytes, 0); }, 0},
+        {"serial number stored", [&](auto* c) { return c->CameraReadSN(bytes, 1); }, 0},
+        {"serial number written", [&](auto* c) { return c->CameraWriteSN(bytes, 2); }, 0},
+        {"user data saved", [&](auto* c) { return c->CameraSaveUserData(0, bytes, 16); }, 0},
+        {"user data loaded", [&](auto* c) { return c->CameraLoadUserData(0, bytes, 16); }, 0},
+        {"friendly name", [&](auto* c) { return c->CameraGetFriendlyName(text); }, 0},
+        {"new friendly name", [](auto* c) { return c->CameraSetFriendlyName("Bench 2"); }, 0},
+        {"firmware check", [&](auto* c) { return c->CameraCheckFwUpdate(&flag); }, 0},
+        {"firmware text", [&](auto* c) { return c->CameraGetFirmwareVision(text); }, 0},
+        {"device type", [&](auto* c) { return c->CameraGetDeviceType(&i); }, 0},
+        {"interface version", [&](auto* c) { return c->CameraGetInerfaceVersion(text); }, 0},
+        {"integer value", [](auto* c) { return c->CameraSetIntValue(1, 5); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetIntValue(1, &i); }, 0},
+        {"stored integer value", [](auto* c) { return c->CameraSetIntValue(15, 7); }, 0},
+        {"its getter", [&](auto* c) { return c->CameraGetIntValue(15, &i); }, 0},
+        {"device integer value", [&](auto* c) { return c->CameraGetIntValue(16, &i); }, 0},
+        {"upgrade", [](auto* c) { return c->CameraUpgrade("/nonexistent", nullptr, nullptr); }, 0},
+        {"settings page", [](auto* c) { return c->CameraShowSettingPage(1); }, 0},
+        {"active page", [](auto* c) { return c->CameraSetActivePage(7, 1); }, 0},
+        {"page handle", [](auto* c) { return c->CameraCreateSettingPageEx(); }, 0},
+        {"customised resolution",
+         [&](auto* c) { return c->CameraCustomizeResolution(&resolution); }, -1},
+        {"reference window", [](auto* c) { return c->CameraCustomizeReferWin(); }, -1},
+    };
+
+    m_camera->ClearCalls();
+    std::atomic<int> snapResult{1};
+    CameraFrameHandle frame = nullptr;
+    std::thread snap(
+        [&] { snapResult = c->CameraSnapToBuffer(&frame, nullptr, nullptr, kSnapWaitMs); });
+    // A paused camera's stream is switched on for the shot, under the controller's lock: from
+    // then on the snapshot holds the controller until its frame comes.
+    EXPECT_TRUE(ctltest::WaitFor([&] { return m_camera->CallCount("StreamOn") > 0; }));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.call(c), row.result);
+    }
+    EXPECT_EQ(m_camera->PushTestFrame(), 0);
+    snap.join();
+    EXPECT_EQ(snapResult.load(), 0);
+    if (frame != nullptr) {
+        EXPECT_EQ(c->CameraReleaseFrameHandle(frame), 0);
+    }
+
+    // What the operations did is in force.
+    const CameraParameter record = c->GetParameterRecord();
+    EXPECT_EQ(record.triggerFrameCount, 2);
+    EXPECT_EQ(record.outputLines[1].mode, IOMODE_GP_OUTPUT);
+    EXPECT_EQ(record.outputLines[1].state, 1);
+    EXPECT_EQ(record.settings.parameterMode, 1);
+    EXPECT_EQ(c->CameraGetFriendlyName(text), 0);
+    EXPECT_STREQ(text, "Bench 2");
+}
+
+}  // namespace
