@@ -144,9 +144,10 @@ std::vector<Row> LineRows() {
                                       {{-1, kInvalid}, {3, kInvalid}, {INT_MIN, kInvalid}}));
     rows.push_back(
         LineGetterRow<int>("CameraGetOutputIOMode", CameraGetOutputIOMode, false, kNotSupported));
-    rows.push_back(LineSetterRow<int>("CameraSetInputIOMode", CameraSetInputIOMode,
-                                      CameraGetInputIOMode, true, kNotSupported,
-                                      {{-1, 0}, {INT_MAX, 0}, {INT_MIN, 0}}));
+    // The mode is kept in a byte: what does not fit is refused.
+    rows.push_back(LineSetterRow<int>(
+        "CameraSetInputIOMode", CameraSetInputIOMode, CameraGetInputIOMode, true, kNotSupported,
+        {{-1, kInvalid}, {256, kInvalid}, {INT_MAX, kInvalid}, {INT_MIN, kInvalid}, {255, 0}}));
     rows.push_back(
         LineGetterRow<int>("CameraGetInputIOMode", CameraGetInputIOMode, true, kNotSupported));
     rows.push_back(LineSetterRow<int>("CameraSetOutputIOState", CameraSetOutputIOState,

@@ -322,6 +322,28 @@ TEST_F(Trigger, SignalTypeAndInputModeReachTheDeviceInHardwareModeOnly) {
     EXPECT_EQ(mode, 0);
 }
 
+// The record keeps an input's mode in a byte: a mode beyond it (256 would read back as 0, a
+// trigger input that was never sent its signal type) is refused with nothing sent or stored.
+TEST_F(Trigger, InputModeOutsideItsByteIsRefused) {
+    CameraControl* c = OpenCamera();
+    ASSERT_EQ(c->CameraSetTriggerMode(TRIGGER_MODE_HARDWARE), 0);
+    ASSERT_EQ(c->CameraSetInputIOMode(1, 5), 0);
+    m_camera->ClearCalls();
+    for (int bad : {256, 0x10000, -1, INT_MIN}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(c->CameraSetInputIOMode(1, bad), CAMERA_STATUS_PARAMETER_INVALID);
+        int mode = -1;
+        EXPECT_EQ(c->CameraGetInputIOMode(1, &mode), 0);
+        EXPECT_EQ(mode, 5);
+    }
+    EXPECT_TRUE(m_camera->Calls().empty());
+    // The whole byte is the device's: 255 is kept as given.
+    EXPECT_EQ(c->CameraSetInputIOMode(1, 255), 0);
+    int mode = -1;
+    EXPECT_EQ(c->CameraGetInputIOMode(1, &mode), 0);
+    EXPECT_EQ(mode, 255);
+}
+
 // The device counts frames unsigned: a negative count reaches it as its two's complement, and
 // the caller reads back what it gave.
 TEST_F(Trigger, NegativeFrameCountReachesTheDeviceUnsigned) {

@@ -434,7 +434,8 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // -6 for a duty above the period, with nothing stored.
     int CameraSetOutputIOPWM(int output, uint32_t period, uint32_t duty);
     int CameraGetOutputIOPWM(int output, uint32_t* period, uint32_t* duty);
-    // 0 makes the input a trigger input (sent at once in hardware-trigger mode).
+    // 0 makes the input a trigger input (sent at once in hardware-trigger mode); the other
+    // byte values are kept for the device. -6 for a mode beyond a byte, with nothing stored.
     int CameraSetInputIOMode(int input, int mode);
     int CameraGetInputIOMode(int input, int* mode);
     // The input's level as the device reads it; -4 for an input the camera lacks.

@@ -148,6 +148,7 @@ int CameraControl::CameraGetTriggerSignalType(int input, int* type) {
 int CameraControl::CameraSetInputIOMode(int input, int mode) {
     const DeviceHold hold = HoldDevice();
     if (!IsInputLine(input)) return CAMERA_STATUS_NOT_SUPPORTED;
+    if (!InputIoModeFits(mode)) return CAMERA_STATUS_PARAMETER_INVALID;
     InputLineSetting& line = m_param.inputLines[input];
     if (mode == 0 && m_param.settings.triggerMode == TRIGGER_MODE_HARDWARE) {
         // A line becoming a trigger input takes its trigger settings with it; as at a stream

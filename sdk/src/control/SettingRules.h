@@ -95,4 +95,10 @@ inline bool OutputIoModeKnown(int mode) {
     return mode >= IOMODE_STROBE_OUTPUT && mode <= IOMODE_PWM_OUTPUT;
 }
 
+// An input line's mode is kept in a byte (0 makes it a trigger input; the others are the
+// device's): a mode beyond it would be stored as another.
+inline bool InputIoModeFits(int mode) {
+    return mode >= 0 && mode <= 0xFF;
+}
+
 }  // namespace qv::control
