@@ -296,8 +296,7 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
     };
     for (const Row& r : rows) {
         int out[4] = {-1, -1, -1, -1};
-        CameraControl::ClipWindowToImage(r.window, r.rs, r.rsH, r.rsV, r.rc, r.h, r.v, 640, 480,
-                                         out);
+        CameraControl::ClipWindowToImage(r.window, r.rs, r.rsH, r.rsV, r.rc, r.h, r.v, out);
         EXPECT_EQ(std::vector<int>(out, out + 4), std::vector<int>(r.out, r.out + 4)) << r.name;
     }
 }
@@ -352,6 +351,108 @@ TEST_F(Resolution, WindowOnAMirroredImageComesBackAsGiven) {
     ASSERT_EQ(c->CameraSetResolution(0), 0);
     // The raw frame is not mirrored: the statistics look at the other side.
     EXPECT_EQ(log.Count("mWb.CWB_CameraSetWbWindow  left:530,top:20,width:100,height:50\n"), 1);
+}
+
+// The window the statistics run on: the AE and WB objects after one processed frame, for
+// windows set on mirrored images of regions away from the sensor's centre and of skipping ones
+// (sensor 640 x 480); the host gets its window back as it gave it.
+TEST_F(Resolution, WindowOnAMirroredRegionReachesTheStatistics) {
+    struct Row {
+        const char* name;
+        tSdkResolution region;  // index 1: the skipping preset
+        bool h, v;
+        int window[4];
+        int raw[4];  // left, top, width, height on the raw frame
+    };
+    const Row rows[] = {
+        // Sensor x = 0 + 320 - 0 - 100 = 220: the region's right edge, not the sensor's.
+        {"left quarter, mirrored",
+         Region(0, 0, 320, 240, 320, 240),
+         true,
+         false,
+         {0, 0, 100, 100},
+         {220, 0, 100, 100}},
+        {"lower right quarter, mirrored both ways",
+         Region(320, 240, 320, 240, 320, 240),
+         true,
+         true,
+         {10, 20, 100, 50},
+         {210, 170, 100, 50}},
+        {"skipping preset, mirrored",
+         Region(0, 0, 640, 480, 320, 240, 1, 1),
+         true,
+         false,
+         {10, 20, 100, 50},
+         {210, 20, 100, 50}},
+        // Raw row (60 + 300 - 2 x 70 - 60) / 2 = 80 = 150 - 20 - 50.
+        {"skipping region, mirrored upside down",
+         Region(100, 60, 400, 300, 200, 150, 1),
+         false,
+         true,
+         {10, 20, 100, 50},
+         {10, 80, 100, 50}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_camera = std::make_shared<CSettingsCamera>(CSettingsCamera::Options{.softwareAe = true});
+        CameraControl* c = Open(m_camera);
+        if (row.region.iIndex == 1) {
+            ASSERT_EQ(c->CameraSetResolution(1), 0);
+        } else {
+            tSdkResolution region = row.region;
+            ASSERT_EQ(c->CameraSetResolutionEx(&region), 0);
+        }
+        ASSERT_EQ(c->CameraSetMirror(0, row.h ? 1 : 0), 0);
+        ASSERT_EQ(c->CameraSetMirror(1, row.v ? 1 : 0), 0);
+        const int* w = row.window;
+        ASSERT_EQ(c->CameraSetAeWindow(w[0], w[1], w[2], w[3]), 0);
+        ASSERT_EQ(c->CameraSetWbWindow(w[0], w[1], w[2], w[3]), 0);
+        ASSERT_EQ(m_camera->PushTestFrame(), 0);
+        ASSERT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
+        int ae[4] = {-1, -1, -1, -1}, wb[4] = {-1, -1, -1, -1};
+        c->ExposureObject().CE_CameraGetAeWindow(&ae[0], &ae[1], &ae[2], &ae[3]);
+        c->WhiteBalanceObject().CWB_CameraGetWbWindow(&wb[0], &wb[1], &wb[2], &wb[3]);
+        const std::vector<int> raw(row.raw, row.raw + 4);
+        EXPECT_EQ(std::vector<int>(ae, ae + 4), raw);
+        EXPECT_EQ(std::vector<int>(wb, wb + 4), raw);
+        EXPECT_EQ(AeWindow(c), std::vector<int>(w, w + 4));
+        m_controls.clear();
+    }
+}
+
+// A window stored in a parameter group, set on a mirrored region: the group loaded at
+// CameraInit gives the statistics the window mapped onto the raw frame from the start, as a
+// stream reopen would.
+TEST_F(Resolution, WindowOfAGroupLoadedAtInitIsMapped) {
+    struct Snapshot {  // the companions of a stored window in the record
+        tSdkResolution resolution;
+        int32_t mirrorH;
+        int32_t mirrorV;
+    };
+    static_assert(sizeof(Snapshot) == sizeof(CameraParameter::aeWindowBlock));
+    CameraParameter r = BaseRecord();
+    const tSdkResolution region = Region(0, 0, 320, 240, 320, 240);
+    r.settings.resolutionIndex = 255;
+    r.resolution = region;
+    r.settings.mirrorH = 1;
+    const Snapshot snap{region, 1, 0};
+    const int32_t window[4] = {0, 0, 100, 100};
+    std::memcpy(r.settings.aeWindow, window, sizeof window);
+    std::memcpy(r.settings.wbWindow, window, sizeof window);
+    std::memcpy(r.aeWindowBlock, &snap, sizeof snap);
+    std::memcpy(r.wbWindowBlock, &snap, sizeof snap);
+    SaveGroup(r, 0);
+    m_camera = std::make_shared<CSettingsCamera>(CSettingsCamera::Options{.softwareAe = true});
+    CameraControl* c = Open(m_camera, 0, 0);
+    ASSERT_EQ(c->GetCurrentResolution().uWidth, 320u);
+    ASSERT_EQ(m_camera->PushTestFrame(), 0);
+    ASSERT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
+    int ae[4] = {-1, -1, -1, -1}, wb[4] = {-1, -1, -1, -1};
+    c->ExposureObject().CE_CameraGetAeWindow(&ae[0], &ae[1], &ae[2], &ae[3]);
+    c->WhiteBalanceObject().CWB_CameraGetWbWindow(&wb[0], &wb[1], &wb[2], &wb[3]);
+    EXPECT_EQ(std::vector<int>(ae, ae + 4), (std::vector<int>{220, 0, 100, 100}));
+    EXPECT_EQ(std::vector<int>(wb, wb + 4), (std::vector<int>{220, 0, 100, 100}));
+    EXPECT_EQ(AeWindow(c), (std::vector<int>{0, 0, 100, 100}));
 }
 
 TEST_F(Resolution, UnsetWindowIsTheWholeImage) {

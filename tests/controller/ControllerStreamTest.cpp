@@ -542,6 +542,8 @@ TEST(WindowMapping, OutputWindowToRawFrame) {
         r.uModeC = skip;
         r.iSensorWidth = sensorW;
         r.iSensorHeight = sensorH;
+        r.uWidth = static_cast<uint32_t>(sensorW) / (skip + 1);
+        r.uHeight = static_cast<uint32_t>(sensorH) / (skip + 1);
         return r;
     };
     struct Row {
@@ -591,6 +593,40 @@ TEST(WindowMapping, OutputWindowToRawFrame) {
          true,
          res(0, 0, 0, 640, 480),
          {530, 410, 630, 460}},
+        // A region on the left of a 1920-wide sensor, mirrored: the image is mirrored within
+        // the region, so its left edge is the region's right edge, 640 - 100 = 540.
+        {"mirrored in a region off the centre",
+         {0, 0, 100, 100},
+         res(0, 0, 0, 640, 480),
+         true,
+         false,
+         res(0, 0, 0, 640, 480),
+         {540, 0, 640, 100}},
+        // Sensor x = 800 + 640 - 10 - 100 = 1330, y = 300 + 480 - 70 = 710: in the region at
+        // (530, 410), where the full-sensor mirror of the same window lies in its image.
+        {"mirrored both ways off the centre",
+         {10, 20, 100, 50},
+         res(800, 300, 0, 640, 480),
+         true,
+         true,
+         res(800, 300, 0, 640, 480),
+         {530, 410, 630, 460}},
+        // Skipping 2 in a region at (100, 60): sensor x = 100 + 640 - 20 - 200 = 520, the raw
+        // column (520 - 100) / 2 = 210 = 320 - 10 - 100 of the 320-wide image.
+        {"mirrored while skipping",
+         {10, 20, 100, 50},
+         res(100, 60, 1, 640, 480),
+         true,
+         false,
+         res(100, 60, 1, 640, 480),
+         {210, 20, 310, 70}},
+        {"mirrored while skipping, now the whole sensor",
+         {10, 20, 100, 50},
+         res(100, 60, 1, 640, 480),
+         true,
+         false,
+         res(0, 0, 0, 1920, 1080),
+         {520, 100, 720, 200}},
         // The window starts left of the current region (offset 40): 30 columns cut off.
         {"cut at the region",
          {10, 20, 100, 50},
@@ -602,7 +638,7 @@ TEST(WindowMapping, OutputWindowToRawFrame) {
     };
     for (const Row& r : rows) {
         int out[4] = {-1, -1, -1, -1};
-        CameraControl::MapWindowToRaw(r.window, r.rs, r.h, r.v, r.rc, 640, 480, out);
+        CameraControl::MapWindowToRaw(r.window, r.rs, r.h, r.v, r.rc, out);
         EXPECT_EQ(std::vector<int>(out, out + 4), std::vector<int>(r.out, r.out + 4)) << r.name;
     }
 }

@@ -30,6 +30,7 @@ tSdkCapability SettingsCapability(const CSettingsCamera::Options& options) {
     c.auSensorParam[5] = kLinesMax;
     c.auSensorParam[10] = 1;  // skipping by 2
     SetWord(c, 68, options.onceWb ? 1 : 0);
+    SetWord(c, 76, options.softwareAe ? 1 : 0);
     SetWord(c, 96, options.aeOnSensor ? 1 : 0);
     return c;
 }

@@ -22,6 +22,7 @@ class CSettingsCamera : public CTestCamera {
     struct Options {
         bool onceWb = true;       // capability word at 68
         bool aeOnSensor = false;  // capability word at 96: the sensor takes the AE target
+        bool softwareAe = false;  // capability word at 76: auto exposure runs on every frame
         int devParamResult = 0;   // -58: a camera without device parameters
     };
     CSettingsCamera() : CSettingsCamera(Options{}) {}

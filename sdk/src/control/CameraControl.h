@@ -471,18 +471,16 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     static uint64_t DeviceLossTimeoutMs(double frameTimeUs, double exposureUs);
 
     // Maps a window {left, top, width, height} given on the output image of resolution rs
-    // (mirrored as mirrorH, mirrorV) into the raw image of the current resolution rc, on a
-    // sensor of maxWidth x maxHeight: out = {left, top, right, bottom}; all 0 for an empty
-    // window.
+    // (mirrored as mirrorH, mirrorV, within the region rs shows) into the raw image of the
+    // current resolution rc: out = {left, top, right, bottom}; all 0 for an empty window.
     static void MapWindowToRaw(const int32_t window[4], const tSdkResolution& rs, bool mirrorH,
-                               bool mirrorV, const tSdkResolution& rc, uint32_t maxWidth,
-                               uint32_t maxHeight, int out[4]);
+                               bool mirrorV, const tSdkResolution& rc, int out[4]);
     // A window {left, top, width, height} mapped with MapWindowToRaw and then brought onto
     // the image it was mapped to (width x height, mirrored as mirrorH, mirrorV), as the host
     // sees it: out = {left, top, width, height}, clipped to the image.
     static void ClipWindowToImage(const int32_t window[4], const tSdkResolution& rs, bool rsMirrorH,
                                   bool rsMirrorV, const tSdkResolution& rc, bool mirrorH,
-                                  bool mirrorV, uint32_t maxWidth, uint32_t maxHeight, int out[4]);
+                                  bool mirrorV, int out[4]);
 
     // ---- Test seams (internal) ----
     // The loss rule's clock; set before CameraInit, not owned, must outlive the controller.
@@ -491,6 +489,11 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     tSdkResolution GetCurrentResolution();
     int GetPendingSoftTriggers();
     bool IsSoftTriggerEmulated();
+    // The pipeline objects: their getters tell the settings they run with, which they take over
+    // from the pending values at each processed frame.
+    const CameraExposure& ExposureObject() const { return mExposure; }
+    const CameraWhiteBalance& WhiteBalanceObject() const { return mWb; }
+    const CameraISP& IspObject() const { return mIsp; }
 
   protected:
     int KLive_Reconnect(std::list<std::shared_ptr<CJNDevice>>& present) override;
@@ -571,8 +574,9 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     bool HasHardwareTrigger() const;
     void SendWindowsToPipeline();
     // A stored AE or WB window with its snapshot block (resolution and mirror flags when it was
-    // set) mapped into the raw frame of the current resolution as {left, top, right, bottom};
-    // false for a window without area.
+    // set) mapped into the raw frame of the current resolution and clipped to it, as {left,
+    // top, width, height} (all 0 when nothing of it is left); false for a window without area,
+    // which is left as stored.
     bool MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock, int raw[4]) const;
     void CamThreadProc();
     // Ends the capture thread: sets the exit flag and, unless called on that thread, releases

@@ -335,17 +335,25 @@ int32_t CameraControl::FeatureWord(size_t capabilityOffset) const {
 }
 
 void CameraControl::LoadPipeline() {
+    // The statistics run on the raw frame of the current resolution: the stored windows go to
+    // them mapped there, as every stream reopen sends them.
+    CameraSettings settings = m_param.settings;
+    int raw[4];
+    if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw))
+        std::memcpy(settings.aeWindow, raw, sizeof raw);
+    if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw))
+        std::memcpy(settings.wbWindow, raw, sizeof raw);
     SensorParam limits{};
     std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
-    mExposure.LoadParameter(limits, m_param.settings, 0);
+    mExposure.LoadParameter(limits, settings, 0);
     const INT* gains = m_capability.aiGainRange;
-    mWb.LoadParameter(m_param.settings, FeatureWord(kAutoWbWord), FeatureWord(kOnceWbWord),
+    mWb.LoadParameter(settings, FeatureWord(kAutoWbWord), FeatureWord(kOnceWbWord),
                       static_cast<uint32_t>(gains[0]), static_cast<uint32_t>(gains[1]),
                       static_cast<uint32_t>(gains[2]), static_cast<uint32_t>(gains[3]),
                       static_cast<uint32_t>(gains[4]), static_cast<uint32_t>(gains[5]));
     const auto* cameraMgr = dynamic_cast<const JNCameraMgr*>(m_manager);
     mIsp.LoadParameter(
-        m_param.settings, FeatureWord(kMonoWord), m_param.bayerAlgMode, m_sensorMediaType,
+        settings, FeatureWord(kMonoWord), m_param.bayerAlgMode, m_sensorMediaType,
         cameraMgr != nullptr ? cameraMgr->GetProcessLevel() : JNCameraMgr::kProcessLevel);
 }
 

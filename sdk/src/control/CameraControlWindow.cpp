@@ -38,29 +38,27 @@ int ToInt(int64_t v) {
     return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
 }
 
-// Sensor limits in the capability's sensor-parameter words.
-constexpr int kMaxHeightWord = 6;
-constexpr int kMaxWidthWord = 8;
-
 }  // namespace
 
 // ---- Geometry
 // ------------------------------------------------------------------------------------
 
 void CameraControl::MapWindowToRaw(const int32_t window[4], const tSdkResolution& rs, bool mirrorH,
-                                   bool mirrorV, const tSdkResolution& rc, uint32_t maxWidth,
-                                   uint32_t maxHeight, int out[4]) {
+                                   bool mirrorV, const tSdkResolution& rc, int out[4]) {
     out[0] = out[1] = out[2] = out[3] = 0;
     const int64_t left = window[0], top = window[1], width = window[2], height = window[3];
     if (width == 0 || height == 0) return;
 
-    // Sensor coordinates of the window as it was set.
+    // Sensor coordinates of the window as it was set. The image is mirrored after processing,
+    // within the region it shows, not across the whole sensor: a mirrored window is mirrored
+    // about the middle of that region (the image's extent times the skip factor, which is the
+    // region's sensor window when it skips).
     const int64_t kS = SkipFactor(rs);
     int64_t w = width * kS;
     int64_t h = height * kS;
-    int64_t x = mirrorH ? int64_t{maxWidth} - rs.iOffsetX - left * kS - w : rs.iOffsetX + left * kS;
-    int64_t y =
-        mirrorV ? int64_t{maxHeight} - rs.iOffsetY - kS * (top + height) : rs.iOffsetY + top * kS;
+    const int64_t regionW = int64_t{rs.uWidth} * kS, regionH = int64_t{rs.uHeight} * kS;
+    int64_t x = mirrorH ? rs.iOffsetX + regionW - left * kS - w : rs.iOffsetX + left * kS;
+    int64_t y = mirrorV ? rs.iOffsetY + regionH - kS * (top + height) : rs.iOffsetY + top * kS;
     x = std::max<int64_t>(x, 0);
     y = std::max<int64_t>(y, 0);
 
@@ -89,10 +87,9 @@ void CameraControl::MapWindowToRaw(const int32_t window[4], const tSdkResolution
 
 void CameraControl::ClipWindowToImage(const int32_t window[4], const tSdkResolution& rs,
                                       bool rsMirrorH, bool rsMirrorV, const tSdkResolution& rc,
-                                      bool mirrorH, bool mirrorV, uint32_t maxWidth,
-                                      uint32_t maxHeight, int out[4]) {
+                                      bool mirrorH, bool mirrorV, int out[4]) {
     int raw[4];
-    MapWindowToRaw(window, rs, rsMirrorH, rsMirrorV, rc, maxWidth, maxHeight, raw);
+    MapWindowToRaw(window, rs, rsMirrorH, rsMirrorV, rc, raw);
     out[0] = out[1] = out[2] = out[3] = 0;
     if (raw[0] == 0 && raw[1] == 0 && raw[2] == 0 && raw[3] == 0) return;
     const int64_t width = rc.uWidth, height = rc.uHeight;
@@ -137,7 +134,7 @@ bool CameraControl::MapStoredWindow(const int32_t window[4], const uint8_t* snap
     const WindowSnapshot snap = ReadSnapshot(snapshotBlock);
     int mapped[4];
     MapWindowToRaw(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0, m_curResolution,
-                   SensorLimit(kMaxWidthWord), SensorLimit(kMaxHeightWord), mapped);
+                   mapped);
     // A window that lies off the current frame leaves the statistics on the whole frame.
     ClipRawWindow(mapped, raw);
     return true;
@@ -170,7 +167,7 @@ bool CameraControl::StoreWindow(int left, int top, int width, int height, int32_
     std::memcpy(snapshotBlock, &snap, sizeof snap);
     int mapped[4];
     MapWindowToRaw(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0, m_curResolution,
-                   SensorLimit(kMaxWidthWord), SensorLimit(kMaxHeightWord), mapped);
+                   mapped);
     return ClipRawWindow(mapped, raw);
 }
 
@@ -185,8 +182,7 @@ void CameraControl::ReportWindow(const int32_t window[4], const uint8_t* snapsho
         const WindowSnapshot snap = ReadSnapshot(snapshotBlock);
         ClipWindowToImage(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0,
                           m_curResolution, m_param.settings.mirrorH != 0,
-                          m_param.settings.mirrorV != 0, SensorLimit(kMaxWidthWord),
-                          SensorLimit(kMaxHeightWord), out);
+                          m_param.settings.mirrorV != 0, out);
     }
     if (left != nullptr) *left = out[0];
     if (top != nullptr) *top = out[1];
