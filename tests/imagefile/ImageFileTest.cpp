@@ -2,6 +2,7 @@
 // readers, the quality rule, creation failures and bad input.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -240,6 +241,75 @@ TEST_F(ImageFile, SavingAgainReplacesTheFile) {
     ASSERT_EQ(b.size(), 1078u + 8u);
     EXPECT_EQ(b[1078], small.bytes[0]);
     EXPECT_EQ(m_dir.Names(), std::vector<std::string>{"r.bmp"});
+}
+
+// A name that is a symbolic link (relative or absolute, a chain of them, or one whose target
+// does not exist yet): the link stays, and its target gets the whole new file, still written
+// under a temporary name beside the target and renamed.
+TEST_F(ImageFile, SavingOverALinkWritesItsTarget) {
+    namespace fs = std::filesystem;
+    const TestFrame f = MakeFrame(4, 2, CAMERA_MEDIA_TYPE_MONO8, 7);
+    const fs::path dir = m_dir.Path();
+    fs::create_directory(dir / "store");
+    struct Row {
+        const char* name;
+        int type;
+        std::function<void(const fs::path& link, const fs::path& target)> make;
+        bool targetBefore;  // the target exists with other contents
+    };
+    const Row rows[] = {
+        {"relative link", kRaw,
+         [&](const fs::path& link, const fs::path& target) {
+             fs::create_symlink(fs::relative(target, dir), link);
+         },
+         true},
+        {"absolute link", kBmp,
+         [&](const fs::path& link, const fs::path& target) { fs::create_symlink(target, link); },
+         true},
+        {"chain of links", kPng,
+         [&](const fs::path& link, const fs::path& target) {
+             fs::create_symlink(target, dir / "store" / "middle.png");
+             fs::create_symlink("store/middle.png", link);
+         },
+         true},
+        {"target not there yet", kJpeg,
+         [&](const fs::path& link, const fs::path& target) {
+             fs::create_symlink(fs::relative(target, dir), link);
+         },
+         false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path link = dir / (std::string("shot") + Extension(row.type));
+        const fs::path target = dir / "store" / (std::string("real") + Extension(row.type));
+        if (row.targetBefore) filetest::WriteAll(target, std::vector<uint8_t>(5000, 0xEE));
+        row.make(link, target);
+
+        ASSERT_EQ(Save((dir / "shot").string(), f, row.type), 0);
+        EXPECT_TRUE(fs::is_symlink(link));
+        const std::vector<uint8_t> written = ReadAll(target);
+        ASSERT_FALSE(written.empty());
+        EXPECT_NE(written.size(), 5000u);
+        if (row.type == kRaw) {
+            EXPECT_EQ(written, f.bytes);
+        }
+        // Only the link and the target: no temporary file left beside either.
+        std::vector<std::string> names;
+        for (const fs::path& d : {dir, dir / "store"})
+            for (const auto& e : fs::directory_iterator(d))
+                if (e.path().filename().string().front() == '.') names.push_back(e.path());
+        EXPECT_TRUE(names.empty());
+
+        fs::remove_all(dir / "store");
+        fs::create_directory(dir / "store");
+        fs::remove(link);
+    }
+    // Links that lead round in a circle name no file: the save fails and leaves only them.
+    fs::create_symlink("loop.raw", dir / "store" / "loop2.raw");
+    fs::create_symlink("store/loop2.raw", dir / "loop.raw");
+    fs::create_symlink("../loop.raw", dir / "store" / "loop.raw");
+    EXPECT_EQ(Save((dir / "loop").string(), f, kRaw), CAMERA_STATUS_FAILED);
+    EXPECT_EQ(m_dir.Names(), (std::vector<std::string>{"loop.raw", "store"}));
 }
 
 // Bad input answers its code and leaves nothing behind.

@@ -1,11 +1,13 @@
 #include "imagefile/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 namespace qv::imagefile {
 
@@ -15,6 +17,29 @@ namespace {
 // processes. A name that exists anyway (a leftover of a killed process) is skipped.
 std::atomic<unsigned> g_tempCounter{0};
 constexpr int kNameAttempts = 100;
+// Links followed before a chain counts as a loop: the kernel's own limit for a path.
+constexpr int kMaxLinkHops = 40;
+
+// The file a name stands for: a symbolic link is followed, through a chain of them, to the name
+// it points at (which need not exist yet), so that a save over a link replaces its target and
+// keeps the link. False for a chain that does not end or a link that cannot be read.
+bool FollowLinks(std::string& path) {
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st {};
+        // Not there (or not reachable): the name itself, whose creation tells the rest.
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size()) return false;
+        std::string next(target.data(), static_cast<size_t>(n));
+        // A relative link is relative to the folder the link lies in.
+        const size_t slash = path.rfind('/');
+        if (next.front() != '/' && slash != std::string::npos)
+            next = path.substr(0, slash + 1) + next;
+        path = std::move(next);
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -26,6 +51,7 @@ bool CAtomicFile::Create(const char* finalPath) {
     Discard();
     if (finalPath == nullptr || *finalPath == '\0') return false;
     m_finalPath = finalPath;
+    if (!FollowLinks(m_finalPath)) return false;
     const size_t slash = m_finalPath.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : m_finalPath.substr(0, slash + 1);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
