@@ -179,4 +179,69 @@ TEST_F(Locks, LineDisplayAndInformationOperationsAnswerWhileASnapshotWaits) {
     EXPECT_STREQ(text, "Bench 2");
 }
 
+// The lock-free calls from one thread while another changes the stream, loads and saves the
+// record and sets the windows: every call answers, and a stream open sends the lines as the
+// record holds them (a sanitizer build checks that the two share nothing unguarded).
+TEST_F(Locks, LockFreeCallsBesideStreamChanges) {
+    CameraControl* c = OpenCamera();
+    constexpr int kRounds = 40;
+    // One image each: the overlay draws into its own while the other is shown.
+    std::vector<BYTE> image(640 * 480 * 3, 0), shown(640 * 480 * 3, 0);
+    stImageInfo head{};
+    head.iWidth = 640;
+    head.iHeight = 480;
+    head.TotalBytes = 640 * 480 * 3;
+    head.uiMediaType = CAMERA_MEDIA_TYPE_BGR8;
+    std::thread lines([&] {
+        int i = 0;
+        uint32_t u = 0;
+        uint8_t flag = 0;
+        char text[32];
+        tSdkCapability capability{};
+        for (int round = 0; round < kRounds; ++round) {
+            EXPECT_EQ(c->CameraSetOutputIOState(1, round & 1), 0);
+            EXPECT_EQ(c->CameraSetStrobeDelayTime(0, static_cast<uint32_t>(round)), 0);
+            EXPECT_EQ(c->CameraSetTriggerSignalType(0, round % 3), 0);
+            EXPECT_EQ(c->CameraSetInputIOMode(1, round & 1), 0);
+            EXPECT_EQ(c->CameraSetTriggerFrameCount(round + 1), 0);
+            EXPECT_EQ(c->CameraSetIntValue(15, round), 0);
+            // The same mode throughout: the other thread loads the groups it saves.
+            EXPECT_EQ(c->CameraSetParameterMode(0), 0);
+            EXPECT_EQ(c->CameraGetParameterMode(&i), 0);
+            EXPECT_EQ(c->CameraSetFriendlyName(round & 1 ? "odd" : "even"), 0);
+            EXPECT_EQ(c->CameraGetCapability(&capability), 0);
+            EXPECT_EQ(c->CameraGetFriendlyName(text), 0);
+            EXPECT_EQ(c->CameraGetCrossLine(round % 9, &i, &i, &u, &flag), 0);
+            EXPECT_EQ(c->CameraImageOverlay(image.data(), &head), 0);
+            EXPECT_EQ(c->CameraSetDisplayMode(round & 1), 0);
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        EXPECT_EQ(
+            c->CameraSetTriggerMode(round & 1 ? TRIGGER_MODE_CONTINUOUS : TRIGGER_MODE_HARDWARE),
+            0);
+        EXPECT_EQ(c->CameraSetResolution(round & 1), 0);
+        EXPECT_EQ(c->CameraSetMirror(round & 1, 1), 0);
+        EXPECT_EQ(c->CameraSetAeWindow(round, round, 100, 100), 0);
+        EXPECT_EQ(c->CameraSetAeWinVisible(1), 0);
+        EXPECT_EQ(c->CameraSetCrossLine(round % 9, 10, 10, 0xFF, 1), 0);
+        EXPECT_EQ(c->CameraSaveParameter(round % 4), 0);
+        EXPECT_EQ(c->CameraLoadParameter(round % 4), 0);
+        EXPECT_EQ(c->CameraDisplay(shown.data(), &head), 0);
+        EXPECT_EQ(m_camera->PushTestFrame(), 0);
+        EXPECT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
+    }
+    lines.join();
+    // A stream open sends the lines as the record holds them.
+    EXPECT_EQ(c->CameraSetTriggerMode(TRIGGER_MODE_HARDWARE), 0);
+    const CameraParameter record = c->GetParameterRecord();
+    std::vector<int64_t> last;
+    for (const qvsim::FakeCall& call : m_camera->CallsNamed({"SetOutputIOState"}))
+        if (call.args.at(0) == 1) last = call.args;
+    EXPECT_EQ(last, (std::vector<int64_t>{1, record.outputLines[1].state}));
+    char text[32];
+    EXPECT_EQ(c->CameraGetFriendlyName(text), 0);
+    EXPECT_STREQ(text, "odd");  // the last name set
+}
+
 }  // namespace

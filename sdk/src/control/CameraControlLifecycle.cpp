@@ -337,7 +337,11 @@ int32_t CameraControl::FeatureWord(size_t capabilityOffset) const {
 void CameraControl::LoadPipeline() {
     // The statistics run on the raw frame of the current resolution: the stored windows go to
     // them mapped there, as every stream reopen sends them.
-    CameraSettings settings = m_param.settings;
+    CameraSettings settings;
+    {
+        const DeviceHold hold = HoldDevice();  // the block holds the parameter mode and group
+        settings = m_param.settings;
+    }
     int raw[4];
     if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw))
         std::memcpy(settings.aeWindow, raw, sizeof raw);
