@@ -40,6 +40,27 @@ class Settings : public ControllerTest {
 
 using Record = CameraParameter;
 using Check = std::function<void(const Record&)>;
+using ExposureSettings = CameraExposure::Settings;
+using WbSettings = CameraWhiteBalance::Settings;
+using IspSettings = CameraISP::Settings;
+
+// The settings the pipeline objects run with, after a processed frame.
+struct Pipeline {
+    ExposureSettings exposure;
+    WbSettings wb;
+    IspSettings isp;
+    const CameraISP* ispObject;  // its lookup-table getters
+};
+using PipelineCheck = std::function<void(const Pipeline&)>;
+
+// One frame through the pipeline (the pending settings become active at its start, also when
+// the output format then has no kernel), and what the objects run with afterwards.
+Pipeline ProcessOneFrame(Settings& t, CameraControl* c) {
+    EXPECT_EQ(t.m_camera->PushTestFrame(), 0);
+    c->CameraGetImageBufferEx(nullptr, 1000);
+    return {c->ExposureObject().GetActiveSettings(), c->WhiteBalanceObject().GetActiveSettings(),
+            c->IspObject().GetActiveSettings(), &c->IspObject()};
+}
 
 // One setter call on a freshly opened camera, after an optional preparation.
 struct SetterRow {
@@ -47,12 +68,16 @@ struct SetterRow {
     std::function<void(CameraControl*)> prepare;  // may be null
     std::function<int(CameraControl*)> call;
     int status;
-    Check check;                      // the record afterwards
-    std::vector<std::string> writes;  // what the device got, of the names watched
+    Check check;                       // the record afterwards
+    std::vector<std::string> writes;   // what the device got, of the names watched
+    PipelineCheck pipeline = nullptr;  // what the pipeline runs with at the next frame
 };
 
+// Auto exposure runs on every processed frame of these cameras, so the exposure object takes
+// its pending settings over as the others do.
 void RunRows(Settings& t, const std::vector<SetterRow>& rows,
              std::initializer_list<std::string> watched, CSettingsCamera::Options options = {}) {
+    options.softwareAe = true;
     for (const SetterRow& row : rows) {
         SCOPED_TRACE(row.name);
         CameraControl* control = t.OpenCamera(options);
@@ -67,6 +92,7 @@ void RunRows(Settings& t, const std::vector<SetterRow>& rows,
         }
         if (row.check) row.check(after);
         EXPECT_EQ(t.Writes(watched), row.writes);
+        if (row.pipeline) row.pipeline(ProcessOneFrame(t, control));
         t.m_controls.clear();
     }
 }
@@ -84,19 +110,22 @@ TEST_F(Settings, ExposureSetters) {
          [](CameraControl* c) { return c->CameraSetAeTarget(65536 + 50); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.aeTarget, 50); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.exposure.aeTarget, 50); }},
         {"target below the sensor's",
          nullptr,
          [](CameraControl* c) { return c->CameraSetAeTarget(5); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.aeTarget, 16); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.exposure.aeTarget, 16); }},
         {"target above the sensor's",
          nullptr,
          [](CameraControl* c) { return c->CameraSetAeTarget(300); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.aeTarget, 220); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.exposure.aeTarget, 220); }},
         {"gain into the sensor's range",
          nullptr,
          [](CameraControl* c) { return c->CameraSetAnalogGain(500); },
@@ -114,7 +143,8 @@ TEST_F(Settings, ExposureSetters) {
          [](CameraControl* c) { return c->CameraSetAnalogGain(2000); },
          -6,
          nullptr,
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.exposure.aeState, 1); }},
         {"exposure",
          nullptr,
          [](CameraControl* c) { return c->CameraSetExposureTime(5000.0); },
@@ -138,7 +168,8 @@ TEST_F(Settings, ExposureSetters) {
          [](CameraControl* c) { return c->CameraSetAeExposureMode(1); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.aeExposureMode, 1); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.exposure.exposureMode, 1); }},
         {"anti-flicker and light frequency",
          nullptr,
          [](CameraControl* c) { return c->CameraSetAntiFlick(1) | c->CameraSetLightFrequency(2); },
@@ -147,7 +178,20 @@ TEST_F(Settings, ExposureSetters) {
              EXPECT_EQ(r.settings.antiFlick, 1);
              EXPECT_EQ(r.settings.lightFrequency, 2);
          },
-         {}},
+         {},
+         // Taken also while auto exposure is off, so that the setting the record holds is the
+         // one in force once it runs.
+         [](const Pipeline& p) {
+             EXPECT_EQ(p.exposure.antiFlick, 1);
+             EXPECT_EQ(p.exposure.lightFrequency, 2);
+         }},
+        {"anti-flicker with AE on",
+         AeOn,
+         [](CameraControl* c) { return c->CameraSetAntiFlick(1); },
+         0,
+         [](const Record& r) { EXPECT_EQ(r.settings.antiFlick, 1); },
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.exposure.antiFlick, 1); }},
     };
     RunRows(*this, rows, {"SetAnalogGain", "SetExposure", "SetAeTarget", "SetExposureLines"});
 }
@@ -159,7 +203,9 @@ TEST_F(Settings, TargetGoesToASensorThatRunsItsOwnExposure) {
          [](CameraControl* c) { return c->CameraSetAeTarget(65536 + 300); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.aeTarget, 220); },
-         {"SetAeTarget(220)"}},
+         {"SetAeTarget(220)"},
+         // The camera's target, not the software's.
+         [](const Pipeline& p) { EXPECT_EQ(p.exposure.aeTarget, 120); }},
     };
     RunRows(*this, rows, {"SetAeTarget"}, {.aeOnSensor = true});
 }
@@ -185,7 +231,7 @@ TEST_F(Settings, ExposureRange) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        CameraControl* c = OpenCamera();
+        CameraControl* c = OpenCamera({.softwareAe = true});
         if (row.aeOn) AeOn(c);
         const Record before = c->GetParameterRecord();
         EXPECT_EQ(c->CameraSetAeExposureRange(row.min, row.max), row.status);
@@ -197,6 +243,9 @@ TEST_F(Settings, ExposureRange) {
             EXPECT_EQ(c->CameraGetAeExposureRange(&min, &max), 0);
             EXPECT_EQ(min, row.wantMin);
             EXPECT_EQ(max, row.wantMax);
+            const Pipeline p = ProcessOneFrame(*this, c);
+            EXPECT_EQ(p.exposure.exposureMin, row.wantMin);
+            EXPECT_EQ(p.exposure.exposureMax, row.wantMax);
         } else {
             EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
         }
@@ -238,7 +287,7 @@ TEST_F(Settings, GainRange) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        CameraControl* c = OpenCamera();
+        CameraControl* c = OpenCamera({.softwareAe = true});
         if (row.aeOn) AeOn(c);
         const Record before = c->GetParameterRecord();
         EXPECT_EQ(c->CameraSetAeAnalogGainRange(row.min, row.max), row.status);
@@ -248,6 +297,11 @@ TEST_F(Settings, GainRange) {
             EXPECT_EQ(c->CameraGetAeAnalogGainRange(&min, &max), 0);
             EXPECT_EQ(static_cast<uint32_t>(min), row.wantMin);
             EXPECT_EQ(static_cast<uint32_t>(max), row.wantMax);
+            // The object brings the range onto the sensor's once more: the maximum it gets is
+            // within the sensor's, so a minimum below the sensor's is raised (1000).
+            const Pipeline p = ProcessOneFrame(*this, c);
+            EXPECT_EQ(p.exposure.aeGainMin, std::max(row.wantMin, 1000u));
+            EXPECT_EQ(p.exposure.aeGainMax, row.wantMax);
         } else {
             EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
         }
@@ -330,7 +384,9 @@ TEST_F(Settings, WhiteBalanceSetters) {
          [](CameraControl* c) { return c->CameraSetWbMode(1); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.wbMode, 1); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.wb.wbMode, 1); }},
+
     };
     RunRows(*this, rows, {"SetAnalogGain"});
 }
@@ -375,7 +431,8 @@ TEST_F(Settings, ImageSetters) {
          [](CameraControl* c) { return c->CameraSetSharpness(-1); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.sharpness, 100); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.isp.sharpness, 100); }},
         {"sharpness above the range",
          nullptr,
          [](CameraControl* c) { return c->CameraSetSharpness(150); },
@@ -387,25 +444,29 @@ TEST_F(Settings, ImageSetters) {
          [](CameraControl* c) { return c->CameraSetSaturation(90); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.saturation, 90); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.isp.saturation, 90); }},
         {"contrast negative",
          nullptr,
          [](CameraControl* c) { return c->CameraSetContrast(-7); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.contrast, 100); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.isp.contrast, 100); }},
         {"gamma below the range (signed)",
          nullptr,
          [](CameraControl* c) { return c->CameraSetGamma(-5); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.gamma, 1); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.ispObject->GetGamma(), 1); }},
         {"LUT contrast above the range",
          nullptr,
          [](CameraControl* c) { return c->CameraSetContrastLut(500); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.contrastLut, 200); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.ispObject->GetContrastLut(), 200); }},
         {"preset outside preset mode",
          nullptr,
          [](CameraControl* c) { return c->CameraSelectLutPreset(2); },
@@ -417,7 +478,8 @@ TEST_F(Settings, ImageSetters) {
          [](CameraControl* c) { return c->CameraSetLutMode(1); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.lutMode, 1); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.ispObject->GetLutMode(), 1); }},
         {"custom curve without a table",
          nullptr,
          [](CameraControl* c) { return c->CameraSetCustomLut(0, nullptr); },
@@ -438,25 +500,33 @@ TEST_F(Settings, ImageSetters) {
              EXPECT_EQ(r.settings.mirrorV, 1);
              EXPECT_EQ(r.settings.mirrorH, 0);
          },
-         {}},
+         {},
+         [](const Pipeline& p) {
+             EXPECT_EQ(p.isp.mirrorV, 1);
+             EXPECT_EQ(p.isp.mirrorH, 0);
+         }},
         {"monochrome",
          nullptr,
          [](CameraControl* c) { return c->CameraSetMonochrome(1); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.monochrome, 1); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.isp.monochrome, 1); }},
         {"output format mono becomes mono 8",
          nullptr,
          [](CameraControl* c) { return c->CameraSetIspOutFormat(0x01000000); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.ispOutFormat, 0x01080000u); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.isp.ispOutFormat, 0x01080000u); }},
         {"output format taken unchecked",
          nullptr,
          [](CameraControl* c) { return c->CameraSetIspOutFormat(0x12345678); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.ispOutFormat, 0x12345678u); },
-         {}},
+         {},
+         // Taken over, though no kernel makes it (the frame is refused).
+         [](const Pipeline& p) { EXPECT_EQ(p.isp.ispOutFormat, 0x12345678u); }},
         // The camera keeps the low byte; the record takes what it read back.
         {"black level read back",
          nullptr,
@@ -469,7 +539,8 @@ TEST_F(Settings, ImageSetters) {
          [](CameraControl* c) { return c->CameraSetCorrectDeadPixel(0); },
          0,
          [](const Record& r) { EXPECT_EQ(r.settings.correctDeadPixel, 0); },
-         {}},
+         {},
+         [](const Pipeline& p) { EXPECT_EQ(p.isp.deadPixel, 0); }},
         {"Bayer algorithm",
          nullptr,
          [](CameraControl* c) {
@@ -480,7 +551,11 @@ TEST_F(Settings, ImageSetters) {
              EXPECT_EQ(r.bayerAlgMode, 3);
              EXPECT_EQ(r.bayerAlgThreshold, 77);
          },
-         {}},
+         {},
+         [](const Pipeline& p) {
+             EXPECT_EQ(p.isp.bayerAlgMode, 3);
+             EXPECT_EQ(p.isp.bayerAlgThreshold, 77);
+         }},
     };
     RunRows(*this, rows, {"SetBlackLevel"});
 }

@@ -4,6 +4,9 @@
 // holds the transfer mutex). Run under ThreadSanitizer in CI.
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +14,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -38,10 +42,12 @@ class ThermalSensor : public qvsim::CFakeSensor {
     using CFakeSensor::CFakeSensor;
     int GetTemperature(float* celsius) override {
         ++reads;
+        if (reader != nullptr) *reader = static_cast<pid_t>(syscall(SYS_gettid));
         if (celsius != nullptr) *celsius = 25.0f;
         return 0;
     }
     std::atomic<int> reads{0};
+    std::atomic<pid_t>* reader = nullptr;  // the thread that read last, kept by the test
 };
 
 // A type-111 board with a driver that reads 25 degrees.
@@ -49,8 +55,10 @@ struct CooledCamera {
     CooledCamera() {
         camera = std::make_shared<CSimUsbInProcessCamera>(model, 111);
         sensor = new ThermalSensor(SENSOR_TYPE_IMX990I, camera.get());
+        sensor->reader = &reader;
         camera->AdoptSensor(sensor);
     }
+    std::atomic<pid_t> reader{0};
     std::shared_ptr<CSimUsbCamera> model = std::make_shared<CSimUsbCamera>();
     std::shared_ptr<CSimUsbInProcessCamera> camera;
     ThermalSensor* sensor;
@@ -100,12 +108,22 @@ TEST(UsbCameraCoolingLoop, StreamCloseStopsTheLoopAndKeepsItsSettings) {
     EXPECT_EQ(v, 40);
 }
 
+// No stream was opened; the loop must still end before the device's members go. Its thread
+// (the one that reads the sensor) is gone once the device is, and the camera hears nothing
+// more from it.
 TEST(UsbCameraCoolingLoop, DestroyingTheDeviceStopsTheLoop) {
     CooledCamera c;
     ASSERT_EQ(c.camera->EnableCooling(true), 0);
     ASSERT_TRUE(WaitFor([&] { return c.sensor->reads.load() >= 1; }));
-    c.camera.reset();  // no stream was opened; the loop must still end before the members go
-    EXPECT_FALSE(c.camera);
+    const pid_t loop = c.reader.load();
+    const std::string task = "/proc/self/task/" + std::to_string(loop);
+    ASSERT_NE(loop, static_cast<pid_t>(syscall(SYS_gettid)));
+    ASSERT_EQ(access(task.c_str(), F_OK), 0);
+    c.camera.reset();
+    const size_t requests = c.model->Requests().size();
+    // The kernel lets go of a thread's entry a moment after the thread has ended.
+    EXPECT_TRUE(WaitFor([&] { return access(task.c_str(), F_OK) != 0; }));
+    EXPECT_EQ(c.model->Requests().size(), requests);
 }
 
 // A type-107 board against the camera's thermal model (its cooler runs while the cooler-on bit
