@@ -409,6 +409,42 @@ TEST_F(Settings, OnePushWhiteBalance) {
     }));
     waiter.join();
     EXPECT_EQ(result.load(), 0);
+    m_controls.clear();
+
+    // One push on a grey scene under a colour cast (red 150, green 100, blue 80 in every 2 x 2
+    // Bayer cell): nothing changes until a frame is processed, and the gains that make that frame
+    // grey come with it, unsmoothed: red 100 x 100 / 150 = 66, blue 100 x 100 / 80 = 125.
+    c = OpenCamera();
+    ASSERT_EQ(c->CameraSetGain(100, 100, 100), 0);
+    constexpr uint32_t kW = 64, kH = 48;
+    std::vector<uint8_t> cast(kW * kH);
+    for (uint32_t y = 0; y < kH; ++y)
+        for (uint32_t x = 0; x < kW; ++x)  // G R / B G
+            cast[y * kW + x] = (x + y) % 2 == 0 ? 100 : (y % 2 == 0 ? 150 : 80);
+    stImageInfo info{};
+    info.iWidth = kW;
+    info.iHeight = kH;
+    info.TotalBytes = kW * kH;
+    info.uiMediaType = 0x01080008;  // "Bayer GRBG8"
+    info.ExpTime = 10000.0;
+    info.ExpLineTime = ctltest::kLineTimeUs;
+    info.Gain = 1000;
+
+    // No frame comes meanwhile: the call answers after its second.
+    ASSERT_EQ(c->CameraSetOnceWB(), 0);
+    uint16_t gain[3] = {0, 0, 0};
+    ASSERT_EQ(c->CameraGetGain(&gain[0], &gain[1], &gain[2]), 0);
+    EXPECT_EQ(std::vector<uint16_t>(gain, gain + 3), (std::vector<uint16_t>{100, 100, 100}));
+
+    ASSERT_EQ(m_camera->PushFrame(cast.data(), static_cast<uint32_t>(cast.size()), info), 0);
+    c->CameraGetImageBufferEx(nullptr, 1000);
+    ASSERT_EQ(c->CameraGetGain(&gain[0], &gain[1], &gain[2]), 0);
+    EXPECT_EQ(std::vector<uint16_t>(gain, gain + 3), (std::vector<uint16_t>{66, 100, 125}));
+    // Answered: the next frame of the same scene leaves them.
+    ASSERT_EQ(m_camera->PushFrame(cast.data(), static_cast<uint32_t>(cast.size()), info), 0);
+    c->CameraGetImageBufferEx(nullptr, 1000);
+    ASSERT_EQ(c->CameraGetGain(&gain[0], &gain[1], &gain[2]), 0);
+    EXPECT_EQ(std::vector<uint16_t>(gain, gain + 3), (std::vector<uint16_t>{66, 100, 125}));
 }
 
 TEST_F(Settings, GetGainWritesOnlyThePointersGiven) {
@@ -700,6 +736,25 @@ TEST_F(Settings, LogTexts) {
     c->CameraSetAeState(0);
     c->CameraSetAnalogGain(2500);
     c->CameraSetExposureTime(1500);
+    ASSERT_EQ(c->CameraDisplayInit(1), 0);
+    c->CameraSetAeWinVisible(1);
+    c->CameraSetWbWinVisible(0);
+    double frameTime = 0;
+    c->CameraGetFrameTime(&frameTime);
+    int speed = -1;
+    ASSERT_EQ(c->CameraGetFrameSpeed(&speed), 0);
+    const int otherSpeed = speed == 0 ? 1 : 0;
+    c->CameraSetFrameSpeed(otherSpeed);
+    c->CameraSetResolution(1);
+    tSdkResolution region{};
+    region.iIndex = 255;
+    region.iSensorWidth = region.uWidth = 320;
+    region.iSensorHeight = region.uHeight = 240;
+    c->CameraSetResolutionEx(&region);
+    const std::string speedLine = "CameraSetFrameSpeed:" + std::to_string(otherSpeed) + "\n";
+    EXPECT_EQ(log.Count(speedLine), 1) << speedLine;
+    // Both resolution changes pass the middle.
+    EXPECT_EQ(log.Count("CameraSetResolution mid!!!\n"), 2);
     for (const char* line : {
              "CameraSetAeState  1\n",
              "CameraSetAeTarget  100\n",
@@ -717,6 +772,12 @@ TEST_F(Settings, LogTexts) {
              "CameraSetWbWindow  left:2,top:4,width:6,height:8\n",
              "CameraSetAnalogGain:2500\n",
              "CameraSetExposureTime:1500.000000\n",
+             "CameraSetAeWinVisible  1\n",
+             "CameraSetWbWinVisible  0\n",
+             "==CameraGetFrame==33333.000000\n",
+             "CameraSetResolution start!!!\n",
+             "CameraSetResolution ok ResolutionMode:1!!!\n",
+             "CameraSetResolution ok,ResolutionMode:255,width:320,height:240\n",
          })
         EXPECT_EQ(log.Count(line), 1) << line;
 }
