@@ -3,17 +3,20 @@
 // must still be single-threaded when the namespace is made, so nothing here starts a thread
 // first.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "FileReaders.h"
 #include "FrameMaker.h"
+#include "LogCapture.h"
 #include "control/CameraControl.h"
 #include "params/CameraParameterBuilder.h"
 
@@ -50,6 +53,26 @@ class DiskFull : public ::testing::Test {
     }
     void TearDown() override {
         if (m_mounted) umount2(m_dir.Path().c_str(), MNT_DETACH);
+    }
+
+    // Fills what is left of the disk with a file of its own.
+    void FillDisk() {
+        FILE* f = std::fopen((m_dir / "filler").c_str(), "ab");
+        ASSERT_NE(f, nullptr);
+        const std::vector<uint8_t> block(4096, 0xAA);
+        while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
+        }
+        std::fclose(f);
+    }
+    void FreeDisk() { std::remove((m_dir / "filler").c_str()); }
+    // Gives the disk back the pages of a file's first 4 KiB (they read as zeros), so that
+    // writing there needs room again.
+    void PunchHead(const std::string& path) {
+        const int fd = open(path.c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, 4096), 0)
+            << strerror(errno);
+        close(fd);
     }
 
     filetest::TempDir m_dir;
@@ -171,6 +194,33 @@ TEST_F(DiskFull, RecordingKeepsTheFramesWritten) {
     const std::vector<uint8_t> last = filetest::ExpectedBgr(written.back());
     ASSERT_EQ(decoded.size(), frames * last.size());
     EXPECT_TRUE(std::equal(last.begin(), last.end(), decoded.end() - last.size()));
+}
+
+// The stream header the first frame writes, and the index and final header the stop writes,
+// can fail on a full disk too: each is reported (-23), not taken for done. A first frame that
+// could not state the stream fixes nothing; the next one, with room again, does.
+TEST_F(DiskFull, RecordingHeadersThatDoNotFitAreReported) {
+    MountTmpfs(64 * 1024);
+    if (IsSkipped()) return;
+    const std::string path = m_dir / "head.avi";
+    ASSERT_EQ(m_control.CameraStartRecord(path.c_str(), 0, 0, 25), 0);
+    PunchHead(path);
+    FillDisk();
+    const TestFrame f = MakeFrame(16, 8, CAMERA_MEDIA_TYPE_BGR8, 1);
+    qvsim::LogCapture log;
+    EXPECT_EQ(m_control.CameraPushOneFrame(f.bytes.data(), &f.head), CAMERA_STATUS_FILE_IO_FAILED);
+    EXPECT_EQ(log.Count("write frame to avi file failed\n"), 1);
+    FreeDisk();
+    const TestFrame other = MakeFrame(8, 8, CAMERA_MEDIA_TYPE_BGR8, 2);
+    ASSERT_EQ(m_control.CameraPushOneFrame(other.bytes.data(), &other.head), 0);
+    EXPECT_EQ(filetest::Le32(ReadAll(path), 64), 8u);  // the stream is the second frame's
+
+    PunchHead(path);
+    FillDisk();
+    EXPECT_EQ(m_control.CameraStopRecord(), CAMERA_STATUS_FILE_IO_FAILED);
+    // Stopped all the same.
+    EXPECT_EQ(m_control.CameraStopRecord(), CAMERA_STATUS_FAILED);
+    FreeDisk();
 }
 
 }  // namespace

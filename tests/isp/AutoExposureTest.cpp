@@ -147,6 +147,51 @@ TEST_F(AutoExposure, AntiFlickerKeepsLongExposuresToWholeQuanta) {
     }
 }
 
+// 10 us per line: one quantum is 1000 lines at 50 Hz (10 ms) and 833.3 lines at 60 Hz
+// (8333 us). The frame-time limit is 200 ms (20000 lines) unless the row lowers it.
+TEST_F(AutoExposure, AntiFlickerLimitsDarkeningAnd60Hz) {
+    struct Row {
+        const char* name;
+        int antiFlick, frequency;
+        double exposureMaxUs;  // 0: not set
+        double frameTimeUs;    // 0: the default limit
+        uint8_t brightness;
+        uint32_t lines, gain;
+        Output want;
+    };
+    const Row rows[] = {
+        // An exposure above a lowered maximum of 2500 lines is brought to it in whole quanta:
+        // trunc(2500 x 10 / 10000) = 2 quanta, 2000 lines, whatever the brightness.
+        {"above the maximum, whole quanta", 1, 1, 25000, 0, 20, 4000, 1000, {2000, 1000}},
+        {"above the maximum, no anti-flicker", 0, 1, 25000, 0, 20, 4000, 1000, {2500, 1000}},
+        // A maximum shorter than one quantum (50 lines) is output as it is.
+        {"maximum below one quantum", 1, 1, 500, 0, 128, 400, 1000, {50, 1000}},
+        // A frame-time limit of 8 ms is shorter than a quantum: its 800 lines as they are.
+        {"frame time below one quantum", 1, 1, 0, 8000, 128, 1000, 1000, {800, 1000}},
+        // 60 Hz: a maximum of 3000 lines holds trunc(30000 / 8333) = 3 quanta, 2500 lines.
+        {"above the maximum at 60 Hz", 1, 2, 30000, 0, 128, 4000, 1000, {2500, 1000}},
+        // Holding at 2600 lines: the nearest whole number of 60 Hz quanta, 3, is 2500 lines,
+        // below the exposure, so the exposure snaps down to it (at 50 Hz it would stay).
+        {"holding snaps at 60 Hz", 1, 2, 0, 0, 128, 2600, 1000, {2500, 1000}},
+        // Too bright at the minimum gain: s = 127 / 255, the exposure wanted is 1505 lines,
+        // half of the way gives 2253.
+        {"darkening", 0, 1, 0, 0, 255, 3000, 1000, {2253, 1000}},
+        // With anti-flicker the wanted 1505 lines are one quantum, 1000: half of the way is
+        // 2000, two whole quanta.
+        {"darkening in whole quanta", 1, 1, 0, 0, 255, 3000, 1000, {2000, 1000}},
+        // At 60 Hz one quantum is 833 lines: 3000 - 1083 = 1917, snapped to the nearest two
+        // quanta, 1667 lines.
+        {"darkening at 60 Hz", 1, 2, 0, 0, 255, 3000, 1000, {1667, 1000}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Load({.antiFlick = row.antiFlick, .lightFrequency = row.frequency});
+        if (row.exposureMaxUs > 0) ae.CE_CameraSetAeExposureRange(10, row.exposureMaxUs);
+        if (row.frameTimeUs > 0) ae.SetFrameTime(row.frameTimeUs);
+        EXPECT_EQ(Frame(row.brightness, row.lines, 10, row.gain), row.want);
+    }
+}
+
 TEST_F(AutoExposure, LoweredMaximumIsOutputWhateverTheBrightness) {
     for (uint8_t brightness : {128, 20, 250}) {
         SCOPED_TRACE(static_cast<int>(brightness));

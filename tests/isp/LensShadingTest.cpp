@@ -150,6 +150,69 @@ TEST_F(LensShading, BrightestCellReferenceSumsBeyondThirtyTwoBits) {
         for (uint32_t j = 0; j <= 2; ++j) EXPECT_EQ(Gain(c.table, 2, i, j), 128);
 }
 
+// The reference of each mode and the window of the node averages: mode 1 takes the brightest
+// cell's mean (cell (1, 1), 10 x 10 samples of 160, over a field of 100); mode 2 the value given,
+// its low byte on 8-bit images; a window of 7 averages 5 x 5 samples, so a dark row and column
+// just outside that square leave the corner node at unity.
+TEST_F(LensShading, ReferenceModesAndWindow) {
+    auto brightCell = [](uint32_t x, uint32_t y) {
+        return static_cast<uint8_t>(x >= 10 && x < 20 && y >= 10 && y < 20 ? 160 : 100);
+    };
+    auto flat = [](uint32_t, uint32_t) { return uint8_t{100}; };
+    auto darkCross = [](uint32_t x, uint32_t y) {
+        return static_cast<uint8_t>(x == 5 || y == 5 ? 0 : 100);
+    };
+    struct Row {
+        const char* name;
+        std::function<uint8_t(uint32_t, uint32_t)> image;
+        uint32_t mode, reference, window;
+        uint16_t node00, node11, node12;  // gains of nodes (0, 0), (1, 1) and (1, 2)
+    };
+    const Row rows[] = {
+        // 160 x 128 / 100 = 204 on the field; node (1, 1) at (10, 10) lies in the cell.
+        {"brightest cell", brightCell, 1, 0, 1, 204, 128, 204},
+        // 0x1234 on an 8-bit image: 0x34 = 52, 52 x 128 / 100 = 66.
+        {"given value, low byte", flat, 2, 0x1234, 3, 66, 66, 66},
+        {"window 7 averages 5 x 5", darkCross, 0, 0, 7, 128, 128, 128},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Calibration<uint8_t> c(40, 30, row.image);
+        c.p.uRefMode = row.mode;
+        c.p.usRefValue = static_cast<USHORT>(row.reference);
+        c.p.uWindowSize = row.window;
+        ASSERT_EQ(isp.LscCalibrate(&c.p), 0);
+        EXPECT_EQ(Gain(c.table, 4, 0, 0), row.node00);
+        EXPECT_EQ(Gain(c.table, 4, 1, 1), row.node11);
+        EXPECT_EQ(Gain(c.table, 4, 1, 2), row.node12);
+    }
+    // A 16-bit image takes the whole given value: 4660 x 128 / 1000 = 596.
+    Calibration<uint16_t> wide(32, 32, [](uint32_t, uint32_t) { return uint16_t{1000}; });
+    wide.p.uRefMode = 2;
+    wide.p.usRefValue = 0x1234;
+    ASSERT_EQ(isp.LscCalibrate(&wide.p), 0);
+    EXPECT_EQ(Gain(wide.table, 4, 2, 2), 596);
+}
+
+// The bilinear interpolation, sample by sample, in the first cell of a 2 x 2 grid on 40 x 30
+// (cells of 20 x 15) with corner gains 128, 256 (right), 384 (below), 256 (below right):
+// at (5, 0) fx = 256 and g = (768 x 131072 + 256 x 262144) >> 20 = 160, so 100 becomes 125;
+// at (0, 6) fy = 409 and g = 230 (179); at (7, 9) g = 272 (212).
+TEST_F(LensShading, InterpolationIsExact) {
+    std::vector<uint8_t> table(64 + 9 * 2, 0);
+    const uint32_t header[3] = {0x20220813u, 2, 2};
+    std::memcpy(table.data(), header, sizeof header);
+    const uint16_t gains[9] = {128, 256, 128, 384, 256, 128, 128, 128, 128};
+    std::memcpy(table.data() + 64, gains, sizeof gains);
+    std::vector<uint8_t> input(40 * 30, 100);
+    Correction<uint8_t> k(input, 40, 30, table);
+    ASSERT_EQ(isp.LscCorrect(&k.p), 0);
+    EXPECT_EQ(k.out[0], 100);  // the node itself: gain 128
+    EXPECT_EQ(k.out[0 * 40 + 5], 125);
+    EXPECT_EQ(k.out[6 * 40 + 0], 179);
+    EXPECT_EQ(k.out[9 * 40 + 7], 212);
+}
+
 TEST_F(LensShading, VignetteComesOutFlat) {
     // A cos^4 fall-off from 100 in the centre to 45 in the corners. Gains carry 7 fractional
     // bits and every step truncates, so a brighter field would lose more than 2 to rounding.
