@@ -343,6 +343,29 @@ TEST_F(Settings, GainAndExposureReadBackAndFallBackToTheRecord) {
     EXPECT_EQ(frame, 0.0);  // unknown
 }
 
+// With auto exposure off the stored gain is the host's: a frame taken before its last change
+// (at unity) leaves it, so a saved group keeps what the host set. With it on, the stored gain
+// follows what auto exposure programs.
+TEST_F(Settings, StoredGainFollowsAutoExposureOnly) {
+    CameraControl* c = OpenCamera({.softwareAe = true});
+    ASSERT_EQ(c->CameraSetAnalogGain(3000), 0);
+    ASSERT_EQ(m_camera->PushTestFrame(0x10), 0);  // taken at gain 1000
+    c->CameraGetImageBufferEx(nullptr, 1000);
+    EXPECT_EQ(c->GetParameterRecord().settings.analogGain, 3000u);
+
+    ASSERT_EQ(c->CameraSetAeState(1), 0);
+    m_camera->ClearCalls();
+    ASSERT_EQ(m_camera->PushTestFrame(0x10), 0);  // dark: more exposure, gain as it was
+    c->CameraGetImageBufferEx(nullptr, 1000);
+    const std::vector<qvsim::FakeCall> gains = m_camera->CallsNamed({"SetAnalogGain"});
+    const uint32_t stored = c->GetParameterRecord().settings.analogGain;
+    if (gains.empty()) {
+        EXPECT_EQ(stored, 1000u);  // the frame's gain, which auto exposure kept
+    } else {
+        EXPECT_EQ(stored, static_cast<uint32_t>(gains.back().args.at(0)));
+    }
+}
+
 // ---- White balance -----------------------------------------------------------------------------
 
 TEST_F(Settings, WhiteBalanceSetters) {
@@ -706,6 +729,13 @@ TEST_F(Settings, GettersReportTheRecord) {
     EXPECT_EQ(c->CameraGetOutImageSize(&width, &height), 0);
     EXPECT_EQ(width, 640);
     EXPECT_EQ(height, 480);
+    // A camera that cannot tell its size says so, and nothing is written.
+    m_camera->SetResult("GetImageInfo", CAMERA_STATUS_NO_SENSOR);
+    width = height = -7;
+    EXPECT_EQ(c->CameraGetOutImageSize(&width, &height), CAMERA_STATUS_NO_SENSOR);
+    EXPECT_EQ(width, -7);
+    EXPECT_EQ(height, -7);
+    m_camera->SetResult("GetImageInfo", 0);
 
     tSdkFrameStatistic stat{};
     ASSERT_EQ(m_camera->PushTestFrame(), 0);

@@ -227,6 +227,33 @@ TEST_F(CameraIspTest, PendingSettingsAreAppliedEvenWhenTheFrameIsRefused) {
     EXPECT_EQ(isp.GetDirtyCode(), 0);
 }
 
+// A kernel that cannot make the frame says so: an output format no kernel writes, or a frame
+// shorter than its description, is refused with the kernel's status and nothing written (a 0
+// would hand the caller a buffer that was never filled).
+TEST_F(CameraIspTest, KernelRefusalIsPassedOn) {
+    struct Case {
+        const char* name;
+        uint32_t outFormat;
+        uint32_t totalBytes;  // 0: as described
+        int status;
+    };
+    const Case cases[] = {
+        {"unknown output format", 0x12345678u, 0, CAMERA_STATUS_NOT_SUPPORTED},
+        {"colour output of another layout", 0x02180016u, 0, CAMERA_STATUS_NOT_SUPPORTED},
+        {"short frame", kMono8, 16 * 4 - 1, CAMERA_STATUS_DATA_INVALID},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Load(NeutralSettings());
+        isp.SetIspOutFormat(c.outFormat);
+        Frame f(kMono8, 16, 4);
+        if (c.totalBytes != 0) f.info.TotalBytes = c.totalBytes;
+        Output o(f);
+        EXPECT_EQ(Process(isp, f, o), c.status);
+        EXPECT_TRUE(o.Untouched());
+    }
+}
+
 // ---- Lookup-table operations through the object ---------------------------------------------
 
 TEST_F(CameraIspTest, LutSettersAnswerMinusSixOutsideTheirModeOrIndex) {

@@ -121,6 +121,27 @@ TEST_F(Awb, TargetsFromTheWhiteDots) {
     }
 }
 
+// 12-bit samples carry 12 bits: a word above 4095 (a damaged or foreign frame) counts as full
+// scale, so the frame gives the targets of the same frame with 4095 in its place, on the 8-bit
+// scale the statistics work in.
+TEST_F(Awb, TwelveBitWordsAboveTheirRangeCountAsFullScale) {
+    Scene held(100 * 16, 128 * 16, 160 * 16, kBayer12);
+    Scene wide = held;
+    for (uint32_t x : {1u, 5u, 9u}) {  // red samples of three blocks
+        held.Set(x, 0, 4095);
+        wide.Set(x, 0, 0xFFFF);
+    }
+    wide.Set(0, 1, 0x8000);  // and a blue one
+    held.Set(0, 1, 4095);
+    Load(Loaded(0));
+    ASSERT_EQ(wb.FindWhiteDots(held.bytes.data(), &held.info), 0);
+    const Trio want = Targets();
+    Load(Loaded(0));
+    ASSERT_EQ(wb.FindWhiteDots(wide.bytes.data(), &wide.info), 0);
+    EXPECT_EQ(Targets(), want);
+    EXPECT_EQ(want, (Trio{128, 100, 80}));
+}
+
 TEST_F(Awb, GainsGlideToTheTargetsOverThreeFramesOnTheFourthFrameCadence) {
     Load(Loaded(1));
     const Scene cast(100, 128, 160);

@@ -213,6 +213,35 @@ TEST(UsbCameraTrigger, TimingCountJitterAndDelayByBoard) {
     });
 }
 
+// Settings written as several registers report a register the camera refused (the first or
+// the last), while the others still go out: a refused write is a setting the camera does not
+// hold, not a success.
+TEST(UsbCameraTrigger, ARefusedRegisterFailsTheSetting) {
+    struct Case {
+        const char* name;
+        int type;
+        std::function<int(CUsbCamera&)> set;
+        int writes;  // registers the setting writes
+    };
+    const Case cases[] = {
+        {"timing", 100, [](CUsbCamera& c) { return c.SetTriggerTiming(0x1111, 0x2222); }, 2},
+        {"jitter", 100, [](CUsbCamera& c) { return c.SetTriggerJitterTime(0, 0x50006); }, 2},
+        {"delay", 100, [](CUsbCamera& c) { return c.SetTriggerDelayTime(0x123456); }, 2},
+        {"window", 300, [](CUsbCamera& c) { return c.SetImageWindow(4, 2, 640, 480, 648, 484, 8); },
+         2},
+    };
+    for (const Case& c : cases) {
+        for (int skip : {0, c.writes - 1}) {
+            SCOPED_TRACE(::testing::Message() << c.name << ", write " << skip + 1 << " refused");
+            auto camera = MakeCamera(c.type);
+            camera->Model().InjectFault(
+                {.kind = SimFaultKind::kWrongStatus, .request = 0xD6, .skip = skip});
+            EXPECT_EQ(c.set(*camera), CAMERA_STATUS_IO_ERROR);
+            EXPECT_EQ(static_cast<int>(FpgaWrites(camera->Model()).size()), c.writes);
+        }
+    }
+}
+
 TEST(UsbCameraTrigger, StrobeTimesSoftTriggerAndTimestamp) {
     auto delay = [](int line, uint32_t t) {
         return [line, t](CUsbCamera& c) { return c.SetStrobeDelayTime(line, t); };
