@@ -23,6 +23,17 @@ constexpr unsigned kSnapWaitMs = 20000;
 
 void DisplayCallback(HANDLE, BYTE*, stImageInfo*, void*, int) {}
 
+// A BGR image of 640 x 480 for the overlay and the display.
+constexpr size_t kImageBytes = 640 * 480 * 3;
+stImageInfo ImageHead() {
+    stImageInfo head{};
+    head.iWidth = 640;
+    head.iHeight = 480;
+    head.TotalBytes = kImageBytes;
+    head.uiMediaType = CAMERA_MEDIA_TYPE_BGR8;
+    return head;
+}
+
 // The controller-test camera with its storage calls answered in memory.
 class CLockCamera : public CTestCamera {
   public:
@@ -71,12 +82,8 @@ TEST_F(Locks, LineDisplayAndInformationOperationsAnswerWhileASnapshotWaits) {
     uint8_t flag = 0;
     BYTE bytes[64] = {};
     char text[64] = {};
-    std::vector<BYTE> image(640 * 480 * 3, 0);
-    stImageInfo head{};
-    head.iWidth = 640;
-    head.iHeight = 480;
-    head.TotalBytes = 640 * 480 * 3;
-    head.uiMediaType = CAMERA_MEDIA_TYPE_BGR8;
+    std::vector<BYTE> image(kImageBytes, 0);
+    const stImageInfo head = ImageHead();
     tSdkCapability capability{};
     tSdkResolution resolution{};
     const std::vector<Row> rows = {
@@ -186,12 +193,8 @@ TEST_F(Locks, LockFreeCallsBesideStreamChanges) {
     CameraControl* c = OpenCamera();
     constexpr int kRounds = 40;
     // One image each: the overlay draws into its own while the other is shown.
-    std::vector<BYTE> image(640 * 480 * 3, 0), shown(640 * 480 * 3, 0);
-    stImageInfo head{};
-    head.iWidth = 640;
-    head.iHeight = 480;
-    head.TotalBytes = 640 * 480 * 3;
-    head.uiMediaType = CAMERA_MEDIA_TYPE_BGR8;
+    std::vector<BYTE> image(kImageBytes, 0), shown(kImageBytes, 0);
+    const stImageInfo head = ImageHead();
     std::thread lines([&] {
         int i = 0;
         uint32_t u = 0;

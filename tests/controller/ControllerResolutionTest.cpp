@@ -353,6 +353,16 @@ TEST_F(Resolution, WindowOnAMirroredImageComesBackAsGiven) {
     EXPECT_EQ(log.Count("mWb.CWB_CameraSetWbWindow  left:530,top:20,width:100,height:50\n"), 1);
 }
 
+// The window the AE (or WB) object runs with, on the raw frame.
+std::vector<int> StatisticsWindow(const CameraControl* c, bool ae) {
+    int w[4] = {-1, -1, -1, -1};
+    if (ae)
+        c->ExposureObject().CE_CameraGetAeWindow(&w[0], &w[1], &w[2], &w[3]);
+    else
+        c->WhiteBalanceObject().CWB_CameraGetWbWindow(&w[0], &w[1], &w[2], &w[3]);
+    return {w[0], w[1], w[2], w[3]};
+}
+
 // The window the statistics run on: the AE and WB objects after one processed frame, for
 // windows set on mirrored images of regions away from the sensor's centre and of skipping ones
 // (sensor 640 x 480); the host gets its window back as it gave it.
@@ -409,12 +419,9 @@ TEST_F(Resolution, WindowOnAMirroredRegionReachesTheStatistics) {
         ASSERT_EQ(c->CameraSetWbWindow(w[0], w[1], w[2], w[3]), 0);
         ASSERT_EQ(m_camera->PushTestFrame(), 0);
         ASSERT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
-        int ae[4] = {-1, -1, -1, -1}, wb[4] = {-1, -1, -1, -1};
-        c->ExposureObject().CE_CameraGetAeWindow(&ae[0], &ae[1], &ae[2], &ae[3]);
-        c->WhiteBalanceObject().CWB_CameraGetWbWindow(&wb[0], &wb[1], &wb[2], &wb[3]);
         const std::vector<int> raw(row.raw, row.raw + 4);
-        EXPECT_EQ(std::vector<int>(ae, ae + 4), raw);
-        EXPECT_EQ(std::vector<int>(wb, wb + 4), raw);
+        EXPECT_EQ(StatisticsWindow(c, true), raw);
+        EXPECT_EQ(StatisticsWindow(c, false), raw);
         EXPECT_EQ(AeWindow(c), std::vector<int>(w, w + 4));
         m_controls.clear();
     }
@@ -447,11 +454,8 @@ TEST_F(Resolution, WindowOfAGroupLoadedAtInitIsMapped) {
     ASSERT_EQ(c->GetCurrentResolution().uWidth, 320u);
     ASSERT_EQ(m_camera->PushTestFrame(), 0);
     ASSERT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
-    int ae[4] = {-1, -1, -1, -1}, wb[4] = {-1, -1, -1, -1};
-    c->ExposureObject().CE_CameraGetAeWindow(&ae[0], &ae[1], &ae[2], &ae[3]);
-    c->WhiteBalanceObject().CWB_CameraGetWbWindow(&wb[0], &wb[1], &wb[2], &wb[3]);
-    EXPECT_EQ(std::vector<int>(ae, ae + 4), (std::vector<int>{220, 0, 100, 100}));
-    EXPECT_EQ(std::vector<int>(wb, wb + 4), (std::vector<int>{220, 0, 100, 100}));
+    EXPECT_EQ(StatisticsWindow(c, true), (std::vector<int>{220, 0, 100, 100}));
+    EXPECT_EQ(StatisticsWindow(c, false), (std::vector<int>{220, 0, 100, 100}));
     EXPECT_EQ(AeWindow(c), (std::vector<int>{0, 0, 100, 100}));
 }
 
