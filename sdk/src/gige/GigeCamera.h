@@ -41,6 +41,7 @@
 #include "gige/Address.h"
 #include "gige/GVSPReceiver.h"
 #include "gige/GvcpProtocol.h"
+#include "gige/GvcpTransport.h"
 #include "gige/UDP.h"
 
 struct TimerEntry;
@@ -271,7 +272,7 @@ class CGigeCamera : public CJNDevice {
     LQComponent::Address m_peerAddr;
 
     std::mutex m_cmdMutex;  // guards the channel below
-    LQComponent::UDP m_gvcpSocket;
+    CGvcpTransport m_gvcpSocket;
     uint8_t m_msgBuf[qv::gige::kMessageBufferSize];
     uint16_t m_reqId = 1;
 

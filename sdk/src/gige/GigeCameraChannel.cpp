@@ -46,8 +46,7 @@ int CGigeCamera::SendCmd(uint16_t command, const void* payload, size_t len) {
 }
 
 int CGigeCamera::WaitAck(uint16_t ackCode, void* out, size_t* outLen, int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + kForeignDeadline;
+    const auto deadline = m_gvcpSocket.Now() + kForeignDeadline;
     try {
         for (;;) {
             LQComponent::Address from;
@@ -69,7 +68,7 @@ int CGigeCamera::WaitAck(uint16_t ackCode, void* out, size_t* outLen, int timeou
                 if (outLen != nullptr) *outLen = ack.length;
                 return CAMERA_STATUS_SUCCESS;
             }
-            if (Clock::now() >= deadline) {
+            if (m_gvcpSocket.Now() >= deadline) {
                 qv::Log("GigeCamera receive ack timeout\r\n");
                 return CAMERA_STATUS_TIMEOUT;
             }

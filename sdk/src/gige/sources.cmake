@@ -16,6 +16,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/GigeCameraSettings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GigeNetcard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GvcpProtocol.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/GvcpTransport.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SocketGroup.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TCP.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UDP.cpp
