@@ -12,7 +12,7 @@ file(WRITE ${QV_FUZZ_LIST} "")
 
 # qv_add_fuzz_target(<name> <source> <corpus folder> [libraries...])
 function(qv_add_fuzz_target name source corpus)
-  add_executable(${name} ${source})
+  add_executable(${name} ${source} ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/QuietLog.cpp)
   target_link_libraries(${name} PRIVATE qv_netns_guard qvsdk_static ${ARGN})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   add_dependencies(qv_fuzz_targets ${name})
