@@ -5,6 +5,9 @@ qv_add_test(gige_socket_test SOURCES gige/SocketTest.cpp gige/SocketHelpersTest.
   gige/TcpSocketTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige)
 qv_add_test(gige_channel_test SOURCES gige/GvcpChannelTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
   LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
+# The same channel through a transport backend instead of its socket: no network at all.
+qv_add_test(gige_transport_test SOURCES gige/GvcpTransportTest.cpp
+  LIBS qvsdk_static qv_sim_gige_imx290)
 qv_add_test(gige_camera_test SOURCES gige/GigeCameraTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
   LIBS qvsdk_static qv_sim qv_sim_gige_imx290 LABELS concurrency)
 qv_add_test(gige_discovery_test SOURCES gige/GigeDiscoveryTest.cpp $<TARGET_OBJECTS:qv_gige_own_netns>
