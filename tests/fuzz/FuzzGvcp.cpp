@@ -29,6 +29,7 @@
 
 #include "SimGigeFirmware.h"
 #include "SimGigeImx290Camera.h"
+#include "SimGvcpDatagram.h"
 #include "common/ByteOrder.h"
 #include "gige/GigeCameraBySocket.h"
 #include "gige/GvcpProtocol.h"
@@ -173,15 +174,10 @@ class Link : public CGvcpTransport::Backend {
     bool Tampered() const { return m_tampered; }
 
     size_t Send(const LQComponent::Address&, const void* data, size_t len) override {
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        if (len < gige::kHeaderSize || bytes[0] != gige::kGvcpKey) std::abort();
         qvsim::CSimGigeFirmware::Request& request = m_request;
-        request.flags = bytes[1];
-        request.command = qv::LoadBe16(bytes + 2);
-        request.reqId = qv::LoadBe16(bytes + 6);
-        request.payload.assign(bytes + gige::kHeaderSize, bytes + len);
-        request.fromIp = htonl(INADDR_LOOPBACK);
-        request.fromPort = 50000;
+        if (!qvsim::ParseGvcpCommand({static_cast<const uint8_t*>(data), len},
+                                     htonl(INADDR_LOOPBACK), 50000, &request))
+            std::abort();  // the channel sent something that is no command
 
         const uint8_t action = m_script.Byte();
         const auto latency = milliseconds((action >> 4) * 20);
@@ -205,11 +201,7 @@ class Link : public CGvcpTransport::Backend {
         const auto answer = m_camera->firmware->Execute(request, m_now);
         if (!answer.reply) return len;
         std::vector<uint8_t>& datagram = m_datagram;
-        datagram.resize(gige::kHeaderSize);
-        gige::EncodeAckHeader(datagram.data(),
-                              {answer.status, answer.ackCode,
-                               static_cast<uint16_t>(answer.payload.size()), request.reqId});
-        datagram.insert(datagram.end(), answer.payload.begin(), answer.payload.end());
+        qvsim::BuildGvcpAnswer(answer, request.reqId, &datagram);
         auto arrival = m_now + latency + milliseconds(answer.delayMs);
         m_stale.swap(m_lastAnswer);  // the previous transaction's answer
         m_lastAnswer.assign(datagram.begin(), datagram.end());

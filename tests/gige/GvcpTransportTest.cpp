@@ -14,7 +14,7 @@
 
 #include "SimGigeFirmware.h"
 #include "SimGigeImx290Camera.h"
-#include "common/ByteOrder.h"
+#include "SimGvcpDatagram.h"
 #include "gige/GigeCameraBySocket.h"
 #include "gige/GvcpProtocol.h"
 #include "gige/GvcpTransport.h"
@@ -34,22 +34,15 @@ class FirmwareLink : public CGvcpTransport::Backend {
     explicit FirmwareLink(qvsim::CSimGigeFirmware& firmware) : m_firmware(firmware) {}
 
     size_t Send(const LQComponent::Address&, const void* data, size_t len) override {
-        const auto* p = static_cast<const uint8_t*>(data);
         qvsim::CSimGigeFirmware::Request r;
-        r.flags = p[1];
-        r.command = qv::LoadBe16(p + 2);
-        r.reqId = qv::LoadBe16(p + 6);
-        r.payload.assign(p + gige::kHeaderSize, p + len);
-        r.fromIp = htonl(INADDR_LOOPBACK);
-        r.fromPort = 50000;
+        EXPECT_TRUE(qvsim::ParseGvcpCommand({static_cast<const uint8_t*>(data), len},
+                                            htonl(INADDR_LOOPBACK), 50000, &r));
         sent.push_back(r);
         if (silent) return len;
         const auto a = m_firmware.Execute(r, now);
         if (!a.reply) return len;
-        std::vector<uint8_t> datagram(gige::kHeaderSize);
-        gige::EncodeAckHeader(datagram.data(), {a.status, a.ackCode,
-                                                static_cast<uint16_t>(a.payload.size()), r.reqId});
-        datagram.insert(datagram.end(), a.payload.begin(), a.payload.end());
+        std::vector<uint8_t> datagram;
+        qvsim::BuildGvcpAnswer(a, r.reqId, &datagram);
         m_inbox.push_back(std::move(datagram));
         return len;
     }
