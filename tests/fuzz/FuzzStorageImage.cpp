@@ -3,9 +3,10 @@
 // byte chooses the layout; the rest fills the EEPROM from its base address, or the flash's block
 // A page, block B page, user data (64 bytes times the second byte's upper six bits) and, on the
 // maps that keep one, the dead-pixel table. Both blocks carry their magic and a valid checksum
-// unless the second byte's low bits say otherwise, so the fields behind them are reached. Every
-// getter runs into buffers exactly as large as the interface says; texts come back terminated;
-// reading never writes.
+// unless the second byte's low bits say otherwise, so the fields behind them are reached. The
+// table can be read only as far as the input gave it. Every getter runs into buffers exactly as
+// large as the interface says; texts come back terminated; the user data is read at its start
+// and its last byte, and a range past its end is refused; reading never writes.
 //
 // One device and one EEPROM and flash model serve every input: a new device and a 4 MiB flash
 // filled for each input were most of the time an input took. Each input puts back to erased
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -33,6 +35,9 @@ constexpr size_t kEepromBase = 0x3800;
 constexpr size_t kPageA = 1024;
 constexpr size_t kPageB = 256;
 constexpr size_t kTableBytes = 4096;  // of the dead-pixel table, from the input
+constexpr int kUserBytes = 4096;      // of the user data read back
+constexpr uint32_t kBadPixelTableBytes = 0x40000;
+constexpr int kLargestUserData = 0x40000;  // of any map
 
 // The fake device with its storage operations going straight to the models (no call record),
 // and a trap for any write: reading the identity must not change the camera.
@@ -50,7 +55,16 @@ class StoreDevice : public qvsim::CFakeDevice {
         return m_eeprom.Read(address, data, len);
     }
     int ReadFlash(uint32_t address, uint16_t len, uint8_t* data) override {
+        if (uint64_t{address} + len > m_unreadableFrom && address < m_unreadableTo)
+            return CAMERA_STATUS_IO_ERROR;
         return m_flash.Read(address, data, len);
+    }
+    // Reads that reach into [from, to) fail. The dead-pixel table is readable only as far as the
+    // input gave it: a count it does not back costs a failed read, not reading (and allocating)
+    // up to 256 KiB of erased positions, which made such inputs a hundred times slower.
+    void SetUnreadable(uint32_t from, uint32_t to) {
+        m_unreadableFrom = from;
+        m_unreadableTo = to;
     }
     int WriteEEProm(uint16_t, uint8_t*, uint16_t) override { __builtin_trap(); }
     int EraseFlashSector(uint32_t, uint8_t) override { __builtin_trap(); }
@@ -58,6 +72,8 @@ class StoreDevice : public qvsim::CFakeDevice {
 
   private:
     uint16_t m_type = 0;
+    uint32_t m_unreadableFrom = 0;
+    uint32_t m_unreadableTo = 0;
     qvsim::CMemEeprom m_eeprom;
     qvsim::CNorFlash m_flash;
 };
@@ -101,9 +117,18 @@ void ReadEverything(CStorageData& s, std::vector<uint8_t>& user) {
     s.GetSensorType(&type);
     CameraProperty prop;
     s.ReadDeviceProperty(&prop);
+    // The start of the user data, and its last byte; a range past the area is refused.
     const int userSize = s.GetUserDataSize();
-    if (userSize < 0 || static_cast<size_t>(userSize) > user.size()) __builtin_trap();
-    if (userSize > 0) s.LoadUserData(0, user.data(), userSize);
+    if (userSize < 0 || userSize > kLargestUserData) __builtin_trap();
+    if (userSize > 0) {
+        s.LoadUserData(0, user.data(), std::min(userSize, kUserBytes));
+        s.LoadUserData(static_cast<uint32_t>(userSize - 1), user.data(), 1);
+        if (s.LoadUserData(static_cast<uint32_t>(userSize - 1), user.data(), 2) !=
+                CAMERA_STATUS_PARAMETER_INVALID ||
+            s.LoadUserData(static_cast<uint32_t>(userSize), user.data(), 1) !=
+                CAMERA_STATUS_PARAMETER_INVALID)
+            __builtin_trap();
+    }
 }
 
 }  // namespace
@@ -117,8 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static StoreDevice& device = *new StoreDevice();
     static Store& eeprom = *new Store(device.Eeprom().Bytes());
     static Store& flash = *new Store(device.Flash().Bytes());
-    // The largest user-data area of any map.
-    static std::vector<uint8_t>& user = *new std::vector<uint8_t>(0x40000);
+    static std::vector<uint8_t>& user = *new std::vector<uint8_t>(kUserBytes);
     eeprom.Erase();
     flash.Erase();
 
@@ -127,6 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     data += 2;
     size -= 2;
 
+    device.SetUnreadable(0, 0);
     if (which < 2) {
         device.SetType(0x1201);
         eeprom.Put(kEepromBase, data, std::min(size, qvsim::CMemEeprom::kSize - kEepromBase));
@@ -157,9 +182,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         flash.Put(map.blockA, pageA.data(), pageA.size());
         flash.Put(map.blockB, pageB.data(), pageB.size());
         flash.Put(map.userData, data + a + b, u);
-        if (map.badPixelTable != 0 && size > a + b + u)
-            flash.Put(map.badPixelTable, data + a + b + u,
-                      std::min<size_t>(size - a - b - u, kTableBytes));
+        if (map.badPixelTable != 0) {
+            const size_t t = std::min<size_t>(size - a - b - u, kTableBytes);
+            flash.Put(map.badPixelTable, data + a + b + u, t);
+            device.SetUnreadable(map.badPixelTable + static_cast<uint32_t>(t),
+                                 map.badPixelTable + kBadPixelTableBytes);
+        }
     }
 
     CStorageData* storage = CreateStorageData(&device, kVersions[which]);
