@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "SimGigeFirmware.h"
@@ -50,6 +51,7 @@ constexpr const char* kHardwareVersions[] = {"v1.0", "v3.0", "v4.0"};
 constexpr uint32_t kModelCodes[] = {0xAA310001, 0xAA310003, 0xAA310006, 0xAA320001};
 constexpr uint32_t kSectorSize = 0x1000;
 constexpr uint32_t kFlashSize = 4u << 20;
+constexpr uint32_t kBadPixelTableBytes = 0x40000;
 // Flash the operations may change freely: far from every map's stored identity.
 constexpr uint32_t kScratchFlash = 0x3E0000;
 constexpr size_t kInboxLimit = 96;
@@ -116,6 +118,27 @@ struct Camera {
         CSimGigeImx290Camera::StoreIdentity(*firmware, options);
         const std::vector<uint8_t> answer = firmware->DiscoveryAnswer();
         std::memcpy(&ack, answer.data(), std::min(answer.size(), sizeof ack));
+        // The maps "v3.0" and "v4.0" keep a dead-pixel table: three positions.
+        const std::string version = hardwareVersion;
+        table = version == "v3.0" ? 0x144000 : version == "v4.0" ? 0x2FB000 : 0;
+        if (table != 0) {
+            std::vector<uint8_t> bytes(kBadPixelHeaderSize + 3 * 4, 0);
+            qv::StoreLe32(bytes.data(), kBadPixelTableMagic);
+            qv::StoreLe32(bytes.data() + 4, 3);
+            const uint32_t positions[] = {5u << 16 | 7, 100u << 16 | 200, 1079u << 16 | 1919};
+            for (size_t i = 0; i < 3; ++i)
+                qv::StoreLe32(bytes.data() + kBadPixelHeaderSize + 4 * i, positions[i]);
+            firmware->WriteFlashBytes(table, bytes);
+        }
+    }
+
+    // A read of the dead-pixel table. Its answers keep their bytes: the table's contents are
+    // the storage target's to vary, and a count of up to 65528 positions made up here would make
+    // each such input read and allocate 256 KiB, a hundred times the cost of any other.
+    bool ReadsTable(const qvsim::CSimGigeFirmware::Request& r) const {
+        if (table == 0 || r.command != gige::kVendorFlashRead || r.payload.size() < 8) return false;
+        const uint32_t address = qv::LoadBe32(r.payload.data());
+        return address >= table && address < table + kBadPixelTableBytes;
     }
 
     // Before an erase (address, sector count) or a write (address, length) runs.
@@ -143,6 +166,7 @@ struct Camera {
 
     std::unique_ptr<qvsim::CSimGigeFirmware> firmware;
     gige::DISCOVERY_ACK_DATA ack{};
+    uint32_t table = 0;  // address of the dead-pixel table; 0: the map keeps none
     std::map<uint32_t, std::vector<uint8_t>> stored;  // sector address -> bytes as stored
     std::vector<uint32_t> touched;                    // this input's, repeats included
 };
@@ -179,8 +203,12 @@ class Link : public CGvcpTransport::Backend {
                                      htonl(INADDR_LOOPBACK), 50000, &request))
             std::abort();  // the channel sent something that is no command
 
-        const uint8_t action = m_script.Byte();
+        uint8_t action = m_script.Byte();
         const auto latency = milliseconds((action >> 4) * 20);
+        const uint8_t kind = action & 0x0F;
+        if (m_camera->ReadsTable(request) &&
+            (kind == kLong || kind == kPayload || kind == kRaw || kind == kForeignFirst))
+            action = kPass;
         switch (action & 0x0F) {
             case kSendFails:
                 m_tampered = true;
@@ -260,9 +288,9 @@ class Link : public CGvcpTransport::Backend {
                 break;
             }
             case kForeignFirst: {
-                // 1 to 64 copies, one every latency from now on, and the answer behind them:
+                // 1 to 16 copies, one every latency from now on, and the answer behind them:
                 // enough to outlast the wait's deadline for datagrams that are no answer.
-                const int copies = 1 + m_script.Byte() % 64;
+                const int copies = 1 + m_script.Byte() % 16;
                 const auto foreign = m_script.Bytes(m_script.Byte());
                 for (int i = 0; i < copies; ++i) Deliver(m_now + i * latency, foreign);
                 arrival = std::max(arrival, m_now + (copies - 1) * latency);
