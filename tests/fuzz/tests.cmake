@@ -26,9 +26,9 @@ qv_add_fuzz_target(fuzz_param_file fuzz/FuzzParamFile.cpp param_file)
 qv_add_fuzz_target(fuzz_storage_image fuzz/FuzzStorageImage.cpp storage_image qv_sim_storage)
 qv_add_fuzz_target(fuzz_lsc_table fuzz/FuzzLscTable.cpp lsc_table)
 qv_add_fuzz_target(fuzz_discovery fuzz/FuzzDiscovery.cpp discovery)
-# The GigE targets move into a network namespace of their own before they start, with the
-# receiver on loopback; the GVCP target's channel talks to the simulated camera's firmware
-# in-process and opens no socket.
+# The GigE targets move into a network namespace of their own before they start, though both
+# run in-process: the GVSP receiver on a port of the fuzzer's in its socket's place, the GVCP
+# channel through a transport backend to the simulated camera's firmware.
 qv_add_fuzz_target(fuzz_gvsp fuzz/FuzzGvsp.cpp gvsp qv_sim_gige qv_gige_own_netns)
 target_include_directories(fuzz_gvsp PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/gige)
 qv_add_fuzz_target(fuzz_gvcp fuzz/FuzzGvcp.cpp gvcp qv_sim_gige_imx290
