@@ -563,6 +563,8 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int OpenCameraStream(CameraInitParam* param);
     int CloseCameraStream();
     int ReopenCameraStream(bool refreshFrameTime);
+    // ReopenCameraStream at m_curResolution as it stands (the snapshot's own resolution).
+    int RestartStream(bool refreshFrameTime);
     void ApplyOutputLines();
     void ApplyTriggerMode();
     // Line indices the trigger and I/O operations take: output lines below the capability's
@@ -637,8 +639,7 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     uint32_t SensorOutFormatFor(uint32_t mediaType) const;
 
     // ---- Parameter loads (CameraControlParameters.cpp) ----
-    // With the API mutex held (the frame path writes the record under it): the whole record,
-    // copied under the attachment mutex.
+    // The whole record, copied under the attachment mutex.
     CameraParameter RecordCopy();
     // With the API mutex held: record (and the custom curves, when given) in force with the
     // stream closed and reopened; the reopen's result.

@@ -126,7 +126,10 @@ int CameraControl::CameraSetIntValue(int id, int value) {
         if (value == 0) return CAMERA_STATUS_PARAMETER_INVALID;
         ApiLock lock(m_apiMutex);
         CloseCameraStream();
-        ChannelMask() = value;
+        {
+            const DeviceHold hold = HoldDevice();  // a save copies the record under it
+            ChannelMask() = value;
+        }
         return ReopenCameraStream(true);
     }
     const DeviceHold hold = HoldDevice();

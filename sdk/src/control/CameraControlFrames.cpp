@@ -1,6 +1,7 @@
 // CameraControl: frames for the host. The frame descriptor with the optional software resize,
 // timestamps and frame numbers, and processed frames: the per-frame auto-exposure and
 // white-balance steps and the pipeline into the caller's buffer or one the controller owns.
+#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -121,27 +122,54 @@ int CameraControl::CameraGetFrameHead(stImageInfo* pImgInfo, int width, int heig
 
 // ---- Per-frame steps ---------------------------------------------------------------------------
 
+// The settings these steps read and write are changed by the setters without the API mutex:
+// each step copies them under the device mutex, measures without it, and stores its result
+// under it again, unless a setter has taken the value over meanwhile.
+
 void CameraControl::ProcessAe(const stImageInfo& info, const BYTE* raw) {
     if (FeatureWord(kSoftwareAeWord) == 0) return;
-    CameraSettings& s = m_param.settings;
-    mExposure.SetWbGains(s.rgbGain[0], s.rgbGain[1], s.rgbGain[2]);
+    uint32_t gains[3];
+    uint32_t gain = 0;
+    int32_t statistics = 0;
+    {
+        const DeviceHold hold = HoldDevice();
+        const CameraSettings& s = m_param.settings;
+        std::copy(s.rgbGain, s.rgbGain + 3, gains);
+        gain = s.analogGain;
+        statistics = m_param.aeProcessArg;
+    }
+    mExposure.SetWbGains(gains[0], gains[1], gains[2]);
     uint32_t lines = 0;
-    uint32_t gain = s.analogGain;
-    mExposure.ProcessFrame(&info, raw, m_param.aeProcessArg, &lines, &gain);
-    if (s.aeState == 1) {
+    mExposure.ProcessFrame(&info, raw, statistics, &lines, &gain);
+    {
         // Only auto exposure owns the stored gain: with it off, the gain is the host's and a
-        // frame taken before the host's last change must not take it back.
-        s.analogGain = gain;
-        if (lines != CameraExposure::ExposureLinesOf(info)) SetExposureLines(lines);
-        if (s.analogGain != info.Gain) SetAnalogGain(s.analogGain);
+        // frame taken before the host's last change must not take it back. The device gets
+        // the result in the same hold, so a gain the host sets after it stays on the device.
+        const DeviceHold hold = HoldDevice();
+        CameraSettings& s = m_param.settings;
+        if (s.aeState == 1) {
+            s.analogGain = gain;
+            if (lines != CameraExposure::ExposureLinesOf(info)) SetExposureLines(lines);
+            if (gain != info.Gain) SetAnalogGain(gain);
+        }
     }
     mExposure.GetBrightness(&m_brightness);
 }
 
 void CameraControl::ProcessAwb(const stImageInfo& info, const BYTE* raw) {
-    CameraSettings& s = m_param.settings;
-    mWb.ProcessFrame(raw, &info, &s.rgbGain[0], &s.rgbGain[1], &s.rgbGain[2], m_param.awbProcessArg,
-                     m_brightness);
+    uint32_t before[3];
+    int32_t statistics = 0;
+    {
+        const DeviceHold hold = HoldDevice();
+        std::copy(m_param.settings.rgbGain, m_param.settings.rgbGain + 3, before);
+        statistics = m_param.awbProcessArg;
+    }
+    uint32_t gains[3] = {before[0], before[1], before[2]};
+    mWb.ProcessFrame(raw, &info, &gains[0], &gains[1], &gains[2], statistics, m_brightness);
+    // Gains the host set while this frame was measured are newer than its result.
+    const DeviceHold hold = HoldDevice();
+    uint32_t* stored = m_param.settings.rgbGain;
+    if (std::equal(before, before + 3, stored)) std::copy(gains, gains + 3, stored);
 }
 
 void CameraControl::ProcessAeAwb(const stImageInfo& info, const BYTE* raw) {
@@ -156,8 +184,12 @@ int CameraControl::ProcessIsp(const stImageInfo& in, BYTE* raw, stImageInfo* out
     uint8_t red = 0, green1 = 0, green2 = 0, blue = 0;
     mExposure.GetFrameStatistics(&red, &green1, &green2, &blue);
     mIsp.SetFrameStatistics(red, green1, green2, blue);
-    const CameraSettings& s = m_param.settings;
-    return mIsp.ProcessFrame(&in, raw, out, outBuffer, s.rgbGain[0], s.rgbGain[1], s.rgbGain[2]);
+    uint32_t gains[3];
+    {
+        const DeviceHold hold = HoldDevice();
+        std::copy(m_param.settings.rgbGain, m_param.settings.rgbGain + 3, gains);
+    }
+    return mIsp.ProcessFrame(&in, raw, out, outBuffer, gains[0], gains[1], gains[2]);
 }
 
 int CameraControl::CameraGetOutImageBuffer(stImageInfo* info, BYTE* raw, BYTE* out) {

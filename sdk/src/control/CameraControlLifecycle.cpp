@@ -336,17 +336,20 @@ int32_t CameraControl::FeatureWord(size_t capabilityOffset) const {
 
 void CameraControl::LoadPipeline() {
     // The statistics run on the raw frame of the current resolution: the stored windows go to
-    // them mapped there, as every stream reopen sends them.
+    // them mapped there, as every stream reopen sends them. Copied and mapped in one hold: the
+    // setters change the settings without the API mutex.
     CameraSettings settings;
+    int32_t bayerAlgMode = 0;
     {
-        const DeviceHold hold = HoldDevice();  // the block holds the parameter mode and group
+        const DeviceHold hold = HoldDevice();
         settings = m_param.settings;
+        bayerAlgMode = m_param.bayerAlgMode;
+        int raw[4];
+        if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw))
+            std::memcpy(settings.aeWindow, raw, sizeof raw);
+        if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw))
+            std::memcpy(settings.wbWindow, raw, sizeof raw);
     }
-    int raw[4];
-    if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw))
-        std::memcpy(settings.aeWindow, raw, sizeof raw);
-    if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw))
-        std::memcpy(settings.wbWindow, raw, sizeof raw);
     SensorParam limits{};
     std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
     mExposure.LoadParameter(limits, settings, 0);
@@ -357,7 +360,7 @@ void CameraControl::LoadPipeline() {
                       static_cast<uint32_t>(gains[4]), static_cast<uint32_t>(gains[5]));
     const auto* cameraMgr = dynamic_cast<const JNCameraMgr*>(m_manager);
     mIsp.LoadParameter(
-        settings, FeatureWord(kMonoWord), m_param.bayerAlgMode, m_sensorMediaType,
+        settings, FeatureWord(kMonoWord), bayerAlgMode, m_sensorMediaType,
         cameraMgr != nullptr ? cameraMgr->GetProcessLevel() : JNCameraMgr::kProcessLevel);
 }
 

@@ -152,6 +152,8 @@ void CameraControl::ClampToSensorLimits(CameraSettings& s) {
 }
 
 void CameraControl::ClampFileRecordToSensor() {
+    // The exposure setters change these without the API mutex, device and record together.
+    const DeviceHold hold = HoldDevice();
     ClampToSensorLimits(m_param.settings);
     // The stream open sent the file's gain and target; the clamped ones follow, as their
     // setters send them.
@@ -163,6 +165,7 @@ void CameraControl::ClampFileRecordToSensor() {
 void CameraControl::KeepDeviceBlackLevel() {
     // The black level went to the device with the stream open; the record keeps what the
     // device took, as CameraSetBlackLevel keeps it.
+    const DeviceHold hold = HoldDevice();
     int level = 0;
     if (GetBlackLevel(&level) == CAMERA_STATUS_SUCCESS) m_param.settings.blackLevel = level;
 }

@@ -1,7 +1,8 @@
 // CameraControl: the stream settings (frame speed, resolution and the sensor's output format).
 // Each change closes the stream and opens it again with every other setting of the record, all
 // under the API mutex; only a custom region that moves without changing its size is moved in
-// place.
+// place. The record fields are written under the device mutex too, under which a save copies
+// the record; the getters take only that.
 #include <algorithm>
 #include <cstring>
 
@@ -34,7 +35,10 @@ int CameraControl::CameraSetFrameSpeed(int speed) {
         return CAMERA_STATUS_PARAMETER_INVALID;
     if (speed != m_param.settings.frameSpeed) {
         CloseCameraStream();
-        m_param.settings.frameSpeed = speed;
+        {
+            const DeviceHold hold = HoldDevice();
+            m_param.settings.frameSpeed = speed;
+        }
         qv::Log("CameraSetFrameSpeed:%d\n", speed);
         ReopenCameraStream(true);
     }
@@ -42,7 +46,7 @@ int CameraControl::CameraSetFrameSpeed(int speed) {
 }
 
 int CameraControl::CameraGetFrameSpeed(int* speed) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (speed != nullptr) *speed = m_param.settings.frameSpeed;
     return CAMERA_STATUS_SUCCESS;
 }
@@ -63,7 +67,10 @@ int CameraControl::CameraSetResolution(int index) {
     if (!accepted) return CAMERA_STATUS_PARAMETER_INVALID;
     // Also for the index in force: the host may want the stream started afresh.
     CloseCameraStream();
-    m_param.settings.resolutionIndex = index;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.settings.resolutionIndex = index;
+    }
     qv::Log("CameraSetResolution mid!!!\n");
     const int r = ReopenCameraStream(true);
     qv::Log("CameraSetResolution ok ResolutionMode:%d!!!\n", index);
@@ -84,8 +91,11 @@ int CameraControl::CameraSetResolutionEx(tSdkResolution* res) {
     // sensor.
     const int64_t maxW = sensor[kWindowWidthMax], maxH = sensor[kWindowHeightMax];
     int64_t x = r.iOffsetX, y = r.iOffsetY;
-    if (m_param.settings.mirrorH != 0) x = maxW - x - r.iSensorWidth;
-    if (m_param.settings.mirrorV != 0) y = maxH - y - r.iSensorHeight;
+    {
+        const DeviceHold hold = HoldDevice();  // the mirror setter takes no other lock
+        if (m_param.settings.mirrorH != 0) x = maxW - x - r.iSensorWidth;
+        if (m_param.settings.mirrorV != 0) y = maxH - y - r.iSensorHeight;
+    }
     if (x < 0 || y < 0 || x > maxW || y > maxH) return CAMERA_STATUS_PARAMETER_INVALID;
     r.iOffsetX = static_cast<INT>(x);
     r.iOffsetY = static_cast<INT>(y);
@@ -103,11 +113,16 @@ int CameraControl::CameraSetResolutionEx(tSdkResolution* res) {
           preset.uWidth == r.uWidth && preset.uHeight == r.uHeight))
         r.iIndex = kCustomIndex;
     *res = r;
-    m_param.settings.resolutionIndex = r.iIndex;
-
+    bool offsetsOnly = false;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.settings.resolutionIndex = r.iIndex;
+        if (r.iIndex == kCustomIndex) {
+            offsetsOnly = SameExceptOffsets(r, m_curResolution);
+            m_param.resolution = r;
+        }
+    }
     if (r.iIndex == kCustomIndex) {
-        const bool offsetsOnly = SameExceptOffsets(r, m_curResolution);
-        m_param.resolution = r;
         if (offsetsOnly) {
             qv::Log("=============================== just startx and starty is different\r\n");
             {
@@ -130,13 +145,13 @@ int CameraControl::CameraSetResolutionEx(tSdkResolution* res) {
 }
 
 int CameraControl::CameraGetResolution(int* index) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (index != nullptr) *index = m_param.settings.resolutionIndex;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetResolutionEx(int index, tSdkResolution* res) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     tSdkResolution desc{};
     const int r = GetResolutionDesc(index, &desc);
     if (res != nullptr && r == CAMERA_STATUS_SUCCESS) *res = desc;
@@ -144,7 +159,7 @@ int CameraControl::CameraGetResolutionEx(int index, tSdkResolution* res) {
 }
 
 int CameraControl::CameraGetCurResolution(tSdkResolution* res) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (res != nullptr) *res = m_curResolution;
     return CAMERA_STATUS_SUCCESS;
 }
@@ -165,14 +180,17 @@ int CameraControl::CameraSetSensorOutPixelFormat(uint32_t mediaType) {
                      [mediaType](const tSdkBayerType& t) { return t.uMediaType == mediaType; }))
         return CAMERA_STATUS_NOT_SUPPORTED;
     CloseCameraStream();
-    m_param.sensorOutFormat = mediaType;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.sensorOutFormat = mediaType;
+    }
     ReopenCameraStream(true);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetSensorOutPixelFormat(uint32_t* mediaType) {
     if (mediaType == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     *mediaType = m_param.sensorOutFormat;
     return CAMERA_STATUS_SUCCESS;
 }

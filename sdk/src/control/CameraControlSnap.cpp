@@ -17,6 +17,8 @@ int CameraControl::CameraSetResolutionForSnap(tSdkResolution* res) {
     const UINT* sensor = m_capability.auSensorParam;
     if (!ModesOffered(*res, sensor)) return CAMERA_STATUS_PARAMETER_INVALID;
 
+    // A save copies the record under the device mutex.
+    const DeviceHold hold = HoldDevice();
     if (res->uWidth == 0 || res->uHeight == 0) {
         // The current resolution. A custom region is followed as it is at the time of the
         // shot, which is what "no separate snapshot resolution" gives.
@@ -87,8 +89,6 @@ int CameraControl::CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* inf
     const int timeout = static_cast<int>(std::min<unsigned>(timeoutMs, INT_MAX));
 
     const tSdkResolution savedResolution = m_curResolution;
-    const tSdkResolution savedCustom = m_param.resolution;
-    const int savedIndex = m_param.settings.resolutionIndex;
     const bool wasPlaying = m_playing;
     stImageInfo settingsHead{};
     const bool haveHead =
@@ -110,15 +110,15 @@ int CameraControl::CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* inf
     if (snap.uWidth != 0 &&
         (snap.uWidth != m_curResolution.uWidth || snap.uHeight != m_curResolution.uHeight)) {
         switched = true;
+        // Only the stream runs at the snapshot's resolution: the record keeps the host's, which
+        // a save may copy meanwhile and a reconnection after a loss reopens with.
+        CloseCameraStream();
         {
             const DeviceHold hold = HoldDevice();
             m_curResolution = snap;
         }
-        m_param.settings.resolutionIndex = snap.iIndex;
-        if (snap.iIndex == kCustomIndex) m_param.resolution = snap;
-        CloseCameraStream();
         qv::Log("CameraSnapToBuffer 1!!!\n");
-        if (ReopenCameraStream(false) == CAMERA_STATUS_SUCCESS) result = CAMERA_STATUS_SUCCESS;
+        if (RestartStream(false) == CAMERA_STATUS_SUCCESS) result = CAMERA_STATUS_SUCCESS;
     } else {
         result = CAMERA_STATUS_SUCCESS;
     }
@@ -157,8 +157,6 @@ int CameraControl::CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* inf
             const DeviceHold hold = HoldDevice();
             m_curResolution = savedResolution;
         }
-        m_param.resolution = savedCustom;
-        m_param.settings.resolutionIndex = savedIndex;
         // A camera lost during the shot gets its resolution back with the reconnection.
         if (!IsRegistered()) {
             CloseCameraStream();

@@ -134,12 +134,17 @@ void CameraControl::ApplyTriggerMode() {
 
 int CameraControl::CloseCameraStream() {
     // A value the device cannot report (it may be gone) keeps the one stored, so a reconnection
-    // restores what the camera last ran with.
-    double exposure = 0;
-    if (GetExposure(&exposure) == CAMERA_STATUS_SUCCESS) m_param.settings.exposureTime = exposure;
-    int gain = 0;
-    if (GetAnalogGain(&gain) == CAMERA_STATUS_SUCCESS)
-        m_param.settings.analogGain = static_cast<uint32_t>(gain);
+    // restores what the camera last ran with. Read and stored in one hold: the exposure setters
+    // change device and record together under it.
+    {
+        const DeviceHold hold = HoldDevice();
+        double exposure = 0;
+        if (GetExposure(&exposure) == CAMERA_STATUS_SUCCESS)
+            m_param.settings.exposureTime = exposure;
+        int gain = 0;
+        if (GetAnalogGain(&gain) == CAMERA_STATUS_SUCCESS)
+            m_param.settings.analogGain = static_cast<uint32_t>(gain);
+    }
     int value14 = 0;
     m_intValue14 = GetIntValue(14, &value14) == CAMERA_STATUS_SUCCESS ? value14 : 0;
     int r = StreamOff();
@@ -160,6 +165,10 @@ int CameraControl::ReopenCameraStream(bool refreshFrameTime) {
         if (GetResolutionDesc(m_param.settings.resolutionIndex, &m_curResolution) != 0)
             m_curResolution = m_defaultResolution;
     }
+    return RestartStream(refreshFrameTime);
+}
+
+int CameraControl::RestartStream(bool refreshFrameTime) {
     CameraInitParam param = BuildInitParam();
     if (OpenCameraStream(&param) != CAMERA_STATUS_SUCCESS) return CAMERA_STATUS_FAILED;
     if (refreshFrameTime) {
@@ -352,7 +361,10 @@ int CameraControl::CameraSetImageTransferMode(int mode) {
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     if (mode == m_param.transferMode) return CAMERA_STATUS_SUCCESS;
     CloseCameraStream();
-    m_param.transferMode = mode;
+    {
+        const DeviceHold hold = HoldDevice();  // a save copies the record under it
+        m_param.transferMode = mode;
+    }
     return ReopenCameraStream(true);
 }
 

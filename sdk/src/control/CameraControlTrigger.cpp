@@ -351,7 +351,10 @@ int CameraControl::CameraGigeSetTransPacketSize(int size) {
     const int packet = std::max(static_cast<int>(bytes), kMinPacketSize);
     if (packet == m_param.packetSize) return CAMERA_STATUS_SUCCESS;
     CloseCameraStream();
-    m_param.packetSize = packet;
+    {
+        const DeviceHold hold = HoldDevice();  // a save copies the record under it
+        m_param.packetSize = packet;
+    }
     return ReopenCameraStream(true);
 }
 
