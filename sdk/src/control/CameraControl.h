@@ -19,15 +19,16 @@
 // device call, and held across several by HoldDevice), then the device's own; m_displayMutex
 // after m_apiMutex. The frame wait runs without m_apiMutex. So do the trigger, strobe and
 // I/O-line settings (not the trigger mode), the display settings, the cross-line getter and the
-// overlay, the parameter mode, and the device information, storage, upgrade and integer-value
-// operations (not the channel mask): they never wait for a stream change, a frame being
-// processed or a snapshot waiting for its frame. They hold the attachment mutex instead, which
-// also guards the record fields and records they share with the stream operations (marked
-// below). Background threads never block on m_apiMutex: the keep-alive reconnection, the timer
-// task and the connection-status handler only try it and come back at their next period.
-// Registration with the keep-alive service happens with m_apiMutex held; the timer task only
-// tries that too. CameraPause and CameraUninit release m_apiMutex while they join the capture
-// thread, whose frame wait takes it.
+// overlay, the image settings (not frame speed, resolution and sensor format), the AE and WB
+// windows, the dead-pixel calls, the parameter mode and saves, and the device information,
+// storage, upgrade and integer-value operations (not the channel mask): they never wait for a
+// stream change, a frame being processed or a snapshot waiting for its frame. They hold the
+// attachment mutex instead, which also guards the records they share with the stream
+// operations (marked below); the pipeline objects guard their pending values. Background threads
+// never block on m_apiMutex: the keep-alive reconnection, the timer task and the connection-status
+// handler only try it and come back at their next period. Registration with the keep-alive service
+// happens with m_apiMutex held; the timer task only tries that too. CameraPause and CameraUninit
+// release m_apiMutex while they join the capture thread, whose frame wait takes it.
 #pragma once
 
 #include <atomic>
@@ -698,23 +699,22 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
 
     std::string m_configDir;  // "<HOME>/.QVConfig/"
 
-    // Records read from the device by CameraGetCameraDevParam. The four marked ones are also
+    // Records read from the device by CameraGetCameraDevParam. The marked ones are also
     // guarded by the attachment mutex (HoldDevice): operations without the API mutex read them,
     // and the friendly name of m_devInfo is written by one.
     tSdkCapability m_capability;     // also the attachment mutex; its lists are owned here
     tDevInfo m_devInfo;              // also the attachment mutex
-    uint8_t m_featureWords[56];      // capability bytes 64 to 119
+    uint8_t m_featureWords[56];      // capability bytes 64 to 119; also the attachment mutex
     CameraProperty m_property;       // also the attachment mutex
     DeviceMiscInfo m_miscInfo;       // also the attachment mutex
     uint32_t m_sensorMediaType = 0;  // what the sensor delivers, read at initialisation
 
-    // Every persistent setting. These fields are also guarded by the attachment mutex, because
-    // operations without the API mutex read or write them: the input and output lines, the
-    // trigger frame count and delay, the packet delay, the trigger mode, the parameter mode and
-    // group, integer values 2, 13 and 15, the cross lines, the AE and WB windows with their
-    // snapshots and visibility, and the mirror flags. They are written with it held (and the
-    // API mutex too, except by those operations); code holding only the API mutex takes it to
-    // read the ones those operations write, and to copy or replace the record as a whole.
+    // Every persistent setting, also guarded by the attachment mutex: operations without the
+    // API mutex read or write most fields (the lines, trigger count and delay, packet delay,
+    // parameter mode and group, integer values 2, 13 and 15, cross lines, the image settings
+    // with the AE and WB windows, their snapshots and visibility) and the saves copy it whole.
+    // Every field is written with it held (and the API mutex too, except by those
+    // operations); code holding only the API mutex takes it to read the fields they write.
     CameraParameter m_param;
 
     // Frame processing: the output of CameraGetImageBufferEx/Ex3 and the resized raw frame,
@@ -741,7 +741,7 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     uint64_t m_lastFrameMs = 0;  // last delivered frame, capture start or stream reopen
     CControlClock* m_clock;
 
-    std::shared_ptr<CFrameBucket> m_frameBucket;
+    std::shared_ptr<CFrameBucket> m_frameBucket;  // dropped under the attachment mutex too
     CFrameBucketClient* m_bucketClient = nullptr;
 
     int32_t m_intValue1 = 0;   // also the attachment mutex
@@ -753,7 +753,7 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int32_t m_resend[3] = {10, 30, 3};
 
     // Dead-pixel positions handed out by the dead-pixel calls: grown to the largest list seen,
-    // freed by CameraUninit.
+    // freed by CameraUninit. Guarded by the attachment mutex only.
     std::vector<uint32_t> m_deadPixels;
     std::atomic<bool> m_displayInitialized{false};  // a display window has been given
 

@@ -1,5 +1,8 @@
 // CameraControl: the dead-pixel finder and the camera's dead-pixel table (storage/BadPixelTable.h
 // has its layout).
+//
+// No controller lock: the position storage handed out is guarded by the device mutex, which
+// also keeps a table being written or read whole against another on the same camera.
 #include <cstring>
 #include <new>
 #include <vector>
@@ -83,14 +86,14 @@ int CameraControl::CameraFindDeadPixels(const BYTE* image, const stImageInfo* in
     } catch (const std::bad_alloc&) {
         return CAMERA_STATUS_FAILED;
     }
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     PublishDeadPixels(found.data(), static_cast<uint32_t>(found.size()), out);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSaveDeadPixels(const tSdkDeadPixelList* list) {
     if (list == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     // An empty list or one longer than the table holds is refused before anything is written.
     return WriteBadPixelList(*this, list->positions, list->count);
 }
@@ -98,7 +101,7 @@ int CameraControl::CameraSaveDeadPixels(const tSdkDeadPixelList* list) {
 int CameraControl::CameraLoadDeadPixels(tSdkDeadPixelList* out) {
     if (out == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     std::memset(out, 0, sizeof *out);
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     // A count the table area cannot hold is damage, not a list: nothing is read behind it.
     std::vector<uint32_t> positions;
     const int r = ReadBadPixelList(*this, positions);

@@ -2,6 +2,12 @@
 // record; auto exposure and auto white balance take theirs as pending values at the next
 // processed frame, while the exposure time, the analog gain and the AE target of a camera that
 // runs its own exposure control reach the device at once.
+//
+// None of these takes the API mutex (a host may set the exposure while another of its threads
+// waits for a frame). The pipeline objects guard their pending values; the record fields and
+// the sensor limits are read and written under the device mutex, which is also held across a
+// device setting and its record field, so that a stream open, which sends the record under it,
+// and the per-frame auto exposure see the two agree.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -33,36 +39,41 @@ double CutToU32(double us) {
 // ---- Auto exposure on/off and target ------------------------------------------------------------
 
 int CameraControl::CameraSetAeState(int on) {
-    ApiLock lock(m_apiMutex);
     mExposure.CE_CameraSetAeState(on);
-    m_param.settings.aeState = on;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.settings.aeState = on;
+    }
     qv::Log("CameraSetAeState  %d\n", on);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetAeState(uint8_t* on) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (on != nullptr) *on = m_param.settings.aeState != 0 ? 1 : 0;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetAeTarget(int target) {
-    ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    DeviceHold hold = HoldDevice();
     const uint32_t t =
         AeTargetInRange(target, SensorLimit(kAeTargetMinWord), SensorLimit(kAeTargetMaxWord));
-    if (FeatureWord(kAeTargetWord) != 0)
+    if (FeatureWord(kAeTargetWord) != 0) {
         SetAeTarget(static_cast<int>(t));
-    else
+        m_param.settings.aeTarget = static_cast<int32_t>(t);
+    } else {
+        m_param.settings.aeTarget = static_cast<int32_t>(t);
+        hold.unlock();
         mExposure.CE_CameraSetAeTarget(t);
-    m_param.settings.aeTarget = static_cast<int32_t>(t);
+    }
     qv::Log("CameraSetAeTarget  %d\n", static_cast<int>(t));
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetAeTarget(uint16_t* target) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (target != nullptr) *target = static_cast<uint16_t>(m_param.settings.aeTarget & 0xFFFF);
     return CAMERA_STATUS_SUCCESS;
 }
@@ -70,58 +81,64 @@ int CameraControl::CameraGetAeTarget(uint16_t* target) {
 // ---- Manual gain and exposure ---------------------------------------------------------------
 
 int CameraControl::CameraSetAnalogGain(int gain) {
-    ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    const uint32_t g = ClampToLimits(static_cast<uint32_t>(gain), SensorLimit(kGainMinWord),
-                                     SensorLimit(kGainMaxWord));
-    // Auto exposure owns the gain while it runs.
-    if (m_param.settings.aeState != 0) return CAMERA_STATUS_PARAMETER_INVALID;
-    SetAnalogGain(g);
-    int readBack = 0;
-    m_param.settings.analogGain =
-        GetAnalogGain(&readBack) == CAMERA_STATUS_SUCCESS ? static_cast<uint32_t>(readBack) : g;
+    uint32_t stored = 0;
+    {
+        const DeviceHold hold = HoldDevice();
+        const uint32_t g = ClampToLimits(static_cast<uint32_t>(gain), SensorLimit(kGainMinWord),
+                                         SensorLimit(kGainMaxWord));
+        // Auto exposure owns the gain while it runs.
+        if (m_param.settings.aeState != 0) return CAMERA_STATUS_PARAMETER_INVALID;
+        SetAnalogGain(g);
+        int readBack = 0;
+        stored =
+            GetAnalogGain(&readBack) == CAMERA_STATUS_SUCCESS ? static_cast<uint32_t>(readBack) : g;
+        m_param.settings.analogGain = stored;
+    }
     mExposure.RestartCount();
-    qv::Log("CameraSetAnalogGain:%d\n", static_cast<int>(m_param.settings.analogGain));
+    qv::Log("CameraSetAnalogGain:%d\n", static_cast<int>(stored));
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetAnalogGain(int* gain) {
     if (gain == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (GetAnalogGain(gain) != CAMERA_STATUS_SUCCESS)
         *gain = static_cast<int>(m_param.settings.analogGain);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetExposureTime(double us) {
-    ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    if (m_param.settings.aeState != 0) return CAMERA_STATUS_PARAMETER_INVALID;
-    SetExposure(us);
-    double readBack = 0;
-    m_param.settings.exposureTime = GetExposure(&readBack) == CAMERA_STATUS_SUCCESS ? readBack : us;
+    double stored = us;
+    {
+        const DeviceHold hold = HoldDevice();
+        if (m_param.settings.aeState != 0) return CAMERA_STATUS_PARAMETER_INVALID;
+        SetExposure(us);
+        double readBack = 0;
+        if (GetExposure(&readBack) == CAMERA_STATUS_SUCCESS) stored = readBack;
+        m_param.settings.exposureTime = stored;
+    }
     mExposure.RestartCount();
-    qv::Log("CameraSetExposureTime:%f\n", m_param.settings.exposureTime);
+    qv::Log("CameraSetExposureTime:%f\n", stored);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetExposureTime(double* us) {
     if (us == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (GetExposure(us) != CAMERA_STATUS_SUCCESS) *us = m_param.settings.exposureTime;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetExposureLineTime(double* us) {
     if (us == nullptr) return CAMERA_STATUS_FAILED;
-    ApiLock lock(m_apiMutex);
     return GetExposureLineTime(us);
 }
 
 int CameraControl::CameraGetFrameTime(double* us) {
-    ApiLock lock(m_apiMutex);
     double frameTime = 0;
     if (GetFrameTime(&frameTime) == CAMERA_STATUS_SUCCESS)
         mExposure.SetFrameTime(frameTime);
@@ -135,73 +152,84 @@ int CameraControl::CameraGetFrameTime(double* us) {
 // ---- Anti-flicker and exposure limits -----------------------------------------------------------
 
 int CameraControl::CameraSetAntiFlick(int on) {
-    ApiLock lock(m_apiMutex);
     mExposure.CE_CameraSetAntiFlick(on);
+    const DeviceHold hold = HoldDevice();
     m_param.settings.antiFlick = on;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetAntiFlick(uint8_t* on) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (on != nullptr) *on = m_param.settings.antiFlick != 0 ? 1 : 0;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetLightFrequency(int frequency) {
-    ApiLock lock(m_apiMutex);
     mExposure.CE_CameraSetLightFrequency(frequency);
+    const DeviceHold hold = HoldDevice();
     m_param.settings.lightFrequency = frequency;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetLightFrequency(int* frequency) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (frequency != nullptr) *frequency = m_param.settings.lightFrequency;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetAeExposureMode(int mode) {
-    ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    if (m_param.settings.aeState == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    {
+        const DeviceHold hold = HoldDevice();
+        if (m_param.settings.aeState == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    }
     mExposure.CE_CameraSetAeExposureMode(mode);
-    m_param.settings.aeExposureMode = mode;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.settings.aeExposureMode = mode;
+    }
     qv::Log("CameraSetAeExposureMode  mode:%d\n", mode);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetAeExposureMode(int* mode) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (mode != nullptr) *mode = m_param.settings.aeExposureMode;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetAeExposureRange(double minUs, double maxUs) {
-    ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    if (m_param.settings.aeState == 0 || !(minUs <= maxUs)) return CAMERA_STATUS_PARAMETER_INVALID;
-    double lineTime = 0;
-    const int r = GetExposureLineTime(&lineTime);
-    if (r != CAMERA_STATUS_SUCCESS) return r;
-    const double lo = CutToU32(SensorLimit(kLinesMinWord) * lineTime);
-    const double hi = CutToU32(SensorLimit(kLinesMaxWord) * lineTime);
-    if (maxUs < lo || minUs > hi) return CAMERA_STATUS_PARAMETER_INVALID;
-    // A maximum beyond the sensor's is brought back to it and leaves the minimum as asked.
-    if (maxUs <= hi)
-        minUs = std::max(minUs, lo);
-    else
-        maxUs = hi;
+    {
+        const DeviceHold hold = HoldDevice();
+        if (m_param.settings.aeState == 0 || !(minUs <= maxUs))
+            return CAMERA_STATUS_PARAMETER_INVALID;
+        double lineTime = 0;
+        const int r = GetExposureLineTime(&lineTime);
+        if (r != CAMERA_STATUS_SUCCESS) return r;
+        const double lo = CutToU32(SensorLimit(kLinesMinWord) * lineTime);
+        const double hi = CutToU32(SensorLimit(kLinesMaxWord) * lineTime);
+        if (maxUs < lo || minUs > hi) return CAMERA_STATUS_PARAMETER_INVALID;
+        // A maximum beyond the sensor's is brought back to it and leaves the minimum as asked.
+        if (maxUs <= hi)
+            minUs = std::max(minUs, lo);
+        else
+            maxUs = hi;
+    }
     mExposure.CE_CameraSetAeExposureRange(minUs, maxUs);
-    m_param.settings.aeExposureMin = minUs;
-    m_param.settings.aeExposureMax = maxUs;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.settings.aeExposureMin = minUs;
+        m_param.settings.aeExposureMax = maxUs;
+    }
     qv::Log("CameraSetAeExposureRange  min:%f,max:%f\n", minUs, maxUs);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetAeExposureRange(double* minUs, double* maxUs) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     const CameraSettings& s = m_param.settings;
     double lo = s.aeExposureMin, hi = s.aeExposureMax;
     if (s.aeExposureMode == kExposureModeFrameTime) {
@@ -221,28 +249,33 @@ int CameraControl::CameraGetAeExposureRange(double* minUs, double* maxUs) {
 }
 
 int CameraControl::CameraSetAeAnalogGainRange(int minGain, int maxGain) {
-    ApiLock lock(m_apiMutex);
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     // Gains are unsigned: a negative value is a very large one.
     uint32_t lo = static_cast<uint32_t>(minGain), hi = static_cast<uint32_t>(maxGain);
     if (hi < lo) return CAMERA_STATUS_PARAMETER_INVALID;
-    if (hi <= SensorLimit(kGainMaxWord))
-        lo = std::max(lo, SensorLimit(kGainMinWord));
-    else
-        hi = SensorLimit(kGainMaxWord);
-    // Checked before anything is stored, so a refused range leaves the record as it was.
-    if (m_param.settings.aeState == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    {
+        const DeviceHold hold = HoldDevice();
+        if (hi <= SensorLimit(kGainMaxWord))
+            lo = std::max(lo, SensorLimit(kGainMinWord));
+        else
+            hi = SensorLimit(kGainMaxWord);
+        // Checked before anything is stored, so a refused range leaves the record as it was.
+        if (m_param.settings.aeState == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    }
     mExposure.CE_CameraSetAeAnalogGainRange(lo, hi);
-    m_param.settings.aeAnalogGainMin = lo;
-    m_param.settings.aeAnalogGainMax = hi;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.settings.aeAnalogGainMin = lo;
+        m_param.settings.aeAnalogGainMax = hi;
+    }
     qv::Log("CameraSetAeAnalogGainRange  min:%d,max:%d\n", static_cast<int>(lo),
             static_cast<int>(hi));
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetAeAnalogGainRange(int* minGain, int* maxGain) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (minGain != nullptr) *minGain = static_cast<int>(m_param.settings.aeAnalogGainMin);
     if (maxGain != nullptr) *maxGain = static_cast<int>(m_param.settings.aeAnalogGainMax);
     return CAMERA_STATUS_SUCCESS;
@@ -251,21 +284,23 @@ int CameraControl::CameraGetAeAnalogGainRange(int* minGain, int* maxGain) {
 // ---- White balance --------------------------------------------------------------------------
 
 int CameraControl::CameraSetWbMode(int automatic) {
-    ApiLock lock(m_apiMutex);
     mWb.CWB_CameraSetWbMode(automatic);
-    m_param.settings.wbMode = automatic;
+    {
+        const DeviceHold hold = HoldDevice();
+        m_param.settings.wbMode = automatic;
+    }
     qv::Log("CameraSetWbMode  %d\n", automatic);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetWbMode(uint8_t* automatic) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (automatic != nullptr) *automatic = m_param.settings.wbMode != 0 ? 1 : 0;
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetGain(int red, int green, int blue) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     // Auto white balance owns the gains while it runs.
     if (m_param.settings.wbMode != 0) return CAMERA_STATUS_PARAMETER_INVALID;
     const int gains[3] = {red, green, blue};
@@ -276,7 +311,7 @@ int CameraControl::CameraSetGain(int red, int green, int blue) {
 }
 
 int CameraControl::CameraGetGain(uint16_t* red, uint16_t* green, uint16_t* blue) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     uint16_t* out[3] = {red, green, blue};
     for (int c = 0; c < 3; ++c)
         if (out[c] != nullptr) *out[c] = static_cast<uint16_t>(m_param.settings.rgbGain[c]);
@@ -284,16 +319,17 @@ int CameraControl::CameraGetGain(uint16_t* red, uint16_t* green, uint16_t* blue)
 }
 
 int CameraControl::CameraSetOnceWB() {
-    ApiLock lock(m_apiMutex);
-    if (FeatureWord(kOnceWbWord) == 0) return CAMERA_STATUS_NOT_SUPPORTED;
-    if (m_param.settings.wbMode != 0) return CAMERA_STATUS_PARAMETER_INVALID;
-    const bool wait = m_param.settings.triggerMode == TRIGGER_MODE_CONTINUOUS;
+    bool wait = false;
+    {
+        const DeviceHold hold = HoldDevice();
+        if (FeatureWord(kOnceWbWord) == 0) return CAMERA_STATUS_NOT_SUPPORTED;
+        if (m_param.settings.wbMode != 0) return CAMERA_STATUS_PARAMETER_INVALID;
+        wait = m_param.settings.triggerMode == TRIGGER_MODE_CONTINUOUS;
+    }
     std::unique_lock onceLock(m_onceWbMutex);
     mWb.CWB_CameraSetOnceWB();
     if (!wait) return CAMERA_STATUS_SUCCESS;
-    // The frame that takes the request is processed under the API mutex: let it go. One wait,
-    // whatever ends it: the call does not report whether a frame came.
-    lock.unlock();
+    // One wait, whatever ends it: the call does not report whether a frame came.
     m_aeAwbDone.wait_until(onceLock, std::chrono::system_clock::now() + kOnceWbWait);
     return CAMERA_STATUS_SUCCESS;
 }

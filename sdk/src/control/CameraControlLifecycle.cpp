@@ -386,15 +386,19 @@ int CameraControl::CameraUninit() {
         CloseCameraStream();
     }
     FreeFrameBuffers();
-    m_deadPixels.clear();
-    m_deadPixels.shrink_to_fit();
     ReleaseDisplay();
     UnregisterKeepAlive(this);
     Detach();
-    if (m_frameBucket) {
-        if (m_bucketClient != nullptr) m_frameBucket->DestroyBucketClient(m_bucketClient);
-        m_bucketClient = nullptr;
-        m_frameBucket.reset();
+    {
+        // The dead-pixel calls and the frame statistics hold only the device mutex.
+        const DeviceHold hold = HoldDevice();
+        m_deadPixels.clear();
+        m_deadPixels.shrink_to_fit();
+        if (m_frameBucket) {
+            if (m_bucketClient != nullptr) m_frameBucket->DestroyBucketClient(m_bucketClient);
+            m_bucketClient = nullptr;
+            m_frameBucket.reset();
+        }
     }
     m_initialized = false;
     lock.unlock();

@@ -1,9 +1,10 @@
 // Parameter groups and files, capability and device information.
 //
-// The loads take the API mutex (they reopen the stream), and so do the saves and the current
-// device information, which read the whole record: every processed frame writes its gains. The
-// parameter mode, the current group and the capability take no controller lock; they hold the
-// device mutex, under which the record's mode and group and the camera records change.
+// The loads take the API mutex (they reopen the stream). The saves, the current device
+// information, the parameter mode, the current group and the capability take no controller
+// lock, so that a host can save while another of its threads waits for a frame: they hold the
+// device mutex, under which every change of the record and of the camera records is made (the
+// gains every processed frame writes among them), so a save copies a record that was whole.
 #include <cstring>
 #include <vector>
 
@@ -77,7 +78,6 @@ int CameraControl::CameraGetCurrentParameterGroup(int* group) {
 }
 
 int CameraControl::CameraSaveParameter(int group) {
-    ApiLock lock(m_apiMutex);
     // Without an opened camera there is no name for the files.
     if (!m_initialized || m_configDir.empty()) return CAMERA_STATUS_FAILED;
     CameraParameter record;
@@ -102,7 +102,6 @@ int CameraControl::CameraSaveParameter(int group) {
 
 int CameraControl::CameraSaveParameterToFile(const char* path) {
     if (path == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    ApiLock lock(m_apiMutex);
     CameraParameter record = RecordCopy();
     std::vector<uint16_t> tables;
     uint16_t* curves[3];
@@ -222,14 +221,12 @@ int CameraControl::CameraGetCapability(tSdkCapability* capability) {
 
 int CameraControl::CameraGetCurDevInfo(CameraCurDevInfo* info) {
     if (info == nullptr) return CAMERA_STATUS_SUCCESS;
-    ApiLock lock(m_apiMutex);
     std::memset(info, 0, sizeof *info);
-    CameraSettings s;
-    {
-        const DeviceHold hold = HoldDevice();
-        info->sDevInfo = m_devInfo;
-        s = m_param.settings;
-    }
+    // One hold for the whole block: the getters below hold it too, and their values belong
+    // with the copy.
+    const DeviceHold hold = HoldDevice();
+    info->sDevInfo = m_devInfo;
+    CameraSettings s = m_param.settings;
     info->sDevInfo.uInUse = 1;
     // The settings block as the getters report it.
     CameraGetAeExposureRange(&s.aeExposureMin, &s.aeExposureMax);

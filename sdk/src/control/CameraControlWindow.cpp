@@ -3,6 +3,10 @@
 // may since have changed (skipping, region offsets, mirroring). So the window is stored as
 // given together with the resolution and mirror flags of that moment, and mapped again through
 // the sensor's coordinates whenever the resolution changes.
+//
+// The window calls take no controller lock: the windows, their snapshots and visibility, the
+// mirror flags and the current resolution are read and written under the device mutex, under
+// which a stream reopen maps the windows again.
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -141,6 +145,9 @@ bool CameraControl::MapStoredWindow(const int32_t window[4], const uint8_t* snap
 }
 
 void CameraControl::SendWindowsToPipeline() {
+    // The window setters store without the API mutex: each window is mapped as it stands, and
+    // one set meanwhile reaches the pipeline after this.
+    const DeviceHold hold = HoldDevice();
     int raw[4];
     if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw)) {
         qv::Log("mExposure.CE_CameraSetAeWindow  left:%d,top:%d,width:%d,height:%d\n", raw[0],
@@ -156,7 +163,6 @@ void CameraControl::SendWindowsToPipeline() {
 
 bool CameraControl::StoreWindow(int left, int top, int width, int height, int32_t window[4],
                                 uint8_t* snapshotBlock, int raw[4]) {
-    // The overlay reads the window without the API mutex.
     const DeviceHold hold = HoldDevice();
     window[0] = left;
     window[1] = top;
@@ -198,22 +204,26 @@ int CameraControl::CameraSetAeWindow(int left, int top, int width, int height) {
     // the frame).
     if (width < 0 || height < 0) return CAMERA_STATUS_PARAMETER_INVALID;
     width &= ~1;
-    ApiLock lock(m_apiMutex);
-    int raw[4];
-    StoreWindow(left, top, width, height, m_param.settings.aeWindow, m_param.aeWindowBlock, raw);
-    mExposure.CE_CameraSetAeWindow(raw[0], raw[1], raw[2], raw[3]);
+    {
+        // Mapped and sent in one hold: a stream reopen maps the stored window again under it,
+        // and must not be followed by this mapping for the resolution it replaced.
+        const DeviceHold hold = HoldDevice();
+        int raw[4];
+        StoreWindow(left, top, width, height, m_param.settings.aeWindow, m_param.aeWindowBlock,
+                    raw);
+        mExposure.CE_CameraSetAeWindow(raw[0], raw[1], raw[2], raw[3]);
+    }
     qv::Log("CameraSetAeWindow  left:%d,top:%d,width:%d,height:%d\n", left, top, width, height);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetAeWindow(int* left, int* top, int* width, int* height) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     ReportWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, left, top, width, height);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetAeWinVisible(int visible) {
-    ApiLock lock(m_apiMutex);
     if (!m_displayInitialized) return CAMERA_STATUS_PARAMETER_INVALID;
     {
         const DeviceHold hold = HoldDevice();
@@ -224,7 +234,7 @@ int CameraControl::CameraSetAeWinVisible(int visible) {
 }
 
 int CameraControl::CameraGetAeWinVisible(uint8_t* visible) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (visible != nullptr) *visible = m_param.aeWindowVisible != 0 ? 1 : 0;
     return CAMERA_STATUS_SUCCESS;
 }
@@ -232,22 +242,26 @@ int CameraControl::CameraGetAeWinVisible(uint8_t* visible) {
 int CameraControl::CameraSetWbWindow(int left, int top, int width, int height) {
     if (width < 0 || height < 0) return CAMERA_STATUS_PARAMETER_INVALID;
     width &= ~1;
-    ApiLock lock(m_apiMutex);
-    int raw[4];
-    StoreWindow(left, top, width, height, m_param.settings.wbWindow, m_param.wbWindowBlock, raw);
-    mWb.CWB_CameraSetWbWindow(raw[0], raw[1], raw[2], raw[3]);
+    {
+        // Mapped and sent in one hold: a stream reopen maps the stored window again under it,
+        // and must not be followed by this mapping for the resolution it replaced.
+        const DeviceHold hold = HoldDevice();
+        int raw[4];
+        StoreWindow(left, top, width, height, m_param.settings.wbWindow, m_param.wbWindowBlock,
+                    raw);
+        mWb.CWB_CameraSetWbWindow(raw[0], raw[1], raw[2], raw[3]);
+    }
     qv::Log("CameraSetWbWindow  left:%d,top:%d,width:%d,height:%d\n", left, top, width, height);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraGetWbWindow(int* left, int* top, int* width, int* height) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     ReportWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, left, top, width, height);
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CameraControl::CameraSetWbWinVisible(int visible) {
-    ApiLock lock(m_apiMutex);
     if (!m_displayInitialized) return CAMERA_STATUS_PARAMETER_INVALID;
     {
         const DeviceHold hold = HoldDevice();
@@ -258,7 +272,7 @@ int CameraControl::CameraSetWbWinVisible(int visible) {
 }
 
 int CameraControl::CameraGetWbWinVisible(uint8_t* visible) {
-    ApiLock lock(m_apiMutex);
+    const DeviceHold hold = HoldDevice();
     if (visible != nullptr) *visible = m_param.wbWindowVisible != 0 ? 1 : 0;
     return CAMERA_STATUS_SUCCESS;
 }
