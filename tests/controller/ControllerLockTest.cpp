@@ -188,7 +188,9 @@ TEST_F(Locks, LineDisplayAndInformationOperationsAnswerWhileASnapshotWaits) {
 
 // The lock-free calls from one thread while another changes the stream, loads and saves the
 // record and sets the windows: every call answers, and a stream open sends the lines as the
-// record holds them (a sanitizer build checks that the two share nothing unguarded).
+// record holds them (a sanitizer build checks that the two share nothing unguarded). The image
+// settings, saves and device information are lock-free too (ControllerImageLockTest has them
+// beside processed frames and snapshots); a few of them here meet the window and mirror changes.
 TEST_F(Locks, LockFreeCallsBesideStreamChanges) {
     CameraControl* c = OpenCamera();
     constexpr int kRounds = 40;
@@ -201,7 +203,14 @@ TEST_F(Locks, LockFreeCallsBesideStreamChanges) {
         uint8_t flag = 0;
         char text[32];
         tSdkCapability capability{};
+        CameraCurDevInfo info{};
         for (int round = 0; round < kRounds; ++round) {
+            EXPECT_EQ(c->CameraSetGamma(100 + round), 0);
+            EXPECT_EQ(c->CameraSetSharpness(round), 0);
+            EXPECT_EQ(c->CameraSetWbWindow(round, round, 64, 64), 0);
+            EXPECT_EQ(c->CameraGetAeWindow(&i, &i, &i, &i), 0);
+            EXPECT_EQ(c->CameraGetMirror(0, &flag), 0);
+            EXPECT_EQ(c->CameraGetCurDevInfo(&info), 0);
             EXPECT_EQ(c->CameraSetOutputIOState(1, round & 1), 0);
             EXPECT_EQ(c->CameraSetStrobeDelayTime(0, static_cast<uint32_t>(round)), 0);
             EXPECT_EQ(c->CameraSetTriggerSignalType(0, round % 3), 0);

@@ -20,3 +20,5 @@ qv_add_test(controller_display_test SOURCES controller/ControllerDisplayTest.cpp
   LIBS qv_controller_fixture)
 qv_add_test(controller_lock_test SOURCES controller/ControllerLockTest.cpp
   LIBS qv_controller_fixture LABELS concurrency)
+qv_add_test(controller_image_lock_test SOURCES controller/ControllerImageLockTest.cpp
+  LIBS qv_controller_fixture LABELS concurrency)

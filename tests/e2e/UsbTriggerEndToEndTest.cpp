@@ -117,32 +117,53 @@ TEST_F(Trigger, SoftwareTriggerGivesExactlyItsFrames) {
     UnInit(h);
 }
 
-// A host that fires its own trigger: output line 0 is wired back to the trigger input. One
-// thread waits in a snapshot for the hardware trigger while another drives the output line; the
-// snapshot returns the frame that the edge let through. The line is pulsed once the shot has
-// switched the paused sensor on (from then on the snapshot only waits), until it has its frame.
-TEST_F(Trigger, SnapshotTakesTheFrameAnOutputLineTriggers) {
-    SimImx290Options options;
-    options.serial = "E2E-LOOP";
-    options.port = {1, 57};
-    options.fps = kFps;
-    options.outputLoopedToInput = true;
-    CSimUsbImx290Camera& cam = PlugWith(options);
-    CSimUsbCamera& model = cam.Model();
-    ASSERT_EQ(EnumerateUntil(1), 0);
-    HANDLE h = Init(0);
-    ASSERT_NE(h, nullptr);
-    ASSERT_EQ(CameraSetTriggerMode(h, TRIGGER_MODE_HARDWARE), 0);
-    ASSERT_EQ(CameraSetTriggerSignalType(h, 0, 0), 0);
-    ASSERT_EQ(TriggerSource(model), 1);
-    ASSERT_EQ(CameraSetOutputIOState(h, 0, 0), 0);
-    ASSERT_EQ(CameraSetOutputIOMode(h, 0, IOMODE_GP_OUTPUT), 0);
-    ASSERT_TRUE(model.OutputLine(0).DrivenLow());
-    const auto sensorStreaming = [&] {
-        return model.SensorReg(CSimUsbImx290Camera::kSensorBusAddress, kSensorStandby) ==
+// A camera whose output line 0 is wired back to its trigger input: in hardware-trigger mode on
+// that input, the line a general-purpose output driven low. Its sensor is off until a snapshot
+// switches it on.
+class LoopedTrigger : public UsbEndToEnd {
+  protected:
+    HANDLE OpenLooped(const char* serial, uint8_t address) {
+        SimImx290Options options;
+        options.serial = serial;
+        options.port = {1, address};
+        options.fps = kFps;
+        options.outputLoopedToInput = true;
+        m_model = &PlugWith(options).Model();
+        if (EnumerateUntil(1) != 0) return nullptr;
+        HANDLE h = Init(0);
+        if (h == nullptr) return nullptr;
+        EXPECT_EQ(CameraSetTriggerMode(h, TRIGGER_MODE_HARDWARE), 0);
+        EXPECT_EQ(CameraSetTriggerSignalType(h, 0, 0), 0);
+        EXPECT_EQ(TriggerSource(*m_model), 1);
+        EXPECT_EQ(CameraSetOutputIOState(h, 0, 0), 0);
+        EXPECT_EQ(CameraSetOutputIOMode(h, 0, IOMODE_GP_OUTPUT), 0);
+        EXPECT_TRUE(m_model->OutputLine(0).DrivenLow());
+        EXPECT_FALSE(SensorStreaming());
+        return h;
+    }
+    bool SensorStreaming() const {
+        return m_model->SensorReg(CSimUsbImx290Camera::kSensorBusAddress, kSensorStandby) ==
                std::optional<uint16_t>(0);
-    };
-    ASSERT_FALSE(sensorStreaming());
+    }
+    // Pulses the output line until done is set (by the snapshot that the edge lets through).
+    static void PulseUntil(HANDLE h, const std::atomic<bool>& done) {
+        while (!done) {
+            EXPECT_EQ(CameraSetOutputIOState(h, 0, 1), 0);
+            EXPECT_EQ(CameraSetOutputIOState(h, 0, 0), 0);
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    CSimUsbCamera* m_model = nullptr;
+};
+
+// A host that fires its own trigger: one thread waits in a snapshot for the hardware trigger
+// while another drives the output line; the snapshot returns the frame that the edge let
+// through. The line is pulsed once the shot has switched the paused sensor on (from then on the
+// snapshot only waits), until it has its frame.
+TEST_F(LoopedTrigger, SnapshotTakesTheFrameAnOutputLineTriggers) {
+    HANDLE h = OpenLooped("E2E-LOOP", 57);
+    ASSERT_NE(h, nullptr);
+    CSimUsbCamera& model = *m_model;
     const uint64_t triggers = model.TriggersTaken();
     const uint64_t frames = model.FramesCompleted();
 
@@ -155,12 +176,8 @@ TEST_F(Trigger, SnapshotTakesTheFrameAnOutputLineTriggers) {
         result = CameraSnapToBuffer(h, &frame, &info, &data, 20000);
         done = true;
     });
-    EXPECT_TRUE(WaitFor(sensorStreaming));
-    while (!done) {
-        EXPECT_EQ(CameraSetOutputIOState(h, 0, 1), 0);
-        EXPECT_EQ(CameraSetOutputIOState(h, 0, 0), 0);
-        std::this_thread::sleep_for(20ms);
-    }
+    EXPECT_TRUE(WaitFor([&] { return SensorStreaming(); }));
+    PulseUntil(h, done);
     snap.join();
     ASSERT_EQ(result, 0);
     ASSERT_NE(data, nullptr);
@@ -172,6 +189,70 @@ TEST_F(Trigger, SnapshotTakesTheFrameAnOutputLineTriggers) {
     EXPECT_EQ(CameraGetImageFrameNo(h, frame, &no), 0);
     EXPECT_EQ(data[0], CSimFrameGenerator::RampByte(no, 0));
     EXPECT_EQ(CameraReleaseFrameHandle(h, frame), 0);
+}
+
+// The same host adjusts the image and saves its settings while the snapshot waits, and only
+// then fires the trigger: the settings calls answer without waiting for the shot, which could
+// otherwise end only at its time-out.
+TEST_F(LoopedTrigger, ImageSettingsAnswerWhileASnapshotWaitsForTheLine) {
+    HANDLE h = OpenLooped("E2E-LOOP-IMAGE", 58);
+    ASSERT_NE(h, nullptr);
+    int value = 0;
+    double us = 0;
+    USHORT red = 0, green = 0, blue = 0;
+    CameraCurDevInfo devInfo{};
+    struct Row {
+        const char* name;
+        std::function<int()> call;
+    };
+    const std::vector<Row> rows = {
+        {"AE off", [&] { return CameraSetAeState(h, 0); }},
+        {"exposure time", [&] { return CameraSetExposureTime(h, 5000); }},
+        {"its getter", [&] { return CameraGetExposureTime(h, &us); }},
+        {"analog gain", [&] { return CameraSetAnalogGain(h, 200); }},
+        {"its getter", [&] { return CameraGetAnalogGain(h, &value); }},
+        {"WB mode", [&] { return CameraSetWbMode(h, 0); }},
+        {"gains", [&] { return CameraSetGain(h, 120, 100, 140); }},
+        {"their getter", [&] { return CameraGetGain(h, &red, &green, &blue); }},
+        {"LUT mode", [&] { return CameraSetLutMode(h, 0); }},
+        {"gamma", [&] { return CameraSetGamma(h, 120); }},
+        {"its getter", [&] { return CameraGetGamma(h, &value); }},
+        {"sharpness", [&] { return CameraSetSharpness(h, 10); }},
+        {"saturation", [&] { return CameraSetSaturation(h, 50); }},
+        {"contrast", [&] { return CameraSetContrast(h, 60); }},
+        {"AE window", [&] { return CameraSetAeWindow(h, 0, 0, 320, 240); }},
+        {"mirror", [&] { return CameraSetMirror(h, 1, 1); }},
+        {"its getter", [&] { return CameraGetMirror(h, 1, &value); }},
+        {"monochrome", [&] { return CameraSetMonochrome(h, 1); }},
+        {"black level", [&] { return CameraSetBlackLevel(h, 3); }},
+        {"group saved", [&] { return CameraSaveParameter(h, 1); }},
+        {"current device information", [&] { return CameraGetCurDevInfo(h, &devInfo); }},
+    };
+
+    std::atomic<bool> done{false};
+    int result = 1;
+    CameraFrameHandle frame = nullptr;
+    BYTE* data = nullptr;
+    std::thread snap([&] {
+        result = CameraSnapToBuffer(h, &frame, nullptr, &data, 20000);
+        done = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return SensorStreaming(); }));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.call(), 0);
+    }
+    PulseUntil(h, done);
+    snap.join();
+    ASSERT_EQ(result, 0);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(CameraReleaseFrameHandle(h, frame), 0);
+    // The calls took effect: the getters and the saved group tell what was set.
+    EXPECT_EQ(CameraGetGamma(h, &value), 0);
+    EXPECT_EQ(value, 120);
+    EXPECT_EQ(CameraGetMirror(h, 1, &value), 0);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(devInfo.sDevInfo.uInUse, 1u);
 }
 
 TEST_F(Trigger, HardwareTriggerGivesOneFramePerEdge) {
