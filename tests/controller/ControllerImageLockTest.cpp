@@ -326,4 +326,45 @@ TEST_F(ImageLocks, ImageSettingsBesideFramesStreamChangesLoadsAndSnapshots) {
     EXPECT_EQ(last("SetBlackLevel"), std::vector<int64_t>{record.settings.blackLevel});
 }
 
+// The image settings from one thread while another releases the camera: each call answers
+// either as before or as an uninitialised camera (-5), and none touches what the release frees
+// (the dead-pixel positions, the frame pool); afterwards the checked setters answer -5.
+TEST_F(ImageLocks, ImageSettingsBesideTheRelease) {
+    CameraControl* c = OpenCamera();
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::thread settings([&] {
+        const DefectFrame defect;
+        tSdkDeadPixelList found{};
+        tSdkFrameStatistic statistic{};
+        uint8_t flag = 0;
+        double d = 0;
+        while (!stop) {
+            for (const int r : {c->CameraSetMonochrome(rounds & 1), c->CameraSetIspOutFormat(0),
+                                c->CameraSetAeTarget(80), c->CameraSetMirror(0, rounds & 1)})
+                EXPECT_TRUE(r == 0 || r == CAMERA_STATUS_NOT_INITIALIZED) << r;
+            EXPECT_EQ(c->CameraSetGamma(120), 0);
+            EXPECT_EQ(c->CameraSetGain(110, 100, 90), 0);
+            EXPECT_EQ(c->CameraGetExposureTime(&d), 0);
+            EXPECT_EQ(c->CameraGetFrameStatistic(&statistic), 0);
+            EXPECT_EQ(c->CameraFindDeadPixels(defect.pixels.data(), &defect.head, 10, 50, &found),
+                      0);
+            EXPECT_EQ(c->CameraGetCorrectDeadPixel(&flag), 0);
+            ++rounds;
+        }
+    });
+    EXPECT_TRUE(ctltest::WaitFor([&] { return rounds > 10; }));
+    EXPECT_EQ(c->CameraUninit(), 0);
+    const int after = rounds;
+    EXPECT_TRUE(ctltest::WaitFor([&] { return rounds > after + 10; }));
+    stop = true;
+    settings.join();
+    EXPECT_EQ(c->CameraSetMonochrome(1), CAMERA_STATUS_NOT_INITIALIZED);
+    EXPECT_EQ(c->CameraSetAeTarget(80), CAMERA_STATUS_NOT_INITIALIZED);
+    tSdkFrameStatistic statistic{};
+    statistic.uTotalFrames = 7;
+    EXPECT_EQ(c->CameraGetFrameStatistic(&statistic), 0);
+    EXPECT_EQ(statistic.uTotalFrames, 0u);  // no pool after the release
+}
+
 }  // namespace
