@@ -24,6 +24,7 @@
 #pragma GCC target("avx2")
 #endif
 
+#include "ByteLookupAvx2.h"
 #include "SharpenAvx2.h"
 
 namespace qv::isp::colour {
@@ -193,19 +194,53 @@ QV_AVX2_INLINE void ApplyGainsMatrix(__m256i& even, __m256i& odd, const GainsMat
     }
 }
 
-// The site maps on sixteen samples of each row, in place.
-QV_AVX2_INLINE void LookUp16(uint16_t* __restrict row, const uint8_t* __restrict first,
-                             const uint8_t* __restrict second) {
-#pragma GCC unroll 8
-    for (int x = 0; x < 16; x += 2) {
-        row[x] = first[row[x]];
-        row[x + 1] = second[row[x + 1]];
+// The site maps of one row on two blocks of sixteen samples (0..255), in place: the row's
+// bytes are split into its even and odd columns, one kind per 128-bit lane, looked up there
+// with the lane's map and put back in order.
+QV_AVX2_INLINE void LookUpSites(__m256i& a, __m256i& b, const avx2::ByteLookup& sites) {
+    // Within each lane: the even columns' bytes first, then the odd ones'.
+    const __m256i split = Both(_mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15));
+    const __m256i merge = Both(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+    // Per lane a's eight samples, then b's; exchanging the middle quarters gathers the even
+    // columns into the low lane and the odd ones into the high lane, and back.
+    __m256i v = _mm256_shuffle_epi8(_mm256_packus_epi16(a, b), split);
+    v = sites(_mm256_permute4x64_epi64(v, 0xD8));
+    v = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, 0xD8), merge);
+    a = _mm256_unpacklo_epi8(v, _mm256_setzero_si256());
+    b = _mm256_unpackhi_epi8(v, _mm256_setzero_si256());
+}
+
+// The gains with matrix and compensation, and the site maps, on the first `done` columns (a
+// multiple of 16) of a loaded row pair, in place.
+template <bool kGains, bool kSites>
+void GainsAndSites(uint16_t* __restrict dstEven, uint16_t* __restrict dstOdd, int done,
+                   const GainsMatrixRegs& gains, const avx2::ByteLookup* firstRow,
+                   const avx2::ByteLookup* secondRow) {
+    const GainsMatrix256 gm(gains);
+    // Two blocks at a time, as the lookups take them; a block left over goes beside a copy of
+    // itself.
+    for (int x = 0; x < done; x += 32) {
+        const int x1 = x + 32 <= done ? x + 16 : x;
+        __m256i e0 = Load(dstEven + x), o0 = Load(dstOdd + x);
+        __m256i e1 = Load(dstEven + x1), o1 = Load(dstOdd + x1);
+        if constexpr (kGains) {
+            ApplyGainsMatrix(e0, o0, gm);
+            ApplyGainsMatrix(e1, o1, gm);
+        }
+        if constexpr (kSites) {
+            LookUpSites(e0, e1, *firstRow);
+            LookUpSites(o0, o1, *secondRow);
+        }
+        Store(dstEven + x, e0);
+        Store(dstOdd + x, o0);
+        Store(dstEven + x1, e1);
+        Store(dstOdd + x1, o1);
     }
 }
 
 template <int kSampleBytes>
 void LoadRowPairAvx2(const ColourFrameSetup& setup, const GainsMatrixRegs& gains,
-                     const uint8_t* raw, int j, uint16_t* pair) {
+                     const SiteLookupsAvx2& lookups, const uint8_t* raw, int j, uint16_t* pair) {
     const ColourFrameSetup fs = setup;
     const int W = fs.width;
     const size_t rowBytes = static_cast<size_t>(W) * kSampleBytes;
@@ -225,29 +260,16 @@ void LoadRowPairAvx2(const ColourFrameSetup& setup, const GainsMatrixRegs& gains
         Store(dstOdd + x0, o);
     }
     const int done = x0;
-    if (colourCamera && !fs.gainsStageIsIdentity) {
-        const GainsMatrix256 gm(gains);
-        for (int x = 0; x < done; x += 16) {
-            __m256i e = Load(dstEven + x);
-            __m256i o = Load(dstOdd + x);
-            ApplyGainsMatrix(e, o, gm);
-            Store(dstEven + x, e);
-            Store(dstOdd + x, o);
-            // The lookups of the block before keep the load and store units busy meanwhile.
-            if (fs.tableOn && x > 0) {
-                LookUp16(dstEven + x - 16, fs.greenMap, fs.redMap);
-                LookUp16(dstOdd + x - 16, fs.blueMap, fs.greenMap);
-            }
-        }
-        if (fs.tableOn && done > 0) {
-            LookUp16(dstEven + done - 16, fs.greenMap, fs.redMap);
-            LookUp16(dstOdd + done - 16, fs.blueMap, fs.greenMap);
-        }
-    } else if (fs.tableOn) {
-        for (int x = 0; x < done; x += 16) {
-            LookUp16(dstEven + x, fs.greenMap, fs.redMap);
-            LookUp16(dstOdd + x, fs.blueMap, fs.greenMap);
-        }
+    const bool gainsStage = colourCamera && !fs.gainsStageIsIdentity;
+    if (fs.tableOn) {
+        const avx2::ByteLookup firstRow(lookups.firstRow);
+        const avx2::ByteLookup secondRow(lookups.secondRow);
+        if (gainsStage)
+            GainsAndSites<true, true>(dstEven, dstOdd, done, gains, &firstRow, &secondRow);
+        else
+            GainsAndSites<false, true>(dstEven, dstOdd, done, gains, &firstRow, &secondRow);
+    } else if (gainsStage) {
+        GainsAndSites<true, false>(dstEven, dstOdd, done, gains, nullptr, nullptr);
     }
     // The columns left: the last cell of the row and a partial group.
     if constexpr (kSampleBytes == 1)
@@ -439,14 +461,21 @@ QV_AVX2_INLINE void DemosaicBlock(const ColourFrameSetup& fs, const OutputRegs& 
 
 }  // namespace
 
-void LoadRowPair8Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw,
-                      int j, uint16_t* pair) {
-    LoadRowPairAvx2<1>(fs, gm, raw, j, pair);
+void PrepareSiteLookupsAvx2(const ColourFrameSetup& fs, SiteLookupsAvx2* lookups) {
+    const avx2::ByteLookup firstRow(fs.greenMap, fs.redMap);
+    const avx2::ByteLookup secondRow(fs.blueMap, fs.greenMap);
+    std::copy(std::begin(firstRow.rows), std::end(firstRow.rows), lookups->firstRow);
+    std::copy(std::begin(secondRow.rows), std::end(secondRow.rows), lookups->secondRow);
 }
 
-void LoadRowPair16Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw,
-                       int j, uint16_t* pair) {
-    LoadRowPairAvx2<2>(fs, gm, raw, j, pair);
+void LoadRowPair8Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm,
+                      const SiteLookupsAvx2& lookups, const uint8_t* raw, int j, uint16_t* pair) {
+    LoadRowPairAvx2<1>(fs, gm, lookups, raw, j, pair);
+}
+
+void LoadRowPair16Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm,
+                       const SiteLookupsAvx2& lookups, const uint8_t* raw, int j, uint16_t* pair) {
+    LoadRowPairAvx2<2>(fs, gm, lookups, raw, j, pair);
 }
 
 void DemosaicRowPairAvx2(const ColourFrameSetup& setup, int j, const uint16_t* above,

@@ -24,15 +24,17 @@ int ProcessBayerVector(IspFrame& frame, const ColourSettings& settings, const Co
     uint8_t* raw = frame.raw;
     uint8_t* out = frame.out;
     const bool avx2 = ActiveKernelFamily() == KernelFamily::kAvx2;
+    colour::SiteLookupsAvx2 lookups;
+    if (avx2 && fs.tableOn) colour::PrepareSiteLookupsAvx2(fs, &lookups);
     colour::WalkFrame(
         fs,
         [&](int j, uint16_t* pair) {
             colour::CorrectRowPair(fs, raw, j, kSampleBytes);
             if (avx2) {
                 if constexpr (kSampleBytes == 1)
-                    colour::LoadRowPair8Avx2(fs, gm, raw, j, pair);
+                    colour::LoadRowPair8Avx2(fs, gm, lookups, raw, j, pair);
                 else
-                    colour::LoadRowPair16Avx2(fs, gm, raw, j, pair);
+                    colour::LoadRowPair16Avx2(fs, gm, lookups, raw, j, pair);
             } else {
                 if constexpr (kSampleBytes == 1)
                     colour::LoadRowPair8(fs, gm, raw, j, pair);

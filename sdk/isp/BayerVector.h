@@ -4,6 +4,7 @@
 // sources compiled with -msse4.1 include this header.
 #pragma once
 
+#include <immintrin.h>
 #include <smmintrin.h>
 
 #include <cstdint>
@@ -252,12 +253,22 @@ void LoadRowPair8(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const u
 void LoadRowPair16(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw, int j,
                    uint16_t* pair, int from = 0);
 
+// The site maps of a frame as the AVX2 loader looks them up: the byte-shuffle rows of the
+// first row's maps (green, red) and of the second row's (blue, green), the even columns' map
+// in the low 128-bit lane. Built once per frame by PrepareSiteLookupsAvx2, only where the
+// processor runs AVX2; the AVX2 loader reads them only with the table stage on.
+struct SiteLookupsAvx2 {
+    __m256i firstRow[16];
+    __m256i secondRow[16];
+};
+void PrepareSiteLookupsAvx2(const ColourFrameSetup& fs, SiteLookupsAvx2* lookups);
+
 // The same in AVX2 (BayerAvx2.cpp), sixteen columns at a time, the last columns through the
 // SSE4.1 loader; the same bytes. Only where the processor runs AVX2.
-void LoadRowPair8Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw,
-                      int j, uint16_t* pair);
-void LoadRowPair16Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw,
-                       int j, uint16_t* pair);
+void LoadRowPair8Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm,
+                      const SiteLookupsAvx2& lookups, const uint8_t* raw, int j, uint16_t* pair);
+void LoadRowPair16Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm,
+                       const SiteLookupsAvx2& lookups, const uint8_t* raw, int j, uint16_t* pair);
 void DemosaicRowPairAvx2(const ColourFrameSetup& fs, int j, const uint16_t* above,
                          const uint16_t* pair, const uint16_t* below, uint8_t* out);
 

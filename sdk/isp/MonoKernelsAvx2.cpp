@@ -23,11 +23,14 @@
 #pragma GCC target("avx2")
 #endif
 
+#include "ByteLookupAvx2.h"
 #include "SharpenAvx2.h"
 
 namespace qv::isp::mono {
 
 namespace {
+
+using avx2::ByteLookup;
 
 inline __m256i Widen(const uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -256,43 +259,6 @@ EmitFn ChooseEmit(int bpp, bool mirror, bool contrast) {
     if (bpp == 3) return ChooseEmitFor<3>(mirror, contrast);
     return ChooseEmitFor<4>(mirror, contrast);
 }
-
-// A 256-entry byte table looked up 32 bytes at a time with byte shuffles, which pick from 16
-// bytes by the low four bits of each index and give 0 where its top bit is set. Row h of the
-// table serves the indexes 16h to 16h + 15. For indexes below 128, subtracting 16h with signed
-// saturation leaves the top bit clear exactly for those from 16h on, with the low four bits
-// kept; so the shuffles of the rows 0 to h, each holding the difference (exclusive or) of its
-// table row to the row before, add up by exclusive or to the table row of the index. Indexes
-// from 128 on do the same with their top bit flipped, against the rows 8 to 15.
-struct ByteLookup {
-    __m256i rows[16];  // difference rows, each in both 128-bit lanes
-
-    explicit ByteLookup(const uint8_t* table) {
-        for (int h = 0; h < 16; ++h) {
-            alignas(16) uint8_t row[16];
-            for (int i = 0; i < 16; ++i) {
-                const int before = h % 8 == 0 ? 0 : table[16 * (h - 1) + i];
-                row[i] = static_cast<uint8_t>(table[16 * h + i] ^ before);
-            }
-            rows[h] =
-                _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(row)));
-        }
-    }
-
-    inline __m256i operator()(__m256i v) const {
-        const __m256i flipped = _mm256_xor_si256(v, _mm256_set1_epi8(static_cast<char>(0x80)));
-        __m256i low = _mm256_shuffle_epi8(rows[0], v);
-        __m256i high = _mm256_shuffle_epi8(rows[8], flipped);
-#pragma GCC unroll 8
-        for (int h = 1; h < 8; ++h) {
-            const __m256i step = _mm256_set1_epi8(static_cast<char>(16 * h));
-            low = _mm256_xor_si256(low, _mm256_shuffle_epi8(rows[h], _mm256_subs_epi8(v, step)));
-            high = _mm256_xor_si256(
-                high, _mm256_shuffle_epi8(rows[8 + h], _mm256_subs_epi8(flipped, step)));
-        }
-        return _mm256_xor_si256(low, high);
-    }
-};
 
 // A row of bytes through the table, read backwards under the mirror.
 template <bool kMirror>
