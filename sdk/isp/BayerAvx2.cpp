@@ -148,22 +148,27 @@ QV_AVX2_INLINE __m256i Dot(__m256i a, __m256i ma, __m256i b, __m256i mb, __m256i
                             _mm256_mullo_epi32(c, mc));
 }
 
-// ApplyGainsMatrix on two groups.
-QV_AVX2_INLINE void ApplyGainsMatrix(__m256i& even, __m256i& odd, const GainsMatrix256& gm) {
+// The four results of each cell of two groups, as 32-bit lanes in cell order: gains and
+// matrix of ApplyGainsMatrix, shifted, not yet clamped.
+struct Cells {
+    __m256i red, green1, green2, blue;
+};
+
+QV_AVX2_INLINE Cells GainsMatrixCells(__m256i even, __m256i odd, const GainsMatrix256& gm) {
     const __m256i e = GainOf(even, gm.gainsEven, gm.wideGains);
     const __m256i o = GainOf(odd, gm.gainsOdd, gm.wideGains);
     const __m256i mean = _mm256_avg_epu16(_mm256_slli_si256(e, 2), o);
     const __m256i blueMean = _mm256_blend_epi16(o, mean, 0xAA);
-    __m256i red, green1, green2, blue;
+    Cells c;
     if (!gm.wideMatrix) {
-        red = _mm256_add_epi32(_mm256_madd_epi16(e, gm.redFromEven),
-                               _mm256_madd_epi16(blueMean, gm.redFromBlueMean));
-        blue = _mm256_add_epi32(_mm256_madd_epi16(e, gm.blueFromEven),
-                                _mm256_madd_epi16(blueMean, gm.blueFromBlueMean));
-        green1 = _mm256_add_epi32(_mm256_madd_epi16(e, gm.green1FromEven),
-                                  _mm256_madd_epi16(o, gm.green1FromOdd));
-        green2 = _mm256_add_epi32(_mm256_madd_epi16(e, gm.green2FromEven),
-                                  _mm256_madd_epi16(o, gm.green2FromOdd));
+        c.red = _mm256_add_epi32(_mm256_madd_epi16(e, gm.redFromEven),
+                                 _mm256_madd_epi16(blueMean, gm.redFromBlueMean));
+        c.blue = _mm256_add_epi32(_mm256_madd_epi16(e, gm.blueFromEven),
+                                  _mm256_madd_epi16(blueMean, gm.blueFromBlueMean));
+        c.green1 = _mm256_add_epi32(_mm256_madd_epi16(e, gm.green1FromEven),
+                                    _mm256_madd_epi16(o, gm.green1FromOdd));
+        c.green2 = _mm256_add_epi32(_mm256_madd_epi16(e, gm.green2FromEven),
+                                    _mm256_madd_epi16(o, gm.green2FromOdd));
     } else {
         const __m256i lowWords = _mm256_set1_epi32(0xFFFF);
         const __m256i g1 = _mm256_and_si256(e, lowWords);
@@ -171,43 +176,87 @@ QV_AVX2_INLINE void ApplyGainsMatrix(__m256i& even, __m256i& odd, const GainsMat
         const __m256i b = _mm256_and_si256(o, lowWords);
         const __m256i g2 = _mm256_srli_epi32(o, 16);
         const __m256i gmean = _mm256_srli_epi32(mean, 16);
-        red = Dot(r, gm.m32[0], gmean, gm.m32[1], b, gm.m32[2]);
-        green1 = Dot(r, gm.m32[3], g1, gm.m32[4], b, gm.m32[5]);
-        green2 = Dot(r, gm.m32[3], g2, gm.m32[4], b, gm.m32[5]);
-        blue = Dot(r, gm.m32[6], gmean, gm.m32[7], b, gm.m32[8]);
+        c.red = Dot(r, gm.m32[0], gmean, gm.m32[1], b, gm.m32[2]);
+        c.green1 = Dot(r, gm.m32[3], g1, gm.m32[4], b, gm.m32[5]);
+        c.green2 = Dot(r, gm.m32[3], g2, gm.m32[4], b, gm.m32[5]);
+        c.blue = Dot(r, gm.m32[6], gmean, gm.m32[7], b, gm.m32[8]);
     }
-    red = _mm256_srai_epi32(red, 8);
-    green1 = _mm256_srai_epi32(green1, 8);
-    green2 = _mm256_srai_epi32(green2, 8);
-    blue = _mm256_srai_epi32(blue, 8);
-    even =
-        _mm256_packs_epi32(_mm256_unpacklo_epi32(green1, red), _mm256_unpackhi_epi32(green1, red));
-    odd = _mm256_packs_epi32(_mm256_unpacklo_epi32(blue, green2),
-                             _mm256_unpackhi_epi32(blue, green2));
+    c.red = _mm256_srai_epi32(c.red, 8);
+    c.green1 = _mm256_srai_epi32(c.green1, 8);
+    c.green2 = _mm256_srai_epi32(c.green2, 8);
+    c.blue = _mm256_srai_epi32(c.blue, 8);
+    return c;
+}
+
+// The brightness compensation of sixteen values already clamped to 0..255.
+QV_AVX2_INLINE __m256i Compensate(__m256i v, const GainsMatrix256& gm) {
+    return _mm256_min_epi16(_mm256_srli_epi16(_mm256_mullo_epi16(v, gm.factor), 7),
+                            _mm256_set1_epi16(255));
+}
+
+// ApplyGainsMatrix on two groups.
+QV_AVX2_INLINE void ApplyGainsMatrix(__m256i& even, __m256i& odd, const GainsMatrix256& gm) {
+    const Cells c = GainsMatrixCells(even, odd, gm);
+    even = _mm256_packs_epi32(_mm256_unpacklo_epi32(c.green1, c.red),
+                              _mm256_unpackhi_epi32(c.green1, c.red));
+    odd = _mm256_packs_epi32(_mm256_unpacklo_epi32(c.blue, c.green2),
+                             _mm256_unpackhi_epi32(c.blue, c.green2));
     even = ClampTo255(even);
     odd = ClampTo255(odd);
     if (gm.compensate) {
-        even = _mm256_min_epi16(_mm256_srli_epi16(_mm256_mullo_epi16(even, gm.factor), 7),
-                                _mm256_set1_epi16(255));
-        odd = _mm256_min_epi16(_mm256_srli_epi16(_mm256_mullo_epi16(odd, gm.factor), 7),
-                               _mm256_set1_epi16(255));
+        even = Compensate(even, gm);
+        odd = Compensate(odd, gm);
     }
+}
+
+// Bytes of one row's two blocks in the order the row's site lookup takes them back to columns
+// (see LookUpSites): the even columns' bytes of both lanes in the low lane, the odd columns'
+// in the high lane.
+QV_AVX2_INLINE __m256i FromLanes(__m256i v) {
+    return _mm256_permute4x64_epi64(v, 0xD8);
+}
+
+// The site maps on looked-up bytes from FromLanes, back to the two blocks of 16-bit samples
+// in column order.
+QV_AVX2_INLINE void ToBlocks(__m256i v, __m256i& a, __m256i& b) {
+    // Within each lane the bytes are a's even columns, b's even columns, a's odd columns and
+    // b's odd columns, four each.
+    const __m256i merge = Both(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
+    v = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, 0xD8), merge);
+    a = _mm256_unpacklo_epi8(v, _mm256_setzero_si256());
+    b = _mm256_unpackhi_epi8(v, _mm256_setzero_si256());
+}
+
+// Gains, matrix, compensation and the site maps of two blocks of both rows: the cells' results
+// go to bytes straight from their 32-bit lanes, already apart by site, so they need no
+// interleaving before the lookups. The bytes saturate to 0..255 like the clamp.
+QV_AVX2_INLINE void GainsMatrixSites(__m256i& e0, __m256i& o0, __m256i& e1, __m256i& o1,
+                                     const GainsMatrix256& gm, const avx2::ByteLookup& firstRow,
+                                     const avx2::ByteLookup& secondRow) {
+    const Cells c0 = GainsMatrixCells(e0, o0, gm);
+    const Cells c1 = GainsMatrixCells(e1, o1, gm);
+    // Per lane: the lane's four cells of block 0, then of block 1.
+    __m256i green1 = _mm256_packs_epi32(c0.green1, c1.green1);
+    __m256i red = _mm256_packs_epi32(c0.red, c1.red);
+    __m256i blue = _mm256_packs_epi32(c0.blue, c1.blue);
+    __m256i green2 = _mm256_packs_epi32(c0.green2, c1.green2);
+    if (gm.compensate) {
+        green1 = Compensate(ClampTo255(green1), gm);
+        red = Compensate(ClampTo255(red), gm);
+        blue = Compensate(ClampTo255(blue), gm);
+        green2 = Compensate(ClampTo255(green2), gm);
+    }
+    ToBlocks(firstRow(FromLanes(_mm256_packus_epi16(green1, red))), e0, e1);
+    ToBlocks(secondRow(FromLanes(_mm256_packus_epi16(blue, green2))), o0, o1);
 }
 
 // The site maps of one row on two blocks of sixteen samples (0..255), in place: the row's
 // bytes are split into its even and odd columns, one kind per 128-bit lane, looked up there
 // with the lane's map and put back in order.
 QV_AVX2_INLINE void LookUpSites(__m256i& a, __m256i& b, const avx2::ByteLookup& sites) {
-    // Within each lane: the even columns' bytes first, then the odd ones'.
+    // Within each lane: a's even columns, b's even columns, a's odd columns, b's odd columns.
     const __m256i split = Both(_mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15));
-    const __m256i merge = Both(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
-    // Per lane a's eight samples, then b's; exchanging the middle quarters gathers the even
-    // columns into the low lane and the odd ones into the high lane, and back.
-    __m256i v = _mm256_shuffle_epi8(_mm256_packus_epi16(a, b), split);
-    v = sites(_mm256_permute4x64_epi64(v, 0xD8));
-    v = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, 0xD8), merge);
-    a = _mm256_unpacklo_epi8(v, _mm256_setzero_si256());
-    b = _mm256_unpackhi_epi8(v, _mm256_setzero_si256());
+    ToBlocks(sites(FromLanes(_mm256_shuffle_epi8(_mm256_packus_epi16(a, b), split))), a, b);
 }
 
 // The gains with matrix and compensation, and the site maps, on the first `done` columns (a
@@ -223,11 +272,12 @@ void GainsAndSites(uint16_t* __restrict dstEven, uint16_t* __restrict dstOdd, in
         const int x1 = x + 32 <= done ? x + 16 : x;
         __m256i e0 = Load(dstEven + x), o0 = Load(dstOdd + x);
         __m256i e1 = Load(dstEven + x1), o1 = Load(dstOdd + x1);
-        if constexpr (kGains) {
+        if constexpr (kGains && kSites) {
+            GainsMatrixSites(e0, o0, e1, o1, gm, *firstRow, *secondRow);
+        } else if constexpr (kGains) {
             ApplyGainsMatrix(e0, o0, gm);
             ApplyGainsMatrix(e1, o1, gm);
-        }
-        if constexpr (kSites) {
+        } else {
             LookUpSites(e0, e1, *firstRow);
             LookUpSites(o0, o1, *secondRow);
         }
