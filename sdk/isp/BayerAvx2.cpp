@@ -259,25 +259,40 @@ QV_AVX2_INLINE void LookUpSites(__m256i& a, __m256i& b, const avx2::ByteLookup& 
     ToBlocks(sites(FromLanes(_mm256_shuffle_epi8(_mm256_packus_epi16(a, b), split))), a, b);
 }
 
-// The gains with matrix and compensation, and the site maps, on the first `done` columns (a
-// multiple of 16) of a loaded row pair, in place.
-template <bool kGains, bool kSites>
-void GainsAndSites(uint16_t* __restrict dstEven, uint16_t* __restrict dstOdd, int done,
-                   const GainsMatrixRegs& gains, const avx2::ByteLookup* firstRow,
-                   const avx2::ByteLookup* secondRow) {
+// Row pair j's blocks of sixteen columns whose blue samples right of the cells lie inside the
+// row, into `pair`: reading, green balance, and with kGains the gains with matrix and
+// compensation, with kSites the site maps. One pass, two blocks at a time as the lookups take
+// them; a block left over goes beside a copy of itself. Returns the columns done.
+template <int kSampleBytes, bool kGains, bool kSites>
+int LoadBlocks(const ColourFrameSetup& fs, const GainsMatrixRegs& gains,
+               const avx2::ByteLookup* firstRow, const avx2::ByteLookup* secondRow,
+               const uint8_t* raw, int j, uint16_t* pair) {
+    const int W = fs.width;
+    const size_t rowBytes = static_cast<size_t>(W) * kSampleBytes;
+    const uint8_t* rowEven = raw + static_cast<size_t>(2 * j) * rowBytes;
+    const uint8_t* rowOdd = rowEven + rowBytes;
+    uint16_t* dstEven = pair;
+    uint16_t* dstOdd = pair + fs.rowStride;
+    const bool colourCamera = !fs.monoCamera;
     const GainsMatrix256 gm(gains);
-    // Two blocks at a time, as the lookups take them; a block left over goes beside a copy of
-    // itself.
-    for (int x = 0; x < done; x += 32) {
-        const int x1 = x + 32 <= done ? x + 16 : x;
-        __m256i e0 = Load(dstEven + x), o0 = Load(dstOdd + x);
-        __m256i e1 = Load(dstEven + x1), o1 = Load(dstOdd + x1);
+    const __m256i cells = _mm256_set1_epi32(0xFFFF);
+    auto read = [&](int x, __m256i& e, __m256i& o) __attribute__((always_inline)) {
+        e = ReadBlock<kSampleBytes>(rowEven, x);
+        o = ReadBlock<kSampleBytes>(rowOdd, x);
+        if (colourCamera) BalanceGreens(e, o, ReadBlock<kSampleBytes>(rowOdd, x + 1), cells);
+    };
+    int x = 0;
+    for (; x + 17 <= W; x += 32) {
+        const int x1 = x + 33 <= W ? x + 16 : x;
+        __m256i e0, o0, e1, o1;
+        read(x, e0, o0);
+        read(x1, e1, o1);
         if constexpr (kGains && kSites) {
             GainsMatrixSites(e0, o0, e1, o1, gm, *firstRow, *secondRow);
         } else if constexpr (kGains) {
             ApplyGainsMatrix(e0, o0, gm);
             ApplyGainsMatrix(e1, o1, gm);
-        } else {
+        } else if constexpr (kSites) {
             LookUpSites(e0, e1, *firstRow);
             LookUpSites(o0, o1, *secondRow);
         }
@@ -286,40 +301,27 @@ void GainsAndSites(uint16_t* __restrict dstEven, uint16_t* __restrict dstOdd, in
         Store(dstEven + x1, e1);
         Store(dstOdd + x1, o1);
     }
+    return W < 17 ? 0 : (W - 1) / 16 * 16;
 }
 
 template <int kSampleBytes>
 void LoadRowPairAvx2(const ColourFrameSetup& setup, const GainsMatrixRegs& gains,
                      const SiteLookupsAvx2& lookups, const uint8_t* raw, int j, uint16_t* pair) {
     const ColourFrameSetup fs = setup;
-    const int W = fs.width;
-    const size_t rowBytes = static_cast<size_t>(W) * kSampleBytes;
-    const uint8_t* rowEven = raw + static_cast<size_t>(2 * j) * rowBytes;
-    const uint8_t* rowOdd = rowEven + rowBytes;
-    uint16_t* dstEven = pair;
-    uint16_t* dstOdd = pair + fs.rowStride;
-    const bool colourCamera = !fs.monoCamera;
-    const __m256i cells = _mm256_set1_epi32(0xFFFF);
-    // Blocks whose blue samples right of the cells lie inside the row.
-    int x0 = 0;
-    for (; x0 + 17 <= W; x0 += 16) {
-        __m256i e = ReadBlock<kSampleBytes>(rowEven, x0);
-        __m256i o = ReadBlock<kSampleBytes>(rowOdd, x0);
-        if (colourCamera) BalanceGreens(e, o, ReadBlock<kSampleBytes>(rowOdd, x0 + 1), cells);
-        Store(dstEven + x0, e);
-        Store(dstOdd + x0, o);
-    }
-    const int done = x0;
-    const bool gainsStage = colourCamera && !fs.gainsStageIsIdentity;
+    const bool gainsStage = !fs.monoCamera && !fs.gainsStageIsIdentity;
+    int done;
     if (fs.tableOn) {
         const avx2::ByteLookup firstRow(lookups.firstRow);
         const avx2::ByteLookup secondRow(lookups.secondRow);
-        if (gainsStage)
-            GainsAndSites<true, true>(dstEven, dstOdd, done, gains, &firstRow, &secondRow);
-        else
-            GainsAndSites<false, true>(dstEven, dstOdd, done, gains, &firstRow, &secondRow);
-    } else if (gainsStage) {
-        GainsAndSites<true, false>(dstEven, dstOdd, done, gains, nullptr, nullptr);
+        done = gainsStage ? LoadBlocks<kSampleBytes, true, true>(fs, gains, &firstRow, &secondRow,
+                                                                 raw, j, pair)
+                          : LoadBlocks<kSampleBytes, false, true>(fs, gains, &firstRow, &secondRow,
+                                                                  raw, j, pair);
+    } else {
+        done =
+            gainsStage
+                ? LoadBlocks<kSampleBytes, true, false>(fs, gains, nullptr, nullptr, raw, j, pair)
+                : LoadBlocks<kSampleBytes, false, false>(fs, gains, nullptr, nullptr, raw, j, pair);
     }
     // The columns left: the last cell of the row and a partial group.
     if constexpr (kSampleBytes == 1)
