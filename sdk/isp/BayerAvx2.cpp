@@ -467,14 +467,15 @@ QV_AVX2_INLINE void EmitBlock(const ColourFrameSetup& fs, const OutputRegs& o, _
                             _mm256_permute2x128_si256(lo, hi, 0x31));
         return;
     }
-    // Twelve bytes per four pixels; each store's four zero bytes are covered by the next one.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(lo));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 12), _mm256_castsi256_si128(hi));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 24), _mm256_extracti128_si256(lo, 1));
-    const __m128i last = _mm256_extracti128_si256(hi, 1);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 36), last);
-    const int tail = _mm_extract_epi32(last, 2);
-    std::memcpy(dst + 44, &tail, 4);
+    // Twelve bytes per four pixels, the top four bytes of each quarter zero: the quarters are
+    // closed up into the 48 bytes of the block, stored in two parts.
+    const __m256i x = _mm256_or_si256(lo, _mm256_bslli_epi128(hi, 12));  // bytes 0-15, 24-39
+    const __m256i y = _mm256_bsrli_epi128(hi, 4);                        // 16-23, 40-47
+    const __m256i first = _mm256_blend_epi32(_mm256_permute4x64_epi64(x, 0x94),
+                                             _mm256_permute4x64_epi64(y, 0x00), 0x30);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), first);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 32),
+                     _mm256_extracti128_si256(_mm256_alignr_epi8(y, x, 8), 1));
 }
 
 // The interior demosaic of sixteen pixels from column x0 of a row.
