@@ -227,29 +227,6 @@ QV_AVX2_INLINE void ToBlocks(__m256i v, __m256i& a, __m256i& b) {
     b = _mm256_unpackhi_epi8(v, _mm256_setzero_si256());
 }
 
-// Gains, matrix, compensation and the site maps of two blocks of both rows: the cells' results
-// go to bytes straight from their 32-bit lanes, already apart by site, so they need no
-// interleaving before the lookups. The bytes saturate to 0..255 like the clamp.
-QV_AVX2_INLINE void GainsMatrixSites(__m256i& e0, __m256i& o0, __m256i& e1, __m256i& o1,
-                                     const GainsMatrix256& gm, const avx2::ByteLookup& firstRow,
-                                     const avx2::ByteLookup& secondRow) {
-    const Cells c0 = GainsMatrixCells(e0, o0, gm);
-    const Cells c1 = GainsMatrixCells(e1, o1, gm);
-    // Per lane: the lane's four cells of block 0, then of block 1.
-    __m256i green1 = _mm256_packs_epi32(c0.green1, c1.green1);
-    __m256i red = _mm256_packs_epi32(c0.red, c1.red);
-    __m256i blue = _mm256_packs_epi32(c0.blue, c1.blue);
-    __m256i green2 = _mm256_packs_epi32(c0.green2, c1.green2);
-    if (gm.compensate) {
-        green1 = Compensate(ClampTo255(green1), gm);
-        red = Compensate(ClampTo255(red), gm);
-        blue = Compensate(ClampTo255(blue), gm);
-        green2 = Compensate(ClampTo255(green2), gm);
-    }
-    ToBlocks(firstRow(FromLanes(_mm256_packus_epi16(green1, red))), e0, e1);
-    ToBlocks(secondRow(FromLanes(_mm256_packus_epi16(blue, green2))), o0, o1);
-}
-
 // The site maps of one row on two blocks of sixteen samples (0..255), in place: the row's
 // bytes are split into its even and odd columns, one kind per 128-bit lane, looked up there
 // with the lane's map and put back in order.
@@ -259,20 +236,59 @@ QV_AVX2_INLINE void LookUpSites(__m256i& a, __m256i& b, const avx2::ByteLookup& 
     ToBlocks(sites(FromLanes(_mm256_shuffle_epi8(_mm256_packus_epi16(a, b), split))), a, b);
 }
 
+// Gains, matrix and compensation of two blocks of both rows, with the first row's site maps:
+// its cells' results go to bytes straight from their 32-bit lanes, already apart by site, so
+// they need no interleaving before the lookup (the unsigned byte pack clamps to 0..255 like
+// the clamp). The second row comes back in column order, for its lookups by scalar code.
+QV_AVX2_INLINE void GainsMatrixSites(__m256i& e0, __m256i& o0, __m256i& e1, __m256i& o1,
+                                     const GainsMatrix256& gm, const avx2::ByteLookup& firstRow) {
+    const Cells c0 = GainsMatrixCells(e0, o0, gm);
+    const Cells c1 = GainsMatrixCells(e1, o1, gm);
+    // Per lane: the lane's four cells of block 0, then of block 1.
+    __m256i green1 = _mm256_packs_epi32(c0.green1, c1.green1);
+    __m256i red = _mm256_packs_epi32(c0.red, c1.red);
+    if (gm.compensate) {
+        green1 = Compensate(ClampTo255(green1), gm);
+        red = Compensate(ClampTo255(red), gm);
+    }
+    ToBlocks(firstRow(FromLanes(_mm256_packus_epi16(green1, red))), e0, e1);
+    auto second = [&](const Cells& c) __attribute__((always_inline)) {
+        const __m256i o = ClampTo255(_mm256_packs_epi32(_mm256_unpacklo_epi32(c.blue, c.green2),
+                                                        _mm256_unpackhi_epi32(c.blue, c.green2)));
+        return gm.compensate ? Compensate(o, gm) : o;
+    };
+    o0 = second(c0);
+    o1 = second(c1);
+}
+
+// The site maps on the samples from an even column up to column `end` of a row, in place.
+QV_AVX2_INLINE void LookUpScalar(uint16_t* __restrict row, int end, const uint8_t* __restrict first,
+                                 const uint8_t* __restrict second) {
+#pragma GCC unroll 4
+    for (int x = 0; x < end; x += 2) {
+        row[x] = first[row[x]];
+        row[x + 1] = second[row[x + 1]];
+    }
+}
+
 // Row pair j's blocks of sixteen columns whose blue samples right of the cells lie inside the
 // row, into `pair`: reading, green balance, and with kGains the gains with matrix and
 // compensation, with kSites the site maps. One pass, two blocks at a time as the lookups take
-// them; a block left over goes beside a copy of itself. Returns the columns done.
+// them; a block left over goes beside a copy of itself. Of the site maps, the first row's are
+// looked up in vectors and the second row's by scalar code on the blocks stored before, which
+// keeps the load and store units busy while the vector units work: either way alone takes
+// longer. Returns the columns done.
 template <int kSampleBytes, bool kGains, bool kSites>
 int LoadBlocks(const ColourFrameSetup& fs, const GainsMatrixRegs& gains,
-               const avx2::ByteLookup* firstRow, const avx2::ByteLookup* secondRow,
-               const uint8_t* raw, int j, uint16_t* pair) {
+               const avx2::ByteLookup* firstRow, const uint8_t* raw, int j, uint16_t* pair) {
     const int W = fs.width;
     const size_t rowBytes = static_cast<size_t>(W) * kSampleBytes;
     const uint8_t* rowEven = raw + static_cast<size_t>(2 * j) * rowBytes;
     const uint8_t* rowOdd = rowEven + rowBytes;
     uint16_t* dstEven = pair;
     uint16_t* dstOdd = pair + fs.rowStride;
+    const uint8_t* blueMap = fs.blueMap;
+    const uint8_t* greenMap = fs.greenMap;
     const bool colourCamera = !fs.monoCamera;
     const GainsMatrix256 gm(gains);
     const __m256i cells = _mm256_set1_epi32(0xFFFF);
@@ -288,20 +304,27 @@ int LoadBlocks(const ColourFrameSetup& fs, const GainsMatrixRegs& gains,
         read(x, e0, o0);
         read(x1, e1, o1);
         if constexpr (kGains && kSites) {
-            GainsMatrixSites(e0, o0, e1, o1, gm, *firstRow, *secondRow);
+            GainsMatrixSites(e0, o0, e1, o1, gm, *firstRow);
         } else if constexpr (kGains) {
             ApplyGainsMatrix(e0, o0, gm);
             ApplyGainsMatrix(e1, o1, gm);
         } else if constexpr (kSites) {
             LookUpSites(e0, e1, *firstRow);
-            LookUpSites(o0, o1, *secondRow);
         }
         Store(dstEven + x, e0);
         Store(dstOdd + x, o0);
         Store(dstEven + x1, e1);
         Store(dstOdd + x1, o1);
+        if constexpr (kSites) {
+            if (x > 0) LookUpScalar(dstOdd + x - 32, 32, blueMap, greenMap);
+        }
     }
-    return W < 17 ? 0 : (W - 1) / 16 * 16;
+    const int done = W < 17 ? 0 : (W - 1) / 16 * 16;
+    if constexpr (kSites) {
+        const int looked = std::max(0, x - 32);  // the start of the last two blocks
+        LookUpScalar(dstOdd + looked, done - looked, blueMap, greenMap);
+    }
+    return done;
 }
 
 template <int kSampleBytes>
@@ -312,16 +335,13 @@ void LoadRowPairAvx2(const ColourFrameSetup& setup, const GainsMatrixRegs& gains
     int done;
     if (fs.tableOn) {
         const avx2::ByteLookup firstRow(lookups.firstRow);
-        const avx2::ByteLookup secondRow(lookups.secondRow);
-        done = gainsStage ? LoadBlocks<kSampleBytes, true, true>(fs, gains, &firstRow, &secondRow,
-                                                                 raw, j, pair)
-                          : LoadBlocks<kSampleBytes, false, true>(fs, gains, &firstRow, &secondRow,
-                                                                  raw, j, pair);
+        done = gainsStage
+                   ? LoadBlocks<kSampleBytes, true, true>(fs, gains, &firstRow, raw, j, pair)
+                   : LoadBlocks<kSampleBytes, false, true>(fs, gains, &firstRow, raw, j, pair);
     } else {
-        done =
-            gainsStage
-                ? LoadBlocks<kSampleBytes, true, false>(fs, gains, nullptr, nullptr, raw, j, pair)
-                : LoadBlocks<kSampleBytes, false, false>(fs, gains, nullptr, nullptr, raw, j, pair);
+        done = gainsStage
+                   ? LoadBlocks<kSampleBytes, true, false>(fs, gains, nullptr, raw, j, pair)
+                   : LoadBlocks<kSampleBytes, false, false>(fs, gains, nullptr, raw, j, pair);
     }
     // The columns left: the last cell of the row and a partial group.
     if constexpr (kSampleBytes == 1)
@@ -516,9 +536,7 @@ QV_AVX2_INLINE void DemosaicBlock(const ColourFrameSetup& fs, const OutputRegs& 
 
 void PrepareSiteLookupsAvx2(const ColourFrameSetup& fs, SiteLookupsAvx2* lookups) {
     const avx2::ByteLookup firstRow(fs.greenMap, fs.redMap);
-    const avx2::ByteLookup secondRow(fs.blueMap, fs.greenMap);
     std::copy(std::begin(firstRow.rows), std::end(firstRow.rows), lookups->firstRow);
-    std::copy(std::begin(secondRow.rows), std::end(secondRow.rows), lookups->secondRow);
 }
 
 void LoadRowPair8Avx2(const ColourFrameSetup& fs, const GainsMatrixRegs& gm,

@@ -253,13 +253,12 @@ void LoadRowPair8(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const u
 void LoadRowPair16(const ColourFrameSetup& fs, const GainsMatrixRegs& gm, const uint8_t* raw, int j,
                    uint16_t* pair, int from = 0);
 
-// The site maps of a frame as the AVX2 loader looks them up: the byte-shuffle rows of the
-// first row's maps (green, red) and of the second row's (blue, green), the even columns' map
-// in the low 128-bit lane. Built once per frame by PrepareSiteLookupsAvx2, only where the
-// processor runs AVX2; the AVX2 loader reads them only with the table stage on.
+// The site maps of a row pair's first row as the AVX2 loader looks them up: the byte-shuffle
+// rows of the green map (even columns) in the low 128-bit lane and of the red map in the high
+// lane. Built once per frame by PrepareSiteLookupsAvx2, only where the processor runs AVX2;
+// the AVX2 loader reads them only with the table stage on.
 struct SiteLookupsAvx2 {
     __m256i firstRow[16];
-    __m256i secondRow[16];
 };
 void PrepareSiteLookupsAvx2(const ColourFrameSetup& fs, SiteLookupsAvx2* lookups);
 
