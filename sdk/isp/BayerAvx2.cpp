@@ -56,11 +56,14 @@ QV_AVX2_INLINE __m256i ReadBlock(const uint8_t* row, int x) {
     }
 }
 
+// |a - b| of 8-bit values in 16-bit lanes.
 QV_AVX2_INLINE __m256i AbsDiff(__m256i a, __m256i b) {
-    return _mm256_or_si256(_mm256_subs_epu16(a, b), _mm256_subs_epu16(b, a));
+    return _mm256_abs_epi16(_mm256_sub_epi16(a, b));
 }
 
-// BalanceGreens on two groups, one per lane, every cell present.
+// BalanceGreens on two groups, one per lane, every cell present. The samples are 0..255, so
+// the tests of the SSE4.1 kernels combine: x > a or x > b as x > max(a, b), three values
+// above 200 as their minimum above 200.
 QV_AVX2_INLINE void BalanceGreens(__m256i& even, __m256i& odd, __m256i bluePlus, __m256i cells) {
     const __m256i ten = _mm256_set1_epi16(10);
     const __m256i bright = _mm256_set1_epi16(200);
@@ -70,22 +73,18 @@ QV_AVX2_INLINE void BalanceGreens(__m256i& even, __m256i& odd, __m256i bluePlus,
     const __m256i b = odd;
     const __m256i bp = _mm256_srli_si256(bluePlus, 2);
     const __m256i d = AbsDiff(g1, g2);
-    __m256i equalise = _mm256_or_si256(_mm256_cmpgt_epi16(ten, d),
-                                       _mm256_cmpgt_epi16(_mm256_srli_epi16(g1, 3), d));
-    const __m256i hot = _mm256_and_si256(
-        _mm256_and_si256(_mm256_cmpgt_epi16(r, bright), _mm256_cmpgt_epi16(b, bright)),
-        _mm256_cmpgt_epi16(_mm256_max_epi16(g1, g2), bright));
+    __m256i equalise = _mm256_cmpgt_epi16(_mm256_max_epi16(ten, _mm256_srli_epi16(g1, 3)), d);
+    const __m256i hot = _mm256_cmpgt_epi16(
+        _mm256_min_epi16(_mm256_min_epi16(r, b), _mm256_max_epi16(g1, g2)), bright);
     equalise = _mm256_or_si256(equalise, hot);
-    // Whether some cell of each lane's group has red and right blue closer than 10.
+    // Whether no cell of each lane's group has red and right blue closer than 10.
     const __m256i neutral = _mm256_and_si256(_mm256_cmpgt_epi16(ten, AbsDiff(r, bp)), cells);
-    const __m256i anyNeutral =
-        _mm256_xor_si256(_mm256_cmpeq_epi64(_mm256_or_si256(neutral, _mm256_srli_si256(neutral, 8)),
-                                            _mm256_setzero_si256()),
-                         _mm256_set1_epi32(-1));
+    const __m256i noNeutral = _mm256_cmpeq_epi64(
+        _mm256_or_si256(neutral, _mm256_srli_si256(neutral, 8)), _mm256_setzero_si256());
     const __m256i m = _mm256_avg_epu16(r, bp);
     const __m256i near = _mm256_cmpgt_epi16(ten, _mm256_min_epi16(AbsDiff(m, g1), AbsDiff(m, g2)));
     equalise = _mm256_or_si256(
-        equalise, _mm256_and_si256(near, _mm256_unpacklo_epi64(anyNeutral, anyNeutral)));
+        equalise, _mm256_andnot_si256(_mm256_unpacklo_epi64(noNeutral, noNeutral), near));
     equalise = _mm256_and_si256(equalise, cells);
     const __m256i mean = _mm256_avg_epu16(g1, g2);
     even = _mm256_blendv_epi8(even, mean, equalise);
