@@ -208,18 +208,16 @@ QV_AVX2_INLINE void ApplyGainsMatrix(__m256i& even, __m256i& odd, const GainsMat
     }
 }
 
-// Bytes of one row's two blocks in the order the row's site lookup takes them back to columns
-// (see LookUpSites): the even columns' bytes of both lanes in the low lane, the odd columns'
-// in the high lane.
+// Bytes of one row's two blocks a and b held in each lane as a's even columns, b's even
+// columns, a's odd columns and b's odd columns (four each), rearranged for the site lookup:
+// the even columns' bytes of both lanes into the low lane, the odd columns' into the high one.
 QV_AVX2_INLINE __m256i FromLanes(__m256i v) {
     return _mm256_permute4x64_epi64(v, 0xD8);
 }
 
-// The site maps on looked-up bytes from FromLanes, back to the two blocks of 16-bit samples
-// in column order.
+// Looked-up bytes in the order of FromLanes back to the two blocks of 16-bit samples in
+// column order.
 QV_AVX2_INLINE void ToBlocks(__m256i v, __m256i& a, __m256i& b) {
-    // Within each lane the bytes are a's even columns, b's even columns, a's odd columns and
-    // b's odd columns, four each.
     const __m256i merge = Both(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
     v = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(v, 0xD8), merge);
     a = _mm256_unpacklo_epi8(v, _mm256_setzero_si256());
