@@ -268,13 +268,22 @@ QV_AVX2_INLINE void LookUpScalar(uint16_t* __restrict row, int end, const uint8_
     }
 }
 
-// Row pair j's blocks of sixteen columns whose blue samples right of the cells lie inside the
-// row, into `pair`: reading, green balance, and with kGains the gains with matrix and
-// compensation, with kSites the site maps. One pass, two blocks at a time as the lookups take
-// them; a block left over goes beside a copy of itself. Of the site maps, the first row's are
-// looked up in vectors and the second row's by scalar code on the blocks stored before, which
-// keeps the load and store units busy while the vector units work: either way alone takes
-// longer. Returns the columns done.
+// The blue samples right of the cells of the block ending the row, from the block's second
+// row `o` as read: those inside the row, and for the row's last cell its own blue (as
+// ReadBluePlus), so that nothing past the row is read.
+QV_AVX2_INLINE __m256i LastBluePlus(__m256i o) {
+    // Every sample one column to the left, across the lanes; the last lane's odd word, left
+    // empty, takes the last cell's blue.
+    const __m256i left = _mm256_alignr_epi8(_mm256_permute2x128_si256(o, o, 0x81), o, 2);
+    return _mm256_blend_epi32(left, _mm256_bslli_epi128(o, 2), 0x80);
+}
+
+// Row pair j's whole blocks of sixteen columns into `pair`: reading, green balance, and with kGains
+// the gains with matrix and compensation, with kSites the site maps. One pass, two blocks at a time
+// as the lookups take them; a block left over goes beside a copy of itself. Of the site maps, the
+// first row's are looked up in vectors and the second row's by scalar code on the blocks stored
+// before, which keeps the load and store units busy while the vector units work: either way alone
+// takes longer. Returns the columns done.
 template <int kSampleBytes, bool kGains, bool kSites>
 int LoadBlocks(const ColourFrameSetup& fs, const GainsMatrixRegs& gains,
                const avx2::ByteLookup* firstRow, const uint8_t* raw, int j, uint16_t* pair) {
@@ -292,11 +301,14 @@ int LoadBlocks(const ColourFrameSetup& fs, const GainsMatrixRegs& gains,
     auto read = [&](int x, __m256i& e, __m256i& o) __attribute__((always_inline)) {
         e = ReadBlock<kSampleBytes>(rowEven, x);
         o = ReadBlock<kSampleBytes>(rowOdd, x);
-        if (colourCamera) BalanceGreens(e, o, ReadBlock<kSampleBytes>(rowOdd, x + 1), cells);
+        if (colourCamera)
+            BalanceGreens(e, o,
+                          x + 17 <= W ? ReadBlock<kSampleBytes>(rowOdd, x + 1) : LastBluePlus(o),
+                          cells);
     };
     int x = 0;
-    for (; x + 17 <= W; x += 32) {
-        const int x1 = x + 33 <= W ? x + 16 : x;
+    for (; x + 16 <= W; x += 32) {
+        const int x1 = x + 32 <= W ? x + 16 : x;
         __m256i e0, o0, e1, o1;
         read(x, e0, o0);
         read(x1, e1, o1);
@@ -316,7 +328,7 @@ int LoadBlocks(const ColourFrameSetup& fs, const GainsMatrixRegs& gains,
             if (x > 0) LookUpScalar(dstOdd + x - 32, 32, blueMap, greenMap);
         }
     }
-    const int done = W < 17 ? 0 : (W - 1) / 16 * 16;
+    const int done = W / 16 * 16;
     if constexpr (kSites) {
         const int looked = std::max(0, x - 32);  // the start of the last two blocks
         LookUpScalar(dstOdd + looked, done - looked, blueMap, greenMap);
@@ -340,7 +352,7 @@ void LoadRowPairAvx2(const ColourFrameSetup& setup, const GainsMatrixRegs& gains
                    ? LoadBlocks<kSampleBytes, true, false>(fs, gains, nullptr, raw, j, pair)
                    : LoadBlocks<kSampleBytes, false, false>(fs, gains, nullptr, raw, j, pair);
     }
-    // The columns left: the last cell of the row and a partial group.
+    // The columns past the last whole block, a partial group (none at widths of whole blocks).
     if constexpr (kSampleBytes == 1)
         LoadRowPair8(fs, gains, raw, j, pair, done);
     else
