@@ -16,13 +16,7 @@
 #include "IspVectorConstants.h"
 #include "SharpenVector.h"
 
-// clang (the fuzz build) has no GCC target pragma: its own attribute does the same.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+#include "Avx2TargetBegin.h"
 
 #include "ByteLookupAvx2.h"
 #include "SharpenAvx2.h"
@@ -616,8 +610,4 @@ void SharpenRowVectorAvx2(const uint16_t* a, const uint16_t* b, const uint16_t* 
 
 }  // namespace qv::isp
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+#include "Avx2TargetEnd.h"

@@ -15,13 +15,7 @@
 #include "IspVectorOps.h"
 #include "MonoKernelsInternal.h"
 
-// clang (the fuzz build) has no GCC target pragma: its own attribute does the same.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+#include "Avx2TargetBegin.h"
 
 #include "ByteLookupAvx2.h"
 #include "SharpenAvx2.h"
@@ -410,8 +404,4 @@ void WalkMonoFrameAvx2(const VectorFrame& frame, IspWorkBuffers& work) {
 
 }  // namespace qv::isp::mono
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+#include "Avx2TargetEnd.h"

@@ -9,13 +9,7 @@
 
 #include "YuvRows.h"
 
-// clang (the fuzz build) has no GCC target pragma: its own attribute does the same.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+#include "Avx2TargetBegin.h"
 
 namespace qv::isp::yuv {
 
@@ -159,8 +153,4 @@ int ConvertRowAvx2(const uint8_t* src, uint8_t* dst, int pairs, Form form, bool 
 
 }  // namespace qv::isp::yuv
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+#include "Avx2TargetEnd.h"
