@@ -17,6 +17,8 @@
 
 namespace {
 
+using ctltest::CallRow;
+using ctltest::CallWhileASnapshotWaits;
 using ctltest::ControllerTest;
 using ctltest::CSettingsCamera;
 
@@ -49,12 +51,6 @@ class ImageLocks : public ControllerTest {
     std::shared_ptr<CSettingsCamera> m_camera;
 };
 
-struct Row {
-    const char* name;
-    std::function<int(CameraControl*)> call;
-    int result;
-};
-
 // An 8 x 8 mono frame at 10 with two neighbouring pixels at 200: a defect the finder lists.
 struct DefectFrame {
     DefectFrame() {
@@ -82,7 +78,7 @@ TEST_F(ImageLocks, ImageSettingsSavesAndDeviceInformationAnswerWhileASnapshotWai
     CameraCurDevInfo devInfo{};
     const DefectFrame defect;
     const std::string file = FilePath("image-lock.bin");
-    const std::vector<Row> rows = {
+    const std::vector<CallRow> rows = {
         // Auto exposure: its range setters need it on.
         {"AE on", [](auto* c) { return c->CameraSetAeState(1); }, 0},
         {"its getter", [&](auto* c) { return c->CameraGetAeState(&flag); }, 0},
@@ -178,23 +174,7 @@ TEST_F(ImageLocks, ImageSettingsSavesAndDeviceInformationAnswerWhileASnapshotWai
          0},
     };
 
-    std::atomic<int> snapResult{1};
-    CameraFrameHandle frame = nullptr;
-    std::thread snap(
-        [&] { snapResult = c->CameraSnapToBuffer(&frame, nullptr, nullptr, kSnapWaitMs); });
-    // A paused camera's stream is switched on for the shot, under the controller's lock: from
-    // then on the snapshot holds the controller until its frame comes.
-    EXPECT_TRUE(ctltest::WaitFor([&] { return m_camera->CallCount("StreamOn") > 0; }));
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(row.call(c), row.result);
-    }
-    EXPECT_EQ(m_camera->PushTestFrame(), 0);
-    snap.join();
-    EXPECT_EQ(snapResult.load(), 0);
-    if (frame != nullptr) {
-        EXPECT_EQ(c->CameraReleaseFrameHandle(frame), 0);
-    }
+    CallWhileASnapshotWaits(c, *m_camera, rows, kSnapWaitMs);
 
     // What the calls did is in force, and the save holds it.
     const CameraParameter record = c->GetParameterRecord();

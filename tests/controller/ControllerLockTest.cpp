@@ -15,6 +15,8 @@
 
 namespace {
 
+using ctltest::CallRow;
+using ctltest::CallWhileASnapshotWaits;
 using ctltest::ControllerTest;
 using ctltest::CTestCamera;
 
@@ -69,12 +71,6 @@ class Locks : public ControllerTest {
     std::shared_ptr<CLockCamera> m_camera;
 };
 
-struct Row {
-    const char* name;
-    std::function<int(CameraControl*)> call;
-    int result;
-};
-
 TEST_F(Locks, LineDisplayAndInformationOperationsAnswerWhileASnapshotWaits) {
     CameraControl* c = OpenCamera();
     int i = 0, j = 0;
@@ -86,7 +82,7 @@ TEST_F(Locks, LineDisplayAndInformationOperationsAnswerWhileASnapshotWaits) {
     const stImageInfo head = ImageHead();
     tSdkCapability capability{};
     tSdkResolution resolution{};
-    const std::vector<Row> rows = {
+    const std::vector<CallRow> rows = {
         // Trigger and I/O lines.
         {"trigger frame count", [](auto* c) { return c->CameraSetTriggerFrameCount(2); }, 0},
         {"its getter", [&](auto* c) { return c->CameraGetTriggerFrameCount(&i); }, 0},
@@ -158,23 +154,7 @@ TEST_F(Locks, LineDisplayAndInformationOperationsAnswerWhileASnapshotWaits) {
     };
 
     m_camera->ClearCalls();
-    std::atomic<int> snapResult{1};
-    CameraFrameHandle frame = nullptr;
-    std::thread snap(
-        [&] { snapResult = c->CameraSnapToBuffer(&frame, nullptr, nullptr, kSnapWaitMs); });
-    // A paused camera's stream is switched on for the shot, under the controller's lock: from
-    // then on the snapshot holds the controller until its frame comes.
-    EXPECT_TRUE(ctltest::WaitFor([&] { return m_camera->CallCount("StreamOn") > 0; }));
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(row.call(c), row.result);
-    }
-    EXPECT_EQ(m_camera->PushTestFrame(), 0);
-    snap.join();
-    EXPECT_EQ(snapResult.load(), 0);
-    if (frame != nullptr) {
-        EXPECT_EQ(c->CameraReleaseFrameHandle(frame), 0);
-    }
+    CallWhileASnapshotWaits(c, *m_camera, rows, kSnapWaitMs);
 
     // What the operations did is in force.
     const CameraParameter record = c->GetParameterRecord();

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "params/CameraParameterBuilder.h"
@@ -86,5 +89,35 @@ class ControllerTest : public ::testing::Test {
     std::unique_ptr<CJNDeviceMgr> m_mgr;
     std::vector<std::unique_ptr<CameraControl>> m_controls;  // die before the manager
 };
+
+// A call made while a snapshot waits: its name, the call, the result it must give.
+struct CallRow {
+    const char* name;
+    std::function<int(CameraControl*)> call;
+    int result;
+};
+
+// Makes each call of rows while a snapshot of c waits up to waitMs for its frame, then gives
+// camera that frame: the snapshot must get it. A paused camera's stream is switched on for the
+// shot under the controller's lock, so from then on a call that took that lock would wait for a
+// frame nobody gives, and the snapshot would end with its time-out instead.
+inline void CallWhileASnapshotWaits(CameraControl* c, CTestCamera& camera,
+                                    const std::vector<CallRow>& rows, unsigned waitMs) {
+    const size_t streamOnsBefore = camera.CallCount("StreamOn");
+    std::atomic<int> snapResult{1};
+    CameraFrameHandle frame = nullptr;
+    std::thread snap([&] { snapResult = c->CameraSnapToBuffer(&frame, nullptr, nullptr, waitMs); });
+    EXPECT_TRUE(WaitFor([&] { return camera.CallCount("StreamOn") > streamOnsBefore; }));
+    for (const CallRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.call(c), row.result);
+    }
+    EXPECT_EQ(camera.PushTestFrame(), 0);
+    snap.join();
+    EXPECT_EQ(snapResult.load(), 0);
+    if (frame != nullptr) {
+        EXPECT_EQ(c->CameraReleaseFrameHandle(frame), 0);
+    }
+}
 
 }  // namespace ctltest
