@@ -169,9 +169,9 @@ class DisplayFrames : public ControllerTest {
 };
 
 // The display receives the 32-bit frame (B, G, R, 0 from BGR), with the call order of a frame;
-// the callback gets the display's surface, the size, the context and the stride. The buffer is
-// sized from width x height even when the descriptor's byte count says less, and a width that
-// is not a multiple of 4 is converted whole.
+// the callback gets the display's surface, the size, the context and the stride. A width that
+// is not a multiple of 4 is converted whole; a head whose byte count is short of its width x
+// height pixels is refused before anything reaches the display.
 TEST_F(DisplayFrames, FrameReachesTheDisplayAndTheCallback) {
     // A camera that describes its frames: the display starts with the current image's size.
     auto camera = std::make_shared<ctltest::CSettingsCamera>();
@@ -188,9 +188,12 @@ TEST_F(DisplayFrames, FrameReachesTheDisplayAndTheCallback) {
     for (const auto& [w, height] : {std::pair<uint32_t, uint32_t>{16, 4}, {13, 5}}) {
         SCOPED_TRACE(w);
         Image img(w, height, CAMERA_MEDIA_TYPE_BGR8, 3);
-        img.head.TotalBytes = 0;  // the byte count is not what sizes the conversion
         m_displays.log.height = static_cast<int>(height);
         m_displays.log.calls.clear();
+        stImageInfo shortHead = img.head;
+        --shortHead.TotalBytes;
+        EXPECT_EQ(CameraDisplay(h, img.bytes.data(), &shortHead), CAMERA_STATUS_PARAMETER_INVALID);
+        EXPECT_TRUE(m_displays.log.calls.empty());
         ASSERT_EQ(CameraDisplay(h, img.bytes.data(), &img.head), 0);
         std::vector<uint8_t> want;
         for (size_t i = 0; i < size_t{w} * height; ++i)

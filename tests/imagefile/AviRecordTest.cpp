@@ -280,11 +280,17 @@ TEST_F(AviRecord, BadInput) {
     zero.head.iWidth = 0;
     EXPECT_EQ(Push(zero), CAMERA_STATUS_PARAMETER_INVALID);
     EXPECT_EQ(Push(MakeFrame(4, 4, filetest::kBayerGrbg8)), CAMERA_STATUS_NOT_SUPPORTED);
-    // A frame whose data would take the file past 2 GiB is refused before it is read.
+    // A frame whose data would take the file past 2 GiB is refused before it is read (its head
+    // claims all its bytes; the buffer behind it is 16 bytes).
     TestFrame huge = f;
     huge.head.iWidth = 32768;
     huge.head.iHeight = 21846;
+    huge.head.TotalBytes = 32768u * 21846u;
     EXPECT_EQ(Push(huge), CAMERA_STATUS_FILE_TOO_LARGE);
+    // A head whose byte count is short of its pixels is refused before anything is read.
+    TestFrame wider = f;
+    wider.head.iWidth = 8;
+    EXPECT_EQ(Push(wider), CAMERA_STATUS_PARAMETER_INVALID);
     ASSERT_EQ(m_control.CameraStopRecord(), 0);
     EXPECT_EQ(ReadAll(path).size(), 2056u);
 

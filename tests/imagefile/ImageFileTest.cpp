@@ -323,6 +323,8 @@ TEST_F(ImageFile, BadInputWritesNothing) {
         f.head.iHeight = h;
         return f;
     };
+    const TestFrame wideJpeg = MakeFrame(65501, 1, CAMERA_MEDIA_TYPE_MONO8);
+    const TestFrame widePng = MakeFrame(1000001, 1, CAMERA_MEDIA_TYPE_MONO8);
     const std::string base = m_dir / "bad";
     struct Row {
         const char* name;
@@ -363,11 +365,22 @@ TEST_F(ImageFile, BadInputWritesNothing) {
         // read.
         {"BMP past 4 GiB", [&] { return Save(base, sized(0x7FFFFFFF, 0x7FFFFFFF), kBmp); },
          CAMERA_STATUS_PARAMETER_INVALID},
-        // Sides the encoders refuse are refused before anything is read or created.
-        {"JPEG wider than 65500", [&] { return Save(base, sized(0x7FFFFFFF, 8), kJpeg); },
+        // Sides the encoders refuse are refused before anything is created.
+        {"JPEG wider than 65500", [&] { return Save(base, wideJpeg, kJpeg); },
          CAMERA_STATUS_FAILED},
-        {"PNG wider than 1000000", [&] { return Save(base, sized(0x7FFFFFFF, 8), kPng); },
-         CAMERA_STATUS_FAILED},
+        {"PNG wider than 1000000", [&] { return Save(base, widePng, kPng); }, CAMERA_STATUS_FAILED},
+        // A head whose byte count is short of its pixels: nothing is read or created.
+        {"BMP of 9 x 8 in 64 bytes", [&] { return Save(base, sized(9, 8), kBmp); },
+         CAMERA_STATUS_PARAMETER_INVALID},
+        {"PNG of 8 x 9 in 64 bytes", [&] { return Save(base, sized(8, 9), kPng); },
+         CAMERA_STATUS_PARAMETER_INVALID},
+        {"JPEG of 8 x 8 colour in 64 bytes",
+         [&] {
+             TestFrame f = mono;
+             f.head.uiMediaType = CAMERA_MEDIA_TYPE_BGR8;
+             return Save(base, f, kJpeg);
+         },
+         CAMERA_STATUS_PARAMETER_INVALID},
         {"null handle at the export",
          [&] {
              return CameraSaveImage(nullptr, base.c_str(), const_cast<BYTE*>(mono.bytes.data()),

@@ -9,6 +9,7 @@
 
 #include "common/Log.h"
 #include "control/CameraControl.h"
+#include "control/ImageHeadRules.h"
 #include "display/DisplayConvert.h"
 #include "display/DisplayFactory.h"
 #include "display/ImageDrawing.h"
@@ -123,6 +124,8 @@ int CameraControl::CameraImageOverlay(BYTE* image, const stImageInfo* head) {
     if (image == nullptr || head == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     qv::display::DrawTarget target;
     if (!qv::display::OverlayTarget(image, *head, &target)) return CAMERA_STATUS_SUCCESS;
+    if (!qv::control::HeadHoldsItsImage(*head, target.pixelBytes))
+        return CAMERA_STATUS_PARAMETER_INVALID;
     const int w = target.width, h = target.height;
 
     const DeviceHold hold = HoldDevice();
@@ -167,7 +170,9 @@ int CameraControl::CameraDisplay(const BYTE* image, const stImageInfo* head) {
     if (!m_initialized || !m_pDisplay) return CAMERA_STATUS_NOT_INITIALIZED;
     if (image == nullptr || head == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     const int width = static_cast<int>(head->iWidth), height = static_cast<int>(head->iHeight);
-    if (width <= 0 || height <= 0) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (width <= 0 || height <= 0 ||
+        !qv::control::HeadHoldsItsImage(*head, qv::display::SourceBytesPerPixel(head->uiMediaType)))
+        return CAMERA_STATUS_PARAMETER_INVALID;
     // Sized from the image itself: the conversion writes width x height x 4 bytes.
     const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
     if (!GrowBuffer(m_pDisplayBuffer, m_displayBufferSize, bytes)) return CAMERA_STATUS_FAILED;

@@ -5,6 +5,7 @@
 
 #include "common/Log.h"
 #include "control/CameraControl.h"
+#include "control/ImageHeadRules.h"
 #include "imagefile/AviWriter.h"
 #include "imagefile/BmpImageFile.h"
 #include "imagefile/JpegImageFile.h"
@@ -63,6 +64,13 @@ int CameraControl::CameraSaveImage(const char* path, const BYTE* image, const st
     if (length < 0 || static_cast<size_t>(length) >= sizeof name)
         return CAMERA_STATUS_PARAMETER_INVALID;
 
+    // A raw file is the head's bytes as they are; the other writers read width x height pixels.
+    if (type != kTypeRaw) {
+        const qv::imagefile::PixelLayout layout = qv::imagefile::LayoutOf(head->uiMediaType);
+        if (layout != qv::imagefile::PixelLayout::kUnknown &&
+            !qv::control::HeadHoldsItsImage(*head, qv::imagefile::InputBytesPerPixel(layout)))
+            return CAMERA_STATUS_PARAMETER_INVALID;
+    }
     const int width = static_cast<int>(head->iWidth);
     const int height = static_cast<int>(head->iHeight);
     switch (type) {
@@ -102,6 +110,11 @@ int CameraControl::CameraPushOneFrame(const BYTE* image, const stImageInfo* head
     }
     if (image == nullptr || head == nullptr || !ValidSize(*head))
         return CAMERA_STATUS_PARAMETER_INVALID;
+    // Checked before the stream is stated, so a refused frame leaves the recording as it was.
+    const PixelLayout layout = LayoutOf(head->uiMediaType);
+    if (layout != PixelLayout::kUnknown &&
+        !qv::control::HeadHoldsItsImage(*head, InputBytesPerPixel(layout)))
+        return CAMERA_STATUS_PARAMETER_INVALID;
     const int width = static_cast<int>(head->iWidth);
     const int height = static_cast<int>(head->iHeight);
     // Until a frame is in the file, each frame (re)states the stream.
@@ -114,7 +127,6 @@ int CameraControl::CameraPushOneFrame(const BYTE* image, const stImageInfo* head
         qv::Log("frame size error, the width or height of frame is changed.\n");
         return CAMERA_STATUS_PARAMETER_INVALID;
     }
-    const PixelLayout layout = LayoutOf(head->uiMediaType);
     if (layout == PixelLayout::kUnknown) return CAMERA_STATUS_NOT_SUPPORTED;
     uint64_t bytes = 0;
     if (!ImageBytes(width, height, 3, &bytes) ||

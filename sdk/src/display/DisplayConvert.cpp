@@ -84,6 +84,22 @@ __m128i Mask(const uint8_t* m) {
 
 }  // namespace
 
+unsigned SourceBytesPerPixel(uint32_t mediaType) {
+    switch (KindOf(mediaType)) {
+        case Kind::kRgb24:
+        case Kind::kBgr24:
+            return 3;
+        case Kind::kRgba32:
+        case Kind::kBgra32:
+            return 4;
+        case Kind::kMono:
+            return 1;
+        case Kind::kNone:
+            break;
+    }
+    return 0;
+}
+
 void ConvertToDisplayScalar(uint8_t* dst, const uint8_t* image, uint32_t width, uint32_t height,
                             uint32_t mediaType) {
     // Rows are tightly packed in both images, so the image is one run of pixels.

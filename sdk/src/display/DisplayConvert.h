@@ -22,6 +22,9 @@ namespace qv::display {
 // The processing level from which the vector path runs.
 constexpr int kVectorLevel = 4;
 
+// Bytes per pixel the conversion reads from an image of this type (0: it reads nothing).
+unsigned SourceBytesPerPixel(uint32_t mediaType);
+
 // Both paths; dst must hold width x height x 4 bytes.
 void ConvertToDisplayScalar(uint8_t* dst, const uint8_t* image, uint32_t width, uint32_t height,
                             uint32_t mediaType);
