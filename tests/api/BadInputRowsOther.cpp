@@ -28,13 +28,20 @@ const std::string& LongPath() {
 
 // Heads of images that name nothing an image function can use, besides the valid one.
 struct Heads {
-    explicit Heads(const stImageInfo& valid) : zero{}, unknown(valid), negative(valid) {
+    explicit Heads(const stImageInfo& valid)
+        : zero{}, unknown(valid), negative(valid), larger(valid), huge(valid) {
         unknown.uiMediaType = 0xFFFFFFFF;
         negative.iWidth = 0x80000000u;  // -2147483648 as an int
+        // More pixels than the head's own byte count holds.
+        larger.iWidth = 640;
+        larger.iHeight = 480;
+        huge.iWidth = huge.iHeight = 65536;
     }
     stImageInfo zero;
     stImageInfo unknown;
     stImageInfo negative;
+    stImageInfo larger;
+    stImageInfo huge;
 };
 
 // The display runs for the rows that need it, in mode 1 for those that need that.
@@ -125,7 +132,9 @@ std::vector<Row> OtherRows() {
                             a.In(&head, kInvalid,
                                  {{"zero head", &other.zero, 0},
                                   {"unknown media type", &other.unknown, 0},
-                                  {"negative width", &other.negative, {0, kInvalid}}}));
+                                  {"negative width", &other.negative, {0, kInvalid}},
+                                  {"640x480 in 320x240's bytes", &other.larger, kInvalid},
+                                  {"65536x65536", &other.huge, kInvalid}}));
                         for (int i = 0; i < 9; ++i) CameraSetCrossLine(h, i, 0, 0, 0, 0);
                         return r;
                     }});
@@ -138,7 +147,9 @@ std::vector<Row> OtherRows() {
                                              a.In(&head, kInvalid,
                                                   {{"zero head", &other.zero, kInvalid},
                                                    {"unknown media type", &other.unknown, 0},
-                                                   {"negative width", &other.negative, kInvalid}}));
+                                                   {"negative width", &other.negative, kInvalid},
+                                                   {"640x480", &other.larger, kInvalid},
+                                                   {"65536x65536", &other.huge, kInvalid}}));
                     }});
     rows.push_back(
         {"CameraSetDisplayCallbackFun", 0, [](Args& a) {
@@ -158,10 +169,10 @@ std::vector<Row> OtherRows() {
              stImageInfo* pHead =
                  a.In(&head, kInvalid,
                       {{"zero head", &other.zero, 0}, {"unknown media type", &other.unknown, 0}});
-             const char* font = a.Text("Sans", 0, {{longText.c_str(), 0}});
+             const char* font = a.Text("Sans", CAMERA_STATUS_FAILED, {{longText.c_str(), 0}});
              const std::initializer_list<IntCase> number = {{-1, 0}, {INT_MAX, 0}, {INT_MIN, 0}};
              const int fa = a.Int(12, number), fb = a.Int(0, number);
-             const char* text = a.Text("text", 0, {{longText.c_str(), 0}});
+             const char* text = a.Text("text", CAMERA_STATUS_FAILED, {{longText.c_str(), 0}});
              const int x = a.Int(10, number), y = a.Int(10, number);
              const int w = a.Int(100, number), hgt = a.Int(20, number);
              return CameraDrawText(pImage, pHead, font, fa, fb, text, x, y, w, hgt,
@@ -185,7 +196,9 @@ std::vector<Row> OtherRows() {
                             a.In(&head, kInvalid,
                                  {{"zero head", &other.zero, kInvalid},
                                   {"unknown media type", &other.unknown, kNotSupported},
-                                  {"negative width", &other.negative, kInvalid}});
+                                  {"negative width", &other.negative, kInvalid},
+                                  {"640x480 in 320x240's bytes", &other.larger, kInvalid},
+                                  {"65536x65536", &other.huge, kInvalid}});
                         const int type = a.Int(2, {{0, kInvalid},
                                                    {3, kInvalid},
                                                    {16, kInvalid},
@@ -240,7 +253,9 @@ std::vector<Row> OtherRows() {
                             a.In(&head, kInvalid,
                                  {{"zero head", &other.zero, kInvalid},
                                   {"unknown media type", &other.unknown, kNotSupported},
-                                  {"negative width", &other.negative, kInvalid}}));
+                                  {"negative width", &other.negative, kInvalid},
+                                  {"640x480 in 320x240's bytes", &other.larger, kInvalid},
+                                  {"65536x65536", &other.huge, kInvalid}}));
                         CameraStopRecord(h);
                         return r;
                     }});

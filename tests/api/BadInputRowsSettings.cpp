@@ -232,8 +232,8 @@ std::vector<Row> SettingsRows() {
                         return CameraGetAeExposureRange(a.Handle(), a.Out<double>(0),
                                                         a.Out<double>(0));
                     }});
-    // Gains are unsigned: a negative minimum lies above any maximum, a negative maximum is
-    // brought down to the sensor's.
+    // Compared as ints: a negative minimum under the sensor's maximum is raised to the sensor's
+    // minimum, a negative maximum lies below any minimum the sensor allows.
     rows.push_back(
         {"CameraSetAeAnalogGainRange", 0, [](Args& a) {
              HANDLE h = a.Ctx().handle;
@@ -246,9 +246,9 @@ std::vector<Row> SettingsRows() {
              // The sensor's range (the camera's stored one need not be a range).
              const int sensorMin = static_cast<int>(cap.auSensorParam[2]);
              const int sensorMax = static_cast<int>(cap.auSensorParam[3]);
-             const int minGain =
-                 a.Int(sensorMin, {{-1, kInvalid}, {INT_MAX, kInvalid}, {INT_MIN, kInvalid}});
-             const int maxGain = a.Int(sensorMax, {{-1, 0}, {INT_MIN, 0}, {0, kInvalid}});
+             const int minGain = a.Int(sensorMin, {{-1, 0}, {INT_MAX, kInvalid}, {INT_MIN, 0}});
+             const int maxGain =
+                 a.Int(sensorMax, {{-1, kInvalid}, {INT_MIN, kInvalid}, {0, kInvalid}});
              const int r = CameraSetAeAnalogGainRange(handle, minGain, maxGain);
              if (r == 0) {
                  ProcessOneFrame(h);

@@ -10,11 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "BadInputArgs.h"
@@ -291,6 +293,129 @@ TEST_F(BadInput, LineExports) {
 }
 TEST_F(BadInput, OtherExports) {
     RunRows(OtherRows());
+}
+
+// Heads that contradict their own byte count, gain ranges at the ends of int, image files
+// onto a folder and texts that are not there: each answers the code of its row, and a refused
+// call writes nothing, leaves no file and leaves a recording as it was. The buffers hold exactly
+// what their heads' byte counts say, so a read or write past them shows under the sanitizer.
+TEST_F(BadInput, InconsistentHeadsGainRangesFoldersAndMissingTexts) {
+    HANDLE h = m_h;
+    const std::filesystem::path dir = s_home / "contradictions";
+    std::filesystem::create_directories(dir);
+    auto filesIn = [&dir] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++n;
+        return n;
+    };
+    struct Head {
+        const char* name;
+        stImageInfo head;
+        int overlay;  // grey images get no overlay at all
+    };
+    const Head heads[] = {
+        {"640x480 BGR8 in 192 bytes",
+         {640, 480, 192, CAMERA_MEDIA_TYPE_BGR8, 1000.0, 10.0, 1000, {}},
+         CAMERA_STATUS_PARAMETER_INVALID},
+        {"65536x65536 BGR8 in 320x240's bytes",
+         {65536, 65536, 320 * 240 * 3, CAMERA_MEDIA_TYPE_BGR8, 1000.0, 10.0, 1000, {}},
+         CAMERA_STATUS_PARAMETER_INVALID},
+        {"65536x65536 grey in 4 bytes",
+         {65536, 65536, 4, CAMERA_MEDIA_TYPE_MONO8, 1000.0, 10.0, 1000, {}},
+         CAMERA_STATUS_SUCCESS},
+        {"320x240 RGBA8 in 320x240x3 bytes",
+         {320, 240, 320 * 240 * 3, CAMERA_MEDIA_TYPE_RGBA8, 1000.0, 10.0, 1000, {}},
+         CAMERA_STATUS_PARAMETER_INVALID},
+    };
+    // A cross line through the middle of every head's image, and a display to convert into.
+    ASSERT_EQ(CameraSetCrossLine(h, 0, 100, 100, 0x0000FF, 1), 0);
+    ASSERT_EQ(CameraDisplayInit(h, 1), 0);
+    for (const Head& row : heads) {
+        SCOPED_TRACE(row.name);
+        std::vector<BYTE> buffer(row.head.TotalBytes, 0x40);
+        const std::vector<BYTE> before = buffer;
+        stImageInfo head = row.head;
+        for (const auto& [type, extension] :
+             {std::pair{1, ".jpg"}, std::pair{2, ".bmp"}, std::pair{8, ".png"}}) {
+            const std::string path = (dir / "image").string();
+            EXPECT_EQ(CameraSaveImage(h, path.c_str(), buffer.data(), &head, type, 90),
+                      CAMERA_STATUS_PARAMETER_INVALID)
+                << extension;
+            EXPECT_EQ(filesIn(), 0u) << extension;
+        }
+        EXPECT_EQ(CameraImageOverlay(h, buffer.data(), &head), row.overlay);
+        EXPECT_EQ(buffer, before);
+        EXPECT_EQ(CameraDisplay(h, buffer.data(), &head), CAMERA_STATUS_PARAMETER_INVALID);
+
+        // A refused first frame states nothing: the recording then takes a frame of any size.
+        const std::string avi = (s_home / "contradictions.avi").string();
+        ASSERT_EQ(CameraStartRecord(h, avi.c_str(), 0, 90, 15), 0);
+        EXPECT_EQ(CameraPushOneFrame(h, buffer.data(), &head), CAMERA_STATUS_PARAMETER_INVALID);
+        EXPECT_EQ(CameraPushOneFrame(h, m_ctx.image.data(), &m_ctx.imageInfo), 0);
+        EXPECT_EQ(CameraPushOneFrame(h, buffer.data(), &head), CAMERA_STATUS_PARAMETER_INVALID);
+        EXPECT_EQ(CameraPushOneFrame(h, m_ctx.image.data(), &m_ctx.imageInfo), 0);
+        EXPECT_EQ(CameraStopRecord(h), 0);
+        // Two frames of 320 x 240 x 3 bytes and nothing else in the movie's data.
+        EXPECT_GE(std::filesystem::file_size(avi), 2u * m_ctx.imageInfo.TotalBytes);
+        EXPECT_LT(std::filesystem::file_size(avi), 3u * m_ctx.imageInfo.TotalBytes);
+    }
+    ASSERT_EQ(CameraSetCrossLine(h, 0, 0, 0, 0, 0), 0);
+    // A raw file is the bytes the head counts, whatever its width and height say.
+    {
+        std::vector<BYTE> grey(4, 7);
+        stImageInfo head{65536, 65536, 4, CAMERA_MEDIA_TYPE_MONO8, 1000.0, 10.0, 1000, {}};
+        const std::string path = (dir / "raw").string();
+        ASSERT_EQ(CameraSaveImage(h, path.c_str(), grey.data(), &head, 4, 0), 0);
+        EXPECT_EQ(std::filesystem::file_size(path + ".raw"), 4u);
+        std::filesystem::remove(path + ".raw");
+    }
+
+    // Gain ranges, compared as the ints they are.
+    ASSERT_EQ(CameraSetAeState(h, 1), 0);
+    int lo = 0, hi = 0;
+    ASSERT_EQ(CameraSetAeAnalogGainRange(h, 0, INT_MAX), 0);
+    ASSERT_EQ(CameraGetAeAnalogGainRange(h, &lo, &hi), 0);
+    const int sensorMax = hi;
+    EXPECT_EQ(lo, 0);
+    EXPECT_GT(sensorMax, 0);
+    EXPECT_EQ(CameraSetAeAnalogGainRange(h, INT_MAX, INT_MIN), CAMERA_STATUS_PARAMETER_INVALID);
+    ASSERT_EQ(CameraGetAeAnalogGainRange(h, &lo, &hi), 0);
+    EXPECT_EQ(lo, 0);
+    EXPECT_EQ(hi, sensorMax);
+    EXPECT_EQ(CameraSetAeAnalogGainRange(h, INT_MIN, INT_MAX), 0);
+    ASSERT_EQ(CameraGetAeAnalogGainRange(h, &lo, &hi), 0);
+    EXPECT_EQ(lo, INT_MIN);
+    EXPECT_EQ(hi, sensorMax);
+    ASSERT_EQ(CameraSetAeState(h, 0), 0);
+
+    // Image files onto a folder: the folder cannot be created as the file.
+    {
+        std::vector<BYTE> grey(320 * 240, 9);
+        stImageInfo head{320, 240, 320 * 240, CAMERA_MEDIA_TYPE_MONO8, 1000.0, 10.0, 1000, {}};
+        const std::string path = (dir / "folder").string();
+        for (const auto& [type, extension, code] :
+             {std::tuple{4, ".raw", CAMERA_STATUS_FAILED},
+              std::tuple{1, ".jpg", CAMERA_STATUS_FAILED},
+              std::tuple{8, ".png", CAMERA_STATUS_FAILED},
+              std::tuple{2, ".bmp", CAMERA_STATUS_IO_ERROR}}) {
+            std::filesystem::create_directory(path + extension);
+            EXPECT_EQ(CameraSaveImage(h, path.c_str(), grey.data(), &head, type, 90), code)
+                << extension;
+            EXPECT_TRUE(std::filesystem::is_directory(path + extension)) << extension;
+            std::filesystem::remove(path + extension);
+            EXPECT_EQ(filesIn(), 0u) << extension;
+        }
+    }
+
+    // No font text, no text: refused like a font the renderer refuses, the image untouched.
+    std::vector<BYTE> image = m_ctx.image;
+    stImageInfo head = m_ctx.imageInfo;
+    EXPECT_EQ(CameraDrawText(image.data(), &head, nullptr, 12, 0, "text", 1, 1, 50, 20, 0xFF),
+              CAMERA_STATUS_FAILED);
+    EXPECT_EQ(CameraDrawText(image.data(), &head, "Sans", 12, 0, nullptr, 1, 1, 50, 20, 0xFF),
+              CAMERA_STATUS_FAILED);
+    EXPECT_EQ(image, m_ctx.image);
+    ExpectStreaming("after the contradicting heads");
 }
 
 // Calls in an order the interface does not expect.

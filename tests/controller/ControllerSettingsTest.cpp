@@ -4,6 +4,8 @@
 // 16-bit answers.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -275,15 +277,18 @@ TEST_F(Settings, GainRange) {
         bool aeOn;
         int min, max;
         int status;
-        uint32_t wantMin, wantMax;
+        int wantMin, wantMax;  // as the getter reports them
+        uint32_t aeMin;        // what auto exposure runs with
     };
     const Row rows[] = {
-        {"AE off", false, 2000, 8000, -6, 0, 0},
-        {"max below min", true, 3000, 2000, -6, 0, 0},
-        {"inside", true, 2000, 9000, 0, 2000, 9000},
-        {"min raised to the sensor's", true, 500, 8000, 0, 1000, 8000},
-        {"max cut, min kept", true, 500, 20000, 0, 500, 16000},
-        {"negative min is a very large one", true, -1, 8000, -6, 0, 0},
+        {"AE off", false, 2000, 8000, -6, 0, 0, 0},
+        {"max below min", true, 3000, 2000, -6, 0, 0, 0},
+        {"inside", true, 2000, 9000, 0, 2000, 9000, 2000},
+        {"min raised to the sensor's", true, 500, 8000, 0, 1000, 8000, 1000},
+        {"max cut, min kept", true, 500, 20000, 0, 500, 16000, 1000},
+        {"negative min raised to the sensor's", true, -1, 8000, 0, 1000, 8000, 1000},
+        {"max below min at the ends of int", true, INT_MAX, INT_MIN, -6, 0, 0, 0},
+        {"max cut, negative min kept", true, INT_MIN, INT_MAX, 0, INT_MIN, 16000, 1000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -295,13 +300,14 @@ TEST_F(Settings, GainRange) {
         if (row.status == 0) {
             int min = 0, max = 0;
             EXPECT_EQ(c->CameraGetAeAnalogGainRange(&min, &max), 0);
-            EXPECT_EQ(static_cast<uint32_t>(min), row.wantMin);
-            EXPECT_EQ(static_cast<uint32_t>(max), row.wantMax);
+            EXPECT_EQ(min, row.wantMin);
+            EXPECT_EQ(max, row.wantMax);
             // The object brings the range onto the sensor's once more: the maximum it gets is
-            // within the sensor's, so a minimum below the sensor's is raised (1000).
+            // within the sensor's, so a minimum below the sensor's (a negative one taken as no
+            // gain) is raised (1000).
             const Pipeline p = ProcessOneFrame(*this, c);
-            EXPECT_EQ(p.exposure.aeGainMin, std::max(row.wantMin, 1000u));
-            EXPECT_EQ(p.exposure.aeGainMax, row.wantMax);
+            EXPECT_EQ(p.exposure.aeGainMin, row.aeMin);
+            EXPECT_EQ(p.exposure.aeGainMax, static_cast<uint32_t>(row.wantMax));
         } else {
             EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
         }

@@ -251,23 +251,27 @@ int CameraControl::CameraGetAeExposureRange(double* minUs, double* maxUs) {
 int CameraControl::CameraSetAeAnalogGainRange(int minGain, int maxGain) {
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    // Gains are unsigned: a negative value is a very large one.
-    uint32_t lo = static_cast<uint32_t>(minGain), hi = static_cast<uint32_t>(maxGain);
+    // Compared as the ints they are given as, the sensor's limits too.
+    int64_t lo = minGain, hi = maxGain;
     if (hi < lo) return CAMERA_STATUS_PARAMETER_INVALID;
     {
         const DeviceHold hold = HoldDevice();
         if (hi <= SensorLimit(kGainMaxWord))
-            lo = std::max(lo, SensorLimit(kGainMinWord));
+            lo = std::max<int64_t>(lo, SensorLimit(kGainMinWord));
         else
             hi = SensorLimit(kGainMaxWord);
         // Checked before anything is stored, so a refused range leaves the record as it was.
         if (m_param.settings.aeState == 0) return CAMERA_STATUS_PARAMETER_INVALID;
     }
-    mExposure.CE_CameraSetAeAnalogGainRange(lo, hi);
+    // The record keeps the range as set, a minimum below zero too (a maximum cut to the
+    // sensor's leaves the minimum alone); auto exposure takes such a minimum as no gain at all,
+    // which it raises to the sensor's, instead of as a huge unsigned one above its maximum.
+    mExposure.CE_CameraSetAeAnalogGainRange(static_cast<uint32_t>(std::max<int64_t>(lo, 0)),
+                                            static_cast<uint32_t>(hi));
     {
         const DeviceHold hold = HoldDevice();
-        m_param.settings.aeAnalogGainMin = lo;
-        m_param.settings.aeAnalogGainMax = hi;
+        m_param.settings.aeAnalogGainMin = static_cast<uint32_t>(lo);
+        m_param.settings.aeAnalogGainMax = static_cast<uint32_t>(hi);
     }
     qv::Log("CameraSetAeAnalogGainRange  min:%d,max:%d\n", static_cast<int>(lo),
             static_cast<int>(hi));

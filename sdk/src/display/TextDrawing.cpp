@@ -16,6 +16,8 @@ constexpr int kFontWeight = 400;
 int DrawTextOnImage(uint8_t* image, const stImageInfo* head, const char* font, int a, int b,
                     const char* text, int x, int y, int width, int height, uint32_t colour) {
     if (image == nullptr || head == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    // No font or no text is one the renderer refuses, whatever the image.
+    if (font == nullptr || text == nullptr) return CAMERA_STATUS_FAILED;
     DrawTarget target;
     if (!TextTarget(image, *head, &target)) return CAMERA_STATUS_SUCCESS;
     char fontText[kTextBytes];

@@ -52,6 +52,13 @@ bool CAtomicFile::Create(const char* finalPath) {
     if (finalPath == nullptr || *finalPath == '\0') return false;
     m_finalPath = finalPath;
     if (!FollowLinks(m_finalPath)) return false;
+    // A folder under the final name cannot become the file, as opening it for writing would
+    // say at once: refused here, not by the rename once the whole file is written.
+    struct stat st {};
+    if (stat(m_finalPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
     const size_t slash = m_finalPath.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : m_finalPath.substr(0, slash + 1);
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {

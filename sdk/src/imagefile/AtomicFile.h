@@ -20,7 +20,8 @@ class CAtomicFile {
     // Creates the temporary file for finalPath (permissions as fopen would give: 0666 minus
     // the umask). A final name that is a symbolic link stands for the file it points at: the
     // temporary file goes beside that one and replaces it, and the link stays. False when it
-    // cannot be created (missing or read-only folder, a chain of links that never ends, ...).
+    // cannot be created (missing or read-only folder, a folder under the final name, a chain of
+    // links that never ends, ...).
     bool Create(const char* finalPath);
     // The open stream; null before Create or after Commit.
     FILE* Stream() const { return m_file; }
