@@ -238,8 +238,10 @@ QVSDK_API int CameraGetAeExposureMode(HANDLE hCamera, int* pMode);
  * outside the sensor's. */
 QVSDK_API int CameraSetAeExposureRange(HANDLE hCamera, double minUs, double maxUs);
 QVSDK_API int CameraGetAeExposureRange(HANDLE hCamera, double* pMinUs, double* pMaxUs);
-/* Gain range of auto exposure, brought onto the sensor's range the same way. -5, -1;
- * CAMERA_STATUS_PARAMETER_INVALID for max < min and while auto exposure is off. */
+/* Gain range of auto exposure, brought onto the sensor's range the same way (compared as ints;
+ * a maximum above the sensor's becomes it and leaves the minimum as given, and auto exposure
+ * takes a negative minimum as the sensor's). -5, -1; CAMERA_STATUS_PARAMETER_INVALID for
+ * max < min and while auto exposure is off. */
 QVSDK_API int CameraSetAeAnalogGainRange(HANDLE hCamera, int minGain, int maxGain);
 QVSDK_API int CameraGetAeAnalogGainRange(HANDLE hCamera, int* pMin, int* pMax);
 
@@ -459,17 +461,22 @@ QVSDK_API int CameraGetCrossLine(HANDLE hCamera, int line, int* pX, int* pY, UIN
                                  int* pVisible);
 /* Draws the visible cross lines (those inside the image, not on its first row or column) and
  * the visible AE (yellow) and WB (cyan) windows into an RGB or BGR image of 24 or 32 bits, in
- * its byte order, clipped to the image; other formats are left alone. */
+ * its byte order, clipped to the image; other formats are left alone.
+ * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, and for a head whose TotalBytes is short
+ * of its width x height pixels (nothing is drawn). */
 QVSDK_API int CameraImageOverlay(HANDLE hCamera, BYTE* pImage, stImageInfo* pInfo);
 /* Converts the image to 32-bit pixels and hands them to the display. 0, also when the display
- * failed (it is started anew); CAMERA_STATUS_NOT_INITIALIZED before CameraDisplayInit. */
+ * failed (it is started anew); CAMERA_STATUS_NOT_INITIALIZED before CameraDisplayInit;
+ * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, a size that is not positive, or a head
+ * whose TotalBytes is short of its width x height pixels. */
 QVSDK_API int CameraDisplay(HANDLE hCamera, BYTE* pImage, stImageInfo* pInfo);
 /* The display callback and its context; the previous one through pPrevious when not null.
  * CAMERA_STATUS_PARAMETER_INVALID for a null callback or before CameraDisplayInit. */
 QVSDK_API int CameraSetDisplayCallbackFun(HANDLE hCamera, CameraDisplayCallback pCallback,
                                           void* pContext, CameraDisplayCallback* pPrevious);
 /* Paints text (font name and two size parameters) into the width x height box at (x, y) of the
- * image, clipped to the image. CAMERA_STATUS_FAILED when the font or text is refused. */
+ * image, clipped to the image. CAMERA_STATUS_FAILED when the font or text is refused (a null
+ * font text or text among them); CAMERA_STATUS_PARAMETER_INVALID for a null image or head. */
 QVSDK_API int CameraDrawText(BYTE* pImage, stImageInfo* pInfo, const char* pFont, int a, int b,
                              const char* pText, int x, int y, int width, int height,
                              UINT colour);
@@ -483,11 +490,12 @@ QVSDK_API int CameraDrawText(BYTE* pImage, stImageInfo* pInfo, const char* pFont
  * temporary name in the same folder and renamed at the end, so a failure leaves no partial file
  * and an existing file of that name unchanged.
  * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, an empty path, an unknown type, RAW of a colour frame, a
- * width or height that is not positive, or a path longer than 259 characters;
+ * width or height that is not positive, a head whose TotalBytes is short of its width x height
+ * pixels (except for RAW), or a path longer than 259 characters;
  * CAMERA_STATUS_NOT_SUPPORTED for a format the file type cannot hold (nothing is written);
  * CAMERA_STATUS_IO_ERROR when a write or the close fails (a full disk) and when a BMP file
- * cannot be created; CAMERA_STATUS_FAILED when another file cannot be created or the encoder
- * fails. Other calls on the camera wait meanwhile. */
+ * cannot be created; CAMERA_STATUS_FAILED when another file cannot be created (a folder of that
+ * name among the reasons) or the encoder fails. Other calls on the camera wait meanwhile. */
 QVSDK_API int CameraSaveImage(HANDLE hCamera, const char* path, BYTE* pImage, stImageInfo* pInfo,
                               int type, int quality);
 /* Starts recording an AVI file at path (created, or overwritten once the recording is closed)
@@ -500,7 +508,8 @@ QVSDK_API int CameraStartRecord(HANDLE hCamera, const char* path, int format, in
 /* Appends one frame (8-bit or 12-in-16 mono, RGB8, BGR8, RGBA8, BGRA8) to the recording; the
  * first frame fixes the size. CAMERA_STATUS_FAILED without a recording;
  * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, a size that is not positive or differs
- * from the first frame's (the file is unchanged); CAMERA_STATUS_NOT_SUPPORTED for another
+ * from the first frame's, or a head whose TotalBytes is short of its width x height pixels (the
+ * file is unchanged); CAMERA_STATUS_NOT_SUPPORTED for another
  * format; CAMERA_STATUS_FILE_TOO_LARGE when the file would pass 2 GiB;
  * CAMERA_STATUS_FILE_IO_FAILED when the frame cannot be written (a full disk: nothing of it is
  * kept, and the recording goes on). */
