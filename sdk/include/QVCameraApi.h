@@ -215,7 +215,8 @@ QVSDK_API int CameraGetFrameTime(HANDLE hCamera, double* pUs);
  * height 0 measures the whole frame. It stays on the same part of the sensor when the resolution
  * changes. CAMERA_STATUS_PARAMETER_INVALID for a negative size. */
 QVSDK_API int CameraSetAeWindow(HANDLE hCamera, int left, int top, int width, int height);
-/* The region as it lies on the current output image, clipped to it. */
+/* The region as it lies on the current output image, clipped to it; the whole image when
+ * nothing of the region lies on it (auto exposure then measures the whole frame). */
 QVSDK_API int CameraGetAeWindow(HANDLE hCamera, int* pLeft, int* pTop, int* pWidth, int* pHeight);
 /* Whether the region is drawn into displayed frames; CAMERA_STATUS_PARAMETER_INVALID before the
  * display is set up. */

@@ -3,8 +3,10 @@
 // resolution changes, and the dead-pixel finder with the camera's dead-pixel table.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "ControllerTestBase.h"
 #include "LogCapture.h"
@@ -425,6 +427,203 @@ TEST_F(Resolution, WindowOnAMirroredRegionReachesTheStatistics) {
         EXPECT_EQ(AeWindow(c), std::vector<int>(w, w + 4));
         m_controls.clear();
     }
+}
+
+// What the statistics measure after one processed frame: the window on the raw frame, or all 0
+// when they measure the whole frame.
+std::vector<int> MeasuredWindow(const CameraControl* c, bool ae) {
+    const int enabled = ae ? c->ExposureObject().GetActiveSettings().windowEnabled
+                           : c->WhiteBalanceObject().GetActiveSettings().windowEnabled;
+    return enabled != 0 ? StatisticsWindow(c, ae) : std::vector<int>{0, 0, 0, 0};
+}
+
+// Windows reaching past an edge of a mirrored image, and wholly off it: on the sensor the part
+// past the right (bottom) edge lies left of (above) the region and is cut there; a window with
+// nothing left on the frame leaves the statistics on the whole frame and is reported as the
+// whole image. Sensor 640 x 480.
+TEST_F(Resolution, WindowPastAMirroredEdgeIsCut) {
+    struct Row {
+        const char* name;
+        tSdkResolution region;  // index 0 and 1: the presets
+        bool h, v;
+        int window[4];
+        int raw[4];       // measured on the raw frame; all 0: the whole frame
+        int reported[4];  // what the getter answers
+    };
+    const Row rows[] = {
+        // Sensor x 640 - 600 - 200 = -160 to 40: 40 columns are left.
+        {"full, past the right edge, mirrored",
+         Region(0, 0, 640, 480, 640, 480, 0, 0),
+         true,
+         false,
+         {600, 400, 200, 200},
+         {0, 400, 40, 80},
+         {600, 400, 40, 80}},
+        {"full, past the bottom edge, upside down",
+         Region(0, 0, 640, 480, 640, 480, 0, 0),
+         false,
+         true,
+         {600, 400, 200, 200},
+         {600, 0, 40, 80},
+         {600, 400, 40, 80}},
+        {"full, past the corner, mirrored both ways",
+         Region(0, 0, 640, 480, 640, 480, 0, 0),
+         true,
+         true,
+         {600, 400, 200, 200},
+         {0, 0, 40, 80},
+         {600, 400, 40, 80}},
+        {"full, off the right edge, mirrored",
+         Region(0, 0, 640, 480, 640, 480, 0, 0),
+         true,
+         false,
+         {700, 0, 100, 100},
+         {0, 0, 0, 0},
+         {0, 0, 640, 480}},
+        {"full, off the bottom edge, upside down",
+         Region(0, 0, 640, 480, 640, 480, 0, 0),
+         false,
+         true,
+         {0, 500, 100, 100},
+         {0, 0, 0, 0},
+         {0, 0, 640, 480}},
+        {"full, off the right edge",
+         Region(0, 0, 640, 480, 640, 480, 0, 0),
+         false,
+         false,
+         {700, 0, 100, 100},
+         {0, 0, 0, 0},
+         {0, 0, 640, 480}},
+        // Sensor x 20 + 400 - 350 - 100 = -30 to 70; the region starts at 20.
+        {"region with offsets, past the right edge, mirrored",
+         Region(20, 10, 400, 300, 400, 300),
+         true,
+         false,
+         {350, 0, 100, 100},
+         {0, 0, 50, 100},
+         {350, 0, 50, 100}},
+        // Sensor y 10 + 300 - 250 - 100 = -40 to 60; the region starts at 10.
+        {"region with offsets, past the bottom edge, upside down",
+         Region(20, 10, 400, 300, 400, 300),
+         false,
+         true,
+         {0, 250, 100, 100},
+         {0, 0, 100, 50},
+         {0, 250, 100, 50}},
+        // Sensor x -130 to -30: nothing of it on the region.
+        {"region with offsets, off the right edge, mirrored",
+         Region(20, 10, 400, 300, 400, 300),
+         true,
+         false,
+         {450, 0, 100, 100},
+         {0, 0, 0, 0},
+         {0, 0, 400, 300}},
+        {"region with offsets, off the bottom edge, upside down",
+         Region(20, 10, 400, 300, 400, 300),
+         false,
+         true,
+         {0, 320, 100, 100},
+         {0, 0, 0, 0},
+         {0, 0, 400, 300}},
+        // Skipping 2: sensor x 640 - 600 - 80 = -40 to 40, 20 raw columns.
+        {"skipping preset, past the right edge, mirrored",
+         Region(0, 0, 640, 480, 320, 240, 1, 1),
+         true,
+         false,
+         {300, 0, 40, 40},
+         {0, 0, 20, 40},
+         {300, 0, 20, 40}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_camera = std::make_shared<CSettingsCamera>(CSettingsCamera::Options{.softwareAe = true});
+        CameraControl* c = Open(m_camera);
+        if (row.region.iIndex != 255) {
+            ASSERT_EQ(c->CameraSetResolution(row.region.iIndex), 0);
+        } else {
+            tSdkResolution region = row.region;
+            ASSERT_EQ(c->CameraSetResolutionEx(&region), 0);
+        }
+        ASSERT_EQ(c->CameraSetMirror(0, row.h ? 1 : 0), 0);
+        ASSERT_EQ(c->CameraSetMirror(1, row.v ? 1 : 0), 0);
+        const int* w = row.window;
+        // A window inside first, so that a window left active by mistake shows.
+        ASSERT_EQ(c->CameraSetAeWindow(2, 2, 4, 4), 0);
+        ASSERT_EQ(c->CameraSetWbWindow(2, 2, 4, 4), 0);
+        ASSERT_EQ(m_camera->PushTestFrame(), 0);
+        ASSERT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
+        ASSERT_EQ(c->CameraSetAeWindow(w[0], w[1], w[2], w[3]), 0);
+        ASSERT_EQ(c->CameraSetWbWindow(w[0], w[1], w[2], w[3]), 0);
+        ASSERT_EQ(m_camera->PushTestFrame(), 0);
+        ASSERT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
+        const std::vector<int> raw(row.raw, row.raw + 4);
+        EXPECT_EQ(MeasuredWindow(c, true), raw);
+        EXPECT_EQ(MeasuredWindow(c, false), raw);
+        const std::vector<int> reported(row.reported, row.reported + 4);
+        EXPECT_EQ(AeWindow(c), reported);
+        int wb[4] = {-1, -1, -1, -1};
+        ASSERT_EQ(c->CameraGetWbWindow(&wb[0], &wb[1], &wb[2], &wb[3]), 0);
+        EXPECT_EQ(std::vector<int>(wb, wb + 4), reported);
+        // Mapped again at a reopen, with the same result.
+        ASSERT_EQ(c->CameraSetResolution(row.region.iIndex), 0);
+        ASSERT_EQ(m_camera->PushTestFrame(), 0);
+        ASSERT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
+        EXPECT_EQ(MeasuredWindow(c, true), raw);
+        EXPECT_EQ(AeWindow(c), reported);
+        m_controls.clear();
+    }
+}
+
+// A window the host sets while a snapshot runs at its own resolution is given on the host's
+// image: it is kept for the host's resolution, which the resolution getter also answers
+// meanwhile.
+TEST_F(Resolution, WindowSetDuringASnapshotIsTheHostsWindow) {
+    m_camera = std::make_shared<CSettingsCamera>(CSettingsCamera::Options{.softwareAe = true});
+    CameraControl* c = Open(m_camera);
+    ASSERT_EQ(c->CameraSetResolution(1), 0);  // 320 x 240, skipping 2
+    tSdkResolution snapRes{};
+    ASSERT_EQ(c->CameraGetResolutionEx(0, &snapRes), 0);
+    ASSERT_EQ(snapRes.uWidth, 640u);
+    ASSERT_EQ(c->CameraSetResolutionForSnap(&snapRes), 0);
+
+    std::atomic<int> snapResult{1};
+    CameraFrameHandle frame = nullptr;
+    std::thread snap([&] { snapResult = c->CameraSnapToBuffer(&frame, nullptr, nullptr, 20000); });
+    // The stream runs at the snapshot's resolution from its open on.
+    EXPECT_TRUE(
+        ctltest::WaitFor([&] { return m_camera->LastInitParam().resolution.uWidth == 640; }));
+    ASSERT_EQ(c->CameraSetAeWindow(10, 20, 100, 50), 0);
+    ASSERT_EQ(c->CameraSetWbWindow(10, 20, 100, 50), 0);
+    EXPECT_EQ(AeWindow(c), (std::vector<int>{10, 20, 100, 50}));
+    tSdkResolution cur{};
+    ASSERT_EQ(c->CameraGetCurResolution(&cur), 0);
+    EXPECT_EQ(cur.uWidth, 320u);
+    EXPECT_EQ(cur.uHeight, 240u);
+    int index = -1;
+    ASSERT_EQ(c->CameraGetResolution(&index), 0);
+    EXPECT_EQ(index, 1);
+    qvsim::LogCapture log;
+    EXPECT_EQ(m_camera->PushTestFrame(), 0);
+    snap.join();
+    EXPECT_EQ(snapResult.load(), 0);
+    if (frame != nullptr) {
+        EXPECT_EQ(c->CameraReleaseFrameHandle(frame), 0);
+    }
+
+    // Back on the host's resolution: the window as the host gave it, for the statistics too.
+    EXPECT_EQ(log.Count("mExposure.CE_CameraSetAeWindow  left:10,top:20,width:100,height:50\n"), 1);
+    EXPECT_EQ(log.Count("mWb.CWB_CameraSetWbWindow  left:10,top:20,width:100,height:50\n"), 1);
+    EXPECT_EQ(AeWindow(c), (std::vector<int>{10, 20, 100, 50}));
+    ASSERT_EQ(c->CameraGetCurResolution(&cur), 0);
+    EXPECT_EQ(cur.uWidth, 320u);
+    // Kept for the host's resolution, in the record a save writes, and across reopens.
+    tSdkResolution stored{};
+    std::memcpy(&stored, c->GetParameterRecord().aeWindowBlock, sizeof stored);
+    EXPECT_EQ(stored.uWidth, 320u);
+    ASSERT_EQ(c->CameraSetResolution(1), 0);
+    EXPECT_EQ(AeWindow(c), (std::vector<int>{10, 20, 100, 50}));
+    ASSERT_EQ(c->CameraSetResolution(0), 0);
+    EXPECT_EQ(AeWindow(c), (std::vector<int>{20, 40, 200, 100}));
 }
 
 // A window stored in a parameter group, set on a mirrored region: the group loaded at

@@ -473,12 +473,14 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
 
     // Maps a window {left, top, width, height} given on the output image of resolution rs
     // (mirrored as mirrorH, mirrorV, within the region rs shows) into the raw image of the
-    // current resolution rc: out = {left, top, right, bottom}; all 0 for an empty window.
+    // current resolution rc, cut to that frame: out = {left, top, right, bottom}; all 0 for an
+    // empty window and for one with nothing on the frame.
     static void MapWindowToRaw(const int32_t window[4], const tSdkResolution& rs, bool mirrorH,
                                bool mirrorV, const tSdkResolution& rc, int out[4]);
     // A window {left, top, width, height} mapped with MapWindowToRaw and then brought onto
     // the image it was mapped to (width x height, mirrored as mirrorH, mirrorV), as the host
-    // sees it: out = {left, top, width, height}, clipped to the image.
+    // sees it: out = {left, top, width, height}, clipped to the image; the whole image for a
+    // window with nothing on it (the statistics then measure all of it), all 0 for an empty one.
     static void ClipWindowToImage(const int32_t window[4], const tSdkResolution& rs, bool rsMirrorH,
                                   bool rsMirrorV, const tSdkResolution& rc, bool mirrorH,
                                   bool mirrorV, int out[4]);
@@ -604,6 +606,11 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int WaitSnapFrame(CFrameBufferShared& taken, int timeoutMs);
 
     // ---- Settings helpers ----
+    // The resolution the host's calls refer to: the current one, or during a snapshot at its
+    // own resolution the one the host set. With the attachment mutex held.
+    const tSdkResolution& HostResolution() const {
+        return m_snapSwitched ? m_hostResolution : m_curResolution;
+    }
     // A sensor limit of the capability's sensor-parameter words (SensorParam order).
     uint32_t SensorLimit(int word) const { return m_capability.auSensorParam[word]; }
     // A window {left, top, width, height} of the output image of the current resolution:
@@ -733,6 +740,10 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     std::atomic<bool> m_playing{false};
 
     tSdkResolution m_curResolution;  // also the attachment mutex (the overlay reads it)
+    // While a snapshot runs at its own resolution (m_curResolution), the host's resolution,
+    // which the host's calls still refer to. Under the attachment mutex.
+    bool m_snapSwitched = false;
+    tSdkResolution m_hostResolution{};
     tSdkResolution m_defaultResolution;
 
     // Software-trigger emulation for devices without a software trigger of their own.

@@ -160,7 +160,7 @@ int CameraControl::CameraGetResolutionEx(int index, tSdkResolution* res) {
 
 int CameraControl::CameraGetCurResolution(tSdkResolution* res) {
     const DeviceHold hold = HoldDevice();
-    if (res != nullptr) *res = m_curResolution;
+    if (res != nullptr) *res = HostResolution();
     return CAMERA_STATUS_SUCCESS;
 }
 

@@ -114,7 +114,10 @@ int CameraControl::CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* inf
         // a save may copy meanwhile and a reconnection after a loss reopens with.
         CloseCameraStream();
         {
+            // The host's windows and resolution getter keep referring to the host's resolution.
             const DeviceHold hold = HoldDevice();
+            m_hostResolution = savedResolution;
+            m_snapSwitched = true;
             m_curResolution = snap;
         }
         qv::Log("CameraSnapToBuffer 1!!!\n");
@@ -156,6 +159,7 @@ int CameraControl::CameraSnapToBuffer(CameraFrameHandle* frame, stImageInfo* inf
         {
             const DeviceHold hold = HoldDevice();
             m_curResolution = savedResolution;
+            m_snapSwitched = false;
         }
         // A camera lost during the shot gets its resolution back with the reconnection.
         if (!IsRegistered()) {

@@ -51,70 +51,74 @@ void CameraControl::MapWindowToRaw(const int32_t window[4], const tSdkResolution
                                    bool mirrorV, const tSdkResolution& rc, int out[4]) {
     out[0] = out[1] = out[2] = out[3] = 0;
     const int64_t left = window[0], top = window[1], width = window[2], height = window[3];
-    if (width == 0 || height == 0) return;
+    if (width <= 0 || height <= 0) return;
 
     // Sensor coordinates of the window as it was set. The image is mirrored after processing,
     // within the region it shows, not across the whole sensor: a mirrored window is mirrored
     // about the middle of that region (the image's extent times the skip factor, which is the
     // region's sensor window when it skips).
     const int64_t kS = SkipFactor(rs);
-    int64_t w = width * kS;
-    int64_t h = height * kS;
+    const int64_t w = width * kS;
+    const int64_t h = height * kS;
     const int64_t regionW = int64_t{rs.uWidth} * kS, regionH = int64_t{rs.uHeight} * kS;
-    int64_t x = mirrorH ? rs.iOffsetX + regionW - left * kS - w : rs.iOffsetX + left * kS;
-    int64_t y = mirrorV ? rs.iOffsetY + regionH - kS * (top + height) : rs.iOffsetY + top * kS;
-    x = std::max<int64_t>(x, 0);
-    y = std::max<int64_t>(y, 0);
+    const int64_t x = mirrorH ? rs.iOffsetX + regionW - left * kS - w : rs.iOffsetX + left * kS;
+    const int64_t y =
+        mirrorV ? rs.iOffsetY + regionH - kS * (top + height) : rs.iOffsetY + top * kS;
 
-    // Into the raw image of the current resolution; a window starting left of (above) its
-    // region loses what lies outside.
+    // Cut to the current frame only now that it is mirrored: the part of a window reaching past
+    // the right (bottom) edge of a mirrored image lies left of (above) the region on the
+    // sensor, and is dropped there rather than pushed back onto the frame.
     const int64_t kC = SkipFactor(rc);
-    int64_t rawLeft = 0;
-    if (x < rc.iOffsetX) {
-        w += x - rc.iOffsetX;
-        if (w < 0) w = int64_t{rc.iSensorWidth} - rc.iOffsetX;
-    } else {
-        rawLeft = (x - rc.iOffsetX) / kC;
-    }
-    int64_t rawTop = 0;
-    if (y < rc.iOffsetY) {
-        h += y - rc.iOffsetY;
-        if (h < 0) h = int64_t{rc.iSensorHeight} - rc.iOffsetY;
-    } else {
-        rawTop = (y - rc.iOffsetY) / kC;
-    }
+    const int64_t frameX = std::max<int64_t>(rc.iOffsetX, 0);
+    const int64_t frameY = std::max<int64_t>(rc.iOffsetY, 0);
+    const int64_t x0 = std::max(x, frameX);
+    const int64_t y0 = std::max(y, frameY);
+    const int64_t x1 = std::min(x + w, rc.iOffsetX + int64_t{rc.uWidth} * kC);
+    const int64_t y1 = std::min(y + h, rc.iOffsetY + int64_t{rc.uHeight} * kC);
+    // Nothing of it on this frame: no window, which leaves the statistics on the whole frame
+    // rather than on a block nobody chose.
+    if (x1 <= x0 || y1 <= y0) return;
+    const int64_t rawLeft = (x0 - rc.iOffsetX) / kC;
+    const int64_t rawTop = (y0 - rc.iOffsetY) / kC;
     out[0] = ToInt(rawLeft);
     out[1] = ToInt(rawTop);
-    out[2] = ToInt(rawLeft + w / kC);
-    out[3] = ToInt(rawTop + h / kC);
+    out[2] = ToInt(rawLeft + (x1 - x0) / kC);
+    out[3] = ToInt(rawTop + (y1 - y0) / kC);
 }
 
 void CameraControl::ClipWindowToImage(const int32_t window[4], const tSdkResolution& rs,
                                       bool rsMirrorH, bool rsMirrorV, const tSdkResolution& rc,
                                       bool mirrorH, bool mirrorV, int out[4]) {
+    out[0] = out[1] = out[2] = out[3] = 0;
+    if (window[2] <= 0 || window[3] <= 0) return;
     int raw[4];
     MapWindowToRaw(window, rs, rsMirrorH, rsMirrorV, rc, raw);
-    out[0] = out[1] = out[2] = out[3] = 0;
-    if (raw[0] == 0 && raw[1] == 0 && raw[2] == 0 && raw[3] == 0) return;
     const int64_t width = rc.uWidth, height = rc.uHeight;
-    int64_t left = raw[0], top = raw[1], right = raw[2], bottom = raw[3];
+    int64_t left = std::clamp<int64_t>(raw[0], 0, width);
+    int64_t right = std::clamp<int64_t>(raw[2], 0, width);
+    int64_t top = std::clamp<int64_t>(raw[1], 0, height);
+    int64_t bottom = std::clamp<int64_t>(raw[3], 0, height);
+    if (right <= left || bottom <= top) {
+        // Off this image: the statistics measure all of it, and so it is reported.
+        out[2] = ToInt(width);
+        out[3] = ToInt(height);
+        return;
+    }
     // The raw frame is never mirrored; the output image is, by the current flags.
     if (mirrorH) {
-        left = width - raw[2];
-        right = width - raw[0];
+        const int64_t l = left;
+        left = width - right;
+        right = width - l;
     }
     if (mirrorV) {
-        top = height - raw[3];
-        bottom = height - raw[1];
+        const int64_t t = top;
+        top = height - bottom;
+        bottom = height - t;
     }
-    left = std::clamp<int64_t>(left, 0, width);
-    right = std::clamp<int64_t>(right, 0, width);
-    top = std::clamp<int64_t>(top, 0, height);
-    bottom = std::clamp<int64_t>(bottom, 0, height);
     out[0] = ToInt(left);
     out[1] = ToInt(top);
-    out[2] = ToInt(std::max<int64_t>(right - left, 0));
-    out[3] = ToInt(std::max<int64_t>(bottom - top, 0));
+    out[2] = ToInt(right - left);
+    out[3] = ToInt(bottom - top);
 }
 
 bool CameraControl::ClipRawWindow(const int raw[4], int out[4]) const {
@@ -168,7 +172,9 @@ bool CameraControl::StoreWindow(int left, int top, int width, int height, int32_
     window[1] = top;
     window[2] = width;
     window[3] = height;
-    const WindowSnapshot snap{m_curResolution, m_param.settings.mirrorH != 0 ? 1 : 0,
+    // Given on the host's image, also while a snapshot runs at its own resolution; mapped onto
+    // the frames that arrive now, and again onto the host's at the switch back.
+    const WindowSnapshot snap{HostResolution(), m_param.settings.mirrorH != 0 ? 1 : 0,
                               m_param.settings.mirrorV != 0 ? 1 : 0};
     std::memcpy(snapshotBlock, &snap, sizeof snap);
     int mapped[4];
@@ -182,12 +188,12 @@ void CameraControl::ReportWindow(const int32_t window[4], const uint8_t* snapsho
     int out[4] = {0, 0, 0, 0};
     if (window[2] == -1 || window[3] == -1) {
         // Not set: the whole image.
-        out[2] = ToInt(m_curResolution.uWidth);
-        out[3] = ToInt(m_curResolution.uHeight);
+        out[2] = ToInt(HostResolution().uWidth);
+        out[3] = ToInt(HostResolution().uHeight);
     } else if (window[2] > 0 && window[3] > 0) {
         const WindowSnapshot snap = ReadSnapshot(snapshotBlock);
         ClipWindowToImage(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0,
-                          m_curResolution, m_param.settings.mirrorH != 0,
+                          HostResolution(), m_param.settings.mirrorH != 0,
                           m_param.settings.mirrorV != 0, out);
     }
     if (left != nullptr) *left = out[0];
