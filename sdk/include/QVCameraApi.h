@@ -239,10 +239,10 @@ QVSDK_API int CameraGetAeExposureMode(HANDLE hCamera, int* pMode);
  * outside the sensor's. */
 QVSDK_API int CameraSetAeExposureRange(HANDLE hCamera, double minUs, double maxUs);
 QVSDK_API int CameraGetAeExposureRange(HANDLE hCamera, double* pMinUs, double* pMaxUs);
-/* Gain range of auto exposure, brought onto the sensor's range the same way (compared as ints;
- * a maximum above the sensor's becomes it and leaves the minimum as given, and auto exposure
- * takes a negative minimum as the sensor's). -5, -1; CAMERA_STATUS_PARAMETER_INVALID for
- * max < min and while auto exposure is off. */
+/* Gain range of auto exposure: both ends brought onto the sensor's gain range (as ints), then
+ * compared. -5, -1; CAMERA_STATUS_PARAMETER_INVALID, with nothing stored, when that leaves no
+ * range (max < min, both above the sensor's maximum or below its minimum) and while auto
+ * exposure is off. */
 QVSDK_API int CameraSetAeAnalogGainRange(HANDLE hCamera, int minGain, int maxGain);
 QVSDK_API int CameraGetAeAnalogGainRange(HANDLE hCamera, int* pMin, int* pMax);
 

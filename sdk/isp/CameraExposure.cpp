@@ -437,10 +437,11 @@ int CameraExposure::CE_CameraSetAeExposureRange(double minUs, double maxUs) {
 
 int CameraExposure::CE_CameraSetAeAnalogGainRange(uint32_t minGain, uint32_t maxGain) {
     Lock lock(m_mutex);
-    if (maxGain > m_sensorGainMax)
-        maxGain = m_sensorGainMax;
-    else if (minGain < m_sensorGainMin)
-        minGain = m_sensorGainMin;
+    // A range with nothing on the sensor's would step the gain between a minimum above its
+    // maximum.
+    minGain = std::max(minGain, m_sensorGainMin);
+    maxGain = std::min(maxGain, m_sensorGainMax);
+    if (maxGain < minGain) return -6;
     m_pending.aeGainMin = minGain;
     m_pending.aeGainMax = maxGain;
     m_dirty = kDirtyGainRange;

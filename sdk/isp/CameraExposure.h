@@ -132,8 +132,7 @@ class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> 
     int CE_CameraSetLightFrequency(int frequency);  // low 8 bits: 1 50 Hz, 2 60 Hz
     int CE_CameraSetAeExposureMode(int mode);
     int CE_CameraSetAeExposureRange(double minUs, double maxUs);
-    // A maximum above the sensor's becomes the sensor's; otherwise a minimum below the sensor's
-    // is raised to it.
+    // Both ends cut to the sensor's gain range; -6 (nothing changes) when that leaves no range.
     int CE_CameraSetAeAnalogGainRange(uint32_t minGain, uint32_t maxGain);
     int SetBlackOffset(int offset);
 

@@ -232,30 +232,37 @@ std::vector<Row> SettingsRows() {
                         return CameraGetAeExposureRange(a.Handle(), a.Out<double>(0),
                                                         a.Out<double>(0));
                     }});
-    // Compared as ints: a negative minimum under the sensor's maximum is raised to the sensor's
-    // minimum, a negative maximum lies below any minimum the sensor allows.
-    rows.push_back(
-        {"CameraSetAeAnalogGainRange", 0, [](Args& a) {
-             HANDLE h = a.Ctx().handle;
-             AeOn ae(h);
-             int lo = 0, hi = 0;
-             CameraGetAeAnalogGainRange(h, &lo, &hi);
-             tSdkCapability cap{};
-             CameraGetCapability(h, &cap);
-             HANDLE handle = a.Handle();
-             // The sensor's range (the camera's stored one need not be a range).
-             const int sensorMin = static_cast<int>(cap.auSensorParam[2]);
-             const int sensorMax = static_cast<int>(cap.auSensorParam[3]);
-             const int minGain = a.Int(sensorMin, {{-1, 0}, {INT_MAX, kInvalid}, {INT_MIN, 0}});
-             const int maxGain =
-                 a.Int(sensorMax, {{-1, kInvalid}, {INT_MIN, kInvalid}, {0, kInvalid}});
-             const int r = CameraSetAeAnalogGainRange(handle, minGain, maxGain);
-             if (r == 0) {
-                 ProcessOneFrame(h);
-                 CameraSetAeAnalogGainRange(h, lo, hi);
-             }
-             return r;
-         }});
+    // Both ends cut to the sensor's range, as ints, and then compared: the valid range reaches
+    // past both ends of the sensor's; a minimum above its maximum or a maximum below its
+    // minimum leaves nothing.
+    rows.push_back({"CameraSetAeAnalogGainRange", 0, [](Args& a) {
+                        HANDLE h = a.Ctx().handle;
+                        AeOn ae(h);
+                        int lo = 0, hi = 0;
+                        CameraGetAeAnalogGainRange(h, &lo, &hi);
+                        tSdkCapability cap{};
+                        CameraGetCapability(h, &cap);
+                        HANDLE handle = a.Handle();
+                        // The sensor's range (the camera's stored one need not be a range).
+                        const int sensorMin = static_cast<int>(cap.auSensorParam[2]);
+                        const int sensorMax = static_cast<int>(cap.auSensorParam[3]);
+                        const int minGain = a.Int(sensorMin - 1, {{-1, 0},
+                                                                  {INT_MAX, kInvalid},
+                                                                  {INT_MIN, 0},
+                                                                  {sensorMax, 0},
+                                                                  {sensorMax + 1, kInvalid}});
+                        const int maxGain = a.Int(sensorMax + 1, {{-1, kInvalid},
+                                                                  {INT_MIN, kInvalid},
+                                                                  {0, kInvalid},
+                                                                  {sensorMin, 0},
+                                                                  {sensorMin - 1, kInvalid}});
+                        const int r = CameraSetAeAnalogGainRange(handle, minGain, maxGain);
+                        if (r == 0) {
+                            ProcessOneFrame(h);
+                            CameraSetAeAnalogGainRange(h, lo, hi);
+                        }
+                        return r;
+                    }});
     rows.push_back({"CameraGetAeAnalogGainRange", 0, [](Args& a) {
                         return CameraGetAeAnalogGainRange(a.Handle(), a.Out<int>(0), a.Out<int>(0));
                     }});

@@ -370,21 +370,40 @@ TEST_F(BadInput, InconsistentHeadsGainRangesFoldersAndMissingTexts) {
         std::filesystem::remove(path + ".raw");
     }
 
-    // Gain ranges, compared as the ints they are.
+    // Gain ranges: both ends cut to the sensor's, as the ints they are, then compared.
     ASSERT_EQ(CameraSetAeState(h, 1), 0);
+    tSdkCapability cap{};
+    ASSERT_EQ(CameraGetCapability(h, &cap), 0);
+    const int sensorMin = static_cast<int>(cap.auSensorParam[2]);
+    const int sensorMax = static_cast<int>(cap.auSensorParam[3]);
+    ASSERT_LT(sensorMin, sensorMax);
     int lo = 0, hi = 0;
     ASSERT_EQ(CameraSetAeAnalogGainRange(h, 0, INT_MAX), 0);
     ASSERT_EQ(CameraGetAeAnalogGainRange(h, &lo, &hi), 0);
-    const int sensorMax = hi;
-    EXPECT_EQ(lo, 0);
-    EXPECT_GT(sensorMax, 0);
-    EXPECT_EQ(CameraSetAeAnalogGainRange(h, INT_MAX, INT_MIN), CAMERA_STATUS_PARAMETER_INVALID);
-    ASSERT_EQ(CameraGetAeAnalogGainRange(h, &lo, &hi), 0);
-    EXPECT_EQ(lo, 0);
+    EXPECT_EQ(lo, sensorMin);
     EXPECT_EQ(hi, sensorMax);
+    ASSERT_EQ(CameraSetAeAnalogGainRange(h, sensorMin + 1, sensorMax - 1), 0);
+    struct Refused {
+        const char* name;
+        int min, max;
+    };
+    const Refused refused[] = {
+        {"ends of int, inverted", INT_MAX, INT_MIN},
+        {"both above the sensor's maximum", sensorMax + 10, sensorMax + 20},
+        {"both below the sensor's minimum", 0, sensorMin - 1},
+        {"negative minimum, maximum 0", INT_MIN, 0},
+        {"minimum above the sensor's maximum, maximum INT_MAX", sensorMax + 1, INT_MAX},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(CameraSetAeAnalogGainRange(h, r.min, r.max), CAMERA_STATUS_PARAMETER_INVALID);
+        ASSERT_EQ(CameraGetAeAnalogGainRange(h, &lo, &hi), 0);
+        EXPECT_EQ(lo, sensorMin + 1);
+        EXPECT_EQ(hi, sensorMax - 1);
+    }
     EXPECT_EQ(CameraSetAeAnalogGainRange(h, INT_MIN, INT_MAX), 0);
     ASSERT_EQ(CameraGetAeAnalogGainRange(h, &lo, &hi), 0);
-    EXPECT_EQ(lo, INT_MIN);
+    EXPECT_EQ(lo, sensorMin);
     EXPECT_EQ(hi, sensorMax);
     ASSERT_EQ(CameraSetAeState(h, 0), 0);
 

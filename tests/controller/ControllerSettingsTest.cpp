@@ -270,47 +270,61 @@ TEST_F(Settings, ExposureRangeReportedFromTheSensorWhereNotSet) {
     EXPECT_EQ(max, 33333.0);
 }
 
-// Sensor gain 1000 to 16000.
+// Sensor gain 1000 to 16000. Both ends are cut to the sensor's range before they are compared:
+// a range with nothing left of it is refused and changes nothing.
 TEST_F(Settings, GainRange) {
     struct Row {
         const char* name;
         bool aeOn;
         int min, max;
         int status;
-        int wantMin, wantMax;  // as the getter reports them
-        uint32_t aeMin;        // what auto exposure runs with
+        int wantMin, wantMax;  // as the getter and auto exposure have them
     };
     const Row rows[] = {
-        {"AE off", false, 2000, 8000, -6, 0, 0, 0},
-        {"max below min", true, 3000, 2000, -6, 0, 0, 0},
-        {"inside", true, 2000, 9000, 0, 2000, 9000, 2000},
-        {"min raised to the sensor's", true, 500, 8000, 0, 1000, 8000, 1000},
-        {"max cut, min kept", true, 500, 20000, 0, 500, 16000, 1000},
-        {"negative min raised to the sensor's", true, -1, 8000, 0, 1000, 8000, 1000},
-        {"max below min at the ends of int", true, INT_MAX, INT_MIN, -6, 0, 0, 0},
-        {"max cut, negative min kept", true, INT_MIN, INT_MAX, 0, INT_MIN, 16000, 1000},
+        {"AE off", false, 2000, 8000, -6, 0, 0},
+        {"max below min", true, 3000, 2000, -6, 0, 0},
+        {"inside", true, 2000, 9000, 0, 2000, 9000},
+        {"the sensor's", true, 1000, 16000, 0, 1000, 16000},
+        {"one gain", true, 16000, 16000, 0, 16000, 16000},
+        {"min raised to the sensor's", true, 500, 8000, 0, 1000, 8000},
+        {"max cut, min raised", true, 500, 20000, 0, 1000, 16000},
+        {"max cut, min kept", true, 2000, 20000, 0, 2000, 16000},
+        {"negative min raised to the sensor's", true, -1, 8000, 0, 1000, 8000},
+        {"max below min at the ends of int", true, INT_MAX, INT_MIN, -6, 0, 0},
+        {"the ends of int", true, INT_MIN, INT_MAX, 0, 1000, 16000},
+        {"both above the sensor's maximum", true, 16001, 20000, -6, 0, 0},
+        {"min above the sensor's maximum", true, 20000, INT_MAX, -6, 0, 0},
+        {"both below the sensor's minimum", true, 0, 500, -6, 0, 0},
+        {"max just below the sensor's minimum", true, 999, 999, -6, 0, 0},
+        {"negative min, max below the sensor's minimum", true, INT_MIN, 0, -6, 0, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         CameraControl* c = OpenCamera({.softwareAe = true});
         if (row.aeOn) AeOn(c);
         const Record before = c->GetParameterRecord();
+        qvsim::LogCapture log;
         EXPECT_EQ(c->CameraSetAeAnalogGainRange(row.min, row.max), row.status);
         const Record after = c->GetParameterRecord();
+        // Auto exposure runs with the range set, or with the sensor's from the load.
+        const uint32_t aeMin = row.status == 0 ? static_cast<uint32_t>(row.wantMin) : 1000;
+        const uint32_t aeMax = row.status == 0 ? static_cast<uint32_t>(row.wantMax) : 16000;
         if (row.status == 0) {
             int min = 0, max = 0;
             EXPECT_EQ(c->CameraGetAeAnalogGainRange(&min, &max), 0);
             EXPECT_EQ(min, row.wantMin);
             EXPECT_EQ(max, row.wantMax);
-            // The object brings the range onto the sensor's once more: the maximum it gets is
-            // within the sensor's, so a minimum below the sensor's (a negative one taken as no
-            // gain) is raised (1000).
-            const Pipeline p = ProcessOneFrame(*this, c);
-            EXPECT_EQ(p.exposure.aeGainMin, row.aeMin);
-            EXPECT_EQ(p.exposure.aeGainMax, static_cast<uint32_t>(row.wantMax));
+            EXPECT_EQ(log.Count("CameraSetAeAnalogGainRange  min:" + std::to_string(row.wantMin) +
+                                ",max:" + std::to_string(row.wantMax) + "\n"),
+                      1);
         } else {
             EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+            for (const std::string& line : log.Lines())
+                EXPECT_EQ(line.rfind("CameraSetAeAnalogGainRange", 0), std::string::npos) << line;
         }
+        const Pipeline p = ProcessOneFrame(*this, c);
+        EXPECT_EQ(p.exposure.aeGainMin, aeMin);
+        EXPECT_EQ(p.exposure.aeGainMax, aeMax);
         m_controls.clear();
     }
 }

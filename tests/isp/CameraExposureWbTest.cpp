@@ -219,16 +219,19 @@ TEST_F(ExposureTest, WindowWidthIsEvenAndWidthZeroDisablesIt) {
 TEST_F(ExposureTest, GainRangeIsLimitedByTheSensorsRange) {
     struct Case {
         uint32_t min, max;
-        uint32_t wantMin, wantMax;
+        int status;
+        uint32_t wantMin, wantMax;  // -6: the range before stays
     };
     const Case cases[] = {
-        {2000, 9000, 2000, 9000},
-        {500, 20000, 500, 16000},  // the maximum is capped and the minimum kept as passed
-        {500, 9000, 1000, 9000},   // otherwise the minimum is raised
+        {2000, 9000, 0, 2000, 9000},      {500, 20000, 0, 1000, 16000},  // both ends cut
+        {500, 9000, 0, 1000, 9000},       {2000, 20000, 0, 2000, 16000},
+        {16001, 20000, -6, 2000, 16000},  // nothing of it on the sensor's
+        {0, 999, -6, 2000, 16000},        {20000, 16001, -6, 2000, 16000},
+        {0xFFFFFFFF, 0, -6, 2000, 16000}, {16000, 16000, 0, 16000, 16000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.min << ".." << c.max);
-        ae.CE_CameraSetAeAnalogGainRange(c.min, c.max);
+        EXPECT_EQ(ae.CE_CameraSetAeAnalogGainRange(c.min, c.max), c.status);
         NextFrame();
         uint32_t min = 0, max = 0;
         ae.CE_CameraGetAeAnalogGainRange(&min, &max);

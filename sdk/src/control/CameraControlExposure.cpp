@@ -251,25 +251,22 @@ int CameraControl::CameraGetAeExposureRange(double* minUs, double* maxUs) {
 int CameraControl::CameraSetAeAnalogGainRange(int minGain, int maxGain) {
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    // Compared as the ints they are given as, the sensor's limits too.
     int64_t lo = minGain, hi = maxGain;
-    if (hi < lo) return CAMERA_STATUS_PARAMETER_INVALID;
     {
         const DeviceHold hold = HoldDevice();
-        if (hi <= SensorLimit(kGainMaxWord))
-            lo = std::max<int64_t>(lo, SensorLimit(kGainMinWord));
-        else
-            hi = SensorLimit(kGainMaxWord);
+        // Both ends onto the sensor's range before they are compared: a range that leaves
+        // nothing of it (wholly above or below, or inverted once cut) would have auto exposure
+        // drive the gain to a minimum above its maximum, or never raise it.
+        lo = std::max<int64_t>(lo, SensorLimit(kGainMinWord));
+        hi = std::min<int64_t>(hi, SensorLimit(kGainMaxWord));
+        if (hi < lo) return CAMERA_STATUS_PARAMETER_INVALID;
         // Checked before anything is stored, so a refused range leaves the record as it was.
         if (m_param.settings.aeState == 0) return CAMERA_STATUS_PARAMETER_INVALID;
-    }
-    // The record keeps the range as set, a minimum below zero too (a maximum cut to the
-    // sensor's leaves the minimum alone); auto exposure takes such a minimum as no gain at all,
-    // which it raises to the sensor's, instead of as a huge unsigned one above its maximum.
-    mExposure.CE_CameraSetAeAnalogGainRange(static_cast<uint32_t>(std::max<int64_t>(lo, 0)),
-                                            static_cast<uint32_t>(hi));
-    {
-        const DeviceHold hold = HoldDevice();
+        // Under the hold, so that the record and auto exposure get the range in the same order
+        // as other setters of it.
+        if (mExposure.CE_CameraSetAeAnalogGainRange(static_cast<uint32_t>(lo),
+                                                    static_cast<uint32_t>(hi)) != 0)
+            return CAMERA_STATUS_PARAMETER_INVALID;
         m_param.settings.aeAnalogGainMin = static_cast<uint32_t>(lo);
         m_param.settings.aeAnalogGainMax = static_cast<uint32_t>(hi);
     }
