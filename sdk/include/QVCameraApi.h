@@ -164,7 +164,10 @@ QVSDK_API int CameraGetImageBufferEx2(HANDLE hCamera, BYTE* pOut, stImageInfo* p
  * null) its descriptor, with the exposure and gain as set, and its data. CAMERA_STATUS_TIMEOUT
  * when no frame came or the camera was lost; CAMERA_STATUS_FAILED when capture or the switch
  * failed or without device parameters; CAMERA_STATUS_NOT_INITIALIZED;
- * CAMERA_STATUS_PARAMETER_INVALID for a null pFrame. Other calls on the camera wait meanwhile. */
+ * CAMERA_STATUS_PARAMETER_INVALID for a null pFrame. Meanwhile the calls that change the stream,
+ * the trigger mode or the parameter group, play and pause, frame processing and image saves wait
+ * for it; the image settings and the AE and WB windows answer at once and refer to the host's
+ * resolution, which CameraGetCurResolution goes on answering. */
 QVSDK_API int CameraSnapToBuffer(HANDLE hCamera, CameraFrameHandle* pFrame, stImageInfo* pInfo,
                                  BYTE** ppData, UINT timeoutMs);
 /* The snapshot resolution. The record is adjusted in place: window sizes even, image width a
@@ -496,7 +499,9 @@ QVSDK_API int CameraDrawText(BYTE* pImage, stImageInfo* pInfo, const char* pFont
  * CAMERA_STATUS_NOT_SUPPORTED for a format the file type cannot hold (nothing is written);
  * CAMERA_STATUS_IO_ERROR when a write or the close fails (a full disk) and when a BMP file
  * cannot be created; CAMERA_STATUS_FAILED when another file cannot be created (a folder of that
- * name among the reasons) or the encoder fails. Other calls on the camera wait meanwhile. */
+ * name among the reasons) or the encoder fails. Saves of one camera take turns; the calls that
+ * change the stream, the trigger mode or the parameter group and frame processing wait for a
+ * save, the image settings do not. */
 QVSDK_API int CameraSaveImage(HANDLE hCamera, const char* path, BYTE* pImage, stImageInfo* pInfo,
                               int type, int quality);
 /* Starts recording an AVI file at path (created, or overwritten once the recording is closed)

@@ -140,10 +140,15 @@ int CameraControl::CameraGetExposureLineTime(double* us) {
 
 int CameraControl::CameraGetFrameTime(double* us) {
     double frameTime = 0;
-    if (GetFrameTime(&frameTime) == CAMERA_STATUS_SUCCESS)
-        mExposure.SetFrameTime(frameTime);
-    else
-        frameTime = 0;  // unknown without a device; never handed to auto exposure
+    {
+        // Read and handed on in one hold, as a stream reopen does with its own: a value read
+        // before a reopen must not reach auto exposure after the reopen's.
+        const DeviceHold hold = HoldDevice();
+        if (GetFrameTime(&frameTime) == CAMERA_STATUS_SUCCESS)
+            mExposure.SetFrameTime(frameTime);
+        else
+            frameTime = 0;  // unknown without a device; never handed to auto exposure
+    }
     qv::Log("==CameraGetFrame==%f\n", frameTime);
     if (us != nullptr) *us = frameTime;
     return CAMERA_STATUS_SUCCESS;

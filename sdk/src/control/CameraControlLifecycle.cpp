@@ -324,6 +324,8 @@ void CameraControl::StartPipeline() {
     stImageInfo info{};
     if (GetImageInfo(&info) == CAMERA_STATUS_SUCCESS) m_sensorMediaType = info.uiMediaType;
     LoadPipeline();
+    // Read and handed on in one hold, as every other reader of the frame time does.
+    const DeviceHold hold = HoldDevice();
     double frameTime = 0;
     if (GetFrameTime(&frameTime) == CAMERA_STATUS_SUCCESS) mExposure.SetFrameTime(frameTime);
 }

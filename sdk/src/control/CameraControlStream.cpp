@@ -172,6 +172,9 @@ int CameraControl::RestartStream(bool refreshFrameTime) {
     CameraInitParam param = BuildInitParam();
     if (OpenCameraStream(&param) != CAMERA_STATUS_SUCCESS) return CAMERA_STATUS_FAILED;
     if (refreshFrameTime) {
+        // In one hold: CameraGetFrameTime reads and hands on under it too, so the last value
+        // auto exposure gets is one read after this open.
+        const DeviceHold hold = HoldDevice();
         double frameTime = 0;
         if (GetFrameTime(&frameTime) == CAMERA_STATUS_SUCCESS) mExposure.SetFrameTime(frameTime);
     }
