@@ -490,9 +490,12 @@ QVSDK_API int CameraDrawText(BYTE* pImage, stImageInfo* pInfo, const char* pFont
 /* Writes a frame the host holds (an output of the pipeline or a raw frame) to path with the
  * extension of type: 1 JPEG ".jpg", 2 BMP ".bmp", 4 RAW ".raw", 8 PNG ".png". 8-bit mono,
  * 12-bit mono in 16 (stored as the top 8 bits), RGB8, BGR8, RGBA8 and BGRA8 frames as BMP, JPEG
- * (quality: its low 8 bits) or PNG; mono and raw frames as RAW (TotalBytes bytes as they are). A file appears only complete: it is written under a
- * temporary name in the same folder and renamed at the end, so a failure leaves no partial file
- * and an existing file of that name unchanged.
+ * (quality: its low 8 bits) or PNG; mono and raw frames as RAW (TotalBytes bytes as they are).
+ * A file appears only complete: it is written under a temporary name beside the file and
+ * renamed at the end, so a failure leaves no partial file and an existing file of that name
+ * unchanged. Links are followed as opening the name follows them (fs.protected_symlinks, 40
+ * links) and stay; only a regular file this user may write, or none, is replaced: a folder,
+ * FIFO, device node or socket there is a file that cannot be created.
  * CAMERA_STATUS_PARAMETER_INVALID for a null pointer, an empty path, an unknown type, RAW of a colour frame, a
  * width or height that is not positive, a head whose TotalBytes is short of its width x height
  * pixels (except for RAW), or a path longer than 259 characters;
@@ -507,7 +510,8 @@ QVSDK_API int CameraSaveImage(HANDLE hCamera, const char* path, BYTE* pImage, st
 /* Starts recording an AVI file at path (created, or overwritten once the recording is closed)
  * with frameRate frames per second. Frames are stored uncompressed as 24-bit BGR; format and
  * quality are kept but not used. A recording already open is closed first.
- * CAMERA_STATUS_FILE_OPEN_FAILED when the file cannot be opened or written;
+ * CAMERA_STATUS_FILE_OPEN_FAILED when the file cannot be opened or written, or when path leads
+ * to something other than a regular file (a folder, FIFO, device node or socket: left alone);
  * CAMERA_STATUS_PARAMETER_INVALID for a null path. */
 QVSDK_API int CameraStartRecord(HANDLE hCamera, const char* path, int format, int quality,
                                 int frameRate);

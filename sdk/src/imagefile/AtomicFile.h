@@ -1,12 +1,14 @@
 // CAtomicFile: a file that appears under its name only once it is complete. The bytes go to a
-// temporary file beside the final name (same folder, so the rename cannot cross file systems);
-// Commit flushes and closes it, checking both, and renames it over the final name. Any failure,
+// temporary file beside the final file (same folder, so the rename cannot cross file systems);
+// Commit flushes and closes it, checking both, and renames it over the final file. Any failure,
 // and destruction without Commit, removes the temporary file, so a full disk or a failed encoder
 // never leaves a truncated file under the final name and never damages a file already there.
 #pragma once
 
 #include <cstdio>
 #include <string>
+
+#include "imagefile/FileTarget.h"
 
 namespace qv::imagefile {
 
@@ -18,10 +20,11 @@ class CAtomicFile {
     CAtomicFile& operator=(const CAtomicFile&) = delete;
 
     // Creates the temporary file for finalPath (permissions as fopen would give: 0666 minus
-    // the umask). A final name that is a symbolic link stands for the file it points at: the
-    // temporary file goes beside that one and replaces it, and the link stays. False when it
-    // cannot be created (missing or read-only folder, a folder under the final name, a chain of
-    // links that never ends, ...).
+    // the umask). Links under the final name are followed as opening it would follow them
+    // (CFileTarget): the temporary file goes beside the file they lead to and replaces it, and
+    // the links stay. False when no file can be written there (missing or read-only folder, a
+    // link the kernel would not follow, a file that may not be written, a folder, FIFO, device
+    // node or socket in the file's place, ...).
     bool Create(const char* finalPath);
     // The open stream; null before Create or after Commit.
     FILE* Stream() const { return m_file; }
@@ -35,8 +38,8 @@ class CAtomicFile {
     void Discard();
 
     FILE* m_file = nullptr;
-    std::string m_tempPath;  // empty when no temporary file exists
-    std::string m_finalPath;
+    CFileTarget m_target;
+    std::string m_tempName;  // in m_target's folder; empty when no temporary file exists
 };
 
 }  // namespace qv::imagefile

@@ -1,6 +1,7 @@
 #include "imagefile/AviWriter.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -94,9 +95,26 @@ std::unique_ptr<AviWriter> AviWriter::Open(const char* path) {
         AviLastError = AVI_ERR_OPEN;
         return nullptr;
     }
-    // open applies the process umask to 0644 itself.
-    const int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // Only a regular file (or nothing, which is created) takes a recording. Whatever else is
+    // there is refused before it is opened: opening a device node alone can act on the
+    // hardware, and the header would then be written onto a disk. O_PATH opens nothing.
+    const int probe = open(path, O_PATH | O_CLOEXEC);
+    if (probe >= 0) {
+        struct stat st {};
+        const bool regular = fstat(probe, &st) == 0 && S_ISREG(st.st_mode);
+        close(probe);
+        if (!regular) {
+            AviLastError = AVI_ERR_OPEN;
+            return nullptr;
+        }
+    }
+    // Looked at again once open, for what came in between; non-blocking so that a FIFO then
+    // cannot stall the call (no effect on a regular file). open applies the process umask to
+    // 0644 itself.
+    const int fd = open(path, O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) close(fd);
         AviLastError = AVI_ERR_OPEN;
         return nullptr;
     }

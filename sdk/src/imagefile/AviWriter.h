@@ -48,7 +48,9 @@ class AviWriter {
     static constexpr int64_t kMaxFileBytes = 0xFEFFF7FF;
 
     // Opens (creates with 0644 minus the umask; an existing file is not truncated until Close)
-    // and fills the header area with zeros. Null with AviLastError set when it cannot.
+    // and fills the header area with zeros. Null with AviLastError set when it cannot, also
+    // when the name leads to something other than a regular file (a folder, FIFO, device node
+    // or socket), which is left as it is.
     static std::unique_ptr<AviWriter> Open(const char* path);
     // Closes the descriptor of a writer that was not closed; the file is not finished.
     ~AviWriter();

@@ -3,6 +3,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/AtomicFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AviWriter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BmpImageFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileTarget.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JpegImageFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PixelRows.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PngImageFile.cpp

@@ -1,0 +1,53 @@
+// CFileTarget: where a file written under a name lands, found the way open() would find it, so
+// that a file can be written beside it and renamed into its place.
+//
+// Symbolic links are followed with the kernel's own rules: the name is opened (without being
+// opened for reading or writing) and the kernel's answer stands, which applies
+// fs.protected_symlinks (another user's link in a sticky world-writable folder is not followed),
+// the limit of 40 links and any security module. Renaming into place does not follow links
+// itself, so the place is then found again link by link through descriptors, and a link met on
+// that walk that the kernel would refuse is refused too: a link put in between the two steps
+// cannot lead elsewhere. The place is kept as a descriptor of its folder and a name in it, so a
+// folder renamed meanwhile cannot redirect the file.
+//
+// Only a regular file that may be written, or a missing last name in an existing folder, is a
+// place for a file: a folder, FIFO, device node or socket is refused rather than replaced.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+namespace qv::imagefile {
+
+class CFileTarget {
+  public:
+    CFileTarget() = default;
+    ~CFileTarget();
+    CFileTarget(const CFileTarget&) = delete;
+    CFileTarget& operator=(const CFileTarget&) = delete;
+
+    // Finds the place for name. False, with errno set, when it is not one: a name that cannot
+    // be followed (EACCES, ELOOP, ENOENT for a missing folder, ...), a folder (EISDIR), another
+    // kind of file (EEXIST), a file that may not be written (EACCES, EROFS), or a place that
+    // changed while it was looked up (EAGAIN).
+    bool Locate(const char* name);
+    // The folder, as a descriptor for the *at calls (-1 before a successful Locate).
+    int Folder() const { return m_folder; }
+    // The last name in that folder.
+    const std::string& Leaf() const { return m_leaf; }
+    // True when the folder holds a regular file or nothing under Leaf() now, the two kinds of
+    // place a file may be renamed onto.
+    bool StillWritable() const;
+
+  private:
+    // Follows name from the current folder link by link, leaving the place in m_folder and
+    // m_leaf and what is there in *found (st_mode 0 when nothing is).
+    bool Walk(const char* name, struct stat* found);
+    void Reset();
+
+    int m_folder = -1;
+    std::string m_leaf;
+};
+
+}  // namespace qv::imagefile
