@@ -17,6 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         bin.UfmBytes() > CLatticeBin::kUfmCapacity || bin.ConfigBytes() % 16 != 0 ||
         bin.UfmBytes() % 16 != 0 || bin.DeviceCode() >= std::size(CLatticeBin::kDevices))
         __builtin_trap();
+    // The configuration section is made of rows the text holds, and a text that holds every
+    // configuration row has them all in the configuration buffer.
+    if (bin.ConfigSectionRows() > bin.RowCount() ||
+        (bin.HasAllConfigRows() && bin.ConfigBytes() / 16 != bin.ConfigRowsNeeded()))
+        __builtin_trap();
     // Every byte the programmer would send is readable.
     volatile uint8_t sum = 0;
     for (uint32_t i = 0; i < bin.ConfigBytes(); ++i)

@@ -2,7 +2,9 @@
 // UFM rows by device, the feature fields, and the texts it refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "UpgradeFiles.h"
@@ -129,6 +131,83 @@ TEST(LatticeBin, TellsWhetherEveryConfigurationRowIsThere) {
     }
     // A text that does not parse has nothing to program.
     EXPECT_FALSE(Parse("").HasAllConfigRows());
+}
+
+TEST(LatticeBin, ConfigurationSectionEndsAtItsNoteOrWhereItsAddressesStop) {
+    // Rows of a MachXO2-1200 text; with ufmFrom, the rows from there on are a section of their
+    // own (see JedecSpec). The split of the rows is the same whatever the sections say.
+    struct Case {
+        const char* what;
+        size_t rows;
+        std::optional<size_t> ufmFrom;
+        bool endNote;
+        std::optional<uint64_t> ufmAddress;
+        uint32_t sectionRows;
+        bool all;
+    };
+    const Case cases[] = {
+        {"one section", 2175 + 512, std::nullopt, true, std::nullopt, 2175 + 512, true},
+        {"note after every row", 2175 + 512, 2175, true, std::nullopt, 2175, true},
+        {"note, UFM numbered from 0", 2175 + 512, 2175, true, 0, 2175, true},
+        {"UFM address right after", 2175 + 512, 2175, false, 2175 * 128, 2175 + 512, true},
+        {"UFM address further on", 2175 + 512, 2175, false, 3000 * 128, 2175, true},
+        {"UFM numbered from 0", 2175 + 512, 2175, false, 0, 2175, true},
+        {"no UFM rows after the note", 2175, 2175, true, std::nullopt, 2175, true},
+        {"note one row early", 2175 + 512, 2174, true, std::nullopt, 2174, false},
+        {"note one row late", 2176 + 511, 2176, true, std::nullopt, 2176, false},
+        {"short, then UFM at its address", 2100 + 512, 2100, false, 2175 * 128, 2100, false},
+        {"short, then UFM from 0", 2100 + 512, 2100, false, 0, 2100, false},
+        {"short, then UFM by the note", 2100 + 512, 2100, true, 2100 * 128, 2100, false},
+        {"long, then UFM", 2200 + 512, 2200, false, 2200 * 128 + 128, 2200, false},
+        // An address that goes on where the rows are is no new section.
+        {"address that goes on", 2175 + 512, 1000, false, 1000 * 128, 2175 + 512, true},
+        {"address that goes on, short", 2100 + 10, 2100, false, 2100 * 128, 2110, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JedecSpec spec;
+        spec.deviceName = "LCMXO2-1200HC-4TG100C";
+        spec.rows = qvsim::RandomRows(c.rows, 8);
+        spec.ufmFrom = c.ufmFrom;
+        spec.endNote = c.endNote;
+        spec.ufmAddress = c.ufmAddress;
+        const CLatticeBin bin = Parse(BuildJedec(spec));
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.ConfigSectionRows(), c.sectionRows);
+        EXPECT_EQ(bin.HasAllConfigRows(), c.all);
+        const size_t config = std::min<size_t>(c.rows, 2175);
+        EXPECT_EQ(bin.ConfigBytes(), 16 * config);
+        EXPECT_EQ(bin.UfmBytes(), 16 * (c.rows - config));
+        ExpectRows(bin.ConfigData(), spec.rows, 0, config);
+        if (c.rows > config) ExpectRows(bin.UfmData(), spec.rows, config, c.rows - config);
+    }
+}
+
+TEST(LatticeBin, AddressLinesOfAnyWidthAndEnding) {
+    // L fields as JEDEC writes them: decimal fuse numbers, with or without leading zeros and
+    // a closing '*'; an L line without digits says nothing about where rows go.
+    const Rows rows = qvsim::RandomRows(3, 9);
+    std::string body;
+    for (const auto& r : rows) body += qvsim::FuseRowText(r) + "\n";
+    const std::string feature = "E" + std::string(64, '0') + "\n" + std::string(16, '0') + "*\n";
+    struct Case {
+        const char* line;
+        uint32_t sectionRows;
+    };
+    const Case cases[] = {
+        {"L384", 6},    {"L0000384", 6}, {"L384*", 6}, {"L000385", 3},
+        {"L0*", 3},     {"L", 6},        {"Lx", 6},    {"L99999999999999999999", 3},
+        {"L000256", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::string text = "\x02\nNOTE DEVICE NAME: LCMXO2-256HC*\nL000000\n" + body +
+                                 c.line + "\n" + body + "*\n" + feature + "\x03";
+        const CLatticeBin bin = Parse(text);
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.RowCount(), 6u);
+        EXPECT_EQ(bin.ConfigSectionRows(), c.sectionRows);
+    }
 }
 
 TEST(LatticeBin, UfmRowsUpToTheBufferAndNoMore) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "LogCapture.h"
@@ -234,10 +235,16 @@ TEST_F(UsbTwoUpgrade, UnparsableJedecIsRefusedBeforeAnythingIsWritten) {
 TEST_F(UsbTwoUpgrade, JedecWithRowsMissingIsRefusedBeforeAnythingIsErased) {
     // The feature lines and the end are there, the last configuration rows are not: such a
     // text would leave the part with a partial configuration.
+    // With a UFM section (ufmFrom), the configuration section is what comes before it, however
+    // many rows the whole text holds: its UFM rows would otherwise be programmed as
+    // configuration rows, or configuration rows as UFM rows.
     struct Case {
         const char* device;
         size_t rows;
         const char* log;
+        std::optional<size_t> ufmFrom{};
+        bool endNote = true;
+        std::optional<uint64_t> ufmAddress{};
     };
     const Case cases[] = {
         {"LCMXO2-256HC-4SG32C", 574,
@@ -246,6 +253,23 @@ TEST_F(UsbTwoUpgrade, JedecWithRowsMissingIsRefusedBeforeAnythingIsErased) {
          "upgrade element type 3 holds 0 of the 575 configuration rows of a MachXO2-256\n"},
         {"LCMXO2-1200HC-4TG100C", 575,
          "upgrade element type 3 holds 575 of the 2175 configuration rows of a MachXO2-1200\n"},
+        // Short configuration sections followed by the whole UFM: ended by the note, by an L
+        // address where the configuration rows would go on, by the UFM numbered from 0.
+        {"LCMXO2-1200HC-4TG100C", 2100 + 512,
+         "upgrade element type 3 holds 2100 of the 2175 configuration rows of a MachXO2-1200\n",
+         2100},
+        {"LCMXO2-1200HC-4TG100C", 2100 + 512,
+         "upgrade element type 3 holds 2100 of the 2175 configuration rows of a MachXO2-1200\n",
+         2100, false, 2175 * 128},
+        {"LCMXO2-1200HC-4TG100C", 2174 + 512,
+         "upgrade element type 3 holds 2174 of the 2175 configuration rows of a MachXO2-1200\n",
+         2174, false, 0},
+        // A section longer than the part's: its last rows would become UFM rows.
+        {"LCMXO2-256HC-4SG32C", 576 + 1,
+         "upgrade element type 3 holds 576 of the 575 configuration rows of a MachXO2-256\n", 576},
+        {"", 3200 + 639,
+         "upgrade element type 3 holds 3200 of the 2175 configuration rows of a MachXO2-1200\n",
+         3200, false, 3200 * 128 + 1024},
     };
     const std::vector<uint8_t> before = model->ReadStorage(0, 0x10000);
     for (const Case& c : cases) {
@@ -253,6 +277,9 @@ TEST_F(UsbTwoUpgrade, JedecWithRowsMissingIsRefusedBeforeAnythingIsErased) {
         qvsim::JedecSpec spec;
         spec.deviceName = c.device;
         spec.rows = qvsim::RandomRows(c.rows, 21);
+        spec.ufmFrom = c.ufmFrom;
+        spec.endNote = c.endNote;
+        spec.ufmAddress = c.ufmAddress;
         spec.featureRow = kFeatureRow;
         spec.featureBits = kFeatureBits;
         const std::string text = qvsim::BuildJedec(spec);

@@ -7,3 +7,10 @@ qv_add_test(upgrade_test
     upgrade/UpgradeTestSupport.cpp
     upgrade/UpgradeU2Test.cpp
   LIBS qv_sim_storage qv_sim_usb qv_upgrade_files)
+
+# Heap use of the update: a program of its own, since it replaces the allocation operators.
+qv_add_test(upgrade_memory_test
+  SOURCES
+    upgrade/UpgradeMemoryTest.cpp
+    upgrade/UpgradeTestSupport.cpp
+  LIBS qv_sim_storage qv_upgrade_files)

@@ -8,6 +8,8 @@ namespace {
 constexpr char kStx = 0x02;
 constexpr char kEtx = 0x03;
 constexpr char kDeviceNameNote[] = "NOTE DEVICE NAME:";
+constexpr char kEndConfigNote[] = "NOTE END CONFIG DATA";
+constexpr uint64_t kRowFuses = 8 * CLatticeBin::kRowBytes;
 
 bool AllBits(const char* chars, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -48,6 +50,41 @@ CLatticeBin::CLatticeBin(const char* text, int length)
 }
 
 CLatticeBin::~CLatticeBin() = default;
+
+uint32_t CLatticeBin::ConfigSectionRows() const {
+    if (m_rowsAtEndNote != kOpen) return m_rowsAtEndNote;
+    if (m_rowsAtJump != kOpen) return m_rowsAtJump;
+    return m_rows;
+}
+
+bool CLatticeBin::HasAllConfigRows() const {
+    if (!m_parsed) return false;
+    const uint32_t needed = kDevices[m_deviceCode].configRows;
+    const bool ended = m_rowsAtEndNote != kOpen || m_rowsAtJump != kOpen;
+    return ended ? ConfigSectionRows() == needed : m_rows >= needed;
+}
+
+void CLatticeBin::EndConfigSection(uint32_t* at) {
+    if (*at == kOpen) *at = m_rows;
+}
+
+void CLatticeBin::FuseAddress(const char* line, size_t length) {
+    // A fuse number too long for 64 bits is nowhere the rows could go on.
+    constexpr size_t kMaxDigits = 19;
+    size_t digits = 0;
+    uint64_t fuse = 0;
+    while (1 + digits < length && line[1 + digits] >= '0' && line[1 + digits] <= '9') {
+        if (digits < kMaxDigits) fuse = fuse * 10 + static_cast<uint64_t>(line[1 + digits] - '0');
+        ++digits;
+    }
+    if (digits == 0) return;
+    if (m_rows == 0) {
+        m_firstFuse = fuse;
+        return;
+    }
+    if (digits > kMaxDigits || fuse != m_firstFuse + kRowFuses * m_rows)
+        EndConfigSection(&m_rowsAtJump);
+}
 
 uint32_t CLatticeBin::DeviceCodeOf(const char* name) {
     // The "U" parts first: each name begins with the name of the part without it.
@@ -129,10 +166,15 @@ bool CLatticeBin::Parse() {
             case 'N':
                 if (std::strncmp(line, kDeviceNameNote, sizeof kDeviceNameNote - 1) == 0)
                     m_deviceCode = DeviceCodeOf(line + sizeof kDeviceNameNote - 1);
+                else if (std::strncmp(line, kEndConfigNote, sizeof kEndConfigNote - 1) == 0)
+                    EndConfigSection(&m_rowsAtEndNote);
+                break;
+            case 'L':
+                FuseAddress(line, length);
                 break;
             case kEtx:
                 return features;
-            default:  // '*', 'C', 'D', 'G', 'L', 'U' and the rest carry nothing needed here
+            default:  // '*', 'C', 'D', 'G', 'U' and the rest carry nothing needed here
                 break;
         }
     }

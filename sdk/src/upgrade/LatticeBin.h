@@ -9,15 +9,23 @@
 //                                   (code 3, MachXO2-1200, when no such line names one)
 //   128 characters of '0' and '1'   one fuse row: 16 bytes, first character most significant;
 //                                   the device's configuration rows first, then UFM rows
+//   L + decimal digits              the fuse number of the next row (128 fuses a row)
+//   NOTE END CONFIG DATA            the end of the configuration section
 //   E + 64 characters               the feature row (8 bytes, read from the last character
 //                                   backwards), and on the next line 16 characters of feature
 //                                   bits (2 bytes, read the same way)
 //   ETX (0x03)                      the end
-//   '*', 'C', 'D', 'G', 'L', 'U' and anything else: ignored
+//   '*', 'C', 'D', 'G', 'U' and anything else: ignored
 // A malformed fuse row or feature line, or more rows than the buffers hold (32768
-// configuration rows, 2048 UFM rows), fails the parse. A text that parses may still lack rows
-// (a file cut short keeps its feature lines): HasAllConfigRows tells whether it can configure
-// the whole device.
+// configuration rows, 2048 UFM rows), fails the parse. Rows are split by their place in the
+// text (the device's configuration rows first); a text that parses may still not hold the
+// device's configuration (a file cut short keeps its feature lines, a configuration section
+// cut short or too long is followed by its UFM section): HasAllConfigRows tells whether it
+// can configure the whole device.
+//
+// The configuration section ends at its end note; in a text without one, at the first L line
+// whose fuse number is not where the rows before it end (the UFM section, whether it goes on
+// from the configuration fuse numbers or starts again from 0).
 #pragma once
 
 #include <cstddef>
@@ -59,11 +67,13 @@ class CLatticeBin {
     CLatticeBin& operator=(const CLatticeBin&) = delete;
 
     bool IsParsed() const { return m_parsed; }
-    // Parsed, with every configuration row of its device: programming fewer would leave the
-    // part with a partial configuration.
-    bool HasAllConfigRows() const {
-        return m_parsed && m_configBytes / kRowBytes >= kDevices[m_deviceCode].configRows;
-    }
+    // Parsed, with every configuration row of its device in its configuration section:
+    // programming fewer would leave the part with a partial configuration, and a section of
+    // another size would put UFM rows among the configuration rows or the other way round.
+    // A text with no sign of where the section ends holds it when it holds enough rows.
+    bool HasAllConfigRows() const;
+    // The fuse rows of the configuration section (all rows when nothing ends it).
+    uint32_t ConfigSectionRows() const;
     uint32_t ConfigRowsNeeded() const { return kDevices[m_deviceCode].configRows; }
     uint32_t DeviceCode() const { return m_deviceCode; }
     uint32_t RowCount() const { return m_rows; }
@@ -84,6 +94,9 @@ class CLatticeBin {
     bool Parse();
     bool AddRow(const char* line, size_t length);
     bool ReadFeatures(const char* eLine, size_t length);
+    // An L line: where the next row goes.
+    void FuseAddress(const char* line, size_t length);
+    void EndConfigSection(uint32_t* at);
 
     uint32_t m_deviceCode = kDefaultDevice;
     uint32_t m_rows = 0;
@@ -95,4 +108,10 @@ class CLatticeBin {
     const char* m_text;
     size_t m_left;
     bool m_parsed = false;
+    // Where the configuration section ends, in rows: at its end note, and at the first L line
+    // that does not go on where the rows before it end; kOpen until seen.
+    static constexpr uint32_t kOpen = UINT32_MAX;
+    uint32_t m_rowsAtEndNote = kOpen;
+    uint32_t m_rowsAtJump = kOpen;
+    uint64_t m_firstFuse = 0;  // fuse number of the first row (the first L line before any row)
 };

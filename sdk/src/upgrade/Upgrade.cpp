@@ -160,6 +160,11 @@ int CUpgrade::ReadSupportCameraList(UpgradeFileHeader* header,
 int CUpgrade::ReadUpgradeFile(UpgradeElmentHeader* header, BYTE** data) {
     QV_ASSERT(header != NULL && data != NULL);
     *data = nullptr;
+    if (ReadElementHeader(header) < 0) return -1;
+    return ReadElementData(*header, data);
+}
+
+int CUpgrade::ReadElementHeader(UpgradeElmentHeader* header) {
     if (m_pFile == nullptr) return -1;
     uint8_t raw[sizeof(UpgradeElmentHeader)];
     if (std::feof(m_pFile) || std::fread(raw, 1, sizeof raw, m_pFile) != sizeof raw) {
@@ -172,7 +177,7 @@ int CUpgrade::ReadUpgradeFile(UpgradeElmentHeader* header, BYTE** data) {
         return -1;
     }
     // The length is the file's word: it must lie within what is left of the file (and within
-    // the int this returns) before a buffer is made for it.
+    // the int ReadUpgradeFile returns) before a buffer is made for it or it is passed over.
     const off_t at = ftello(m_pFile);
     const uint64_t left = at < 0 || static_cast<uint64_t>(at) > m_fileSize
                               ? 0
@@ -181,15 +186,28 @@ int CUpgrade::ReadUpgradeFile(UpgradeElmentHeader* header, BYTE** data) {
         qv::Log("read upgrade element file failed.");
         return -1;
     }
-    if (header->length == 0) return 0;
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[header->length]);
-    if (!buffer || std::fread(buffer.get(), 1, header->length, m_pFile) != header->length) {
+    return 0;
+}
+
+int CUpgrade::ReadElementData(const UpgradeElmentHeader& header, BYTE** data) {
+    *data = nullptr;
+    if (header.length == 0) return 0;
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[header.length]);
+    if (!buffer || std::fread(buffer.get(), 1, header.length, m_pFile) != header.length) {
         qv::Log("read upgrade element file failed.");
         return -1;
     }
-    upgrade::Unmask(buffer.get(), header->length, header->mask);
+    upgrade::Unmask(buffer.get(), header.length, header.mask);
     *data = buffer.release();
-    return static_cast<int>(header->length);
+    return static_cast<int>(header.length);
+}
+
+int CUpgrade::SkipElementData(const UpgradeElmentHeader& header) {
+    if (fseeko(m_pFile, static_cast<off_t>(header.length), SEEK_CUR) != 0) {
+        qv::Log("read upgrade element file failed.");
+        return -1;
+    }
+    return 0;
 }
 
 void CUpgrade::FreeReadDataBuffer(BYTE* data) {
@@ -225,18 +243,43 @@ bool CUpgrade::SeekElements(const UpgradeFileHeader& header) {
 int CUpgrade::CheckElements(const UpgradeFileHeader& header) {
     m_elements.clear();
     if (!SeekElements(header)) return CAMERA_STATUS_UPGRADE_READ_FAILED;
+    const uint64_t capacity = MaxWrittenBytes();
+    uint64_t toWrite = 0;
     for (uint32_t i = 0; i < header.elementCount; ++i) {
         UpgradeElmentHeader element{};
-        BYTE* data = nullptr;
-        const int length = ReadUpgradeFile(&element, &data);
-        if (length < 0) {
+        if (ReadElementHeader(&element) < 0) {
             m_elements.clear();
             return CAMERA_STATUS_UPGRADE_READ_FAILED;
         }
-        std::unique_ptr<BYTE[]> owned(data);
-        if (KindOf(element.type) == ElementKind::kUnknown) {
-            owned.reset();  // only its length counts
-        } else if (CheckElement(element.type, element.length, owned.get()) < 0) {
+        const ElementKind kind = KindOf(element.type);
+        std::unique_ptr<BYTE[]> owned;
+        if (kind == ElementKind::kUnknown || !TakesBytes(element.type)) {
+            // Only its length counts: its bytes are not even read.
+            if (SkipElementData(element) < 0) {
+                m_elements.clear();
+                return CAMERA_STATUS_UPGRADE_READ_FAILED;
+            }
+        } else {
+            // Refused before its bytes are read: a file cannot make the flow hold more than
+            // the camera can take, whatever the lengths it gives.
+            toWrite += element.length;
+            if (toWrite > capacity) {
+                qv::Log(
+                    "upgrade elements to write exceed the camera's %llu bytes at element "
+                    "%u (type %u, %u bytes)\n",
+                    static_cast<unsigned long long>(capacity), i, element.type, element.length);
+                m_elements.clear();
+                return CAMERA_STATUS_UPGRADE_WRITE_FAILED;
+            }
+            BYTE* data = nullptr;
+            if (ReadElementData(element, &data) < 0) {
+                m_elements.clear();
+                return CAMERA_STATUS_UPGRADE_READ_FAILED;
+            }
+            owned.reset(data);
+        }
+        if (kind != ElementKind::kUnknown &&
+            CheckElement(element.type, element.length, owned.get()) < 0) {
             m_elements.clear();
             return CAMERA_STATUS_UPGRADE_WRITE_FAILED;
         }

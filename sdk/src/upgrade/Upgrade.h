@@ -4,14 +4,18 @@
 //
 // The flow never leaves a half-written camera because of a bad file: it reads the whole file
 // and checks every element (magic, length within the file, the element count, each element
-// within the region it is written to) before it erases or writes anything. Then it writes the
-// elements in file order, from the bytes it checked: the file is read only once, so a file that
-// changes on disk while the camera is written changes nothing that was not checked.
+// within the region it is written to, all elements to write within what the camera holds)
+// before it erases or writes anything. Then it writes the elements in file order, from the
+// bytes it checked: the file is read only once, so a file that changes on disk while the
+// camera is written changes nothing that was not checked. Only the bytes of elements the
+// camera takes are held for that; the others are passed over by their length, so memory stays
+// within what the camera holds (MaxWrittenBytes), however large the file.
 //   -22  the file cannot be opened
 //   -23  its header cannot be read
 //   -4   wrong magic, or a file for another camera (device ID, sensor and board)
 //   -54  an element cannot be read (truncated or damaged file)
-//   -55  an element cannot be written (too large for its region, or the camera refused it)
+//   -55  an element cannot be written (too large for its region, the elements to write
+//        together larger than the camera holds, or the camera refused it)
 // Progress goes to the caller's callback: 0 at the start, 1..99 while writing (only on
 // change), 100 at the end; a refused file reports nothing.
 //
@@ -67,8 +71,10 @@ class CUpgrade {
     // code in the support list.
     bool IsSupported(UpgradeFileHeader* header);
     // Reads every element the header counts and checks it for this family, leaving the file
-    // after the last one: 0, -54 when an element cannot be read, -55 when one does not fit.
-    // Keeps what it read of each element for the writes (the data of the types it knows).
+    // after the last one: 0, -54 when an element cannot be read, -55 when one does not fit or
+    // the elements to write add up to more than MaxWrittenBytes (refused before the bytes of
+    // the element that crosses it are read). Keeps the bytes of the elements to write; the
+    // bytes of the others are never read.
     int CheckElements(const UpgradeFileHeader& header);
 
   protected:
@@ -78,6 +84,15 @@ class CUpgrade {
         kPercent,  // the writer reports the percentage of its element done
     };
     virtual ElementKind KindOf(uint32_t type) const = 0;
+    // Whether an element of a known type puts its bytes into the camera. One that does not is
+    // checked and "written" with null data, its bytes never read.
+    virtual bool TakesBytes(uint32_t type) const {
+        (void)type;
+        return true;
+    }
+    // The most bytes the elements of one file may put into the camera together (its flash,
+    // or what the family's writers can take): a bound on what the flow holds in memory.
+    virtual uint64_t MaxWrittenBytes() const = 0;
     // Whether an element of a known type can be written: 0, or negative when it does not fit
     // its region or cannot be written at all. Runs before anything is erased.
     virtual int CheckElement(uint32_t type, uint32_t length, const BYTE* data) = 0;
@@ -107,11 +122,17 @@ class CUpgrade {
     struct CheckedElement {
         uint32_t type;
         uint32_t length;
-        std::unique_ptr<BYTE[]> data;  // unmasked; null when empty or of a type that is skipped
+        std::unique_ptr<BYTE[]> data;  // unmasked; null when empty or not taken by the camera
     };
 
     // Positions the file at the first element (after the support list).
     bool SeekElements(const UpgradeFileHeader& header);
+    // The parts of ReadUpgradeFile: the next element's header, with its length checked
+    // against what is left of the file (0, or -1 as ReadUpgradeFile); then its data, read and
+    // unmasked (length or -1), or passed over (0 or -1).
+    int ReadElementHeader(UpgradeElmentHeader* header);
+    int ReadElementData(const UpgradeElmentHeader& header, BYTE** data);
+    int SkipElementData(const UpgradeElmentHeader& header);
     int ReadHeader(UpgradeFileHeader* header);
 
     uint64_t m_fileSize = 0;                 // bytes of the open file

@@ -15,7 +15,8 @@
 // erased sector by sector and written in 512-byte pages, each read back and compared. Type 1 and
 // 2 elements then stamp their word of the 8-byte boot record (word 0 and word 1, two
 // little-endian words) with 0x20190719; the record's sector is erased and only the record is
-// written back. Other element types are skipped.
+// written back. Other element types are skipped. The elements of one file together write at
+// most the flash (4 MiB); a file with more is refused before anything is erased.
 #pragma once
 
 #include <functional>
@@ -63,6 +64,9 @@ class CUpgradeGigeCamera : public CUpgrade {
     CUpgradeGigeCamera(CJNDevice* device, const FlashMap& map) : CUpgrade(device), m_map(map) {}
 
     ElementKind KindOf(uint32_t type) const override;
+    // A map without a type 3 region writes nothing for type 3 elements.
+    bool TakesBytes(uint32_t type) const override { return type != 3 || m_map.hasType3; }
+    uint64_t MaxWrittenBytes() const override { return kFlashEnd; }
     int CheckElement(uint32_t type, uint32_t length, const BYTE* data) override;
     int WriteElement(uint32_t type, uint32_t length, BYTE* data,
                      const ElementProgress& progress) override;

@@ -77,8 +77,8 @@ int CUpgradeU2Camera::CheckElement(uint32_t type, uint32_t length, const BYTE* d
             }
             if (!jedec.HasAllConfigRows()) {
                 qv::Log("upgrade element type %u holds %u of the %u configuration rows of a %s\n",
-                        type, jedec.ConfigBytes() / static_cast<unsigned>(CLatticeBin::kRowBytes),
-                        jedec.ConfigRowsNeeded(), CLatticeBin::kDevices[jedec.DeviceCode()].name);
+                        type, jedec.ConfigSectionRows(), jedec.ConfigRowsNeeded(),
+                        CLatticeBin::kDevices[jedec.DeviceCode()].name);
                 return CAMERA_STATUS_FAILED;
             }
             return CAMERA_STATUS_SUCCESS;

@@ -6,7 +6,9 @@
 //   4  configuration image for the embedded flash of a Gowin GW1N FPGA, written through the
 //      USB controller's configuration port (request 0xE3); progress in percent
 // Other types are skipped. A JEDEC file that does not parse is refused with the rest of the
-// file's checks, before anything is written.
+// file's checks, before anything is written. The elements of one file together hold at most
+// kMaxWrittenBytes (8 MiB: the EEPROM image, the JEDEC text of the largest MachXO2, about
+// 1.5 MB, and a GW1N image fit many times over).
 //
 // The FPGA procedures pause as the parts need (a second after the MachXO2 erase, 200 us per
 // row, half a second after the GW1N erase) on UpgradeClock.
@@ -23,6 +25,7 @@ class CUsbCamera;
 class CUpgradeU2Camera : public CUpgrade {
   public:
     static constexpr uint32_t kEepromImageSize = 0x3800;
+    static constexpr uint32_t kMaxWrittenBytes = 8 * 1024 * 1024;
     static constexpr uint16_t kEepromPiece = 1024;
     static constexpr uint8_t kFpgaBusAddress = 0x40;
     static constexpr uint32_t kGw1nHeaderWord = 0x4757314E;  // the first word of the image
@@ -54,6 +57,7 @@ class CUpgradeU2Camera : public CUpgrade {
 
   protected:
     ElementKind KindOf(uint32_t type) const override;
+    uint64_t MaxWrittenBytes() const override { return kMaxWrittenBytes; }
     int CheckElement(uint32_t type, uint32_t length, const BYTE* data) override;
     int WriteElement(uint32_t type, uint32_t length, BYTE* data,
                      const ElementProgress& progress) override;

@@ -103,7 +103,17 @@ std::string BuildJedec(const JedecSpec& spec) {
     t += "QF" + std::to_string(128 * spec.rows.size()) + "*" + nl;
     t += "G0*" + nl + "F0*" + nl;
     t += "L000000" + nl;
-    for (const auto& row : spec.rows) t += FuseRowText(row) + nl;
+    for (size_t r = 0; r < spec.rows.size(); ++r) {
+        if (spec.ufmFrom && *spec.ufmFrom == r) {
+            t += "*" + nl;
+            if (spec.endNote) t += "NOTE END CONFIG DATA*" + nl;
+            t += "NOTE TAG DATA*" + nl;
+            std::string address = std::to_string(spec.ufmAddress.value_or(128 * r));
+            if (address.size() < 6) address.insert(0, 6 - address.size(), '0');
+            t += "L" + address + nl;
+        }
+        t += FuseRowText(spec.rows[r]) + nl;
+    }
     t += "*" + nl;
     if (spec.featureLine) {
         t += "E" + FeatureText(spec.featureRow.data(), 8) + nl;

@@ -59,9 +59,17 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 // fuse rows after an L000000 line (each 16 bytes as 128 characters, most significant bit
 // first), the feature row line (E and 64 characters, byte 0 the last 8, most significant bit
 // last) and the feature bits line, the checksum line and ETX.
+//
+// With a UFM section, the rows from ufmFrom on follow the configuration rows as a section of
+// their own: "*", the "NOTE END CONFIG DATA*" line (when endNote), "NOTE TAG DATA*" and an L
+// line with the fuse number of their first row (ufmAddress; default: right after the rows
+// before them, 128 fuses a row).
 struct JedecSpec {
     std::string deviceName;  // e.g. "LCMXO2-1200HC-4TG100C"; empty: no NOTE DEVICE NAME line
     std::vector<std::array<uint8_t, 16>> rows;
+    std::optional<size_t> ufmFrom;
+    bool endNote = true;
+    std::optional<uint64_t> ufmAddress;
     std::array<uint8_t, 8> featureRow{};
     std::array<uint8_t, 2> featureBits{};
     bool featureLine = true;
