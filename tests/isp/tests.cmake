@@ -28,3 +28,8 @@ add_test(NAME isp_avx2_containment_test
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/CheckAvx2Containment.sh $<TARGET_FILE:QVCameraSDK>
           $<TARGET_OBJECTS:qvsdk_objects>
   COMMAND_EXPAND_LISTS)
+
+# The AVX2 family against the SSE4.1 family at every width, with guard pages.
+qv_add_test(isp_family_sweep_test
+  SOURCES isp/KernelFamilySweepTest.cpp
+  LIBS qvsdk_static)
