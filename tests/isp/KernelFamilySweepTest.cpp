@@ -110,6 +110,26 @@ std::vector<uint16_t> RandomTable(std::mt19937& rng, int n) {
     return t;
 }
 
+// Tables of both sizes made once (drawing them for every case would cost more than the
+// kernels): case k takes tables k, k + 1 and k + 2 of the set.
+class TableSet {
+  public:
+    explicit TableSet(std::mt19937& rng) {
+        for (int i = 0; i < kCount; ++i) {
+            m_small[i] = RandomTable(rng, 256);
+            m_large[i] = RandomTable(rng, 4096);
+        }
+    }
+    const std::vector<uint16_t>& Get(int sampleBytes, int k) const {
+        return sampleBytes == 2 ? m_large[k % kCount] : m_small[k % kCount];
+    }
+
+  private:
+    static constexpr int kCount = 5;
+    std::vector<uint16_t> m_small[kCount];
+    std::vector<uint16_t> m_large[kCount];
+};
+
 IspFrameStatistics RandomStats(std::mt19937& rng) {
     std::uniform_int_distribution<int> mean(0, 255);
     IspFrameStatistics s;
@@ -166,6 +186,7 @@ class KernelFamilySweep : public ::testing::Test {
 
 TEST_F(KernelFamilySweep, ColourKernelsAtEveryWidth) {
     std::mt19937 rng(49);
+    const TableSet tableSet(rng);
     const int gainSets[][3] = {{100, 100, 100}, {150, 100, 60}, {400, 123, 250}, {50, 50, 50}};
     const int matrices[][9] = {{256, 0, 0, 0, 256, 0, 0, 0, 256},
                                {310, -40, -14, -30, 300, -14, -6, -60, 322}};
@@ -196,11 +217,9 @@ TEST_F(KernelFamilySweep, ColourKernelsAtEveryWidth) {
                 s.blueGain = g[2];
                 std::copy(matrices[(turn / 4) % 2], matrices[(turn / 4) % 2] + 9, s.colorMatrix);
                 const int entries = a.sampleBytes == 2 ? 4096 : 256;
-                const std::vector<uint16_t> tables[3] = {RandomTable(rng, entries),
-                                                         RandomTable(rng, entries),
-                                                         RandomTable(rng, entries)};
                 auto view = [&](int ch) {
-                    return LutView{tables[ch].data(), static_cast<uint32_t>(entries), a.tables};
+                    return LutView{tableSet.Get(a.sampleBytes, turn + ch).data(),
+                                   static_cast<uint32_t>(entries), a.tables};
                 };
                 const ColourLuts luts{view(0), view(1), view(2)};
                 const IspFrameStatistics stats = RandomStats(rng);
@@ -226,6 +245,7 @@ TEST_F(KernelFamilySweep, ColourKernelsAtEveryWidth) {
 
 TEST_F(KernelFamilySweep, MonoKernelsAtEveryWidth) {
     std::mt19937 rng(4949);
+    const TableSet tableSet(rng);
     const int sharpness[] = {10, 100, 7000, 3};
     const int contrast[] = {50, 51, 100, 0, 27};
     int turn = 0;
@@ -247,8 +267,8 @@ TEST_F(KernelFamilySweep, MonoKernelsAtEveryWidth) {
                 s.monoCamera = turn % 4 != 3;
                 s.blackOffset = turn % 5 == 4 ? 7 : 0;
                 const int entries = a.sampleBytes == 2 ? 4096 : 256;
-                const std::vector<uint16_t> table = RandomTable(rng, entries);
-                const LutView lut{table.data(), static_cast<uint32_t>(entries), a.tables};
+                const LutView lut{tableSet.Get(a.sampleBytes, turn).data(),
+                                  static_cast<uint32_t>(entries), a.tables};
                 const IspFrameStatistics stats = RandomStats(rng);
                 auto kernel = [&](IspFrame& frame, IspFrameStatistics& st) {
                     IspWorkBuffers work;
