@@ -556,8 +556,9 @@ void DemosaicRowPairAvx2(const ColourFrameSetup& setup, int j, const uint16_t* a
                          const uint16_t* pair, const uint16_t* below, uint8_t* out) {
     const ColourFrameSetup fs = setup;
     const int W = fs.width;
-    if (W < 18) {
-        // Too narrow for a block of sixteen inside the border cells.
+    if (W < 20) {
+        // Too narrow for a block of sixteen between the border cells: the block must start at
+        // column 2 or later (it reads one column to its left) and end at column W - 3.
         DemosaicRowPair(fs, j, above, pair, below, out);
         return;
     }

@@ -2,7 +2,9 @@
 # The library must load and run on a processor without AVX2: only the AVX2 kernels may hold
 # AVX instructions. Every function of the linked library that holds a VEX-encoded instruction
 # must be defined by an object of an *Avx2.cpp source and by no other object, where the linker
-# could otherwise have taken the AVX2 copy of a shared inline function for every caller.
+# could otherwise have taken the AVX2 copy of a shared inline function for every caller. What
+# runs when, such as a constructor at load calling an AVX2 kernel, is for isp_no_avx2_probe_test
+# to find, on an emulated processor without AVX2.
 # Usage: CheckAvx2Containment.sh <library> <object files...>
 set -euo pipefail
 library=$1

@@ -48,11 +48,12 @@ class GuardedBuffer {
 };
 
 // Widths of the table of frame shapes every kernel family runs: narrow frames, odd multiples
-// of the 8-, 16- and 32-sample vector widths, widths just past a vector, and the 12, 68 and
-// 1284 of real layouts. Each kernel takes those its rules cover (the colour kernels even
-// widths from 12).
-inline constexpr int kShapeWidths[] = {1,  2,  3,  5, 7,  8,  24, 40, 16,  48,
-                                       80, 32, 96, 9, 17, 33, 12, 68, 1284};
+// of the 8-, 16- and 32-sample vector widths, widths just past a vector, 18 and 20 on either
+// side of the narrowest frame that holds a block of sixteen between two border cells, and the
+// 12, 68 and 1284 of real layouts. Each kernel takes those its rules cover (the colour kernels
+// even widths from 12). The sweep of every width in KernelFamilySweepTest covers the rest.
+inline constexpr int kShapeWidths[] = {1,  2,  3, 5,  7,  8,  24, 40, 16, 48,  80,
+                                       32, 96, 9, 17, 33, 18, 20, 12, 68, 1284};
 
 // Runs the vector kernels in one family for the life of the object and puts the family in
 // force before back afterwards. `Runs()` is false where the processor lacks the family.

@@ -28,3 +28,27 @@ add_test(NAME isp_avx2_containment_test
   COMMAND ${CMAKE_CURRENT_LIST_DIR}/CheckAvx2Containment.sh $<TARGET_FILE:QVCameraSDK>
           $<TARGET_OBJECTS:qvsdk_objects>
   COMMAND_EXPAND_LISTS)
+
+# The AVX2 family against the SSE4.1 family at every width, with guard pages.
+qv_add_test(isp_family_sweep_test
+  SOURCES isp/KernelFamilySweepTest.cpp
+  LIBS qvsdk_static)
+
+# On an emulated processor without AVX2: the library loads and a frame of each kind goes through
+# the SSE4.1 family, and the image-pipeline tests pass there. The emulator cannot run the
+# sanitizers' shadow memory, so only the plain builds take part.
+add_executable(isp_family_probe isp/KernelFamilyProbe.cpp)
+target_link_libraries(isp_family_probe PRIVATE qvsdk_static ${CMAKE_DL_LIBS})
+find_program(QV_QEMU_X86_64 qemu-x86_64)
+if(QV_QEMU_X86_64 AND NOT QV_SANITIZE)
+  add_test(NAME isp_no_avx2_probe_test
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/CheckNoAvx2.sh ${QV_QEMU_X86_64}
+            $<TARGET_FILE:isp_family_probe> $<TARGET_FILE:QVCameraSDK>)
+  foreach(t isp_test isp_colour_test)
+    add_test(NAME ${t}_no_avx2 COMMAND ${QV_QEMU_X86_64} -cpu Nehalem $<TARGET_FILE:${t}>)
+    set_tests_properties(${t}_no_avx2 PROPERTIES TIMEOUT 900 LABELS emulated)
+  endforeach()
+  set_tests_properties(isp_no_avx2_probe_test PROPERTIES LABELS emulated)
+elseif(NOT QV_QEMU_X86_64)
+  message(STATUS "qemu-x86_64 not found: the library is not tried on a processor without AVX2")
+endif()
