@@ -1,7 +1,9 @@
 // The station's six exported functions.
 #include "Tarnlex.h"
 
-#include <cstdlib>
+#include <unistd.h>
+
+#include <atomic>
 #include <mutex>
 
 #include "Qvcam.h"
@@ -11,30 +13,51 @@
 
 namespace {
 
-// Guards g_running and serialises opening, releasing and the stop at exit.
+// Guards g_running and serialises opening, releasing and the release at exit or unload.
 std::mutex g_lifecycleMutex;
 // True from a successful open to the release.
 bool g_running = false;
+// The process the station belongs to: the first one that opened it, or tried to (the SDK's camera
+// manager starts its threads there). A child that fork() makes of it inherits the state but
+// none of the threads (the station's, the SDK's, OpenCV's), and possibly a lock another thread
+// held at the fork: it must not touch any of them, nor wait for the lifecycle mutex. Read
+// without the mutex for that reason.
+std::atomic<pid_t> g_stationPid{0};
 
-// A host that exits, or unloads the library, without Tarn_ReleaseDevice: the station's threads
-// must not go on reading into the frames, mutexes and cameras that the process destroys next.
-// Only the threads stop; a Tarn_ReleaseDevice still to come (from a host's own static object)
-// closes the cameras as usual.
-void StopThreadsAtExit() {
-    std::lock_guard<std::mutex> lock(g_lifecycleMutex);
-    if (!g_running) return;
-    // The sole thread first: it takes the shots, which read the upper cameras' frames.
-    qvcam_StopThread();
-    wcam_StopStreaming();
+bool InAnotherProcess() {
+    const pid_t owner = g_stationPid.load();
+    return owner != 0 && owner != getpid();
 }
 
-// Exit handlers run in the reverse order of their registration, the destructors of static
-// objects among them. Registered once the SDK and OpenCV have made their own process-wide
-// objects for a running station, so the threads stop before any of those or the station's own
-// go; in a library that is unloaded, the handler runs at dlclose.
-void StopThreadsAtExitFromNowOn() {
-    static const bool registered = std::atexit(StopThreadsAtExit) == 0;
-    (void)registered;
+void CloseAll() {
+    wcam_Close();
+    qvcam_Close();
+    g_running = false;
+}
+
+// A host that exits, or unloads the library, without Tarn_ReleaseDevice: the station's threads
+// must not go on reading into the frames, mutexes and cameras that the process destroys next,
+// and the sole camera must not stay open with its light on (a process that loads the library
+// again could not open it). The SDK and OpenCV are still there: the handler is registered after
+// they made their process-wide objects, and exit handlers run in the reverse order. A child that
+// fork() made of the host does nothing here: the threads and cameras are its parent's.
+void ReleaseAtExit() {
+    if (InAnotherProcess()) return;
+    std::lock_guard<std::mutex> lock(g_lifecycleMutex);
+    if (!g_running) return;
+    CloseAll();
+}
+
+// Its destructor is the handler. A static object's destructor is registered for this library
+// (with its DSO handle), so it runs at dlclose as well as at exit, also where a sanitizer's
+// runtime takes over the plain atexit of shared libraries.
+struct ReleaseAtExitOrUnload {
+    ~ReleaseAtExitOrUnload() { ReleaseAtExit(); }
+};
+
+void ReleaseAtExitFromNowOn() {
+    static const ReleaseAtExitOrUnload handler;
+    (void)handler;
 }
 
 }  // namespace
@@ -42,6 +65,12 @@ void StopThreadsAtExitFromNowOn() {
 extern "C" {
 
 TARN_API int Tarn_InitDevice(void) {
+    pid_t none = 0;
+    g_stationPid.compare_exchange_strong(none, getpid());
+    if (InAnotherProcess()) {
+        TARN_LOG_INFO("初始化足迹采集设备");
+        return -1;
+    }
     std::lock_guard<std::mutex> lock(g_lifecycleMutex);
     TARN_LOG_INFO("初始化足迹采集设备");
     // Opening twice would start a second set of threads over the same state.
@@ -66,16 +95,18 @@ TARN_API int Tarn_InitDevice(void) {
         return -4;
     }
     g_running = true;
-    StopThreadsAtExitFromNowOn();
+    ReleaseAtExitFromNowOn();
     return 1;
 }
 
 TARN_API int Tarn_ReleaseDevice(void) {
+    if (InAnotherProcess()) {
+        TARN_LOG_INFO("释放足迹采集设备");
+        return 1;
+    }
     std::lock_guard<std::mutex> lock(g_lifecycleMutex);
     TARN_LOG_INFO("释放足迹采集设备");
-    wcam_Close();
-    qvcam_Close();
-    g_running = false;
+    CloseAll();
     return 1;
 }
 
@@ -89,6 +120,7 @@ TARN_API int Tarn_SaveXDImageEX(char* ImgOutDir, char* XDImageName, char** XMIma
                                 char* XMGroupImageName, FOOT_XD_INFO* pInfo) {
     TARN_LOG_INFO("从足迹采集设备保存图像");
     if (pInfo == nullptr) return -6;
+    if (InAnotherProcess()) return -8;
     if (ImgOutDir == nullptr || XDImageName == nullptr || XMImageName == nullptr ||
         XMGroupImageName == nullptr)
         return -6;
@@ -120,6 +152,7 @@ TARN_API int Tarn_SaveXDImageEX(char* ImgOutDir, char* XDImageName, char** XMIma
 }
 
 TARN_API int Tarn_GetPreviewImage(unsigned char* pRawData, unsigned char* pRawShot) {
+    if (InAnotherProcess()) return -1;
     return qvcam_GetPreviewImage(pRawData, pRawShot);
 }
 

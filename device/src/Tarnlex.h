@@ -7,8 +7,13 @@
  * new upper mosaic).
  *
  * The library leaves the host's signals and timers alone. A host may unload it (dlclose) after
- * Tarn_ReleaseDevice, and may exit, or unload it, without the release: the station's threads
- * stop first.
+ * Tarn_ReleaseDevice, and may exit, or unload it, without the release: the station is released
+ * then (threads stopped, cameras closed, the plate light off).
+ *
+ * The station belongs to the process that first opened it (or tried to). A child that process
+ * forks may exit as it likes, and the station runs on in the parent; in the child the functions
+ * leave the parent's threads and cameras alone: Tarn_InitDevice returns -1, Tarn_ReleaseDevice 1,
+ * Tarn_GetPreviewImage -1 and Tarn_SaveXDImageEX -8, none of them doing anything.
  */
 #ifndef TARNLEX_H
 #define TARNLEX_H

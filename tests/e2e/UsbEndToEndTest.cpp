@@ -331,6 +331,71 @@ TEST_F(UsbEndToEnd, Imx294LongExposureOnBoard107) {
     }
 }
 
+// The same camera after a process ended during a long exposure without releasing it: the
+// FPGA word and the chip's exposure register are still on, and the FPGA is not loaded again.
+// The next process's open switches the camera out of long exposure, and a short exposure runs
+// on the chip's shutter. Then long exposures set on another thread while the controller releases
+// the camera: once the release has returned, nothing writes to the camera any more.
+TEST_F(UsbEndToEnd, Imx294LongExposureLeftOnAndExposuresDuringTheRelease) {
+    SimImx290Options o;
+    o.sensorType = 39;         // "IMX294C"
+    o.modelCode = 0xAA220007;  // hardware type 107
+    o.fpga = {.progPin = 25, .initPin = 23, .donePin = 27, .configuredVersion = 0x1204};
+    o.productName = "QV-U3C-294";
+    o.serial = "E2E-294-LEFT";
+    o.port = {1, 71};
+    ASSERT_TRUE(qvsim::UseResolution("QV-U3C-294", qvsim::CustomResolution(0, 0, 320, 240), 1e4));
+    m_cameras.push_back(std::make_unique<CSimUsbImx290Camera>(*s_testbed, o));
+    CSimUsbImx290Camera& cam = *m_cameras.back();
+    ASSERT_EQ(EnumerateUntil(1), 0);
+    cam.Model().SetFpgaReg(39, 7);
+    cam.Model().SetSensorReg(0x34, 0x3111, 1);
+
+    constexpr int kRounds = 6;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        HANDLE h = Init(0);
+        ASSERT_NE(h, nullptr);
+        if (round == 0) {
+            EXPECT_EQ(cam.Model().FpgaReg(39), 0);
+            EXPECT_EQ(cam.Model().SensorReg(0x34, 0x3111).value_or(0xFFFF), 0);
+        }
+        ASSERT_EQ(CameraSetExposureTime(h, 1e4), 0);
+        ASSERT_EQ(CameraPlay(h), 0);
+        stImageInfo frame{};
+        ASSERT_NE(CameraGetImageBufferEx(h, &frame, 5000), nullptr);
+        EXPECT_EQ(cam.Model().FpgaReg(39), 0);
+
+        // On the controller: the export's release also frees the handle the setter uses.
+        auto* control = static_cast<CameraControl*>(h);
+        std::atomic<int> calls{0};
+        std::atomic<bool> stop{false};
+        std::thread setter([&] {
+            for (int i = 0; !stop; ++i) {
+                control->CameraSetExposureTime(i % 2 == 0 ? 1.2e6 : 2e6);
+                ++calls;
+            }
+        });
+        const auto callsReach = [&](int n) {
+            const auto deadline = Clock::now() + 20s;
+            while (calls < n && Clock::now() < deadline) std::this_thread::yield();
+            return calls >= n;
+        };
+        EXPECT_TRUE(callsReach(1 + round % 3));
+        EXPECT_EQ(control->CameraUninit(), 0);
+        EXPECT_TRUE(callsReach(calls + 2));
+        stop = true;
+        setter.join();
+        const size_t writes = cam.Model().I2cWrites().size();
+        EXPECT_EQ(cam.Model().FpgaReg(39), 0);
+        // The next step of a cycle would come within 100 ms.
+        std::this_thread::sleep_for(250ms);
+        EXPECT_EQ(cam.Model().I2cWrites().size(), writes);
+        EXPECT_EQ(cam.Model().FpgaReg(39), 0);
+        UnInit(h);
+    }
+}
+
 // A SWIR IMX990 on the cooled board 111: frames of its window, and the camera's temperature
 // (integer value 16, tenths of a degree) read from the chip's own thermometer registers.
 TEST_F(UsbEndToEnd, Imx990OnBoard111AndItsTemperature) {

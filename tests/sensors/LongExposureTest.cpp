@@ -370,4 +370,101 @@ TEST_F(LongExposure, Imx533ReopenedInItsHostTimedMode) {
     EXPECT_EQ(timers.Count(), 1u);
 }
 
+// Board 107's FPGA is not loaded again while it is configured, so the long-exposure word and
+// the chip's exposure register survive a process that ended during a long exposure without
+// closing its stream (an exit, a crash, a kill). A new driver opening the stream switches the
+// camera out of long exposure whatever it remembers; so does a driver whose own cycle still runs
+// when the stream is opened again. A short exposure then runs on the chip's own shutter.
+TEST_F(LongExposure, OpeningSwitchesALongExposureLeftOnOff) {
+    struct Case {
+        SensorTypeE code;
+        bool ownCycle;  // false: the word left by another process; true: this driver's cycle
+        uint16_t reg, offValue, onValue;  // the chip's exposure register
+    };
+    const Case kCases[] = {
+        {SENSOR_TYPE_IMX294C, false, 0x3111, 0, 1},
+        {SENSOR_TYPE_IMX533C, false, 0x019E, 1, 4},
+        {SENSOR_TYPE_IMX294C, true, 0x3111, 0, 1},
+        {SENSOR_TYPE_IMX533C, true, 0x019E, 1, 4},
+    };
+    for (const Case& c : kCases) {
+        const TraceStep off = Reg(c.reg, c.offValue), on = Reg(c.reg, c.onValue);
+        SCOPED_TRACE(testing::Message() << c.code << (c.ownCycle ? ", own cycle" : ", left on"));
+        if (c.ownCycle) {
+            StartChip(107, c.code);
+            ASSERT_EQ(sensor->SetExposure(3e6), 0);
+            Fire();
+            Fire();
+            EXPECT_TRUE(ContainsInOrder(Fire(), {on}));
+        } else {
+            Make(107, c.code);
+            param = Stream(Window(640, 480), 2, kBayer8);
+            dev->SetSensorReg(c.reg, c.onValue);
+        }
+        dev->SetFpgaReg(39, 7);
+        trace->Clear();
+        ASSERT_EQ(sensor->Init(&param), 0);
+        EXPECT_EQ(timers.Count(), 0u);
+        EXPECT_TRUE(
+            ContainsInOrder(Steps(), {off, Fpga(39, 1), Sleep(15), Fpga(39, 8), Fpga(39, 0)}));
+        EXPECT_EQ(dev->FpgaReg(39), 0u);
+        EXPECT_NE(Sensor(c.reg), c.onValue);
+
+        ASSERT_EQ(sensor->SetExposure(10000), 0);
+        EXPECT_EQ(timers.Count(), 0u);
+        EXPECT_EQ(dev->FpgaReg(39), 0u);
+        EXPECT_NEAR(ExposureUs(), 10000, LineUs());
+    }
+}
+
+// Board 201 has no long-exposure word: opening there only ends a cycle of this driver.
+TEST_F(LongExposure, OpeningOnGigEEndsOnlyAOwnCycle) {
+    StartChip(201, SENSOR_TYPE_IMX294C);
+    ASSERT_EQ(sensor->Init(&param), 0);
+    for (const RegWrite& w : dev->FpgaRegWrites()) EXPECT_NE(w.reg, 39);
+    ASSERT_EQ(sensor->SetExposure(3e6), 0);
+    ASSERT_EQ(timers.Count(), 1u);
+    ASSERT_EQ(sensor->Init(&param), 0);
+    EXPECT_EQ(timers.Count(), 0u);
+}
+
+// After a stream close nothing starts a cycle on the closed stream (an exposure set while the
+// camera is released, a trigger mode or a software trigger); the stream opened again does.
+TEST_F(LongExposure, NoCycleStartsOnAClosedStream) {
+    struct Case {
+        SensorTypeE code;
+        const char* call;
+    };
+    const Case kCases[] = {
+        {SENSOR_TYPE_IMX294C, "exposure"},     {SENSOR_TYPE_IMX533C, "exposure"},
+        {SENSOR_TYPE_IMX294C, "continuous"},   {SENSOR_TYPE_IMX533C, "continuous"},
+        {SENSOR_TYPE_IMX294C, "soft trigger"}, {SENSOR_TYPE_IMX533C, "soft trigger"},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(testing::Message() << c.code << ", " << c.call);
+        StartChip(107, c.code);
+        ASSERT_EQ(sensor->SetExposure(3e6), 0);
+        ASSERT_EQ(timers.Count(), 1u);
+        const std::string call = c.call;
+        if (call != "exposure") {
+            ASSERT_EQ(sensor->SetTriggerMode(1), 0);
+        }
+        ASSERT_EQ(sensor->Uninit(), 0);
+        ASSERT_EQ(timers.Count(), 0u);
+        if (call == "exposure") {
+            sensor->SetExposure(2e6);
+        } else if (call == "continuous") {
+            sensor->SetTriggerMode(0);
+        } else {
+            sensor->SoftTrigger();
+        }
+        EXPECT_EQ(timers.Count(), 0u);
+        EXPECT_EQ(dev->FpgaReg(39), 0u);
+
+        ASSERT_EQ(sensor->Init(&param), 0);
+        ASSERT_EQ(sensor->SetExposure(2e6), 0);
+        EXPECT_EQ(timers.Count(), 1u);
+    }
+}
+
 }  // namespace

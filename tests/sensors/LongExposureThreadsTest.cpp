@@ -3,6 +3,7 @@
 // on the caller's thread against the steps on the timer worker (a ThreadSanitizer run).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -89,6 +90,45 @@ TEST_F(LongExposureThreads, ExposureChangesAgainstTheRunningCycle) {
             writes = CycleWrites();
         }
         ASSERT_TRUE(ReturnsInTime([&] { sensor.reset(); }));
+    }
+}
+
+// Long exposures set on another thread while the stream closes, as a host may set them while
+// the camera is released: once Uninit has returned, no cycle runs, whichever call came last.
+TEST_F(LongExposureThreads, ExposuresRacingTheStreamClose) {
+    CTimerMng& timers = *CTimerMng::GetInstance();
+    const size_t before = timers.GetTimerCount();
+    constexpr int kRounds = 20;
+    for (SensorTypeE code : {SENSOR_TYPE_IMX294C, SENSOR_TYPE_IMX533C}) {
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE(testing::Message() << code << ", round " << round);
+            Start(107, code, Window(640, 480), 2, kBayer8);
+            std::atomic<int> calls{0};
+            std::atomic<bool> stop{false};
+            std::thread setter([&] {
+                for (int i = 0; !stop; ++i) {
+                    sensor->SetExposure(i % 2 == 0 ? 1.2e6 : 2e6);
+                    ++calls;
+                }
+            });
+            const auto waitCalls = [&](int n) {
+                const auto end = std::chrono::steady_clock::now() + kDeadline;
+                while (calls < n && std::chrono::steady_clock::now() < end)
+                    std::this_thread::yield();
+                return calls >= n;
+            };
+            // Closed after the first exposure or right away, and set twice more afterwards.
+            if (round % 2 == 1) {
+                EXPECT_TRUE(waitCalls(1));
+            }
+            EXPECT_EQ(sensor->Uninit(), 0);
+            EXPECT_TRUE(waitCalls(calls + 2));
+            stop = true;
+            setter.join();
+            EXPECT_EQ(timers.GetTimerCount(), before);
+            EXPECT_EQ(dev->FpgaReg(39), 0u);
+            sensor.reset();
+        }
     }
 }
 

@@ -5,13 +5,20 @@
 // camera stream and then, by its argument,
 //   exit    returns from main with the station open;
 //   unload  releases the station, unloads the library and lives on for three seconds in a
-//           blocking read, which nothing may cut short.
+//           blocking read, which nothing may cut short;
+//   fork    forks a child that calls the six functions and exit(), with its output buffered;
+//           the child must exit 0 with that output, and the parent's station run on;
+//   reload  unloads the library without the release (the light must go off, the sole camera
+//           stop streaming), loads it again and opens the station once more.
 // Exit status 0 when all went as it should; a crash shows as a signal.
 #include <dlfcn.h>
+#include <poll.h>
+#include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -63,19 +70,161 @@ F Symbol(void* library, const char* name) {
     return reinterpret_cast<F>(dlsym(library, name));
 }
 
+// The six functions of a loaded library.
+struct Station {
+    int (*init)();
+    int (*release)();
+    int (*setFootDirect)(int);
+    int (*save)(char*, char*, char**, char*, FOOT_XD_INFO*);
+    int (*preview)(unsigned char*, unsigned char*);
+    int (*isSupportCap)();
+
+    explicit Station(void* library)
+        : init(Symbol<int (*)()>(library, "Tarn_InitDevice")),
+          release(Symbol<int (*)()>(library, "Tarn_ReleaseDevice")),
+          setFootDirect(Symbol<int (*)(int)>(library, "Tarn_SetFootDirect")),
+          save(Symbol<int (*)(char*, char*, char**, char*, FOOT_XD_INFO*)>(library,
+                                                                           "Tarn_SaveXDImageEX")),
+          preview(Symbol<int (*)(unsigned char*, unsigned char*)>(library, "Tarn_GetPreviewImage")),
+          isSupportCap(Symbol<int (*)()>(library, "Tarn_IsSupportCap")) {}
+    bool Complete() const {
+        return init && release && setFootDirect && save && preview && isSupportCap;
+    }
+};
+
+unsigned char g_solePreview[520 * 1200], g_mosaic[320 * 180 * 3];
+
+// Waits until both kinds of camera have delivered and the sole preview answers.
+bool Streams(const Station& station) {
+    const uint64_t reads = qvsim::InterposedCaptureReads();
+    const uint64_t frames = g_sole->Model().FramesCompleted();
+    return WaitFor([&] {
+        return qvsim::InterposedCaptureReads() >= reads + 4 * 2 &&
+               g_sole->Model().FramesCompleted() >= frames + 2 &&
+               station.preview(g_solePreview, g_mosaic) > 0;
+    });
+}
+
+pid_t g_hostPid = 0;
+
+// The child of the fork mode: every function, then exit() with the report still in stdio's
+// buffer (a pipe: fully buffered), so that only a clean exit delivers it.
+[[noreturn]] void ForkedChild(const Station& station, int out) {
+    dup2(out, STDOUT_FILENO);
+    close(out);
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    std::string dir = g_home;
+    char sole[] = "sole.bmp", group[] = "group.bmp";
+    char v1[] = "v1.bmp", v2[] = "v2.bmp", v3[] = "v3.bmp", v4[] = "v4.bmp";
+    char* views[] = {v1, v2, v3, v4};
+    FOOT_XD_INFO info{};
+    const int results[] = {station.init(),
+                           station.preview(g_solePreview, g_mosaic),
+                           station.save(dir.data(), sole, views, group, &info),
+                           station.setFootDirect(1),
+                           station.isSupportCap(),
+                           station.release()};
+    // Nothing written by the refused save; the measurements untouched.
+    const bool untouched = !fs::exists(g_home + "/sole.bmp") && info.footLong == 0;
+    std::printf("station_host child:");
+    for (int r : results) std::printf(" %d", r);
+    std::printf("%s\n", untouched ? "" : " (the save wrote)");
+    std::exit(0);
+}
+
+int ForkWhileRunning(const Station& station) {
+    int fds[2];
+    if (pipe(fds) != 0) return Fail("no pipe");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = fork();
+    if (child < 0) return Fail("fork failed");
+    if (child == 0) {
+        close(fds[0]);
+        ForkedChild(station, fds[1]);
+    }
+    close(fds[1]);
+    // A child that hangs (waiting for a lock or a thread of its parent's) is ended.
+    std::string report;
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    for (;;) {
+        pollfd fd{fds[0], POLLIN, 0};
+        const int ready = poll(&fd, 1, 100);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready > 0) {
+            char buffer[256];
+            const ssize_t n = read(fds[0], buffer, sizeof buffer);
+            if (n == 0 || (n < 0 && errno != EINTR)) break;
+            if (n > 0) report.append(buffer, static_cast<size_t>(n));
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            break;
+        }
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return Fail(WIFSIGNALED(status)
+                        ? "the child died of signal " + std::to_string(WTERMSIG(status))
+                        : "the child exited with " + std::to_string(WEXITSTATUS(status)));
+    // Init refused, preview refused, save refused, the side set, the capability, the release
+    // a no-op.
+    // (The functions' own log lines come before it, each flushed as it is written.)
+    const std::string expected = "station_host child: -1 -1 -8 1 1 1\n";
+    const size_t at = report.find("station_host child:");
+    if (at == std::string::npos || report.substr(at) != expected)
+        return Fail("the child reported \"" + report + "\"");
+    if (!Streams(station)) return Fail("the station does not run on after the child's exit");
+    if (!g_sole->Model().OutputLine(0).DrivenHigh()) return Fail("the child put the light off");
+    if (station.release() != 1) return Fail("release");
+    std::puts("station_host: the forked child exited cleanly and the station ran on");
+    return 0;
+}
+
+int ReloadWithoutRelease(void* library) {
+    if (dlclose(library) != 0) return Fail(dlerror());
+    if (dlopen(QV_TARNLEX_LIBRARY, RTLD_NOW | RTLD_NOLOAD) != nullptr)
+        return Fail("the library stayed loaded");
+    if (!g_sole->Model().OutputLine(0).DrivenLow()) return Fail("the light stayed on");
+    if (g_sole->Model().IsStreaming()) return Fail("the sole camera streams on");
+    library = dlopen(QV_TARNLEX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return Fail(dlerror());
+    const Station again(library);
+    if (!again.Complete()) return Fail("missing exports");
+    const int opened = again.init();
+    if (opened != 1) return Fail("the station did not open again: " + std::to_string(opened));
+    if (!Streams(again)) return Fail("the cameras do not stream after the reload");
+    if (!g_sole->Model().OutputLine(0).DrivenHigh()) return Fail("the light is off");
+    if (again.release() != 1) return Fail("release");
+    if (!g_sole->Model().OutputLine(0).DrivenLow()) return Fail("the light stayed on");
+    std::puts("station_host: opened the station again after unloading it open");
+    return 0;
+}
+
 }  // namespace
+
+// A child that forks from this host exits through exit(): its leak check would see the
+// parent's threads' memory as lost, none of which the child owns.
+extern "C" int __lsan_is_turned_off() {
+    return g_hostPid != 0 && getpid() != g_hostPid;
+}
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 2 ? argv[1] : "";
-    if (mode != "exit" && mode != "unload") {
-        std::fprintf(stderr, "usage: station_host exit|unload\n");
+    if (mode != "exit" && mode != "unload" && mode != "fork" && mode != "reload") {
+        std::fprintf(stderr, "usage: station_host exit|unload|fork|reload\n");
         return 2;
     }
+    g_hostPid = getpid();
     char home[] = "/tmp/qv-station-host-XXXXXX";
     if (mkdtemp(home) == nullptr) return Fail("no temporary folder");
     g_home = home;
     // Last of all: after the station and the SDK have ended.
     std::atexit([] {
+        if (getpid() != g_hostPid) return;  // a forked child's exit: the folder is the host's
         std::error_code ec;
         fs::remove_all(g_home, ec);
     });
@@ -92,32 +241,23 @@ int main(int argc, char** argv) {
     g_sole = new CSimUsbImx290Camera(*g_testbed, sole);
     LinkUpperCameras();
 
-    void* station = dlopen(QV_TARNLEX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (station == nullptr) return Fail(dlerror());
-    const auto init = Symbol<int (*)()>(station, "Tarn_InitDevice");
-    const auto release = Symbol<int (*)()>(station, "Tarn_ReleaseDevice");
-    const auto preview =
-        Symbol<int (*)(unsigned char*, unsigned char*)>(station, "Tarn_GetPreviewImage");
-    if (init == nullptr || release == nullptr || preview == nullptr) return Fail("missing exports");
+    void* library = dlopen(QV_TARNLEX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return Fail(dlerror());
+    const Station station(library);
+    if (!station.Complete()) return Fail("missing exports");
 
-    if (init() != 1) return Fail("the station did not open");
-    static unsigned char solePreview[520 * 1200], mosaic[320 * 180 * 3];
-    const uint64_t reads = qvsim::InterposedCaptureReads();
-    const uint64_t frames = g_sole->Model().FramesCompleted();
-    if (!WaitFor([&] {
-            return qvsim::InterposedCaptureReads() >= reads + 4 * 2 &&
-                   g_sole->Model().FramesCompleted() >= frames + 2 &&
-                   preview(solePreview, mosaic) > 0;
-        }))
-        return Fail("the cameras do not stream");
+    if (station.init() != 1) return Fail("the station did not open");
+    if (!Streams(station)) return Fail("the cameras do not stream");
 
     if (mode == "exit") {
         std::puts("station_host: returning from main with the station open");
         return 0;
     }
+    if (mode == "fork") return ForkWhileRunning(station);
+    if (mode == "reload") return ReloadWithoutRelease(library);
 
-    release();
-    if (dlclose(station) != 0) return Fail(dlerror());
+    station.release();
+    if (dlclose(library) != 0) return Fail(dlerror());
     if (dlopen(QV_TARNLEX_LIBRARY, RTLD_NOW | RTLD_NOLOAD) != nullptr)
         return Fail("the library stayed loaded");
     const auto [n, error] = qvstation::BlockingRead(3s);

@@ -176,10 +176,12 @@ TEST_F(Closed, AnythingButADirectoryIsRefusedAsTheFolder) {
     struct Kind {
         const char* name;
         std::function<bool(const std::string&)> make;
+        bool privileged;  // needs CAP_MKNOD, which a container or user namespace may not give
     };
     const Kind kinds[] = {
-        {"regular file", [](const std::string& p) { return std::ofstream(p).put('x').good(); }},
-        {"fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
+        {"regular file", [](const std::string& p) { return std::ofstream(p).put('x').good(); },
+         false},
+        {"fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }, false},
         {"socket",
          [](const std::string& p) {
              const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -190,16 +192,26 @@ TEST_F(Closed, AnythingButADirectoryIsRefusedAsTheFolder) {
                  fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
              if (fd >= 0) close(fd);
              return bound;
-         }},
+         },
+         false},
         {"block device",
-         [](const std::string& p) { return mknod(p.c_str(), S_IFBLK | 0600, makedev(7, 0)) == 0; }},
+         [](const std::string& p) { return mknod(p.c_str(), S_IFBLK | 0600, makedev(7, 0)) == 0; },
+         true},
         {"character device",
-         [](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; }},
+         [](const std::string& p) { return mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; },
+         true},
     };
+    std::string skipped;
     for (const Kind& kind : kinds) {
         SCOPED_TRACE(kind.name);
         const std::string path = m_dir + "/not-a-folder";
-        ASSERT_TRUE(kind.make(path)) << std::strerror(errno);
+        const bool made = kind.make(path);
+        const int error = errno;
+        if (!made && kind.privileged && error == EPERM) {
+            skipped += std::string(skipped.empty() ? "" : ", ") + kind.name;
+            continue;
+        }
+        ASSERT_TRUE(made) << std::strerror(error);
         FOOT_XD_INFO info{};
         CStdStreamCapture capture;
         EXPECT_EQ(Save(path, &info), -7);
@@ -211,6 +223,7 @@ TEST_F(Closed, AnythingButADirectoryIsRefusedAsTheFolder) {
         EXPECT_EQ(info.footLong, 0);
         fs::remove(path);
     }
+    if (!skipped.empty()) GTEST_SKIP() << "no permission to make a " << skipped;
 }
 
 TEST_F(Closed, ASaveBeforeAnyShotWritesTheSoleImageOnly) {

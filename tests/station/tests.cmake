@@ -79,4 +79,13 @@ if(TARGET Tarnlex AND TARGET qv_sim_usb_imx290 AND TARGET qv_sim_interposed_capt
   add_test(NAME station_host COMMAND ${CMAKE_CURRENT_LIST_DIR}/station-host.sh
     $<TARGET_FILE:station_host> ${station_host_exits})
   set_tests_properties(station_host PROPERTIES TIMEOUT 600)
+  # A child forked while the station runs exits, and the station runs on; the library unloaded
+  # without the release is loaded and opened again. Threads end and start in both: a
+  # ThreadSanitizer run too.
+  foreach(mode fork reload)
+    add_test(NAME station_host_${mode} COMMAND station_host ${mode})
+    set_tests_properties(station_host_${mode} PROPERTIES TIMEOUT 300 LABELS concurrency
+      ENVIRONMENT "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/tsan.supp")
+  endforeach()
+  add_dependencies(concurrency_tests station_host)
 endif()

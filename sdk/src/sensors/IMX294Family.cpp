@@ -45,9 +45,9 @@ int CIMX294Family::Reset() {
 
 // Every stream close comes here. The FPGA word and the chip's exposure register outlive it (the
 // FPGA is not loaded again at the next open), so a running cycle is ended with the camera out
-// of long exposure.
+// of long exposure, and none starts again before the stream opens (Init).
 int CIMX294Family::Uninit() {
-    m_cycle.Stop();
+    m_cycle.Close();
     return CAMERA_STATUS_SUCCESS;
 }
 

@@ -86,8 +86,14 @@ int CIMX533::Probe(SensorTypeE type, imginf* inf) {
 
 int CIMX533::Init(CameraInitParam* param) {
     if (param == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    // A cycle of the stream before ends first: its steps must not write into the reset.
+    m_cycle.Close();
     int r = Reset();
     if (r != CAMERA_STATUS_SUCCESS) return r;
+    // Board 107's FPGA is not loaded again while configured: a process that ended during a long
+    // exposure has left its word (and the chip's register) on, and every frame would wait for
+    // a read-out pulse that never comes.
+    m_cycle.Open(GetHardwareType() == 107);
     SetPixelFormat(param->mediaType);
     SetResolution(&param->resolution);
     ApplyWindow();

@@ -21,6 +21,7 @@ CLongExposureCycle::~CLongExposureCycle() {
 
 void CLongExposureCycle::Start(int periodMs, int exposureMs) {
     std::lock_guard lock(m_mutex);
+    if (m_closed) return;
     m_state = kStarted;
     m_exposureMs = exposureMs;
     if (m_timer != nullptr) {
@@ -48,6 +49,11 @@ bool CLongExposureCycle::RemoveTimer() {
 
 bool CLongExposureCycle::Stop() {
     if (!RemoveTimer()) return false;
+    SwitchOff();
+    return true;
+}
+
+void CLongExposureCycle::SwitchOff() {
     {
         std::lock_guard lock(m_mutex);
         m_device.WriteSensorReg(m_chip.exposureReg, m_chip.offValue);
@@ -56,7 +62,27 @@ bool CLongExposureCycle::Stop() {
     SensorClock::Get().Sleep(kSettleMs);
     std::lock_guard lock(m_mutex);
     WriteBits(false, false, false, true);
-    return true;
+}
+
+bool CLongExposureCycle::Close() {
+    {
+        // Set before the timer goes: a Start racing this one finds the gate shut, or has
+        // added its timer already, which the Stop below removes.
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+    }
+    return Stop();
+}
+
+void CLongExposureCycle::Open(bool switchOff) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+    }
+    const bool ran = Stop();
+    if (switchOff && !ran) SwitchOff();
+    std::lock_guard lock(m_mutex);
+    m_closed = false;
 }
 
 bool CLongExposureCycle::Running() const {

@@ -55,12 +55,20 @@ class CLongExposureCycle {
     CLongExposureCycle& operator=(const CLongExposureCycle&) = delete;
 
     // Starts the cycle, or restarts a running one, at state 0 with its first step periodMs from
-    // now; each exposure then lasts exposureMs.
+    // now; each exposure then lasts exposureMs. Does nothing between Close and Open.
     void Start(int periodMs, int exposureMs);
     // Ends a running cycle: removes its timer, switches the exposure off and pulses the FPGA
     // word out of long-exposure mode (with a 15 ms wait between). Does nothing, and does not
     // wait, when no cycle runs; false then.
     bool Stop();
+    // The stream closes: Stop, and no cycle starts until the stream opens again (an exposure
+    // set while the camera is released must not start one on the closed stream).
+    bool Close();
+    // The stream opens: a running cycle ends as Stop ends it, then, with switchOff, the camera
+    // is switched out of long exposure whatever this cycle remembers (the word and the chip's
+    // register may be left on by a process that ended during a long exposure); cycles may start
+    // again.
+    void Open(bool switchOff);
 
     bool Running() const;
     int State() const;
@@ -73,6 +81,7 @@ class CLongExposureCycle {
   private:
     static int TimerProc(TimerEntry* entry, void* user);
     bool RemoveTimer();  // whether a cycle ran
+    void SwitchOff();    // exposure off, the word pulsed to 0
     int StepLocked();
     // FPGA register 39 on board 107: bit 0 on, bit 1 a, bit 2 b; a pulse writes bit 3 first.
     void WriteBits(bool on, bool a, bool b, bool pulse);
@@ -87,5 +96,6 @@ class CLongExposureCycle {
     SensorTimers* m_timers = nullptr;  // the service that runs m_timer
     int m_state = 1;
     int m_exposureMs = 0;
+    bool m_closed = false;  // between Close and Open
     uint32_t m_lastEventMs = 0;
 };
