@@ -209,6 +209,9 @@ TEST_F(Locks, LockFreeCallsBesideStreamChanges) {
         }
     });
     for (int round = 0; round < kRounds; ++round) {
+        // The driver changes its limits with the trigger mode; the capability call above takes
+        // them over while the stream changes here read them.
+        m_camera->SetSensorGainLimits(1000, round & 1 ? 16000 : 8000);
         EXPECT_EQ(
             c->CameraSetTriggerMode(round & 1 ? TRIGGER_MODE_CONTINUOUS : TRIGGER_MODE_HARDWARE),
             0);

@@ -31,6 +31,7 @@
 // release m_apiMutex while they join the capture thread, whose frame wait takes it.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -535,7 +536,12 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int CameraGetCameraDevParam();
     int GetResolutionDesc(int index, tSdkResolution* out);
     int CameraGetCameraSensorParam();
-    // Each AE limit of settings within the sensor's (negative ones, "not set", become them).
+    // The sensor's limits into capability (kept when it cannot tell them), settings' AE limits
+    // within them (ClampAeLimits) and defaultResolution into capability; the limits.
+    SensorParam ReadSensorLimits(tSdkCapability& capability, CameraSettings& settings,
+                                 const tSdkResolution& defaultResolution);
+    // Each AE limit of settings within the sensor's (negative ones, "not set", become them); a
+    // minimum then above its maximum gives the sensor's whole range.
     void ClampAeLimits(CameraSettings& settings, const SensorParam& sensor);
     // Loads the group CameraInit asks for into the record; the path of the file whose record is
     // in force, empty when none is (the camera's defaults).
@@ -606,6 +612,10 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // ---- Settings helpers ----
     // A sensor limit of the capability's sensor-parameter words (SensorParam order).
     uint32_t SensorLimit(int word) const { return m_capability.auSensorParam[word]; }
+    // All of them, copied under the attachment mutex for code that does not hold it
+    // (CameraGetCapability refreshes them with only that mutex).
+    using SensorWords = std::array<UINT, sizeof(tSdkCapability::auSensorParam) / sizeof(UINT)>;
+    SensorWords SensorWordsCopy();
     // A window {left, top, width, height} of the output image of the current resolution:
     // stored in window with its snapshot (current resolution and mirror flags), and its raw
     // position {left, top, width, height} for the pipeline in raw. False when the window has

@@ -212,17 +212,26 @@ int CameraControl::GetResolutionDesc(int index, tSdkResolution* out) {
 }
 
 int CameraControl::CameraGetCameraSensorParam() {
+    // Drivers change their limits at run time (with the trigger mode, for one): the setters and
+    // auto exposure follow what the sensor says now.
     const DeviceHold hold = HoldDevice();
-    SensorParam sensor{};
-    if (GetSensorParam(&sensor) == CAMERA_STATUS_SUCCESS) {
-        static_assert(sizeof m_capability.auSensorParam <= sizeof sensor);
-        std::memcpy(m_capability.auSensorParam, &sensor, sizeof m_capability.auSensorParam);
-    } else {
-        std::memcpy(&sensor, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
-    }
-    ClampAeLimits(m_param.settings, sensor);
-    m_capability.sResolutionDefault = m_defaultResolution;
+    const SensorParam sensor =
+        ReadSensorLimits(m_capability, m_param.settings, m_defaultResolution);
+    mExposure.SetSensorLimits(sensor);
     return CAMERA_STATUS_SUCCESS;
+}
+
+SensorParam CameraControl::ReadSensorLimits(tSdkCapability& capability, CameraSettings& settings,
+                                            const tSdkResolution& defaultResolution) {
+    SensorParam sensor{};
+    static_assert(sizeof capability.auSensorParam <= sizeof sensor);
+    if (GetSensorParam(&sensor) == CAMERA_STATUS_SUCCESS)
+        std::memcpy(capability.auSensorParam, &sensor, sizeof capability.auSensorParam);
+    else
+        std::memcpy(&sensor, capability.auSensorParam, sizeof capability.auSensorParam);
+    ClampAeLimits(settings, sensor);
+    capability.sResolutionDefault = defaultResolution;
+    return sensor;
 }
 
 void CameraControl::ClampAeLimits(CameraSettings& s, const SensorParam& sensor) {
@@ -232,12 +241,24 @@ void CameraControl::ClampAeLimits(CameraSettings& s, const SensorParam& sensor) 
         s.aeAnalogGainMax = sensor.analogGainMax;
     if (static_cast<int32_t>(s.aeAnalogGainMin) < 0 || s.aeAnalogGainMin < sensor.analogGainMin)
         s.aeAnalogGainMin = sensor.analogGainMin;
+    // A pair the range setters would refuse (minimum above maximum, e.g. a minimum above a
+    // maximum the sensor has since lowered) is the sensor's whole range; for the exposure "not
+    // set", which the sensor's limits replace.
+    if (s.aeAnalogGainMin > s.aeAnalogGainMax) {
+        s.aeAnalogGainMin = sensor.analogGainMin;
+        s.aeAnalogGainMax = sensor.analogGainMax;
+    }
     double lineTime = 0;
-    if (GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS) {
-        const double maxUs = sensor.expLinesMax * lineTime;
-        const double minUs = sensor.expLinesMin * lineTime;
+    const bool timed = GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS;
+    const double maxUs = sensor.expLinesMax * lineTime;
+    const double minUs = sensor.expLinesMin * lineTime;
+    if (timed) {
         if (s.aeExposureMax < 0 || s.aeExposureMax > maxUs) s.aeExposureMax = maxUs;
         if (s.aeExposureMin < 0 || s.aeExposureMin < minUs) s.aeExposureMin = minUs;
+    }
+    if (s.aeExposureMin > s.aeExposureMax) {
+        s.aeExposureMin = timed ? minUs : -1;
+        s.aeExposureMax = timed ? maxUs : -1;
     }
 }
 
@@ -340,6 +361,7 @@ void CameraControl::LoadPipeline() {
     // setters change the settings without the API mutex.
     CameraSettings settings;
     int32_t bayerAlgMode = 0;
+    SensorParam limits{};
     {
         const DeviceHold hold = HoldDevice();
         settings = m_param.settings;
@@ -349,9 +371,9 @@ void CameraControl::LoadPipeline() {
             std::memcpy(settings.aeWindow, raw, sizeof raw);
         if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw))
             std::memcpy(settings.wbWindow, raw, sizeof raw);
+        // CameraGetCapability refreshes them without the API mutex.
+        std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
     }
-    SensorParam limits{};
-    std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
     mExposure.LoadParameter(limits, settings, 0);
     const INT* gains = m_capability.aiGainRange;
     mWb.LoadParameter(settings, FeatureWord(kAutoWbWord), FeatureWord(kOnceWbWord),

@@ -207,15 +207,11 @@ int CameraControl::CameraGetCapability(tSdkCapability* capability) {
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     if (capability == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    // The sensor's limits as they are now, into the controller's records first, so that the
+    // setters, the AE ranges and auto exposure follow what the caller is told.
     const DeviceHold hold = HoldDevice();
+    CameraGetCameraSensorParam();
     std::memcpy(capability, &m_capability, sizeof *capability);
-    // The sensor's limits as they are now, into the caller's copy only: the controller's own
-    // are read by its setters under the API mutex, which this call does not take.
-    SensorParam sensor{};
-    if (GetSensorParam(&sensor) == CAMERA_STATUS_SUCCESS) {
-        static_assert(sizeof capability->auSensorParam <= sizeof sensor);
-        std::memcpy(capability->auSensorParam, &sensor, sizeof capability->auSensorParam);
-    }
     return CAMERA_STATUS_SUCCESS;
 }
 
