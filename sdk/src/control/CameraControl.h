@@ -46,6 +46,7 @@
 #include "CameraISP.h"
 #include "control/CameraInitOption.h"
 #include "control/DeadPixelList.h"
+#include "control/DeviceRecords.h"
 #include "device/CameraInitParam.h"
 #include "params/CameraParameter.h"
 #include "params/CameraParameterBuilder.h"
@@ -534,6 +535,11 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     void ClearRecords();
     void ResetState();
     int CameraGetCameraDevParam();
+    // CameraGetCameraDevParam apart from the controller's records: the device's into device,
+    // the factory settings and stamp into record; its result. Stored by StoreDeviceRecords
+    // (with the attachment mutex held).
+    int ReadDeviceRecords(DeviceRecords& device, CameraParameter& record);
+    void StoreDeviceRecords(DeviceRecords& device);
     int GetResolutionDesc(int index, tSdkResolution* out);
     int CameraGetCameraSensorParam();
     // The sensor's limits into capability (kept when it cannot tell them), settings' AE limits
@@ -653,8 +659,10 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // The whole record, copied under the attachment mutex.
     CameraParameter RecordCopy();
     // With the API mutex held: record (and the custom curves, when given) in force with the
-    // stream closed and reopened; the reopen's result.
-    int ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3]);
+    // stream closed and reopened; the reopen's result. Device records, when given, are stored
+    // in the same hold as the record.
+    int ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3],
+                          DeviceRecords* device = nullptr);
     // ApplyLoadedRecord for a record read from a file, clamped first (ClampFileRecord).
     int ApplyFileRecord(CameraParameter& record, const uint16_t* const curves[3]);
     // The custom curves of the pipeline (red, green, blue) into three tables.

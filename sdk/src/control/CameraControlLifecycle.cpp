@@ -2,6 +2,7 @@
 // and the release.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "control/CameraControl.h"
@@ -168,47 +169,73 @@ void CameraControl::ResetState() {
     CameraParameterBuilder::MakeConfigFolder(m_configDir);
 }
 
+namespace {
+
+// The preset of index (or the custom region the record keeps, 255) in the given records.
+int FindResolution(int index, const CameraParameter& record, const CameraProperty& property,
+                   const tSdkCapability& capability, tSdkResolution* out) {
+    if (index == 255) {
+        if (record.resolution.uWidth == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+        *out = record.resolution;
+        return CAMERA_STATUS_SUCCESS;
+    }
+    // An index from a parameter file may be anything.
+    if (!qv::control::PresetOffered(index, property.presetMaskLow, property.presetMaskHigh))
+        return CAMERA_STATUS_PARAMETER_INVALID;
+    for (int i = 0; i < capability.iImageSizeDesc && capability.pImageSizeDesc != nullptr; ++i) {
+        if (capability.pImageSizeDesc[i].iIndex == index) {
+            *out = capability.pImageSizeDesc[i];
+            return CAMERA_STATUS_SUCCESS;
+        }
+    }
+    return CAMERA_STATUS_PARAMETER_INVALID;
+}
+
+}  // namespace
+
 int CameraControl::CameraGetCameraDevParam() {
     const DeviceHold hold = HoldDevice();
-    ReleaseCapabilityLists(&m_capability);
-    std::memset(&m_capability, 0, sizeof m_capability);
-    const int r = GetCameraDevParam(&m_capability, &m_devInfo, &m_property, &m_miscInfo);
-    if (r == CAMERA_STATUS_PROPERTY_NOT_WRITTEN) {
-        m_devParamValid = false;
-        qv::Log("Please Write EEprom!!!!\n");
-        return r;
-    }
-    if (r != CAMERA_STATUS_SUCCESS) return r;
+    DeviceRecords device;
+    CameraParameter record = m_param;
+    const int r = ReadDeviceRecords(device, record);
+    StoreDeviceRecords(device);
+    if (device.result == CAMERA_STATUS_SUCCESS) m_param = record;
+    return r;
+}
+
+int CameraControl::ReadDeviceRecords(DeviceRecords& device, CameraParameter& record) {
+    device.defaultResolution = m_defaultResolution;
+    device.result =
+        GetCameraDevParam(&device.capability, &device.info, &device.property, &device.misc);
+    if (device.result == CAMERA_STATUS_PROPERTY_NOT_WRITTEN) qv::Log("Please Write EEprom!!!!\n");
+    if (device.result != CAMERA_STATUS_SUCCESS) return device.result;
+    // The camera's factory defaults become the settings; the device ID stamps the record.
+    record.settings = device.property.defaultSettings;
+    record.deviceId = device.info.uDeviceId;
+    record.bayerAlgMode = device.property.bayerAlgMode;
+    return FindResolution(record.settings.resolutionIndex, record, device.property,
+                          device.capability, &device.defaultResolution);
+}
+
+void CameraControl::StoreDeviceRecords(DeviceRecords& device) {
+    // The lists the controller held go with the records it drops.
+    std::swap(m_capability, device.capability);
+    m_devInfo = device.info;
+    m_property = device.property;
+    m_miscInfo = device.misc;
+    m_defaultResolution = device.defaultResolution;
+    if (device.result == CAMERA_STATUS_PROPERTY_NOT_WRITTEN) m_devParamValid = false;
+    if (device.result != CAMERA_STATUS_SUCCESS) return;
     m_devParamValid = true;
     static_assert(sizeof m_featureWords == offsetof(tSdkCapability, pTriggerDesc) -
                                                offsetof(tSdkCapability, abPropertyFlags));
     std::memcpy(m_featureWords, m_capability.abPropertyFlags, sizeof m_featureWords);
-    // The camera's factory defaults become the settings; the device ID stamps the record.
-    m_param.settings = m_property.defaultSettings;
-    m_param.deviceId = m_devInfo.uDeviceId;
-    m_param.bayerAlgMode = m_property.bayerAlgMode;
-    return GetResolutionDesc(m_param.settings.resolutionIndex, &m_defaultResolution);
 }
 
 int CameraControl::GetResolutionDesc(int index, tSdkResolution* out) {
     if (out == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
-    if (index == 255) {
-        if (m_param.resolution.uWidth == 0) return CAMERA_STATUS_PARAMETER_INVALID;
-        *out = m_param.resolution;
-        return CAMERA_STATUS_SUCCESS;
-    }
-    // An index from a parameter file may be anything.
-    if (!qv::control::PresetOffered(index, m_property.presetMaskLow, m_property.presetMaskHigh))
-        return CAMERA_STATUS_PARAMETER_INVALID;
-    for (int i = 0; i < m_capability.iImageSizeDesc && m_capability.pImageSizeDesc != nullptr;
-         ++i) {
-        if (m_capability.pImageSizeDesc[i].iIndex == index) {
-            *out = m_capability.pImageSizeDesc[i];
-            return CAMERA_STATUS_SUCCESS;
-        }
-    }
-    return CAMERA_STATUS_PARAMETER_INVALID;
+    return FindResolution(index, m_param, m_property, m_capability, out);
 }
 
 int CameraControl::CameraGetCameraSensorParam() {
