@@ -69,6 +69,31 @@ int CameraExposure::LoadParameter(const SensorParam& limits, const CameraSetting
     return 0;
 }
 
+int CameraExposure::SetSensorLimits(const SensorParam& limits) {
+    Lock lock(m_mutex);
+    const bool whole =
+        m_pending.aeGainMin == m_sensorGainMin && m_pending.aeGainMax == m_sensorGainMax;
+    m_targetMin = limits.aeTargetMin;
+    m_targetMax = limits.aeTargetMax;
+    m_sensorGainMin = limits.analogGainMin;
+    m_sensorGainMax = limits.analogGainMax;
+    m_linesMin = limits.expLinesMin;
+    m_linesMax = limits.expLinesMax;
+    uint32_t lo = std::max(m_pending.aeGainMin, m_sensorGainMin);
+    uint32_t hi = std::min(m_pending.aeGainMax, m_sensorGainMax);
+    // A range with nothing left on the sensor's is its whole range, as at a load.
+    if (whole || lo > hi) {
+        lo = m_sensorGainMin;
+        hi = m_sensorGainMax;
+    }
+    if (lo != m_pending.aeGainMin || hi != m_pending.aeGainMax) {
+        m_pending.aeGainMin = lo;
+        m_pending.aeGainMax = hi;
+        m_dirty = kDirtyGainRange;
+    }
+    return 0;
+}
+
 int CameraExposure::SetFrameTime(double frameTimeUs) {
     Lock lock(m_mutex);
     // Compared with both copies: a value equal to the active limit must still replace an

@@ -81,6 +81,9 @@ class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> 
 
     // The sensor's frame time in microseconds: becomes the pending frame-time limit when it
     // differs from the active one. 0.
+    // Sensor limits that changed since the load (a driver changes them with the trigger
+    // mode): the AE gain range follows them, a whole range staying whole.
+    int SetSensorLimits(const SensorParam& limits);
     int SetFrameTime(double frameTimeUs);
     // Measure every (n + 1)-th processed frame while the exposure holds. 0.
     int SetFrameInterval(int n);

@@ -115,6 +115,25 @@ int CTestCamera::GetFrameTime(double* us) {
     return r;
 }
 
+void CTestCamera::SetSensorGainLimits(uint32_t min, uint32_t max) {
+    m_gainMin.store(min);
+    m_gainMax.store(max);
+    m_reportsLimits.store(true);
+}
+
+int CTestCamera::GetSensorParam(SensorParam* param) {
+    if (!m_reportsLimits.load()) return qvsim::CFakeDevice::GetSensorParam(param);
+    if (param == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    SensorParam limits{};
+    const tSdkCapability capability = TestCapability();
+    static_assert(sizeof capability.auSensorParam <= sizeof limits);
+    std::memcpy(&limits, capability.auSensorParam, sizeof capability.auSensorParam);
+    limits.analogGainMin = m_gainMin.load();
+    limits.analogGainMax = m_gainMax.load();
+    *param = limits;
+    return CAMERA_STATUS_SUCCESS;
+}
+
 int CTestCamera::SetWdrMode(int mode) {
     return Rec("SetWdrMode", {mode});
 }

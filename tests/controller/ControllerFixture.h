@@ -56,7 +56,13 @@ class CTestCamera : public qvsim::CFakeDevice {
     // One mono frame of kWidth x kHeight filled with fill: 0, or -1 without a stream.
     int PushTestFrame(uint8_t fill = 0x80, uint32_t frameNo = 0);
 
+    // From now on the driver reports sensor limits: the test capability's words with these
+    // gain limits (drivers change them at run time, with the trigger mode for one). Until then
+    // it answers as a camera without a sensor driver.
+    void SetSensorGainLimits(uint32_t min, uint32_t max);
+
     int GetFrameTime(double* us) override;
+    int GetSensorParam(SensorParam* param) override;
     int SetWdrMode(int mode) override;
     int SetBlackLevel(uint32_t level) override;
     int SetAeTarget(int target) override;
@@ -66,6 +72,9 @@ class CTestCamera : public qvsim::CFakeDevice {
 
   private:
     std::atomic<double> m_frameTimeUs{33333.0};
+    std::atomic<bool> m_reportsLimits{false};
+    std::atomic<uint32_t> m_gainMin{0};
+    std::atomic<uint32_t> m_gainMax{0};
     std::vector<uint32_t> m_mediaTypes;  // set before use
 };
 

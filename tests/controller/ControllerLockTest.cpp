@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -209,6 +210,9 @@ TEST_F(Locks, LockFreeCallsBesideStreamChanges) {
         }
     });
     for (int round = 0; round < kRounds; ++round) {
+        // The driver changes its limits with the trigger mode; the capability call above takes
+        // them over while the stream changes here read them.
+        m_camera->SetSensorGainLimits(1000, round & 1 ? 16000 : 8000);
         EXPECT_EQ(
             c->CameraSetTriggerMode(round & 1 ? TRIGGER_MODE_CONTINUOUS : TRIGGER_MODE_HARDWARE),
             0);
@@ -234,6 +238,48 @@ TEST_F(Locks, LockFreeCallsBesideStreamChanges) {
     char text[32];
     EXPECT_EQ(c->CameraGetFriendlyName(text), 0);
     EXPECT_STREQ(text, "odd");  // the last name set
+}
+
+// Saves in serial-number mode beside loads of the camera's defaults, whose factory settings name
+// the product-name mode: a save copies the record as it was before a load or as it is after it,
+// so every group file goes under the serial number and the mode never reads as the factory's.
+TEST_F(Locks, SaveBesideADefaultsLoad) {
+    CameraControl* c = OpenCamera();
+    constexpr int kSerialNumberMode = 2;
+    ASSERT_EQ(c->CameraSetParameterMode(kSerialNumberMode), 0);
+    constexpr int kLoads = 150;
+    std::atomic<bool> loading{true};
+    std::thread loads([&] {
+        for (int round = 0; round < kLoads; ++round)
+            EXPECT_EQ(c->CameraLoadParameter(CameraParameterBuilder::kSaveGroup), 0);
+        loading = false;
+    });
+    // The mode is read far more often than a save is written, so a short half state is seen.
+    std::atomic<int> otherModes{0};
+    std::atomic<int> reads{0};
+    std::thread modes([&] {
+        while (loading) {
+            int mode = -1;
+            EXPECT_EQ(c->CameraGetParameterMode(&mode), 0);
+            if (mode != kSerialNumberMode) ++otherModes;
+            ++reads;
+        }
+    });
+    int saves = 0;
+    while (loading) {
+        EXPECT_EQ(c->CameraSaveParameter(2), 0);
+        ++saves;
+    }
+    loads.join();
+    modes.join();
+    EXPECT_EQ(otherModes.load(), 0) << "of " << reads.load() << " reads";
+    const std::string dir = m_home.ConfigDir();
+    EXPECT_GT(saves, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir + "SN0001_Cfg_C.bin"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "FAKE-CAM_Cfg_C.bin"));
+    int mode = -1;
+    ASSERT_EQ(c->CameraGetParameterMode(&mode), 0);
+    EXPECT_EQ(mode, kSerialNumberMode);
 }
 
 }  // namespace

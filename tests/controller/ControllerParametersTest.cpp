@@ -474,4 +474,57 @@ TEST_F(Parameters, CurDevInfoMatchesTheGetters) {
     EXPECT_EQ(CameraGetCurDevInfo(h, nullptr), 0);
 }
 
+// Drivers change their sensor limits at run time. CameraGetCapability reports them and makes
+// them the controller's: the AE gain range (kept within them, one with nothing left on them
+// being their whole range) and the gain setter follow.
+TEST_F(Parameters, CapabilityRefreshesTheSensorLimits) {
+    struct Row {
+        const char* name;
+        int setMin, setMax;  // AE gain range set before the change; 0, 0: none
+        uint32_t sensorMin, sensorMax;
+        int wantMin, wantMax;  // the AE gain range after the refresh
+        int gain, wantGain;    // a gain set after it, as stored and sent
+    };
+    const Row rows[] = {
+        {"maximum lowered", 0, 0, 1000, 8000, 1000, 8000, 12000, 8000},
+        {"maximum lowered, range within", 2000, 6000, 1000, 8000, 2000, 6000, 12000, 8000},
+        {"maximum lowered, range cut", 2000, 12000, 1000, 8000, 2000, 8000, 12000, 8000},
+        {"maximum lowered below the range", 10000, 16000, 1000, 8000, 1000, 8000, 9000, 8000},
+        {"minimum raised", 1000, 4000, 2000, 16000, 2000, 4000, 1500, 2000},
+        {"minimum raised above the range", 1000, 4000, 5000, 16000, 5000, 16000, 1500, 5000},
+        {"maximum raised", 0, 0, 1000, 32000, 1000, 16000, 24000, 24000},
+    };
+    auto camera = AddCamera();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        camera->SetSensorGainLimits(1000, 16000);
+        CameraControl* c = Open(camera);
+        HANDLE h = static_cast<HANDLE>(c);
+        ASSERT_EQ(CameraSetAeState(h, 1), 0);
+        if (row.setMin != 0) {
+            ASSERT_EQ(CameraSetAeAnalogGainRange(h, row.setMin, row.setMax), 0);
+        }
+        camera->SetSensorGainLimits(row.sensorMin, row.sensorMax);
+
+        tSdkCapability capability{};
+        ASSERT_EQ(CameraGetCapability(h, &capability), 0);
+        EXPECT_EQ(capability.auSensorParam[2], row.sensorMin);
+        EXPECT_EQ(capability.auSensorParam[3], row.sensorMax);
+        int lo = 0, hi = 0;
+        ASSERT_EQ(CameraGetAeAnalogGainRange(h, &lo, &hi), 0);
+        EXPECT_EQ(lo, row.wantMin);
+        EXPECT_EQ(hi, row.wantMax);
+
+        // Auto exposure owns the gain while it runs.
+        ASSERT_EQ(CameraSetAeState(h, 0), 0);
+        camera->ClearCalls();
+        ASSERT_EQ(CameraSetAnalogGain(h, row.gain), 0);
+        EXPECT_EQ(c->GetParameterRecord().settings.analogGain, static_cast<uint32_t>(row.wantGain));
+        const std::vector<qvsim::FakeCall> sent = camera->CallsNamed({"SetAnalogGain"});
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent[0].args, std::vector<int64_t>{row.wantGain});
+        ASSERT_EQ(c->CameraUninit(), 0);
+    }
+}
+
 }  // namespace

@@ -122,6 +122,43 @@ TEST_F(ExposureTest, LoadStartsOnTheSensorsGainRange) {
     EXPECT_EQ(max, 16000u);
 }
 
+// Sensor limits that change after the load: the gain range auto exposure works in stays within
+// them; the sensor's whole range stays whole, a range with nothing left on them becomes theirs.
+TEST_F(ExposureTest, GainRangeFollowsChangedSensorLimits) {
+    struct Case {
+        uint32_t setMin, setMax;  // set before the change; 0, 0: the load's whole range
+        uint32_t sensorMin, sensorMax;
+        uint32_t wantMin, wantMax;
+    };
+    const Case cases[] = {
+        {0, 0, 1000, 8000, 1000, 8000},          {0, 0, 1000, 32000, 1000, 32000},
+        {0, 0, 2000, 16000, 2000, 16000},        {2000, 12000, 1000, 8000, 2000, 8000},
+        {2000, 12000, 1000, 32000, 2000, 12000}, {2000, 12000, 4000, 16000, 4000, 12000},
+        {10000, 16000, 1000, 8000, 1000, 8000},  {1000, 4000, 5000, 16000, 5000, 16000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.setMin << ".." << c.setMax << " on " << c.sensorMin
+                                          << ".." << c.sensorMax);
+        ASSERT_EQ(ae.LoadParameter(Limits(), Settings(), 0), 0);
+        if (c.setMax != 0) ae.CE_CameraSetAeAnalogGainRange(c.setMin, c.setMax);
+        NextFrame();
+        SensorParam limits = Limits();
+        limits.analogGainMin = c.sensorMin;
+        limits.analogGainMax = c.sensorMax;
+        ASSERT_EQ(ae.SetSensorLimits(limits), 0);
+        NextFrame();
+        uint32_t min = 0, max = 0;
+        ae.CE_CameraGetAeAnalogGainRange(&min, &max);
+        EXPECT_EQ(min, c.wantMin);
+        EXPECT_EQ(max, c.wantMax);
+        // A range set afterwards is cut to the new limits.
+        ae.CE_CameraSetAeAnalogGainRange(c.sensorMin, 64000);
+        NextFrame();
+        ae.CE_CameraGetAeAnalogGainRange(&min, &max);
+        EXPECT_EQ(max, c.sensorMax);
+    }
+}
+
 TEST_F(ExposureTest, LoadNormalisesLightFrequencyAndEnablesOnlyAWholeWindow) {
     CameraSettings s = Settings();
     s.lightFrequency = 3;

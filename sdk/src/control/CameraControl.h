@@ -31,6 +31,7 @@
 // release m_apiMutex while they join the capture thread, whose frame wait takes it.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -45,6 +46,7 @@
 #include "CameraISP.h"
 #include "control/CameraInitOption.h"
 #include "control/DeadPixelList.h"
+#include "control/DeviceRecords.h"
 #include "device/CameraInitParam.h"
 #include "params/CameraParameter.h"
 #include "params/CameraParameterBuilder.h"
@@ -535,9 +537,19 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     void ClearRecords();
     void ResetState();
     int CameraGetCameraDevParam();
+    // CameraGetCameraDevParam apart from the controller's records: the device's into device,
+    // the factory settings and stamp into record; its result. Stored by StoreDeviceRecords
+    // (with the attachment mutex held).
+    int ReadDeviceRecords(DeviceRecords& device, CameraParameter& record);
+    void StoreDeviceRecords(DeviceRecords& device);
     int GetResolutionDesc(int index, tSdkResolution* out);
     int CameraGetCameraSensorParam();
-    // Each AE limit of settings within the sensor's (negative ones, "not set", become them).
+    // The sensor's limits into capability (kept when it cannot tell them), settings' AE limits
+    // within them (ClampAeLimits) and defaultResolution into capability; the limits.
+    SensorParam ReadSensorLimits(tSdkCapability& capability, CameraSettings& settings,
+                                 const tSdkResolution& defaultResolution);
+    // Each AE limit of settings within the sensor's (negative ones, "not set", become them); a
+    // minimum then above its maximum gives the sensor's whole range.
     void ClampAeLimits(CameraSettings& settings, const SensorParam& sensor);
     // Loads the group CameraInit asks for into the record; the path of the file whose record is
     // in force, empty when none is (the camera's defaults).
@@ -613,6 +625,10 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     }
     // A sensor limit of the capability's sensor-parameter words (SensorParam order).
     uint32_t SensorLimit(int word) const { return m_capability.auSensorParam[word]; }
+    // All of them, copied under the attachment mutex for code that does not hold it
+    // (CameraGetCapability refreshes them with only that mutex).
+    using SensorWords = std::array<UINT, sizeof(tSdkCapability::auSensorParam) / sizeof(UINT)>;
+    SensorWords SensorWordsCopy();
     // A window {left, top, width, height} of the output image of the current resolution:
     // stored in window with its snapshot (current resolution and mirror flags), and its raw
     // position {left, top, width, height} for the pipeline in raw. False when the window has
@@ -650,8 +666,10 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // The whole record, copied under the attachment mutex.
     CameraParameter RecordCopy();
     // With the API mutex held: record (and the custom curves, when given) in force with the
-    // stream closed and reopened; the reopen's result.
-    int ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3]);
+    // stream closed and reopened; the reopen's result. Device records, when given, are stored
+    // in the same hold as the record.
+    int ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3],
+                          DeviceRecords* device = nullptr);
     // ApplyLoadedRecord for a record read from a file, clamped first (ClampFileRecord).
     int ApplyFileRecord(CameraParameter& record, const uint16_t* const curves[3]);
     // The custom curves of the pipeline (red, green, blue) into three tables.

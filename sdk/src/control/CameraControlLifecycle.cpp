@@ -2,6 +2,7 @@
 // and the release.
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "control/CameraControl.h"
@@ -168,61 +169,96 @@ void CameraControl::ResetState() {
     CameraParameterBuilder::MakeConfigFolder(m_configDir);
 }
 
-int CameraControl::CameraGetCameraDevParam() {
-    const DeviceHold hold = HoldDevice();
-    ReleaseCapabilityLists(&m_capability);
-    std::memset(&m_capability, 0, sizeof m_capability);
-    const int r = GetCameraDevParam(&m_capability, &m_devInfo, &m_property, &m_miscInfo);
-    if (r == CAMERA_STATUS_PROPERTY_NOT_WRITTEN) {
-        m_devParamValid = false;
-        qv::Log("Please Write EEprom!!!!\n");
-        return r;
-    }
-    if (r != CAMERA_STATUS_SUCCESS) return r;
-    m_devParamValid = true;
-    static_assert(sizeof m_featureWords == offsetof(tSdkCapability, pTriggerDesc) -
-                                               offsetof(tSdkCapability, abPropertyFlags));
-    std::memcpy(m_featureWords, m_capability.abPropertyFlags, sizeof m_featureWords);
-    // The camera's factory defaults become the settings; the device ID stamps the record.
-    m_param.settings = m_property.defaultSettings;
-    m_param.deviceId = m_devInfo.uDeviceId;
-    m_param.bayerAlgMode = m_property.bayerAlgMode;
-    return GetResolutionDesc(m_param.settings.resolutionIndex, &m_defaultResolution);
-}
+namespace {
 
-int CameraControl::GetResolutionDesc(int index, tSdkResolution* out) {
-    if (out == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+// The preset of index (or the custom region the record keeps, 255) in the given records.
+int FindResolution(int index, const CameraParameter& record, const CameraProperty& property,
+                   const tSdkCapability& capability, tSdkResolution* out) {
     if (index == 255) {
-        if (m_param.resolution.uWidth == 0) return CAMERA_STATUS_PARAMETER_INVALID;
-        *out = m_param.resolution;
+        if (record.resolution.uWidth == 0) return CAMERA_STATUS_PARAMETER_INVALID;
+        *out = record.resolution;
         return CAMERA_STATUS_SUCCESS;
     }
     // An index from a parameter file may be anything.
-    if (!qv::control::PresetOffered(index, m_property.presetMaskLow, m_property.presetMaskHigh))
+    if (!qv::control::PresetOffered(index, property.presetMaskLow, property.presetMaskHigh))
         return CAMERA_STATUS_PARAMETER_INVALID;
-    for (int i = 0; i < m_capability.iImageSizeDesc && m_capability.pImageSizeDesc != nullptr;
-         ++i) {
-        if (m_capability.pImageSizeDesc[i].iIndex == index) {
-            *out = m_capability.pImageSizeDesc[i];
+    for (int i = 0; i < capability.iImageSizeDesc && capability.pImageSizeDesc != nullptr; ++i) {
+        if (capability.pImageSizeDesc[i].iIndex == index) {
+            *out = capability.pImageSizeDesc[i];
             return CAMERA_STATUS_SUCCESS;
         }
     }
     return CAMERA_STATUS_PARAMETER_INVALID;
 }
 
-int CameraControl::CameraGetCameraSensorParam() {
+}  // namespace
+
+int CameraControl::CameraGetCameraDevParam() {
     const DeviceHold hold = HoldDevice();
-    SensorParam sensor{};
-    if (GetSensorParam(&sensor) == CAMERA_STATUS_SUCCESS) {
-        static_assert(sizeof m_capability.auSensorParam <= sizeof sensor);
-        std::memcpy(m_capability.auSensorParam, &sensor, sizeof m_capability.auSensorParam);
-    } else {
-        std::memcpy(&sensor, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
-    }
-    ClampAeLimits(m_param.settings, sensor);
-    m_capability.sResolutionDefault = m_defaultResolution;
+    DeviceRecords device;
+    CameraParameter record = m_param;
+    const int r = ReadDeviceRecords(device, record);
+    StoreDeviceRecords(device);
+    if (device.result == CAMERA_STATUS_SUCCESS) m_param = record;
+    return r;
+}
+
+int CameraControl::ReadDeviceRecords(DeviceRecords& device, CameraParameter& record) {
+    device.defaultResolution = m_defaultResolution;
+    device.result =
+        GetCameraDevParam(&device.capability, &device.info, &device.property, &device.misc);
+    if (device.result == CAMERA_STATUS_PROPERTY_NOT_WRITTEN) qv::Log("Please Write EEprom!!!!\n");
+    if (device.result != CAMERA_STATUS_SUCCESS) return device.result;
+    // The camera's factory defaults become the settings; the device ID stamps the record.
+    record.settings = device.property.defaultSettings;
+    record.deviceId = device.info.uDeviceId;
+    record.bayerAlgMode = device.property.bayerAlgMode;
+    return FindResolution(record.settings.resolutionIndex, record, device.property,
+                          device.capability, &device.defaultResolution);
+}
+
+void CameraControl::StoreDeviceRecords(DeviceRecords& device) {
+    // The lists the controller held go with the records it drops.
+    std::swap(m_capability, device.capability);
+    m_devInfo = device.info;
+    m_property = device.property;
+    m_miscInfo = device.misc;
+    m_defaultResolution = device.defaultResolution;
+    if (device.result == CAMERA_STATUS_PROPERTY_NOT_WRITTEN) m_devParamValid = false;
+    if (device.result != CAMERA_STATUS_SUCCESS) return;
+    m_devParamValid = true;
+    static_assert(sizeof m_featureWords == offsetof(tSdkCapability, pTriggerDesc) -
+                                               offsetof(tSdkCapability, abPropertyFlags));
+    std::memcpy(m_featureWords, m_capability.abPropertyFlags, sizeof m_featureWords);
+}
+
+int CameraControl::GetResolutionDesc(int index, tSdkResolution* out) {
+    if (out == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    if (!m_devParamValid) return CAMERA_STATUS_FAILED;
+    return FindResolution(index, m_param, m_property, m_capability, out);
+}
+
+int CameraControl::CameraGetCameraSensorParam() {
+    // Drivers change their limits at run time (with the trigger mode, for one): the setters and
+    // auto exposure follow what the sensor says now.
+    const DeviceHold hold = HoldDevice();
+    const SensorParam sensor =
+        ReadSensorLimits(m_capability, m_param.settings, m_defaultResolution);
+    mExposure.SetSensorLimits(sensor);
     return CAMERA_STATUS_SUCCESS;
+}
+
+SensorParam CameraControl::ReadSensorLimits(tSdkCapability& capability, CameraSettings& settings,
+                                            const tSdkResolution& defaultResolution) {
+    SensorParam sensor{};
+    static_assert(sizeof capability.auSensorParam <= sizeof sensor);
+    if (GetSensorParam(&sensor) == CAMERA_STATUS_SUCCESS)
+        std::memcpy(capability.auSensorParam, &sensor, sizeof capability.auSensorParam);
+    else
+        std::memcpy(&sensor, capability.auSensorParam, sizeof capability.auSensorParam);
+    ClampAeLimits(settings, sensor);
+    capability.sResolutionDefault = defaultResolution;
+    return sensor;
 }
 
 void CameraControl::ClampAeLimits(CameraSettings& s, const SensorParam& sensor) {
@@ -232,12 +268,24 @@ void CameraControl::ClampAeLimits(CameraSettings& s, const SensorParam& sensor) 
         s.aeAnalogGainMax = sensor.analogGainMax;
     if (static_cast<int32_t>(s.aeAnalogGainMin) < 0 || s.aeAnalogGainMin < sensor.analogGainMin)
         s.aeAnalogGainMin = sensor.analogGainMin;
+    // A pair the range setters would refuse (minimum above maximum, e.g. a minimum above a
+    // maximum the sensor has since lowered) is the sensor's whole range; for the exposure "not
+    // set", which the sensor's limits replace.
+    if (s.aeAnalogGainMin > s.aeAnalogGainMax) {
+        s.aeAnalogGainMin = sensor.analogGainMin;
+        s.aeAnalogGainMax = sensor.analogGainMax;
+    }
     double lineTime = 0;
-    if (GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS) {
-        const double maxUs = sensor.expLinesMax * lineTime;
-        const double minUs = sensor.expLinesMin * lineTime;
+    const bool timed = GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS;
+    const double maxUs = sensor.expLinesMax * lineTime;
+    const double minUs = sensor.expLinesMin * lineTime;
+    if (timed) {
         if (s.aeExposureMax < 0 || s.aeExposureMax > maxUs) s.aeExposureMax = maxUs;
         if (s.aeExposureMin < 0 || s.aeExposureMin < minUs) s.aeExposureMin = minUs;
+    }
+    if (s.aeExposureMin > s.aeExposureMax) {
+        s.aeExposureMin = timed ? minUs : -1;
+        s.aeExposureMax = timed ? maxUs : -1;
     }
 }
 
@@ -342,6 +390,7 @@ void CameraControl::LoadPipeline() {
     // setters change the settings without the API mutex.
     CameraSettings settings;
     int32_t bayerAlgMode = 0;
+    SensorParam limits{};
     {
         const DeviceHold hold = HoldDevice();
         settings = m_param.settings;
@@ -351,9 +400,9 @@ void CameraControl::LoadPipeline() {
             std::memcpy(settings.aeWindow, raw, sizeof raw);
         if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw))
             std::memcpy(settings.wbWindow, raw, sizeof raw);
+        // CameraGetCapability refreshes them without the API mutex.
+        std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
     }
-    SensorParam limits{};
-    std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
     mExposure.LoadParameter(limits, settings, 0);
     const INT* gains = m_capability.aiGainRange;
     mWb.LoadParameter(settings, FeatureWord(kAutoWbWord), FeatureWord(kOnceWbWord),

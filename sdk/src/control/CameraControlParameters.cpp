@@ -32,11 +32,12 @@ void CameraControl::ReadCustomCurves(std::vector<uint16_t>& tables, uint16_t* cu
     }
 }
 
-int CameraControl::ApplyLoadedRecord(const CameraParameter& record,
-                                     const uint16_t* const curves[3]) {
+int CameraControl::ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3],
+                                     DeviceRecords* device) {
     CloseCameraStream();
     {
         const DeviceHold hold = HoldDevice();
+        if (device != nullptr) StoreDeviceRecords(*device);
         m_param = record;
     }
     if (curves != nullptr)
@@ -120,41 +121,34 @@ int CameraControl::CameraLoadParameter(int group) {
     const int currentGroup = before.settings.parameterGroup;
 
     if (group == CameraParameterBuilder::kSaveGroup) {
-        // The camera's defaults: re-read from the device over the current record.
-        {
-            const DeviceHold hold = HoldDevice();
-            mParamBuilder.SetDefault(&m_param);
-        }
-        const int r = CameraGetCameraDevParam();
+        // The camera's defaults, re-read from the device. Built apart and stored in one step:
+        // the saves and getters, which take no API mutex, see the record as it was or as it
+        // becomes, never one half made of the factory settings.
+        CameraParameter record = before;
+        mParamBuilder.SetDefault(&record);
+        DeviceRecords device;
+        const int r = ReadDeviceRecords(device, record);
         if (!DeviceParametersUsable(r)) {
             qv::Log("CameraGetCameraDevParam err:%d\n", r);
-            const DeviceHold hold = HoldDevice();
-            m_param = before;
             return CAMERA_STATUS_FAILED;
         }
-        const int sensor = CameraGetCameraSensorParam();
-        if (sensor != CAMERA_STATUS_SUCCESS) {
-            qv::Log("CameraGetCameraSensorParam err:%d\n", sensor);
-            const DeviceHold hold = HoldDevice();
-            m_param = before;
-            return CAMERA_STATUS_FAILED;
-        }
-        CameraParameter record = RecordCopy();
+        ReadSensorLimits(device.capability, record.settings, device.defaultResolution);
         record.aeWindowVisible = 0;
         record.wbWindowVisible = 0;
         record.aeProcessArg = 1;
         record.awbProcessArg = 1;
-        if (m_capability.iMediaTypeDesc > 0 && m_capability.pMediaTypeDesc != nullptr)
-            record.sensorOutFormat = m_capability.pMediaTypeDesc[0].uMediaType;
+        const tSdkCapability& capability = device.capability;
+        if (capability.iMediaTypeDesc > 0 && capability.pMediaTypeDesc != nullptr)
+            record.sensorOutFormat = capability.pMediaTypeDesc[0].uMediaType;
         record.transferMode = 0;
         record.settings.correctDeadPixel = 1;
         record.settings.parameterMode = mode;
         record.settings.parameterGroup = currentGroup;
-        record.settings.rgbGain[0] = static_cast<uint32_t>(m_miscInfo.defaultRedGain);
-        record.settings.rgbGain[1] = static_cast<uint32_t>(m_miscInfo.defaultGreenGain);
-        record.settings.rgbGain[2] = static_cast<uint32_t>(m_miscInfo.defaultBlueGain);
-        record.settings.frameSpeed = m_miscInfo.defaultFrameSpeed;
-        return ApplyLoadedRecord(record, nullptr);
+        record.settings.rgbGain[0] = static_cast<uint32_t>(device.misc.defaultRedGain);
+        record.settings.rgbGain[1] = static_cast<uint32_t>(device.misc.defaultGreenGain);
+        record.settings.rgbGain[2] = static_cast<uint32_t>(device.misc.defaultBlueGain);
+        record.settings.frameSpeed = device.misc.defaultFrameSpeed;
+        return ApplyLoadedRecord(record, nullptr, &device);
     }
 
     // Fields a file of an older version does not carry keep their current values, and so do
@@ -207,15 +201,11 @@ int CameraControl::CameraGetCapability(tSdkCapability* capability) {
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     if (capability == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    // The sensor's limits as they are now, into the controller's records first, so that the
+    // setters, the AE ranges and auto exposure follow what the caller is told.
     const DeviceHold hold = HoldDevice();
+    CameraGetCameraSensorParam();
     std::memcpy(capability, &m_capability, sizeof *capability);
-    // The sensor's limits as they are now, into the caller's copy only: the controller's own
-    // are read by its setters under the API mutex, which this call does not take.
-    SensorParam sensor{};
-    if (GetSensorParam(&sensor) == CAMERA_STATUS_SUCCESS) {
-        static_assert(sizeof capability->auSensorParam <= sizeof sensor);
-        std::memcpy(capability->auSensorParam, &sensor, sizeof capability->auSensorParam);
-    }
     return CAMERA_STATUS_SUCCESS;
 }
 

@@ -34,6 +34,13 @@ bool OutFormatProduced(uint32_t ispOutFormat) {
 
 }  // namespace
 
+CameraControl::SensorWords CameraControl::SensorWordsCopy() {
+    SensorWords words;
+    const DeviceHold hold = HoldDevice();
+    std::memcpy(words.data(), m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+    return words;
+}
+
 void CameraControl::SensorRuleWords(UINT out[]) const {
     static_assert(sizeof m_capability.auSensorParam == kSensorWords * sizeof(UINT));
     std::memcpy(out, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
@@ -59,6 +66,8 @@ uint32_t CameraControl::SensorOutFormatFor(uint32_t mediaType) const {
 }
 
 void CameraControl::ClampFileRecord(CameraParameter& r) {
+    // The sensor's words are refreshed by CameraGetCapability, which takes only this mutex.
+    const DeviceHold hold = HoldDevice();
     const CameraSettings& factory = m_property.defaultSettings;
     CameraSettings& s = r.settings;
 
@@ -139,16 +148,6 @@ void CameraControl::ClampToSensorLimits(CameraSettings& s) {
     s.aeTarget =
         static_cast<int32_t>(AeTargetInRange(s.aeTarget, sensor.aeTargetMin, sensor.aeTargetMax));
     ClampAeLimits(s, sensor);
-    // A pair the range setters would refuse (minimum above maximum) is the sensor's whole range;
-    // for the exposure "not set", which the sensor's limits replace.
-    if (s.aeAnalogGainMin > s.aeAnalogGainMax) {
-        s.aeAnalogGainMin = sensor.analogGainMin;
-        s.aeAnalogGainMax = sensor.analogGainMax;
-    }
-    if (s.aeExposureMin > s.aeExposureMax) {
-        s.aeExposureMin = s.aeExposureMax = -1;
-        ClampAeLimits(s, sensor);
-    }
 }
 
 void CameraControl::ClampFileRecordToSensor() {

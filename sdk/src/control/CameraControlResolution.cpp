@@ -82,7 +82,8 @@ int CameraControl::CameraSetResolutionEx(tSdkResolution* res) {
     if (!m_initialized) return CAMERA_STATUS_NOT_INITIALIZED;
     if (!m_devParamValid) return CAMERA_STATUS_FAILED;
     if (res == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
-    const UINT* sensor = m_capability.auSensorParam;
+    const SensorWords words = SensorWordsCopy();
+    const UINT* sensor = words.data();
     if (!ModesOffered(*res, sensor)) return CAMERA_STATUS_PARAMETER_INVALID;
 
     tSdkResolution r = *res;
