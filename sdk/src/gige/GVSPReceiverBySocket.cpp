@@ -43,6 +43,16 @@ bool After(uint32_t last, uint32_t id) {
     return id != last && gige::BlocksBetween(last, id) < gige::kBlockWrapDistance;
 }
 
+// The later of two block ids (0: none).
+uint32_t Newer(uint32_t a, uint32_t b) {
+    if (a == 0) return b;
+    return b != 0 && After(a, b) ? b : a;
+}
+
+// Datagrams read off the socket at a pause at most: a camera that goes on sending must not
+// keep the pause waiting.
+constexpr int kDrainBatches = 1024;
+
 }  // namespace
 
 // The stream socket: a batch is one recvmmsg, the wait a poll.
@@ -176,6 +186,7 @@ int CGVSPReceiverBySocket::Start() {
     m_givenUpBlocks.clear();
     m_givenUpForgotten = 0;
     m_otherSizeLogged = false;
+    m_fence = m_pausedAt;
     m_lastDummyNs = m_lastHeartbeatNs = NowNs();
     m_isRun = true;
     if (m_testPort == nullptr)
@@ -193,7 +204,45 @@ void CGVSPReceiverBySocket::Stop() {
     // waits any longer.
     const int64_t now = NowNs();
     DeliverCompleted(now, GetResendParam(), false);
+    // Whatever was sent before the pause belongs to blocks up to the newest one seen: the play
+    // lets none of them start a frame without its own leader (see GetFrameForBlock).
+    uint32_t newest = Newer(m_pausedAt, m_lastBlockId);
+    for (const CGVSPFrame* frame : m_assembling) newest = Newer(newest, frame->BlockId());
+    for (uint32_t id : m_givenUpBlocks) newest = Newer(newest, id);
     GiveBackAssembling(now);
+    if (m_testPort != nullptr) {
+        newest = Newer(newest, Drain(*m_testPort));
+    } else if (!m_packets.empty()) {
+        SocketPort port(*this);
+        newest = Newer(newest, Drain(port));
+    }
+    m_pausedAt = newest;
+}
+
+uint32_t CGVSPReceiverBySocket::Drain(Port& port) {
+    uint32_t newest = 0;
+    const uint32_t camera = m_streamAddress.raw();
+    const int capacity = static_cast<int>(m_packets.size());
+    try {
+        for (int batch = 0; batch < kDrainBatches; ++batch) {
+            const int n = port.Receive(m_packets.data(), m_arrivals.data(), capacity);
+            for (int i = 0; i < n; ++i) {
+                CGVSPPacket& p = m_packets[static_cast<size_t>(i)];
+                const Port::Arrival& from = m_arrivals[static_cast<size_t>(i)];
+                if (from.truncated || p.length < gige::kGvspHeaderSize || from.sender != camera) {
+                    m_foreign.fetch_add(1, std::memory_order_relaxed);
+                    continue;
+                }
+                p.Decode();
+                newest = Newer(newest, p.blockId);
+                m_datagrams.fetch_add(1, std::memory_order_release);
+            }
+            if (n < capacity) break;
+        }
+    } catch (const LQComponent::SocketException&) {
+        // A socket that fails now fails the next Start's thread too, which says so.
+    }
+    return newest;
 }
 
 int CGVSPReceiverBySocket::SetFrameCount(int count) {
@@ -339,14 +388,21 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
                                                     const ResendParam& resend) {
     const uint32_t b = p.blockId;
     const uint32_t last = m_lastBlockId;
-    // The first block after Start is taken whatever its id; later ones only when newer (or
-    // beyond the wrap).
-    if (last != 0 && !(b > last || b + gige::kBlockWrapDistance < last)) return nullptr;
+    // The first block after Start is taken whatever its id; later ones only when newer in the
+    // cycle of ids (65535 is not newer than 1).
+    if (last != 0 && !After(last, b)) return nullptr;
     for (auto it = m_assembling.rbegin(); it != m_assembling.rend(); ++it)
         if ((*it)->BlockId() == b) return *it;
     // The rest of a block given up (after an error status, say) would start a frame without its
     // leader that asks for it again and holds the next complete frame back.
     if (gige::IsErrorStatus(p.status) || b == 0 || WasGivenUp(b)) return nullptr;
+    // Until the first delivery after a play, a block at or shortly before the newest one seen
+    // before the pause is either the rest of a block cut by the pause, still arriving, or the
+    // first of a camera that numbers afresh at each start: only the latter begins with its own
+    // leader. A cut block would ask for its leader again and hold the new frames behind it.
+    if (m_fence != 0 && !After(m_fence, b) &&
+        (p.format != gige::kFormatLeader || p.status == gige::kStatusResent))
+        return nullptr;
     if (m_assembling.size() >= 2) {
         CGVSPFrame* oldest = m_assembling.front();
         if (m_freeFrames.empty() || nowNs - oldest->LastPacketNs() > kStaleFrameNs) {
@@ -380,7 +436,10 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
     m_freeFrames.erase(m_freeFrames.begin());
     frame->Reset(b, nowNs);
     frame->Attach(buffer);
-    m_assembling.push_back(frame);
+    // In block order, whatever order their first packets came in: frames leave from the front.
+    auto at = m_assembling.end();
+    while (at != m_assembling.begin() && After(b, (*(at - 1))->BlockId())) --at;
+    m_assembling.insert(at, frame);
     return frame;
 }
 
@@ -471,7 +530,12 @@ void CGVSPReceiverBySocket::DeliverCompleted(int64_t nowNs, const ResendParam& r
     while (AnyHeld()) {
         CGVSPFrame* oldest = m_assembling.front();
         if ((oldest->Flags() & CGVSPFrame::kFlagHeld) != 0) {
-            Deliver(oldest, nowNs);
+            // A block that does not come after the last one delivered would move the last id
+            // back and count the whole cycle of ids lost.
+            if (m_lastBlockId != 0 && !After(m_lastBlockId, oldest->BlockId()))
+                GiveUp(oldest, nowNs);
+            else
+                Deliver(oldest, nowNs);
             continue;
         }
         // An older frame is incomplete while a newer one is complete. It is worth waiting for
@@ -515,11 +579,17 @@ void CGVSPReceiverBySocket::Deliver(CGVSPFrame* frame, int64_t nowNs) {
                 last, c, m_lostTotal);
         }
     } else {
-        // The first block since Start counts no gap: what was given up before it is settled.
+        // The first block since Start counts no gap: it begins a new run of numbering.
         m_givenUpForgotten = 0;
     }
-    // Given-up blocks up to this one are settled.
-    std::erase_if(m_givenUpBlocks, [c](uint32_t id) { return !After(c, id); });
+    // Given-up blocks up to this one are settled, and so is every one of the pause's range: a
+    // camera that numbers afresh sends those ids again as new blocks.
+    const uint32_t fence = m_fence;
+    std::erase_if(m_givenUpBlocks, [c, fence](uint32_t id) {
+        return !After(c, id) || (fence != 0 && !After(fence, id));
+    });
+    m_fence = 0;
+    m_pausedAt = 0;
     m_lastBlockId = c;
     Release(frame, nowNs);
 }

@@ -20,7 +20,14 @@
 // the block ids afresh. Held frames go to the pool and the older ones they waited for are given
 // up, as their wait would have ended; frames still incomplete after the last complete one go
 // back to the pool unfilled and uncounted (the stop cut them short, as a stream close does).
-// Start then begins with no frame in assembly.
+// What the socket still holds is read and dropped. Start then begins with no frame in assembly
+// and a new run of block ids: the first block delivered counts no gap, and until then a block
+// at or shortly before the newest id seen before the pause starts a frame only with its own
+// leader, so that the tail of a block the pause cut, arriving late, neither asks for a resend
+// nor holds the new frames back, while a camera that numbers afresh from 1 is still taken.
+//
+// Frames assemble in block order and leave from the front; a complete frame whose block does
+// not come after the last one delivered is given up rather than delivered.
 //
 // A block that was given up (an error status, no free frame, too old, or a newer frame
 // completed) is remembered until a delivered block passes it: its late packets start no frame,
@@ -130,6 +137,8 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     bool WasGivenUp(uint32_t blockId) const;
     void CheckResend(int64_t nowNs, const ResendParam& resend);
     void IdleActions(Port& port, int64_t nowNs);
+    // Reads and drops what the socket holds; the newest block id among it (0: none).
+    uint32_t Drain(Port& port);
     int64_t NowNs();
 
     CFrameBucketProducer* m_producer = nullptr;
@@ -149,6 +158,10 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     std::vector<uint32_t> m_givenUpBlocks;
     uint32_t m_givenUpForgotten = 0;
     bool m_otherSizeLogged = false;  // a leader of another size, since Start
+    // The newest block id seen before the last pause, and from Start until the first delivery
+    // the same as the fence that keeps that pause's leftovers out (0: none).
+    uint32_t m_pausedAt = 0;
+    uint32_t m_fence = 0;
     int64_t m_lastDummyNs = 0;
     int64_t m_lastHeartbeatNs = 0;
     Port* m_testPort = nullptr;
