@@ -659,4 +659,37 @@ TEST_F(GvspReceiver, BlocksStartingOutOfOrderLeaveInBlockOrder) {
     }
 }
 
+// Data packets out of turn, another block's packets and a duplicate right behind a leader: the
+// receive puts the image bytes of the packets it expects next straight into the frame; those
+// that turn out to be others must still land where they belong, and both frames come out byte
+// for byte (whichever way the datagrams fall into batches).
+TEST_F(GvspReceiver, PacketsOutOfTurnBehindALeaderByteExact) {
+    Make();
+    for (uint32_t block = 1; block <= 20; block += 2) {
+        SCOPED_TRACE(block);
+        Send(Leader(block));
+        Settle();
+        Send(Data(block, 2, 24, 24));
+        Send(Data(block + 1, 1, 0, 24));  // the next block, before its leader
+        Send(Data(block, 1, 0, 24));
+        Send(Data(block, 2, 24, 24));  // a duplicate
+        Send(Data(block, 3, 48, 16));
+        Send(Trailer(block, 4));
+        Settle();
+        auto [no, bytes] = Take(5000);
+        EXPECT_EQ(no, block);
+        EXPECT_EQ(bytes, Expected(block));
+        Send(Leader(block + 1));
+        Send(Data(block + 1, 2, 24, 24));
+        Send(Data(block + 1, 3, 48, 16));
+        Send(Trailer(block + 1, 4));
+        Settle();
+        std::tie(no, bytes) = Take(5000);
+        EXPECT_EQ(no, block + 1);
+        EXPECT_EQ(bytes, Expected(block + 1));
+    }
+    EXPECT_EQ(Statistic().iLostFrames, 0);
+    EXPECT_EQ(Statistic().uGoodFrames, 20u);
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 
 #include "common/Log.h"
@@ -62,8 +63,7 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
         : m_receiver(receiver), m_fd(receiver.m_socket.GetSocket()) {
         for (int i = 0; i < kBatchSize; ++i) {
             m_messages[i] = {};
-            m_messages[i].msg_hdr.msg_iov = &m_vectors[i];
-            m_messages[i].msg_hdr.msg_iovlen = 1;
+            m_messages[i].msg_hdr.msg_iov = m_vectors[i];
             m_messages[i].msg_hdr.msg_name = &m_senders[i];
         }
     }
@@ -72,9 +72,25 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
 
     int Receive(CGVSPPacket* packets, Arrival* arrivals, int count) override {
         count = std::min(count, kBatchSize);
+        const int planned = std::min(count, m_receiver.m_slotCount);
         for (int i = 0; i < count; ++i) {
-            m_vectors[i] = {packets[i].Data(), packets[i].Capacity()};
-            m_messages[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            uint8_t* data = packets[i].Data();
+            const uint32_t capacity = packets[i].Capacity();
+            msghdr& h = m_messages[i].msg_hdr;
+            h.msg_namelen = sizeof(sockaddr_in);
+            if (i < planned) {
+                // Header into the packet, the image bytes into the frame, anything longer back
+                // into the packet behind the header: as much room as the packet alone.
+                const Slot& slot = m_receiver.m_slots[i];
+                const uint32_t head = gige::kGvspHeaderSize;
+                m_vectors[i][0] = {data, head};
+                m_vectors[i][1] = {slot.dest, slot.length};
+                m_vectors[i][2] = {data + head + slot.length, capacity - head - slot.length};
+                h.msg_iovlen = 3;
+            } else {
+                m_vectors[i][0] = {data, capacity};
+                h.msg_iovlen = 1;
+            }
         }
         const int n =
             recvmmsg(m_fd, m_messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
@@ -83,9 +99,12 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
             throw LQComponent::SocketException("[receive_timeout] Cannot receive");
         }
         for (int i = 0; i < n; ++i) {
-            packets[i].length = m_messages[i].msg_len;
+            CGVSPPacket& p = packets[i];
+            p.length = m_messages[i].msg_len;
+            p.payload = nullptr;
             arrivals[i].sender = m_senders[i].sin_addr.s_addr;
             arrivals[i].truncated = (m_messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+            if (i < planned) Settle(p, m_receiver.m_slots[i]);
         }
         return n;
     }
@@ -106,10 +125,26 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
     void SendDummy() override { m_receiver.SendDummy(); }
 
   private:
+    // A datagram received in place stays there when it is the data packet it was placed for;
+    // any other has its bytes copied back behind its header (the frame's bytes there are of a
+    // packet still missing, which overwrites them when it comes).
+    static void Settle(CGVSPPacket& p, const Slot& slot) {
+        const uint32_t head = gige::kGvspHeaderSize;
+        if (p.length <= head) return;
+        const uint32_t body = p.length - head;
+        const gige::GvspHeader h = gige::DecodeGvspHeader(p.Data());
+        if (h.format == gige::kFormatPayload && h.blockId == slot.blockId &&
+            h.packetId == slot.packetId && !gige::IsErrorStatus(h.status) && body <= slot.length) {
+            p.payload = slot.dest;
+            return;
+        }
+        std::memcpy(p.Data() + head, slot.dest, std::min(body, slot.length));
+    }
+
     CGVSPReceiverBySocket& m_receiver;
     const int m_fd;
     mmsghdr m_messages[kBatchSize];
-    iovec m_vectors[kBatchSize];
+    iovec m_vectors[kBatchSize][3];
     sockaddr_in m_senders[kBatchSize];
 };
 
@@ -210,6 +245,7 @@ void CGVSPReceiverBySocket::Stop() {
     for (const CGVSPFrame* frame : m_assembling) newest = Newer(newest, frame->BlockId());
     for (uint32_t id : m_givenUpBlocks) newest = Newer(newest, id);
     GiveBackAssembling(now);
+    m_slotCount = 0;  // the frames planned for are gone
     if (m_testPort != nullptr) {
         newest = Newer(newest, Drain(*m_testPort));
     } else if (!m_packets.empty()) {
@@ -299,8 +335,36 @@ void CGVSPReceiverBySocket::ReceiveThread() {
     m_endCpuNs = CpuNs(CLOCK_THREAD_CPUTIME_ID);
 }
 
+void CGVSPReceiverBySocket::PlanInPlace() {
+    m_slotCount = 0;
+    // The packet buffer must hold the header and whatever a datagram brings beyond the slot.
+    if (m_assembling.empty() || m_payloadSize > CGVSPPacket::kCapacity - gige::kGvspHeaderSize)
+        return;
+    CGVSPFrame* frame = m_assembling.back();
+    if ((frame->Flags() & (CGVSPFrame::kFlagLeader | CGVSPFrame::kFlagHeld)) !=
+            CGVSPFrame::kFlagLeader ||
+        frame->Buffer() == nullptr)
+        return;
+    uint32_t capacity = 0, expected = 0;
+    uint8_t* data = frame->Buffer()->GetBuffer(&capacity, &expected);
+    expected = std::min(expected, capacity);
+    const uint32_t packets = frame->ExpectedPackets();  // data packets are 1 .. packets - 2
+    const int batch = static_cast<int>(m_packets.size());
+    for (uint32_t id = frame->HighestPacketId() + 1; m_slotCount < batch && id + 1 < packets;
+         ++id) {
+        const uint64_t offset = uint64_t{id - 1} * m_payloadSize;
+        if (offset >= expected) break;
+        Slot& slot = m_slots[m_slotCount++];
+        slot.dest = data + offset;
+        slot.length = static_cast<uint32_t>(std::min<uint64_t>(m_payloadSize, expected - offset));
+        slot.blockId = frame->BlockId();
+        slot.packetId = id;
+    }
+}
+
 void CGVSPReceiverBySocket::Step(Port& port) {
     const int capacity = static_cast<int>(m_packets.size());
+    PlanInPlace();
     const int n = port.Receive(m_packets.data(), m_arrivals.data(), capacity);
     if (n > 0) {
         m_receiveCalls.fetch_add(1, std::memory_order_relaxed);

@@ -10,6 +10,13 @@
 // frames reach the pool at most that much later. One datagram per wake-up would cost a wake-up
 // and two system calls per datagram.
 //
+// The image bytes are received in place: before each batch the thread plans where the next data
+// packets of the newest frame go in its pool buffer, and the socket writes each datagram's
+// header into its packet buffer and the rest straight there. A datagram that is not the packet
+// planned for its place (a loss, a reorder, another block, a leader) has its bytes copied back
+// behind its header and takes the ordinary path; the place it used belongs to a packet still
+// missing, which overwrites it when it comes. Only the datagrams from the camera matter here.
+//
 // A frame that completes while an older one still waits for packets it asked the camera to
 // resend is held back, for at most the resend timeout, so that the older one can complete
 // first: frames reach the pool in block order, and a newer frame that arrived whole before the
@@ -136,6 +143,10 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     void RememberGivenUp(uint32_t blockId);
     bool WasGivenUp(uint32_t blockId) const;
     void CheckResend(int64_t nowNs, const ResendParam& resend);
+    // Where the next batch's datagrams would go if they are the next data packets of the newest
+    // frame: the socket receives their bytes there, and only those that turn out otherwise are
+    // copied back to their packet buffers.
+    void PlanInPlace();
     void IdleActions(Port& port, int64_t nowNs);
     // Reads and drops what the socket holds; the newest block id among it (0: none).
     uint32_t Drain(Port& port);
@@ -151,7 +162,15 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     std::vector<CGVSPFrame*> m_assembling;  // oldest first
     std::vector<CGVSPPacket> m_packets;     // the batch
     std::vector<Port::Arrival> m_arrivals;  // of the batch's datagrams
-    uint32_t m_lastBlockId = 0;             // 0: none since Start
+    struct Slot {
+        uint8_t* dest = nullptr;
+        uint32_t length = 0;
+        uint32_t blockId = 0;
+        uint32_t packetId = 0;
+    };
+    Slot m_slots[kBatchSize];
+    int m_slotCount = 0;         // the first m_slotCount datagrams of the next batch have one
+    uint32_t m_lastBlockId = 0;  // 0: none since Start
     uint32_t m_lostTotal = 0;
     // Given up and counted, not yet passed by a delivered block; oldest first, at most
     // kGivenUpKept. m_givenUpForgotten: those pushed out since, still to be taken off a gap.
