@@ -15,7 +15,7 @@
 // header into its packet buffer and the rest straight there. A datagram that is not the packet
 // planned for its place (a loss, a reorder, another block, a leader) has its bytes copied back
 // behind its header and takes the ordinary path; the place it used belongs to a packet still
-// missing, which overwrites it when it comes. Only the datagrams from the camera matter here.
+// missing, which overwrites it when it comes (so does a foreign datagram's, which is then dropped).
 //
 // A frame that completes while an older one still waits for packets it asked the camera to
 // resend is held back, for at most the resend timeout, so that the older one can complete
