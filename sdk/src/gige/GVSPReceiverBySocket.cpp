@@ -460,12 +460,11 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
     // The rest of a block given up (after an error status, say) would start a frame without its
     // leader that asks for it again and holds the next complete frame back.
     if (gige::IsErrorStatus(p.status) || b == 0 || WasGivenUp(b)) return nullptr;
-    // Until the first delivery after a play, a block at or shortly before the newest one seen
-    // before the pause is either the rest of a block cut by the pause, still arriving, or the
-    // first of a camera that numbers afresh at each start: only the latter begins with its own
-    // leader. A cut block would ask for its leader again and hold the new frames behind it.
-    if (m_fence != 0 && !After(m_fence, b) &&
-        (p.format != gige::kFormatLeader || p.status == gige::kStatusResent))
+    // Until the first delivery after a play, only a block's own leader starts a frame. What
+    // comes without one is the rest of a block the pause cut, still arriving (with any id: the
+    // camera may number afresh at each start, and the cut block's leader may never have been
+    // read); it would ask for its leader again and hold the new frames behind it.
+    if (m_fence != 0 && (p.format != gige::kFormatLeader || p.status == gige::kStatusResent))
         return nullptr;
     if (m_assembling.size() >= 2) {
         CGVSPFrame* oldest = m_assembling.front();

@@ -29,9 +29,9 @@
 // back to the pool unfilled and uncounted (the stop cut them short, as a stream close does).
 // What the socket still holds is read and dropped. Start then begins with no frame in assembly
 // and a new run of block ids: the first block delivered counts no gap, and until then a block
-// at or shortly before the newest id seen before the pause starts a frame only with its own
-// leader, so that the tail of a block the pause cut, arriving late, neither asks for a resend
-// nor holds the new frames back, while a camera that numbers afresh from 1 is still taken.
+// starts a frame only with its own leader (not a resent one), so that the tail of a block the
+// pause cut, arriving late, neither asks for a resend nor holds the new frames back, whether the
+// camera goes on with its ids or numbers afresh from 1.
 //
 // Frames assemble in block order and leave from the front; a complete frame whose block does
 // not come after the last one delivered is given up rather than delivered.
@@ -177,8 +177,9 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     std::vector<uint32_t> m_givenUpBlocks;
     uint32_t m_givenUpForgotten = 0;
     bool m_otherSizeLogged = false;  // a leader of another size, since Start
-    // The newest block id seen before the last pause, and from Start until the first delivery
-    // the same as the fence that keeps that pause's leftovers out (0: none).
+    // The newest block id seen before the last pause (0: none), and from Start until the first
+    // delivery the same: while set, only leaders start frames, and given-up ids up to it are
+    // settled at the first delivery.
     uint32_t m_pausedAt = 0;
     uint32_t m_fence = 0;
     int64_t m_lastDummyNs = 0;
