@@ -101,6 +101,8 @@ TEST_F(GigeStreamPause, RunningStreamPausedAndPlayed) {
             const uint64_t sent = Streamer().GetStats().framesSent;
             ASSERT_TRUE(Streamer().WaitFramesSent(sent + 1, 10s));
             ASSERT_EQ(device->StopCapture(), 0);
+            // A frame the camera began before the stop is not sent after the play.
+            ASSERT_TRUE(Streamer().WaitIdle(10s));
             base = afresh ? 1 : (base + 1000) % 60000 + 1;
             Streamer().SetNextBlockId(base);
             Forget();

@@ -97,6 +97,11 @@ bool CSimGvspStreamer::WaitGateClosed(std::chrono::milliseconds timeout) {
     return m_changed.wait_for(lock, timeout, [&] { return m_config.gated && m_atGate; });
 }
 
+bool CSimGvspStreamer::WaitIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_idle; });
+}
+
 bool CSimGvspStreamer::WaitFramesSent(uint64_t n, std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return m_stats.framesSent >= n; });
@@ -334,8 +339,9 @@ void CSimGvspStreamer::Loop() {
             std::unique_lock lock(m_mutex);
             m_changed.wait_for(lock, std::chrono::milliseconds(5),
                                [this] { return m_stop.load(); });
-            if (m_config.gated && !m_atGate) {
-                m_atGate = true;
+            if ((m_config.gated && !m_atGate) || !m_idle) {
+                m_atGate = m_config.gated;
+                m_idle = true;
                 m_changed.notify_all();
             }
             nextFrame = Clock::now();
@@ -345,6 +351,7 @@ void CSimGvspStreamer::Loop() {
         double fps;
         {
             std::unique_lock lock(m_mutex);
+            m_idle = false;
             if (m_config.gated) {
                 if (m_granted == 0) {
                     m_atGate = true;
