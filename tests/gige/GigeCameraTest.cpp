@@ -304,12 +304,16 @@ TEST_F(GigeHeartbeat, WithoutAStreamNothingIsPosted) {
 TEST(GigeStreamHeartbeat, NonZeroValueReachesTheCameraAndTheRecord) {
     struct Case {
         int asked;
-        int used;  // 0: nothing written
+        int used;      // 0: nothing written
+        int periodMs;  // of the heartbeat timer afterwards
     };
-    const Case cases[] = {{1, 5000},    {3000, 5000}, {4999, 5000},
-                          {5000, 5000}, {0, 0},       {12000, 12000}};
+    // Zero first: it keeps the period of the open, which a later stream would have changed.
+    const Case cases[] = {{0, 0, 3000},         {1, 5000, 3000},    {3000, 5000, 3000},
+                          {4999, 5000, 3000},   {5000, 5000, 3000}, {10000, 10000, 8000},
+                          {12000, 12000, 10000}};
     CameraRig rig;
     ASSERT_EQ(rig.Open(), 0);
+    EXPECT_EQ(rig.Device().HeartbeatPeriodMs(), 3000);
     qvsim::CSimGigeFirmware& fw = rig.Sim().Firmware();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.asked);
@@ -319,6 +323,7 @@ TEST(GigeStreamHeartbeat, NonZeroValueReachesTheCameraAndTheRecord) {
         rig.Camera().ClearCommands();
         ASSERT_EQ(rig.Device().OpenStream(bucket.GetProducer(), &p), 0);
         EXPECT_EQ(p.heartbeat, c.used);
+        EXPECT_EQ(rig.Device().HeartbeatPeriodMs(), c.periodMs);
         if (c.used != 0) {
             EXPECT_TRUE(WroteRegister(rig.Camera(), 0x0938, static_cast<uint32_t>(c.used)));
             EXPECT_EQ(fw.Register(0x0938), static_cast<uint32_t>(c.used));
@@ -333,6 +338,8 @@ TEST(GigeStreamHeartbeat, NonZeroValueReachesTheCameraAndTheRecord) {
         ASSERT_EQ(rig.Device().CloseStream(), 0);
         EXPECT_TRUE(fw.CcpHolder().has_value());
     }
+    rig.Close();
+    EXPECT_EQ(rig.Device().HeartbeatPeriodMs(), 0);
 }
 
 TEST(GigeHeartbeatType200, RewritesThePrivilege) {

@@ -24,3 +24,5 @@ qv_add_test(gige_gvsp_receiver_test SOURCES gige/GvspReceiverTest.cpp
 qv_add_test(gige_gvsp_resend_test SOURCES gige/GvspResendTest.cpp LIBS qvsdk_static)
 qv_add_test(gige_stream_frames_test SOURCES gige/GigeStreamFramesTest.cpp
   $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)
+qv_add_test(gige_stream_pause_test SOURCES gige/GigeStreamPauseTest.cpp
+  $<TARGET_OBJECTS:qv_gige_own_netns> LIBS qvsdk_static qv_sim_gige_imx290 LABELS concurrency)

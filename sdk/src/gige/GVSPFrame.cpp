@@ -123,7 +123,8 @@ CGVSPFrame::Fill CGVSPFrame::FillByPayloadPacket(const CGVSPPacket& p, int64_t n
     // Bytes past the image (a padded last packet) are neither copied nor counted.
     const uint32_t room = offset < expected ? static_cast<uint32_t>(expected - offset) : 0;
     count = std::min(count, room);
-    if (count > 0) std::memcpy(data + offset, p.Data() + gige::kGvspHeaderSize, count);
+    // A packet received in place is where it belongs already.
+    if (count > 0 && p.Payload() != data + offset) std::memmove(data + offset, p.Payload(), count);
     m_copied += count;
     m_buffer->SetFilledSize(static_cast<int>(m_copied));
     Received(p.packetId, nowNs);

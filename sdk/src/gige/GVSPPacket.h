@@ -18,7 +18,11 @@ class CGVSPPacket {
     // A copy of the received bytes only (a pending packet).
     static CGVSPPacket CopyOf(const CGVSPPacket& other) {
         CGVSPPacket copy(other.length);
-        std::copy(other.m_data.begin(), other.m_data.begin() + other.length, copy.m_data.begin());
+        const uint32_t head = std::min<uint32_t>(other.length, qv::gige::kGvspHeaderSize);
+        std::copy(other.m_data.begin(), other.m_data.begin() + head, copy.m_data.begin());
+        if (other.length > head)
+            std::copy(other.Payload(), other.Payload() + (other.length - head),
+                      copy.m_data.begin() + head);
         copy.status = other.status;
         copy.format = other.format;
         copy.packetId = other.packetId;
@@ -30,6 +34,10 @@ class CGVSPPacket {
     uint8_t* Data() { return m_data.data(); }
     const uint8_t* Data() const { return m_data.data(); }
     uint32_t Capacity() const { return static_cast<uint32_t>(m_data.size()); }
+    // The bytes after the header: in the buffer, or where the receive put them straight away.
+    const uint8_t* Payload() const {
+        return payload != nullptr ? payload : m_data.data() + qv::gige::kGvspHeaderSize;
+    }
 
     // Fills the header fields from the first bytes; length must be at least the header's.
     void Decode() {
@@ -50,4 +58,6 @@ class CGVSPPacket {
     uint32_t packetId = 0;
     uint32_t blockId = 0;
     uint32_t length = 0;  // bytes received
+    // Set when the receive wrote the bytes after the header into a frame buffer: there.
+    const uint8_t* payload = nullptr;
 };

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 
 #include "common/Log.h"
@@ -43,6 +44,16 @@ bool After(uint32_t last, uint32_t id) {
     return id != last && gige::BlocksBetween(last, id) < gige::kBlockWrapDistance;
 }
 
+// The later of two block ids (0: none).
+uint32_t Newer(uint32_t a, uint32_t b) {
+    if (a == 0) return b;
+    return b != 0 && After(a, b) ? b : a;
+}
+
+// Datagrams read off the socket at a pause at most: a camera that goes on sending must not
+// keep the pause waiting.
+constexpr int kDrainBatches = 1024;
+
 }  // namespace
 
 // The stream socket: a batch is one recvmmsg, the wait a poll.
@@ -52,8 +63,7 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
         : m_receiver(receiver), m_fd(receiver.m_socket.GetSocket()) {
         for (int i = 0; i < kBatchSize; ++i) {
             m_messages[i] = {};
-            m_messages[i].msg_hdr.msg_iov = &m_vectors[i];
-            m_messages[i].msg_hdr.msg_iovlen = 1;
+            m_messages[i].msg_hdr.msg_iov = m_vectors[i];
             m_messages[i].msg_hdr.msg_name = &m_senders[i];
         }
     }
@@ -62,9 +72,25 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
 
     int Receive(CGVSPPacket* packets, Arrival* arrivals, int count) override {
         count = std::min(count, kBatchSize);
+        const int planned = std::min(count, m_receiver.m_slotCount);
         for (int i = 0; i < count; ++i) {
-            m_vectors[i] = {packets[i].Data(), packets[i].Capacity()};
-            m_messages[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            uint8_t* data = packets[i].Data();
+            const uint32_t capacity = packets[i].Capacity();
+            msghdr& h = m_messages[i].msg_hdr;
+            h.msg_namelen = sizeof(sockaddr_in);
+            if (i < planned) {
+                // Header into the packet, the image bytes into the frame, anything longer back
+                // into the packet behind the header: as much room as the packet alone.
+                const Slot& slot = m_receiver.m_slots[i];
+                const uint32_t head = gige::kGvspHeaderSize;
+                m_vectors[i][0] = {data, head};
+                m_vectors[i][1] = {slot.dest, slot.length};
+                m_vectors[i][2] = {data + head + slot.length, capacity - head - slot.length};
+                h.msg_iovlen = 3;
+            } else {
+                m_vectors[i][0] = {data, capacity};
+                h.msg_iovlen = 1;
+            }
         }
         const int n =
             recvmmsg(m_fd, m_messages, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
@@ -73,9 +99,12 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
             throw LQComponent::SocketException("[receive_timeout] Cannot receive");
         }
         for (int i = 0; i < n; ++i) {
-            packets[i].length = m_messages[i].msg_len;
+            CGVSPPacket& p = packets[i];
+            p.length = m_messages[i].msg_len;
+            p.payload = nullptr;
             arrivals[i].sender = m_senders[i].sin_addr.s_addr;
             arrivals[i].truncated = (m_messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+            if (i < planned) Settle(p, m_receiver.m_slots[i]);
         }
         return n;
     }
@@ -96,10 +125,26 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
     void SendDummy() override { m_receiver.SendDummy(); }
 
   private:
+    // A datagram received in place stays there when it is the data packet it was placed for;
+    // any other has its bytes copied back behind its header (the frame's bytes there are of a
+    // packet still missing, which overwrites them when it comes).
+    static void Settle(CGVSPPacket& p, const Slot& slot) {
+        const uint32_t head = gige::kGvspHeaderSize;
+        if (p.length <= head) return;
+        const uint32_t body = p.length - head;
+        const gige::GvspHeader h = gige::DecodeGvspHeader(p.Data());
+        if (h.format == gige::kFormatPayload && h.blockId == slot.blockId &&
+            h.packetId == slot.packetId && !gige::IsErrorStatus(h.status) && body <= slot.length) {
+            p.payload = slot.dest;
+            return;
+        }
+        std::memcpy(p.Data() + head, slot.dest, std::min(body, slot.length));
+    }
+
     CGVSPReceiverBySocket& m_receiver;
     const int m_fd;
     mmsghdr m_messages[kBatchSize];
-    iovec m_vectors[kBatchSize];
+    iovec m_vectors[kBatchSize][3];
     sockaddr_in m_senders[kBatchSize];
 };
 
@@ -176,6 +221,7 @@ int CGVSPReceiverBySocket::Start() {
     m_givenUpBlocks.clear();
     m_givenUpForgotten = 0;
     m_otherSizeLogged = false;
+    m_fence = m_pausedAt;
     m_lastDummyNs = m_lastHeartbeatNs = NowNs();
     m_isRun = true;
     if (m_testPort == nullptr)
@@ -193,7 +239,46 @@ void CGVSPReceiverBySocket::Stop() {
     // waits any longer.
     const int64_t now = NowNs();
     DeliverCompleted(now, GetResendParam(), false);
+    // Whatever was sent before the pause belongs to blocks up to the newest one seen: the play
+    // lets none of them start a frame without its own leader (see GetFrameForBlock).
+    uint32_t newest = Newer(m_pausedAt, m_lastBlockId);
+    for (const CGVSPFrame* frame : m_assembling) newest = Newer(newest, frame->BlockId());
+    for (uint32_t id : m_givenUpBlocks) newest = Newer(newest, id);
     GiveBackAssembling(now);
+    m_slotCount = 0;  // the frames planned for are gone
+    if (m_testPort != nullptr) {
+        newest = Newer(newest, Drain(*m_testPort));
+    } else if (!m_packets.empty()) {
+        SocketPort port(*this);
+        newest = Newer(newest, Drain(port));
+    }
+    m_pausedAt = newest;
+}
+
+uint32_t CGVSPReceiverBySocket::Drain(Port& port) {
+    uint32_t newest = 0;
+    const uint32_t camera = m_streamAddress.raw();
+    const int capacity = static_cast<int>(m_packets.size());
+    try {
+        for (int batch = 0; batch < kDrainBatches; ++batch) {
+            const int n = port.Receive(m_packets.data(), m_arrivals.data(), capacity);
+            for (int i = 0; i < n; ++i) {
+                CGVSPPacket& p = m_packets[static_cast<size_t>(i)];
+                const Port::Arrival& from = m_arrivals[static_cast<size_t>(i)];
+                if (from.truncated || p.length < gige::kGvspHeaderSize || from.sender != camera) {
+                    m_foreign.fetch_add(1, std::memory_order_relaxed);
+                    continue;
+                }
+                p.Decode();
+                newest = Newer(newest, p.blockId);
+                m_datagrams.fetch_add(1, std::memory_order_release);
+            }
+            if (n < capacity) break;
+        }
+    } catch (const LQComponent::SocketException&) {
+        // A socket that fails now fails the next Start's thread too, which says so.
+    }
+    return newest;
 }
 
 int CGVSPReceiverBySocket::SetFrameCount(int count) {
@@ -250,8 +335,36 @@ void CGVSPReceiverBySocket::ReceiveThread() {
     m_endCpuNs = CpuNs(CLOCK_THREAD_CPUTIME_ID);
 }
 
+void CGVSPReceiverBySocket::PlanInPlace() {
+    m_slotCount = 0;
+    // The packet buffer must hold the header and whatever a datagram brings beyond the slot.
+    if (m_assembling.empty() || m_payloadSize > CGVSPPacket::kCapacity - gige::kGvspHeaderSize)
+        return;
+    CGVSPFrame* frame = m_assembling.back();
+    if ((frame->Flags() & (CGVSPFrame::kFlagLeader | CGVSPFrame::kFlagHeld)) !=
+            CGVSPFrame::kFlagLeader ||
+        frame->Buffer() == nullptr)
+        return;
+    uint32_t capacity = 0, expected = 0;
+    uint8_t* data = frame->Buffer()->GetBuffer(&capacity, &expected);
+    expected = std::min(expected, capacity);
+    const uint32_t packets = frame->ExpectedPackets();  // data packets are 1 .. packets - 2
+    const int batch = static_cast<int>(m_packets.size());
+    for (uint32_t id = frame->HighestPacketId() + 1; m_slotCount < batch && id + 1 < packets;
+         ++id) {
+        const uint64_t offset = uint64_t{id - 1} * m_payloadSize;
+        if (offset >= expected) break;
+        Slot& slot = m_slots[m_slotCount++];
+        slot.dest = data + offset;
+        slot.length = static_cast<uint32_t>(std::min<uint64_t>(m_payloadSize, expected - offset));
+        slot.blockId = frame->BlockId();
+        slot.packetId = id;
+    }
+}
+
 void CGVSPReceiverBySocket::Step(Port& port) {
     const int capacity = static_cast<int>(m_packets.size());
+    PlanInPlace();
     const int n = port.Receive(m_packets.data(), m_arrivals.data(), capacity);
     if (n > 0) {
         m_receiveCalls.fetch_add(1, std::memory_order_relaxed);
@@ -339,14 +452,20 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
                                                     const ResendParam& resend) {
     const uint32_t b = p.blockId;
     const uint32_t last = m_lastBlockId;
-    // The first block after Start is taken whatever its id; later ones only when newer (or
-    // beyond the wrap).
-    if (last != 0 && !(b > last || b + gige::kBlockWrapDistance < last)) return nullptr;
+    // The first block after Start is taken whatever its id; later ones only when newer in the
+    // cycle of ids (65535 is not newer than 1).
+    if (last != 0 && !After(last, b)) return nullptr;
     for (auto it = m_assembling.rbegin(); it != m_assembling.rend(); ++it)
         if ((*it)->BlockId() == b) return *it;
     // The rest of a block given up (after an error status, say) would start a frame without its
     // leader that asks for it again and holds the next complete frame back.
     if (gige::IsErrorStatus(p.status) || b == 0 || WasGivenUp(b)) return nullptr;
+    // Until the first delivery after a play, only a block's own leader starts a frame. What
+    // comes without one is the rest of a block the pause cut, still arriving (with any id: the
+    // camera may number afresh at each start, and the cut block's leader may never have been
+    // read); it would ask for its leader again and hold the new frames behind it.
+    if (m_fence != 0 && (p.format != gige::kFormatLeader || p.status == gige::kStatusResent))
+        return nullptr;
     if (m_assembling.size() >= 2) {
         CGVSPFrame* oldest = m_assembling.front();
         if (m_freeFrames.empty() || nowNs - oldest->LastPacketNs() > kStaleFrameNs) {
@@ -380,7 +499,10 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
     m_freeFrames.erase(m_freeFrames.begin());
     frame->Reset(b, nowNs);
     frame->Attach(buffer);
-    m_assembling.push_back(frame);
+    // In block order, whatever order their first packets came in: frames leave from the front.
+    auto at = m_assembling.end();
+    while (at != m_assembling.begin() && After(b, (*(at - 1))->BlockId())) --at;
+    m_assembling.insert(at, frame);
     return frame;
 }
 
@@ -471,7 +593,12 @@ void CGVSPReceiverBySocket::DeliverCompleted(int64_t nowNs, const ResendParam& r
     while (AnyHeld()) {
         CGVSPFrame* oldest = m_assembling.front();
         if ((oldest->Flags() & CGVSPFrame::kFlagHeld) != 0) {
-            Deliver(oldest, nowNs);
+            // A block that does not come after the last one delivered would move the last id
+            // back and count the whole cycle of ids lost.
+            if (m_lastBlockId != 0 && !After(m_lastBlockId, oldest->BlockId()))
+                GiveUp(oldest, nowNs);
+            else
+                Deliver(oldest, nowNs);
             continue;
         }
         // An older frame is incomplete while a newer one is complete. It is worth waiting for
@@ -515,11 +642,17 @@ void CGVSPReceiverBySocket::Deliver(CGVSPFrame* frame, int64_t nowNs) {
                 last, c, m_lostTotal);
         }
     } else {
-        // The first block since Start counts no gap: what was given up before it is settled.
+        // The first block since Start counts no gap: it begins a new run of numbering.
         m_givenUpForgotten = 0;
     }
-    // Given-up blocks up to this one are settled.
-    std::erase_if(m_givenUpBlocks, [c](uint32_t id) { return !After(c, id); });
+    // Given-up blocks up to this one are settled, and so is every one of the pause's range: a
+    // camera that numbers afresh sends those ids again as new blocks.
+    const uint32_t fence = m_fence;
+    std::erase_if(m_givenUpBlocks, [c, fence](uint32_t id) {
+        return !After(c, id) || (fence != 0 && !After(fence, id));
+    });
+    m_fence = 0;
+    m_pausedAt = 0;
     m_lastBlockId = c;
     Release(frame, nowNs);
 }

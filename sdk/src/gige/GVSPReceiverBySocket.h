@@ -10,6 +10,13 @@
 // frames reach the pool at most that much later. One datagram per wake-up would cost a wake-up
 // and two system calls per datagram.
 //
+// The image bytes are received in place: before each batch the thread plans where the next data
+// packets of the newest frame go in its pool buffer, and the socket writes each datagram's
+// header into its packet buffer and the rest straight there. A datagram that is not the packet
+// planned for its place (a loss, a reorder, another block, a leader) has its bytes copied back
+// behind its header and takes the ordinary path; the place it used belongs to a packet still
+// missing, which overwrites it when it comes (so does a foreign datagram's, which is then dropped).
+//
 // A frame that completes while an older one still waits for packets it asked the camera to
 // resend is held back, for at most the resend timeout, so that the older one can complete
 // first: frames reach the pool in block order, and a newer frame that arrived whole before the
@@ -20,7 +27,14 @@
 // the block ids afresh. Held frames go to the pool and the older ones they waited for are given
 // up, as their wait would have ended; frames still incomplete after the last complete one go
 // back to the pool unfilled and uncounted (the stop cut them short, as a stream close does).
-// Start then begins with no frame in assembly.
+// What the socket still holds is read and dropped. Start then begins with no frame in assembly
+// and a new run of block ids: the first block delivered counts no gap, and until then a block
+// starts a frame only with its own leader (not a resent one), so that the tail of a block the
+// pause cut, arriving late, neither asks for a resend nor holds the new frames back, whether the
+// camera goes on with its ids or numbers afresh from 1.
+//
+// Frames assemble in block order and leave from the front; a complete frame whose block does
+// not come after the last one delivered is given up rather than delivered.
 //
 // A block that was given up (an error status, no free frame, too old, or a newer frame
 // completed) is remembered until a delivered block passes it: its late packets start no frame,
@@ -129,7 +143,13 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     void RememberGivenUp(uint32_t blockId);
     bool WasGivenUp(uint32_t blockId) const;
     void CheckResend(int64_t nowNs, const ResendParam& resend);
+    // Where the next batch's datagrams would go if they are the next data packets of the newest
+    // frame: the socket receives their bytes there, and only those that turn out otherwise are
+    // copied back to their packet buffers.
+    void PlanInPlace();
     void IdleActions(Port& port, int64_t nowNs);
+    // Reads and drops what the socket holds; the newest block id among it (0: none).
+    uint32_t Drain(Port& port);
     int64_t NowNs();
 
     CFrameBucketProducer* m_producer = nullptr;
@@ -142,13 +162,26 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     std::vector<CGVSPFrame*> m_assembling;  // oldest first
     std::vector<CGVSPPacket> m_packets;     // the batch
     std::vector<Port::Arrival> m_arrivals;  // of the batch's datagrams
-    uint32_t m_lastBlockId = 0;             // 0: none since Start
+    struct Slot {
+        uint8_t* dest = nullptr;
+        uint32_t length = 0;
+        uint32_t blockId = 0;
+        uint32_t packetId = 0;
+    };
+    Slot m_slots[kBatchSize];
+    int m_slotCount = 0;         // the first m_slotCount datagrams of the next batch have one
+    uint32_t m_lastBlockId = 0;  // 0: none since Start
     uint32_t m_lostTotal = 0;
     // Given up and counted, not yet passed by a delivered block; oldest first, at most
     // kGivenUpKept. m_givenUpForgotten: those pushed out since, still to be taken off a gap.
     std::vector<uint32_t> m_givenUpBlocks;
     uint32_t m_givenUpForgotten = 0;
     bool m_otherSizeLogged = false;  // a leader of another size, since Start
+    // The newest block id seen before the last pause (0: none), and from Start until the first
+    // delivery the same: while set, only leaders start frames, and given-up ids up to it are
+    // settled at the first delivery.
+    uint32_t m_pausedAt = 0;
+    uint32_t m_fence = 0;
     int64_t m_lastDummyNs = 0;
     int64_t m_lastHeartbeatNs = 0;
     Port* m_testPort = nullptr;

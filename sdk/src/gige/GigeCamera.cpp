@@ -215,6 +215,11 @@ int CGigeCamera::OnHeartbeatTimer(TimerEntry* entry, void* user) {
     return 0;
 }
 
+int CGigeCamera::HeartbeatPeriodMs() {
+    std::lock_guard openLock(m_openMutex);
+    return m_heartbeatTimer != nullptr ? CTimerMng::GetInstance()->GetPeriod(m_heartbeatTimer) : 0;
+}
+
 int CGigeCamera::HeartbeatCheck(int timeoutMs) {
     bool passed;
     if (m_hardwareType == 200) {

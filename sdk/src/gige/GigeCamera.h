@@ -238,6 +238,8 @@ class CGigeCamera : public CJNDevice {
     LQComponent::Address GetPeerAddress();
     // The heartbeat timeout Open writes: QVCAM_GIGE_DEBUG_HEARTBEAT, else 5000 (see Open).
     static int HeartbeatTimeoutFromEnvironment();
+    // The period of the heartbeat timer in ms; 0 while the camera is closed.
+    int HeartbeatPeriodMs();
 
   protected:
     // Closes the stream, deletes the storage object, stops the heartbeat and releases the

@@ -60,6 +60,11 @@ void CTimerMng::ResetTimer(TimerEntry* entry, int periodMs) {
     entry->lastRun = std::chrono::steady_clock::now();
 }
 
+int CTimerMng::GetPeriod(const TimerEntry* entry) {
+    std::lock_guard lock(m_mutex);
+    return entry->period;
+}
+
 size_t CTimerMng::GetTimerCount() {
     std::lock_guard lock(m_mutex);
     return m_entries.size();

@@ -18,12 +18,12 @@ struct TimerEntry {
     int period = 0;  // milliseconds
     void* user = nullptr;
 
-private:
+  private:
     friend class CTimerMng;
-    uint64_t m_tick = 0;        // worker tick in which the entry was last looked at
-    bool m_running = false;     // its callback is running on the worker
-    bool m_removed = false;     // unlinked while its callback ran
-    bool m_workerFrees = false; // removed from inside its own callback: the worker frees it
+    uint64_t m_tick = 0;         // worker tick in which the entry was last looked at
+    bool m_running = false;      // its callback is running on the worker
+    bool m_removed = false;      // unlinked while its callback ran
+    bool m_workerFrees = false;  // removed from inside its own callback: the worker frees it
 };
 
 // Lock order: callers may hold their own locks when they call in; the list mutex is never held
@@ -31,7 +31,7 @@ private:
 // The one exception is inherent: removing an entry from another thread waits for that entry's
 // running callback, so that callback must only try a lock the remover may hold.
 class CTimerMng {
-public:
+  public:
     static CTimerMng* GetInstance();
 
     // The first call comes one period after registration, on the worker's next tick at or after
@@ -45,6 +45,8 @@ public:
 
     // The next call comes a full new period after the reset.
     void ResetTimer(TimerEntry* entry, int periodMs);
+    // The entry's period in ms, as the last AddTimer or ResetTimer set it.
+    int GetPeriod(const TimerEntry* entry);
 
     size_t GetTimerCount();
     bool IsWorkerRunning();
@@ -54,7 +56,7 @@ public:
     CTimerMng(const CTimerMng&) = delete;
     CTimerMng& operator=(const CTimerMng&) = delete;
 
-private:
+  private:
     CTimerMng() = default;
     ~CTimerMng() = default;
 

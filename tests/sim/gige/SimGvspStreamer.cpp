@@ -97,6 +97,11 @@ bool CSimGvspStreamer::WaitGateClosed(std::chrono::milliseconds timeout) {
     return m_changed.wait_for(lock, timeout, [&] { return m_config.gated && m_atGate; });
 }
 
+bool CSimGvspStreamer::WaitIdle(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_idle; });
+}
+
 bool CSimGvspStreamer::WaitFramesSent(uint64_t n, std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return m_stats.framesSent >= n; });
@@ -334,7 +339,11 @@ void CSimGvspStreamer::Loop() {
             std::unique_lock lock(m_mutex);
             m_changed.wait_for(lock, std::chrono::milliseconds(5),
                                [this] { return m_stop.load(); });
-            m_atGate = m_config.gated;
+            if ((m_config.gated && !m_atGate) || !m_idle) {
+                m_atGate = m_config.gated;
+                m_idle = true;
+                m_changed.notify_all();
+            }
             nextFrame = Clock::now();
             continue;
         }
@@ -342,6 +351,7 @@ void CSimGvspStreamer::Loop() {
         double fps;
         {
             std::unique_lock lock(m_mutex);
+            m_idle = false;
             if (m_config.gated) {
                 if (m_granted == 0) {
                     m_atGate = true;
@@ -353,8 +363,6 @@ void CSimGvspStreamer::Loop() {
             }
             m_atGate = false;
             fps = m_config.gated ? 0 : m_config.fps;
-            block = m_nextBlock;
-            m_nextBlock = m_nextBlock >= 65535 ? 1 : m_nextBlock + 1;
         }
         if (fps > 0) {
             std::this_thread::sleep_until(nextFrame);
@@ -362,6 +370,14 @@ void CSimGvspStreamer::Loop() {
                 std::chrono::duration<double>(1.0 / fps));
             // A streamer that fell behind does not send a burst to catch up.
             if (nextFrame < Clock::now()) nextFrame = Clock::now();
+            // A stop during the wait: the frame is not begun, and the next start numbers on
+            // from where the stop left off (or from the id a test set meanwhile).
+            if (!Streaming()) continue;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            block = m_nextBlock;
+            m_nextBlock = m_nextBlock >= 65535 ? 1 : m_nextBlock + 1;
         }
         SendFrame(block, CurrentShape());
         {

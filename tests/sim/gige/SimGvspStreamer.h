@@ -64,6 +64,9 @@ class CSimGvspStreamer {
     bool WaitFramesSent(uint64_t n, std::chrono::milliseconds timeout);
     // In gated mode: waits until no frame is on its way (the streamer waits for a grant).
     bool WaitGateClosed(std::chrono::milliseconds timeout);
+    // After the host stopped the stream: waits until no frame is on its way; a frame begun
+    // from then on takes the block id set after this returns.
+    bool WaitIdle(std::chrono::milliseconds timeout);
 
     // ---- Knobs ----
     void SetLoss(unsigned perMille);
@@ -132,6 +135,7 @@ class CSimGvspStreamer {
     SimStreamConfig m_config;
     unsigned m_granted = 0;
     bool m_atGate = false;  // waiting for a grant
+    bool m_idle = true;     // the stream is stopped and no frame is on its way
     unsigned m_loss = 0, m_resendLoss = 0, m_reorder = 0, m_duplicates = 0;
     std::map<uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> m_drops;
     std::map<std::pair<uint32_t, uint32_t>, uint16_t> m_errors;
