@@ -12,9 +12,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -412,6 +414,100 @@ TEST_F(SaveTarget, AFileThatMayNotBeWrittenIsKept) {
             fs::remove_all(folder);
         }
     }
+}
+
+// A recording opens its file as opening it for writing would: a read lease another holder keeps
+// on the file is broken and waited out, not taken as a file that cannot be opened.
+TEST_F(SaveTarget, ARecordingWaitsOutALeaseOnItsFile) {
+    const std::string name = m_dir / "leased.avi";
+    WriteAll(name, std::vector<uint8_t>(100, 0x11));
+    const int holder = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    // The break notice goes out as SIGURG, which is ignored unless handled: none is needed.
+    ASSERT_EQ(fcntl(holder, F_SETSIG, SIGURG), 0);
+    if (fcntl(holder, F_SETLEASE, F_RDLCK) != 0) {
+        close(holder);
+        GTEST_SKIP() << "no leases here: " << std::strerror(errno);
+    }
+    std::atomic<bool> broken{false};
+    int result = 0;
+    {
+        // The holder gives the lease up once it is asked to, as a lease holder must.
+        std::jthread releaser([&](std::stop_token stop) {
+            for (int waited = 0; waited < 60000 && !stop.stop_requested(); ++waited) {
+                if (fcntl(holder, F_GETLEASE) != F_RDLCK) {
+                    broken = true;
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            fcntl(holder, F_SETLEASE, F_UNLCK);
+        });
+        result = Record(name);
+    }
+    EXPECT_TRUE(broken.load());
+    EXPECT_EQ(result, 0);
+    if (result == 0) {
+        EXPECT_EQ(m_control.CameraStopRecord(), 0);
+    }
+    close(holder);
+    const std::vector<uint8_t> after = ReadAll(name);
+    ASSERT_GE(after.size(), 12u);
+    EXPECT_EQ(std::string(after.begin(), after.begin() + 4), "RIFF");
+}
+
+// A recording never opens what is not a regular file, also when the name changes between the
+// look at it and the open: a FIFO swapped in at that moment is not opened (a reader waiting on
+// it would be woken, and a device node's driver would be called).
+TEST_F(SaveTarget, ARecordingNeverOpensAFifoSwappedInAfterTheLook) {
+    const std::string fifo = m_dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    const std::string name = m_dir / "rec.avi";
+    const std::string other = m_dir / "other";
+    WriteAll(name, std::vector<uint8_t>(100, 0x22));
+    fs::create_symlink("fifo", other);
+    std::atomic<bool> stop{false};
+    std::atomic<int> woken{0};
+    std::atomic<int> swaps{0};
+    std::vector<int> results;
+    {
+        // Counts the opens of the FIFO for writing: each wakes this reader.
+        std::jthread reader([&] {
+            for (;;) {
+                const int fd = open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+                const bool stopped = stop.load();
+                if (!stopped) woken.fetch_add(1);
+                if (fd >= 0) close(fd);
+                if (stopped || fd < 0) break;
+            }
+        });
+        // The name is the regular file and the link to the FIFO in turn, each swap atomic.
+        std::jthread swapper([&] {
+            while (!stop.load()) {
+                if (renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE) !=
+                    0)
+                    break;
+                swaps.fetch_add(1);
+            }
+        });
+        for (int waited = 0; swaps.load() == 0 && waited < 60000; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int round = 0; round < 5000 && woken.load() == 0; ++round) {
+            const int result = Record(name);
+            results.push_back(result);
+            if (result == 0) m_control.CameraStopRecord();
+        }
+        stop = true;
+        // Wakes the reader for the last time; held until it has gone.
+        const int release = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(release, 0);
+        reader.join();
+        close(release);
+    }
+    EXPECT_GT(swaps.load(), 0);
+    EXPECT_EQ(woken.load(), 0) << "the FIFO was opened after " << results.size() << " recordings";
+    for (const int result : results)
+        EXPECT_TRUE(result == 0 || result == CAMERA_STATUS_FILE_OPEN_FAILED) << result;
 }
 
 }  // namespace
