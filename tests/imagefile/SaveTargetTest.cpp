@@ -510,4 +510,47 @@ TEST_F(SaveTarget, ARecordingNeverOpensAFifoSwappedInAfterTheLook) {
         EXPECT_TRUE(result == 0 || result == CAMERA_STATUS_FILE_OPEN_FAILED) << result;
 }
 
+// A file is renamed only over a regular file or nothing: a FIFO that takes the name's place
+// while the file is written, up to the rename itself, stays (the file is refused instead).
+TEST_F(SaveTarget, AFifoSwappedInBeforeTheRenameIsNotReplaced) {
+    const std::string name = m_dir / "shot.raw";
+    const std::string other = m_dir / "other";
+    WriteAll(name, std::vector<uint8_t>(100, 0x22));
+    ASSERT_EQ(mkfifo(other.c_str(), 0666), 0);
+    // Held by descriptor: a FIFO that was replaced has no name left.
+    const int fifo = open(other.c_str(), O_PATH | O_CLOEXEC);
+    ASSERT_GE(fifo, 0);
+    const auto fifoNames = [fifo] {
+        struct stat st {};
+        return fstat(fifo, &st) == 0 ? st.st_nlink : 0;
+    };
+    std::atomic<bool> stop{false};
+    std::atomic<int> swaps{0};
+    std::vector<int> results;
+    {
+        // The name is the regular file and the FIFO in turn, each swap atomic.
+        std::jthread swapper([&] {
+            while (!stop.load()) {
+                if (renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE) !=
+                    0)
+                    break;
+                swaps.fetch_add(1);
+            }
+        });
+        for (int waited = 0; swaps.load() == 0 && waited < 60000; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int round = 0; round < 20000 && fifoNames() == 1; ++round)
+            results.push_back(Save(m_dir / "shot", kFormats[2]));
+        stop = true;
+    }
+    EXPECT_GT(swaps.load(), 0);
+    EXPECT_EQ(fifoNames(), 1u) << "the FIFO was replaced after " << results.size() << " saves";
+    close(fifo);
+    for (const int result : results)
+        EXPECT_TRUE(result == 0 || result == CAMERA_STATUS_FAILED ||
+                    result == CAMERA_STATUS_IO_ERROR)
+            << result;
+    for (const std::string& name : m_dir.Names()) EXPECT_NE(name[0], '.') << name;
+}
+
 }  // namespace
