@@ -2,6 +2,7 @@
 // followed as the kernel follows them (also its protection of links in shared folders and its
 // limit of 40), and only a regular file that may be written, or nothing, is replaced.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -54,15 +55,25 @@ constexpr Format kFormats[] = {
     {8, ".png", CAMERA_STATUS_FAILED},
 };
 
-// Sets fs.protected_symlinks while it lives and puts the earlier value back.
+// Sets fs.protected_symlinks while it lives and puts the earlier value back. The setting is the
+// host's: every user of it holds one lock file meanwhile, so that test processes running side
+// by side (other build trees too) neither see nor restore each other's value.
 class LinkProtection {
   public:
     explicit LinkProtection(char value) {
+        m_lock = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (m_lock < 0) return;
+        int locked = -1;
+        do {
+            locked = flock(m_lock, LOCK_EX);
+        } while (locked != 0 && errno == EINTR);
+        if (locked != 0) return;
         m_old = Read();
         m_set = m_old != 0 && Write(value) && Read() == value;
     }
     ~LinkProtection() {
         if (m_set) Write(m_old);
+        if (m_lock >= 0) close(m_lock);  // releases the lock
     }
     LinkProtection(const LinkProtection&) = delete;
     LinkProtection& operator=(const LinkProtection&) = delete;
@@ -70,6 +81,7 @@ class LinkProtection {
 
   private:
     static constexpr const char* kPath = "/proc/sys/fs/protected_symlinks";
+    static constexpr const char* kLockPath = "/tmp/qv-protected-symlinks.lock";
     static char Read() {
         const int fd = open(kPath, O_RDONLY | O_CLOEXEC);
         char c = 0;
@@ -84,6 +96,7 @@ class LinkProtection {
         close(fd);
         return ok;
     }
+    int m_lock = -1;
     char m_old = 0;
     bool m_set = false;
 };
