@@ -566,4 +566,63 @@ TEST_F(SaveTarget, AFifoSwappedInBeforeTheRenameIsNotReplaced) {
     for (const std::string& name : m_dir.Names()) EXPECT_NE(name[0], '.') << name;
 }
 
+// A FIFO that comes under a recording's name where nothing was, between the look and the open,
+// is not opened (the recording refuses it or makes its file before the FIFO comes).
+TEST_F(SaveTarget, ARecordingNeverOpensAFifoComingWhereNothingWas) {
+    const std::string fifo = m_dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    // The reader's own name for the FIFO, which stays while the other one moves.
+    const std::string readerName = m_dir / "reader";
+    ASSERT_EQ(link(fifo.c_str(), readerName.c_str()), 0);
+    const std::string name = m_dir / "rec.avi";
+    std::atomic<bool> stop{false};
+    std::atomic<int> woken{0};
+    std::atomic<int> moves{0};
+    std::vector<int> results;
+    {
+        // Counts the opens of the FIFO for writing: each wakes this reader.
+        std::jthread reader([&] {
+            for (;;) {
+                const int fd = open(readerName.c_str(), O_RDONLY | O_CLOEXEC);
+                const bool stopped = stop.load();
+                if (!stopped) woken.fetch_add(1);
+                if (fd >= 0) close(fd);
+                if (stopped || fd < 0) break;
+            }
+        });
+        // The FIFO comes under the empty name and goes again, each move atomic; a recording
+        // made there meanwhile is removed so that the name is empty again. Only this thread
+        // moves the FIFO, so what it removes is never the FIFO.
+        std::jthread mover([&] {
+            while (!stop.load()) {
+                if (renameat2(AT_FDCWD, fifo.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) !=
+                    0) {
+                    if (errno != EEXIST || unlink(name.c_str()) != 0) break;
+                    continue;
+                }
+                if (rename(name.c_str(), fifo.c_str()) != 0) break;
+                moves.fetch_add(1);
+            }
+        });
+        for (int waited = 0; moves.load() == 0 && waited < 60000; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int round = 0; round < 20000 && woken.load() == 0; ++round) {
+            const int result = Record(name);
+            results.push_back(result);
+            if (result == 0) m_control.CameraStopRecord();
+        }
+        stop = true;
+        mover.join();
+        // Wakes the reader for the last time; held until it has gone.
+        const int release = open(readerName.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(release, 0);
+        reader.join();
+        close(release);
+    }
+    EXPECT_GT(moves.load(), 0);
+    EXPECT_EQ(woken.load(), 0) << "the FIFO was opened after " << results.size() << " recordings";
+    for (const int result : results)
+        EXPECT_TRUE(result == 0 || result == CAMERA_STATUS_FILE_OPEN_FAILED) << result;
+}
+
 }  // namespace

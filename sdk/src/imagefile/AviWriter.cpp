@@ -1,7 +1,6 @@
 #include "imagefile/AviWriter.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <new>
 
 #include "common/ByteOrder.h"
+#include "imagefile/FileTarget.h"
 
 thread_local int AviLastError = AVI_ERR_NONE;
 
@@ -37,6 +37,9 @@ const char* AviErrorText(int error) {
 }
 
 namespace {
+
+// Looks and opens when the name keeps changing in between, before the open is given up.
+constexpr int kOpenAttempts = 4;
 
 constexpr uint32_t kChunkHeaderBytes = 8;
 constexpr uint32_t kIndexEntryBytes = 16;
@@ -95,26 +98,23 @@ std::unique_ptr<AviWriter> AviWriter::Open(const char* path) {
         AviLastError = AVI_ERR_OPEN;
         return nullptr;
     }
-    // Only a regular file (or nothing, which is created) takes a recording. Whatever else is
-    // there is refused before it is opened: opening a device node alone can act on the
-    // hardware, and the header would then be written onto a disk. O_PATH opens nothing.
-    const int probe = open(path, O_PATH | O_CLOEXEC);
-    if (probe >= 0) {
-        struct stat st {};
-        const bool regular = fstat(probe, &st) == 0 && S_ISREG(st.st_mode);
-        close(probe);
-        if (!regular) {
-            AviLastError = AVI_ERR_OPEN;
-            return nullptr;
+    // Only a regular file (or nothing, which is created) takes a recording; whatever else is
+    // there is never opened: opening a device node alone can act on the hardware, and a FIFO's
+    // reader would be woken. The file is opened through what the look found, so nothing put
+    // under the name in between is opened instead; a blocking open, as a lease on the file is
+    // to be waited out. open applies the process umask to 0644 itself.
+    qv::imagefile::CFileTarget target;
+    int fd = -1;
+    // Another try only when the name changed under the look (EAGAIN) or before the open.
+    for (int attempt = 0; attempt < kOpenAttempts && fd < 0; ++attempt) {
+        if (!target.Locate(path)) {
+            if (errno != EAGAIN) break;
+            continue;
         }
+        fd = target.Open(O_RDWR | O_NOCTTY | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EAGAIN && errno != EEXIST) break;
     }
-    // Looked at again once open, for what came in between; non-blocking so that a FIFO then
-    // cannot stall the call (no effect on a regular file). open applies the process umask to
-    // 0644 itself.
-    const int fd = open(path, O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0) close(fd);
+    if (fd < 0) {
         AviLastError = AVI_ERR_OPEN;
         return nullptr;
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace qv::imagefile {
 
@@ -62,6 +63,8 @@ CFileTarget::~CFileTarget() {
 }
 
 void CFileTarget::Reset() {
+    if (m_file >= 0) CloseKeepingErrno(m_file);
+    m_file = -1;
     if (m_folder >= 0) CloseKeepingErrno(m_folder);
     m_folder = -1;
     m_leaf.clear();
@@ -139,7 +142,11 @@ bool CFileTarget::Walk(const char* name, struct stat* found) {
             return false;
         }
         if (!S_ISLNK(st.st_mode)) {
-            close(entry);
+            // Kept when it may become the place: the file found is the file opened.
+            if (S_ISREG(st.st_mode))
+                m_file = entry;
+            else
+                close(entry);
             *found = st;
             return true;
         }
@@ -163,6 +170,35 @@ bool CFileTarget::Walk(const char* name, struct stat* found) {
         base = m_folder;
         m_folder = -1;
     }
+}
+
+int CFileTarget::Open(int flags, mode_t mode) const {
+    if (m_folder < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    flags &= ~(O_CREAT | O_EXCL | O_NOFOLLOW | O_PATH | O_DIRECTORY);
+    if (m_file < 0) {
+        // Only a file made by this very call: whatever came under the name since the look
+        // (a FIFO, a device node, a link) makes it fail with EEXIST rather than be opened.
+        return openat(m_folder, m_leaf.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
+    }
+    // The file found, reached through its own descriptor, not through its name again: the
+    // kernel checks the access and breaks leases as for any open, and no other file can be
+    // put in between.
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_file);
+    const int fd = open(self, flags);
+    if (fd < 0) return -1;
+    struct stat pinned {};
+    struct stat opened {};
+    if (fstat(m_file, &pinned) != 0 || fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+        opened.st_dev != pinned.st_dev || opened.st_ino != pinned.st_ino) {
+        CloseKeepingErrno(fd);
+        errno = EAGAIN;
+        return -1;
+    }
+    return fd;
 }
 
 bool CFileTarget::StillWritable() const {

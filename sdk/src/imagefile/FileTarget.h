@@ -8,7 +8,8 @@
 // itself, so the place is then found again link by link through descriptors, and a link met on
 // that walk that the kernel would refuse is refused too: a link put in between the two steps
 // cannot lead elsewhere. The place is kept as a descriptor of its folder and a name in it, so a
-// folder renamed meanwhile cannot redirect the file.
+// folder renamed meanwhile cannot redirect the file, and a file found there as a descriptor of
+// its own, so that it can be opened without looking its name up again.
 //
 // Only a regular file that may be written, or a missing last name in an existing folder, is a
 // place for a file: a folder, FIFO, device node or socket is refused rather than replaced.
@@ -36,6 +37,12 @@ class CFileTarget {
     int Folder() const { return m_folder; }
     // The last name in that folder.
     const std::string& Leaf() const { return m_leaf; }
+    // Opens the place for access (O_RDWR or O_WRONLY, with O_CLOEXEC and the like; the mode is
+    // for a new file): the very file found, not whatever bears its name by now, or, where
+    // nothing was, a new regular file. Never opens a FIFO, device node, socket or folder: -1
+    // with errno EEXIST when something took the empty name meanwhile, EAGAIN when the file
+    // found cannot be reached again. Needs /proc for a file that exists.
+    int Open(int flags, mode_t mode) const;
     // True when the folder holds a regular file or nothing under Leaf() now, the two kinds of
     // place a file may be renamed onto.
     bool StillWritable() const;
@@ -48,6 +55,7 @@ class CFileTarget {
 
     int m_folder = -1;
     std::string m_leaf;
+    int m_file = -1;  // the regular file found under m_leaf (O_PATH), -1 when none was
 };
 
 }  // namespace qv::imagefile
