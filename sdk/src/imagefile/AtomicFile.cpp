@@ -1,6 +1,8 @@
 #include "imagefile/AtomicFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +17,8 @@ namespace {
 // processes. A name that exists anyway (a leftover of a killed process) is skipped.
 std::atomic<unsigned> g_tempCounter{0};
 constexpr int kNameAttempts = 100;
+// Renames tried while the final name keeps appearing and vanishing in between.
+constexpr int kPlaceAttempts = 4;
 
 }  // namespace
 
@@ -60,16 +64,51 @@ bool CAtomicFile::Commit() {
     // fclose releases the stream whatever it returns; a failed close may mean lost data.
     ok = std::fclose(m_file) == 0 && ok;
     m_file = nullptr;
-    // What came under the final name while the file was written is looked at again: only a
-    // regular file or nothing is replaced.
-    if (ok && m_target.StillWritable() &&
-        renameat(m_target.Folder(), m_tempName.c_str(), m_target.Folder(),
-                 m_target.Leaf().c_str()) == 0) {
+    if (ok && PutInPlace()) {
         m_tempName.clear();
         return true;
     }
     Discard();
     return false;
+}
+
+bool CAtomicFile::PutInPlace() {
+    const int folder = m_target.Folder();
+    const char* temp = m_tempName.c_str();
+    const char* leaf = m_target.Leaf().c_str();
+    for (int attempt = 0; attempt < kPlaceAttempts; ++attempt) {
+        // Nothing under the name: taken only if that is still so at the rename itself.
+        if (renameat2(folder, temp, folder, leaf, RENAME_NOREPLACE) == 0) return true;
+        if (errno == EINVAL || errno == ENOSYS) return PutInPlaceUnchecked();
+        if (errno != EEXIST) return false;
+        // Something is there: swapped out in one step, so that what was replaced is exactly
+        // what is looked at, and put back unless it is a regular file.
+        if (renameat2(folder, temp, folder, leaf, RENAME_EXCHANGE) != 0) {
+            if (errno == EINVAL || errno == ENOSYS) return PutInPlaceUnchecked();
+            if (errno == ENOENT) continue;  // gone again meanwhile
+            return false;
+        }
+        struct stat st {};
+        if (fstatat(folder, temp, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+            unlinkat(folder, temp, 0);  // the replaced file, as a rename would remove it
+            return true;
+        }
+        // Not a file to replace (a FIFO, device node, socket, folder or link came): back under
+        // its name, also when that has gone empty meanwhile. When even that fails, names are
+        // moving under other users' hands; what bears the temporary name then is theirs, and
+        // Discard leaves it unless it is a regular file.
+        if (renameat2(folder, temp, folder, leaf, RENAME_EXCHANGE) != 0 && errno == ENOENT)
+            renameat2(folder, temp, folder, leaf, RENAME_NOREPLACE);
+        return false;
+    }
+    return false;
+}
+
+bool CAtomicFile::PutInPlaceUnchecked() {
+    // A file system without the atomic forms: the look and the rename are two steps, and
+    // something put in between them is replaced.
+    return m_target.StillWritable() && renameat(m_target.Folder(), m_tempName.c_str(),
+                                                m_target.Folder(), m_target.Leaf().c_str()) == 0;
 }
 
 void CAtomicFile::Discard() {
@@ -78,7 +117,12 @@ void CAtomicFile::Discard() {
         m_file = nullptr;
     }
     if (!m_tempName.empty()) {
-        unlinkat(m_target.Folder(), m_tempName.c_str(), 0);
+        // Normally the temporary file; after a failed swap back whatever came there, whose
+        // name is removed only if it is a regular file.
+        struct stat st {};
+        if (fstatat(m_target.Folder(), m_tempName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            unlinkat(m_target.Folder(), m_tempName.c_str(), 0);
         m_tempName.clear();
     }
 }

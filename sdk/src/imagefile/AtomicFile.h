@@ -1,6 +1,7 @@
 // CAtomicFile: a file that appears under its name only once it is complete. The bytes go to a
 // temporary file beside the final file (same folder, so the rename cannot cross file systems);
-// Commit flushes and closes it, checking both, and renames it over the final file. Any failure,
+// Commit flushes and closes it, checking both, and renames it over the final file, which must be a
+// regular file or none (anything else stays and the file is refused). Any failure,
 // and destruction without Commit, removes the temporary file, so a full disk or a failed encoder
 // never leaves a truncated file under the final name and never damages a file already there.
 #pragma once
@@ -36,6 +37,10 @@ class CAtomicFile {
 
   private:
     void Discard();
+    // Renames the written file onto the final name when that holds a regular file or nothing,
+    // checked in the same step as the rename where the file system allows.
+    bool PutInPlace();
+    bool PutInPlaceUnchecked();
 
     FILE* m_file = nullptr;
     CFileTarget m_target;
