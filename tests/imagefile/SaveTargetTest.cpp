@@ -606,7 +606,7 @@ TEST_F(SaveTarget, ARecordingNeverOpensAFifoComingWhereNothingWas) {
         });
         for (int waited = 0; moves.load() == 0 && waited < 60000; ++waited)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        for (int round = 0; round < 20000 && woken.load() == 0; ++round) {
+        for (int round = 0; round < 5000 && woken.load() == 0; ++round) {
             const int result = Record(name);
             results.push_back(result);
             if (result == 0) m_control.CameraStopRecord();
