@@ -502,8 +502,8 @@ QVSDK_API int CameraDrawText(BYTE* pImage, stImageInfo* pInfo, const char* pFont
  * CAMERA_STATUS_NOT_SUPPORTED for a format the file type cannot hold (nothing is written);
  * CAMERA_STATUS_IO_ERROR when a write or the close fails (a full disk), when a BMP file
  * cannot be created, and when something other than a regular file takes the name's place
- * while the file is written (it stays); CAMERA_STATUS_FAILED when another file cannot be created (a folder of that
- * name among the reasons) or the encoder fails. Saves of one camera take turns; the calls that
+ * while the file is written (it stays); CAMERA_STATUS_FAILED when another file cannot be
+ * created (a folder of that name among the reasons) or the encoder fails. Saves of one camera take turns; the calls that
  * change the stream, the trigger mode or the parameter group and frame processing wait for a
  * save, the image settings do not. */
 QVSDK_API int CameraSaveImage(HANDLE hCamera, const char* path, BYTE* pImage, stImageInfo* pInfo,
