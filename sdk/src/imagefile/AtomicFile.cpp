@@ -81,27 +81,46 @@ bool CAtomicFile::PutInPlace() {
         if (renameat2(folder, temp, folder, leaf, RENAME_NOREPLACE) == 0) return true;
         if (errno == EINVAL || errno == ENOSYS) return PutInPlaceUnchecked();
         if (errno != EEXIST) return false;
-        // Something is there: swapped out in one step, so that what was replaced is exactly
-        // what is looked at, and put back unless it is a regular file.
-        if (renameat2(folder, temp, folder, leaf, RENAME_EXCHANGE) != 0) {
-            if (errno == EINVAL || errno == ENOSYS) return PutInPlaceUnchecked();
+        // Something else than a regular file is refused without being touched.
+        struct stat st {};
+        if (fstatat(folder, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT) continue;  // gone again meanwhile
             return false;
         }
-        struct stat st {};
+        if (!S_ISREG(st.st_mode)) return false;
+        // A regular file: swapped out in one step, so that what is replaced is exactly what is
+        // looked at, and put back unless it still is a regular file.
+        if (renameat2(folder, temp, folder, leaf, RENAME_EXCHANGE) != 0) {
+            if (errno == EINVAL || errno == ENOSYS) return PutInPlaceUnchecked();
+            if (errno == ENOENT) continue;
+            return false;
+        }
         if (fstatat(folder, temp, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
             unlinkat(folder, temp, 0);  // the replaced file, as a rename would remove it
             return true;
         }
-        // Not a file to replace (a FIFO, device node, socket, folder or link came): back under
-        // its name, also when that has gone empty meanwhile. When even that fails, names are
-        // moving under other users' hands; what bears the temporary name then is theirs, and
-        // Discard leaves it unless it is a regular file.
-        if (renameat2(folder, temp, folder, leaf, RENAME_EXCHANGE) != 0 && errno == ENOENT)
-            renameat2(folder, temp, folder, leaf, RENAME_NOREPLACE);
+        PutBack();
         return false;
     }
     return false;
+}
+
+void CAtomicFile::PutBack() {
+    // What came out of the exchange goes back under its name, also when that has gone empty
+    // or taken something else meanwhile (which then comes out in turn), until what bears the
+    // temporary name is a regular file or nothing. Past the attempts, names are moving under
+    // other users' hands; Discard then leaves what is there unless it holds no data.
+    const int folder = m_target.Folder();
+    const char* temp = m_tempName.c_str();
+    const char* leaf = m_target.Leaf().c_str();
+    for (int attempt = 0; attempt < kPlaceAttempts; ++attempt) {
+        if (renameat2(folder, temp, folder, leaf, RENAME_EXCHANGE) != 0 &&
+            (errno != ENOENT || renameat2(folder, temp, folder, leaf, RENAME_NOREPLACE) != 0) &&
+            errno != ENOENT && errno != EEXIST)
+            return;
+        struct stat st {};
+        if (fstatat(folder, temp, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISREG(st.st_mode)) return;
+    }
 }
 
 bool CAtomicFile::PutInPlaceUnchecked() {
@@ -117,11 +136,12 @@ void CAtomicFile::Discard() {
         m_file = nullptr;
     }
     if (!m_tempName.empty()) {
-        // Normally the temporary file; after a failed swap back whatever came there, whose
-        // name is removed only if it is a regular file.
+        // Normally the temporary file; after a failed put back whatever came there, whose
+        // name is removed only if it is a regular file or a link (which holds no data): a
+        // FIFO, device node, socket or folder is not this save's to destroy.
         struct stat st {};
         if (fstatat(m_target.Folder(), m_tempName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode))
+            (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
             unlinkat(m_target.Folder(), m_tempName.c_str(), 0);
         m_tempName.clear();
     }

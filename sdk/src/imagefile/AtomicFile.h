@@ -41,6 +41,8 @@ class CAtomicFile {
     // checked in the same step as the rename where the file system allows.
     bool PutInPlace();
     bool PutInPlaceUnchecked();
+    // Undoes an exchange that brought out something other than a regular file.
+    void PutBack();
 
     FILE* m_file = nullptr;
     CFileTarget m_target;
