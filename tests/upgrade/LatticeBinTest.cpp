@@ -183,6 +183,43 @@ TEST(LatticeBin, ConfigurationSectionEndsAtItsNoteOrWhereItsAddressesStop) {
     }
 }
 
+TEST(LatticeBin, ADeviceNamedAfterTheRowsNeverPassesWithRowsOfAnotherKind) {
+    // The device's name note after its rows: the rows are taken as they come, by the device
+    // known when each arrives, while the section is counted against the device named at the
+    // end. A text that is held to configure the whole device must hold exactly its
+    // configuration rows as such, and its UFM rows as UFM rows; otherwise it must be refused.
+    struct Case {
+        const char* name;
+        uint32_t code;
+        size_t config;
+        size_t ufm;
+    };
+    const Case cases[] = {
+        // Fewer configuration rows than the default part: the UFM rows would be configuration.
+        {"LCMXO2-640HC-4TG100C", 1, 1152, 191},
+        // More: the last configuration rows would be programmed into the UFM.
+        {"LCMXO2-2000HC-4TG100C", 5, 3200, 639},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JedecSpec spec;
+        spec.rows = qvsim::RandomRows(c.config + c.ufm, 12);
+        spec.ufmFrom = c.config;
+        std::string text = BuildJedec(spec);
+        const size_t feature = text.find("\r\nE");
+        ASSERT_NE(feature, std::string::npos);
+        text.insert(feature + 2, "NOTE DEVICE NAME:\t" + std::string(c.name) + "*\r\n");
+        const CLatticeBin bin = Parse(text);
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.DeviceCode(), c.code);
+        EXPECT_EQ(bin.ConfigSectionRows(), c.config);
+        if (bin.HasAllConfigRows()) {
+            EXPECT_EQ(bin.ConfigBytes(), 16 * c.config);
+            EXPECT_EQ(bin.UfmBytes(), 16 * c.ufm);
+        }
+    }
+}
+
 TEST(LatticeBin, AddressLinesOfAnyWidthAndEnding) {
     // L fields as JEDEC writes them: decimal fuse numbers, with or without leading zeros and
     // a closing '*'; an L line without digits says nothing about where rows go.

@@ -299,6 +299,29 @@ TEST_F(UsbTwoUpgrade, JedecWithRowsMissingIsRefusedBeforeAnythingIsErased) {
     }
 }
 
+TEST_F(UsbTwoUpgrade, JedecNamingItsDeviceAfterItsRowsProgramsNoRowAsTheOtherKind) {
+    // A MachXO2-640 text (1152 configuration rows, 191 UFM rows, the end note between them)
+    // whose device name note comes after the rows. Refused before the erase, or programmed as
+    // the part it names: never its UFM rows as configuration rows.
+    qvsim::JedecSpec spec;
+    spec.rows = qvsim::RandomRows(1152 + 191, 24);
+    spec.ufmFrom = 1152;
+    spec.featureRow = kFeatureRow;
+    spec.featureBits = kFeatureBits;
+    std::string text = qvsim::BuildJedec(spec);
+    const size_t feature = text.find("\r\nE");
+    ASSERT_NE(feature, std::string::npos);
+    text.insert(feature + 2, "NOTE DEVICE NAME:\tLCMXO2-640HC-4TG100C*\r\n");
+    const int r = RunUpgrade({{.type = 3, .data = Bytes(text)}});
+    if (r == CAMERA_STATUS_SUCCESS) {
+        EXPECT_EQ(machxo2->ConfigRows().size(), 1152u);
+        EXPECT_EQ(machxo2->UfmRows().size(), 191u);
+    } else {
+        EXPECT_EQ(r, CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+        EXPECT_EQ(machxo2->Erases(), 0);
+    }
+}
+
 // ---- GW1N -------------------------------------------------------------------------------------
 
 TEST_F(UsbTwoUpgrade, Gw1nTenBytesAreOnePageWithTheLastWordFilledUp) {
