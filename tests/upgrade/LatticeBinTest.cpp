@@ -220,6 +220,37 @@ TEST(LatticeBin, ADeviceNamedAfterTheRowsNeverPassesWithRowsOfAnotherKind) {
     }
 }
 
+TEST(LatticeBin, AUfmSectionWithoutTheEndNoteStillEndsAShortConfigurationSection) {
+    // A MachXO2-1200 text whose configuration section stops after 2100 of its 2175 rows, then
+    // its UFM section as such texts mark it ("*" closing the fuse field, "NOTE TAG DATA*"),
+    // without the end note: its 512 UFM rows are no configuration rows, whether the UFM field
+    // gives a fuse number right after the rows before it or none at all.
+    struct Case {
+        const char* what;
+        bool addressLine;
+    };
+    const Case cases[] = {{"UFM fuse number right after the rows", true},
+                          {"no fuse number for the UFM", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JedecSpec spec;
+        spec.deviceName = "LCMXO2-1200HC-4TG100C";
+        spec.rows = qvsim::RandomRows(2100 + 512, 13);
+        spec.ufmFrom = 2100;
+        spec.endNote = false;
+        std::string text = BuildJedec(spec);
+        const std::string address = "NOTE TAG DATA*\r\nL268800\r\n";
+        const size_t at = text.find(address);
+        ASSERT_NE(at, std::string::npos);
+        if (!c.addressLine) text.replace(at, address.size(), "NOTE TAG DATA*\r\n");
+        const CLatticeBin bin = Parse(text);
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.RowCount(), 2612u);
+        EXPECT_EQ(bin.ConfigSectionRows(), 2100u);
+        EXPECT_FALSE(bin.HasAllConfigRows());
+    }
+}
+
 TEST(LatticeBin, AddressLinesOfAnyWidthAndEnding) {
     // L fields as JEDEC writes them: decimal fuse numbers, with or without leading zeros and
     // a closing '*'; an L line without digits says nothing about where rows go.

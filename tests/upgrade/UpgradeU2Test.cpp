@@ -299,6 +299,32 @@ TEST_F(UsbTwoUpgrade, JedecWithRowsMissingIsRefusedBeforeAnythingIsErased) {
     }
 }
 
+TEST_F(UsbTwoUpgrade, JedecWithAShortSectionBeforeItsUfmAndNoEndNoteIsRefused) {
+    // A MachXO2-1200 text with 2100 of its 2175 configuration rows, then its UFM section
+    // ("*", "NOTE TAG DATA*" and the UFM fuse field numbered on from the rows before it), with
+    // no end note: 75 of its UFM rows would be programmed as configuration rows.
+    qvsim::JedecSpec spec;
+    spec.deviceName = "LCMXO2-1200HC-4TG100C";
+    spec.rows = qvsim::RandomRows(2100 + 512, 23);
+    spec.ufmFrom = 2100;
+    spec.endNote = false;
+    spec.featureRow = kFeatureRow;
+    spec.featureBits = kFeatureBits;
+    const std::string text = qvsim::BuildJedec(spec);
+    const std::vector<uint8_t> before = model->ReadStorage(0, 0x10000);
+    ProgressLog log;
+    qvsim::LogCapture logs;
+    EXPECT_EQ(RunUpgrade({{.type = 3, .data = Bytes(text)}}, &log),
+              CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+    EXPECT_EQ(logs.Count("upgrade element type 3 holds 2100 of the 2175 configuration rows of a "
+                         "MachXO2-1200\n"),
+              1);
+    EXPECT_EQ(machxo2->Erases(), 0);
+    EXPECT_TRUE(machxo2->ConfigRows().empty());
+    EXPECT_EQ(model->ReadStorage(0, 0x10000), before);
+    EXPECT_TRUE(log.values.empty());
+}
+
 TEST_F(UsbTwoUpgrade, JedecNamingItsDeviceAfterItsRowsProgramsNoRowAsTheOtherKind) {
     // A MachXO2-640 text (1152 configuration rows, 191 UFM rows, the end note between them)
     // whose device name note comes after the rows. Refused before the erase, or programmed as
