@@ -251,6 +251,37 @@ TEST(LatticeBin, AUfmSectionWithoutTheEndNoteStillEndsAShortConfigurationSection
     }
 }
 
+TEST(LatticeBin, AnAddressThatDoesNotGoOnInsideTheSectionIsNoWholeConfiguration) {
+    // A MachXO2-256 text whose 575 configuration rows come in two fuse fields, the second not
+    // numbered where the first ends (past it: rows 500 to 509 are missing and the last 10 rows
+    // lie beyond the part's configuration; before it: rows 565 to 574 are missing), then the
+    // end note. The rows are programmed one after the other whatever their numbers: neither
+    // text configures the whole part, with the end note as without it.
+    const Rows rows = qvsim::RandomRows(575, 14);
+    std::string first;
+    std::string second;
+    for (size_t r = 0; r < rows.size(); ++r)
+        (r < 500 ? first : second) += qvsim::FuseRowText(rows[r]) + "\r\n";
+    const std::string feature =
+        "E" + std::string(64, '0') + "\r\n" + std::string(16, '0') + "*\r\n";
+    struct Case {
+        const char* address;
+        bool endNote;
+    };
+    const Case cases[] = {
+        {"L065280", true}, {"L065280", false}, {"L062720", true}, {"L062720", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.address) + (c.endNote ? " with the end note" : ""));
+        const std::string text = "\x02*\r\nNOTE DEVICE NAME:\tLCMXO2-256HC-4SG32C*\r\nL000000\r\n" +
+                                 first + "*\r\n" + c.address + "\r\n" + second + "*\r\n" +
+                                 (c.endNote ? "NOTE END CONFIG DATA*\r\n" : "") + feature + "\x03";
+        const CLatticeBin bin = Parse(text);
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.RowCount(), 575u);
+        EXPECT_FALSE(bin.HasAllConfigRows());
+    }
+}
+
 TEST(LatticeBin, AddressLinesOfAnyWidthAndEnding) {
     // L fields as JEDEC writes them: decimal fuse numbers, with or without leading zeros and
     // a closing '*'; an L line without digits says nothing about where rows go.
