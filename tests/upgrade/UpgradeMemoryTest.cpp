@@ -195,7 +195,7 @@ TEST(UpgradeMemory, ManySmallElementsAreNotHeldOneByOne) {
         {"Gige type 2, empty", [] { return std::make_unique<CUpgradeGigeCamera>(nullptr); }, 2, 0},
         {"Usb3 type 1, one byte", [] { return std::make_unique<CUpgradeU3Camera>(nullptr); }, 1, 1},
     };
-    constexpr size_t kElements = 1u << 17;
+    constexpr size_t kElements = 1u << 16;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         UpgradeFileSpec spec = FileFor({});
