@@ -149,7 +149,8 @@ TEST(LatticeBin, ConfigurationSectionEndsAtItsNoteOrWhereItsAddressesStop) {
         {"one section", 2175 + 512, std::nullopt, true, std::nullopt, 2175 + 512, true},
         {"note after every row", 2175 + 512, 2175, true, std::nullopt, 2175, true},
         {"note, UFM numbered from 0", 2175 + 512, 2175, true, 0, 2175, true},
-        {"UFM address right after", 2175 + 512, 2175, false, 2175 * 128, 2175 + 512, true},
+        // The UFM section's own note ends the configuration section, whatever its numbers.
+        {"UFM address right after", 2175 + 512, 2175, false, 2175 * 128, 2175, true},
         {"UFM address further on", 2175 + 512, 2175, false, 3000 * 128, 2175, true},
         {"UFM numbered from 0", 2175 + 512, 2175, false, 0, 2175, true},
         {"no UFM rows after the note", 2175, 2175, true, std::nullopt, 2175, true},
@@ -159,9 +160,9 @@ TEST(LatticeBin, ConfigurationSectionEndsAtItsNoteOrWhereItsAddressesStop) {
         {"short, then UFM from 0", 2100 + 512, 2100, false, 0, 2100, false},
         {"short, then UFM by the note", 2100 + 512, 2100, true, 2100 * 128, 2100, false},
         {"long, then UFM", 2200 + 512, 2200, false, 2200 * 128 + 128, 2200, false},
-        // An address that goes on where the rows are is no new section.
-        {"address that goes on", 2175 + 512, 1000, false, 1000 * 128, 2175 + 512, true},
-        {"address that goes on, short", 2100 + 10, 2100, false, 2100 * 128, 2110, false},
+        {"UFM note early, address that goes on", 2175 + 512, 1000, false, 1000 * 128, 1000, false},
+        {"UFM note after a short section, address that goes on", 2100 + 10, 2100, false, 2100 * 128,
+         2100, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -279,6 +280,56 @@ TEST(LatticeBin, AnAddressThatDoesNotGoOnInsideTheSectionIsNoWholeConfiguration)
         ASSERT_TRUE(bin.IsParsed());
         EXPECT_EQ(bin.RowCount(), 575u);
         EXPECT_FALSE(bin.HasAllConfigRows());
+    }
+}
+
+TEST(LatticeBin, FuseFieldsThatGoOnAreOneSection) {
+    // A MachXO2-256 text whose 575 configuration rows come in two fuse fields of 500 and 75
+    // rows, the first closed with '*': the second goes on the section when its fuse number goes
+    // on where the first ends, and is a section of its own without one. Then 3 more rows, and
+    // the end note where the fields say the configuration ends or a row later.
+    const Rows rows = qvsim::RandomRows(575 + 3, 15);
+    auto text = [&](size_t from, size_t to) {
+        std::string t;
+        for (size_t r = from; r < to; ++r) t += qvsim::FuseRowText(rows[r]) + "\r\n";
+        return t;
+    };
+    const std::string feature =
+        "E" + std::string(64, '0') + "\r\n" + std::string(16, '0') + "*\r\n";
+    const std::string endNote = "*\r\nNOTE END CONFIG DATA*\r\n";
+    struct Case {
+        const char* what;
+        std::string second;  // what opens the second field
+        std::string afterConfig;
+        std::string tail;  // after the last row
+        uint32_t sectionRows;
+        bool all;
+    };
+    const Case cases[] = {
+        {"going on, end note", "L064000\r\n", endNote, "", 575, true},
+        {"going on after a note", "NOTE EBR_INIT DATA*\r\nL064000\r\n", endNote, "", 575, true},
+        {"going on, UFM note", "L064000\r\n", "*\r\nNOTE TAG DATA*\r\nL073600\r\n", "", 575, true},
+        {"going on, UFM numbered from 0", "L064000\r\n", "*\r\nL000000\r\n", "", 575, true},
+        {"going on, UFM without a number", "L064000\r\n", "*\r\n", "", 575, true},
+        {"going on, nothing after", "L064000\r\n", "", "", 578, true},
+        {"going on, end note a row late", "L064000\r\n", "", endNote, 578, false},
+        {"no number, end note", "", endNote, "", 500, false},
+        {"L without digits, end note", "L\r\n", endNote, "", 500, false},
+        {"no number, nothing after", "", "", "", 500, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string t = "\x02*\r\nNOTE DEVICE NAME:\tLCMXO2-256HC-4SG32C*\r\nL000000\r\n" +
+                              text(0, 500) + "*\r\n" + c.second + text(500, 575) + c.afterConfig +
+                              text(575, 578) + c.tail + "*\r\n" + feature + "\x03";
+        const CLatticeBin bin = Parse(t);
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.RowCount(), 578u);
+        EXPECT_EQ(bin.ConfigSectionRows(), c.sectionRows);
+        EXPECT_EQ(bin.HasAllConfigRows(), c.all);
+        EXPECT_EQ(bin.ConfigBytes(), 575u * 16);
+        EXPECT_EQ(bin.UfmBytes(), 3u * 16);
+        ExpectRows(bin.UfmData(), rows, 575, 3);
     }
 }
 
