@@ -348,6 +348,18 @@ TEST_F(UsbTwoUpgrade, JedecNamingItsDeviceAfterItsRowsProgramsNoRowAsTheOtherKin
     }
 }
 
+TEST_F(UsbTwoUpgrade, EmptyElementsProgramNothing) {
+    // An empty EEPROM image and an empty GW1N image: nothing to write, so the configuration
+    // port is not even opened (the GW1N writer would erase the part's flash).
+    const std::vector<uint8_t> before = model->ReadStorage(0, 0x10000);
+    ProgressLog log;
+    ASSERT_EQ(RunUpgrade({{.type = 4, .data = {}}, {.type = 1, .data = {}}}, &log), 0);
+    EXPECT_TRUE(gw1n->Instructions().empty());
+    for (const auto& r : model->Requests()) EXPECT_NE(r.setup.request, 0xE3);
+    EXPECT_EQ(model->ReadStorage(0, 0x10000), before);
+    EXPECT_EQ(log.values, (std::vector<int>{0, 100}));
+}
+
 // ---- GW1N -------------------------------------------------------------------------------------
 
 TEST_F(UsbTwoUpgrade, Gw1nTenBytesAreOnePageWithTheLastWordFilledUp) {
