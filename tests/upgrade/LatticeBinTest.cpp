@@ -149,7 +149,8 @@ TEST(LatticeBin, ConfigurationSectionEndsAtItsNoteOrWhereItsAddressesStop) {
         {"one section", 2175 + 512, std::nullopt, true, std::nullopt, 2175 + 512, true},
         {"note after every row", 2175 + 512, 2175, true, std::nullopt, 2175, true},
         {"note, UFM numbered from 0", 2175 + 512, 2175, true, 0, 2175, true},
-        {"UFM address right after", 2175 + 512, 2175, false, 2175 * 128, 2175 + 512, true},
+        // The UFM section's own note ends the configuration section, whatever its numbers.
+        {"UFM address right after", 2175 + 512, 2175, false, 2175 * 128, 2175, true},
         {"UFM address further on", 2175 + 512, 2175, false, 3000 * 128, 2175, true},
         {"UFM numbered from 0", 2175 + 512, 2175, false, 0, 2175, true},
         {"no UFM rows after the note", 2175, 2175, true, std::nullopt, 2175, true},
@@ -159,9 +160,9 @@ TEST(LatticeBin, ConfigurationSectionEndsAtItsNoteOrWhereItsAddressesStop) {
         {"short, then UFM from 0", 2100 + 512, 2100, false, 0, 2100, false},
         {"short, then UFM by the note", 2100 + 512, 2100, true, 2100 * 128, 2100, false},
         {"long, then UFM", 2200 + 512, 2200, false, 2200 * 128 + 128, 2200, false},
-        // An address that goes on where the rows are is no new section.
-        {"address that goes on", 2175 + 512, 1000, false, 1000 * 128, 2175 + 512, true},
-        {"address that goes on, short", 2100 + 10, 2100, false, 2100 * 128, 2110, false},
+        {"UFM note early, address that goes on", 2175 + 512, 1000, false, 1000 * 128, 1000, false},
+        {"UFM note after a short section, address that goes on", 2100 + 10, 2100, false, 2100 * 128,
+         2100, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -180,6 +181,155 @@ TEST(LatticeBin, ConfigurationSectionEndsAtItsNoteOrWhereItsAddressesStop) {
         EXPECT_EQ(bin.UfmBytes(), 16 * (c.rows - config));
         ExpectRows(bin.ConfigData(), spec.rows, 0, config);
         if (c.rows > config) ExpectRows(bin.UfmData(), spec.rows, config, c.rows - config);
+    }
+}
+
+TEST(LatticeBin, ADeviceNamedAfterTheRowsNeverPassesWithRowsOfAnotherKind) {
+    // The device's name note after its rows: the rows are taken as they come, by the device
+    // known when each arrives, while the section is counted against the device named at the
+    // end. A text that is held to configure the whole device must hold exactly its
+    // configuration rows as such, and its UFM rows as UFM rows; otherwise it must be refused.
+    struct Case {
+        const char* name;
+        uint32_t code;
+        size_t config;
+        size_t ufm;
+    };
+    const Case cases[] = {
+        // Fewer configuration rows than the default part: the UFM rows would be configuration.
+        {"LCMXO2-640HC-4TG100C", 1, 1152, 191},
+        // More: the last configuration rows would be programmed into the UFM.
+        {"LCMXO2-2000HC-4TG100C", 5, 3200, 639},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JedecSpec spec;
+        spec.rows = qvsim::RandomRows(c.config + c.ufm, 12);
+        spec.ufmFrom = c.config;
+        std::string text = BuildJedec(spec);
+        const size_t feature = text.find("\r\nE");
+        ASSERT_NE(feature, std::string::npos);
+        text.insert(feature + 2, "NOTE DEVICE NAME:\t" + std::string(c.name) + "*\r\n");
+        const CLatticeBin bin = Parse(text);
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.DeviceCode(), c.code);
+        EXPECT_EQ(bin.ConfigSectionRows(), c.config);
+        if (bin.HasAllConfigRows()) {
+            EXPECT_EQ(bin.ConfigBytes(), 16 * c.config);
+            EXPECT_EQ(bin.UfmBytes(), 16 * c.ufm);
+        }
+    }
+}
+
+TEST(LatticeBin, AUfmSectionWithoutTheEndNoteStillEndsAShortConfigurationSection) {
+    // A MachXO2-1200 text whose configuration section stops after 2100 of its 2175 rows, then
+    // its UFM section as such texts mark it ("*" closing the fuse field, "NOTE TAG DATA*"),
+    // without the end note: its 512 UFM rows are no configuration rows, whether the UFM field
+    // gives a fuse number right after the rows before it or none at all.
+    struct Case {
+        const char* what;
+        bool addressLine;
+    };
+    const Case cases[] = {{"UFM fuse number right after the rows", true},
+                          {"no fuse number for the UFM", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JedecSpec spec;
+        spec.deviceName = "LCMXO2-1200HC-4TG100C";
+        spec.rows = qvsim::RandomRows(2100 + 512, 13);
+        spec.ufmFrom = 2100;
+        spec.endNote = false;
+        std::string text = BuildJedec(spec);
+        const std::string address = "NOTE TAG DATA*\r\nL268800\r\n";
+        const size_t at = text.find(address);
+        ASSERT_NE(at, std::string::npos);
+        if (!c.addressLine) text.replace(at, address.size(), "NOTE TAG DATA*\r\n");
+        const CLatticeBin bin = Parse(text);
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.RowCount(), 2612u);
+        EXPECT_EQ(bin.ConfigSectionRows(), 2100u);
+        EXPECT_FALSE(bin.HasAllConfigRows());
+    }
+}
+
+TEST(LatticeBin, AnAddressThatDoesNotGoOnInsideTheSectionIsNoWholeConfiguration) {
+    // A MachXO2-256 text whose 575 configuration rows come in two fuse fields, the second not
+    // numbered where the first ends (past it: rows 500 to 509 are missing and the last 10 rows
+    // lie beyond the part's configuration; before it: rows 565 to 574 are missing), then the
+    // end note. The rows are programmed one after the other whatever their numbers: neither
+    // text configures the whole part, with the end note as without it.
+    const Rows rows = qvsim::RandomRows(575, 14);
+    std::string first;
+    std::string second;
+    for (size_t r = 0; r < rows.size(); ++r)
+        (r < 500 ? first : second) += qvsim::FuseRowText(rows[r]) + "\r\n";
+    const std::string feature =
+        "E" + std::string(64, '0') + "\r\n" + std::string(16, '0') + "*\r\n";
+    struct Case {
+        const char* address;
+        bool endNote;
+    };
+    const Case cases[] = {
+        {"L065280", true}, {"L065280", false}, {"L062720", true}, {"L062720", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.address) + (c.endNote ? " with the end note" : ""));
+        const std::string text = "\x02*\r\nNOTE DEVICE NAME:\tLCMXO2-256HC-4SG32C*\r\nL000000\r\n" +
+                                 first + "*\r\n" + c.address + "\r\n" + second + "*\r\n" +
+                                 (c.endNote ? "NOTE END CONFIG DATA*\r\n" : "") + feature + "\x03";
+        const CLatticeBin bin = Parse(text);
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.RowCount(), 575u);
+        EXPECT_FALSE(bin.HasAllConfigRows());
+    }
+}
+
+TEST(LatticeBin, FuseFieldsThatGoOnAreOneSection) {
+    // A MachXO2-256 text whose 575 configuration rows come in two fuse fields of 500 and 75
+    // rows, the first closed with '*': the second goes on the section when its fuse number goes
+    // on where the first ends, and is a section of its own without one. Then 3 more rows, and
+    // the end note where the fields say the configuration ends or a row later.
+    const Rows rows = qvsim::RandomRows(575 + 3, 15);
+    auto text = [&](size_t from, size_t to) {
+        std::string t;
+        for (size_t r = from; r < to; ++r) t += qvsim::FuseRowText(rows[r]) + "\r\n";
+        return t;
+    };
+    const std::string feature =
+        "E" + std::string(64, '0') + "\r\n" + std::string(16, '0') + "*\r\n";
+    const std::string endNote = "*\r\nNOTE END CONFIG DATA*\r\n";
+    struct Case {
+        const char* what;
+        std::string second;  // what opens the second field
+        std::string afterConfig;
+        std::string tail;  // after the last row
+        uint32_t sectionRows;
+        bool all;
+    };
+    const Case cases[] = {
+        {"going on, end note", "L064000\r\n", endNote, "", 575, true},
+        {"going on after a note", "NOTE EBR_INIT DATA*\r\nL064000\r\n", endNote, "", 575, true},
+        {"going on, UFM note", "L064000\r\n", "*\r\nNOTE TAG DATA*\r\nL073600\r\n", "", 575, true},
+        {"going on, UFM numbered from 0", "L064000\r\n", "*\r\nL000000\r\n", "", 575, true},
+        {"going on, UFM without a number", "L064000\r\n", "*\r\n", "", 575, true},
+        {"going on, nothing after", "L064000\r\n", "", "", 578, true},
+        {"going on, end note a row late", "L064000\r\n", "", endNote, 578, false},
+        {"no number, end note", "", endNote, "", 500, false},
+        {"L without digits, end note", "L\r\n", endNote, "", 500, false},
+        {"no number, nothing after", "", "", "", 500, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string t = "\x02*\r\nNOTE DEVICE NAME:\tLCMXO2-256HC-4SG32C*\r\nL000000\r\n" +
+                              text(0, 500) + "*\r\n" + c.second + text(500, 575) + c.afterConfig +
+                              text(575, 578) + c.tail + "*\r\n" + feature + "\x03";
+        const CLatticeBin bin = Parse(t);
+        ASSERT_TRUE(bin.IsParsed());
+        EXPECT_EQ(bin.RowCount(), 578u);
+        EXPECT_EQ(bin.ConfigSectionRows(), c.sectionRows);
+        EXPECT_EQ(bin.HasAllConfigRows(), c.all);
+        EXPECT_EQ(bin.ConfigBytes(), 575u * 16);
+        EXPECT_EQ(bin.UfmBytes(), 3u * 16);
+        ExpectRows(bin.UfmData(), rows, 575, 3);
     }
 }
 

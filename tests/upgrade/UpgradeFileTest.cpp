@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <list>
 #include <memory>
 
@@ -177,6 +178,56 @@ TEST(UpgradeFileReader, CheckElementsCountsRegionsAndUnknownTypes) {
     EXPECT_EQ(check(f), CAMERA_STATUS_UPGRADE_WRITE_FAILED);
     f.elements.back().type = 9;  // a type this family skips is not measured
     EXPECT_EQ(check(f), 0);
+}
+
+TEST(UpgradeFileReader, ElementHeadersThatChangeBetweenTheTwoReadingsAreRefused) {
+    // The check reads the element headers twice: alone, to size what it keeps, then with the
+    // bytes. A header that changes in between (here as the first reading ends) must not make
+    // it keep more or other than it sized.
+    class ChangingReader : public Reader {
+      public:
+        std::function<void()> change;
+        mutable int kindCalls = 0;
+        int changeAt = 0;
+
+      protected:
+        ElementKind KindOf(uint32_t type) const override {
+            if (++kindCalls == changeAt && change) change();
+            return Reader::KindOf(type);
+        }
+    };
+    UpgradeFileSpec f;
+    f.elements = {{.type = 2, .data = qvsim::RandomBytes(100, 1)},
+                  {.type = 2, .data = qvsim::RandomBytes(100, 2)},
+                  {.type = 1, .data = qvsim::RandomBytes(100, 3)},
+                  {.type = 9, .data = qvsim::RandomBytes(100, 4)}};
+    struct Case {
+        const char* what;
+        size_t element;
+        uint32_t type;
+        int result;
+    };
+    const Case cases[] = {
+        {"unchanged", 0, 2, 0},
+        {"more to write", 3, 2, CAMERA_STATUS_UPGRADE_READ_FAILED},
+        {"less to write", 1, 9, CAMERA_STATUS_UPGRADE_READ_FAILED},
+        {"as much, in more runs", 0, 1, CAMERA_STATUS_UPGRADE_READ_FAILED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bytes = BuildUpgradeFile(f);
+        ChangingReader r;
+        // The first reading asks for the kind of each element with bytes, once.
+        r.changeAt = static_cast<int>(f.elements.size());
+        r.change = [&] {
+            const size_t at = qvsim::ElementOffset(f, c.element) + 12;
+            for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<uint8_t>(c.type >> 8 * k);
+        };
+        UpgradeFileHeader h{};
+        ASSERT_EQ(r.OpenUpgradeBuffer(bytes.data(), bytes.size(), &h), 0);
+        EXPECT_EQ(r.CheckElements(h), c.result);
+        EXPECT_GT(r.kindCalls, r.changeAt);
+    }
 }
 
 TEST(UpgradeFileReader, OpenFailuresCloseTheFile) {

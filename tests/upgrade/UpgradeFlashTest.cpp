@@ -205,6 +205,69 @@ TEST(UpgradeFlash, EmptyElementDoesNotEndTheFile) {
               (std::vector<qvsim::FakeCall>{{"EraseFlashSector", {0x20000, 0}}}));
 }
 
+TEST(UpgradeFlash, EmptyElementsWriteNothing) {
+    // An element without bytes has nothing to put into the camera: no region is erased and no
+    // boot record says a new image is there.
+    for (const Family family : {Family::kUsb3, Family::kGige, Family::kGige4M, Family::kGige4MEF}) {
+        SCOPED_TRACE(static_cast<int>(family));
+        const FamilySetup setup = SetupOf(family);
+        FlashCamera cam(setup.layout, kDeviceId, setup.hardwareVersion);
+        const std::vector<uint8_t> before = cam.Image();
+        ProgressLog log;
+        ASSERT_EQ(RunUpgrade(family, cam,
+                             FileFor({{.type = 1, .data = {}},
+                                      {.type = 2, .data = {}},
+                                      {.type = 3, .data = {}}}),
+                             &log),
+                  0);
+        EXPECT_EQ(cam.FlashChanges(), 0u);
+        EXPECT_TRUE(cam.Image() == before);
+        EXPECT_EQ(log.values, (std::vector<int>{0, 100}));
+    }
+}
+
+TEST(UpgradeFlash, ElementsLandOneByOneInFileOrder) {
+    // Elements of one type and length in a row, others between them that write nothing (a
+    // type the camera does not know, an empty one): each element to write lands in turn, from
+    // its own bytes, and the progress counts every element in file order. An unknown type is
+    // logged as the check passes over it, before anything is written.
+    FlashCamera cam(StorageLayout::kUsb3Flash, kDeviceId, nullptr);
+    std::vector<qvsim::UpgradeElementSpec> elements;
+    uint32_t seed = 1;
+    for (const auto& [type, length] : std::vector<std::pair<uint32_t, size_t>>{
+             {2, 1500}, {2, 1500}, {9, 100}, {2, 1500}, {1, 0}, {2, 700}, {2, 1500}, {1, 600}})
+        elements.push_back({.type = type, .data = qvsim::RandomBytes(length, seed++)});
+    // What the type 2 region holds as each erase of it begins, and at the end.
+    std::vector<std::vector<uint8_t>> region;
+    cam.Device().SetCallHook([&](const qvsim::FakeCall& call) {
+        if (call.name == "EraseFlashSector" && call.args.at(0) == 0x20000)
+            region.push_back(cam.FlashBytes(0x20000, 1500));
+    });
+    ProgressLog log;
+    qvsim::LogCapture logs;
+    ASSERT_EQ(RunUpgrade(Family::kUsb3, cam, FileFor(elements), &log), 0);
+    cam.Device().SetCallHook(nullptr);
+    region.push_back(cam.FlashBytes(0x20000, 1500));
+
+    std::vector<uint8_t> short5 = elements[5].data;
+    short5.resize(1500, 0xFF);  // the rest of its page and sector as erased
+    const std::vector<std::vector<uint8_t>> landed{elements[0].data, elements[1].data,
+                                                   elements[3].data, short5, elements[6].data};
+    ASSERT_EQ(region.size(), landed.size() + 1);
+    for (size_t k = 0; k < landed.size(); ++k) EXPECT_TRUE(region[k + 1] == landed[k]) << k;
+    EXPECT_EQ(cam.FlashBytes(0, 600), elements[7].data);
+
+    std::vector<std::string> flow;
+    for (const std::string& line : logs.Lines())
+        if (line.rfind("flash type", 0) == 0 || line.rfind("write total byte size", 0) == 0)
+            flow.push_back(line);
+    std::vector<std::string> expected{"flash type 9\n"};
+    for (const unsigned total : {1024, 1500, 2524, 3000, 4124, 4600, 5300, 6324, 6800, 7400})
+        expected.push_back("write total byte size " + std::to_string(total) + "\r\n");
+    EXPECT_EQ(flow, expected);
+    EXPECT_EQ(log.values, (std::vector<int>{0, 13, 20, 33, 40, 55, 61, 70, 84, 90, 99, 100}));
+}
+
 // ---- Progress -------------------------------------------------------------------------------
 
 struct ProgressCase {

@@ -177,6 +177,45 @@ TEST(UpgradeMemory, MoreToWriteThanTheFlashIsRefusedBeforeItIsRead) {
     EXPECT_LT(peak, 4 * kMiB + kSlack);
 }
 
+TEST(UpgradeMemory, ManySmallElementsAreNotHeldOneByOne) {
+    // A file of many small elements: of a type the camera does not write (the header and the
+    // length are all that count of them), or of a type it writes with no or one byte each.
+    // What the check holds stays near the bytes to write, not near the number of elements
+    // the file counts.
+    struct Case {
+        const char* what;
+        std::function<std::unique_ptr<CUpgrade>()> make;
+        uint32_t type;
+        size_t length;
+    };
+    const Case cases[] = {
+        {"Usb3 type 9, empty", [] { return std::make_unique<CUpgradeU3Camera>(nullptr); }, 9, 0},
+        {"Gige4MEF type 3, empty",
+         [] { return std::make_unique<CUpgradeGigeCameraFlash4MEF>(nullptr); }, 3, 0},
+        {"Gige type 2, empty", [] { return std::make_unique<CUpgradeGigeCamera>(nullptr); }, 2, 0},
+        {"Usb3 type 1, one byte", [] { return std::make_unique<CUpgradeU3Camera>(nullptr); }, 1, 1},
+    };
+    constexpr size_t kElements = 1u << 16;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UpgradeFileSpec spec = FileFor({});
+        spec.elements.resize(kElements, {.type = c.type, .data = std::vector<uint8_t>(c.length)});
+        const std::vector<uint8_t> bytes = qvsim::BuildUpgradeFile(spec);
+        spec.elements.clear();
+        spec.elements.shrink_to_fit();
+        const std::unique_ptr<CUpgrade> up = c.make();
+        UpgradeFileHeader header{};
+        ASSERT_EQ(up->OpenUpgradeBuffer(bytes.data(), bytes.size(), &header), 0);
+        size_t peak = 0;
+        {
+            const PeakMeter meter;
+            EXPECT_EQ(up->CheckElements(header), CAMERA_STATUS_SUCCESS);
+            peak = meter.Above();
+        }
+        EXPECT_LT(peak, kElements * c.length + kSlack);
+    }
+}
+
 // ---- The bound of each family, to the byte ----------------------------------------------------
 
 struct BoundCase {

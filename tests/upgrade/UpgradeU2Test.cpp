@@ -299,6 +299,67 @@ TEST_F(UsbTwoUpgrade, JedecWithRowsMissingIsRefusedBeforeAnythingIsErased) {
     }
 }
 
+TEST_F(UsbTwoUpgrade, JedecWithAShortSectionBeforeItsUfmAndNoEndNoteIsRefused) {
+    // A MachXO2-1200 text with 2100 of its 2175 configuration rows, then its UFM section
+    // ("*", "NOTE TAG DATA*" and the UFM fuse field numbered on from the rows before it), with
+    // no end note: 75 of its UFM rows would be programmed as configuration rows.
+    qvsim::JedecSpec spec;
+    spec.deviceName = "LCMXO2-1200HC-4TG100C";
+    spec.rows = qvsim::RandomRows(2100 + 512, 23);
+    spec.ufmFrom = 2100;
+    spec.endNote = false;
+    spec.featureRow = kFeatureRow;
+    spec.featureBits = kFeatureBits;
+    const std::string text = qvsim::BuildJedec(spec);
+    const std::vector<uint8_t> before = model->ReadStorage(0, 0x10000);
+    ProgressLog log;
+    qvsim::LogCapture logs;
+    EXPECT_EQ(RunUpgrade({{.type = 3, .data = Bytes(text)}}, &log),
+              CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+    EXPECT_EQ(logs.Count("upgrade element type 3 holds 2100 of the 2175 configuration rows of a "
+                         "MachXO2-1200\n"),
+              1);
+    EXPECT_EQ(machxo2->Erases(), 0);
+    EXPECT_TRUE(machxo2->ConfigRows().empty());
+    EXPECT_EQ(model->ReadStorage(0, 0x10000), before);
+    EXPECT_TRUE(log.values.empty());
+}
+
+TEST_F(UsbTwoUpgrade, JedecNamingItsDeviceAfterItsRowsProgramsNoRowAsTheOtherKind) {
+    // A MachXO2-640 text (1152 configuration rows, 191 UFM rows, the end note between them)
+    // whose device name note comes after the rows. Refused before the erase, or programmed as
+    // the part it names: never its UFM rows as configuration rows.
+    qvsim::JedecSpec spec;
+    spec.rows = qvsim::RandomRows(1152 + 191, 24);
+    spec.ufmFrom = 1152;
+    spec.featureRow = kFeatureRow;
+    spec.featureBits = kFeatureBits;
+    std::string text = qvsim::BuildJedec(spec);
+    const size_t feature = text.find("\r\nE");
+    ASSERT_NE(feature, std::string::npos);
+    text.insert(feature + 2, "NOTE DEVICE NAME:\tLCMXO2-640HC-4TG100C*\r\n");
+    const int r = RunUpgrade({{.type = 3, .data = Bytes(text)}});
+    if (r == CAMERA_STATUS_SUCCESS) {
+        EXPECT_EQ(machxo2->ConfigRows().size(), 1152u);
+        EXPECT_EQ(machxo2->UfmRows().size(), 191u);
+    } else {
+        EXPECT_EQ(r, CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+        EXPECT_EQ(machxo2->Erases(), 0);
+    }
+}
+
+TEST_F(UsbTwoUpgrade, EmptyElementsProgramNothing) {
+    // An empty EEPROM image and an empty GW1N image: nothing to write, so the configuration
+    // port is not even opened (the GW1N writer would erase the part's flash).
+    const std::vector<uint8_t> before = model->ReadStorage(0, 0x10000);
+    ProgressLog log;
+    ASSERT_EQ(RunUpgrade({{.type = 4, .data = {}}, {.type = 1, .data = {}}}, &log), 0);
+    EXPECT_TRUE(gw1n->Instructions().empty());
+    for (const auto& r : model->Requests()) EXPECT_NE(r.setup.request, 0xE3);
+    EXPECT_EQ(model->ReadStorage(0, 0x10000), before);
+    EXPECT_EQ(log.values, (std::vector<int>{0, 100}));
+}
+
 // ---- GW1N -------------------------------------------------------------------------------------
 
 TEST_F(UsbTwoUpgrade, Gw1nTenBytesAreOnePageWithTheLastWordFilledUp) {

@@ -1,5 +1,6 @@
 #include "upgrade/LatticeBin.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -9,6 +10,7 @@ constexpr char kStx = 0x02;
 constexpr char kEtx = 0x03;
 constexpr char kDeviceNameNote[] = "NOTE DEVICE NAME:";
 constexpr char kEndConfigNote[] = "NOTE END CONFIG DATA";
+constexpr char kTagDataNote[] = "NOTE TAG DATA";
 constexpr uint64_t kRowFuses = 8 * CLatticeBin::kRowBytes;
 
 bool AllBits(const char* chars, size_t n) {
@@ -42,7 +44,7 @@ void ReversedBytes(const char* chars, size_t bytes, uint8_t* out) {
 
 CLatticeBin::CLatticeBin(const char* text, int length)
     : m_text(text), m_left(text != nullptr && length > 0 ? static_cast<size_t>(length) : 0) {
-    m_parsed = Parse();
+    m_parsed = Parse() && SplitRows();
     if (!m_parsed) {
         m_configBytes = 0;
         m_ufmBytes = 0;
@@ -52,16 +54,18 @@ CLatticeBin::CLatticeBin(const char* text, int length)
 CLatticeBin::~CLatticeBin() = default;
 
 uint32_t CLatticeBin::ConfigSectionRows() const {
-    if (m_rowsAtEndNote != kOpen) return m_rowsAtEndNote;
-    if (m_rowsAtJump != kOpen) return m_rowsAtJump;
-    return m_rows;
+    const uint32_t end = std::min(m_rowsAtEndNote, m_rowsAtBreak);
+    return end != kOpen ? end : m_rows;
 }
 
 bool CLatticeBin::HasAllConfigRows() const {
     if (!m_parsed) return false;
     const uint32_t needed = kDevices[m_deviceCode].configRows;
-    const bool ended = m_rowsAtEndNote != kOpen || m_rowsAtJump != kOpen;
-    return ended ? ConfigSectionRows() == needed : m_rows >= needed;
+    if (m_rowsAtEndNote == kOpen && m_rowsAtBreak == kOpen) return m_rows >= needed;
+    // An end note after a break: the rows between them are configuration by the note and not
+    // by their fuse numbers.
+    if (m_rowsAtEndNote != kOpen && m_rowsAtBreak < m_rowsAtEndNote) return false;
+    return ConfigSectionRows() == needed;
 }
 
 void CLatticeBin::EndConfigSection(uint32_t* at) {
@@ -83,7 +87,9 @@ void CLatticeBin::FuseAddress(const char* line, size_t length) {
         return;
     }
     if (digits > kMaxDigits || fuse != m_firstFuse + kRowFuses * m_rows)
-        EndConfigSection(&m_rowsAtJump);
+        BreakConfigSection();
+    else
+        m_fieldClosed = false;  // the fuse list goes on in a field of its own
 }
 
 uint32_t CLatticeBin::DeviceCodeOf(const char* name) {
@@ -118,20 +124,29 @@ int CLatticeBin::ReadLine(char* buf) {
 
 bool CLatticeBin::AddRow(const char* line, size_t length) {
     if (length != kRowChars || !AllBits(line, length)) return false;
+    // The rows are kept as they come: which of them are configuration rows is known only
+    // from the device the whole text names, and a name note may follow the rows.
+    if ((m_rows + 1) * kRowBytes > kConfigCapacity) return false;
+    if (!m_config) m_config.reset(new (std::nothrow) uint8_t[kConfigCapacity]);
+    if (!m_config) return false;
+    // Rows in a field of their own, with no fuse number where the rows before them end.
+    if (m_fieldClosed) BreakConfigSection();
+    RowBytes(line, m_config.get() + kRowBytes * m_rows);
     ++m_rows;
-    if (m_rows <= kDevices[m_deviceCode].configRows) {
-        if (m_configBytes + kRowBytes > kConfigCapacity) return false;
-        if (!m_config) m_config.reset(new (std::nothrow) uint8_t[kConfigCapacity]);
-        if (!m_config) return false;
-        RowBytes(line, m_config.get() + m_configBytes);
-        m_configBytes += kRowBytes;
-    } else {
-        if (m_ufmBytes + kRowBytes > kUfmCapacity) return false;
-        if (!m_ufm) m_ufm.reset(new (std::nothrow) uint8_t[kUfmCapacity]);
+    return true;
+}
+
+bool CLatticeBin::SplitRows() {
+    const uint32_t config = std::min(m_rows, kDevices[m_deviceCode].configRows);
+    const uint32_t ufm = m_rows - config;
+    if (ufm * kRowBytes > kUfmCapacity) return false;
+    if (ufm > 0) {
+        m_ufm.reset(new (std::nothrow) uint8_t[kUfmCapacity]);
         if (!m_ufm) return false;
-        RowBytes(line, m_ufm.get() + m_ufmBytes);
-        m_ufmBytes += kRowBytes;
+        std::memcpy(m_ufm.get(), m_config.get() + kRowBytes * config, kRowBytes * ufm);
     }
+    m_configBytes = static_cast<uint32_t>(kRowBytes * config);
+    m_ufmBytes = static_cast<uint32_t>(kRowBytes * ufm);
     return true;
 }
 
@@ -168,13 +183,18 @@ bool CLatticeBin::Parse() {
                     m_deviceCode = DeviceCodeOf(line + sizeof kDeviceNameNote - 1);
                 else if (std::strncmp(line, kEndConfigNote, sizeof kEndConfigNote - 1) == 0)
                     EndConfigSection(&m_rowsAtEndNote);
+                else if (std::strncmp(line, kTagDataNote, sizeof kTagDataNote - 1) == 0)
+                    BreakConfigSection();
                 break;
             case 'L':
                 FuseAddress(line, length);
                 break;
+            case '*':
+                if (m_rows > 0) m_fieldClosed = true;
+                break;
             case kEtx:
                 return features;
-            default:  // '*', 'C', 'D', 'G', 'U' and the rest carry nothing needed here
+            default:  // 'C', 'D', 'G', 'U' and the rest carry nothing needed here
                 break;
         }
     }

@@ -193,13 +193,22 @@ int CUpgrade::ReadElementData(const UpgradeElmentHeader& header, BYTE** data) {
     *data = nullptr;
     if (header.length == 0) return 0;
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[header.length]);
-    if (!buffer || std::fread(buffer.get(), 1, header.length, m_pFile) != header.length) {
+    if (!buffer) {
         qv::Log("read upgrade element file failed.");
         return -1;
     }
-    upgrade::Unmask(buffer.get(), header.length, header.mask);
+    if (ReadElementDataInto(header, buffer.get()) < 0) return -1;
     *data = buffer.release();
     return static_cast<int>(header.length);
+}
+
+int CUpgrade::ReadElementDataInto(const UpgradeElmentHeader& header, BYTE* data) {
+    if (std::fread(data, 1, header.length, m_pFile) != header.length) {
+        qv::Log("read upgrade element file failed.");
+        return -1;
+    }
+    upgrade::Unmask(data, header.length, header.mask);
+    return 0;
 }
 
 int CUpgrade::SkipElementData(const UpgradeElmentHeader& header) {
@@ -240,52 +249,116 @@ bool CUpgrade::SeekElements(const UpgradeFileHeader& header) {
     return fseeko(m_pFile, static_cast<off_t>(at), SEEK_SET) == 0;
 }
 
-int CUpgrade::CheckElements(const UpgradeFileHeader& header) {
-    m_elements.clear();
+void CUpgrade::ClearElements() {
+    m_runs.clear();
+    m_runs.shrink_to_fit();
+    m_bytes.reset();
+}
+
+int CUpgrade::SizeElements(const UpgradeFileHeader& header, uint64_t* bytes, size_t* runs) {
+    *bytes = 0;
+    *runs = 0;
     if (!SeekElements(header)) return CAMERA_STATUS_UPGRADE_READ_FAILED;
     const uint64_t capacity = MaxWrittenBytes();
-    uint64_t toWrite = 0;
+    ElementRun last{};
+    uint64_t skip = 0;
     for (uint32_t i = 0; i < header.elementCount; ++i) {
         UpgradeElmentHeader element{};
-        if (ReadElementHeader(&element) < 0) {
-            m_elements.clear();
+        if (ReadElementHeader(&element) < 0 || SkipElementData(element) < 0)
             return CAMERA_STATUS_UPGRADE_READ_FAILED;
+        if (!Writes(element)) {
+            skip += element.length;
+            continue;
         }
-        const ElementKind kind = KindOf(element.type);
-        std::unique_ptr<BYTE[]> owned;
-        if (kind == ElementKind::kUnknown || !TakesBytes(element.type)) {
-            // Only its length counts: its bytes are not even read.
-            if (SkipElementData(element) < 0) {
-                m_elements.clear();
-                return CAMERA_STATUS_UPGRADE_READ_FAILED;
-            }
-        } else {
-            // Refused before its bytes are read: a file cannot make the flow hold more than
-            // the camera can take, whatever the lengths it gives.
-            toWrite += element.length;
-            if (toWrite > capacity) {
-                qv::Log(
-                    "upgrade elements to write exceed the camera's %llu bytes at element "
-                    "%u (type %u, %u bytes)\n",
-                    static_cast<unsigned long long>(capacity), i, element.type, element.length);
-                m_elements.clear();
-                return CAMERA_STATUS_UPGRADE_WRITE_FAILED;
-            }
-            BYTE* data = nullptr;
-            if (ReadElementData(element, &data) < 0) {
-                m_elements.clear();
-                return CAMERA_STATUS_UPGRADE_READ_FAILED;
-            }
-            owned.reset(data);
-        }
-        if (kind != ElementKind::kUnknown &&
-            CheckElement(element.type, element.length, owned.get()) < 0) {
-            m_elements.clear();
+        // A file cannot make the flow hold more than the camera can take, whatever the
+        // lengths it gives.
+        *bytes += element.length;
+        if (*bytes > capacity) {
+            qv::Log(
+                "upgrade elements to write exceed the camera's %llu bytes at element %u (type "
+                "%u, %u bytes)\n",
+                static_cast<unsigned long long>(capacity), i, element.type, element.length);
             return CAMERA_STATUS_UPGRADE_WRITE_FAILED;
         }
-        m_elements.push_back({element.type, element.length, std::move(owned)});
+        if (GoesOnRun(*runs == 0 ? nullptr : &last, skip, element.type, element.length)) {
+            ++last.count;
+        } else {
+            last = {skip, element.type, element.length, 1};
+            ++*runs;
+        }
+        skip = 0;
     }
     return CAMERA_STATUS_SUCCESS;
+}
+
+int CUpgrade::CheckElements(const UpgradeFileHeader& header) {
+    ClearElements();
+    uint64_t bytes = 0;
+    size_t runs = 0;
+    int r = SizeElements(header, &bytes, &runs);
+    if (r != CAMERA_STATUS_SUCCESS) return r;
+    // The file's bytes to write in one buffer of their size: no per-element allocation, and no
+    // buffer that grows (and for a moment is there twice).
+    if (bytes > 0) {
+        m_bytes.reset(new (std::nothrow) BYTE[bytes]);
+        if (!m_bytes) {
+            qv::Log("read upgrade element file failed.");
+            return CAMERA_STATUS_UPGRADE_READ_FAILED;
+        }
+    }
+    m_runs.reserve(runs);
+    r = CAMERA_STATUS_SUCCESS;
+    if (!SeekElements(header)) r = CAMERA_STATUS_UPGRADE_READ_FAILED;
+    uint64_t filled = 0;
+    uint64_t skip = 0;
+    for (uint32_t i = 0; i < header.elementCount && r == CAMERA_STATUS_SUCCESS; ++i) {
+        UpgradeElmentHeader element{};
+        if (ReadElementHeader(&element) < 0) {
+            r = CAMERA_STATUS_UPGRADE_READ_FAILED;
+            break;
+        }
+        const bool writes = Writes(element);
+        BYTE* data = nullptr;
+        // The second reading of a header must find what the first did: a file that changed
+        // in between is one that cannot be read.
+        if (writes && element.length > bytes - filled) {
+            qv::Log("read upgrade element file failed.");
+            r = CAMERA_STATUS_UPGRADE_READ_FAILED;
+            break;
+        }
+        if (writes ? ReadElementDataInto(element, data = m_bytes.get() + filled) < 0
+                   : SkipElementData(element) < 0) {
+            r = CAMERA_STATUS_UPGRADE_READ_FAILED;
+            break;
+        }
+        if (KindOf(element.type) == ElementKind::kUnknown) {
+            qv::Log("flash type %u\n", element.type);
+        } else if (CheckElement(element.type, element.length, data) < 0) {
+            r = CAMERA_STATUS_UPGRADE_WRITE_FAILED;
+            break;
+        }
+        if (!writes) {
+            skip += element.length;
+            continue;
+        }
+        filled += element.length;
+        if (GoesOnRun(m_runs.empty() ? nullptr : &m_runs.back(), skip, element.type,
+                      element.length)) {
+            ++m_runs.back().count;
+        } else if (m_runs.size() < runs) {
+            m_runs.push_back({skip, element.type, element.length, 1});
+        } else {
+            qv::Log("read upgrade element file failed.");
+            r = CAMERA_STATUS_UPGRADE_READ_FAILED;
+        }
+        skip = 0;
+    }
+    if (r == CAMERA_STATUS_SUCCESS && filled != bytes) {
+        qv::Log("read upgrade element file failed.");
+        r = CAMERA_STATUS_UPGRADE_READ_FAILED;
+    }
+    if (r != CAMERA_STATUS_SUCCESS) ClearElements();
+    return r;
 }
 
 int CUpgrade::RunUpgrade(const char* path, ProgressCallback progress, void* context) {
@@ -305,7 +378,7 @@ int CUpgrade::RunUpgrade(const char* path, ProgressCallback progress, void* cont
         CUpgrade* self;
         ~Closer() {
             self->CloseUpgradeFile();
-            self->m_elements.clear();
+            self->ClearElements();
         }
     } closer{this};
 
@@ -320,18 +393,16 @@ int CUpgrade::RunUpgrade(const char* path, ProgressCallback progress, void* cont
     report.Start();
     const ElementProgress bytes = [&](unsigned n) { report.Bytes(n); };
     const ElementProgress percent = [&](unsigned q) { report.Percent(q); };
-    for (CheckedElement& element : m_elements) {
-        const ElementKind kind = KindOf(element.type);
-        if (kind == ElementKind::kUnknown) {
-            qv::Log("flash type %u\n", element.type);
-            report.Skip(element.length);
-            continue;
+    BYTE* data = m_bytes.get();
+    for (const ElementRun& run : m_runs) {
+        report.Skip(run.skipBefore);
+        const ElementProgress& pieces = KindOf(run.type) == ElementKind::kBytes ? bytes : percent;
+        for (uint32_t k = 0; k < run.count; ++k, data += run.length) {
+            report.BeginElement(run.length);
+            r = WriteElement(run.type, run.length, data, pieces);
+            if (r < 0) return CAMERA_STATUS_UPGRADE_WRITE_FAILED;
+            report.EndElement();
         }
-        report.BeginElement(element.length);
-        r = WriteElement(element.type, element.length, element.data.get(),
-                         kind == ElementKind::kBytes ? bytes : percent);
-        if (r < 0) return CAMERA_STATUS_UPGRADE_WRITE_FAILED;
-        report.EndElement();
     }
     report.Finish();
     return CAMERA_STATUS_SUCCESS;

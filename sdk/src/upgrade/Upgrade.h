@@ -6,10 +6,13 @@
 // and checks every element (magic, length within the file, the element count, each element
 // within the region it is written to, all elements to write within what the camera holds)
 // before it erases or writes anything. Then it writes the elements in file order, from the
-// bytes it checked: the file is read only once, so a file that changes on disk while the
-// camera is written changes nothing that was not checked. Only the bytes of elements the
-// camera takes are held for that; the others are passed over by their length, so memory stays
-// within what the camera holds (MaxWrittenBytes), however large the file.
+// bytes it checked: the file is not read again once the writes begin, so a file that changes
+// on disk while the camera is written changes nothing that was not checked. What it holds for
+// that is the bytes of the elements the camera takes, in one buffer no larger than what the
+// camera holds (MaxWrittenBytes), and one small record per run of such elements of one type
+// and length (at most one per byte to write). Elements that write nothing (a type the camera
+// does not know or does not take, or no bytes) are passed over by their length, their bytes
+// never read: they count towards the progress only.
 //   -22  the file cannot be opened
 //   -23  its header cannot be read
 //   -4   wrong magic, or a file for another camera (device ID, sensor and board)
@@ -17,7 +20,8 @@
 //   -55  an element cannot be written (too large for its region, the elements to write
 //        together larger than the camera holds, or the camera refused it)
 // Progress goes to the caller's callback: 0 at the start, 1..99 while writing (only on
-// change), 100 at the end; a refused file reports nothing.
+// change), 100 at the end; a refused file reports nothing. An element of a type the camera does
+// not know is logged ("flash type %u\n") as the check passes over it.
 //
 // An upgrade object is made for one call on the stack of the device's Upgrade; it has no lock
 // of its own and runs under the attachment mutex of its caller. The file is closed on every
@@ -72,9 +76,10 @@ class CUpgrade {
     bool IsSupported(UpgradeFileHeader* header);
     // Reads every element the header counts and checks it for this family, leaving the file
     // after the last one: 0, -54 when an element cannot be read, -55 when one does not fit or
-    // the elements to write add up to more than MaxWrittenBytes (refused before the bytes of
-    // the element that crosses it are read). Keeps the bytes of the elements to write; the
-    // bytes of the others are never read.
+    // the elements to write add up to more than MaxWrittenBytes. The element headers are read
+    // first, alone: a file with more to write than that is refused before any element's bytes
+    // are read. Keeps the bytes of the elements to write; the bytes of the others are never
+    // read.
     int CheckElements(const UpgradeFileHeader& header);
 
   protected:
@@ -85,7 +90,7 @@ class CUpgrade {
     };
     virtual ElementKind KindOf(uint32_t type) const = 0;
     // Whether an element of a known type puts its bytes into the camera. One that does not is
-    // checked and "written" with null data, its bytes never read.
+    // checked with null data and not written, its bytes never read.
     virtual bool TakesBytes(uint32_t type) const {
         (void)type;
         return true;
@@ -118,12 +123,30 @@ class CUpgrade {
     FILE* m_pFile = nullptr;  // the open upgrade file; null when closed
 
   private:
-    // One element as CheckElements read and checked it.
-    struct CheckedElement {
+    // Elements to write as CheckElements read and checked them: count elements of one type and
+    // length in a row, their bytes one after the other in m_bytes (where the bytes of the runs
+    // before them end). skipBefore: the bytes of the elements passed over since the run
+    // before, which the progress counts.
+    struct ElementRun {
+        uint64_t skipBefore;
         uint32_t type;
         uint32_t length;
-        std::unique_ptr<BYTE[]> data;  // unmasked; null when empty or not taken by the camera
+        uint32_t count;
     };
+    // Whether an element of the run last (null: none yet), after skip bytes passed over, is
+    // one more of it.
+    static bool GoesOnRun(const ElementRun* last, uint64_t skip, uint32_t type, uint32_t length) {
+        return last != nullptr && skip == 0 && last->type == type && last->length == length &&
+               last->count < UINT32_MAX;
+    }
+    // Whether the camera takes bytes of this element: a known type that takes them, and some.
+    bool Writes(const UpgradeElmentHeader& element) const {
+        return element.length > 0 && KindOf(element.type) != ElementKind::kUnknown &&
+               TakesBytes(element.type);
+    }
+    // The headers alone: the bytes to write and the runs they make, or a status other than 0.
+    int SizeElements(const UpgradeFileHeader& header, uint64_t* bytes, size_t* runs);
+    void ClearElements();
 
     // Positions the file at the first element (after the support list).
     bool SeekElements(const UpgradeFileHeader& header);
@@ -132,9 +155,12 @@ class CUpgrade {
     // unmasked (length or -1), or passed over (0 or -1).
     int ReadElementHeader(UpgradeElmentHeader* header);
     int ReadElementData(const UpgradeElmentHeader& header, BYTE** data);
+    int ReadElementDataInto(const UpgradeElmentHeader& header, BYTE* data);  // 0 or -1
     int SkipElementData(const UpgradeElmentHeader& header);
     int ReadHeader(UpgradeFileHeader* header);
 
-    uint64_t m_fileSize = 0;                 // bytes of the open file
-    std::vector<CheckedElement> m_elements;  // from the last CheckElements, in file order
+    uint64_t m_fileSize = 0;  // bytes of the open file
+    // From the last CheckElements, in file order.
+    std::vector<ElementRun> m_runs;
+    std::unique_ptr<BYTE[]> m_bytes;  // unmasked; null when nothing is written
 };
