@@ -49,6 +49,11 @@ if(QV_QEMU_X86_64 AND NOT QV_SANITIZE)
     set_tests_properties(${t}_no_avx2 PROPERTIES TIMEOUT 900 LABELS emulated)
   endforeach()
   set_tests_properties(isp_no_avx2_probe_test PROPERTIES LABELS emulated)
+  # The emulated test programs must stay emulated when they start themselves over.
+  add_test(NAME isp_no_avx2_reexec_test
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/CheckNoAvx2Reexec.sh ${QV_QEMU_X86_64}
+            $<TARGET_FILE:isp_colour_test>)
+  set_tests_properties(isp_no_avx2_reexec_test PROPERTIES LABELS emulated)
 elseif(NOT QV_QEMU_X86_64)
   message(STATUS "qemu-x86_64 not found: the library is not tried on a processor without AVX2")
 endif()
