@@ -140,11 +140,15 @@ IspFrameStatistics RandomStats(std::mt19937& rng) {
     return s;
 }
 
-// The settings every case of a sweep walks through; the others turn with a case counter.
+// The settings that choose a kernel's code path, walked in every combination at every width
+// (with each output format); the settings that only change values inside a path are drawn from
+// a hash of the width and the case, so that every width sees many of their values.
 struct Axes {
     int sampleBytes;
     bool mirrorH;
+    bool mirrorV;
     bool sharpen;
+    bool contrast;  // other than neutral
     bool tables;
 };
 
@@ -152,17 +156,29 @@ std::vector<Axes> AllAxes() {
     std::vector<Axes> all;
     for (int sampleBytes : {1, 2})
         for (bool mirrorH : {false, true})
-            for (bool sharpen : {false, true})
-                for (bool tables : {false, true})
-                    all.push_back({sampleBytes, mirrorH, sharpen, tables});
+            for (bool mirrorV : {false, true})
+                for (bool sharpen : {false, true})
+                    for (bool contrast : {false, true})
+                        for (bool tables : {false, true})
+                            all.push_back(
+                                {sampleBytes, mirrorH, mirrorV, sharpen, contrast, tables});
     return all;
 }
 
-std::string Where(const char* kernel, int W, int H, uint32_t format, const Axes& a, int turn) {
+// A well-mixed number from the width and the case (splitmix64's finaliser).
+uint32_t Mix(int W, int k) {
+    uint64_t z = (static_cast<uint64_t>(W) << 32 | static_cast<uint32_t>(k)) + 0x9E3779B97F4A7C15u;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return static_cast<uint32_t>(z ^ (z >> 31));
+}
+
+std::string Where(const char* kernel, int W, int H, uint32_t format, const Axes& a, int k) {
     return std::string(kernel) + " " + std::to_string(W) + "x" + std::to_string(H) +
            " out=" + std::to_string(format) + " in=" + std::to_string(8 * a.sampleBytes) +
-           " mirrorH=" + std::to_string(a.mirrorH) + " sharpen=" + std::to_string(a.sharpen) +
-           " tables=" + std::to_string(a.tables) + " turn=" + std::to_string(turn);
+           " mirrorH=" + std::to_string(a.mirrorH) + " mirrorV=" + std::to_string(a.mirrorV) +
+           " sharpen=" + std::to_string(a.sharpen) + " contrast=" + std::to_string(a.contrast) +
+           " tables=" + std::to_string(a.tables) + " case=" + std::to_string(k);
 }
 
 void ExpectSame(const Outcome& sse, const Outcome& avx, const std::string& where) {
@@ -191,34 +207,38 @@ TEST_F(KernelFamilySweep, ColourKernelsAtEveryWidth) {
     const int matrices[][9] = {{256, 0, 0, 0, 256, 0, 0, 0, 256},
                                {310, -40, -14, -30, 300, -14, -6, -60, 322}};
     const int sharpness[] = {10, 100, 7000, 3};
-    const int contrast[] = {50, 51, 100, 0, 27};
-    int turn = 0;
-    for (int W = 1; W <= kMaxWidth; ++W)
-        for (const Axes& a : AllAxes())
+    const int contrast[] = {51, 100, 0, 27};
+    const std::vector<Axes> all = AllAxes();
+    for (int W = 1; W <= kMaxWidth; ++W) {
+        int k = 0;
+        for (const Axes& a : all)
             for (uint32_t format : kOutFormats) {
-                ++turn;
-                // Enough row pairs to wrap the ring of three (four with sharpening) pairs, with
-                // the last pair landing in each of its slots in turn.
-                const int H = a.sharpen ? 8 + 2 * (turn % 5) : 4 + 2 * (turn % 5);
+                ++k;
+                const uint32_t h = Mix(W, k);
+                // Enough row pairs to wrap the ring of three (four with sharpening) pairs; over
+                // the widths each case puts the last pair in every slot in turn.
+                const int H = (a.sharpen ? 8 : 4) + 2 * ((W + k) % 5);
                 const std::vector<uint8_t> raw = RandomSamples(rng, W, H, a.sampleBytes);
                 ColourSettings s;
                 s.ispOutFormat = format;
                 s.mirrorH = a.mirrorH;
-                s.mirrorV = (turn / 2) % 2 == 1;
-                s.sharpness = a.sharpen ? sharpness[turn % 4] : 0;
-                s.contrast = contrast[turn % 5];
-                s.saturation = turn % 3 == 0 ? 128 : (turn % 3 == 1 ? 0 : 160);
-                s.monochrome = turn % 7 == 2;
-                s.monoCamera = turn % 6 == 5;
-                s.deadPixel = turn % 3 != 1;
-                const int* g = gainSets[turn % 4];
+                s.mirrorV = a.mirrorV;
+                s.sharpness = a.sharpen ? sharpness[h % 4] : 0;
+                s.contrast = a.contrast ? contrast[(h >> 2) % 4] : 50;
+                s.saturation = (h >> 4) % 3 == 0 ? 128 : ((h >> 4) % 3 == 1 ? 0 : 160);
+                s.monochrome = (h >> 6) % 7 == 2;
+                s.monoCamera = (h >> 9) % 6 == 5;
+                s.deadPixel = (h >> 12) % 3 != 1;
+                const int* g = gainSets[(h >> 14) % 4];
                 s.redGain = g[0];
                 s.greenGain = g[1];
                 s.blueGain = g[2];
-                std::copy(matrices[(turn / 4) % 2], matrices[(turn / 4) % 2] + 9, s.colorMatrix);
+                const int* m = matrices[(h >> 16) % 2];
+                std::copy(m, m + 9, s.colorMatrix);
                 const int entries = a.sampleBytes == 2 ? 4096 : 256;
+                const int first = static_cast<int>((h >> 17) % 5);
                 auto view = [&](int ch) {
-                    return LutView{tableSet.Get(a.sampleBytes, turn + ch).data(),
+                    return LutView{tableSet.Get(a.sampleBytes, first + ch).data(),
                                    static_cast<uint32_t>(entries), a.tables};
                 };
                 const ColourLuts luts{view(0), view(1), view(2)};
@@ -233,7 +253,7 @@ TEST_F(KernelFamilySweep, ColourKernelsAtEveryWidth) {
                     RunIn(KernelFamily::kSse41, raw, W, H, type, format, stats, kernel);
                 const Outcome avx =
                     RunIn(KernelFamily::kAvx2, raw, W, H, type, format, stats, kernel);
-                ExpectSame(sse, avx, Where("ProcessBayer", W, H, format, a, turn));
+                ExpectSame(sse, avx, Where("ProcessBayer", W, H, format, a, k));
                 if (HasFatalFailure()) return;
                 // The rules refuse narrow and odd frames; the sweep must also reach the frames
                 // they accept.
@@ -241,34 +261,39 @@ TEST_F(KernelFamilySweep, ColourKernelsAtEveryWidth) {
                     ASSERT_EQ(sse.rc, 0) << W << "x" << H;
                 }
             }
+    }
 }
 
 TEST_F(KernelFamilySweep, MonoKernelsAtEveryWidth) {
     std::mt19937 rng(4949);
     const TableSet tableSet(rng);
     const int sharpness[] = {10, 100, 7000, 3};
-    const int contrast[] = {50, 51, 100, 0, 27};
-    int turn = 0;
-    for (int W = 1; W <= kMaxWidth; ++W)
-        for (const Axes& a : AllAxes())
+    const int contrast[] = {51, 100, 0, 27};
+    const std::vector<Axes> all = AllAxes();
+    for (int W = 1; W <= kMaxWidth; ++W) {
+        int k = 0;
+        for (const Axes& a : all)
             for (uint32_t format : kOutFormats) {
-                ++turn;
+                ++k;
+                const uint32_t h = Mix(W, k);
                 // Heights from one row: the first and last rows take their own path, and from
                 // three rows on the sharpening ring of four wraps.
-                const int H = 1 + turn % 8;
+                const int H = 1 + (W + k) % 8;
                 const std::vector<uint8_t> raw = RandomSamples(rng, W, H, a.sampleBytes);
                 MonoSettings s;
                 s.ispOutFormat = format;
                 s.mirrorH = a.mirrorH;
-                s.mirrorV = (turn / 2) % 2 == 1;
-                s.sharpness = a.sharpen ? sharpness[turn % 4] : 0;
-                s.contrast = contrast[turn % 5];
-                s.deadPixel = turn % 3 != 1;
-                s.monoCamera = turn % 4 != 3;
-                s.blackOffset = turn % 5 == 4 ? 7 : 0;
+                s.mirrorV = a.mirrorV;
+                s.sharpness = a.sharpen ? sharpness[h % 4] : 0;
+                s.contrast = a.contrast ? contrast[(h >> 2) % 4] : 50;
+                s.deadPixel = (h >> 4) % 3 != 1;
+                s.monoCamera = (h >> 6) % 4 != 3;
+                // An offset makes a map even without tables.
+                s.blackOffset = (h >> 8) % 4 == 3 ? 7 : 0;
                 const int entries = a.sampleBytes == 2 ? 4096 : 256;
-                const LutView lut{tableSet.Get(a.sampleBytes, turn).data(),
-                                  static_cast<uint32_t>(entries), a.tables};
+                const LutView lut{
+                    tableSet.Get(a.sampleBytes, static_cast<int>((h >> 10) % 5)).data(),
+                    static_cast<uint32_t>(entries), a.tables};
                 const IspFrameStatistics stats = RandomStats(rng);
                 auto kernel = [&](IspFrame& frame, IspFrameStatistics& st) {
                     IspWorkBuffers work;
@@ -281,10 +306,11 @@ TEST_F(KernelFamilySweep, MonoKernelsAtEveryWidth) {
                     RunIn(KernelFamily::kSse41, raw, W, H, type, format, stats, kernel);
                 const Outcome avx =
                     RunIn(KernelFamily::kAvx2, raw, W, H, type, format, stats, kernel);
-                ExpectSame(sse, avx, Where("ProcessMono", W, H, format, a, turn));
+                ExpectSame(sse, avx, Where("ProcessMono", W, H, format, a, k));
                 if (HasFatalFailure()) return;
                 ASSERT_EQ(sse.rc, 0) << W << "x" << H;
             }
+    }
 }
 
 TEST_F(KernelFamilySweep, YuvKernelAtEveryWidth) {
