@@ -9,8 +9,9 @@
 // two green sites), and its table and filter run over the three channels of every pixel where
 // ours run on the one sample of the mosaic. Reported: median ns per pixel of each
 // family and of OpenCV, each family's ratio to OpenCV, and our heap allocations per frame once
-// the buffers have grown. OpenCvDemosaic: OpenCV's demosaic alone, for scale. OpenCV runs
-// single-threaded, like our kernel.
+// the buffers have grown. OpenCvDemosaic: OpenCV's demosaic alone, for scale; OpenCvGains:
+// its cv::multiply by the gains alone, the step that folding the gains into its matrix would
+// save. OpenCV runs single-threaded, like our kernel.
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
@@ -128,6 +129,26 @@ void BM_OpenCvDemosaic(benchmark::State& state) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+void BM_OpenCvGains(benchmark::State& state) {
+    const int W = static_cast<int>(state.range(0));
+    const int H = static_cast<int>(state.range(1));
+    cv::setNumThreads(1);
+    std::vector<uint8_t> raw = MakeBayerFrame(W, H);
+    const cv::Mat src(H, W, CV_8UC1, raw.data());
+    cv::Mat bgr, balanced;
+    cv::cvtColor(src, bgr, cv::COLOR_BayerGB2BGR);
+    const cv::Scalar gains(1.4, 1.0, 1.8);
+    cv::multiply(bgr, gains, balanced);
+    for (auto _ : state) {
+        cv::multiply(bgr, gains, balanced);
+        benchmark::DoNotOptimize(balanced.data);
+        benchmark::ClobberMemory();
+    }
+    state.counters["ns_px"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * W * H,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 void Sizes(benchmark::internal::Benchmark* b) {
     b->Args({1280, 1024})->Args({4000, 3000});
 }
@@ -139,6 +160,11 @@ BENCHMARK(BM_ColourChain)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenCvDemosaic)
     ->Name("OpenCvDemosaic")
+    ->Apply(Sizes)
+    ->MinTime(0.5)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCvGains)
+    ->Name("OpenCvGains")
     ->Apply(Sizes)
     ->MinTime(0.5)
     ->Unit(benchmark::kMillisecond);

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The library on an emulated processor without AVX2 (QEMU user mode, Nehalem: SSE4.2, no AVX):
-# it loads, chooses the SSE4.1 family, and puts a frame of each kind through the kernels with
-# the same bytes as this processor computes in its own family. Any AVX instruction run outside
-# the family check stops the emulated program with SIGILL.
+# it loads (its constructors run) and answers its version call, the SSE4.1 family is chosen,
+# and frames of each kind, in every setting that chooses a code path, go through the probe's
+# own static copy of the kernels (the library's exports process frames only for an opened
+# camera) with the same bytes as this processor computes in its own family. Any AVX
+# instruction run outside the family check stops the emulated program with SIGILL.
 # Usage: CheckNoAvx2.sh <qemu-x86_64> <probe program> <library>
 set -euo pipefail
 qemu=$1
