@@ -31,6 +31,7 @@ class GigeStreamFrames : public ::testing::TestWithParam<int> {
         cam = &net.AddCamera(link, o);
         device = gigetest::DeviceFor(cam->Firmware(), net.HostInterface(link).c_str());
         ASSERT_EQ(device->Open(nullptr), 0);
+        opened = true;
         CameraInitParam p{};
         p.packetSize = GetParam();
         p.mediaType = 0x01080000;
@@ -40,6 +41,7 @@ class GigeStreamFrames : public ::testing::TestWithParam<int> {
         p.resolution.uWidth = 640;
         p.resolution.uHeight = 480;
         ASSERT_EQ(device->OpenStream(bucket.GetProducer(), &p), 0);
+        streamOpened = true;
         int size = 0;
         device->GetOptimalPacketSize(&size);
         ASSERT_EQ(size, GetParam());
@@ -50,11 +52,12 @@ class GigeStreamFrames : public ::testing::TestWithParam<int> {
     }
     void TearDown() override {
         if (client != nullptr) bucket.DestroyBucketClient(client);
-        if (device) {
+        // Only what SetUp got to open: a device that failed to open has nothing to close.
+        if (streamOpened) {
             device->StopCapture();
             device->CloseStream();
-            device->Close();
         }
+        if (opened) device->Close();
     }
     CSimGvspStreamer& Streamer() { return cam->Camera().Streamer(); }
     uint32_t Packets() const {
@@ -92,6 +95,8 @@ class GigeStreamFrames : public ::testing::TestWithParam<int> {
     CFrameBucket bucket{4};
     CFrameBucketClient* client = nullptr;
     stImageInfo info{};
+    bool opened = false;
+    bool streamOpened = false;
 };
 
 TEST_P(GigeStreamFrames, CleanFramesByteExact) {

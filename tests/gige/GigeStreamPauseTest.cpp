@@ -32,6 +32,7 @@ class GigeStreamPause : public ::testing::Test {
         cam = &net.AddCamera(link, o);
         device = gigetest::DeviceFor(cam->Firmware(), net.HostInterface(link).c_str());
         ASSERT_EQ(device->Open(nullptr), 0);
+        opened = true;
         CameraInitParam p{};
         p.packetSize = 1500;
         p.mediaType = 0x01080000;
@@ -41,6 +42,7 @@ class GigeStreamPause : public ::testing::Test {
         p.resolution.uWidth = 640;
         p.resolution.uHeight = 480;
         ASSERT_EQ(device->OpenStream(bucket.GetProducer(), &p), 0);
+        streamOpened = true;
         // A camera thread held off the processor for a while (a busy machine) would rightly be
         // asked for a tail that is only late: ask only after a long wait.
         ASSERT_EQ(device->SetResend(1, 0, 2000, 3), 0);
@@ -49,11 +51,12 @@ class GigeStreamPause : public ::testing::Test {
     }
     void TearDown() override {
         if (client != nullptr) bucket.DestroyBucketClient(client);
-        if (device) {
+        // Only what Open got to open: a device that failed to open has nothing to close.
+        if (streamOpened) {
             device->StopCapture();
             device->CloseStream();
-            device->Close();
         }
+        if (opened) device->Close();
     }
     CSimGvspStreamer& Streamer() { return cam->Camera().Streamer(); }
     tSdkFrameStatistic Statistic() {
@@ -85,6 +88,8 @@ class GigeStreamPause : public ::testing::Test {
     std::shared_ptr<CGigeCameraBySocket> device;
     CFrameBucket bucket{4};
     CFrameBucketClient* client = nullptr;
+    bool opened = false;
+    bool streamOpened = false;
 };
 
 // Free run. The camera either goes on with its block ids (each play here starts a range of its

@@ -383,10 +383,11 @@ TEST_F(GvspReceiver, ErrorStatusDropsTheFrameButAResendAnswerOnlyItsPacket) {
 TEST_F(GvspReceiver, ForeignSendersAndHostileDatagrams) {
     Make();
     Injector foreign("127.0.0.9");
-    // Another sender on the stream port: a whole frame of it is not taken.
+    // Another sender on the stream port: a whole frame of it is not taken (the socket's filter
+    // drops it before the receiver sees it, so it is not waited for).
     for (const Bytes& d :
          {Leader(1), Data(1, 1, 0, 24), Data(1, 2, 24, 24), Data(1, 3, 48, 16), Trailer(1, 4)})
-        foreign.Send(receiver->GetLocalPort(), d), ++sent;
+        foreign.Send(receiver->GetLocalPort(), d);
     const Bytes leader = Leader(2);
     Bytes big(9300, 0x33);
     big[4] = 3;
@@ -431,7 +432,9 @@ TEST_F(GvspReceiver, ForeignSendersAndHostileDatagrams) {
     auto [no, bytes] = Take(5000);
     EXPECT_EQ(no, 8u);
     EXPECT_EQ(bytes, Expected(8));
-    EXPECT_GE(receiver->GetStats().foreign, 5u + 4u);
+    // Only the camera's own datagrams that are too short or too long: the other sender's never
+    // reached the receive loop.
+    EXPECT_EQ(receiver->GetStats().foreign, 4u);
     // The stream goes on.
     Frame(9);
     Settle();

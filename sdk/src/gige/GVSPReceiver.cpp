@@ -1,8 +1,11 @@
 #include "gige/GVSPReceiver.h"
 
+#include <linux/filter.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "QVDeviceDef.h"
 #include "common/Log.h"
@@ -37,8 +40,25 @@ void CGVSPReceiver::SendDummy() {
         throw LQComponent::SocketException("[send] dummy not sent");
 }
 
+bool CGVSPReceiver::FilterSender() {
+    // The IPv4 source address (12 bytes into the network header) against the camera's; the
+    // rest of the datagram when it matches, nothing when not.
+    const uint32_t camera = ntohl(m_streamAddress.raw());
+    sock_filter code[] = {
+        {BPF_LD | BPF_W | BPF_ABS, 0, 0, static_cast<uint32_t>(SKF_NET_OFF + 12)},
+        {BPF_JMP | BPF_JEQ | BPF_K, 0, 1, camera},
+        {BPF_RET | BPF_K, 0, 0, 0xFFFFFFFFu},
+        {BPF_RET | BPF_K, 0, 0, 0},
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    return setsockopt(m_socket.GetSocket(), SOL_SOCKET, SO_ATTACH_FILTER, &program,
+                      sizeof program) == 0;
+}
+
 int CGVSPReceiver::OpenSocket() {
     m_socket.open();
+    // Before the bind, so that no other sender's datagram is ever queued.
+    m_senderFiltered = FilterSender();
     m_socket.bind(static_cast<uint16_t>(0));
     try {
         SendDummy();

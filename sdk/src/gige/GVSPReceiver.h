@@ -75,11 +75,16 @@ class CGVSPReceiver {
     void CloseSocket();
     // One zero byte to the camera's stream source port; throws what the socket throws.
     void SendDummy();
+    // Lets the socket take only the camera's datagrams (a socket filter: the kernel drops the
+    // others before they are queued); false where the system refuses one.
+    bool FilterSender();
 
     CGigeCamera* m_camera;
     LQComponent::Address m_streamAddress;
     LQComponent::UDP m_socket;
     uint16_t m_localPort = 0;
+    // Only the camera's datagrams reach the socket: their sender needs no check.
+    bool m_senderFiltered = false;
 
   private:
     std::atomic<bool> m_resendEnable{true};

@@ -60,11 +60,15 @@ constexpr int kDrainBatches = 1024;
 class CGVSPReceiverBySocket::SocketPort final : public Port {
   public:
     explicit SocketPort(CGVSPReceiverBySocket& receiver)
-        : m_receiver(receiver), m_fd(receiver.m_socket.GetSocket()) {
+        : m_receiver(receiver),
+          m_fd(receiver.m_socket.GetSocket()),
+          m_filtered(receiver.m_senderFiltered),
+          m_camera(receiver.m_streamAddress.raw()) {
         for (int i = 0; i < kBatchSize; ++i) {
             m_messages[i] = {};
             m_messages[i].msg_hdr.msg_iov = m_vectors[i];
-            m_messages[i].msg_hdr.msg_name = &m_senders[i];
+            // Where the socket takes only the camera's datagrams, their sender is known.
+            m_messages[i].msg_hdr.msg_name = m_filtered ? nullptr : &m_senders[i];
         }
     }
 
@@ -77,7 +81,7 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
             uint8_t* data = packets[i].Data();
             const uint32_t capacity = packets[i].Capacity();
             msghdr& h = m_messages[i].msg_hdr;
-            h.msg_namelen = sizeof(sockaddr_in);
+            h.msg_namelen = m_filtered ? 0 : sizeof(sockaddr_in);
             if (i < planned) {
                 // Header into the packet, the image bytes into the frame, anything longer back
                 // into the packet behind the header: as much room as the packet alone.
@@ -102,7 +106,7 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
             CGVSPPacket& p = packets[i];
             p.length = m_messages[i].msg_len;
             p.payload = nullptr;
-            arrivals[i].sender = m_senders[i].sin_addr.s_addr;
+            arrivals[i].sender = m_filtered ? m_camera : m_senders[i].sin_addr.s_addr;
             arrivals[i].truncated = (m_messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
             if (i < planned) Settle(p, m_receiver.m_slots[i]);
         }
@@ -143,6 +147,8 @@ class CGVSPReceiverBySocket::SocketPort final : public Port {
 
     CGVSPReceiverBySocket& m_receiver;
     const int m_fd;
+    const bool m_filtered;
+    const uint32_t m_camera;
     mmsghdr m_messages[kBatchSize];
     iovec m_vectors[kBatchSize][3];
     sockaddr_in m_senders[kBatchSize];

@@ -41,7 +41,9 @@
 // and the gap in block ids does not count it lost again.
 //
 // Only datagrams from the camera's address are taken: the stream goes to a broadcast
-// destination, where another camera's stream on the same port would mix in.
+// destination, where another camera's stream on the same port would mix in. A socket filter
+// drops the others in the kernel, so the receive loop neither reads nor checks senders (where
+// the system refuses the filter, it checks each datagram's).
 //
 // Threads: Init, OpenStream, CloseStream, Uninit and SetFrameCount (refused while running) run
 // on the camera's side while the thread is stopped; while it runs, the thread alone touches the

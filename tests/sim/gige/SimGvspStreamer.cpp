@@ -218,21 +218,31 @@ void CSimGvspStreamer::BuildPacket(const Shape& s, uint32_t block, uint32_t id, 
     }
 }
 
+void CSimGvspStreamer::SetMirrorPort(uint16_t port) {
+    m_mirrorPort = port;
+}
+
 void CSimGvspStreamer::Flush(std::vector<std::vector<uint8_t>>& queue) {
     if (queue.empty()) return;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(m_firmware.StreamHostPort());
     to.sin_addr.s_addr = m_firmware.StreamDestination();
-    std::vector<mmsghdr> messages(queue.size());
+    sockaddr_in mirror = to;
+    mirror.sin_port = htons(m_mirrorPort.load());
+    const size_t copies = mirror.sin_port != 0 ? 2 : 1;
+    std::vector<mmsghdr> messages(queue.size() * copies);
     std::vector<iovec> vectors(queue.size());
     for (size_t i = 0; i < queue.size(); ++i) {
         vectors[i] = {queue[i].data(), queue[i].size()};
-        messages[i] = {};
-        messages[i].msg_hdr.msg_iov = &vectors[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-        messages[i].msg_hdr.msg_name = &to;
-        messages[i].msg_hdr.msg_namelen = sizeof to;
+        for (size_t c = 0; c < copies; ++c) {
+            mmsghdr& m = messages[i * copies + c];
+            m = {};
+            m.msg_hdr.msg_iov = &vectors[i];
+            m.msg_hdr.msg_iovlen = 1;
+            m.msg_hdr.msg_name = c == 0 ? &to : &mirror;
+            m.msg_hdr.msg_namelen = sizeof to;
+        }
     }
     size_t done = 0;
     std::unique_lock sending(m_sendMutex);
@@ -244,7 +254,7 @@ void CSimGvspStreamer::Flush(std::vector<std::vector<uint8_t>>& queue) {
     }
     sending.unlock();
     std::lock_guard lock(m_mutex);
-    m_stats.packetsSent += done;
+    m_stats.packetsSent += done / copies;
 }
 
 void CSimGvspStreamer::SendFrame(uint32_t block, const Shape& s) {

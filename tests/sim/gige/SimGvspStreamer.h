@@ -70,6 +70,9 @@ class CSimGvspStreamer {
 
     // ---- Knobs ----
     void SetLoss(unsigned perMille);
+    // Every datagram sent twice, the copy to this port of the same destination right behind it
+    // (0: none): a second receiver gets a stream of its own, the same datagrams at the same time.
+    void SetMirrorPort(uint16_t port);
     void SetResendLoss(unsigned perMille);
     void SetReorder(unsigned perMille);
     void SetDuplicates(unsigned perMille);
@@ -137,6 +140,7 @@ class CSimGvspStreamer {
     bool m_atGate = false;  // waiting for a grant
     bool m_idle = true;     // the stream is stopped and no frame is on its way
     unsigned m_loss = 0, m_resendLoss = 0, m_reorder = 0, m_duplicates = 0;
+    std::atomic<uint16_t> m_mirrorPort{0};
     std::map<uint32_t, std::vector<std::pair<uint32_t, uint32_t>>> m_drops;
     std::map<std::pair<uint32_t, uint32_t>, uint16_t> m_errors;
     uint32_t m_nextBlock = 1;
