@@ -626,6 +626,36 @@ TEST_F(Resolution, WindowSetDuringASnapshotIsTheHostsWindow) {
     EXPECT_EQ(AeWindow(c), (std::vector<int>{20, 40, 200, 100}));
 }
 
+// While a snapshot runs at its own resolution the host is told the host's resolution; the size
+// of the output image it is told at the same time must be the same one, or a host that sizes its
+// buffers from one and crops from the other mixes the two.
+TEST_F(Resolution, OutImageSizeDuringASnapshotIsTheCurrentResolutions) {
+    m_camera = std::make_shared<CSettingsCamera>(CSettingsCamera::Options{.softwareAe = true});
+    CameraControl* c = Open(m_camera);
+    ASSERT_EQ(c->CameraSetResolution(1), 0);  // 320 x 240, skipping 2
+    tSdkResolution snapRes{};
+    ASSERT_EQ(c->CameraGetResolutionEx(0, &snapRes), 0);
+    ASSERT_EQ(c->CameraSetResolutionForSnap(&snapRes), 0);
+
+    std::atomic<int> snapResult{1};
+    CameraFrameHandle frame = nullptr;
+    std::thread snap([&] { snapResult = c->CameraSnapToBuffer(&frame, nullptr, nullptr, 20000); });
+    EXPECT_TRUE(
+        ctltest::WaitFor([&] { return m_camera->LastInitParam().resolution.uWidth == 640; }));
+    tSdkResolution cur{};
+    ASSERT_EQ(c->CameraGetCurResolution(&cur), 0);
+    int width = 0, height = 0;
+    ASSERT_EQ(c->CameraGetOutImageSize(&width, &height), 0);
+    EXPECT_EQ(static_cast<unsigned>(width), cur.uWidth);
+    EXPECT_EQ(static_cast<unsigned>(height), cur.uHeight);
+    EXPECT_EQ(m_camera->PushTestFrame(), 0);
+    snap.join();
+    EXPECT_EQ(snapResult.load(), 0);
+    if (frame != nullptr) {
+        EXPECT_EQ(c->CameraReleaseFrameHandle(frame), 0);
+    }
+}
+
 // A window stored in a parameter group, set on a mirrored region: the group loaded at
 // CameraInit gives the statistics the window mapped onto the raw frame from the start, as a
 // stream reopen would.
