@@ -656,6 +656,54 @@ TEST_F(Resolution, OutImageSizeDuringASnapshotIsTheCurrentResolutions) {
     }
 }
 
+// A window of which less than one column is left on the frame after the cut: the statistics
+// cannot measure a sliver narrower than two columns (the AE window width is even) and measure
+// the whole frame; the getter must then not report the sliver as the window in force.
+TEST_F(Resolution, SliverLeftOfAWindowIsReportedAsWhatIsMeasured) {
+    struct Row {
+        const char* name;
+        int index;  // preset
+        bool h;
+        int window[4];
+    };
+    const Row rows[] = {
+        // Sensor x 640 - 639 - 4 = -3 to 1: one column left.
+        {"full, past the right edge, mirrored", 0, true, {639, 0, 4, 100}},
+        // Sensor x 640 - 638 - 8 = -6 to 2: on the raw frame of skip 2, one column.
+        {"skipping preset, past the right edge, mirrored", 1, true, {319, 0, 4, 40}},
+        // The same on an image that is not mirrored.
+        {"full, past the right edge", 0, false, {639, 0, 4, 100}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_camera = std::make_shared<CSettingsCamera>(CSettingsCamera::Options{.softwareAe = true});
+        CameraControl* c = Open(m_camera);
+        ASSERT_EQ(c->CameraSetResolution(row.index), 0);
+        ASSERT_EQ(c->CameraSetMirror(0, row.h ? 1 : 0), 0);
+        const int* w = row.window;
+        ASSERT_EQ(c->CameraSetAeWindow(w[0], w[1], w[2], w[3]), 0);
+        ASSERT_EQ(m_camera->PushTestFrame(), 0);
+        ASSERT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
+        tSdkResolution cur{};
+        ASSERT_EQ(c->CameraGetCurResolution(&cur), 0);
+        const std::vector<int> whole{0, 0, static_cast<int>(cur.uWidth),
+                                     static_cast<int>(cur.uHeight)};
+        const std::vector<int> active = StatisticsWindow(c, true);
+        const bool measuresWhole = c->ExposureObject().GetActiveSettings().windowEnabled == 0 ||
+                                   active[2] <= 0 || active[3] <= 0;
+        const std::vector<int> reported = AeWindow(c);
+        if (measuresWhole) {
+            EXPECT_EQ(reported, whole);
+        } else {
+            // Measured as a window: the one reported, brought back onto the raw frame.
+            std::vector<int> raw = reported;
+            if (row.h) raw[0] = whole[2] - reported[0] - reported[2];
+            EXPECT_EQ(active, raw);
+        }
+        m_controls.clear();
+    }
+}
+
 // A window stored in a parameter group, set on a mirrored region: the group loaded at
 // CameraInit gives the statistics the window mapped onto the raw frame from the start, as a
 // stream reopen would.
