@@ -44,6 +44,7 @@
 
 #include "CameraExposure.h"
 #include "CameraISP.h"
+#include "control/ApiMutex.h"
 #include "control/CameraInitOption.h"
 #include "control/DeadPixelList.h"
 #include "control/DeviceRecords.h"
@@ -504,30 +505,6 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int KLive_Reconnect(std::list<std::shared_ptr<CJNDevice>>& present) override;
 
   private:
-    // The API mutex: recursive, and it counts how deep its owner holds it, so that the joins
-    // that release it can check they hold it once (a nested hold would stay locked and the
-    // capture thread would never return).
-    class CApiMutex {
-      public:
-        void lock() {
-            m_mutex.lock();
-            ++m_depth;
-        }
-        bool try_lock() {
-            if (!m_mutex.try_lock()) return false;
-            ++m_depth;
-            return true;
-        }
-        void unlock() {
-            --m_depth;
-            m_mutex.unlock();
-        }
-        int Depth() const { return m_depth; }  // meaningful to the owner only
-
-      private:
-        std::recursive_mutex m_mutex;
-        int m_depth = 0;  // guarded by m_mutex
-    };
     using ApiLock = std::unique_lock<CApiMutex>;
     using DeviceHold = std::unique_lock<std::recursive_mutex>;
 
