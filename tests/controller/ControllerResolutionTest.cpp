@@ -10,6 +10,7 @@
 
 #include "ControllerTestBase.h"
 #include "LogCapture.h"
+#include "control/WindowGeometry.h"
 #include "SettingsCamera.h"
 #include "api/ApiInternal.h"
 
@@ -298,7 +299,7 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
     };
     for (const Row& r : rows) {
         int out[4] = {-1, -1, -1, -1};
-        CameraControl::ClipWindowToImage(r.window, r.rs, r.rsH, r.rsV, r.rc, r.h, r.v, out);
+        CWindowGeometry::ClipWindowToImage(r.window, r.rs, r.rsH, r.rsV, r.rc, r.h, r.v, out);
         EXPECT_EQ(std::vector<int>(out, out + 4), std::vector<int>(r.out, r.out + 4)) << r.name;
     }
 }

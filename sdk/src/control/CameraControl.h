@@ -474,20 +474,6 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // of frame time and exposure in ms, 5000 ms below 2500, 2d + 500 below 5000, else d + 4000.
     static uint64_t DeviceLossTimeoutMs(double frameTimeUs, double exposureUs);
 
-    // Maps a window {left, top, width, height} given on the output image of resolution rs
-    // (mirrored as mirrorH, mirrorV, within the region rs shows) into the raw image of the
-    // current resolution rc, cut to that frame: out = {left, top, right, bottom}; all 0 for an
-    // empty window and for one with nothing on the frame.
-    static void MapWindowToRaw(const int32_t window[4], const tSdkResolution& rs, bool mirrorH,
-                               bool mirrorV, const tSdkResolution& rc, int out[4]);
-    // A window {left, top, width, height} mapped with MapWindowToRaw and then brought onto
-    // the image it was mapped to (width x height, mirrored as mirrorH, mirrorV), as the host
-    // sees it: out = {left, top, width, height}, clipped to the image; the whole image for a
-    // window with nothing on it (the statistics then measure all of it), all 0 for an empty one.
-    static void ClipWindowToImage(const int32_t window[4], const tSdkResolution& rs, bool rsMirrorH,
-                                  bool rsMirrorV, const tSdkResolution& rc, bool mirrorH,
-                                  bool mirrorV, int out[4]);
-
     // ---- Test seams (internal) ----
     // The loss rule's clock; set before CameraInit, not owned, must outlive the controller.
     void SetClock(CControlClock* clock);
@@ -615,9 +601,6 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // The stored window as CameraGetAeWindow and CameraGetWbWindow report it.
     void ReportWindow(const int32_t window[4], const uint8_t* snapshotBlock, int* left, int* top,
                       int* width, int* height) const;
-    // A raw window {left, top, right, bottom} clipped to the current raw frame as {left, top,
-    // width, height}; false when nothing of it is left.
-    bool ClipRawWindow(const int raw[4], int out[4]) const;
     // The dead-pixel positions into the controller's storage and out pointing at them.
     void PublishDeadPixels(const uint32_t* positions, uint32_t count, tSdkDeadPixelList* out);
 
