@@ -627,10 +627,10 @@ TEST_F(Resolution, WindowSetDuringASnapshotIsTheHostsWindow) {
     EXPECT_EQ(AeWindow(c), (std::vector<int>{20, 40, 200, 100}));
 }
 
-// While a snapshot runs at its own resolution the host is told the host's resolution; the size
-// of the output image it is told at the same time must be the same one, or a host that sizes its
-// buffers from one and crops from the other mixes the two.
-TEST_F(Resolution, OutImageSizeDuringASnapshotIsTheCurrentResolutions) {
+// While a snapshot runs at its own resolution the host's settings refer to the host's
+// resolution, which CameraGetCurResolution answers; CameraGetOutImageSize tells what the sensor
+// puts out now, the snapshot's size, and the host's again once the shot is over.
+TEST_F(Resolution, OutImageSizeDuringASnapshotIsTheSensorsOutput) {
     m_camera = std::make_shared<CSettingsCamera>(CSettingsCamera::Options{.softwareAe = true});
     CameraControl* c = Open(m_camera);
     ASSERT_EQ(c->CameraSetResolution(1), 0);  // 320 x 240, skipping 2
@@ -645,16 +645,21 @@ TEST_F(Resolution, OutImageSizeDuringASnapshotIsTheCurrentResolutions) {
         ctltest::WaitFor([&] { return m_camera->LastInitParam().resolution.uWidth == 640; }));
     tSdkResolution cur{};
     ASSERT_EQ(c->CameraGetCurResolution(&cur), 0);
+    EXPECT_EQ(cur.uWidth, 320u);
+    EXPECT_EQ(cur.uHeight, 240u);
     int width = 0, height = 0;
     ASSERT_EQ(c->CameraGetOutImageSize(&width, &height), 0);
-    EXPECT_EQ(static_cast<unsigned>(width), cur.uWidth);
-    EXPECT_EQ(static_cast<unsigned>(height), cur.uHeight);
+    EXPECT_EQ(width, 640);
+    EXPECT_EQ(height, 480);
     EXPECT_EQ(m_camera->PushTestFrame(), 0);
     snap.join();
     EXPECT_EQ(snapResult.load(), 0);
     if (frame != nullptr) {
         EXPECT_EQ(c->CameraReleaseFrameHandle(frame), 0);
     }
+    ASSERT_EQ(c->CameraGetOutImageSize(&width, &height), 0);
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 240);
 }
 
 // A window of which less than one column is left on the frame after the cut: the statistics
