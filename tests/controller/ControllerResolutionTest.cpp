@@ -220,6 +220,7 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
         tSdkResolution rc;
         bool h, v;
         int out[4];  // left, top, width, height
+        int wb[4];   // the same for white balance, which reads whole blocks from even positions
     };
     const Row rows[] = {
         {"same",
@@ -230,6 +231,7 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
          res(0, 0, 0, 640, 480),
          false,
          false,
+         {10, 20, 100, 50},
          {10, 20, 100, 50}},
         {"now skipping 2",
          {10, 20, 100, 50},
@@ -239,7 +241,8 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
          res(0, 0, 1, 320, 240),
          false,
          false,
-         {5, 10, 50, 25}},
+         {5, 10, 50, 25},
+         {6, 10, 50, 24}},
         {"set while skipping, offsets",
          {10, 20, 30, 10},
          res(8, 4, 1, 200, 200),
@@ -248,6 +251,7 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
          res(0, 0, 0, 640, 480),
          false,
          false,
+         {28, 44, 60, 20},
          {28, 44, 60, 20}},
         // Mirrored when set and when reported: the same window comes back.
         {"mirrored both times",
@@ -258,6 +262,7 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
          res(0, 0, 0, 640, 480),
          true,
          true,
+         {10, 20, 100, 50},
          {10, 20, 100, 50}},
         // Mirrored when set only: sensor x 530, y 410, shown unmirrored.
         {"mirrored then",
@@ -268,6 +273,7 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
          res(0, 0, 0, 640, 480),
          false,
          false,
+         {530, 410, 100, 50},
          {530, 410, 100, 50}},
         {"clipped to the image",
          {600, 400, 200, 200},
@@ -277,6 +283,7 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
          res(0, 0, 0, 640, 480),
          false,
          false,
+         {600, 400, 40, 80},
          {600, 400, 40, 80}},
         {"cut at the region's left edge",
          {10, 20, 100, 50},
@@ -286,6 +293,7 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
          res(40, 0, 0, 320, 480),
          false,
          false,
+         {0, 20, 70, 50},
          {0, 20, 70, 50}},
         {"empty",
          {10, 20, 0, 50},
@@ -295,12 +303,17 @@ TEST_F(Resolution, WindowReportedOnTheCurrentImage) {
          res(0, 0, 0, 640, 480),
          false,
          false,
+         {0, 0, 0, 0},
          {0, 0, 0, 0}},
     };
     for (const Row& r : rows) {
         int out[4] = {-1, -1, -1, -1};
-        CWindowGeometry::ClipWindowToImage(r.window, r.rs, r.rsH, r.rsV, r.rc, r.h, r.v, out);
+        CWindowGeometry::ClipWindowToImage(r.window, r.rs, r.rsH, r.rsV, r.rc, r.h, r.v,
+                                           CWindowGeometry::Cells::kExposure, out);
         EXPECT_EQ(std::vector<int>(out, out + 4), std::vector<int>(r.out, r.out + 4)) << r.name;
+        CWindowGeometry::ClipWindowToImage(r.window, r.rs, r.rsH, r.rsV, r.rc, r.h, r.v,
+                                           CWindowGeometry::Cells::kWhiteBalance, out);
+        EXPECT_EQ(std::vector<int>(out, out + 4), std::vector<int>(r.wb, r.wb + 4)) << r.name;
     }
 }
 
@@ -707,6 +720,116 @@ TEST_F(Resolution, SliverLeftOfAWindowIsReportedAsWhatIsMeasured) {
             EXPECT_EQ(active, raw);
         }
         m_controls.clear();
+    }
+}
+
+// Remnants of one to four columns (rows) left of a window that reaches past an edge of the
+// image, at each edge, mirrored and not, on the full preset, the skipping one and a region with
+// offsets. What auto exposure and white balance measure, the windows they were given (which they
+// read as they stand: an even AE width, WB blocks from even positions), is what the getters
+// report, brought onto the raw frame: never a sliver while the whole frame is measured. A
+// remnant narrower than two pixels grows to two, inwards; an odd AE width loses its last raw
+// column, a WB window starts at the next even column or row.
+TEST_F(Resolution, RemnantsAtTheEdgesAreReportedAsMeasured) {
+    struct Resolution {
+        const char* name;
+        tSdkResolution region;
+    };
+    const Resolution resolutions[] = {
+        {"full", Region(0, 0, 640, 480, 640, 480, 0, 0)},
+        {"skipping 2", Region(0, 0, 640, 480, 320, 240, 1, 1)},
+        {"region with offsets", Region(20, 10, 400, 300, 400, 300)},
+    };
+    // The raw span measured of a remnant of n pixels: [0, low) of one at the low edge (left or
+    // top of the raw frame), [N - highBegin, N - highEnd) of one at the high edge.
+    struct Span {
+        int low, highBegin, highEnd;
+    };
+    const Span aeColumns[4] = {{2, 2, 0}, {2, 2, 0}, {2, 3, 1}, {4, 4, 0}};
+    const Span aeRows[4] = {{2, 2, 0}, {2, 2, 0}, {3, 3, 0}, {4, 4, 0}};
+    const Span wbSpans[4] = {{2, 2, 0}, {2, 2, 0}, {2, 2, 0}, {4, 4, 0}};
+    constexpr int kBand = 10, kBandLength = 20;  // the window's extent along the edge
+    constexpr int kReach = 20;                   // its extent across it, mostly off the image
+
+    for (const Resolution& res : resolutions) {
+        const int W = static_cast<int>(res.region.uWidth), H = static_cast<int>(res.region.uHeight);
+        for (int mirror = 0; mirror < 4; ++mirror) {
+            const bool mh = (mirror & 1) != 0, mv = (mirror & 2) != 0;
+            m_camera =
+                std::make_shared<CSettingsCamera>(CSettingsCamera::Options{.softwareAe = true});
+            CameraControl* c = Open(m_camera);
+            if (res.region.iIndex != 255) {
+                ASSERT_EQ(c->CameraSetResolution(res.region.iIndex), 0);
+            } else {
+                tSdkResolution region = res.region;
+                ASSERT_EQ(c->CameraSetResolutionEx(&region), 0);
+            }
+            ASSERT_EQ(c->CameraSetMirror(0, mh ? 1 : 0), 0);
+            ASSERT_EQ(c->CameraSetMirror(1, mv ? 1 : 0), 0);
+            for (int vertical = 0; vertical < 2; ++vertical) {
+                for (int highOnImage = 0; highOnImage < 2; ++highOnImage) {
+                    for (int n = 1; n <= 4; ++n) {
+                        SCOPED_TRACE(::testing::Message()
+                                     << res.name << (mh ? ", mirrored" : "")
+                                     << (mv ? ", upside down" : "") << ", " << n
+                                     << (vertical ? " rows at the " : " columns at the ")
+                                     << (highOnImage ? (vertical ? "bottom" : "right")
+                                                     : (vertical ? "top" : "left")));
+                        const int extent = vertical ? H : W;
+                        // On the image: the remnant [0, n) or [extent - n, extent) across, the
+                        // band [kBand, kBand + kBandLength) along the edge.
+                        const int across = highOnImage ? extent - n : n - kReach;
+                        int window[4] = {kBand, kBand, kBandLength, kBandLength};
+                        window[vertical ? 1 : 0] = across;
+                        window[vertical ? 3 : 2] = kReach;
+                        ASSERT_EQ(c->CameraSetAeWindow(window[0], window[1], window[2], window[3]),
+                                  0);
+                        ASSERT_EQ(c->CameraSetWbWindow(window[0], window[1], window[2], window[3]),
+                                  0);
+                        ASSERT_EQ(m_camera->PushTestFrame(), 0);
+                        ASSERT_NE(c->CameraGetImageBufferEx(nullptr, 1000), nullptr);
+
+                        // On the raw frame, which is never mirrored.
+                        const bool flipAcross = vertical ? mv : mh;
+                        const bool flipAlong = vertical ? mh : mv;
+                        const int along = vertical ? W : H;
+                        const bool highOnRaw = (highOnImage != 0) != flipAcross;
+                        auto expected = [&](const Span& s) {
+                            const int begin = highOnRaw ? extent - s.highBegin : 0;
+                            const int end = highOnRaw ? extent - s.highEnd : s.low;
+                            const int bandBegin = flipAlong ? along - kBand - kBandLength : kBand;
+                            std::vector<int> raw(4);
+                            raw[vertical ? 1 : 0] = begin;
+                            raw[vertical ? 3 : 2] = end - begin;
+                            raw[vertical ? 0 : 1] = bandBegin;
+                            raw[vertical ? 2 : 3] = kBandLength;
+                            return raw;
+                        };
+                        const std::vector<int> ae =
+                            expected(vertical ? aeRows[n - 1] : aeColumns[n - 1]);
+                        const std::vector<int> wb = expected(wbSpans[n - 1]);
+                        EXPECT_EQ(c->ExposureObject().GetActiveSettings().windowEnabled, 1);
+                        EXPECT_EQ(StatisticsWindow(c, true), ae);
+                        EXPECT_EQ(c->WhiteBalanceObject().GetActiveSettings().windowEnabled, 1);
+                        EXPECT_EQ(StatisticsWindow(c, false), wb);
+                        // WB reads whole blocks from even positions: its window is one.
+                        for (int v : wb) EXPECT_EQ(v % 2, 0);
+
+                        // Reported on the image: the measured windows mirrored back.
+                        auto onImage = [&](std::vector<int> raw) {
+                            if (mh) raw[0] = W - raw[0] - raw[2];
+                            if (mv) raw[1] = H - raw[1] - raw[3];
+                            return raw;
+                        };
+                        EXPECT_EQ(AeWindow(c), onImage(ae));
+                        int r[4] = {-1, -1, -1, -1};
+                        ASSERT_EQ(c->CameraGetWbWindow(&r[0], &r[1], &r[2], &r[3]), 0);
+                        EXPECT_EQ(std::vector<int>(r, r + 4), onImage(wb));
+                    }
+                }
+            }
+            m_controls.clear();
+        }
     }
 }
 

@@ -48,6 +48,7 @@
 #include "control/CameraInitOption.h"
 #include "control/DeadPixelList.h"
 #include "control/DeviceRecords.h"
+#include "control/WindowGeometry.h"
 #include "device/CameraInitParam.h"
 #include "params/CameraParameter.h"
 #include "params/CameraParameterBuilder.h"
@@ -554,10 +555,11 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     bool HasHardwareTrigger() const;
     void SendWindowsToPipeline();
     // A stored AE or WB window with its snapshot block (resolution and mirror flags when it was
-    // set) mapped into the raw frame of the current resolution and clipped to it, as {left,
-    // top, width, height} (all 0 when nothing of it is left); false for a window without area,
-    // which is left as stored.
-    bool MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock, int raw[4]) const;
+    // set) mapped into the raw frame of the current resolution and brought onto what the
+    // statistics of cells read of it, as {left, top, width, height} (all 0 when nothing of it is
+    // left); false for a window without area, which is left as stored.
+    bool MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock,
+                         CWindowGeometry::Cells cells, int raw[4]) const;
     void CamThreadProc();
     // Ends the capture thread: sets the exit flag and, unless called on that thread, releases
     // lock (held once) while joining it.
@@ -592,15 +594,17 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // (CameraGetCapability refreshes them with only that mutex).
     using SensorWords = std::array<UINT, sizeof(tSdkCapability::auSensorParam) / sizeof(UINT)>;
     SensorWords SensorWordsCopy();
-    // A window {left, top, width, height} of the output image of the current resolution:
-    // stored in window with its snapshot (current resolution and mirror flags), and its raw
-    // position {left, top, width, height} for the pipeline in raw. False when the window has
-    // no area on the current raw frame (the pipeline then measures the whole frame).
+    // A window {left, top, width, height} of the output image of the host's resolution:
+    // stored in window with its snapshot (that resolution and the mirror flags), and its raw
+    // position {left, top, width, height} for the statistics of cells in raw. False when the
+    // window has no area on the current raw frame (the pipeline then measures the whole frame).
     bool StoreWindow(int left, int top, int width, int height, int32_t window[4],
-                     uint8_t* snapshotBlock, int raw[4]);
-    // The stored window as CameraGetAeWindow and CameraGetWbWindow report it.
-    void ReportWindow(const int32_t window[4], const uint8_t* snapshotBlock, int* left, int* top,
-                      int* width, int* height) const;
+                     uint8_t* snapshotBlock, CWindowGeometry::Cells cells, int raw[4]);
+    // The stored window as CameraGetAeWindow and CameraGetWbWindow report it: what the
+    // statistics of cells measure.
+    void ReportWindow(const int32_t window[4], const uint8_t* snapshotBlock,
+                      CWindowGeometry::Cells cells, int* left, int* top, int* width,
+                      int* height) const;
     // The dead-pixel positions into the controller's storage and out pointing at them.
     void PublishDeadPixels(const uint32_t* positions, uint32_t count, tSdkDeadPixelList* out);
 

@@ -396,9 +396,11 @@ void CameraControl::LoadPipeline() {
         settings = m_param.settings;
         bayerAlgMode = m_param.bayerAlgMode;
         int raw[4];
-        if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw))
+        if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock,
+                            CWindowGeometry::Cells::kExposure, raw))
             std::memcpy(settings.aeWindow, raw, sizeof raw);
-        if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw))
+        if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock,
+                            CWindowGeometry::Cells::kWhiteBalance, raw))
             std::memcpy(settings.wbWindow, raw, sizeof raw);
         // CameraGetCapability refreshes them without the API mutex.
         std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);

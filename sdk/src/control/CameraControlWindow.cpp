@@ -40,14 +40,14 @@ int ToInt(int64_t v) {
 }  // namespace
 
 bool CameraControl::MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock,
-                                    int raw[4]) const {
+                                    CWindowGeometry::Cells cells, int raw[4]) const {
     if (window[2] <= 0 || window[3] <= 0) return false;
     const WindowSnapshot snap = ReadSnapshot(snapshotBlock);
     int mapped[4];
     CWindowGeometry::MapWindowToRaw(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0,
                                     m_curResolution, mapped);
     // A window that lies off the current frame leaves the statistics on the whole frame.
-    CWindowGeometry::ClipRawWindow(mapped, m_curResolution, raw);
+    CWindowGeometry::FitRawWindow(mapped, m_curResolution, cells, raw);
     return true;
 }
 
@@ -56,12 +56,14 @@ void CameraControl::SendWindowsToPipeline() {
     // one set meanwhile reaches the pipeline after this.
     const DeviceHold hold = HoldDevice();
     int raw[4];
-    if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw)) {
+    if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock,
+                        CWindowGeometry::Cells::kExposure, raw)) {
         qv::Log("mExposure.CE_CameraSetAeWindow  left:%d,top:%d,width:%d,height:%d\n", raw[0],
                 raw[1], raw[2], raw[3]);
         mExposure.CE_CameraSetAeWindow(raw[0], raw[1], raw[2], raw[3]);
     }
-    if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw)) {
+    if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock,
+                        CWindowGeometry::Cells::kWhiteBalance, raw)) {
         qv::Log("mWb.CWB_CameraSetWbWindow  left:%d,top:%d,width:%d,height:%d\n", raw[0], raw[1],
                 raw[2], raw[3]);
         mWb.CWB_CameraSetWbWindow(raw[0], raw[1], raw[2], raw[3]);
@@ -69,7 +71,7 @@ void CameraControl::SendWindowsToPipeline() {
 }
 
 bool CameraControl::StoreWindow(int left, int top, int width, int height, int32_t window[4],
-                                uint8_t* snapshotBlock, int raw[4]) {
+                                uint8_t* snapshotBlock, CWindowGeometry::Cells cells, int raw[4]) {
     const DeviceHold hold = HoldDevice();
     window[0] = left;
     window[1] = top;
@@ -83,11 +85,12 @@ bool CameraControl::StoreWindow(int left, int top, int width, int height, int32_
     int mapped[4];
     CWindowGeometry::MapWindowToRaw(window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0,
                                     m_curResolution, mapped);
-    return CWindowGeometry::ClipRawWindow(mapped, m_curResolution, raw);
+    return CWindowGeometry::FitRawWindow(mapped, m_curResolution, cells, raw);
 }
 
-void CameraControl::ReportWindow(const int32_t window[4], const uint8_t* snapshotBlock, int* left,
-                                 int* top, int* width, int* height) const {
+void CameraControl::ReportWindow(const int32_t window[4], const uint8_t* snapshotBlock,
+                                 CWindowGeometry::Cells cells, int* left, int* top, int* width,
+                                 int* height) const {
     int out[4] = {0, 0, 0, 0};
     if (window[2] == -1 || window[3] == -1) {
         // Not set: the whole image.
@@ -97,7 +100,7 @@ void CameraControl::ReportWindow(const int32_t window[4], const uint8_t* snapsho
         const WindowSnapshot snap = ReadSnapshot(snapshotBlock);
         CWindowGeometry::ClipWindowToImage(
             window, snap.resolution, snap.mirrorH != 0, snap.mirrorV != 0, HostResolution(),
-            m_param.settings.mirrorH != 0, m_param.settings.mirrorV != 0, out);
+            m_param.settings.mirrorH != 0, m_param.settings.mirrorV != 0, cells, out);
     }
     if (left != nullptr) *left = out[0];
     if (top != nullptr) *top = out[1];
@@ -119,7 +122,7 @@ int CameraControl::CameraSetAeWindow(int left, int top, int width, int height) {
         const DeviceHold hold = HoldDevice();
         int raw[4];
         StoreWindow(left, top, width, height, m_param.settings.aeWindow, m_param.aeWindowBlock,
-                    raw);
+                    CWindowGeometry::Cells::kExposure, raw);
         mExposure.CE_CameraSetAeWindow(raw[0], raw[1], raw[2], raw[3]);
     }
     qv::Log("CameraSetAeWindow  left:%d,top:%d,width:%d,height:%d\n", left, top, width, height);
@@ -128,7 +131,8 @@ int CameraControl::CameraSetAeWindow(int left, int top, int width, int height) {
 
 int CameraControl::CameraGetAeWindow(int* left, int* top, int* width, int* height) {
     const DeviceHold hold = HoldDevice();
-    ReportWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, left, top, width, height);
+    ReportWindow(m_param.settings.aeWindow, m_param.aeWindowBlock,
+                 CWindowGeometry::Cells::kExposure, left, top, width, height);
     return CAMERA_STATUS_SUCCESS;
 }
 
@@ -157,7 +161,7 @@ int CameraControl::CameraSetWbWindow(int left, int top, int width, int height) {
         const DeviceHold hold = HoldDevice();
         int raw[4];
         StoreWindow(left, top, width, height, m_param.settings.wbWindow, m_param.wbWindowBlock,
-                    raw);
+                    CWindowGeometry::Cells::kWhiteBalance, raw);
         mWb.CWB_CameraSetWbWindow(raw[0], raw[1], raw[2], raw[3]);
     }
     qv::Log("CameraSetWbWindow  left:%d,top:%d,width:%d,height:%d\n", left, top, width, height);
@@ -166,7 +170,8 @@ int CameraControl::CameraSetWbWindow(int left, int top, int width, int height) {
 
 int CameraControl::CameraGetWbWindow(int* left, int* top, int* width, int* height) {
     const DeviceHold hold = HoldDevice();
-    ReportWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, left, top, width, height);
+    ReportWindow(m_param.settings.wbWindow, m_param.wbWindowBlock,
+                 CWindowGeometry::Cells::kWhiteBalance, left, top, width, height);
     return CAMERA_STATUS_SUCCESS;
 }
 

@@ -16,6 +16,37 @@ int ToInt(int64_t v) {
     return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
 }
 
+// One direction [begin, end) of a window on a frame extent pixels long, as the statistics read
+// it: from an even position when aligned, its length a multiple of two when evenLength (always
+// when aligned), at least two pixels. False when nothing of it is on the frame.
+bool FitSpan(int64_t& begin, int64_t& end, int64_t extent, bool aligned, bool evenLength) {
+    constexpr int64_t kLeast = 2;
+    begin = std::clamp<int64_t>(begin, 0, extent);
+    end = std::clamp<int64_t>(end, 0, extent);
+    if (end <= begin) return false;
+    int64_t length = end - begin;
+    int64_t limit = extent;
+    if (aligned) {
+        begin += begin & 1;
+        limit = extent & ~int64_t{1};
+    }
+    if (aligned || evenLength) length &= ~int64_t{1};
+    end = std::min(begin + length, limit);
+    if (end - begin < kLeast) {
+        // Less than the statistics read: they would measure the whole frame (or nothing) while
+        // the host is told of the sliver. Grown to what they read, away from the edge it lies
+        // at.
+        if (limit < kLeast) return false;
+        if (begin + kLeast <= limit) {
+            end = begin + kLeast;
+        } else {
+            begin = limit - kLeast;
+            end = limit;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void CWindowGeometry::MapWindowToRaw(const int32_t window[4], const tSdkResolution& rs,
@@ -60,23 +91,23 @@ void CWindowGeometry::MapWindowToRaw(const int32_t window[4], const tSdkResoluti
 
 void CWindowGeometry::ClipWindowToImage(const int32_t window[4], const tSdkResolution& rs,
                                         bool rsMirrorH, bool rsMirrorV, const tSdkResolution& rc,
-                                        bool mirrorH, bool mirrorV, int out[4]) {
+                                        bool mirrorH, bool mirrorV, Cells cells, int out[4]) {
     out[0] = out[1] = out[2] = out[3] = 0;
     if (window[2] <= 0 || window[3] <= 0) return;
     int raw[4];
     MapWindowToRaw(window, rs, rsMirrorH, rsMirrorV, rc, raw);
     const int64_t width = rc.uWidth, height = rc.uHeight;
-    int64_t left = std::clamp<int64_t>(raw[0], 0, width);
-    int64_t right = std::clamp<int64_t>(raw[2], 0, width);
-    int64_t top = std::clamp<int64_t>(raw[1], 0, height);
-    int64_t bottom = std::clamp<int64_t>(raw[3], 0, height);
-    if (right <= left || bottom <= top) {
+    int fitted[4];
+    if (!FitRawWindow(raw, rc, cells, fitted)) {
         // Off this image: the statistics measure all of it, and so it is reported.
         out[2] = ToInt(width);
         out[3] = ToInt(height);
         return;
     }
-    // The raw frame is never mirrored; the output image is, by the current flags.
+    // What the statistics measure; the raw frame is never mirrored, the output image is, by
+    // the current flags.
+    int64_t left = fitted[0], top = fitted[1];
+    int64_t right = left + fitted[2], bottom = top + fitted[3];
     if (mirrorH) {
         const int64_t l = left;
         left = width - right;
@@ -93,14 +124,14 @@ void CWindowGeometry::ClipWindowToImage(const int32_t window[4], const tSdkResol
     out[3] = ToInt(bottom - top);
 }
 
-bool CWindowGeometry::ClipRawWindow(const int raw[4], const tSdkResolution& rc, int out[4]) {
-    const int64_t width = rc.uWidth, height = rc.uHeight;
-    const int64_t left = std::clamp<int64_t>(raw[0], 0, width);
-    const int64_t top = std::clamp<int64_t>(raw[1], 0, height);
-    const int64_t right = std::clamp<int64_t>(raw[2], 0, width);
-    const int64_t bottom = std::clamp<int64_t>(raw[3], 0, height);
+bool CWindowGeometry::FitRawWindow(const int raw[4], const tSdkResolution& rc, Cells cells,
+                                   int out[4]) {
     out[0] = out[1] = out[2] = out[3] = 0;
-    if (right <= left || bottom <= top) return false;
+    const bool blocks = cells == Cells::kWhiteBalance;
+    int64_t left = raw[0], right = raw[2], top = raw[1], bottom = raw[3];
+    if (!FitSpan(left, right, rc.uWidth, blocks, true) ||
+        !FitSpan(top, bottom, rc.uHeight, blocks, blocks))
+        return false;
     out[0] = ToInt(left);
     out[1] = ToInt(top);
     out[2] = ToInt(right - left);
