@@ -506,6 +506,8 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // (with the attachment mutex held).
     int ReadDeviceRecords(DeviceRecords& device, CameraParameter& record);
     void StoreDeviceRecords(DeviceRecords& device);
+    // The capability's lists and those it replaced (with the attachment mutex held).
+    void ReleaseCapabilities();
     int GetResolutionDesc(int index, tSdkResolution* out);
     int CameraGetCameraSensorParam();
     // The sensor's limits into capability (kept when it cannot tell them), settings' AE limits
@@ -691,7 +693,10 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // Records read from the device by CameraGetCameraDevParam. The marked ones are also
     // guarded by the attachment mutex (HoldDevice): operations without the API mutex read them,
     // and the friendly name of m_devInfo is written by one.
-    tSdkCapability m_capability;     // also the attachment mutex; its lists are owned here
+    tSdkCapability m_capability;  // also the attachment mutex; its lists are owned here
+    // Lists a defaults load replaced, which hosts may still hold: released with m_capability's
+    // (at the next CameraInit or with the controller). Also the attachment mutex.
+    std::vector<tSdkCapability> m_replacedCapabilities;
     tDevInfo m_devInfo;              // also the attachment mutex
     uint8_t m_featureWords[56];      // capability bytes 64 to 119; also the attachment mutex
     CameraProperty m_property;       // also the attachment mutex
