@@ -109,9 +109,21 @@ int CTestCamera::PushTestFrame(uint8_t fill, uint32_t frameNo) {
     return PushFrame(data.data(), static_cast<uint32_t>(data.size()), info, frameNo, frameNo);
 }
 
+void CTestCamera::CountFrameTimeReads(std::function<void(double last)> check) {
+    std::lock_guard lock(m_readsMutex);
+    m_readCheck = std::move(check);
+}
+
 int CTestCamera::GetFrameTime(double* us) {
     const int r = Rec("GetFrameTime");
-    if (r == CAMERA_STATUS_SUCCESS && us != nullptr) *us = m_frameTimeUs.load();
+    if (r != CAMERA_STATUS_SUCCESS || us == nullptr) return r;
+    std::lock_guard lock(m_readsMutex);
+    if (m_readCheck) {
+        const double last = m_frameTimeUs.load();
+        m_readCheck(last);
+        m_frameTimeUs.store(last + 1);
+    }
+    *us = m_frameTimeUs.load();
     return r;
 }
 

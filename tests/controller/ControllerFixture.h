@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,11 @@ class CTestCamera : public qvsim::CFakeDevice {
     // it answers as a camera without a sensor driver.
     void SetSensorGainLimits(uint32_t min, uint32_t max);
 
+    // From now on every frame-time read answers one microsecond more than the read before it,
+    // and calls check with that earlier value first (inside the read, under the controller's
+    // device lock); null ends it.
+    void CountFrameTimeReads(std::function<void(double last)> check);
+
     int GetFrameTime(double* us) override;
     int GetSensorParam(SensorParam* param) override;
     int SetWdrMode(int mode) override;
@@ -72,6 +78,8 @@ class CTestCamera : public qvsim::CFakeDevice {
 
   private:
     std::atomic<double> m_frameTimeUs{33333.0};
+    std::mutex m_readsMutex;  // guards m_readCheck
+    std::function<void(double)> m_readCheck;
     std::atomic<bool> m_reportsLimits{false};
     std::atomic<uint32_t> m_gainMin{0};
     std::atomic<uint32_t> m_gainMax{0};

@@ -282,4 +282,38 @@ TEST_F(Locks, SaveBesideADefaultsLoad) {
     EXPECT_EQ(mode, kSerialNumberMode);
 }
 
+// Frame times reach auto exposure in the order they were read: CameraGetFrameTime (on host
+// threads, without the API mutex) and the stream reopen each read the device's frame time and
+// hand it on in one hold, so a time read before another, or before a reopen, never reaches auto
+// exposure after it. The double answers every read with one microsecond more than the read
+// before and checks, at each read, that auto exposure has the value of the read before.
+TEST_F(Locks, FrameTimeReachesAutoExposureInReadOrder) {
+    CameraControl* c = OpenCamera();
+    std::atomic<int> stale{0};
+    m_camera->CountFrameTimeReads([&](double last) {
+        if (c->ExposureObject().GetPendingSettings().frameTimeLimit != last) ++stale;
+    });
+    constexpr int kReaders = 3, kReads = 10000, kReopens = 40;
+    std::atomic<bool> reopening{true};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < kReaders; ++t) {
+        readers.emplace_back([&] {
+            // Until the reopens are over, and at least kReads times.
+            for (int i = 0; i < kReads || reopening; ++i) {
+                double us = 0;
+                EXPECT_EQ(c->CameraGetFrameTime(&us), 0);
+            }
+        });
+    }
+    for (int round = 0; round < kReopens; ++round) EXPECT_EQ(c->CameraSetResolution(round & 1), 0);
+    reopening = false;
+    for (std::thread& t : readers) t.join();
+    m_camera->CountFrameTimeReads(nullptr);
+    EXPECT_EQ(stale.load(), 0);
+    // The last value handed on is the last one read.
+    double last = 0;
+    ASSERT_EQ(m_camera->GetFrameTime(&last), 0);
+    EXPECT_EQ(c->ExposureObject().GetPendingSettings().frameTimeLimit, last);
+}
+
 }  // namespace
