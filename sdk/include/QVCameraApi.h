@@ -234,8 +234,10 @@ QVSDK_API int CameraGetFrameTime(HANDLE hCamera, double* pUs);
  * height 0 measures the whole frame. It stays on the same part of the sensor when the resolution
  * changes. CAMERA_STATUS_PARAMETER_INVALID for a negative size. */
 QVSDK_API int CameraSetAeWindow(HANDLE hCamera, int left, int top, int width, int height);
-/* The region as it lies on the current output image, clipped to it; the whole image when
- * nothing of the region lies on it (auto exposure then measures the whole frame). */
+/* The part of the image auto exposure measures: the region as it lies on the current output
+ * image, clipped to it, at least two pixels wide and high (a narrower remnant at an edge grows
+ * inwards) and of even width on the sensor's frame; the whole image when nothing of the region
+ * lies on it (auto exposure then measures the whole frame). */
 QVSDK_API int CameraGetAeWindow(HANDLE hCamera, int* pLeft, int* pTop, int* pWidth, int* pHeight);
 /* Whether the region is drawn into displayed frames; CAMERA_STATUS_PARAMETER_INVALID before the
  * display is set up. */
@@ -278,7 +280,9 @@ QVSDK_API int CameraGetGain(HANDLE hCamera, USHORT* pRed, USHORT* pGreen, USHORT
  * CAMERA_STATUS_NOT_SUPPORTED when the camera offers none; CAMERA_STATUS_PARAMETER_INVALID while
  * auto white balance is on. */
 QVSDK_API int CameraSetOnceWB(HANDLE hCamera);
-/* The region white balance measures; the rules of the AE window. */
+/* The region white balance measures; the rules of the AE window, except that white balance
+ * measures whole 2 x 2 cells of the sensor's frame, from an even column and row, which
+ * CameraGetWbWindow reports. */
 QVSDK_API int CameraSetWbWindow(HANDLE hCamera, int left, int top, int width, int height);
 QVSDK_API int CameraGetWbWindow(HANDLE hCamera, int* pLeft, int* pTop, int* pWidth, int* pHeight);
 QVSDK_API int CameraSetWbWinVisible(HANDLE hCamera, int visible);
