@@ -5,6 +5,22 @@
  * to return a pointer. Handle-taking functions answer a null handle with
  * CAMERA_STATUS_PARAMETER_INVALID (or a null pointer) and touch nothing else.
  * All exports are bound to the symbol version node "libQVCameraSDK".
+ *
+ * Calls on one camera that take turns, each waiting while another runs (so also while
+ * CameraSnapToBuffer waits for its frame and while CameraSaveImage writes): CameraInit,
+ * CameraUnInit, CameraPlay, CameraPause and CameraSetCallbackFunction; the frame calls
+ * (CameraGetRawImageBuffer, apart from its own wait for a frame, CameraReleaseFrameHandle,
+ * CameraGetImageInfo, CameraGetImageTimestamp, CameraGetImageFrameNo, CameraResetTimestamp,
+ * CameraSoftTrigger, CameraRequestTransferImage, CameraGetOutImageBuffer, the
+ * CameraGetImageBufferEx family, CameraSnapToBuffer, CameraSaveImage); the calls that restart
+ * the stream (frame speed, resolution, sensor output format, trigger mode, transfer mode, GigE
+ * packet size and resend, CameraSetIntValue of id 0, CameraLoadParameter,
+ * CameraReadParameterFromFile); CameraGetImageTransferMode, CameraGigeGetTransPacketSize,
+ * CameraGigeGetOptimalPacketSize, CameraGetIntValue of id 0, CameraSetResolutionForSnap,
+ * CameraGetResolutionForSnap, CameraDisplayInit, CameraDisplay and CameraSetCrossLine. Every
+ * other call (among them the image settings, the AE and WB windows, the other getters, the
+ * trigger count and delay, strobe and I/O-line settings, the parameter saves, the device
+ * information and storage) answers without waiting for these.
  */
 #ifndef QV_CAMERA_API_H
 #define QV_CAMERA_API_H
@@ -164,10 +180,10 @@ QVSDK_API int CameraGetImageBufferEx2(HANDLE hCamera, BYTE* pOut, stImageInfo* p
  * null) its descriptor, with the exposure and gain as set, and its data. CAMERA_STATUS_TIMEOUT
  * when no frame came or the camera was lost; CAMERA_STATUS_FAILED when capture or the switch
  * failed or without device parameters; CAMERA_STATUS_NOT_INITIALIZED;
- * CAMERA_STATUS_PARAMETER_INVALID for a null pFrame. Meanwhile the calls that change the stream,
- * the trigger mode or the parameter group, play and pause, frame processing and image saves wait
- * for it; the image settings and the AE and WB windows answer at once and refer to the host's
- * resolution, which CameraGetCurResolution goes on answering. */
+ * CAMERA_STATUS_PARAMETER_INVALID for a null pFrame. The calls that take turns (top of this
+ * file) wait for it; the others answer meanwhile. The image settings and the AE and WB windows
+ * refer to the host's resolution, which CameraGetCurResolution goes on answering;
+ * CameraGetOutImageSize tells what the sensor puts out now, the snapshot's size. */
 QVSDK_API int CameraSnapToBuffer(HANDLE hCamera, CameraFrameHandle* pFrame, stImageInfo* pInfo,
                                  BYTE** ppData, UINT timeoutMs);
 /* The snapshot resolution. The record is adjusted in place: window sizes even, image width a
@@ -218,8 +234,10 @@ QVSDK_API int CameraGetFrameTime(HANDLE hCamera, double* pUs);
  * height 0 measures the whole frame. It stays on the same part of the sensor when the resolution
  * changes. CAMERA_STATUS_PARAMETER_INVALID for a negative size. */
 QVSDK_API int CameraSetAeWindow(HANDLE hCamera, int left, int top, int width, int height);
-/* The region as it lies on the current output image, clipped to it; the whole image when
- * nothing of the region lies on it (auto exposure then measures the whole frame). */
+/* The part of the image auto exposure measures: the region as it lies on the current output
+ * image, clipped to it, at least two pixels wide and high (a narrower remnant at an edge grows
+ * inwards) and of even width on the sensor's frame; the whole image when nothing of the region
+ * lies on it (auto exposure then measures the whole frame). */
 QVSDK_API int CameraGetAeWindow(HANDLE hCamera, int* pLeft, int* pTop, int* pWidth, int* pHeight);
 /* Whether the region is drawn into displayed frames; CAMERA_STATUS_PARAMETER_INVALID before the
  * display is set up. */
@@ -262,7 +280,9 @@ QVSDK_API int CameraGetGain(HANDLE hCamera, USHORT* pRed, USHORT* pGreen, USHORT
  * CAMERA_STATUS_NOT_SUPPORTED when the camera offers none; CAMERA_STATUS_PARAMETER_INVALID while
  * auto white balance is on. */
 QVSDK_API int CameraSetOnceWB(HANDLE hCamera);
-/* The region white balance measures; the rules of the AE window. */
+/* The region white balance measures; the rules of the AE window, except that white balance
+ * measures whole 2 x 2 cells of the sensor's frame, from an even column and row, which
+ * CameraGetWbWindow reports. */
 QVSDK_API int CameraSetWbWindow(HANDLE hCamera, int left, int top, int width, int height);
 QVSDK_API int CameraGetWbWindow(HANDLE hCamera, int* pLeft, int* pTop, int* pWidth, int* pHeight);
 QVSDK_API int CameraSetWbWinVisible(HANDLE hCamera, int visible);
@@ -319,7 +339,8 @@ QVSDK_API int CameraSetResolutionEx(HANDLE hCamera, tSdkResolution* pRes);
 /* The preset of an index (255: the custom region). */
 QVSDK_API int CameraGetResolutionEx(HANDLE hCamera, int index, tSdkResolution* pRes);
 QVSDK_API int CameraGetCurResolution(HANDLE hCamera, tSdkResolution* pRes);
-/* Width and height of the sensor's current output. */
+/* Width and height of the sensor's current output (during CameraSnapToBuffer at its own
+ * resolution, the snapshot's). */
 QVSDK_API int CameraGetOutImageSize(HANDLE hCamera, int* pWidth, int* pHeight);
 /* There is no resolution dialog: CAMERA_STATUS_FAILED (CAMERA_STATUS_PARAMETER_INVALID for a null
  * record). */
@@ -503,9 +524,9 @@ QVSDK_API int CameraDrawText(BYTE* pImage, stImageInfo* pInfo, const char* pFont
  * CAMERA_STATUS_IO_ERROR when a write or the close fails (a full disk), when a BMP file
  * cannot be created, and when something other than a regular file takes the name's place
  * while the file is written (it stays); CAMERA_STATUS_FAILED when another file cannot be
- * created (a folder of that name among the reasons) or the encoder fails. Saves of one camera take turns; the calls that
- * change the stream, the trigger mode or the parameter group and frame processing wait for a
- * save, the image settings do not. */
+ * created (a folder of that name among the reasons) or the encoder fails. Saves of one camera
+ * take turns, and so do the other calls listed at the top of this file; the rest answer during
+ * a save. */
 QVSDK_API int CameraSaveImage(HANDLE hCamera, const char* path, BYTE* pImage, stImageInfo* pInfo,
                               int type, int quality);
 /* Starts recording an AVI file at path (created, or overwritten once the recording is closed)

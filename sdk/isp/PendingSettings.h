@@ -24,6 +24,11 @@ class CPendingSettings {
         Lock lock(m_mutex);
         return m_active;
     }
+    // The pending copy: what the next processed frame takes over.
+    Settings GetPendingSettings() const {
+        Lock lock(m_mutex);
+        return m_pending;
+    }
     uint16_t GetDirtyCode() const {
         Lock lock(m_mutex);
         return m_dirty;

@@ -31,6 +31,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlTrigger.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/ControlClock.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/WindowGeometry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/manager/JNCameraMgr.cpp
   ${CMAKE_CURRENT_LIST_DIR}/manager/JNDeviceMgr.cpp
   ${CMAKE_CURRENT_LIST_DIR}/manager/TransportFactories.cpp

@@ -109,9 +109,21 @@ int CTestCamera::PushTestFrame(uint8_t fill, uint32_t frameNo) {
     return PushFrame(data.data(), static_cast<uint32_t>(data.size()), info, frameNo, frameNo);
 }
 
+void CTestCamera::CountFrameTimeReads(std::function<void(double last)> check) {
+    std::lock_guard lock(m_readsMutex);
+    m_readCheck = std::move(check);
+}
+
 int CTestCamera::GetFrameTime(double* us) {
     const int r = Rec("GetFrameTime");
-    if (r == CAMERA_STATUS_SUCCESS && us != nullptr) *us = m_frameTimeUs.load();
+    if (r != CAMERA_STATUS_SUCCESS || us == nullptr) return r;
+    std::lock_guard lock(m_readsMutex);
+    if (m_readCheck) {
+        const double last = m_frameTimeUs.load();
+        m_readCheck(last);
+        m_frameTimeUs.store(last + 1);
+    }
+    *us = m_frameTimeUs.load();
     return r;
 }
 
@@ -121,15 +133,34 @@ void CTestCamera::SetSensorGainLimits(uint32_t min, uint32_t max) {
     m_reportsLimits.store(true);
 }
 
+void CTestCamera::SetSensorLineLimits(uint32_t min, uint32_t max) {
+    m_linesMin.store(min);
+    m_linesMax.store(max);
+    m_reportsLimits.store(true);
+}
+
 int CTestCamera::GetSensorParam(SensorParam* param) {
     if (!m_reportsLimits.load()) return qvsim::CFakeDevice::GetSensorParam(param);
     if (param == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
     SensorParam limits{};
-    const tSdkCapability capability = TestCapability();
-    static_assert(sizeof capability.auSensorParam <= sizeof limits);
-    std::memcpy(&limits, capability.auSensorParam, sizeof capability.auSensorParam);
-    limits.analogGainMin = m_gainMin.load();
-    limits.analogGainMax = m_gainMax.load();
+    static_assert(sizeof m_sensorWords <= sizeof limits);
+    {
+        std::lock_guard lock(m_wordsMutex);
+        if (m_wordsRead) {
+            std::memcpy(&limits, m_sensorWords.data(), sizeof m_sensorWords);
+        } else {
+            const tSdkCapability capability = TestCapability();
+            std::memcpy(&limits, capability.auSensorParam, sizeof capability.auSensorParam);
+        }
+    }
+    if (m_gainMax.load() != 0) {
+        limits.analogGainMin = m_gainMin.load();
+        limits.analogGainMax = m_gainMax.load();
+    }
+    if (m_linesMax.load() != 0) {
+        limits.expLinesMin = m_linesMin.load();
+        limits.expLinesMax = m_linesMax.load();
+    }
     *param = limits;
     return CAMERA_STATUS_SUCCESS;
 }
@@ -150,6 +181,11 @@ int CTestCamera::GetCameraDevParam(tSdkCapability* cap, tDevInfo* info, CameraPr
                                    DeviceMiscInfo* misc) {
     const int r = CFakeDevice::GetCameraDevParam(cap, info, prop, misc);
     if (cap != nullptr) {
+        {
+            std::lock_guard lock(m_wordsMutex);
+            std::memcpy(m_sensorWords.data(), cap->auSensorParam, sizeof m_sensorWords);
+            m_wordsRead = true;
+        }
         cap->iImageSizeDesc = 2;
         cap->pImageSizeDesc = new tSdkResolution[2]{Preset(0, 640, 480, 0), Preset(1, 320, 240, 1)};
         cap->iMediaTypeDesc = static_cast<INT>(m_mediaTypes.size());

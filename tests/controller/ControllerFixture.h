@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -56,10 +58,17 @@ class CTestCamera : public qvsim::CFakeDevice {
     // One mono frame of kWidth x kHeight filled with fill: 0, or -1 without a stream.
     int PushTestFrame(uint8_t fill = 0x80, uint32_t frameNo = 0);
 
-    // From now on the driver reports sensor limits: the test capability's words with these
-    // gain limits (drivers change them at run time, with the trigger mode for one). Until then
-    // it answers as a camera without a sensor driver.
+    // From now on the driver reports sensor limits: the scripted capability's words (the test
+    // capability's before a device-parameter read) with these gain or exposure-line limits
+    // (drivers change them at run time, with the trigger mode for one). Until then it answers as
+    // a camera without a sensor driver.
     void SetSensorGainLimits(uint32_t min, uint32_t max);
+    void SetSensorLineLimits(uint32_t min, uint32_t max);
+
+    // From now on every frame-time read answers one microsecond more than the read before it,
+    // and calls check with that earlier value first (inside the read, under the controller's
+    // device lock); null ends it.
+    void CountFrameTimeReads(std::function<void(double last)> check);
 
     int GetFrameTime(double* us) override;
     int GetSensorParam(SensorParam* param) override;
@@ -72,9 +81,16 @@ class CTestCamera : public qvsim::CFakeDevice {
 
   private:
     std::atomic<double> m_frameTimeUs{33333.0};
+    std::mutex m_readsMutex;  // guards m_readCheck
+    std::function<void(double)> m_readCheck;
     std::atomic<bool> m_reportsLimits{false};
     std::atomic<uint32_t> m_gainMin{0};
-    std::atomic<uint32_t> m_gainMax{0};
+    std::atomic<uint32_t> m_gainMax{0};  // 0: the scripted words' gain limits
+    std::atomic<uint32_t> m_linesMin{0};
+    std::atomic<uint32_t> m_linesMax{0};  // 0: the scripted words' line limits
+    std::mutex m_wordsMutex;              // guards m_sensorWords
+    std::array<UINT, sizeof(tSdkCapability::auSensorParam) / sizeof(UINT)> m_sensorWords{};
+    bool m_wordsRead = false;
     std::vector<uint32_t> m_mediaTypes;  // set before use
 };
 

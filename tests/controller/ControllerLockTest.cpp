@@ -282,4 +282,73 @@ TEST_F(Locks, SaveBesideADefaultsLoad) {
     EXPECT_EQ(mode, kSerialNumberMode);
 }
 
+// Frame times reach auto exposure in the order they were read: CameraGetFrameTime (on host
+// threads, without the API mutex) and the stream reopen each read the device's frame time and
+// hand it on in one hold, so a time read before another, or before a reopen, never reaches auto
+// exposure after it. The double answers every read with one microsecond more than the read
+// before and checks, at each read, that auto exposure has the value of the read before.
+TEST_F(Locks, FrameTimeReachesAutoExposureInReadOrder) {
+    CameraControl* c = OpenCamera();
+    std::atomic<int> stale{0};
+    m_camera->CountFrameTimeReads([&](double last) {
+        if (c->ExposureObject().GetPendingSettings().frameTimeLimit != last) ++stale;
+    });
+    constexpr int kReaders = 3, kReads = 10000, kReopens = 40;
+    std::atomic<bool> reopening{true};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < kReaders; ++t) {
+        readers.emplace_back([&] {
+            // Until the reopens are over, and at least kReads times.
+            for (int i = 0; i < kReads || reopening; ++i) {
+                double us = 0;
+                EXPECT_EQ(c->CameraGetFrameTime(&us), 0);
+            }
+        });
+    }
+    for (int round = 0; round < kReopens; ++round) EXPECT_EQ(c->CameraSetResolution(round & 1), 0);
+    reopening = false;
+    for (std::thread& t : readers) t.join();
+    m_camera->CountFrameTimeReads(nullptr);
+    EXPECT_EQ(stale.load(), 0);
+    // The last value handed on is the last one read.
+    double last = 0;
+    ASSERT_EQ(m_camera->GetFrameTime(&last), 0);
+    EXPECT_EQ(c->ExposureObject().GetPendingSettings().frameTimeLimit, last);
+}
+
+// The AE gain range set while capability calls take over a driver's gain maximum, which moves
+// between 16000 and 8000: a range is cut to the limits in force when it is stored, so once a
+// refresh to 8000 is done, neither the record nor auto exposure has a maximum above 8000, also
+// with a range set at the same moment.
+TEST_F(Locks, GainRangeBesideACapabilityRefresh) {
+    CameraControl* c = OpenCamera();
+    ASSERT_EQ(c->CameraSetAeState(1), 0);
+    constexpr int kRounds = 100000;
+    std::atomic<bool> refreshing{true};
+    std::atomic<int> sets{0};
+    std::thread setter([&] {
+        while (refreshing) {
+            EXPECT_EQ(c->CameraSetAeAnalogGainRange(1000, 16000), 0);
+            ++sets;
+        }
+    });
+    // The refreshes start once the setter runs.
+    ASSERT_TRUE(ctltest::WaitFor([&] { return sets.load() > 0; }));
+    int above = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const uint32_t max = round & 1 ? 16000 : 8000;
+        m_camera->SetSensorGainLimits(1000, max);
+        tSdkCapability capability{};
+        ASSERT_EQ(c->CameraGetCapability(&capability), 0);
+        if (max != 8000) continue;
+        int lo = 0, hi = 0;
+        ASSERT_EQ(c->CameraGetAeAnalogGainRange(&lo, &hi), 0);
+        const uint32_t aeMax = c->ExposureObject().GetPendingSettings().aeGainMax;
+        if (hi > 8000 || aeMax > 8000) ++above;
+    }
+    refreshing = false;
+    setter.join();
+    EXPECT_EQ(above, 0) << "of " << kRounds / 2 << " refreshes to 8000";
+}
+
 }  // namespace

@@ -527,4 +527,49 @@ TEST_F(Parameters, CapabilityRefreshesTheSensorLimits) {
     }
 }
 
+// A host copies the capability and reads its lists after loads of the camera's defaults, which
+// read the device records again: the lists it holds stay valid until the camera is released. A
+// list the camera answers alike is kept where it was (new copies point at it too); one it now
+// answers differently reaches new copies while the old one stays readable. (Under
+// AddressSanitizer a list freed too early shows at the first read.)
+TEST_F(Parameters, CapabilityListsOutliveADefaultsLoad) {
+    struct Row {
+        const char* name;
+        std::vector<uint32_t> mediaTypes;  // the sensor formats the camera lists at the load
+    };
+    const Row rows[] = {
+        {"lists answered alike", {0x01080001}},
+        {"another sensor format list", {0x01080001, 0x01080009}},
+    };
+    auto camera = AddCamera();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        camera->SetMediaTypes({0x01080001});
+        CameraControl* c = Open(camera);
+        HANDLE h = static_cast<HANDLE>(c);
+        tSdkCapability before{};
+        ASSERT_EQ(CameraGetCapability(h, &before), 0);
+        ASSERT_EQ(before.iImageSizeDesc, 2);
+        ASSERT_EQ(before.iMediaTypeDesc, 1);
+        camera->SetMediaTypes(row.mediaTypes);
+        for (int load = 0; load < 3; ++load) ASSERT_EQ(c->CameraLoadParameter(255), 0);
+
+        // The old lists, as the host copied them.
+        EXPECT_EQ(before.pImageSizeDesc[0].uWidth, 640u);
+        EXPECT_EQ(before.pImageSizeDesc[1].uWidth, 320u);
+        EXPECT_EQ(before.pMediaTypeDesc[0].uMediaType, 0x01080001u);
+        tSdkCapability after{};
+        ASSERT_EQ(CameraGetCapability(h, &after), 0);
+        EXPECT_EQ(after.pImageSizeDesc, before.pImageSizeDesc);
+        ASSERT_EQ(after.iMediaTypeDesc, static_cast<INT>(row.mediaTypes.size()));
+        if (row.mediaTypes.size() == 1) {
+            EXPECT_EQ(after.pMediaTypeDesc, before.pMediaTypeDesc);
+        } else {
+            EXPECT_NE(after.pMediaTypeDesc, before.pMediaTypeDesc);
+            EXPECT_EQ(after.pMediaTypeDesc[1].uMediaType, 0x01080009u);
+        }
+        ASSERT_EQ(c->CameraUninit(), 0);
+    }
+}
+
 }  // namespace

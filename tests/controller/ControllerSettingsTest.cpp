@@ -4,6 +4,7 @@
 // 16-bit answers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 
 #include <cstring>
@@ -253,6 +254,41 @@ TEST_F(Settings, ExposureRange) {
         }
         m_controls.clear();
     }
+}
+
+// The AE exposure range set while capability calls take over a driver's exposure-line maximum,
+// which moves between 50000 and 10000 lines of 20 us: a range is cut to the limits in force when
+// it is stored, so once a refresh to 10000 lines is done the record's maximum is not above
+// 200000 us, also with a range set at the same moment.
+TEST_F(Settings, ExposureRangeBesideACapabilityRefresh) {
+    CameraControl* c = OpenCamera({.softwareAe = true});
+    AeOn(c);
+    constexpr int kRounds = 20000;
+    constexpr double kLowMaxUs = 10000 * ctltest::kLineTimeUs;
+    std::atomic<bool> refreshing{true};
+    std::atomic<int> sets{0};
+    std::thread setter([&] {
+        while (refreshing) {
+            EXPECT_EQ(c->CameraSetAeExposureRange(100, 1000000), 0);
+            ++sets;
+        }
+    });
+    // The refreshes start once the setter runs.
+    ASSERT_TRUE(ctltest::WaitFor([&] { return sets.load() > 0; }));
+    int above = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const uint32_t lines = round & 1 ? ctltest::kLinesMax : 10000;
+        m_camera->SetSensorLineLimits(1, lines);
+        tSdkCapability capability{};
+        ASSERT_EQ(c->CameraGetCapability(&capability), 0);
+        if (lines == ctltest::kLinesMax) continue;
+        double min = 0, max = 0;
+        ASSERT_EQ(c->CameraGetAeExposureRange(&min, &max), 0);
+        if (max > kLowMaxUs) ++above;
+    }
+    refreshing = false;
+    setter.join();
+    EXPECT_EQ(above, 0) << "of " << kRounds / 2 << " refreshes to 10000 lines";
 }
 
 TEST_F(Settings, ExposureRangeReportedFromTheSensorWhereNotSet) {

@@ -8,6 +8,7 @@
 
 #include "ControllerTestBase.h"
 #include "LogCapture.h"
+#include "control/WindowGeometry.h"
 
 namespace {
 
@@ -638,7 +639,7 @@ TEST(WindowMapping, OutputWindowToRawFrame) {
     };
     for (const Row& r : rows) {
         int out[4] = {-1, -1, -1, -1};
-        CameraControl::MapWindowToRaw(r.window, r.rs, r.h, r.v, r.rc, out);
+        CWindowGeometry::MapWindowToRaw(r.window, r.rs, r.h, r.v, r.rc, out);
         EXPECT_EQ(std::vector<int>(out, out + 4), std::vector<int>(r.out, r.out + 4)) << r.name;
     }
 }

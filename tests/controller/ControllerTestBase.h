@@ -120,4 +120,20 @@ inline void CallWhileASnapshotWaits(CameraControl* c, CTestCamera& camera,
     }
 }
 
+// A resolution record: a region of windowW x windowH sensor pixels at (x, y) shown as a w x h
+// image with skip mode skip; index 255 is a custom region.
+inline tSdkResolution Region(int x, int y, int windowW, int windowH, unsigned w, unsigned h,
+                             unsigned skip = 0, int index = 255) {
+    tSdkResolution r{};
+    r.iIndex = index;
+    r.iOffsetX = x;
+    r.iOffsetY = y;
+    r.iSensorWidth = windowW;
+    r.iSensorHeight = windowH;
+    r.uWidth = w;
+    r.uHeight = h;
+    r.uModeC = skip;
+    return r;
+}
+
 }  // namespace ctltest

@@ -12,6 +12,8 @@ qv_add_test(controller_settings_test SOURCES controller/ControllerSettingsTest.c
   LIBS qv_controller_fixture LABELS concurrency)
 qv_add_test(controller_resolution_test SOURCES controller/ControllerResolutionTest.cpp
   LIBS qv_controller_fixture)
+qv_add_test(controller_window_test SOURCES controller/ControllerWindowTest.cpp
+  LIBS qv_controller_fixture)
 qv_add_test(controller_trigger_test SOURCES controller/ControllerTriggerTest.cpp
   LIBS qv_controller_fixture)
 qv_add_test(controller_parameters_test SOURCES controller/ControllerParametersTest.cpp

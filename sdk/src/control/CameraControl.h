@@ -44,9 +44,11 @@
 
 #include "CameraExposure.h"
 #include "CameraISP.h"
+#include "control/ApiMutex.h"
 #include "control/CameraInitOption.h"
 #include "control/DeadPixelList.h"
 #include "control/DeviceRecords.h"
+#include "control/WindowGeometry.h"
 #include "device/CameraInitParam.h"
 #include "params/CameraParameter.h"
 #include "params/CameraParameterBuilder.h"
@@ -473,20 +475,6 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // of frame time and exposure in ms, 5000 ms below 2500, 2d + 500 below 5000, else d + 4000.
     static uint64_t DeviceLossTimeoutMs(double frameTimeUs, double exposureUs);
 
-    // Maps a window {left, top, width, height} given on the output image of resolution rs
-    // (mirrored as mirrorH, mirrorV, within the region rs shows) into the raw image of the
-    // current resolution rc, cut to that frame: out = {left, top, right, bottom}; all 0 for an
-    // empty window and for one with nothing on the frame.
-    static void MapWindowToRaw(const int32_t window[4], const tSdkResolution& rs, bool mirrorH,
-                               bool mirrorV, const tSdkResolution& rc, int out[4]);
-    // A window {left, top, width, height} mapped with MapWindowToRaw and then brought onto
-    // the image it was mapped to (width x height, mirrored as mirrorH, mirrorV), as the host
-    // sees it: out = {left, top, width, height}, clipped to the image; the whole image for a
-    // window with nothing on it (the statistics then measure all of it), all 0 for an empty one.
-    static void ClipWindowToImage(const int32_t window[4], const tSdkResolution& rs, bool rsMirrorH,
-                                  bool rsMirrorV, const tSdkResolution& rc, bool mirrorH,
-                                  bool mirrorV, int out[4]);
-
     // ---- Test seams (internal) ----
     // The loss rule's clock; set before CameraInit, not owned, must outlive the controller.
     void SetClock(CControlClock* clock);
@@ -504,30 +492,6 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     int KLive_Reconnect(std::list<std::shared_ptr<CJNDevice>>& present) override;
 
   private:
-    // The API mutex: recursive, and it counts how deep its owner holds it, so that the joins
-    // that release it can check they hold it once (a nested hold would stay locked and the
-    // capture thread would never return).
-    class CApiMutex {
-      public:
-        void lock() {
-            m_mutex.lock();
-            ++m_depth;
-        }
-        bool try_lock() {
-            if (!m_mutex.try_lock()) return false;
-            ++m_depth;
-            return true;
-        }
-        void unlock() {
-            --m_depth;
-            m_mutex.unlock();
-        }
-        int Depth() const { return m_depth; }  // meaningful to the owner only
-
-      private:
-        std::recursive_mutex m_mutex;
-        int m_depth = 0;  // guarded by m_mutex
-    };
     using ApiLock = std::unique_lock<CApiMutex>;
     using DeviceHold = std::unique_lock<std::recursive_mutex>;
 
@@ -542,6 +506,8 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // (with the attachment mutex held).
     int ReadDeviceRecords(DeviceRecords& device, CameraParameter& record);
     void StoreDeviceRecords(DeviceRecords& device);
+    // The capability's lists and those it replaced (with the attachment mutex held).
+    void ReleaseCapabilities();
     int GetResolutionDesc(int index, tSdkResolution* out);
     int CameraGetCameraSensorParam();
     // The sensor's limits into capability (kept when it cannot tell them), settings' AE limits
@@ -591,10 +557,11 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     bool HasHardwareTrigger() const;
     void SendWindowsToPipeline();
     // A stored AE or WB window with its snapshot block (resolution and mirror flags when it was
-    // set) mapped into the raw frame of the current resolution and clipped to it, as {left,
-    // top, width, height} (all 0 when nothing of it is left); false for a window without area,
-    // which is left as stored.
-    bool MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock, int raw[4]) const;
+    // set) mapped into the raw frame of the current resolution and brought onto what the
+    // statistics of cells read of it, as {left, top, width, height} (all 0 when nothing of it is
+    // left); false for a window without area, which is left as stored.
+    bool MapStoredWindow(const int32_t window[4], const uint8_t* snapshotBlock,
+                         CWindowGeometry::Cells cells, int raw[4]) const;
     void CamThreadProc();
     // Ends the capture thread: sets the exit flag and, unless called on that thread, releases
     // lock (held once) while joining it.
@@ -629,18 +596,17 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // (CameraGetCapability refreshes them with only that mutex).
     using SensorWords = std::array<UINT, sizeof(tSdkCapability::auSensorParam) / sizeof(UINT)>;
     SensorWords SensorWordsCopy();
-    // A window {left, top, width, height} of the output image of the current resolution:
-    // stored in window with its snapshot (current resolution and mirror flags), and its raw
-    // position {left, top, width, height} for the pipeline in raw. False when the window has
-    // no area on the current raw frame (the pipeline then measures the whole frame).
+    // A window {left, top, width, height} of the output image of the host's resolution:
+    // stored in window with its snapshot (that resolution and the mirror flags), and its raw
+    // position {left, top, width, height} for the statistics of cells in raw. False when the
+    // window has no area on the current raw frame (the pipeline then measures the whole frame).
     bool StoreWindow(int left, int top, int width, int height, int32_t window[4],
-                     uint8_t* snapshotBlock, int raw[4]);
-    // The stored window as CameraGetAeWindow and CameraGetWbWindow report it.
-    void ReportWindow(const int32_t window[4], const uint8_t* snapshotBlock, int* left, int* top,
-                      int* width, int* height) const;
-    // A raw window {left, top, right, bottom} clipped to the current raw frame as {left, top,
-    // width, height}; false when nothing of it is left.
-    bool ClipRawWindow(const int raw[4], int out[4]) const;
+                     uint8_t* snapshotBlock, CWindowGeometry::Cells cells, int raw[4]);
+    // The stored window as CameraGetAeWindow and CameraGetWbWindow report it: what the
+    // statistics of cells measure.
+    void ReportWindow(const int32_t window[4], const uint8_t* snapshotBlock,
+                      CWindowGeometry::Cells cells, int* left, int* top, int* width,
+                      int* height) const;
     // The dead-pixel positions into the controller's storage and out pointing at them.
     void PublishDeadPixels(const uint32_t* positions, uint32_t count, tSdkDeadPixelList* out);
 
@@ -727,7 +693,10 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // Records read from the device by CameraGetCameraDevParam. The marked ones are also
     // guarded by the attachment mutex (HoldDevice): operations without the API mutex read them,
     // and the friendly name of m_devInfo is written by one.
-    tSdkCapability m_capability;     // also the attachment mutex; its lists are owned here
+    tSdkCapability m_capability;  // also the attachment mutex; its lists are owned here
+    // Lists a defaults load replaced, which hosts may still hold: released with m_capability's
+    // (at the next CameraInit or with the controller). Also the attachment mutex.
+    std::vector<tSdkCapability> m_replacedCapabilities;
     tDevInfo m_devInfo;              // also the attachment mutex
     uint8_t m_featureWords[56];      // capability bytes 64 to 119; also the attachment mutex
     CameraProperty m_property;       // also the attachment mutex

@@ -141,16 +141,18 @@ int CameraControl::CameraImageOverlay(BYTE* image, const stImageInfo* head) {
         const int32_t* stored;
         const uint8_t* snapshot;
         uint32_t colour;
+        CWindowGeometry::Cells cells;
     };
-    const Window windows[2] = {{m_param.aeWindowVisible != 0, m_param.settings.aeWindow,
-                                m_param.aeWindowBlock, kAeWindowColour},
-                               {m_param.wbWindowVisible != 0, m_param.settings.wbWindow,
-                                m_param.wbWindowBlock, kWbWindowColour}};
+    const Window windows[2] = {
+        {m_param.aeWindowVisible != 0, m_param.settings.aeWindow, m_param.aeWindowBlock,
+         kAeWindowColour, CWindowGeometry::Cells::kExposure},
+        {m_param.wbWindowVisible != 0, m_param.settings.wbWindow, m_param.wbWindowBlock,
+         kWbWindowColour, CWindowGeometry::Cells::kWhiteBalance}};
     for (const Window& win : windows) {
         if (!win.visible) continue;
         int r[4] = {0, 0, w, h};  // not set (width or height -1): the whole image
         if (win.stored[2] != -1 && win.stored[3] != -1)
-            ReportWindow(win.stored, win.snapshot, &r[0], &r[1], &r[2], &r[3]);
+            ReportWindow(win.stored, win.snapshot, win.cells, &r[0], &r[1], &r[2], &r[3]);
         // The window is clipped to the current image, which the caller's image may be smaller
         // than: right and bottom are cut to this image, and what still lies outside it (left or
         // top beyond its edge) is not drawn.

@@ -222,10 +222,10 @@ int CameraControl::CameraSetAeExposureRange(double minUs, double maxUs) {
             minUs = std::max(minUs, lo);
         else
             maxUs = hi;
-    }
-    mExposure.CE_CameraSetAeExposureRange(minUs, maxUs);
-    {
-        const DeviceHold hold = HoldDevice();
+        // Stored in the hold it was cut in: a capability refresh (which cuts the stored range
+        // to the limits it reads) between the two would be undone by a range cut to the limits
+        // it replaced.
+        mExposure.CE_CameraSetAeExposureRange(minUs, maxUs);
         m_param.settings.aeExposureMin = minUs;
         m_param.settings.aeExposureMax = maxUs;
     }

@@ -38,7 +38,7 @@ CameraControl::CameraControl(CJNDeviceMgr* manager)
 
 CameraControl::~CameraControl() {
     CameraUninit();
-    ReleaseCapabilityLists(&m_capability);
+    ReleaseCapabilities();
 }
 
 void CameraControl::SetClock(CControlClock* clock) {
@@ -150,7 +150,7 @@ void CameraControl::ClearRecords() {
 
 void CameraControl::ResetState() {
     const DeviceHold hold = HoldDevice();
-    ReleaseCapabilityLists(&m_capability);
+    ReleaseCapabilities();
     ClearRecords();
     SetResetArgs(m_param);
     m_sensorMediaType = 0;
@@ -217,9 +217,22 @@ int CameraControl::ReadDeviceRecords(DeviceRecords& device, CameraParameter& rec
                           device.capability, &device.defaultResolution);
 }
 
+void CameraControl::ReleaseCapabilities() {
+    ReleaseCapabilityLists(&m_capability);
+    for (tSdkCapability& replaced : m_replacedCapabilities) ReleaseCapabilityLists(&replaced);
+    m_replacedCapabilities.clear();
+}
+
 void CameraControl::StoreDeviceRecords(DeviceRecords& device) {
-    // The lists the controller held go with the records it drops.
+    // A host may still read the lists of a capability it copied, until the camera is released:
+    // a list the device answered alike stays where it is, one it replaced is set aside until
+    // then. The lists left over go with the records.
+    ReuseEqualCapabilityLists(&device.capability, &m_capability);
     std::swap(m_capability, device.capability);
+    if (HoldsCapabilityLists(device.capability)) {
+        m_replacedCapabilities.push_back(device.capability);
+        device.capability = tSdkCapability{};
+    }
     m_devInfo = device.info;
     m_property = device.property;
     m_miscInfo = device.misc;
@@ -396,9 +409,11 @@ void CameraControl::LoadPipeline() {
         settings = m_param.settings;
         bayerAlgMode = m_param.bayerAlgMode;
         int raw[4];
-        if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock, raw))
+        if (MapStoredWindow(m_param.settings.aeWindow, m_param.aeWindowBlock,
+                            CWindowGeometry::Cells::kExposure, raw))
             std::memcpy(settings.aeWindow, raw, sizeof raw);
-        if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw))
+        if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock,
+                            CWindowGeometry::Cells::kWhiteBalance, raw))
             std::memcpy(settings.wbWindow, raw, sizeof raw);
         // CameraGetCapability refreshes them without the API mutex.
         std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);

@@ -12,8 +12,8 @@ struct DeviceRecords {
     DeviceRecords() = default;
     DeviceRecords(const DeviceRecords&) = delete;
     DeviceRecords& operator=(const DeviceRecords&) = delete;
-    // The capability's lists belong to whoever holds the record; swapped into the controller,
-    // these are the lists it dropped.
+    // The capability's lists belong to whoever holds the record; once it is stored in the
+    // controller, what is left here nobody refers to.
     ~DeviceRecords() { ReleaseCapabilityLists(&capability); }
 
     int result = 0;  // the device's answer to the read

@@ -283,6 +283,44 @@ void ReleaseCapabilityLists(tSdkCapability* cap) {
     PrepareList(cap->pBayerAlgDesc, cap->iBayerAlgDesc, 0);
 }
 
+namespace {
+
+template <typename T>
+void ReuseEqualList(T*& fresh, INT freshCount, T*& kept, INT& keptCount) {
+    if (fresh == nullptr || kept == nullptr || freshCount != keptCount) return;
+    if (std::memcmp(fresh, kept, sizeof(T) * static_cast<size_t>(freshCount)) != 0) return;
+    delete[] fresh;
+    fresh = kept;
+    kept = nullptr;
+    keptCount = 0;
+}
+
+}  // namespace
+
+void ReuseEqualCapabilityLists(tSdkCapability* fresh, tSdkCapability* kept) {
+    if (fresh == nullptr || kept == nullptr) return;
+    ReuseEqualList(fresh->pTriggerDesc, fresh->iTriggerDesc, kept->pTriggerDesc,
+                   kept->iTriggerDesc);
+    ReuseEqualList(fresh->pImageSizeDesc, fresh->iImageSizeDesc, kept->pImageSizeDesc,
+                   kept->iImageSizeDesc);
+    ReuseEqualList(fresh->pMediaTypeDesc, fresh->iMediaTypeDesc, kept->pMediaTypeDesc,
+                   kept->iMediaTypeDesc);
+    ReuseEqualList(fresh->pOutputFormatDesc, fresh->iOutputFormatDesc, kept->pOutputFormatDesc,
+                   kept->iOutputFormatDesc);
+    ReuseEqualList(fresh->pFrameSpeedDesc, fresh->iFrameSpeedDesc, kept->pFrameSpeedDesc,
+                   kept->iFrameSpeedDesc);
+    ReuseEqualList(fresh->pAuxDesc, fresh->iAuxDesc, kept->pAuxDesc, kept->iAuxDesc);
+    ReuseEqualList(fresh->pBayerAlgDesc, fresh->iBayerAlgDesc, kept->pBayerAlgDesc,
+                   kept->iBayerAlgDesc);
+}
+
+bool HoldsCapabilityLists(const tSdkCapability& cap) {
+    return cap.pTriggerDesc != nullptr || cap.pImageSizeDesc != nullptr ||
+           cap.pMediaTypeDesc != nullptr || cap.pOutputFormatDesc != nullptr ||
+           cap.pFrameSpeedDesc != nullptr || cap.pAuxDesc != nullptr ||
+           cap.pBayerAlgDesc != nullptr;
+}
+
 int CJNDevice::MakeMediaTypeArray(INT& count, tSdkBayerType** array,
                                   std::vector<unsigned int>& supportMediaType) {
     if (array == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
