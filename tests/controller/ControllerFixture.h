@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,8 @@ class CTestCamera : public qvsim::CFakeDevice {
     // gain limits (drivers change them at run time, with the trigger mode for one). Until then
     // it answers as a camera without a sensor driver.
     void SetSensorGainLimits(uint32_t min, uint32_t max);
+    // From now on the driver reports these limits, all of them.
+    void SetSensorLimits(const SensorParam& limits);
 
     int GetFrameTime(double* us) override;
     int GetSensorParam(SensorParam* param) override;
@@ -75,6 +78,9 @@ class CTestCamera : public qvsim::CFakeDevice {
     std::atomic<bool> m_reportsLimits{false};
     std::atomic<uint32_t> m_gainMin{0};
     std::atomic<uint32_t> m_gainMax{0};
+    std::mutex m_limitsLock;  // guards m_limits
+    bool m_wholeLimits = false;
+    SensorParam m_limits{};
     std::vector<uint32_t> m_mediaTypes;  // set before use
 };
 
