@@ -437,6 +437,107 @@ TEST_F(Settings, AutoExposureKeepsTheExposureRangeTheGetterReportsAcrossRefreshe
     }
 }
 
+// Ranges the host set, and whole ones, through refreshes that lower, raise and restore the
+// limits: the record (the getters) and auto exposure keep the same ranges. A whole range
+// follows the sensor's whole range both ways; a set one is cut to the limits and stays cut
+// when they widen again; one with nothing left on them is their whole range.
+TEST_F(Settings, SetAndWholeAeRangesFollowRefreshesAlikeInTheRecordAndAutoExposure) {
+    struct Limits {
+        uint32_t gainMin, gainMax, linesMin, linesMax;
+    };
+    struct Row {
+        const char* name;
+        int gainMin, gainMax;             // set before the refreshes; 0, 0: none (the whole range)
+        double exposureMin, exposureMax;  // us, likewise
+        std::vector<Limits> limits;       // each taken over in turn
+        int wantGainMin, wantGainMax;
+        double wantExposureMin, wantExposureMax;
+    };
+    const Row rows[] = {
+        {"whole, limits lowered and restored",
+         0,
+         0,
+         0,
+         0,
+         {{1000, 8000, 1, 5000}, {1000, 16000, 1, 50000}},
+         1000,
+         16000,
+         20,
+         1000000},
+        {"whole, limits raised", 0, 0, 0, 0, {{1000, 32000, 1, 60000}}, 1000, 32000, 20, 1200000},
+        {"set within, limits lowered and restored",
+         2000,
+         12000,
+         1000,
+         400000,
+         {{1000, 8000, 1, 5000}, {1000, 16000, 1, 50000}},
+         2000,
+         8000,
+         1000,
+         100000},
+        {"set within, limits raised",
+         2000,
+         12000,
+         1000,
+         400000,
+         {{500, 32000, 1, 60000}},
+         2000,
+         12000,
+         1000,
+         400000},
+        {"set, minimum raised into it",
+         2000,
+         12000,
+         1000,
+         400000,
+         {{4000, 16000, 100, 50000}},
+         4000,
+         12000,
+         2000,
+         400000},
+        {"set, nothing left on the limits",
+         10000,
+         16000,
+         600000,
+         1000000,
+         {{1000, 8000, 1, 20000}},
+         1000,
+         8000,
+         20,
+         400000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CameraControl* c = OpenCamera({.softwareAe = true});
+        AeOn(c);
+        if (row.gainMax != 0) {
+            ASSERT_EQ(c->CameraSetAeAnalogGainRange(row.gainMin, row.gainMax), 0);
+        }
+        if (row.exposureMax != 0) {
+            ASSERT_EQ(c->CameraSetAeExposureRange(row.exposureMin, row.exposureMax), 0);
+        }
+        for (const Limits& l : row.limits) {
+            m_camera->SetSensorLimits(LimitsOf(l.gainMin, l.gainMax, l.linesMin, l.linesMax));
+            tSdkCapability capability{};
+            ASSERT_EQ(c->CameraGetCapability(&capability), 0);
+        }
+        int gainMin = 0, gainMax = 0;
+        ASSERT_EQ(c->CameraGetAeAnalogGainRange(&gainMin, &gainMax), 0);
+        EXPECT_EQ(gainMin, row.wantGainMin);
+        EXPECT_EQ(gainMax, row.wantGainMax);
+        double exposureMin = 0, exposureMax = 0;
+        ASSERT_EQ(c->CameraGetAeExposureRange(&exposureMin, &exposureMax), 0);
+        EXPECT_EQ(exposureMin, row.wantExposureMin);
+        EXPECT_EQ(exposureMax, row.wantExposureMax);
+        const Pipeline p = ProcessOneFrame(*this, c);
+        EXPECT_EQ(p.exposure.aeGainMin, static_cast<uint32_t>(row.wantGainMin));
+        EXPECT_EQ(p.exposure.aeGainMax, static_cast<uint32_t>(row.wantGainMax));
+        EXPECT_EQ(p.exposure.exposureMin, row.wantExposureMin);
+        EXPECT_EQ(p.exposure.exposureMax, row.wantExposureMax);
+        m_controls.clear();
+    }
+}
+
 TEST_F(Settings, GainAndExposureReadBackAndFallBackToTheRecord) {
     CameraControl* c = OpenCamera();
     ASSERT_EQ(c->CameraSetExposureTime(4000.0), 0);

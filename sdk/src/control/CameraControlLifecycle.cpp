@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "control/AeLimits.h"
 #include "control/CameraControl.h"
 #include "control/SettingRules.h"
 #include "display/Display.h"
@@ -242,9 +243,14 @@ int CameraControl::CameraGetCameraSensorParam() {
     // Drivers change their limits at run time (with the trigger mode, for one): the setters and
     // auto exposure follow what the sensor says now.
     const DeviceHold hold = HoldDevice();
-    const SensorParam sensor =
-        ReadSensorLimits(m_capability, m_param.settings, m_defaultResolution);
+    CameraSettings& s = m_param.settings;
+    const double exposureMin = s.aeExposureMin, exposureMax = s.aeExposureMax;
+    const SensorParam sensor = ReadSensorLimits(m_capability, s, m_defaultResolution);
+    // Auto exposure's gain range follows by the same rule as the record's; its exposure range
+    // is the record's (they are loaded and set together), so it takes the record's new one.
     mExposure.SetSensorLimits(sensor);
+    if (s.aeExposureMin != exposureMin || s.aeExposureMax != exposureMax)
+        mExposure.CE_CameraSetAeExposureRange(s.aeExposureMin, s.aeExposureMax);
     return CAMERA_STATUS_SUCCESS;
 }
 
@@ -262,31 +268,9 @@ SensorParam CameraControl::ReadSensorLimits(tSdkCapability& capability, CameraSe
 }
 
 void CameraControl::ClampAeLimits(CameraSettings& s, const SensorParam& sensor) {
-    // Stored gain limits are unsigned in the record; a value that reads negative as int32 was
-    // never set.
-    if (static_cast<int32_t>(s.aeAnalogGainMax) < 0 || s.aeAnalogGainMax > sensor.analogGainMax)
-        s.aeAnalogGainMax = sensor.analogGainMax;
-    if (static_cast<int32_t>(s.aeAnalogGainMin) < 0 || s.aeAnalogGainMin < sensor.analogGainMin)
-        s.aeAnalogGainMin = sensor.analogGainMin;
-    // A pair the range setters would refuse (minimum above maximum, e.g. a minimum above a
-    // maximum the sensor has since lowered) is the sensor's whole range; for the exposure "not
-    // set", which the sensor's limits replace.
-    if (s.aeAnalogGainMin > s.aeAnalogGainMax) {
-        s.aeAnalogGainMin = sensor.analogGainMin;
-        s.aeAnalogGainMax = sensor.analogGainMax;
-    }
     double lineTime = 0;
     const bool timed = GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS;
-    const double maxUs = sensor.expLinesMax * lineTime;
-    const double minUs = sensor.expLinesMin * lineTime;
-    if (timed) {
-        if (s.aeExposureMax < 0 || s.aeExposureMax > maxUs) s.aeExposureMax = maxUs;
-        if (s.aeExposureMin < 0 || s.aeExposureMin < minUs) s.aeExposureMin = minUs;
-    }
-    if (s.aeExposureMin > s.aeExposureMax) {
-        s.aeExposureMin = timed ? minUs : -1;
-        s.aeExposureMax = timed ? maxUs : -1;
-    }
+    qv::control::ClampAeLimits(s, sensor, timed, lineTime);
 }
 
 void CameraControl::ApplyDeviceDefaults() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/Log.h"
+#include "control/AeLimits.h"
 #include "control/CameraControl.h"
 #include "params/DeviceCapability.h"
 
@@ -204,6 +205,13 @@ int CameraControl::CameraGetCapability(tSdkCapability* capability) {
     // The sensor's limits as they are now, into the controller's records first, so that the
     // setters, the AE ranges and auto exposure follow what the caller is told.
     const DeviceHold hold = HoldDevice();
+    // AE ranges that were the sensor's whole range stay its whole range: the host that set none
+    // gets the sensor's, whichever way its limits go (qv::control::FollowAeLimits).
+    SensorParam before{};
+    std::memcpy(&before, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+    double lineTime = 0;
+    const bool timed = GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS;
+    qv::control::UnsetWholeAeLimits(m_param.settings, before, timed, lineTime);
     CameraGetCameraSensorParam();
     std::memcpy(capability, &m_capability, sizeof *capability);
     return CAMERA_STATUS_SUCCESS;
