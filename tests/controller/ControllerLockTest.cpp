@@ -343,4 +343,50 @@ TEST_F(Locks, RefreshBetweenALoadsReadAndItsStoreIsKept) {
     }
 }
 
+// The same with limits that widen: the refresh told the host the driver's raised gain
+// maximum, and the whole range the load put in force follows it as it would had the refresh
+// come after the load.
+TEST_F(Locks, WideningRefreshBetweenALoadsReadAndItsStoreIsFollowed) {
+    for (const int group : {1, CameraParameterBuilder::kSaveGroup}) {
+        SCOPED_TRACE(group);
+        m_camera = std::make_shared<CLockCamera>();
+        m_camera->SetSensorGainLimits(1000, 8000);
+        CameraControl* c = Open(m_camera);
+        ASSERT_EQ(c->CameraSaveParameter(1), 0);
+        ASSERT_EQ(c->CameraSetAeState(1), 0);
+        m_camera->SetResult("StreamOff", -13);
+        {
+            std::lock_guard lock(g_pauseMutex);
+            g_paused = g_resumed = false;
+        }
+        qv::SetLogSink(&PausingSink);
+        std::thread load([&] { EXPECT_EQ(c->CameraLoadParameter(group), 0); });
+        {
+            std::unique_lock lock(g_pauseMutex);
+            g_pauseWake.wait(lock, [] { return g_paused; });
+        }
+        m_camera->SetSensorGainLimits(1000, 16000);
+        tSdkCapability capability{};
+        EXPECT_EQ(c->CameraGetCapability(&capability), 0);
+        EXPECT_EQ(capability.auSensorParam[3], 16000u);
+        {
+            std::lock_guard lock(g_pauseMutex);
+            g_resumed = true;
+        }
+        g_pauseWake.notify_all();
+        load.join();
+        qv::SetLogSink(nullptr);
+        m_camera->SetResult("StreamOff", 0);
+
+        int lo = 0, hi = 0;
+        ASSERT_EQ(c->CameraGetAeAnalogGainRange(&lo, &hi), 0);
+        EXPECT_EQ(lo, 1000);
+        EXPECT_EQ(hi, 16000);
+        ASSERT_EQ(c->CameraSetAeState(0), 0);
+        ASSERT_EQ(c->CameraSetAnalogGain(12000), 0);
+        EXPECT_EQ(c->GetParameterRecord().settings.analogGain, 12000u);
+        ASSERT_EQ(c->CameraUninit(), 0);
+    }
+}
+
 }  // namespace

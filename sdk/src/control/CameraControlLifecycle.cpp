@@ -246,6 +246,8 @@ int CameraControl::CameraGetCameraSensorParam() {
     CameraSettings& s = m_param.settings;
     const double exposureMin = s.aeExposureMin, exposureMax = s.aeExposureMax;
     const SensorParam sensor = ReadSensorLimits(m_capability, s, m_defaultResolution);
+    // A load that read the limits before this and stores its record after follows these.
+    ++m_limitRefreshes;
     // Auto exposure's gain range follows by the same rule as the record's; its exposure range
     // is the record's (they are loaded and set together), so it takes the record's new one.
     mExposure.SetSensorLimits(sensor);
