@@ -222,10 +222,10 @@ int CameraControl::CameraSetAeExposureRange(double minUs, double maxUs) {
             minUs = std::max(minUs, lo);
         else
             maxUs = hi;
-    }
-    mExposure.CE_CameraSetAeExposureRange(minUs, maxUs);
-    {
-        const DeviceHold hold = HoldDevice();
+        // Cut and stored in the hold that read the limits: a capability refresh between would
+        // be undone, and the record and auto exposure get the range in the same order as the
+        // refresh gives them its own.
+        mExposure.CE_CameraSetAeExposureRange(minUs, maxUs);
         m_param.settings.aeExposureMin = minUs;
         m_param.settings.aeExposureMax = maxUs;
     }

@@ -376,7 +376,6 @@ void CameraControl::LoadPipeline() {
     // setters change the settings without the API mutex.
     CameraSettings settings;
     int32_t bayerAlgMode = 0;
-    SensorParam limits{};
     {
         const DeviceHold hold = HoldDevice();
         settings = m_param.settings;
@@ -386,10 +385,12 @@ void CameraControl::LoadPipeline() {
             std::memcpy(settings.aeWindow, raw, sizeof raw);
         if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock, raw))
             std::memcpy(settings.wbWindow, raw, sizeof raw);
-        // CameraGetCapability refreshes them without the API mutex.
+        // CameraGetCapability refreshes them without the API mutex; auto exposure is loaded in
+        // the same hold, so that a refresh comes wholly before the load or wholly after it.
+        SensorParam limits{};
         std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+        mExposure.LoadParameter(limits, settings, 0);
     }
-    mExposure.LoadParameter(limits, settings, 0);
     const INT* gains = m_capability.aiGainRange;
     mWb.LoadParameter(settings, FeatureWord(kAutoWbWord), FeatureWord(kOnceWbWord),
                       static_cast<uint32_t>(gains[0]), static_cast<uint32_t>(gains[1]),
