@@ -79,11 +79,13 @@ class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> 
     // (its auto-exposure part); anything pending is discarded. Always 0.
     int LoadParameter(const SensorParam& limits, const CameraSettings& settings, int blackOffset);
 
+    // Sensor limits that changed since the load (a driver changes them with the trigger
+    // mode): the AE gain range follows them by the rule the controller's record follows, a
+    // whole range staying whole, any other cut to them (their whole range when nothing is
+    // left). The exposure range is the controller's to set. 0.
+    int SetSensorLimits(const SensorParam& limits);
     // The sensor's frame time in microseconds: becomes the pending frame-time limit when it
     // differs from the active one. 0.
-    // Sensor limits that changed since the load (a driver changes them with the trigger
-    // mode): the AE gain range follows them, a whole range staying whole.
-    int SetSensorLimits(const SensorParam& limits);
     int SetFrameTime(double frameTimeUs);
     // Measure every (n + 1)-th processed frame while the exposure holds. 0.
     int SetFrameInterval(int n);

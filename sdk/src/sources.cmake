@@ -14,6 +14,7 @@ target_sources(qvsdk_objects PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiResolution.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiTrigger.cpp
   ${CMAKE_CURRENT_LIST_DIR}/api/ApiVersion.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/control/AeLimits.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlDeadPixels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlDevice.cpp
   ${CMAKE_CURRENT_LIST_DIR}/control/CameraControlDisplay.cpp

@@ -130,6 +130,19 @@ int CTestCamera::GetFrameTime(double* us) {
 void CTestCamera::SetSensorGainLimits(uint32_t min, uint32_t max) {
     m_gainMin.store(min);
     m_gainMax.store(max);
+    {
+        std::lock_guard lock(m_limitsLock);
+        m_wholeLimits = false;
+    }
+    m_reportsLimits.store(true);
+}
+
+void CTestCamera::SetSensorLimits(const SensorParam& limits) {
+    {
+        std::lock_guard lock(m_limitsLock);
+        m_limits = limits;
+        m_wholeLimits = true;
+    }
     m_reportsLimits.store(true);
 }
 
@@ -142,6 +155,13 @@ void CTestCamera::SetSensorLineLimits(uint32_t min, uint32_t max) {
 int CTestCamera::GetSensorParam(SensorParam* param) {
     if (!m_reportsLimits.load()) return qvsim::CFakeDevice::GetSensorParam(param);
     if (param == nullptr) return CAMERA_STATUS_PARAMETER_INVALID;
+    {
+        std::lock_guard lock(m_limitsLock);
+        if (m_wholeLimits) {
+            *param = m_limits;
+            return CAMERA_STATUS_SUCCESS;
+        }
+    }
     SensorParam limits{};
     static_assert(sizeof m_sensorWords <= sizeof limits);
     {

@@ -69,6 +69,8 @@ class CTestCamera : public qvsim::CFakeDevice {
     // and calls check with that earlier value first (inside the read, under the controller's
     // device lock); null ends it.
     void CountFrameTimeReads(std::function<void(double last)> check);
+    // From now on the driver reports these limits, all of them.
+    void SetSensorLimits(const SensorParam& limits);
 
     int GetFrameTime(double* us) override;
     int GetSensorParam(SensorParam* param) override;
@@ -91,6 +93,9 @@ class CTestCamera : public qvsim::CFakeDevice {
     std::mutex m_wordsMutex;              // guards m_sensorWords
     std::array<UINT, sizeof(tSdkCapability::auSensorParam) / sizeof(UINT)> m_sensorWords{};
     bool m_wordsRead = false;
+    std::mutex m_limitsLock;  // guards m_limits and m_wholeLimits
+    bool m_wholeLimits = false;
+    SensorParam m_limits{};
     std::vector<uint32_t> m_mediaTypes;  // set before use
 };
 

@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "ControllerTestBase.h"
+#include "common/Log.h"
 
 namespace {
 
@@ -349,6 +352,110 @@ TEST_F(Locks, GainRangeBesideACapabilityRefresh) {
     refreshing = false;
     setter.join();
     EXPECT_EQ(above, 0) << "of " << kRounds / 2 << " refreshes to 8000";
+}
+
+// A capability refresh that meets a load between the load's reading of the limits and its
+// storing of the record: the load stops there (its stream close logs the refused stream stop)
+// until the refresh has answered. The refresh told the host the driver's lowered gain maximum,
+// so after both the controller keeps to it: the AE gain range and the gain setter.
+std::mutex g_pauseMutex;
+std::condition_variable g_pauseWake;
+bool g_paused = false;  // the load waits in the sink
+bool g_resumed = false;
+void PausingSink(const char* message) {
+    if (std::strcmp(message, "Img_Disable err:-13\n") != 0) return;
+    std::unique_lock lock(g_pauseMutex);
+    g_paused = true;
+    g_pauseWake.notify_all();
+    g_pauseWake.wait(lock, [] { return g_resumed; });
+}
+
+TEST_F(Locks, RefreshBetweenALoadsReadAndItsStoreIsKept) {
+    for (const int group : {1, CameraParameterBuilder::kSaveGroup}) {
+        SCOPED_TRACE(group);
+        m_camera = std::make_shared<CLockCamera>();
+        m_camera->SetSensorGainLimits(1000, 16000);
+        CameraControl* c = Open(m_camera);
+        ASSERT_EQ(c->CameraSaveParameter(1), 0);
+        ASSERT_EQ(c->CameraSetAeState(1), 0);
+        m_camera->SetResult("StreamOff", -13);
+        {
+            std::lock_guard lock(g_pauseMutex);
+            g_paused = g_resumed = false;
+        }
+        qv::SetLogSink(&PausingSink);
+        std::thread load([&] { EXPECT_EQ(c->CameraLoadParameter(group), 0); });
+        {
+            std::unique_lock lock(g_pauseMutex);
+            g_pauseWake.wait(lock, [] { return g_paused; });
+        }
+        m_camera->SetSensorGainLimits(1000, 8000);
+        tSdkCapability capability{};
+        EXPECT_EQ(c->CameraGetCapability(&capability), 0);
+        EXPECT_EQ(capability.auSensorParam[3], 8000u);
+        {
+            std::lock_guard lock(g_pauseMutex);
+            g_resumed = true;
+        }
+        g_pauseWake.notify_all();
+        load.join();
+        qv::SetLogSink(nullptr);
+        m_camera->SetResult("StreamOff", 0);
+
+        int lo = 0, hi = 0;
+        ASSERT_EQ(c->CameraGetAeAnalogGainRange(&lo, &hi), 0);
+        EXPECT_LE(hi, 8000);
+        ASSERT_EQ(c->CameraSetAeState(0), 0);
+        ASSERT_EQ(c->CameraSetAnalogGain(12000), 0);
+        EXPECT_EQ(c->GetParameterRecord().settings.analogGain, 8000u);
+        ASSERT_EQ(c->CameraUninit(), 0);
+    }
+}
+
+// The same with limits that widen: the refresh told the host the driver's raised gain
+// maximum, and the whole range the load put in force follows it as it would had the refresh
+// come after the load.
+TEST_F(Locks, WideningRefreshBetweenALoadsReadAndItsStoreIsFollowed) {
+    for (const int group : {1, CameraParameterBuilder::kSaveGroup}) {
+        SCOPED_TRACE(group);
+        m_camera = std::make_shared<CLockCamera>();
+        m_camera->SetSensorGainLimits(1000, 8000);
+        CameraControl* c = Open(m_camera);
+        ASSERT_EQ(c->CameraSaveParameter(1), 0);
+        ASSERT_EQ(c->CameraSetAeState(1), 0);
+        m_camera->SetResult("StreamOff", -13);
+        {
+            std::lock_guard lock(g_pauseMutex);
+            g_paused = g_resumed = false;
+        }
+        qv::SetLogSink(&PausingSink);
+        std::thread load([&] { EXPECT_EQ(c->CameraLoadParameter(group), 0); });
+        {
+            std::unique_lock lock(g_pauseMutex);
+            g_pauseWake.wait(lock, [] { return g_paused; });
+        }
+        m_camera->SetSensorGainLimits(1000, 16000);
+        tSdkCapability capability{};
+        EXPECT_EQ(c->CameraGetCapability(&capability), 0);
+        EXPECT_EQ(capability.auSensorParam[3], 16000u);
+        {
+            std::lock_guard lock(g_pauseMutex);
+            g_resumed = true;
+        }
+        g_pauseWake.notify_all();
+        load.join();
+        qv::SetLogSink(nullptr);
+        m_camera->SetResult("StreamOff", 0);
+
+        int lo = 0, hi = 0;
+        ASSERT_EQ(c->CameraGetAeAnalogGainRange(&lo, &hi), 0);
+        EXPECT_EQ(lo, 1000);
+        EXPECT_EQ(hi, 16000);
+        ASSERT_EQ(c->CameraSetAeState(0), 0);
+        ASSERT_EQ(c->CameraSetAnalogGain(12000), 0);
+        EXPECT_EQ(c->GetParameterRecord().settings.analogGain, 12000u);
+        ASSERT_EQ(c->CameraUninit(), 0);
+    }
 }
 
 }  // namespace

@@ -475,8 +475,9 @@ TEST_F(Parameters, CurDevInfoMatchesTheGetters) {
 }
 
 // Drivers change their sensor limits at run time. CameraGetCapability reports them and makes
-// them the controller's: the AE gain range (kept within them, one with nothing left on them
-// being their whole range) and the gain setter follow.
+// them the controller's: the AE gain range (the sensor's whole range staying whole, any other
+// kept within them, one with nothing left on them being their whole range) and the gain setter
+// follow.
 TEST_F(Parameters, CapabilityRefreshesTheSensorLimits) {
     struct Row {
         const char* name;
@@ -492,7 +493,10 @@ TEST_F(Parameters, CapabilityRefreshesTheSensorLimits) {
         {"maximum lowered below the range", 10000, 16000, 1000, 8000, 1000, 8000, 9000, 8000},
         {"minimum raised", 1000, 4000, 2000, 16000, 2000, 4000, 1500, 2000},
         {"minimum raised above the range", 1000, 4000, 5000, 16000, 5000, 16000, 1500, 5000},
-        {"maximum raised", 0, 0, 1000, 32000, 1000, 16000, 24000, 24000},
+        {"maximum raised", 0, 0, 1000, 32000, 1000, 32000, 24000, 24000},
+        {"maximum raised, range set", 2000, 12000, 1000, 32000, 2000, 12000, 24000, 24000},
+        {"minimum lowered", 0, 0, 500, 16000, 500, 16000, 700, 700},
+        {"minimum lowered, whole range set", 1000, 16000, 500, 16000, 500, 16000, 700, 700},
     };
     auto camera = AddCamera();
     for (const Row& row : rows) {

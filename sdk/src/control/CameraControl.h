@@ -45,6 +45,7 @@
 #include "CameraExposure.h"
 #include "CameraISP.h"
 #include "control/ApiMutex.h"
+#include "control/AeLimits.h"
 #include "control/CameraInitOption.h"
 #include "control/DeadPixelList.h"
 #include "control/DeviceRecords.h"
@@ -631,10 +632,14 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // ---- Parameter loads (CameraControlParameters.cpp) ----
     // The whole record, copied under the attachment mutex.
     CameraParameter RecordCopy();
+    // The sensor's limits as the controller holds them now (with the attachment mutex held).
+    qv::control::ClampedLimits LimitsNow();
     // With the API mutex held: record (and the custom curves, when given) in force with the
     // stream closed and reopened; the reopen's result. Device records, when given, are stored
-    // in the same hold as the record.
+    // in the same hold as the record. The record was brought onto limits; a refresh of them
+    // since then is followed in that hold, as if it had come after the store.
     int ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3],
+                          const qv::control::ClampedLimits& limits,
                           DeviceRecords* device = nullptr);
     // ApplyLoadedRecord for a record read from a file, clamped first (ClampFileRecord).
     int ApplyFileRecord(CameraParameter& record, const uint16_t* const curves[3]);
@@ -702,6 +707,10 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     CameraProperty m_property;       // also the attachment mutex
     DeviceMiscInfo m_miscInfo;       // also the attachment mutex
     uint32_t m_sensorMediaType = 0;  // what the sensor delivers, read at initialisation
+
+    // Reads of the sensor's limits into m_capability (CameraGetCameraSensorParam), so that a
+    // load can tell a refresh that came between its own read and its store; attachment mutex.
+    uint64_t m_limitRefreshes = 0;
 
     // Every persistent setting, also guarded by the attachment mutex: operations without the
     // API mutex read or write most fields (the lines, trigger count and delay, packet delay,

@@ -222,9 +222,9 @@ int CameraControl::CameraSetAeExposureRange(double minUs, double maxUs) {
             minUs = std::max(minUs, lo);
         else
             maxUs = hi;
-        // Stored in the hold it was cut in: a capability refresh (which cuts the stored range
-        // to the limits it reads) between the two would be undone by a range cut to the limits
-        // it replaced.
+        // Cut and stored in the hold that read the limits: a capability refresh between would
+        // be undone, and the record and auto exposure get the range in the same order as the
+        // refresh gives them its own.
         mExposure.CE_CameraSetAeExposureRange(minUs, maxUs);
         m_param.settings.aeExposureMin = minUs;
         m_param.settings.aeExposureMax = maxUs;

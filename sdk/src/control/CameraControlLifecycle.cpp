@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "control/AeLimits.h"
 #include "control/CameraControl.h"
 #include "control/SettingRules.h"
 #include "display/Display.h"
@@ -255,9 +256,16 @@ int CameraControl::CameraGetCameraSensorParam() {
     // Drivers change their limits at run time (with the trigger mode, for one): the setters and
     // auto exposure follow what the sensor says now.
     const DeviceHold hold = HoldDevice();
-    const SensorParam sensor =
-        ReadSensorLimits(m_capability, m_param.settings, m_defaultResolution);
+    CameraSettings& s = m_param.settings;
+    const double exposureMin = s.aeExposureMin, exposureMax = s.aeExposureMax;
+    const SensorParam sensor = ReadSensorLimits(m_capability, s, m_defaultResolution);
+    // A load that read the limits before this and stores its record after follows these.
+    ++m_limitRefreshes;
+    // Auto exposure's gain range follows by the same rule as the record's; its exposure range
+    // is the record's (they are loaded and set together), so it takes the record's new one.
     mExposure.SetSensorLimits(sensor);
+    if (s.aeExposureMin != exposureMin || s.aeExposureMax != exposureMax)
+        mExposure.CE_CameraSetAeExposureRange(s.aeExposureMin, s.aeExposureMax);
     return CAMERA_STATUS_SUCCESS;
 }
 
@@ -275,31 +283,9 @@ SensorParam CameraControl::ReadSensorLimits(tSdkCapability& capability, CameraSe
 }
 
 void CameraControl::ClampAeLimits(CameraSettings& s, const SensorParam& sensor) {
-    // Stored gain limits are unsigned in the record; a value that reads negative as int32 was
-    // never set.
-    if (static_cast<int32_t>(s.aeAnalogGainMax) < 0 || s.aeAnalogGainMax > sensor.analogGainMax)
-        s.aeAnalogGainMax = sensor.analogGainMax;
-    if (static_cast<int32_t>(s.aeAnalogGainMin) < 0 || s.aeAnalogGainMin < sensor.analogGainMin)
-        s.aeAnalogGainMin = sensor.analogGainMin;
-    // A pair the range setters would refuse (minimum above maximum, e.g. a minimum above a
-    // maximum the sensor has since lowered) is the sensor's whole range; for the exposure "not
-    // set", which the sensor's limits replace.
-    if (s.aeAnalogGainMin > s.aeAnalogGainMax) {
-        s.aeAnalogGainMin = sensor.analogGainMin;
-        s.aeAnalogGainMax = sensor.analogGainMax;
-    }
     double lineTime = 0;
     const bool timed = GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS;
-    const double maxUs = sensor.expLinesMax * lineTime;
-    const double minUs = sensor.expLinesMin * lineTime;
-    if (timed) {
-        if (s.aeExposureMax < 0 || s.aeExposureMax > maxUs) s.aeExposureMax = maxUs;
-        if (s.aeExposureMin < 0 || s.aeExposureMin < minUs) s.aeExposureMin = minUs;
-    }
-    if (s.aeExposureMin > s.aeExposureMax) {
-        s.aeExposureMin = timed ? minUs : -1;
-        s.aeExposureMax = timed ? maxUs : -1;
-    }
+    qv::control::ClampAeLimits(s, sensor, timed, lineTime);
 }
 
 void CameraControl::ApplyDeviceDefaults() {
@@ -403,7 +389,6 @@ void CameraControl::LoadPipeline() {
     // setters change the settings without the API mutex.
     CameraSettings settings;
     int32_t bayerAlgMode = 0;
-    SensorParam limits{};
     {
         const DeviceHold hold = HoldDevice();
         settings = m_param.settings;
@@ -415,10 +400,12 @@ void CameraControl::LoadPipeline() {
         if (MapStoredWindow(m_param.settings.wbWindow, m_param.wbWindowBlock,
                             CWindowGeometry::Cells::kWhiteBalance, raw))
             std::memcpy(settings.wbWindow, raw, sizeof raw);
-        // CameraGetCapability refreshes them without the API mutex.
+        // CameraGetCapability refreshes them without the API mutex; auto exposure is loaded in
+        // the same hold, so that a refresh comes wholly before the load or wholly after it.
+        SensorParam limits{};
         std::memcpy(&limits, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+        mExposure.LoadParameter(limits, settings, 0);
     }
-    mExposure.LoadParameter(limits, settings, 0);
     const INT* gains = m_capability.aiGainRange;
     mWb.LoadParameter(settings, FeatureWord(kAutoWbWord), FeatureWord(kOnceWbWord),
                       static_cast<uint32_t>(gains[0]), static_cast<uint32_t>(gains[1]),

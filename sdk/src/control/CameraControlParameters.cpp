@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/Log.h"
+#include "control/AeLimits.h"
 #include "control/CameraControl.h"
 #include "params/DeviceCapability.h"
 
@@ -32,13 +33,38 @@ void CameraControl::ReadCustomCurves(std::vector<uint16_t>& tables, uint16_t* cu
     }
 }
 
+qv::control::ClampedLimits CameraControl::LimitsNow() {
+    qv::control::ClampedLimits limits;
+    std::memcpy(&limits.sensor, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+    limits.timed = GetExposureLineTime(&limits.lineTime) == CAMERA_STATUS_SUCCESS;
+    limits.refreshes = m_limitRefreshes;
+    return limits;
+}
+
 int CameraControl::ApplyLoadedRecord(const CameraParameter& record, const uint16_t* const curves[3],
+                                     const qv::control::ClampedLimits& limits,
                                      DeviceRecords* device) {
     CloseCameraStream();
     {
         const DeviceHold hold = HoldDevice();
-        if (device != nullptr) StoreDeviceRecords(*device);
+        // A capability refresh (it takes no API mutex) that came after the load read the limits
+        // told the host newer ones: they stay, and the record follows them as it would had the
+        // refresh come after this store. The stream is closed: a camera may not tell its line
+        // time now, so the one the record was clamped at serves.
+        const bool refreshed = m_limitRefreshes != limits.refreshes;
+        if (device != nullptr) {
+            if (refreshed)
+                std::memcpy(device->capability.auSensorParam, m_capability.auSensorParam,
+                            sizeof m_capability.auSensorParam);
+            StoreDeviceRecords(*device);
+        }
         m_param = record;
+        if (refreshed) {
+            SensorParam now{};
+            std::memcpy(&now, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+            qv::control::FollowAeLimits(m_param.settings, limits.sensor, now, limits.timed,
+                                        limits.lineTime);
+        }
     }
     if (curves != nullptr)
         for (int c = 0; c < 3; ++c) mIsp.StoreCustomCurve(c, curves[c]);
@@ -47,8 +73,14 @@ int CameraControl::ApplyLoadedRecord(const CameraParameter& record, const uint16
 }
 
 int CameraControl::ApplyFileRecord(CameraParameter& record, const uint16_t* const curves[3]) {
-    ClampFileRecord(record);
-    const int r = ApplyLoadedRecord(record, curves);
+    qv::control::ClampedLimits limits;
+    {
+        // The limits the clamp reads, as the store will find them unless a refresh comes.
+        const DeviceHold hold = HoldDevice();
+        limits = LimitsNow();
+        ClampFileRecord(record);
+    }
+    const int r = ApplyLoadedRecord(record, curves, limits);
     if (r == CAMERA_STATUS_SUCCESS) KeepDeviceBlackLevel();
     return r;
 }
@@ -132,7 +164,16 @@ int CameraControl::CameraLoadParameter(int group) {
             qv::Log("CameraGetCameraDevParam err:%d\n", r);
             return CAMERA_STATUS_FAILED;
         }
-        ReadSensorLimits(device.capability, record.settings, device.defaultResolution);
+        qv::control::ClampedLimits limits;
+        {
+            // Read with the count of refreshes in one hold, so the store can tell one that
+            // comes after this read.
+            const DeviceHold hold = HoldDevice();
+            ReadSensorLimits(device.capability, record.settings, device.defaultResolution);
+            limits = LimitsNow();
+            std::memcpy(&limits.sensor, device.capability.auSensorParam,
+                        sizeof device.capability.auSensorParam);
+        }
         record.aeWindowVisible = 0;
         record.wbWindowVisible = 0;
         record.aeProcessArg = 1;
@@ -148,7 +189,7 @@ int CameraControl::CameraLoadParameter(int group) {
         record.settings.rgbGain[1] = static_cast<uint32_t>(device.misc.defaultGreenGain);
         record.settings.rgbGain[2] = static_cast<uint32_t>(device.misc.defaultBlueGain);
         record.settings.frameSpeed = device.misc.defaultFrameSpeed;
-        return ApplyLoadedRecord(record, nullptr, &device);
+        return ApplyLoadedRecord(record, nullptr, limits, &device);
     }
 
     // Fields a file of an older version does not carry keep their current values, and so do
@@ -204,6 +245,13 @@ int CameraControl::CameraGetCapability(tSdkCapability* capability) {
     // The sensor's limits as they are now, into the controller's records first, so that the
     // setters, the AE ranges and auto exposure follow what the caller is told.
     const DeviceHold hold = HoldDevice();
+    // AE ranges that were the sensor's whole range stay its whole range: the host that set none
+    // gets the sensor's, whichever way its limits go (qv::control::FollowAeLimits).
+    SensorParam before{};
+    std::memcpy(&before, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+    double lineTime = 0;
+    const bool timed = GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS;
+    qv::control::UnsetWholeAeLimits(m_param.settings, before, timed, lineTime);
     CameraGetCameraSensorParam();
     std::memcpy(capability, &m_capability, sizeof *capability);
     return CAMERA_STATUS_SUCCESS;

@@ -21,8 +21,6 @@ struct DeviceRecords {
     tDevInfo info{};
     CameraProperty property{};
     DeviceMiscInfo misc{};
-    // The preset the factory settings name, looked up in these records; resolutionResult is
-    // the lookup's result (meaningful only when result is 0).
+    // The preset the factory settings name, looked up in these records.
     tSdkResolution defaultResolution{};
-    int resolutionResult = 0;
 };
