@@ -31,15 +31,19 @@ CameraExposure::CameraExposure() = default;
 
 CameraExposure::~CameraExposure() = default;
 
-int CameraExposure::LoadParameter(const SensorParam& limits, const CameraSettings& settings,
-                                  int blackOffset) {
-    Lock lock(m_mutex);
+void CameraExposure::TakeSensorLimits(const SensorParam& limits) {
     m_targetMin = limits.aeTargetMin;
     m_targetMax = limits.aeTargetMax;
     m_sensorGainMin = limits.analogGainMin;
     m_sensorGainMax = limits.analogGainMax;
     m_linesMin = limits.expLinesMin;
     m_linesMax = limits.expLinesMax;
+}
+
+int CameraExposure::LoadParameter(const SensorParam& limits, const CameraSettings& settings,
+                                  int blackOffset) {
+    Lock lock(m_mutex);
+    TakeSensorLimits(limits);
 
     Settings s;
     s.aeState = settings.aeState;
@@ -73,12 +77,7 @@ int CameraExposure::SetSensorLimits(const SensorParam& limits) {
     Lock lock(m_mutex);
     const bool whole =
         m_pending.aeGainMin == m_sensorGainMin && m_pending.aeGainMax == m_sensorGainMax;
-    m_targetMin = limits.aeTargetMin;
-    m_targetMax = limits.aeTargetMax;
-    m_sensorGainMin = limits.analogGainMin;
-    m_sensorGainMax = limits.analogGainMax;
-    m_linesMin = limits.expLinesMin;
-    m_linesMax = limits.expLinesMax;
+    TakeSensorLimits(limits);
     uint32_t lo = std::max(m_pending.aeGainMin, m_sensorGainMin);
     uint32_t hi = std::min(m_pending.aeGainMax, m_sensorGainMax);
     // A range with nothing left on the sensor's is its whole range, as at a load.

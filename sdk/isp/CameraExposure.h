@@ -154,6 +154,8 @@ class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> 
     int GetFrameInterval() const;
 
   private:
+    // The sensor words auto exposure keeps to; called under m_mutex.
+    void TakeSensorLimits(const SensorParam& limits);
     void ApplyPending();
     // One measurement by the statistics method; with auto exposure on it enters the moving
     // average. Nothing changes when the method fails.
