@@ -72,6 +72,8 @@ class Locks : public ControllerTest {
         EXPECT_EQ(c->CameraDisplayInit(1), 0);
         return c;
     }
+    // Defined with the tests that use it.
+    CameraControl* LoadBesideARefresh(int group, uint32_t fromMax, uint32_t toMax);
     std::shared_ptr<CLockCamera> m_camera;
 };
 
@@ -370,38 +372,49 @@ void PausingSink(const char* message) {
     g_pauseWake.wait(lock, [] { return g_resumed; });
 }
 
+// Opens a camera whose driver reports a gain maximum of fromMax, saves group 1 and turns auto
+// exposure on; then loads group while the driver changes its maximum to toMax and
+// CameraGetCapability takes that over between the load's reading of the limits and its storing
+// of the record. The refresh must report toMax.
+CameraControl* Locks::LoadBesideARefresh(int group, uint32_t fromMax, uint32_t toMax) {
+    std::shared_ptr<CLockCamera>& camera = m_camera;
+    camera = std::make_shared<CLockCamera>();
+    camera->SetSensorGainLimits(1000, fromMax);
+    CameraControl* c = Open(camera);
+    EXPECT_EQ(c->CameraSaveParameter(1), 0);
+    EXPECT_EQ(c->CameraSetAeState(1), 0);
+    camera->SetResult("StreamOff", -13);
+    {
+        std::lock_guard lock(g_pauseMutex);
+        g_paused = g_resumed = false;
+    }
+    qv::SetLogSink(&PausingSink);
+    std::thread load([&] { EXPECT_EQ(c->CameraLoadParameter(group), 0); });
+    {
+        std::unique_lock lock(g_pauseMutex);
+        g_pauseWake.wait(lock, [] { return g_paused; });
+    }
+    camera->SetSensorGainLimits(1000, toMax);
+    tSdkCapability capability{};
+    EXPECT_EQ(c->CameraGetCapability(&capability), 0);
+    EXPECT_EQ(capability.auSensorParam[3], toMax);
+    {
+        std::lock_guard lock(g_pauseMutex);
+        g_resumed = true;
+    }
+    g_pauseWake.notify_all();
+    load.join();
+    qv::SetLogSink(nullptr);
+    camera->SetResult("StreamOff", 0);
+    return c;
+}
+
+// A lowered maximum the refresh told the host is kept after the load: the AE gain range and
+// the gain setter keep to it.
 TEST_F(Locks, RefreshBetweenALoadsReadAndItsStoreIsKept) {
     for (const int group : {1, CameraParameterBuilder::kSaveGroup}) {
         SCOPED_TRACE(group);
-        m_camera = std::make_shared<CLockCamera>();
-        m_camera->SetSensorGainLimits(1000, 16000);
-        CameraControl* c = Open(m_camera);
-        ASSERT_EQ(c->CameraSaveParameter(1), 0);
-        ASSERT_EQ(c->CameraSetAeState(1), 0);
-        m_camera->SetResult("StreamOff", -13);
-        {
-            std::lock_guard lock(g_pauseMutex);
-            g_paused = g_resumed = false;
-        }
-        qv::SetLogSink(&PausingSink);
-        std::thread load([&] { EXPECT_EQ(c->CameraLoadParameter(group), 0); });
-        {
-            std::unique_lock lock(g_pauseMutex);
-            g_pauseWake.wait(lock, [] { return g_paused; });
-        }
-        m_camera->SetSensorGainLimits(1000, 8000);
-        tSdkCapability capability{};
-        EXPECT_EQ(c->CameraGetCapability(&capability), 0);
-        EXPECT_EQ(capability.auSensorParam[3], 8000u);
-        {
-            std::lock_guard lock(g_pauseMutex);
-            g_resumed = true;
-        }
-        g_pauseWake.notify_all();
-        load.join();
-        qv::SetLogSink(nullptr);
-        m_camera->SetResult("StreamOff", 0);
-
+        CameraControl* c = LoadBesideARefresh(group, 16000, 8000);
         int lo = 0, hi = 0;
         ASSERT_EQ(c->CameraGetAeAnalogGainRange(&lo, &hi), 0);
         EXPECT_LE(hi, 8000);
@@ -412,41 +425,12 @@ TEST_F(Locks, RefreshBetweenALoadsReadAndItsStoreIsKept) {
     }
 }
 
-// The same with limits that widen: the refresh told the host the driver's raised gain
-// maximum, and the whole range the load put in force follows it as it would had the refresh
-// come after the load.
+// A raised maximum: the whole range the load put in force follows it as it would had the
+// refresh come after the load.
 TEST_F(Locks, WideningRefreshBetweenALoadsReadAndItsStoreIsFollowed) {
     for (const int group : {1, CameraParameterBuilder::kSaveGroup}) {
         SCOPED_TRACE(group);
-        m_camera = std::make_shared<CLockCamera>();
-        m_camera->SetSensorGainLimits(1000, 8000);
-        CameraControl* c = Open(m_camera);
-        ASSERT_EQ(c->CameraSaveParameter(1), 0);
-        ASSERT_EQ(c->CameraSetAeState(1), 0);
-        m_camera->SetResult("StreamOff", -13);
-        {
-            std::lock_guard lock(g_pauseMutex);
-            g_paused = g_resumed = false;
-        }
-        qv::SetLogSink(&PausingSink);
-        std::thread load([&] { EXPECT_EQ(c->CameraLoadParameter(group), 0); });
-        {
-            std::unique_lock lock(g_pauseMutex);
-            g_pauseWake.wait(lock, [] { return g_paused; });
-        }
-        m_camera->SetSensorGainLimits(1000, 16000);
-        tSdkCapability capability{};
-        EXPECT_EQ(c->CameraGetCapability(&capability), 0);
-        EXPECT_EQ(capability.auSensorParam[3], 16000u);
-        {
-            std::lock_guard lock(g_pauseMutex);
-            g_resumed = true;
-        }
-        g_pauseWake.notify_all();
-        load.join();
-        qv::SetLogSink(nullptr);
-        m_camera->SetResult("StreamOff", 0);
-
+        CameraControl* c = LoadBesideARefresh(group, 8000, 16000);
         int lo = 0, hi = 0;
         ASSERT_EQ(c->CameraGetAeAnalogGainRange(&lo, &hi), 0);
         EXPECT_EQ(lo, 1000);
