@@ -1,6 +1,7 @@
 // The station's six exported functions.
 #include "Tarnlex.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,11 +23,36 @@ bool g_running = false;
 // none of the threads (the station's, the SDK's, OpenCV's), and possibly a lock another thread
 // held at the fork: it must not touch any of them, nor wait for the lifecycle mutex. Read
 // without the mutex for that reason.
+enum Owner : int { kUnclaimed, kThisProcess, kAnotherProcess };
+std::atomic<int> g_owner{kUnclaimed};
+// A process ID alone does not tell the child: the first process of a PID namespace has ID 1, and
+// so has its child forked into a namespace of its own. It still tells a child made without fork()
+// (which runs no fork handler).
 std::atomic<pid_t> g_stationPid{0};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free,
+              "read and written in a fork child handler");
+
+// Runs in the child of every fork(), where only the forking thread exists: a lock-free atomic
+// operation and nothing else, as in a signal handler.
+void MarkForkedChild() {
+    int owner = kThisProcess;
+    g_owner.compare_exchange_strong(owner, kAnotherProcess);
+}
+
+// Registered when the library is loaded, with the library's handle: unloading it removes the
+// handler. A station nobody has claimed yet stays unclaimed in the child.
+[[maybe_unused]] const bool g_forkHandled = pthread_atfork(nullptr, nullptr, MarkForkedChild) == 0;
 
 bool InAnotherProcess() {
+    if (g_owner.load() == kAnotherProcess) return true;
     const pid_t owner = g_stationPid.load();
     return owner != 0 && owner != getpid();
+}
+
+// Makes this process the station's, unless another is.
+void Claim() {
+    int none = kUnclaimed;
+    if (g_owner.compare_exchange_strong(none, kThisProcess)) g_stationPid = getpid();
 }
 
 void CloseAll() {
@@ -65,8 +91,7 @@ void ReleaseAtExitFromNowOn() {
 extern "C" {
 
 TARN_API int Tarn_InitDevice(void) {
-    pid_t none = 0;
-    g_stationPid.compare_exchange_strong(none, getpid());
+    Claim();
     if (InAnotherProcess()) {
         TARN_LOG_INFO("初始化足迹采集设备");
         return -1;

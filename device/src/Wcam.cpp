@@ -34,7 +34,11 @@ constexpr auto kCapturePause = std::chrono::milliseconds(15);
 // Frames read before the loop, to let the camera settle its exposure.
 constexpr int kWarmUpFrames = 5;
 
-std::unique_ptr<CWcamFrameSource> cameraCaptures[CAMERA_NUM];
+// Held without a static destructor: a child that fork() made of the station's process would
+// otherwise destroy them at its exit, and a V4L2 capture destroyed while open turns off the
+// stream of the descriptor it shares with the parent. Only wcam_Close deletes them, which the
+// station's process calls at its release, exit or unload.
+CWcamFrameSource* cameraCaptures[CAMERA_NUM] = {};
 pthread_t m_wcamThreadIDs[CAMERA_NUM];
 bool m_wcamThreadStarted[CAMERA_NUM] = {};
 
@@ -88,7 +92,8 @@ bool wcam_OpenPaths(const std::array<std::string, CAMERA_NUM>& links) {
         }
     }
     for (int i = 0; i < CAMERA_NUM; ++i) {
-        cameraCaptures[i] = MakeSource();
+        delete cameraCaptures[i];
+        cameraCaptures[i] = MakeSource().release();
         cameraCaptures[i]->Open(resolved[i]);
         if (!cameraCaptures[i]->IsOpened()) {
             std::fprintf(stderr, "错误：无法打开摄像头设备：%s\n", resolved[i].c_str());
@@ -120,7 +125,7 @@ bool wcam_OpenPaths(const std::array<std::string, CAMERA_NUM>& links) {
 
 void* wcam_SingleCameraProc(void* arg) {
     const int i = static_cast<int>(reinterpret_cast<intptr_t>(arg));
-    if (i < 0 || i >= CAMERA_NUM || !cameraCaptures[i]) return nullptr;
+    if (i < 0 || i >= CAMERA_NUM || cameraCaptures[i] == nullptr) return nullptr;
     // Named after the camera's link, for debuggers and the host's thread lists.
     pthread_setname_np(pthread_self(), ("wcam" + std::to_string(i + 1)).c_str());
     // No exception may end the process from here; one error line per run of failures.
@@ -174,9 +179,10 @@ bool wcam_Close() {
     TARN_LOG_INFO("wcam_Close");
     wcam_StopStreaming();
     for (auto& capture : cameraCaptures) {
-        if (!capture) continue;
+        if (capture == nullptr) continue;
         capture->Release();
-        capture.reset();
+        delete capture;
+        capture = nullptr;
     }
     return true;
 }

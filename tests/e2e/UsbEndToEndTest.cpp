@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "CallCounter.h"
+#include "TimerServiceTurns.h"
 #include "control/CameraControl.h"
 #include "StorageImage.h"
 #include "UsbEndToEndFixture.h"
@@ -368,28 +370,23 @@ TEST_F(UsbEndToEnd, Imx294LongExposureLeftOnAndExposuresDuringTheRelease) {
 
         // On the controller: the export's release also frees the handle the setter uses.
         auto* control = static_cast<CameraControl*>(h);
-        std::atomic<int> calls{0};
+        qvsim::CCallCounter calls;
         std::atomic<bool> stop{false};
         std::thread setter([&] {
             for (int i = 0; !stop; ++i) {
                 control->CameraSetExposureTime(i % 2 == 0 ? 1.2e6 : 2e6);
-                ++calls;
+                calls.Count();
             }
         });
-        const auto callsReach = [&](int n) {
-            const auto deadline = Clock::now() + 20s;
-            while (calls < n && Clock::now() < deadline) std::this_thread::yield();
-            return calls >= n;
-        };
-        EXPECT_TRUE(callsReach(1 + round % 3));
+        EXPECT_TRUE(calls.WaitFor(1 + round % 3, 20s));
         EXPECT_EQ(control->CameraUninit(), 0);
-        EXPECT_TRUE(callsReach(calls + 2));
+        EXPECT_TRUE(calls.WaitForMore(2, 20s));
         stop = true;
         setter.join();
         const size_t writes = cam.Model().I2cWrites().size();
         EXPECT_EQ(cam.Model().FpgaReg(39), 0);
-        // The next step of a cycle would come within 100 ms.
-        std::this_thread::sleep_for(250ms);
+        // A cycle's next step would come within 100 ms of the service's time.
+        ASSERT_TRUE(qvsim::TimerServiceRanPast(100, 20s));
         EXPECT_EQ(cam.Model().I2cWrites().size(), writes);
         EXPECT_EQ(cam.Model().FpgaReg(39), 0);
         UnInit(h);

@@ -3,7 +3,7 @@
 if(TARGET qv_sim_usb_umockdev)
   qv_add_test(usb_end_to_end_test SOURCES e2e/UsbEndToEndTest.cpp e2e/UsbColourEndToEndTest.cpp
     $<TARGET_OBJECTS:qv_umockdev_preload>
-    LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS concurrency)
+    LIBS qv_sim_usb_imx290 qv_sim ${CMAKE_DL_LIBS} LABELS concurrency)
   qv_add_test(usb_trigger_end_to_end_test SOURCES e2e/UsbTriggerEndToEndTest.cpp
     $<TARGET_OBJECTS:qv_umockdev_preload>
     LIBS qv_sim_usb_imx290 ${CMAKE_DL_LIBS} LABELS concurrency)

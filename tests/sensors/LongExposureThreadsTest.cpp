@@ -8,7 +8,9 @@
 #include <future>
 #include <thread>
 
+#include "CallCounter.h"
 #include "DriverFixture.h"
+#include "TimerServiceTurns.h"
 #include "services/TimerMng.h"
 
 namespace {
@@ -62,9 +64,10 @@ TEST_F(LongExposureThreads, UninitAndDestructionWhileTheCycleRuns) {
             ASSERT_TRUE(ReturnsInTime([&] { EXPECT_EQ(sensor->Uninit(), 0); }));
         }
         EXPECT_EQ(timers.GetTimerCount(), before);
-        // Nothing follows: the next steps would have come within 15 or 100 ms.
+        // Nothing follows: the next steps would have come within 15 or 100 ms of the service's
+        // time.
         const size_t writes = CycleWrites();
-        std::this_thread::sleep_for(250ms);
+        ASSERT_TRUE(TimerServiceRanPast(100, kDeadline));
         EXPECT_EQ(CycleWrites(), writes);
     }
 }
@@ -103,26 +106,20 @@ TEST_F(LongExposureThreads, ExposuresRacingTheStreamClose) {
         for (int round = 0; round < kRounds; ++round) {
             SCOPED_TRACE(testing::Message() << code << ", round " << round);
             Start(107, code, Window(640, 480), 2, kBayer8);
-            std::atomic<int> calls{0};
+            CCallCounter calls;
             std::atomic<bool> stop{false};
             std::thread setter([&] {
                 for (int i = 0; !stop; ++i) {
                     sensor->SetExposure(i % 2 == 0 ? 1.2e6 : 2e6);
-                    ++calls;
+                    calls.Count();
                 }
             });
-            const auto waitCalls = [&](int n) {
-                const auto end = std::chrono::steady_clock::now() + kDeadline;
-                while (calls < n && std::chrono::steady_clock::now() < end)
-                    std::this_thread::yield();
-                return calls >= n;
-            };
             // Closed after the first exposure or right away, and set twice more afterwards.
             if (round % 2 == 1) {
-                EXPECT_TRUE(waitCalls(1));
+                EXPECT_TRUE(calls.WaitFor(1, kDeadline));
             }
             EXPECT_EQ(sensor->Uninit(), 0);
-            EXPECT_TRUE(waitCalls(calls + 2));
+            EXPECT_TRUE(calls.WaitForMore(2, kDeadline));
             stop = true;
             setter.join();
             EXPECT_EQ(timers.GetTimerCount(), before);
