@@ -18,6 +18,7 @@
 #include "LogCapture.h"
 #include "frames/FrameBucket.h"
 #include "gige/GVSPReceiverBySocket.h"
+#include "gige/GvspProtocol.h"
 
 namespace {
 
@@ -690,6 +691,64 @@ TEST_F(GvspReceiver, PacketsOutOfTurnBehindALeaderByteExact) {
     }
     EXPECT_EQ(Statistic().iLostFrames, 0);
     EXPECT_EQ(Statistic().uGoodFrames, 20u);
+}
+
+}  // namespace
+
+namespace {
+
+// A block of the new run given up (an error status) before an older block of that run is
+// delivered stays given up: the rest of it, arriving after that first delivery, starts no frame,
+// asks for nothing and is not counted lost a second time, whether the camera went on with its
+// ids after the play or numbers afresh from 1 (ids the pause's range had used).
+TEST_F(GvspReceiver, BlockGivenUpBeforeTheFirstDeliveryAfterAPlayStaysGivenUp) {
+    struct Case {
+        const char* camera;
+        uint32_t first, second, third;  // blocks sent after the play
+    };
+    const Case cases[] = {{"goes on", 51, 52, 53}, {"numbers afresh", 1, 2, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.camera);
+        Make();
+        Frame(50);
+        Settle();
+        ASSERT_EQ(Take(5000).first, 50u);
+        receiver->Stop();
+        ASSERT_EQ(receiver->Start(), 0);
+        const int lostBefore = Statistic().iLostFrames;
+        const uint32_t goodBefore = Statistic().uGoodFrames;
+        // first: packet 2 missing, asked for; second: an error status gives it up.
+        Send(Leader(c.first));
+        Send(Data(c.first, 1, 0, 24));
+        Send(Data(c.first, 3, 48, 16));
+        Send(Trailer(c.first, 4));
+        Send(Leader(c.second));
+        Send(Data(c.second, 1, 0, 24, 0x8001));
+        Settle();
+        EXPECT_EQ(Statistic().iLostFrames - lostBefore, 1);
+        Bytes resent = Data(c.first, 2, 24, 24);
+        resent[0] = 0x01;  // status 0x0100: resent
+        Send(resent);
+        Settle();
+        EXPECT_EQ(Take(5000).first, c.first);
+        camera.ClearRequests();
+        // The rest of the given-up block, then the next one.
+        Send(Data(c.second, 2, 24, 24));
+        Send(Data(c.second, 3, 48, 16));
+        Send(Trailer(c.second, 4));
+        Frame(c.third);
+        Settle();
+        EXPECT_EQ(Take(5000).first, c.third);
+        EXPECT_EQ(Statistic().uGoodFrames - goodBefore, 2u);
+        EXPECT_EQ(Statistic().iLostFrames - lostBefore, 1);
+        for (const auto& [block, first, last] : camera.Requests())
+            ADD_FAILURE() << "resend asked for block " << block << " " << first << "-" << last;
+        receiver->Stop();
+        receiver->CloseStream();
+        receiver->Uninit();
+        receiver.reset();
+        sent = 0;
+    }
 }
 
 }  // namespace
