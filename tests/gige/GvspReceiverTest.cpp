@@ -751,4 +751,40 @@ TEST_F(GvspReceiver, BlockGivenUpBeforeTheFirstDeliveryAfterAPlayStaysGivenUp) {
     }
 }
 
+// A whole block the camera sent before it stopped (a frame it had begun) that reaches the socket
+// during the pause, after Stop has read the socket empty: the play starts from the camera's new
+// blocks only. It is neither delivered nor counted lost, and the new run's blocks all come,
+// whether the camera goes on with its ids or numbers afresh from 1.
+TEST_F(GvspReceiver, WholeBlockReachingTheSocketDuringThePauseIsNotPlayed) {
+    struct Case {
+        const char* camera;
+        std::vector<uint32_t> after;  // blocks sent after the play
+    };
+    const Case cases[] = {{"goes on", {3, 4, 5}}, {"numbers afresh", {1, 2, 3}}};
+    Make();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.camera);
+        Frame(1);
+        Settle();
+        EXPECT_EQ(Take(5000).first, 1u);
+        receiver->Stop();
+        const int lostBefore = Statistic().iLostFrames;
+        const uint32_t goodBefore = Statistic().uGoodFrames;
+        Frame(2);  // sent before the camera stopped, queued while paused
+        camera.ClearRequests();
+        ASSERT_EQ(receiver->Start(), 0);
+        for (uint32_t block : c.after) {
+            Frame(block);
+            Settle();
+            EXPECT_EQ(Take(5000).first, block);
+        }
+        EXPECT_EQ(Statistic().uGoodFrames - goodBefore, c.after.size());
+        EXPECT_EQ(Statistic().iLostFrames, lostBefore);
+        for (const auto& [block, first, last] : camera.Requests())
+            ADD_FAILURE() << "resend asked for block " << block << " " << first << "-" << last;
+        receiver->Stop();
+        ASSERT_EQ(receiver->Start(), 0);
+    }
+}
+
 }  // namespace
