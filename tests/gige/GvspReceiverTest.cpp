@@ -787,4 +787,39 @@ TEST_F(GvspReceiver, WholeBlockReachingTheSocketDuringThePauseIsNotPlayed) {
     }
 }
 
+// A block a little older than the last one delivered (by more than the 4094 ids the wrap
+// allows on that side, less than 61440) is old, not new: it is dropped, the last block id does
+// not move back and no cycle of ids is counted lost; the next block after the last one follows
+// with no gap. Only an id just beyond the wrap comes after.
+TEST_F(GvspReceiver, BlockOlderThanTheLastIsNotTakenForANewOne) {
+    struct Case {
+        uint32_t last, stray;
+        bool taken;  // stray comes after last (the wrap)
+    };
+    const Case cases[] = {
+        {10000, 5000, false}, {10000, 9000, false}, {65000, 40000, false}, {65000, 4000, false},
+        {61440, 1, false},    {61442, 1, true},     {65000, 10, true},     {65535, 4094, true},
+    };
+    camera.SetResendSupported(false);
+    Make();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.last << " then " << c.stray);
+        receiver->Stop();
+        ASSERT_EQ(receiver->Start(), 0);
+        Frame(c.last);
+        Settle();
+        EXPECT_EQ(Take(5000).first, c.last);
+        const int lostBefore = Statistic().iLostFrames;
+        const uint32_t goodBefore = Statistic().uGoodFrames;
+        Frame(c.stray);
+        const uint32_t next = c.taken ? c.stray % 65535 + 1 : c.last % 65535 + 1;
+        Frame(next);
+        Settle();
+        EXPECT_EQ(Take(5000).first, next);
+        EXPECT_EQ(Statistic().uGoodFrames - goodBefore, c.taken ? 2u : 1u);
+        const int gap = c.taken ? static_cast<int>(qv::gige::BlocksBetween(c.last, c.stray)) : 0;
+        EXPECT_EQ(Statistic().iLostFrames - lostBefore, gap);
+    }
+}
+
 }  // namespace
