@@ -178,6 +178,25 @@ TEST(GigeStream, CaptureStartAndStopRegisters) {
     plain.Device().CloseStream();
 }
 
+// The receiver starts before the start registers are written; when they fail it is stopped
+// again, so the stream stays as a stop left it (its buffer count can change, a start can follow).
+TEST(GigeStream, FailedCaptureStartLeavesTheReceiverStopped) {
+    CameraRig rig;
+    ASSERT_EQ(rig.Open(), 0);
+    CFrameBucket bucket(2);
+    CameraInitParam p = StreamParam(1500);
+    ASSERT_EQ(rig.Device().OpenStream(bucket.GetProducer(), &p), 0);
+    rig.Camera().AddRule({kWriteReg, -1, SimGvcpFault::kDropCommand, 0});
+    EXPECT_NE(rig.Device().StartCapture(), 0);
+    rig.Camera().ClearRules();
+    EXPECT_EQ(rig.Sim().Firmware().Register(0x0D00), 0u);
+    EXPECT_EQ(rig.Device().SetStreamBufferCount(3), 0);  // -28 while the receiver runs
+    ASSERT_EQ(rig.Device().StartCapture(), 0);
+    EXPECT_EQ(rig.Device().SetStreamBufferCount(4), -28);
+    ASSERT_EQ(rig.Device().StopCapture(), 0);
+    rig.Device().CloseStream();
+}
+
 TEST(GigeStream, OpenFailuresReleaseThePrivilegeAndThrowNothing) {
     {
         CameraRig rig;

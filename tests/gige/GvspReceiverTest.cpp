@@ -18,6 +18,7 @@
 #include "LogCapture.h"
 #include "frames/FrameBucket.h"
 #include "gige/GVSPReceiverBySocket.h"
+#include "gige/GvspProtocol.h"
 
 namespace {
 
@@ -621,22 +622,23 @@ TEST_F(GvspReceiver, PauseCuttingABlockLeavesNothingForThePlay) {
 TEST_F(GvspReceiver, BlocksStartingOutOfOrderLeaveInBlockOrder) {
     struct Case {
         const char* when;
+        bool afterARun;          // a play after a stream that delivered a block
         uint32_t first, second;  // second's first packet comes before first's
         bool firstCompletesFirst;
         uint32_t good, lost;  // of the two
     };
     const Case cases[] = {
-        {"start, lower completes first", 9, 10, true, 2, 0},
-        {"start, higher completes first", 9, 10, false, 1, 1},
-        {"start, across the wrap", 65535, 1, false, 1, 1},
-        {"play, lower completes first", 40, 41, true, 2, 0},
-        {"play, higher completes first", 60, 61, false, 1, 1},
+        {"start, lower completes first", false, 9, 10, true, 2, 0},
+        {"start, higher completes first", false, 9, 10, false, 1, 1},
+        {"start, across the wrap", false, 65535, 1, false, 1, 1},
+        {"play, lower completes first", true, 40, 41, true, 2, 0},
+        {"play, higher completes first", true, 60, 61, false, 1, 1},
     };
     camera.SetResendSupported(false);  // an incomplete older block waits for nothing
     Make();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.when);
-        if (c.when[0] == 'p') {  // a play after a stream that ran
+        if (c.afterARun) {
             Frame(c.first - 5);
             Settle();
             EXPECT_EQ(Take(5000).first, c.first - 5);
@@ -693,6 +695,135 @@ TEST_F(GvspReceiver, PacketsOutOfTurnBehindALeaderByteExact) {
     }
     EXPECT_EQ(Statistic().iLostFrames, 0);
     EXPECT_EQ(Statistic().uGoodFrames, 20u);
+}
+
+}  // namespace
+
+namespace {
+
+// A block of the new run given up (an error status) before an older block of that run is
+// delivered stays given up: the rest of it, arriving after that first delivery, starts no frame,
+// asks for nothing and is not counted lost a second time, whether the camera went on with its
+// ids after the play or numbers afresh from 1 (ids the pause's range had used).
+TEST_F(GvspReceiver, BlockGivenUpBeforeTheFirstDeliveryAfterAPlayStaysGivenUp) {
+    struct Case {
+        const char* camera;
+        uint32_t first, second, third;  // blocks sent after the play
+    };
+    const Case cases[] = {{"goes on", 51, 52, 53}, {"numbers afresh", 1, 2, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.camera);
+        Make();
+        Frame(50);
+        Settle();
+        ASSERT_EQ(Take(5000).first, 50u);
+        receiver->Stop();
+        ASSERT_EQ(receiver->Start(), 0);
+        const int lostBefore = Statistic().iLostFrames;
+        const uint32_t goodBefore = Statistic().uGoodFrames;
+        // first: packet 2 missing, asked for; second: an error status gives it up.
+        Send(Leader(c.first));
+        Send(Data(c.first, 1, 0, 24));
+        Send(Data(c.first, 3, 48, 16));
+        Send(Trailer(c.first, 4));
+        Send(Leader(c.second));
+        Send(Data(c.second, 1, 0, 24, 0x8001));
+        Settle();
+        EXPECT_EQ(Statistic().iLostFrames - lostBefore, 1);
+        Bytes resent = Data(c.first, 2, 24, 24);
+        resent[0] = 0x01;  // status 0x0100: resent
+        Send(resent);
+        Settle();
+        EXPECT_EQ(Take(5000).first, c.first);
+        camera.ClearRequests();
+        // The rest of the given-up block, then the next one.
+        Send(Data(c.second, 2, 24, 24));
+        Send(Data(c.second, 3, 48, 16));
+        Send(Trailer(c.second, 4));
+        Frame(c.third);
+        Settle();
+        EXPECT_EQ(Take(5000).first, c.third);
+        EXPECT_EQ(Statistic().uGoodFrames - goodBefore, 2u);
+        EXPECT_EQ(Statistic().iLostFrames - lostBefore, 1);
+        for (const auto& [block, first, last] : camera.Requests())
+            ADD_FAILURE() << "resend asked for block " << block << " " << first << "-" << last;
+        receiver->Stop();
+        receiver->CloseStream();
+        receiver->Uninit();
+        receiver.reset();
+        sent = 0;
+    }
+}
+
+// A whole block the camera sent before it stopped (a frame it had begun) that reaches the socket
+// during the pause, after Stop has read the socket empty: the play starts from the camera's new
+// blocks only. It is neither delivered nor counted lost, and the new run's blocks all come,
+// whether the camera goes on with its ids or numbers afresh from 1.
+TEST_F(GvspReceiver, WholeBlockReachingTheSocketDuringThePauseIsNotPlayed) {
+    struct Case {
+        const char* camera;
+        std::vector<uint32_t> after;  // blocks sent after the play
+    };
+    const Case cases[] = {{"goes on", {3, 4, 5}}, {"numbers afresh", {1, 2, 3}}};
+    Make();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.camera);
+        Frame(1);
+        Settle();
+        EXPECT_EQ(Take(5000).first, 1u);
+        receiver->Stop();
+        const int lostBefore = Statistic().iLostFrames;
+        const uint32_t goodBefore = Statistic().uGoodFrames;
+        Frame(2);  // sent before the camera stopped, queued while paused
+        camera.ClearRequests();
+        ASSERT_EQ(receiver->Start(), 0);
+        for (uint32_t block : c.after) {
+            Frame(block);
+            Settle();
+            EXPECT_EQ(Take(5000).first, block);
+        }
+        EXPECT_EQ(Statistic().uGoodFrames - goodBefore, c.after.size());
+        EXPECT_EQ(Statistic().iLostFrames, lostBefore);
+        for (const auto& [block, first, last] : camera.Requests())
+            ADD_FAILURE() << "resend asked for block " << block << " " << first << "-" << last;
+        receiver->Stop();
+        ASSERT_EQ(receiver->Start(), 0);
+    }
+}
+
+// A block a little older than the last one delivered (by more than the 4094 ids the wrap
+// allows on that side, less than 61440) is old, not new: it is dropped, the last block id does
+// not move back and no cycle of ids is counted lost; the next block after the last one follows
+// with no gap. Only an id just beyond the wrap comes after.
+TEST_F(GvspReceiver, BlockOlderThanTheLastIsNotTakenForANewOne) {
+    struct Case {
+        uint32_t last, stray;
+        bool taken;  // stray comes after last (the wrap)
+    };
+    const Case cases[] = {
+        {10000, 5000, false}, {10000, 9000, false}, {65000, 40000, false}, {65000, 4000, false},
+        {61440, 1, false},    {61442, 1, true},     {65000, 10, true},     {65535, 4094, true},
+    };
+    camera.SetResendSupported(false);
+    Make();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.last << " then " << c.stray);
+        receiver->Stop();
+        ASSERT_EQ(receiver->Start(), 0);
+        Frame(c.last);
+        Settle();
+        EXPECT_EQ(Take(5000).first, c.last);
+        const int lostBefore = Statistic().iLostFrames;
+        const uint32_t goodBefore = Statistic().uGoodFrames;
+        Frame(c.stray);
+        const uint32_t next = c.taken ? c.stray % 65535 + 1 : c.last % 65535 + 1;
+        Frame(next);
+        Settle();
+        EXPECT_EQ(Take(5000).first, next);
+        EXPECT_EQ(Statistic().uGoodFrames - goodBefore, c.taken ? 2u : 1u);
+        const int gap = c.taken ? static_cast<int>(qv::gige::BlocksBetween(c.last, c.stray)) : 0;
+        EXPECT_EQ(Statistic().iLostFrames - lostBefore, gap);
+    }
 }
 
 }  // namespace

@@ -39,9 +39,13 @@ int64_t CpuNs(clockid_t clock) {
     return static_cast<int64_t>(t.tv_sec) * kNsPerSecond + t.tv_nsec;
 }
 
-// Whether id comes after last in the cycle of block ids, within the wrap distance.
+// Whether id comes after last in the cycle of block ids. Up to kBlockWrapDistance ids behind is
+// older (a late packet of a block passed); only the rest of the cycle, up to 4094 ids ahead, is
+// newer. One relation for acceptance, assembly order and delivery keeps them consistent across
+// the wrap (65535 then 1 is newer, 1 then 65535 older).
 bool After(uint32_t last, uint32_t id) {
-    return id != last && gige::BlocksBetween(last, id) < gige::kBlockWrapDistance;
+    return id != last &&
+           gige::BlocksBetween(last, id) < gige::kBlockIds - gige::kBlockWrapDistance - 1;
 }
 
 // The later of two block ids (0: none).
@@ -227,7 +231,9 @@ int CGVSPReceiverBySocket::Start() {
     m_givenUpBlocks.clear();
     m_givenUpForgotten = 0;
     m_otherSizeLogged = false;
-    m_fence = m_pausedAt;
+    // Whatever the socket holds now was sent before the camera is told to stream again (the
+    // camera starts only after this): blocks of the pause, which the new run must not meet.
+    m_fence = Newer(m_pausedAt, DrainSocket());
     m_lastDummyNs = m_lastHeartbeatNs = NowNs();
     m_isRun = true;
     if (m_testPort == nullptr)
@@ -252,13 +258,14 @@ void CGVSPReceiverBySocket::Stop() {
     for (uint32_t id : m_givenUpBlocks) newest = Newer(newest, id);
     GiveBackAssembling(now);
     m_slotCount = 0;  // the frames planned for are gone
-    if (m_testPort != nullptr) {
-        newest = Newer(newest, Drain(*m_testPort));
-    } else if (!m_packets.empty()) {
-        SocketPort port(*this);
-        newest = Newer(newest, Drain(port));
-    }
-    m_pausedAt = newest;
+    m_pausedAt = Newer(newest, DrainSocket());
+}
+
+uint32_t CGVSPReceiverBySocket::DrainSocket() {
+    if (m_testPort != nullptr) return Drain(*m_testPort);
+    if (m_packets.empty()) return 0;
+    SocketPort port(*this);
+    return Drain(port);
 }
 
 uint32_t CGVSPReceiverBySocket::Drain(Port& port) {
@@ -651,12 +658,9 @@ void CGVSPReceiverBySocket::Deliver(CGVSPFrame* frame, int64_t nowNs) {
         // The first block since Start counts no gap: it begins a new run of numbering.
         m_givenUpForgotten = 0;
     }
-    // Given-up blocks up to this one are settled, and so is every one of the pause's range: a
-    // camera that numbers afresh sends those ids again as new blocks.
-    const uint32_t fence = m_fence;
-    std::erase_if(m_givenUpBlocks, [c, fence](uint32_t id) {
-        return !After(c, id) || (fence != 0 && !After(fence, id));
-    });
+    // Given-up blocks up to this one are settled. Those of the pause went at Start; what is
+    // left belongs to this run, whatever its numbering.
+    std::erase_if(m_givenUpBlocks, [c](uint32_t id) { return !After(c, id); });
     m_fence = 0;
     m_pausedAt = 0;
     m_lastBlockId = c;

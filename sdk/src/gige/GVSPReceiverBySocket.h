@@ -27,11 +27,15 @@
 // the block ids afresh. Held frames go to the pool and the older ones they waited for are given
 // up, as their wait would have ended; frames still incomplete after the last complete one go
 // back to the pool unfilled and uncounted (the stop cut them short, as a stream close does).
-// What the socket still holds is read and dropped. Start then begins with no frame in assembly
-// and a new run of block ids: the first block delivered counts no gap, and until then a block
-// starts a frame only with its own leader (not a resent one), so that the tail of a block the
-// pause cut, arriving late, neither asks for a resend nor holds the new frames back, whether the
-// camera goes on with its ids or numbers afresh from 1.
+// What the socket still holds is read and dropped, at Stop and again at Start: the camera is
+// told to stream only after Start, so whatever reached the socket during the pause, whole blocks
+// included, is gone before the first new datagram. Start then begins with no frame in assembly,
+// no given-up block and a new run of block ids: the first block delivered counts no gap, and
+// until then a block starts a frame only with its own leader (not a resent one), so that the tail
+// of a block the pause cut, arriving later still, neither asks for a resend nor holds the new
+// frames back, whether the camera goes on with its ids or numbers afresh from 1. A new block
+// whose leader is lost before that first delivery cannot be told from such a tail: it is dropped
+// and, the first delivery counting no gap, not counted lost.
 //
 // Frames assemble in block order and leave from the front; a complete frame whose block does
 // not come after the last one delivered is given up rather than delivered.
@@ -152,6 +156,7 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     void IdleActions(Port& port, int64_t nowNs);
     // Reads and drops what the socket holds; the newest block id among it (0: none).
     uint32_t Drain(Port& port);
+    uint32_t DrainSocket();  // the same through the stream socket (or the test's port)
     int64_t NowNs();
 
     CFrameBucketProducer* m_producer = nullptr;
@@ -180,8 +185,8 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     uint32_t m_givenUpForgotten = 0;
     bool m_otherSizeLogged = false;  // a leader of another size, since Start
     // The newest block id seen before the last pause (0: none), and from Start until the first
-    // delivery the same: while set, only leaders start frames, and given-up ids up to it are
-    // settled at the first delivery.
+    // delivery the same or the newest one Start read off the socket: while set, only leaders
+    // start frames.
     uint32_t m_pausedAt = 0;
     uint32_t m_fence = 0;
     int64_t m_lastDummyNs = 0;

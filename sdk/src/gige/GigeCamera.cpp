@@ -512,17 +512,21 @@ int CGigeCamera::StartCapture() {
     std::lock_guard lock(m_receiverMutex);
     if (m_gvspReceiver == nullptr) return CAMERA_STATUS_FAILED;
     const uint16_t port = m_gvspReceiver->GetLocalPort();
+    // The receiver runs before the camera is told to stream: what its socket holds at its start
+    // is then all from before, which it drops, and the camera's first datagram finds it running.
+    const int started = m_gvspReceiver->Start();
     const int r = WriteRegs({gige::kRegStreamPacketSize, m_packetSize, gige::kRegStreamPort, port,
                              gige::kRegStreamDestination, 0xFFFFFFFFu},
                             100, 3);
     if (r != CAMERA_STATUS_SUCCESS) {
         qv::Log("Write gige camera start stream register failed\r\n");
         WriteRegs({gige::kRegStreamPort, 0, gige::kRegStreamDestination, 0}, 100, 3);
+        m_gvspReceiver->Stop();
         return r;
     }
     if (m_acqCtrl) WriteReg(gige::kRegAcquisitionStart, 1);
     qv::Log("GigE camera start capture, GVSP UDP port %u\r\n", port);
-    return m_gvspReceiver->Start();
+    return started;
 }
 
 int CGigeCamera::StopCapture() {
