@@ -268,6 +268,13 @@ uint32_t CGVSPReceiverBySocket::DrainSocket() {
     return Drain(port);
 }
 
+bool CGVSPReceiverBySocket::FromCamera(const CGVSPPacket& p, const Port::Arrival& from,
+                                       uint32_t camera) {
+    if (!from.truncated && p.length >= gige::kGvspHeaderSize && from.sender == camera) return true;
+    m_foreign.fetch_add(1, std::memory_order_relaxed);
+    return false;
+}
+
 uint32_t CGVSPReceiverBySocket::Drain(Port& port) {
     uint32_t newest = 0;
     const uint32_t camera = m_streamAddress.raw();
@@ -278,10 +285,7 @@ uint32_t CGVSPReceiverBySocket::Drain(Port& port) {
             for (int i = 0; i < n; ++i) {
                 CGVSPPacket& p = m_packets[static_cast<size_t>(i)];
                 const Port::Arrival& from = m_arrivals[static_cast<size_t>(i)];
-                if (from.truncated || p.length < gige::kGvspHeaderSize || from.sender != camera) {
-                    m_foreign.fetch_add(1, std::memory_order_relaxed);
-                    continue;
-                }
+                if (!FromCamera(p, from, camera)) continue;
                 p.Decode();
                 newest = Newer(newest, p.blockId);
                 m_datagrams.fetch_add(1, std::memory_order_release);
@@ -387,10 +391,7 @@ void CGVSPReceiverBySocket::Step(Port& port) {
         for (int i = 0; i < n; ++i) {
             CGVSPPacket& p = m_packets[static_cast<size_t>(i)];
             const Port::Arrival& from = m_arrivals[static_cast<size_t>(i)];
-            if (from.truncated || p.length < gige::kGvspHeaderSize || from.sender != camera) {
-                m_foreign.fetch_add(1, std::memory_order_relaxed);
-                continue;
-            }
+            if (!FromCamera(p, from, camera)) continue;
             DispatchPacket(p, now, resend);
             // Counted once handled: whoever sees the count sees what it did.
             m_datagrams.fetch_add(1, std::memory_order_release);

@@ -154,6 +154,9 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     // copied back to their packet buffers.
     void PlanInPlace();
     void IdleActions(Port& port, int64_t nowNs);
+    // A datagram whole, of a stream packet's size at least and from the camera; anything else is
+    // counted foreign.
+    bool FromCamera(const CGVSPPacket& p, const Port::Arrival& from, uint32_t camera);
     // Reads and drops what the socket holds; the newest block id among it (0: none).
     uint32_t Drain(Port& port);
     uint32_t DrainSocket();  // the same through the stream socket (or the test's port)
