@@ -531,6 +531,18 @@ TEST_F(Settings, SetAndWholeAeRangesFollowRefreshesAlikeInTheRecordAndAutoExposu
          12000,
          2000,
          400000},
+        // Cut to exactly the lowered limits' whole range, it is still the host's range: the
+        // widening refresh must not carry it past the maximum the host set.
+        {"set from the sensor's minimum, limits lowered and restored",
+         1000,
+         12000,
+         20,
+         400000,
+         {{1000, 8000, 1, 5000}, {1000, 16000, 1, 50000}},
+         1000,
+         8000,
+         20,
+         100000},
         {"set, nothing left on the limits",
          10000,
          16000,
