@@ -116,6 +116,11 @@ int CameraControl::CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, 
         Detach();
         return r;
     }
+    {
+        // The record is new: its ranges are judged as they stand.
+        const DeviceHold hold = HoldDevice();
+        m_heldAe = {};
+    }
     CameraGetCameraSensorParam();
     if (!loadedFile.empty()) ClampFileRecordToSensor();
     StartPipeline();
@@ -252,18 +257,19 @@ int CameraControl::GetResolutionDesc(int index, tSdkResolution* out) {
     return FindResolution(index, m_param, m_property, m_capability, out);
 }
 
-int CameraControl::CameraGetCameraSensorParam() {
+int CameraControl::CameraGetCameraSensorParam(const CameraSettings* handed) {
     // Drivers change their limits at run time (with the trigger mode, for one): the setters and
     // auto exposure follow what the sensor says now.
     const DeviceHold hold = HoldDevice();
     CameraSettings& s = m_param.settings;
-    const double exposureMin = s.aeExposureMin, exposureMax = s.aeExposureMax;
+    const double exposureMin = handed != nullptr ? handed->aeExposureMin : s.aeExposureMin;
+    const double exposureMax = handed != nullptr ? handed->aeExposureMax : s.aeExposureMax;
     const SensorParam sensor = ReadSensorLimits(m_capability, s, m_defaultResolution);
     // A load that read the limits before this and stores its record after follows these.
     ++m_limitRefreshes;
     // Auto exposure's gain range follows by the same rule as the record's; its exposure range
     // is the record's (they are loaded and set together), so it takes the record's new one.
-    mExposure.SetSensorLimits(sensor);
+    mExposure.SetSensorLimits(sensor, !m_heldAe.gain);
     if (s.aeExposureMin != exposureMin || s.aeExposureMax != exposureMax)
         mExposure.CE_CameraSetAeExposureRange(s.aeExposureMin, s.aeExposureMax);
     return CAMERA_STATUS_SUCCESS;
