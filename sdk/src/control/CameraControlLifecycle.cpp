@@ -234,6 +234,13 @@ void CameraControl::StoreDeviceRecords(DeviceRecords& device) {
     // a list the device answered alike stays where it is, one it replaced is set aside until
     // then. The lists left over go with the records.
     ReuseEqualCapabilityLists(&device.capability, &m_capability);
+    // A list answered before and replaced since comes back from where it is kept, so what is
+    // kept stays bounded by the lists the camera answers (they hold distinct values, so no
+    // list taken above is given up here).
+    for (tSdkCapability& kept : m_replacedCapabilities)
+        ReuseEqualCapabilityLists(&device.capability, &kept);
+    std::erase_if(m_replacedCapabilities,
+                  [](const tSdkCapability& kept) { return !HoldsCapabilityLists(kept); });
     std::swap(m_capability, device.capability);
     if (HoldsCapabilityLists(device.capability)) {
         m_replacedCapabilities.push_back(device.capability);
