@@ -151,9 +151,6 @@ TEST_F(Locks, LineDisplayAndInformationOperationsAnswerWhileASnapshotWaits) {
         {"its getter", [&](auto* c) { return c->CameraGetIntValue(15, &i); }, 0},
         {"device integer value", [&](auto* c) { return c->CameraGetIntValue(16, &i); }, 0},
         {"upgrade", [](auto* c) { return c->CameraUpgrade("/nonexistent", nullptr, nullptr); }, 0},
-        // Not among the calls the public header says take turns.
-        {"connection status callback",
-         [](auto* c) { return c->CameraSetConnectionStatusCallback(nullptr, nullptr); }, 0},
         {"settings page", [](auto* c) { return c->CameraShowSettingPage(1); }, 0},
         {"active page", [](auto* c) { return c->CameraSetActivePage(7, 1); }, 0},
         {"page handle", [](auto* c) { return c->CameraCreateSettingPageEx(); }, 0},
