@@ -8,7 +8,8 @@
  *
  * Calls on one camera that take turns, each waiting while another runs (so also while
  * CameraSnapToBuffer waits for its frame and while CameraSaveImage writes): CameraInit,
- * CameraUnInit, CameraPlay, CameraPause and CameraSetCallbackFunction; the frame calls
+ * CameraUnInit, CameraPlay, CameraPause, CameraSetCallbackFunction and
+ * CameraSetConnectionStatusCallback; the frame calls
  * (CameraGetRawImageBuffer, apart from its own wait for a frame, CameraReleaseFrameHandle,
  * CameraGetImageInfo, CameraGetImageTimestamp, CameraGetImageFrameNo, CameraResetTimestamp,
  * CameraSoftTrigger, CameraRequestTransferImage, CameraGetOutImageBuffer, the

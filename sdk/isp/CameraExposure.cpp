@@ -74,9 +74,16 @@ int CameraExposure::LoadParameter(const SensorParam& limits, const CameraSetting
 }
 
 int CameraExposure::SetSensorLimits(const SensorParam& limits) {
+    bool whole = false;
+    {
+        Lock lock(m_mutex);
+        whole = m_pending.aeGainMin == m_sensorGainMin && m_pending.aeGainMax == m_sensorGainMax;
+    }
+    return SetSensorLimits(limits, whole);
+}
+
+int CameraExposure::SetSensorLimits(const SensorParam& limits, bool whole) {
     Lock lock(m_mutex);
-    const bool whole =
-        m_pending.aeGainMin == m_sensorGainMin && m_pending.aeGainMax == m_sensorGainMax;
     TakeSensorLimits(limits);
     uint32_t lo = std::max(m_pending.aeGainMin, m_sensorGainMin);
     uint32_t hi = std::min(m_pending.aeGainMax, m_sensorGainMax);

@@ -84,6 +84,9 @@ class CameraExposure : public qv::isp::CPendingSettings<CameraExposureSettings> 
     // whole range staying whole, any other cut to them (their whole range when nothing is
     // left). The exposure range is the controller's to set. 0.
     int SetSensorLimits(const SensorParam& limits);
+    // Likewise, told by the caller whether the range is whole (one its record holds equal to
+    // the whole range may be the host's own, cut to it by an earlier refresh). 0.
+    int SetSensorLimits(const SensorParam& limits, bool whole);
     // The sensor's frame time in microseconds: becomes the pending frame-time limit when it
     // differs from the active one. 0.
     int SetFrameTime(double frameTimeUs);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <vector>
 
 #include "ControllerTestBase.h"
@@ -574,6 +575,30 @@ TEST_F(Parameters, CapabilityListsOutliveADefaultsLoad) {
         }
         ASSERT_EQ(c->CameraUninit(), 0);
     }
+}
+
+// A camera whose lists go back and forth (a driver answers another sensor format list in one
+// trigger mode) while the host loads its defaults again and again: the lists a host may have
+// copied stay readable until the release, so what the controller holds stays bounded only if a
+// list answered again as before is the one kept, not one more copy for each load. Over 200
+// loads the copies see no more than the two lists the camera answers.
+TEST_F(Parameters, CapabilityListsAnsweredBackAndForthStayBounded) {
+    auto camera = AddCamera();
+    const std::vector<uint32_t> lists[2] = {{0x01080001}, {0x01080001, 0x01080009}};
+    camera->SetMediaTypes(lists[0]);
+    CameraControl* c = Open(camera);
+    HANDLE h = static_cast<HANDLE>(c);
+    std::set<const void*> seen;
+    for (int load = 0; load < 200; ++load) {
+        camera->SetMediaTypes(lists[load % 2]);
+        ASSERT_EQ(c->CameraLoadParameter(255), 0);
+        tSdkCapability copy{};
+        ASSERT_EQ(CameraGetCapability(h, &copy), 0);
+        ASSERT_EQ(copy.iMediaTypeDesc, static_cast<INT>(lists[load % 2].size()));
+        seen.insert(copy.pMediaTypeDesc);
+    }
+    EXPECT_LE(seen.size(), 2u);
+    ASSERT_EQ(c->CameraUninit(), 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ qv_add_test(controller_stream_test SOURCES controller/ControllerStreamTest.cpp
 qv_add_test(controller_reconnect_test SOURCES controller/ControllerReconnectTest.cpp
   LIBS qv_controller_fixture LABELS concurrency)
 qv_add_test(controller_settings_test SOURCES controller/ControllerSettingsTest.cpp
+  controller/ControllerAeRefreshTest.cpp
   LIBS qv_controller_fixture LABELS concurrency)
 qv_add_test(controller_resolution_test SOURCES controller/ControllerResolutionTest.cpp
   LIBS qv_controller_fixture)

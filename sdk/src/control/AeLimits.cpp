@@ -1,5 +1,7 @@
 #include "control/AeLimits.h"
 
+#include <algorithm>
+
 namespace qv::control {
 
 void ClampAeLimits(CameraSettings& s, const SensorParam& sensor, bool timed, double lineTime) {
@@ -28,19 +30,49 @@ void ClampAeLimits(CameraSettings& s, const SensorParam& sensor, bool timed, dou
     }
 }
 
-void FollowAeLimits(CameraSettings& s, const SensorParam& before, const SensorParam& now,
-                    bool timed, double lineTime) {
-    UnsetWholeAeLimits(s, before, timed, lineTime);
+void FollowAeLimits(CameraSettings& s, HeldAeRanges& held, const SensorParam& before,
+                    const SensorParam& now, bool timed, double lineTime) {
+    UnsetWholeAeLimits(s, held, before, timed, lineTime);
+    SettleHeldAeLimits(s, held, now, timed, lineTime);
     ClampAeLimits(s, now, timed, lineTime);
 }
 
-void UnsetWholeAeLimits(CameraSettings& s, const SensorParam& before, bool timed, double lineTime) {
-    if (s.aeAnalogGainMin == before.analogGainMin && s.aeAnalogGainMax == before.analogGainMax)
-        s.aeAnalogGainMin = s.aeAnalogGainMax = UINT32_MAX;  // negative as int32
+void UnsetWholeAeLimits(CameraSettings& s, HeldAeRanges& held, const SensorParam& before,
+                        bool timed, double lineTime) {
+    // An end never set is the sensor's, as the clamp makes it.
+    const auto gainEnd = [](uint32_t v, uint32_t whole) {
+        return static_cast<int32_t>(v) < 0 || v == whole;
+    };
+    const bool gainWhole = !held.gain && gainEnd(s.aeAnalogGainMin, before.analogGainMin) &&
+                           gainEnd(s.aeAnalogGainMax, before.analogGainMax);
+    if (gainWhole) s.aeAnalogGainMin = s.aeAnalogGainMax = UINT32_MAX;  // negative as int32
+    held.gain = !gainWhole;
+    // Without a line time the clamp leaves the exposure range as it is.
+    if (!timed) return;
     // Compared as the clamp computes the whole range, at the same line time.
-    if (timed && s.aeExposureMin == before.expLinesMin * lineTime &&
-        s.aeExposureMax == before.expLinesMax * lineTime)
-        s.aeExposureMin = s.aeExposureMax = -1;
+    const auto exposureEnd = [](double v, double whole) { return v < 0 || v == whole; };
+    const bool exposureWhole = !held.exposure &&
+                               exposureEnd(s.aeExposureMin, before.expLinesMin * lineTime) &&
+                               exposureEnd(s.aeExposureMax, before.expLinesMax * lineTime);
+    if (exposureWhole) s.aeExposureMin = s.aeExposureMax = -1;
+    held.exposure = !exposureWhole;
+}
+
+void SettleHeldAeLimits(const CameraSettings& s, HeldAeRanges& held, const SensorParam& now,
+                        bool timed, double lineTime) {
+    // Ends never set are the sensor's, as the clamp makes them.
+    const auto gain = [](uint32_t v, uint32_t sensor) {
+        return static_cast<int32_t>(v) < 0 ? sensor : v;
+    };
+    if (held.gain && std::max(gain(s.aeAnalogGainMin, now.analogGainMin), now.analogGainMin) >
+                         std::min(gain(s.aeAnalogGainMax, now.analogGainMax), now.analogGainMax))
+        held.gain = false;
+    const double minUs = now.expLinesMin * lineTime, maxUs = now.expLinesMax * lineTime;
+    const auto exposure = [](double v, double sensor) { return v < 0 ? sensor : v; };
+    if (held.exposure && timed &&
+        std::max(exposure(s.aeExposureMin, minUs), minUs) >
+            std::min(exposure(s.aeExposureMax, maxUs), maxUs))
+        held.exposure = false;
 }
 
 }  // namespace qv::control

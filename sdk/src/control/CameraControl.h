@@ -510,7 +510,9 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // The capability's lists and those it replaced (with the attachment mutex held).
     void ReleaseCapabilities();
     int GetResolutionDesc(int index, tSdkResolution* out);
-    int CameraGetCameraSensorParam();
+    // handed: the AE ranges auto exposure holds, when the record's were changed before the
+    // call (the record's by default); they are handed over again only when they change.
+    int CameraGetCameraSensorParam(const CameraSettings* handed = nullptr);
     // The sensor's limits into capability (kept when it cannot tell them), settings' AE limits
     // within them (ClampAeLimits) and defaultResolution into capability; the limits.
     SensorParam ReadSensorLimits(tSdkCapability& capability, CameraSettings& settings,
@@ -711,6 +713,9 @@ class CameraControl : public CJNCamObject, public CDevKeepAliveObj {
     // Reads of the sensor's limits into m_capability (CameraGetCameraSensorParam), so that a
     // load can tell a refresh that came between its own read and its store; attachment mutex.
     uint64_t m_limitRefreshes = 0;
+    // The record's AE ranges the host set that refreshes have cut (qv::control::HeldAeRanges);
+    // attachment mutex.
+    qv::control::HeldAeRanges m_heldAe;
 
     // Every persistent setting, also guarded by the attachment mutex: operations without the
     // API mutex read or write most fields (the lines, trigger count and delay, packet delay,

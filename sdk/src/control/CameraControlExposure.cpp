@@ -228,6 +228,7 @@ int CameraControl::CameraSetAeExposureRange(double minUs, double maxUs) {
         mExposure.CE_CameraSetAeExposureRange(minUs, maxUs);
         m_param.settings.aeExposureMin = minUs;
         m_param.settings.aeExposureMax = maxUs;
+        m_heldAe.exposure = false;
     }
     qv::Log("CameraSetAeExposureRange  min:%f,max:%f\n", minUs, maxUs);
     return CAMERA_STATUS_SUCCESS;
@@ -274,6 +275,7 @@ int CameraControl::CameraSetAeAnalogGainRange(int minGain, int maxGain) {
             return CAMERA_STATUS_PARAMETER_INVALID;
         m_param.settings.aeAnalogGainMin = static_cast<uint32_t>(lo);
         m_param.settings.aeAnalogGainMax = static_cast<uint32_t>(hi);
+        m_heldAe.gain = false;
     }
     qv::Log("CameraSetAeAnalogGainRange  min:%d,max:%d\n", static_cast<int>(lo),
             static_cast<int>(hi));

@@ -116,6 +116,11 @@ int CameraControl::CameraInit(std::shared_ptr<CJNDevice> device, int paramMode, 
         Detach();
         return r;
     }
+    {
+        // The record is new: its ranges are judged as they stand.
+        const DeviceHold hold = HoldDevice();
+        m_heldAe = {};
+    }
     CameraGetCameraSensorParam();
     if (!loadedFile.empty()) ClampFileRecordToSensor();
     StartPipeline();
@@ -229,6 +234,13 @@ void CameraControl::StoreDeviceRecords(DeviceRecords& device) {
     // a list the device answered alike stays where it is, one it replaced is set aside until
     // then. The lists left over go with the records.
     ReuseEqualCapabilityLists(&device.capability, &m_capability);
+    // A list answered before and replaced since comes back from where it is kept, so what is
+    // kept stays bounded by the lists the camera answers (they hold distinct values, so no
+    // list taken above is given up here).
+    for (tSdkCapability& kept : m_replacedCapabilities)
+        ReuseEqualCapabilityLists(&device.capability, &kept);
+    std::erase_if(m_replacedCapabilities,
+                  [](const tSdkCapability& kept) { return !HoldsCapabilityLists(kept); });
     std::swap(m_capability, device.capability);
     if (HoldsCapabilityLists(device.capability)) {
         m_replacedCapabilities.push_back(device.capability);
@@ -252,18 +264,19 @@ int CameraControl::GetResolutionDesc(int index, tSdkResolution* out) {
     return FindResolution(index, m_param, m_property, m_capability, out);
 }
 
-int CameraControl::CameraGetCameraSensorParam() {
+int CameraControl::CameraGetCameraSensorParam(const CameraSettings* handed) {
     // Drivers change their limits at run time (with the trigger mode, for one): the setters and
     // auto exposure follow what the sensor says now.
     const DeviceHold hold = HoldDevice();
     CameraSettings& s = m_param.settings;
-    const double exposureMin = s.aeExposureMin, exposureMax = s.aeExposureMax;
+    const double exposureMin = handed != nullptr ? handed->aeExposureMin : s.aeExposureMin;
+    const double exposureMax = handed != nullptr ? handed->aeExposureMax : s.aeExposureMax;
     const SensorParam sensor = ReadSensorLimits(m_capability, s, m_defaultResolution);
     // A load that read the limits before this and stores its record after follows these.
     ++m_limitRefreshes;
     // Auto exposure's gain range follows by the same rule as the record's; its exposure range
     // is the record's (they are loaded and set together), so it takes the record's new one.
-    mExposure.SetSensorLimits(sensor);
+    mExposure.SetSensorLimits(sensor, !m_heldAe.gain);
     if (s.aeExposureMin != exposureMin || s.aeExposureMax != exposureMax)
         mExposure.CE_CameraSetAeExposureRange(s.aeExposureMin, s.aeExposureMax);
     return CAMERA_STATUS_SUCCESS;

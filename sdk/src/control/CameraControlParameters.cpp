@@ -59,11 +59,13 @@ int CameraControl::ApplyLoadedRecord(const CameraParameter& record, const uint16
             StoreDeviceRecords(*device);
         }
         m_param = record;
+        // The ranges were set with the record, at the limits it was clamped to.
+        m_heldAe = {};
         if (refreshed) {
             SensorParam now{};
             std::memcpy(&now, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
-            qv::control::FollowAeLimits(m_param.settings, limits.sensor, now, limits.timed,
-                                        limits.lineTime);
+            qv::control::FollowAeLimits(m_param.settings, m_heldAe, limits.sensor, now,
+                                        limits.timed, limits.lineTime);
         }
     }
     if (curves != nullptr)
@@ -251,8 +253,13 @@ int CameraControl::CameraGetCapability(tSdkCapability* capability) {
     std::memcpy(&before, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
     double lineTime = 0;
     const bool timed = GetExposureLineTime(&lineTime) == CAMERA_STATUS_SUCCESS;
-    qv::control::UnsetWholeAeLimits(m_param.settings, before, timed, lineTime);
-    CameraGetCameraSensorParam();
+    const CameraSettings handed = m_param.settings;
+    qv::control::UnsetWholeAeLimits(m_param.settings, m_heldAe, before, timed, lineTime);
+    const CameraSettings cut = m_param.settings;
+    CameraGetCameraSensorParam(&handed);
+    SensorParam now{};
+    std::memcpy(&now, m_capability.auSensorParam, sizeof m_capability.auSensorParam);
+    qv::control::SettleHeldAeLimits(cut, m_heldAe, now, timed, lineTime);
     std::memcpy(capability, &m_capability, sizeof *capability);
     return CAMERA_STATUS_SUCCESS;
 }
