@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,12 +57,13 @@ constexpr Format kFormats[] = {
     {8, ".png", CAMERA_STATUS_FAILED},
 };
 
-// Sets fs.protected_symlinks while it lives and puts the earlier value back. The setting is the
-// host's: every user of it holds one lock file meanwhile, so that test processes running side
-// by side (other build trees too) neither see nor restore each other's value.
+// Sets fs.protected_symlinks (or another of the kernel's protections of shared folders) while
+// it lives and puts the earlier value back. The setting is the host's: every user of it holds
+// one lock file meanwhile, so that test processes running side by side (other build trees too)
+// neither see nor restore each other's value.
 class LinkProtection {
   public:
-    explicit LinkProtection(char value) {
+    explicit LinkProtection(char value, const char* path = kPath) : m_path(path) {
         m_lock = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (m_lock < 0) return;
         int locked = -1;
@@ -82,20 +85,21 @@ class LinkProtection {
   private:
     static constexpr const char* kPath = "/proc/sys/fs/protected_symlinks";
     static constexpr const char* kLockPath = "/tmp/qv-protected-symlinks.lock";
-    static char Read() {
-        const int fd = open(kPath, O_RDONLY | O_CLOEXEC);
+    char Read() const {
+        const int fd = open(m_path, O_RDONLY | O_CLOEXEC);
         char c = 0;
         if (fd >= 0 && read(fd, &c, 1) != 1) c = 0;
         if (fd >= 0) close(fd);
         return c;
     }
-    static bool Write(char value) {
-        const int fd = open(kPath, O_WRONLY | O_CLOEXEC);
+    bool Write(char value) const {
+        const int fd = open(m_path, O_WRONLY | O_CLOEXEC);
         if (fd < 0) return false;
         const bool ok = write(fd, &value, 1) == 1;
         close(fd);
         return ok;
     }
+    const char* m_path;
     int m_lock = -1;
     char m_old = 0;
     bool m_set = false;
@@ -623,6 +627,92 @@ TEST_F(SaveTarget, ARecordingNeverOpensAFifoComingWhereNothingWas) {
     EXPECT_EQ(woken.load(), 0) << "the FIFO was opened after " << results.size() << " recordings";
     for (const int result : results)
         EXPECT_TRUE(result == 0 || result == CAMERA_STATUS_FILE_OPEN_FAILED) << result;
+}
+
+// A recording opens its file as opening the name would: with fs.protected_regular on, a regular
+// file in a sticky world-writable folder that neither the recorder nor the folder's owner owns
+// is refused (the kernel refuses to open it for a file that is to be created), also when it is a
+// hard link to a third user's file; the bytes stay. The recorder's own file is taken.
+TEST_F(SaveTarget, ARecordingKeepsTheProtectionOfFilesInASharedFolder) {
+    LinkProtection protection('1', "/proc/sys/fs/protected_regular");
+    if (!protection.Set()) GTEST_SKIP() << "fs.protected_regular cannot be set here";
+    const std::string shared = m_dir / "shared";
+    const std::string victim = m_dir / "victim";
+    const std::vector<uint8_t> before(3000, 0x44);
+    struct Row {
+        const char* name;
+        uid_t owner;
+        bool hardLink;
+        bool taken;
+    };
+    const Row rows[] = {
+        {"another user's file", kOther, false, false},
+        {"a hard link to another user's file", kOther, true, false},
+        {"the recorder's own file", 0, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::create_directory(shared);
+        ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+        fs::create_directory(victim);
+        const std::string name = shared + "/rec.avi";
+        const std::string file = row.hardLink ? victim + "/important" : name;
+        WriteAll(file, before);
+        ASSERT_EQ(chown(file.c_str(), row.owner, row.owner), 0);
+        ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+        if (row.hardLink) {
+            ASSERT_EQ(link(file.c_str(), name.c_str()), 0);
+        }
+
+        const int result = Record(name);
+        if (result == 0) {
+            EXPECT_EQ(m_control.CameraStopRecord(), 0);
+        }
+        EXPECT_EQ(result, row.taken ? 0 : CAMERA_STATUS_FILE_OPEN_FAILED);
+        EXPECT_EQ(ReadAll(file) == before, !row.taken);
+        fs::remove_all(shared);
+        fs::remove_all(victim);
+    }
+}
+
+// Where /proc is not mounted (a bare container, a chroot), a recording still goes to a file that
+// is already there, directly or through a link, as to a new one.
+TEST_F(SaveTarget, ARecordingOverAFileNeedsNoProc) {
+    const std::string name = m_dir / "rec.avi";
+    const std::string linked = m_dir / "link.avi";
+    const std::string fresh = m_dir / "fresh.avi";
+    WriteAll(name, std::vector<uint8_t>(100, 0x55));
+    fs::create_symlink("rec.avi", linked);
+    struct Outcome {
+        bool unmounted = false;
+        int fresh = -1;
+        int existing = -1;
+        int throughLink = -1;
+    } outcome;
+    // /proc goes away for one thread only: its own mount namespace, nothing shared back.
+    std::thread([&] {
+        if (unshare(CLONE_FS | CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            umount2("/proc", MNT_DETACH) != 0 || access("/proc/self", F_OK) == 0)
+            return;
+        outcome.unmounted = true;
+        const auto record = [&](const std::string& path) {
+            const int result = Record(path);
+            if (result == 0) m_control.CameraStopRecord();
+            return result;
+        };
+        outcome.fresh = record(fresh);
+        outcome.existing = record(name);
+        outcome.throughLink = record(linked);
+    }).join();
+    if (!outcome.unmounted) GTEST_SKIP() << "/proc cannot be taken away here";
+    EXPECT_EQ(outcome.fresh, 0);
+    EXPECT_EQ(outcome.existing, 0);
+    EXPECT_EQ(outcome.throughLink, 0);
+    const std::vector<uint8_t> after = ReadAll(name);
+    ASSERT_GE(after.size(), 4u);
+    EXPECT_EQ(std::string(after.begin(), after.begin() + 4), "RIFF");
+    EXPECT_TRUE(fs::is_symlink(linked));
 }
 
 }  // namespace
