@@ -715,4 +715,54 @@ TEST_F(SaveTarget, ARecordingOverAFileNeedsNoProc) {
     EXPECT_TRUE(fs::is_symlink(linked));
 }
 
+// Two cameras saving under one name at the same time both succeed, in every format, and the
+// name, once there, always holds a whole file (a reader never finds it missing or empty).
+TEST_F(SaveTarget, TwoSaversOfOneNameBothSucceed) {
+    CameraControl second{nullptr};
+    const TestFrame frames[] = {MakeFrame(64, 32, CAMERA_MEDIA_TYPE_MONO8, 1),
+                                MakeFrame(64, 32, CAMERA_MEDIA_TYPE_MONO8, 2)};
+    CameraControl* savers[] = {&m_control, &second};
+    constexpr int kRounds = 300;
+    for (const Format& format : kFormats) {
+        SCOPED_TRACE(format.extension);
+        const std::string base = m_dir / "same";
+        const std::string name = base + format.extension;
+        std::vector<int> failures[2];
+        std::atomic<bool> stop{false};
+        std::atomic<int> broken{0};
+        {
+            // Reads the name while both save: once there, it is never gone or empty.
+            std::jthread reader([&] {
+                bool there = false;
+                while (!stop.load()) {
+                    const bool found = !ReadAll(name).empty();
+                    if (there && !found) broken.fetch_add(1);
+                    there = there || found;
+                }
+            });
+            std::vector<std::jthread> threads;
+            for (int s = 0; s < 2; ++s)
+                threads.emplace_back([&, s] {
+                    for (int round = 0; round < kRounds; ++round) {
+                        const int result = savers[s]->CameraSaveImage(
+                            base.c_str(), const_cast<BYTE*>(frames[s].bytes.data()),
+                            const_cast<stImageInfo*>(&frames[s].head), format.type, 90);
+                        if (result != 0) failures[s].push_back(result);
+                    }
+                });
+            threads.clear();  // joins the savers
+            stop = true;
+        }
+        for (int s = 0; s < 2; ++s)
+            EXPECT_TRUE(failures[s].empty())
+                << "saver " << s << ": " << failures[s].size() << " of " << kRounds
+                << " saves failed, the first with "
+                << (failures[s].empty() ? 0 : failures[s].front());
+        EXPECT_EQ(broken.load(), 0);
+        EXPECT_TRUE(filetest::Exists(name));
+        for (const std::string& left : m_dir.Names()) EXPECT_NE(left[0], '.') << left;
+        fs::remove(name);
+    }
+}
+
 }  // namespace
