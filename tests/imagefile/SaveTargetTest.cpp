@@ -58,21 +58,34 @@ constexpr Format kFormats[] = {
 };
 
 // Sets fs.protected_symlinks (or another of the kernel's protections of shared folders) while
-// it lives and puts the earlier value back. The setting is the host's: every user of it holds
-// one lock file meanwhile, so that test processes running side by side (other build trees too)
-// neither see nor restore each other's value.
+// it lives and puts the earlier value back. The setting is the host's: every user of it holds a
+// lock on the setting's own file meanwhile, so that test processes running side by side (other
+// build trees too) neither see nor restore each other's value. That file is the kernel's, so no
+// other user can put a link in its place or hold its lock; a lock not had within a minute makes
+// the test skip, saying so.
 class LinkProtection {
   public:
     explicit LinkProtection(char value, const char* path = kPath) : m_path(path) {
-        m_lock = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (m_lock < 0) return;
-        int locked = -1;
-        do {
-            locked = flock(m_lock, LOCK_EX);
-        } while (locked != 0 && errno == EINTR);
-        if (locked != 0) return;
+        m_lock = open(m_path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (m_lock < 0) {
+            m_why = std::string(m_path) + " cannot be opened: " + std::strerror(errno);
+            return;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() > deadline) {
+                m_why = std::string("no lock on ") + m_path +
+                        " within a minute: " + std::strerror(errno);
+                close(m_lock);
+                m_lock = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         m_old = Read();
         m_set = m_old != 0 && Write(value) && Read() == value;
+        if (!m_set) m_why = std::string(m_path) + " cannot be set here";
     }
     ~LinkProtection() {
         if (m_set) Write(m_old);
@@ -81,10 +94,10 @@ class LinkProtection {
     LinkProtection(const LinkProtection&) = delete;
     LinkProtection& operator=(const LinkProtection&) = delete;
     bool Set() const { return m_set; }
+    const std::string& Why() const { return m_why; }
 
   private:
     static constexpr const char* kPath = "/proc/sys/fs/protected_symlinks";
-    static constexpr const char* kLockPath = "/tmp/qv-protected-symlinks.lock";
     char Read() const {
         const int fd = open(m_path, O_RDONLY | O_CLOEXEC);
         char c = 0;
@@ -103,6 +116,7 @@ class LinkProtection {
     int m_lock = -1;
     char m_old = 0;
     bool m_set = false;
+    std::string m_why;
 };
 
 // The calling thread reaches files as another user (file-system ids only, which also drops
@@ -161,7 +175,7 @@ class SaveTarget : public ::testing::Test {
 // folder's owner is followed.
 TEST_F(SaveTarget, LinksInASharedFolderAsTheKernelFollowsThem) {
     LinkProtection protection('1');
-    if (!protection.Set()) GTEST_SKIP() << "fs.protected_symlinks cannot be set here";
+    if (!protection.Set()) GTEST_SKIP() << protection.Why();
     const std::string shared = m_dir / "shared";
     const std::string victim = m_dir / "victim";
     const std::vector<uint8_t> before(5000, 0xEE);
@@ -219,7 +233,7 @@ TEST_F(SaveTarget, LinksInASharedFolderAsTheKernelFollowsThem) {
 // the links is judged as the kernel would judge it: the file it points at never appears.
 TEST_F(SaveTarget, ALinkPutInBetweenIsStillRefused) {
     LinkProtection protection('1');
-    if (!protection.Set()) GTEST_SKIP() << "fs.protected_symlinks cannot be set here";
+    if (!protection.Set()) GTEST_SKIP() << protection.Why();
     const std::string shared = m_dir / "shared";
     const std::string victim = m_dir / "victim";
     fs::create_directory(shared);
@@ -635,7 +649,7 @@ TEST_F(SaveTarget, ARecordingNeverOpensAFifoComingWhereNothingWas) {
 // hard link to a third user's file; the bytes stay. The recorder's own file is taken.
 TEST_F(SaveTarget, ARecordingKeepsTheProtectionOfFilesInASharedFolder) {
     LinkProtection protection('1', "/proc/sys/fs/protected_regular");
-    if (!protection.Set()) GTEST_SKIP() << "fs.protected_regular cannot be set here";
+    if (!protection.Set()) GTEST_SKIP() << protection.Why();
     const std::string shared = m_dir / "shared";
     const std::string victim = m_dir / "victim";
     const std::vector<uint8_t> before(3000, 0x44);
