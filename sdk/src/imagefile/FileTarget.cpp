@@ -114,12 +114,16 @@ bool CFileTarget::Locate(const char* name) {
     }
 
     struct stat found {};
-    if (!Walk(name, &found)) {
+    int links = 0;
+    if (!Walk(name, &found, &links)) {
         Reset();
         return false;
     }
     int error = 0;
-    if (fd >= 0 &&
+    // A walk that followed no link looked the name up as the kernel does, only later: its
+    // answer stands even when another save replaced the file in between. Through links it
+    // must be what the kernel opened.
+    if (fd >= 0 && links > 0 &&
         (found.st_mode == 0 || found.st_dev != opened.st_dev || found.st_ino != opened.st_ino))
         error = EAGAIN;  // not what the kernel opened
     else if (S_ISDIR(found.st_mode))
@@ -139,10 +143,10 @@ bool CFileTarget::Locate(const char* name) {
     return true;
 }
 
-bool CFileTarget::Walk(const char* name, struct stat* found) {
+bool CFileTarget::Walk(const char* name, struct stat* found, int* links) {
     std::string path(name);
     int base = AT_FDCWD;  // where a relative path starts: the folder of the link it came from
-    for (int links = 0;;) {
+    for (*links = 0;;) {
         std::string folderPart;
         Split(path, &folderPart, &m_leaf);
         if (m_leaf.empty()) {
@@ -179,7 +183,7 @@ bool CFileTarget::Walk(const char* name, struct stat* found) {
         // under its name meanwhile is never read.
         char text[PATH_MAX];
         ssize_t n = -1;
-        if (++links > kMaxLinks)
+        if (++*links > kMaxLinks)
             errno = ELOOP;
         else if (!KernelFollows(folder, st))
             errno = EACCES;

@@ -50,8 +50,9 @@ class CFileTarget {
 
   private:
     // Follows name from the current folder link by link, leaving the place in m_folder and
-    // m_leaf and what is there in *found (st_mode 0 when nothing is).
-    bool Walk(const char* name, struct stat* found);
+    // m_leaf, what is there in *found (st_mode 0 when nothing is) and the count of links
+    // followed in *links.
+    bool Walk(const char* name, struct stat* found, int* links);
     void Reset();
     // Opens the file found by its name, where /proc is not there to reach it by descriptor.
     int OpenByName(int flags, const struct stat& pinned) const;
