@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,21 +57,35 @@ constexpr Format kFormats[] = {
     {8, ".png", CAMERA_STATUS_FAILED},
 };
 
-// Sets fs.protected_symlinks while it lives and puts the earlier value back. The setting is the
-// host's: every user of it holds one lock file meanwhile, so that test processes running side
-// by side (other build trees too) neither see nor restore each other's value.
+// Sets fs.protected_symlinks (or another of the kernel's protections of shared folders) while
+// it lives and puts the earlier value back. The setting is the host's: every user of it holds a
+// lock on the setting's own file meanwhile, so that test processes running side by side (other
+// build trees too) neither see nor restore each other's value. That file is the kernel's, so no
+// other user can put a link in its place or hold its lock; a lock not had within a minute makes
+// the test skip, saying so.
 class LinkProtection {
   public:
-    explicit LinkProtection(char value) {
-        m_lock = open(kLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (m_lock < 0) return;
-        int locked = -1;
-        do {
-            locked = flock(m_lock, LOCK_EX);
-        } while (locked != 0 && errno == EINTR);
-        if (locked != 0) return;
+    explicit LinkProtection(char value, const char* path = kPath) : m_path(path) {
+        m_lock = open(m_path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (m_lock < 0) {
+            m_why = std::string(m_path) + " cannot be opened: " + std::strerror(errno);
+            return;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() > deadline) {
+                m_why = std::string("no lock on ") + m_path +
+                        " within a minute: " + std::strerror(errno);
+                close(m_lock);
+                m_lock = -1;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         m_old = Read();
         m_set = m_old != 0 && Write(value) && Read() == value;
+        if (!m_set) m_why = std::string(m_path) + " cannot be set here";
     }
     ~LinkProtection() {
         if (m_set) Write(m_old);
@@ -78,27 +94,29 @@ class LinkProtection {
     LinkProtection(const LinkProtection&) = delete;
     LinkProtection& operator=(const LinkProtection&) = delete;
     bool Set() const { return m_set; }
+    const std::string& Why() const { return m_why; }
 
   private:
     static constexpr const char* kPath = "/proc/sys/fs/protected_symlinks";
-    static constexpr const char* kLockPath = "/tmp/qv-protected-symlinks.lock";
-    static char Read() {
-        const int fd = open(kPath, O_RDONLY | O_CLOEXEC);
+    char Read() const {
+        const int fd = open(m_path, O_RDONLY | O_CLOEXEC);
         char c = 0;
         if (fd >= 0 && read(fd, &c, 1) != 1) c = 0;
         if (fd >= 0) close(fd);
         return c;
     }
-    static bool Write(char value) {
-        const int fd = open(kPath, O_WRONLY | O_CLOEXEC);
+    bool Write(char value) const {
+        const int fd = open(m_path, O_WRONLY | O_CLOEXEC);
         if (fd < 0) return false;
         const bool ok = write(fd, &value, 1) == 1;
         close(fd);
         return ok;
     }
+    const char* m_path;
     int m_lock = -1;
     char m_old = 0;
     bool m_set = false;
+    std::string m_why;
 };
 
 // The calling thread reaches files as another user (file-system ids only, which also drops
@@ -157,7 +175,7 @@ class SaveTarget : public ::testing::Test {
 // folder's owner is followed.
 TEST_F(SaveTarget, LinksInASharedFolderAsTheKernelFollowsThem) {
     LinkProtection protection('1');
-    if (!protection.Set()) GTEST_SKIP() << "fs.protected_symlinks cannot be set here";
+    if (!protection.Set()) GTEST_SKIP() << protection.Why();
     const std::string shared = m_dir / "shared";
     const std::string victim = m_dir / "victim";
     const std::vector<uint8_t> before(5000, 0xEE);
@@ -215,7 +233,7 @@ TEST_F(SaveTarget, LinksInASharedFolderAsTheKernelFollowsThem) {
 // the links is judged as the kernel would judge it: the file it points at never appears.
 TEST_F(SaveTarget, ALinkPutInBetweenIsStillRefused) {
     LinkProtection protection('1');
-    if (!protection.Set()) GTEST_SKIP() << "fs.protected_symlinks cannot be set here";
+    if (!protection.Set()) GTEST_SKIP() << protection.Why();
     const std::string shared = m_dir / "shared";
     const std::string victim = m_dir / "victim";
     fs::create_directory(shared);
@@ -623,6 +641,142 @@ TEST_F(SaveTarget, ARecordingNeverOpensAFifoComingWhereNothingWas) {
     EXPECT_EQ(woken.load(), 0) << "the FIFO was opened after " << results.size() << " recordings";
     for (const int result : results)
         EXPECT_TRUE(result == 0 || result == CAMERA_STATUS_FILE_OPEN_FAILED) << result;
+}
+
+// A recording opens its file as opening the name would: with fs.protected_regular on, a regular
+// file in a sticky world-writable folder that neither the recorder nor the folder's owner owns
+// is refused (the kernel refuses to open it for a file that is to be created), also when it is a
+// hard link to a third user's file; the bytes stay. The recorder's own file is taken.
+TEST_F(SaveTarget, ARecordingKeepsTheProtectionOfFilesInASharedFolder) {
+    LinkProtection protection('1', "/proc/sys/fs/protected_regular");
+    if (!protection.Set()) GTEST_SKIP() << protection.Why();
+    const std::string shared = m_dir / "shared";
+    const std::string victim = m_dir / "victim";
+    const std::vector<uint8_t> before(3000, 0x44);
+    struct Row {
+        const char* name;
+        uid_t owner;
+        bool hardLink;
+        bool taken;
+    };
+    const Row rows[] = {
+        {"another user's file", kOther, false, false},
+        {"a hard link to another user's file", kOther, true, false},
+        {"the recorder's own file", 0, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::create_directory(shared);
+        ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+        fs::create_directory(victim);
+        const std::string name = shared + "/rec.avi";
+        const std::string file = row.hardLink ? victim + "/important" : name;
+        WriteAll(file, before);
+        ASSERT_EQ(chown(file.c_str(), row.owner, row.owner), 0);
+        ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+        if (row.hardLink) {
+            ASSERT_EQ(link(file.c_str(), name.c_str()), 0);
+        }
+
+        const int result = Record(name);
+        if (result == 0) {
+            EXPECT_EQ(m_control.CameraStopRecord(), 0);
+        }
+        EXPECT_EQ(result, row.taken ? 0 : CAMERA_STATUS_FILE_OPEN_FAILED);
+        EXPECT_EQ(ReadAll(file) == before, !row.taken);
+        fs::remove_all(shared);
+        fs::remove_all(victim);
+    }
+}
+
+// Where /proc is not mounted (a bare container, a chroot), a recording still goes to a file that
+// is already there, directly or through a link, as to a new one.
+TEST_F(SaveTarget, ARecordingOverAFileNeedsNoProc) {
+    const std::string name = m_dir / "rec.avi";
+    const std::string linked = m_dir / "link.avi";
+    const std::string fresh = m_dir / "fresh.avi";
+    WriteAll(name, std::vector<uint8_t>(100, 0x55));
+    fs::create_symlink("rec.avi", linked);
+    struct Outcome {
+        bool unmounted = false;
+        int fresh = -1;
+        int existing = -1;
+        int throughLink = -1;
+    } outcome;
+    // /proc goes away for one thread only: its own mount namespace, nothing shared back.
+    std::thread([&] {
+        if (unshare(CLONE_FS | CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            umount2("/proc", MNT_DETACH) != 0 || access("/proc/self", F_OK) == 0)
+            return;
+        outcome.unmounted = true;
+        const auto record = [&](const std::string& path) {
+            const int result = Record(path);
+            if (result == 0) m_control.CameraStopRecord();
+            return result;
+        };
+        outcome.fresh = record(fresh);
+        outcome.existing = record(name);
+        outcome.throughLink = record(linked);
+    }).join();
+    if (!outcome.unmounted) GTEST_SKIP() << "/proc cannot be taken away here";
+    EXPECT_EQ(outcome.fresh, 0);
+    EXPECT_EQ(outcome.existing, 0);
+    EXPECT_EQ(outcome.throughLink, 0);
+    const std::vector<uint8_t> after = ReadAll(name);
+    ASSERT_GE(after.size(), 4u);
+    EXPECT_EQ(std::string(after.begin(), after.begin() + 4), "RIFF");
+    EXPECT_TRUE(fs::is_symlink(linked));
+}
+
+// Two cameras saving under one name at the same time both succeed, in every format, and the
+// name, once there, always holds a whole file (a reader never finds it missing or empty).
+TEST_F(SaveTarget, TwoSaversOfOneNameBothSucceed) {
+    CameraControl second{nullptr};
+    const TestFrame frames[] = {MakeFrame(64, 32, CAMERA_MEDIA_TYPE_MONO8, 1),
+                                MakeFrame(64, 32, CAMERA_MEDIA_TYPE_MONO8, 2)};
+    CameraControl* savers[] = {&m_control, &second};
+    constexpr int kRounds = 300;
+    for (const Format& format : kFormats) {
+        SCOPED_TRACE(format.extension);
+        const std::string base = m_dir / "same";
+        const std::string name = base + format.extension;
+        std::vector<int> failures[2];
+        std::atomic<bool> stop{false};
+        std::atomic<int> broken{0};
+        {
+            // Reads the name while both save: once there, it is never gone or empty.
+            std::jthread reader([&] {
+                bool there = false;
+                while (!stop.load()) {
+                    const bool found = !ReadAll(name).empty();
+                    if (there && !found) broken.fetch_add(1);
+                    there = there || found;
+                }
+            });
+            std::vector<std::jthread> threads;
+            for (int s = 0; s < 2; ++s)
+                threads.emplace_back([&, s] {
+                    for (int round = 0; round < kRounds; ++round) {
+                        const int result = savers[s]->CameraSaveImage(
+                            base.c_str(), const_cast<BYTE*>(frames[s].bytes.data()),
+                            const_cast<stImageInfo*>(&frames[s].head), format.type, 90);
+                        if (result != 0) failures[s].push_back(result);
+                    }
+                });
+            threads.clear();  // joins the savers
+            stop = true;
+        }
+        for (int s = 0; s < 2; ++s)
+            EXPECT_TRUE(failures[s].empty())
+                << "saver " << s << ": " << failures[s].size() << " of " << kRounds
+                << " saves failed, the first with "
+                << (failures[s].empty() ? 0 : failures[s].front());
+        EXPECT_EQ(broken.load(), 0);
+        EXPECT_TRUE(filetest::Exists(name));
+        for (const std::string& left : m_dir.Names()) EXPECT_NE(left[0], '.') << left;
+        fs::remove(name);
+    }
 }
 
 }  // namespace

@@ -28,7 +28,14 @@ CAtomicFile::~CAtomicFile() {
 
 bool CAtomicFile::Create(const char* finalPath) {
     Discard();
-    if (!m_target.Locate(finalPath)) return false;
+    // Another look when the name changed under the first (EAGAIN): another save putting its
+    // file in place there does so.
+    bool located = false;
+    for (int attempt = 0; attempt < kPlaceAttempts && !located; ++attempt) {
+        located = m_target.Locate(finalPath);
+        if (!located && errno != EAGAIN) return false;
+    }
+    if (!located) return false;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         // A short name of its own, so that a final name near the file-name length limit still
         // has a temporary one.

@@ -41,7 +41,8 @@ class CFileTarget {
     // for a new file): the very file found, not whatever bears its name by now, or, where
     // nothing was, a new regular file. Never opens a FIFO, device node, socket or folder: -1
     // with errno EEXIST when something took the empty name meanwhile, EAGAIN when the file
-    // found cannot be reached again. Needs /proc for a file that exists.
+    // found cannot be reached again, EACCES where the kernel would refuse opening the file
+    // with O_CREAT (fs.protected_regular).
     int Open(int flags, mode_t mode) const;
     // True when the folder holds a regular file or nothing under Leaf() now, the two kinds of
     // place a file may be renamed onto.
@@ -49,9 +50,12 @@ class CFileTarget {
 
   private:
     // Follows name from the current folder link by link, leaving the place in m_folder and
-    // m_leaf and what is there in *found (st_mode 0 when nothing is).
-    bool Walk(const char* name, struct stat* found);
+    // m_leaf, what is there in *found (st_mode 0 when nothing is) and the count of links
+    // followed in *links.
+    bool Walk(const char* name, struct stat* found, int* links);
     void Reset();
+    // Opens the file found by its name, where /proc is not there to reach it by descriptor.
+    int OpenByName(int flags, const struct stat& pinned) const;
 
     int m_folder = -1;
     std::string m_leaf;
