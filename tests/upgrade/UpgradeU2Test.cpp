@@ -348,6 +348,38 @@ TEST_F(UsbTwoUpgrade, JedecNamingItsDeviceAfterItsRowsProgramsNoRowAsTheOtherKin
     }
 }
 
+TEST_F(UsbTwoUpgrade, JedecWithMoreUfmRowsThanItsPartHoldsIsRefusedBeforeTheErase) {
+    // Every MachXO2 part, its configuration section whole and closed by the end note, then a
+    // UFM section one row longer than the part's UFM (the MachXO2-256 has none): those rows
+    // have nowhere to go on the part, so the text is refused before anything is erased.
+    struct Case {
+        const char* name;
+        size_t config;
+        size_t ufm;
+    };
+    const Case cases[] = {
+        {"LCMXO2-256HC-4SG32C", 575, 0},        {"LCMXO2-640HC-4TG100C", 1152, 191},
+        {"LCMXO2-640UHC-4TG144C", 2175, 512},   {"LCMXO2-1200HC-4TG100C", 2175, 512},
+        {"LCMXO2-1200UHC-4FTG256C", 3200, 639}, {"LCMXO2-2000HC-4TG100C", 3200, 639},
+        {"LCMXO2-2000UHC-4FTG256C", 5760, 767}, {"LCMXO2-4000HC-4TG144C", 5760, 767},
+        {"LCMXO2-7000HC-4TG144C", 9216, 2046},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qvsim::JedecSpec spec;
+        spec.deviceName = c.name;
+        spec.rows = qvsim::RandomRows(c.config + c.ufm + 1, 31);
+        spec.ufmFrom = c.config;
+        spec.featureRow = kFeatureRow;
+        spec.featureBits = kFeatureBits;
+        const std::string text = qvsim::BuildJedec(spec);
+        const int erasesBefore = machxo2->Erases();
+        EXPECT_EQ(RunUpgrade({{.type = 3, .data = Bytes(text)}}),
+                  CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+        EXPECT_EQ(machxo2->Erases(), erasesBefore);
+    }
+}
+
 TEST_F(UsbTwoUpgrade, EmptyElementsProgramNothing) {
     // An empty EEPROM image and an empty GW1N image: nothing to write, so the configuration
     // port is not even opened (the GW1N writer would erase the part's flash).
