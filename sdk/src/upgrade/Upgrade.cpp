@@ -38,7 +38,7 @@ class ProgressReport {
     // A byte-counting writer wrote n more bytes.
     void Bytes(unsigned n) {
         m_written += n;
-        qv::Log("write total byte size %u\r\n", static_cast<unsigned>(m_written));
+        qv::Log("write total byte size %llu\r\n", static_cast<unsigned long long>(m_written));
         Report(m_written);
     }
     // A percent-reporting writer has done q percent of its element.
@@ -50,7 +50,7 @@ class ProgressReport {
     // An element is done (or skipped): all of it counts as written, whatever its writer
     // reported.
     void EndElement() { m_written = m_elementStart + m_elementLength; }
-    void Skip(uint32_t length) { m_written += length; }
+    void Skip(uint64_t length) { m_written += length; }
 
   private:
     void Report(uint64_t written) {
