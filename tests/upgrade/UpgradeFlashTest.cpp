@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 #include "LogCapture.h"
 #include "UpgradeFiles.h"
@@ -266,6 +267,50 @@ TEST(UpgradeFlash, ElementsLandOneByOneInFileOrder) {
         expected.push_back("write total byte size " + std::to_string(total) + "\r\n");
     EXPECT_EQ(flow, expected);
     EXPECT_EQ(log.values, (std::vector<int>{0, 13, 20, 33, 40, 55, 61, 70, 84, 90, 99, 100}));
+}
+
+TEST(UpgradeFlash, ProgressCountsMoreThanFourGibibytesPassedOverBeforeAnElement) {
+    // Three elements of a type the camera does not know, of 2 GiB less a byte each (the file
+    // holds them as holes), then one element to write. The progress counts what was passed
+    // over before it: past the header's largest total, so the write reports 99.
+    constexpr uint32_t kSkipped = INT32_MAX;
+    UpgradeFileSpec spec = FileFor({{.type = 9, .data = {}},
+                                    {.type = 9, .data = {}},
+                                    {.type = 9, .data = {}},
+                                    {.type = 1, .data = qvsim::RandomBytes(4, 7)}});
+    spec.total = UINT32_MAX;
+    const std::vector<uint8_t> compact = qvsim::BuildUpgradeFile(spec);
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("qv_upgrade_holes_" + std::to_string(getpid()));
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        const size_t first = qvsim::ElementOffset(spec, 0);
+        out.write(reinterpret_cast<const char*>(compact.data()),
+                  static_cast<std::streamsize>(first));
+        uint64_t at = first;
+        for (size_t k = 0; k < 3; ++k) {
+            std::vector<uint8_t> header(
+                compact.begin() + static_cast<long>(qvsim::ElementOffset(spec, k)),
+                compact.begin() + static_cast<long>(qvsim::ElementOffset(spec, k)) + 32);
+            for (int b = 0; b < 4; ++b) header[8 + b] = static_cast<uint8_t>(kSkipped >> 8 * b);
+            out.seekp(static_cast<std::streamoff>(at));
+            out.write(reinterpret_cast<const char*>(header.data()), 32);
+            at += 32 + uint64_t{kSkipped};
+        }
+        out.seekp(static_cast<std::streamoff>(at));
+        const size_t last = qvsim::ElementOffset(spec, 3);
+        out.write(reinterpret_cast<const char*>(compact.data() + last),
+                  static_cast<std::streamsize>(compact.size() - last));
+        ASSERT_TRUE(out.good());
+    }
+    FlashCamera cam(StorageLayout::kUsb3Flash, kDeviceId, nullptr);
+    ProgressLog log;
+    const std::unique_ptr<CUpgrade> up = UpgradeFor(Family::kUsb3, &cam.Device());
+    const int r = up->Upgrade(path.c_str(), &ProgressLog::Callback, &log);
+    std::filesystem::remove(path);
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(cam.FlashBytes(0, 4), spec.elements[3].data);
+    EXPECT_EQ(log.values, (std::vector<int>{0, 99, 100}));
 }
 
 // ---- Progress -------------------------------------------------------------------------------

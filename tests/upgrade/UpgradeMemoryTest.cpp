@@ -216,6 +216,39 @@ TEST(UpgradeMemory, ManySmallElementsAreNotHeldOneByOne) {
     }
 }
 
+TEST(UpgradeMemory, OneByteElementsOfAlternatingKindsAreNotHeldOneByOne) {
+    // One-byte elements to write whose type changes from each to the next (or with a byte of
+    // an element the camera does not write between them): every element starts a run of its
+    // own. What the check holds must stay near the bytes to write, not grow by a record per
+    // element.
+    struct Case {
+        const char* what;
+        uint32_t other;
+    };
+    const Case cases[] = {{"types 1 and 2 in turn", 2}, {"type 1 and unknown type 9 in turn", 9}};
+    constexpr size_t kElements = 1u << 16;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UpgradeFileSpec spec = FileFor({});
+        for (size_t i = 0; i < kElements; ++i)
+            spec.elements.push_back(
+                {.type = i % 2 == 0 ? 1u : c.other, .data = std::vector<uint8_t>(1, 0x5A)});
+        const std::vector<uint8_t> bytes = qvsim::BuildUpgradeFile(spec);
+        spec.elements.clear();
+        spec.elements.shrink_to_fit();
+        CUpgradeU3Camera up(nullptr);
+        UpgradeFileHeader header{};
+        ASSERT_EQ(up.OpenUpgradeBuffer(bytes.data(), bytes.size(), &header), 0);
+        size_t peak = 0;
+        {
+            const PeakMeter meter;
+            EXPECT_EQ(up.CheckElements(header), CAMERA_STATUS_SUCCESS);
+            peak = meter.Above();
+        }
+        EXPECT_LT(peak, kElements + kSlack);
+    }
+}
+
 // ---- The bound of each family, to the byte ----------------------------------------------------
 
 struct BoundCase {

@@ -87,18 +87,11 @@ class UsbTwoUpgrade : public ::testing::Test {
     std::vector<uint8_t> stored;  // the identity and user data from 0x3800
 };
 
-std::string Jedec(size_t configRows, size_t ufmRows, std::array<uint8_t, 8> featureRow,
+std::string Jedec(size_t configRows, std::array<uint8_t, 8> featureRow,
                   std::array<uint8_t, 2> featureBits, uint32_t seed = 1) {
     qvsim::JedecSpec spec;
-    spec.deviceName = "LCMXO2-256HC-4SG32C";  // 575 configuration rows: the rest are UFM
+    spec.deviceName = "LCMXO2-256HC-4SG32C";  // 575 configuration rows and no UFM
     spec.rows = qvsim::RandomRows(configRows, seed);
-    if (ufmRows > 0) {
-        // Configuration rows up to the device's count, then the UFM rows.
-        const auto fill = qvsim::RandomRows(575 - configRows, seed + 1);
-        spec.rows.insert(spec.rows.end(), fill.begin(), fill.end());
-        const auto ufm = qvsim::RandomRows(ufmRows, seed + 2);
-        spec.rows.insert(spec.rows.end(), ufm.begin(), ufm.end());
-    }
     spec.featureRow = featureRow;
     spec.featureBits = featureBits;
     return qvsim::BuildJedec(spec);
@@ -143,15 +136,21 @@ TEST_F(UsbTwoUpgrade, EepromImageUpToTheStoredIdentity) {
 // ---- MachXO2 ----------------------------------------------------------------------------------
 
 TEST_F(UsbTwoUpgrade, MachXO2WithItsOwnFeatureRowEndsWithRefresh) {
-    const std::string text = Jedec(575, 3, kFeatureRow, kFeatureBits);
+    // A MachXO2-640: its 1152 configuration rows, then 3 of its 191 UFM rows.
+    qvsim::JedecSpec spec;
+    spec.deviceName = "LCMXO2-640HC-4TG100C";
+    spec.rows = qvsim::RandomRows(1152 + 3, 1);
+    spec.featureRow = kFeatureRow;
+    spec.featureBits = kFeatureBits;
+    const std::string text = qvsim::BuildJedec(spec);
     const CLatticeBin jedec(text.data(), static_cast<int>(text.size()));
     ASSERT_TRUE(jedec.IsParsed());
     ProgressLog log;
     ASSERT_EQ(RunUpgrade({{.type = 3, .data = Bytes(text)}}, &log), 0);
 
-    ASSERT_EQ(machxo2->ConfigRows().size(), 575u);
+    ASSERT_EQ(machxo2->ConfigRows().size(), 1152u);
     ASSERT_EQ(machxo2->UfmRows().size(), 3u);
-    for (size_t r = 0; r < 575; ++r)
+    for (size_t r = 0; r < 1152; ++r)
         ASSERT_EQ(std::memcmp(machxo2->ConfigRows()[r].data(), jedec.ConfigData() + 16 * r, 16), 0);
     for (size_t r = 0; r < 3; ++r)
         ASSERT_EQ(std::memcmp(machxo2->UfmRows()[r].data(), jedec.UfmData() + 16 * r, 16), 0);
@@ -167,13 +166,13 @@ TEST_F(UsbTwoUpgrade, MachXO2WithItsOwnFeatureRowEndsWithRefresh) {
     EXPECT_TRUE(log.Sound());
     EXPECT_GT(log.values.size(), 50u);
     // The second between erase and programming, and the pause after each row.
-    EXPECT_GE(clock.TotalUs(), 1000000u + 578u * 200 + 22000);
+    EXPECT_GE(clock.TotalUs(), 1000000u + 1155u * 200 + 22000);
 }
 
 TEST_F(UsbTwoUpgrade, MachXO2WithAnotherFeatureRowProgramsIt) {
     const std::array<uint8_t, 8> row{1, 2, 3, 4, 5, 6, 7, 8};
     const std::array<uint8_t, 2> bits{0x40, 0x06};
-    ASSERT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(575, 0, row, bits))}}), 0);
+    ASSERT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(575, row, bits))}}), 0);
     EXPECT_EQ(machxo2->ConfigRows().size(), 575u);
     EXPECT_EQ(machxo2->FeatureRow(), row);
     EXPECT_EQ(machxo2->FeatureBits(), bits);
@@ -209,7 +208,7 @@ TEST_F(UsbTwoUpgrade, MachXO2FailuresLeaveConfigurationMode) {
         const std::array<uint8_t, 8> row =
             c.otherFeatures ? std::array<uint8_t, 8>{9} : kFeatureRow;
         ProgressLog log;
-        EXPECT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(575, 0, row, kFeatureBits))}}, &log),
+        EXPECT_EQ(RunUpgrade({{.type = 3, .data = Bytes(Jedec(575, row, kFeatureBits))}}, &log),
                   CAMERA_STATUS_UPGRADE_WRITE_FAILED);
         EXPECT_EQ(LastFpgaWrite(1), (std::vector<uint8_t>{0x26, 0x00, 0x00}));
         EXPECT_EQ(LastFpgaWrite(), (std::vector<uint8_t>{0xFF}));
@@ -220,7 +219,7 @@ TEST_F(UsbTwoUpgrade, MachXO2FailuresLeaveConfigurationMode) {
 
 TEST_F(UsbTwoUpgrade, UnparsableJedecIsRefusedBeforeAnythingIsWritten) {
     const std::vector<uint8_t> before = model->ReadStorage(0, 0x10000);
-    std::string text = Jedec(10, 0, kFeatureRow, kFeatureBits);
+    std::string text = Jedec(10, kFeatureRow, kFeatureBits);
     text[0] = '*';  // no STX
     ProgressLog log;
     EXPECT_EQ(RunUpgrade({{.type = 1, .data = qvsim::RandomBytes(100, 15)},
@@ -345,6 +344,48 @@ TEST_F(UsbTwoUpgrade, JedecNamingItsDeviceAfterItsRowsProgramsNoRowAsTheOtherKin
     } else {
         EXPECT_EQ(r, CAMERA_STATUS_UPGRADE_WRITE_FAILED);
         EXPECT_EQ(machxo2->Erases(), 0);
+    }
+}
+
+TEST_F(UsbTwoUpgrade, JedecWithMoreUfmRowsThanItsPartHoldsIsRefusedBeforeTheErase) {
+    // Every MachXO2 part, its configuration section whole and closed by the end note, then a
+    // UFM section one row longer than the part's UFM (the MachXO2-256 has none): those rows
+    // have nowhere to go on the part, so the text is refused before anything is erased.
+    struct Case {
+        const char* name;
+        const char* device;
+        size_t config;
+        size_t ufm;
+    };
+    const Case cases[] = {
+        {"LCMXO2-256HC-4SG32C", "MachXO2-256", 575, 0},
+        {"LCMXO2-640HC-4TG100C", "MachXO2-640", 1152, 191},
+        {"LCMXO2-640UHC-4TG144C", "MachXO2-640U", 2175, 512},
+        {"LCMXO2-1200HC-4TG100C", "MachXO2-1200", 2175, 512},
+        {"LCMXO2-1200UHC-4FTG256C", "MachXO2-1200U", 3200, 639},
+        {"LCMXO2-2000HC-4TG100C", "MachXO2-2000", 3200, 639},
+        {"LCMXO2-2000UHC-4FTG256C", "MachXO2-2000U", 5760, 767},
+        {"LCMXO2-4000HC-4TG144C", "MachXO2-4000", 5760, 767},
+        {"LCMXO2-7000HC-4TG144C", "MachXO2-7000", 9216, 2046},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qvsim::JedecSpec spec;
+        spec.deviceName = c.name;
+        spec.rows = qvsim::RandomRows(c.config + c.ufm + 1, 31);
+        spec.ufmFrom = c.config;
+        spec.featureRow = kFeatureRow;
+        spec.featureBits = kFeatureBits;
+        const std::string text = qvsim::BuildJedec(spec);
+        const int erasesBefore = machxo2->Erases();
+        qvsim::LogCapture logs;
+        EXPECT_EQ(RunUpgrade({{.type = 3, .data = Bytes(text)}}),
+                  CAMERA_STATUS_UPGRADE_WRITE_FAILED);
+        EXPECT_EQ(machxo2->Erases(), erasesBefore);
+        EXPECT_EQ(logs.Count("upgrade element type 3 holds " + std::to_string(c.ufm + 1) +
+                             " UFM rows, more than the " + std::to_string(c.ufm) + " of a " +
+                             c.device + "\n"),
+                  1);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -13,6 +14,7 @@
 #include "storage/CameraProperty.h"
 #include "storage/FlashData.h"
 #include "storage/StorageData.h"
+#include "upgrade/ElementRunRecorder.h"
 
 namespace {
 
@@ -36,7 +38,7 @@ class ProgressReport {
     // A byte-counting writer wrote n more bytes.
     void Bytes(unsigned n) {
         m_written += n;
-        qv::Log("write total byte size %u\r\n", static_cast<unsigned>(m_written));
+        qv::Log("write total byte size %llu\r\n", static_cast<unsigned long long>(m_written));
         Report(m_written);
     }
     // A percent-reporting writer has done q percent of its element.
@@ -48,7 +50,7 @@ class ProgressReport {
     // An element is done (or skipped): all of it counts as written, whatever its writer
     // reported.
     void EndElement() { m_written = m_elementStart + m_elementLength; }
-    void Skip(uint32_t length) { m_written += length; }
+    void Skip(uint64_t length) { m_written += length; }
 
   private:
     void Report(uint64_t written) {
@@ -250,17 +252,17 @@ bool CUpgrade::SeekElements(const UpgradeFileHeader& header) {
 }
 
 void CUpgrade::ClearElements() {
-    m_runs.clear();
-    m_runs.shrink_to_fit();
+    m_records.clear();
+    m_records.shrink_to_fit();
     m_bytes.reset();
 }
 
-int CUpgrade::SizeElements(const UpgradeFileHeader& header, uint64_t* bytes, size_t* runs) {
+int CUpgrade::SizeElements(const UpgradeFileHeader& header, uint64_t* bytes, size_t* records) {
     *bytes = 0;
-    *runs = 0;
+    *records = 0;
     if (!SeekElements(header)) return CAMERA_STATUS_UPGRADE_READ_FAILED;
     const uint64_t capacity = MaxWrittenBytes();
-    ElementRun last{};
+    ElementRunRecorder runs(nullptr, SIZE_MAX);
     uint64_t skip = 0;
     for (uint32_t i = 0; i < header.elementCount; ++i) {
         UpgradeElmentHeader element{};
@@ -280,22 +282,19 @@ int CUpgrade::SizeElements(const UpgradeFileHeader& header, uint64_t* bytes, siz
                 static_cast<unsigned long long>(capacity), i, element.type, element.length);
             return CAMERA_STATUS_UPGRADE_WRITE_FAILED;
         }
-        if (GoesOnRun(*runs == 0 ? nullptr : &last, skip, element.type, element.length)) {
-            ++last.count;
-        } else {
-            last = {skip, element.type, element.length, 1};
-            ++*runs;
-        }
+        runs.Add(skip, element.type, element.length);
         skip = 0;
     }
+    runs.Close();
+    *records = runs.Bytes();
     return CAMERA_STATUS_SUCCESS;
 }
 
 int CUpgrade::CheckElements(const UpgradeFileHeader& header) {
     ClearElements();
     uint64_t bytes = 0;
-    size_t runs = 0;
-    int r = SizeElements(header, &bytes, &runs);
+    size_t recordBytes = 0;
+    int r = SizeElements(header, &bytes, &recordBytes);
     if (r != CAMERA_STATUS_SUCCESS) return r;
     // The file's bytes to write in one buffer of their size: no per-element allocation, and no
     // buffer that grows (and for a moment is there twice).
@@ -306,7 +305,8 @@ int CUpgrade::CheckElements(const UpgradeFileHeader& header) {
             return CAMERA_STATUS_UPGRADE_READ_FAILED;
         }
     }
-    m_runs.reserve(runs);
+    m_records.reserve(recordBytes);
+    ElementRunRecorder runs(&m_records, recordBytes);
     r = CAMERA_STATUS_SUCCESS;
     if (!SeekElements(header)) r = CAMERA_STATUS_UPGRADE_READ_FAILED;
     uint64_t filled = 0;
@@ -342,18 +342,13 @@ int CUpgrade::CheckElements(const UpgradeFileHeader& header) {
             continue;
         }
         filled += element.length;
-        if (GoesOnRun(m_runs.empty() ? nullptr : &m_runs.back(), skip, element.type,
-                      element.length)) {
-            ++m_runs.back().count;
-        } else if (m_runs.size() < runs) {
-            m_runs.push_back({skip, element.type, element.length, 1});
-        } else {
+        if (!runs.Add(skip, element.type, element.length)) {
             qv::Log("read upgrade element file failed.");
             r = CAMERA_STATUS_UPGRADE_READ_FAILED;
         }
         skip = 0;
     }
-    if (r == CAMERA_STATUS_SUCCESS && filled != bytes) {
+    if (r == CAMERA_STATUS_SUCCESS && (!runs.Close() || filled != bytes)) {
         qv::Log("read upgrade element file failed.");
         r = CAMERA_STATUS_UPGRADE_READ_FAILED;
     }
@@ -394,7 +389,8 @@ int CUpgrade::RunUpgrade(const char* path, ProgressCallback progress, void* cont
     const ElementProgress bytes = [&](unsigned n) { report.Bytes(n); };
     const ElementProgress percent = [&](unsigned q) { report.Percent(q); };
     BYTE* data = m_bytes.get();
-    for (const ElementRun& run : m_runs) {
+    size_t at = 0;
+    for (ElementRun run{}; GetElementRun(m_records, &at, &run);) {
         report.Skip(run.skipBefore);
         const ElementProgress& pieces = KindOf(run.type) == ElementKind::kBytes ? bytes : percent;
         for (uint32_t k = 0; k < run.count; ++k, data += run.length) {

@@ -9,9 +9,10 @@
 // bytes it checked: the file is not read again once the writes begin, so a file that changes
 // on disk while the camera is written changes nothing that was not checked. What it holds for
 // that is the bytes of the elements the camera takes, in one buffer no larger than what the
-// camera holds (MaxWrittenBytes), and one small record per run of such elements of one type
-// and length (at most one per byte to write). Elements that write nothing (a type the camera
-// does not know or does not take, or no bytes) are passed over by their length, their bytes
+// camera holds (MaxWrittenBytes), and a record of a few bytes per run of such elements of one
+// type and length (m_records: 4 bytes while its numbers stay below 128, a byte more per 7 bits
+// of a larger one; at most one run per element written). Elements that write nothing (a type the
+// camera does not know or does not take, or no bytes) are passed over by their length, their bytes
 // never read: they count towards the progress only.
 //   -22  the file cannot be opened
 //   -23  its header cannot be read
@@ -123,29 +124,14 @@ class CUpgrade {
     FILE* m_pFile = nullptr;  // the open upgrade file; null when closed
 
   private:
-    // Elements to write as CheckElements read and checked them: count elements of one type and
-    // length in a row, their bytes one after the other in m_bytes (where the bytes of the runs
-    // before them end). skipBefore: the bytes of the elements passed over since the run
-    // before, which the progress counts.
-    struct ElementRun {
-        uint64_t skipBefore;
-        uint32_t type;
-        uint32_t length;
-        uint32_t count;
-    };
-    // Whether an element of the run last (null: none yet), after skip bytes passed over, is
-    // one more of it.
-    static bool GoesOnRun(const ElementRun* last, uint64_t skip, uint32_t type, uint32_t length) {
-        return last != nullptr && skip == 0 && last->type == type && last->length == length &&
-               last->count < UINT32_MAX;
-    }
     // Whether the camera takes bytes of this element: a known type that takes them, and some.
     bool Writes(const UpgradeElmentHeader& element) const {
         return element.length > 0 && KindOf(element.type) != ElementKind::kUnknown &&
                TakesBytes(element.type);
     }
-    // The headers alone: the bytes to write and the runs they make, or a status other than 0.
-    int SizeElements(const UpgradeFileHeader& header, uint64_t* bytes, size_t* runs);
+    // The headers alone: the bytes to write and the bytes of the records of their runs
+    // (m_records), or a status other than 0.
+    int SizeElements(const UpgradeFileHeader& header, uint64_t* bytes, size_t* records);
     void ClearElements();
 
     // Positions the file at the first element (after the support list).
@@ -160,7 +146,8 @@ class CUpgrade {
     int ReadHeader(UpgradeFileHeader* header);
 
     uint64_t m_fileSize = 0;  // bytes of the open file
-    // From the last CheckElements, in file order.
-    std::vector<ElementRun> m_runs;
+    // From the last CheckElements, in file order: the runs of elements to write, as
+    // ElementRunRecorder records them; their bytes stand one after the other in m_bytes.
+    std::vector<uint8_t> m_records;
     std::unique_ptr<BYTE[]> m_bytes;  // unmasked; null when nothing is written
 };

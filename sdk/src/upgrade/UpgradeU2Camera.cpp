@@ -81,6 +81,14 @@ int CUpgradeU2Camera::CheckElement(uint32_t type, uint32_t length, const BYTE* d
                         CLatticeBin::kDevices[jedec.DeviceCode()].name);
                 return CAMERA_STATUS_FAILED;
             }
+            // UFM rows past the part's UFM would be sent to addresses the part does not have.
+            const CLatticeBin::Device& device = CLatticeBin::kDevices[jedec.DeviceCode()];
+            const auto ufmRows = static_cast<uint32_t>(jedec.UfmBytes() / CLatticeBin::kRowBytes);
+            if (ufmRows > device.ufmRows) {
+                qv::Log("upgrade element type %u holds %u UFM rows, more than the %u of a %s\n",
+                        type, ufmRows, device.ufmRows, device.name);
+                return CAMERA_STATUS_FAILED;
+            }
             return CAMERA_STATUS_SUCCESS;
         }
         case 4:

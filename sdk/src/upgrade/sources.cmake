@@ -1,5 +1,6 @@
 # Firmware update: upgrade files, the USB and GigE update procedures, the JEDEC parser.
 target_sources(qvsdk_objects PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/ElementRunRecorder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LatticeBin.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Upgrade.cpp
   ${CMAKE_CURRENT_LIST_DIR}/UpgradeClock.cpp
