@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 
 #include "common/Log.h"
 #include "frames/FrameBucket.h"
@@ -46,12 +46,6 @@ int64_t CpuNs(clockid_t clock) {
 bool After(uint32_t last, uint32_t id) {
     return id != last &&
            gige::BlocksBetween(last, id) < gige::kBlockIds - gige::kBlockWrapDistance - 1;
-}
-
-// The later of two block ids (0: none).
-uint32_t Newer(uint32_t a, uint32_t b) {
-    if (a == 0) return b;
-    return b != 0 && After(a, b) ? b : a;
 }
 
 // Datagrams read off the socket at a pause at most: a camera that goes on sending must not
@@ -233,7 +227,8 @@ int CGVSPReceiverBySocket::Start() {
     m_otherSizeLogged = false;
     // Whatever the socket holds now was sent before the camera is told to stream again (the
     // camera starts only after this): blocks of the pause, which the new run must not meet.
-    m_fence = Newer(m_pausedAt, DrainSocket());
+    const bool queued = DrainSocket();
+    m_fenced = m_pauseCut || queued;
     m_lastDummyNs = m_lastHeartbeatNs = NowNs();
     m_isRun = true;
     if (m_testPort == nullptr)
@@ -253,17 +248,16 @@ void CGVSPReceiverBySocket::Stop() {
     DeliverCompleted(now, GetResendParam(), false);
     // Whatever was sent before the pause belongs to blocks up to the newest one seen: the play
     // lets none of them start a frame without its own leader (see GetFrameForBlock).
-    uint32_t newest = Newer(m_pausedAt, m_lastBlockId);
-    for (const CGVSPFrame* frame : m_assembling) newest = Newer(newest, frame->BlockId());
-    for (uint32_t id : m_givenUpBlocks) newest = Newer(newest, id);
+    const bool seen = m_lastBlockId != 0 || !m_assembling.empty() || !m_givenUpBlocks.empty();
     GiveBackAssembling(now);
     m_slotCount = 0;  // the frames planned for are gone
-    m_pausedAt = Newer(newest, DrainSocket());
+    const bool queued = DrainSocket();
+    m_pauseCut = m_pauseCut || seen || queued;
 }
 
-uint32_t CGVSPReceiverBySocket::DrainSocket() {
+bool CGVSPReceiverBySocket::DrainSocket() {
     if (m_testPort != nullptr) return Drain(*m_testPort);
-    if (m_packets.empty()) return 0;
+    if (m_packets.empty()) return false;
     SocketPort port(*this);
     return Drain(port);
 }
@@ -275,8 +269,8 @@ bool CGVSPReceiverBySocket::FromCamera(const CGVSPPacket& p, const Port::Arrival
     return false;
 }
 
-uint32_t CGVSPReceiverBySocket::Drain(Port& port) {
-    uint32_t newest = 0;
+bool CGVSPReceiverBySocket::Drain(Port& port) {
+    bool any = false;
     const uint32_t camera = m_streamAddress.raw();
     const int capacity = static_cast<int>(m_packets.size());
     try {
@@ -287,7 +281,7 @@ uint32_t CGVSPReceiverBySocket::Drain(Port& port) {
                 const Port::Arrival& from = m_arrivals[static_cast<size_t>(i)];
                 if (!FromCamera(p, from, camera)) continue;
                 p.Decode();
-                newest = Newer(newest, p.blockId);
+                any = any || p.blockId != 0;
                 m_datagrams.fetch_add(1, std::memory_order_release);
             }
             if (n < capacity) break;
@@ -295,7 +289,7 @@ uint32_t CGVSPReceiverBySocket::Drain(Port& port) {
     } catch (const LQComponent::SocketException&) {
         // A socket that fails now fails the next Start's thread too, which says so.
     }
-    return newest;
+    return any;
 }
 
 int CGVSPReceiverBySocket::SetFrameCount(int count) {
@@ -478,7 +472,7 @@ CGVSPFrame* CGVSPReceiverBySocket::GetFrameForBlock(const CGVSPPacket& p, int64_
     // comes without one is the rest of a block the pause cut, still arriving (with any id: the
     // camera may number afresh at each start, and the cut block's leader may never have been
     // read); it would ask for its leader again and hold the new frames behind it.
-    if (m_fence != 0 && (p.format != gige::kFormatLeader || p.status == gige::kStatusResent))
+    if (m_fenced && (p.format != gige::kFormatLeader || p.status == gige::kStatusResent))
         return nullptr;
     if (m_assembling.size() >= 2) {
         CGVSPFrame* oldest = m_assembling.front();
@@ -662,8 +656,8 @@ void CGVSPReceiverBySocket::Deliver(CGVSPFrame* frame, int64_t nowNs) {
     // Given-up blocks up to this one are settled. Those of the pause went at Start; what is
     // left belongs to this run, whatever its numbering.
     std::erase_if(m_givenUpBlocks, [c](uint32_t id) { return !After(c, id); });
-    m_fence = 0;
-    m_pausedAt = 0;
+    m_fenced = false;
+    m_pauseCut = false;
     m_lastBlockId = c;
     Release(frame, nowNs);
 }

@@ -157,9 +157,9 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     // A datagram whole, of a stream packet's size at least and from the camera; anything else is
     // counted foreign.
     bool FromCamera(const CGVSPPacket& p, const Port::Arrival& from, uint32_t camera);
-    // Reads and drops what the socket holds; the newest block id among it (0: none).
-    uint32_t Drain(Port& port);
-    uint32_t DrainSocket();  // the same through the stream socket (or the test's port)
+    // Reads and drops what the socket holds; whether any of it was a block of the camera's.
+    bool Drain(Port& port);
+    bool DrainSocket();  // the same through the stream socket (or the test's port)
     int64_t NowNs();
 
     CFrameBucketProducer* m_producer = nullptr;
@@ -187,11 +187,11 @@ class CGVSPReceiverBySocket : public CGVSPReceiver {
     std::vector<uint32_t> m_givenUpBlocks;
     uint32_t m_givenUpForgotten = 0;
     bool m_otherSizeLogged = false;  // a leader of another size, since Start
-    // The newest block id seen before the last pause (0: none), and from Start until the first
-    // delivery the same or the newest one Start read off the socket: while set, only leaders
-    // start frames.
-    uint32_t m_pausedAt = 0;
-    uint32_t m_fence = 0;
+    // m_pauseCut: a pause came after the camera's blocks were seen (or read off the socket), with
+    // no delivery since. m_fenced: from a Start after such a pause, or one that read the camera's
+    // datagrams off the socket, until the first delivery; while set, only leaders start frames.
+    bool m_pauseCut = false;
+    bool m_fenced = false;
     int64_t m_lastDummyNs = 0;
     int64_t m_lastHeartbeatNs = 0;
     Port* m_testPort = nullptr;
