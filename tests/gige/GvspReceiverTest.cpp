@@ -581,8 +581,12 @@ TEST_F(GvspReceiver, PauseCuttingABlockLeavesNothingForThePlay) {
     struct Case {
         const char* camera;
         std::vector<uint32_t> after;  // blocks sent after the play
+        bool tailAfterPlay;  // the cut block's tail reaches the socket only after Start read it
     };
-    const Case cases[] = {{"goes on", {3, 4, 5}}, {"numbers afresh", {1, 2, 3}}};
+    const Case cases[] = {{"goes on", {3, 4, 5}, false},
+                          {"numbers afresh", {1, 2, 3}, false},
+                          {"goes on, tail late", {3, 4, 5}, true},
+                          {"numbers afresh, tail late", {1, 2, 3}, true}};
     Make();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.camera);
@@ -594,11 +598,15 @@ TEST_F(GvspReceiver, PauseCuttingABlockLeavesNothingForThePlay) {
         Settle();
         EXPECT_EQ(Take(5000).first, 1u);
         receiver->Stop();
-        Send(Data(2, 2, 24, 24));
-        Send(Data(2, 3, 48, 16));
-        Send(Trailer(2, 4));
+        const auto tail = [&] {
+            Send(Data(2, 2, 24, 24));
+            Send(Data(2, 3, 48, 16));
+            Send(Trailer(2, 4));
+        };
+        if (!c.tailAfterPlay) tail();
         camera.ClearRequests();
         ASSERT_EQ(receiver->Start(), 0);
+        if (c.tailAfterPlay) tail();
         for (uint32_t block : c.after) {
             Frame(block);
             Settle();
