@@ -75,11 +75,7 @@ bool CLongExposureCycle::Close() {
 }
 
 void CLongExposureCycle::Open(bool switchOff) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_closed = true;
-    }
-    const bool ran = Stop();
+    const bool ran = Close();
     if (switchOff && !ran) SwitchOff();
     std::lock_guard lock(m_mutex);
     m_closed = false;
